@@ -1,0 +1,62 @@
+// Raw file access: open, read, write, close. Paths are UTF-8 in the
+// program's internal form (see path helpers); the Windows implementation
+// converts them to UTF-16 at the call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace veldro::platform {
+
+// Move-only owner of an open file. The native value is a descriptor on
+// Linux and a HANDLE on Windows.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(std::intptr_t native) : native_(native) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& other) noexcept : native_(other.release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    ~FileHandle() { close(); }
+
+    [[nodiscard]] bool valid() const { return native_ != invalid_value; }
+    [[nodiscard]] std::intptr_t native() const { return native_; }
+    std::intptr_t release();
+    // Closes the file; returns false when the system reported an error
+    // (a write that only failed on close must not pass as a success).
+    bool close();
+
+    static constexpr std::intptr_t invalid_value = -1;
+
+private:
+    std::intptr_t native_ = invalid_value;
+};
+
+enum class ReadShare {
+    // Other processes may read but not write while the file is open.
+    deny_writers,
+    // Anything goes: used when a first, stricter open was refused.
+    permissive,
+};
+
+// Opens an existing file for reading. Links are never followed and, where
+// the system allows it, reading does not move the file's last-access time.
+FileHandle open_for_read(const std::string& path, ReadShare share);
+
+// Creates (or truncates) a file for writing. Fails rather than write
+// through a symbolic link standing at the path.
+FileHandle create_for_write(const std::string& path);
+
+// Reads up to `size` bytes. Returns the count read, 0 at the end of the
+// file, or -1 on a read error.
+std::int64_t read_some(FileHandle& file, void* buffer, std::size_t size);
+
+// Writes all `size` bytes; false on any error or short write.
+bool write_all(FileHandle& file, const void* buffer, std::size_t size);
+
+// Gives the system a hint that the file is read front to back.
+void advise_sequential(FileHandle& file);
+
+}  // namespace veldro::platform
