@@ -1,0 +1,16 @@
+// Command line: positional arguments and short options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+
+namespace veldro::config {
+
+// Reads the environment, the INI file and the arguments (argv[0] first)
+// into the settings. Returns 1 plus the number of leading positional
+// arguments. Ends the run itself on bad options.
+int parse_command_line(RunSettings& s, const std::vector<std::string>& args);
+
+}  // namespace veldro::config

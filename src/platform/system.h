@@ -1,0 +1,54 @@
+// Process, clock, environment, console and interrupt services.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace veldro::platform {
+
+// ---- environment -------------------------------------------------------
+std::optional<std::string> get_environment(const char* name);
+
+// ---- clock -------------------------------------------------------------
+// Calendar seconds since 1970-01-01 UTC.
+std::int64_t now_seconds();
+// The current UTC time as 100-ns ticks since 1601.
+std::uint64_t now_file_time();
+// Sleeps whole seconds.
+void sleep_seconds(int seconds);
+
+// ---- console -----------------------------------------------------------
+enum class StdStream : std::uint8_t { output, error };
+
+bool is_terminal(StdStream stream);
+bool stdin_is_terminal();
+// Sets the text colour attribute (12 = bright red, 158 = bright yellow on
+// bright blue) of a console stream; nothing happens when the stream is not
+// a console or colour is switched off.
+void set_console_attribute(StdStream stream, int attribute);
+// Makes the standard output stream unbuffered and prepares the console for
+// UTF-8 text.
+void prepare_console();
+// A key is waiting on the console (never true without a terminal).
+bool key_waiting();
+// Reads one key without echo; returns the character code or -1 at end of
+// input. Without a terminal it reads one byte of standard input.
+int read_key();
+// Discards typed-ahead console input.
+void flush_console_input();
+
+// ---- interrupt ---------------------------------------------------------
+// Installs the interrupt handler (Ctrl-C, and on Linux SIGTERM too). The
+// handler only records the request; the run's loops poll it.
+void install_interrupt_handler();
+bool interrupt_requested();
+// For tests: clears a recorded request.
+void clear_interrupt_request();
+
+// ---- files as stdio streams -------------------------------------------
+// fopen with a UTF-8 path (converted to UTF-16 on Windows).
+std::FILE* open_stream(const std::string& path, const char* mode);
+
+}  // namespace veldro::platform

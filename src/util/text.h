@@ -1,0 +1,46 @@
+// Text helpers: numbers with separators, centring, environment tests,
+// case folding and UTF-8/UTF-16 conversion.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace veldro::util {
+
+// 1234567 -> "1,234,567"; -1234567 -> "-1,234,567".
+std::string with_separators(std::int64_t value);
+
+// (width - length) / 2 blanks, then the text; no line end. Length counts
+// characters, not bytes.
+void print_centered(std::FILE* stream, std::string_view text, int width);
+
+// True when the variable exists and its value contains `text`; unless
+// `exact`, both are compared in upper case.
+bool environment_contains(const char* name, std::string_view text, bool exact = false);
+
+// ASCII upper and lower case (other bytes unchanged, so UTF-8 survives).
+std::string to_upper(std::string_view text);
+std::string to_lower(std::string_view text);
+bool contains_ignoring_case(std::string_view text, std::string_view word);
+
+// Number of characters (UTF-8 code points) in the text.
+std::size_t char_count(std::string_view utf8);
+// The first `chars` characters, never splitting a sequence.
+std::string_view first_chars(std::string_view utf8, std::size_t chars);
+// Pads with blanks on the right, or cuts, to exactly `chars` characters.
+std::string fit_to_width(std::string_view utf8, std::size_t chars);
+
+// UTF-8 to UTF-16LE code units (invalid bytes become U+FFFD), and back.
+std::u16string utf8_to_utf16(std::string_view utf8);
+// Strict conversion: false (and a partial result) on an unpaired surrogate.
+bool utf16_to_utf8(std::u16string_view utf16, std::string& out);
+
+// Writes text as UTF-16LE code units to a binary stream.
+void write_utf16le(std::FILE* stream, std::string_view utf8);
+
+// True when the text has a byte above 127.
+bool has_non_ascii(std::string_view text);
+
+}  // namespace veldro::util
