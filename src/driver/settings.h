@@ -190,6 +190,14 @@ struct ProgressState {
     std::int64_t next_progress_bytes = 200000000;
 };
 
+// Flattening and duplicate renaming: state kept for the whole run.
+struct DupeState {
+    std::int32_t dupe_index = 0;           // next index rename_duplicate tries
+    std::int32_t dupe_sequence = 1;        // extra suffix counter of the tilde rule
+    std::int32_t flat_folder_index = 0;    // current numbered folder, 0 = the root
+    std::int32_t files_copied_so_far = 0;  // successful copies, for the flat folders
+};
+
 struct RunSettings {
     PathSettings paths;
     SelectionSettings selection;
@@ -199,6 +207,7 @@ struct RunSettings {
     ConsoleSettings console;
     RunCounters counters;
     ProgressState progress;
+    DupeState dupes;
 };
 
 // The one live record of the run, set by the driver; the interrupt path
