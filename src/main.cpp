@@ -11,7 +11,8 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     args.reserve(static_cast<std::size_t>(argc));
     for (int i = 0; i < argc; ++i) {
-        args.push_back(veldro::platform::win32::from_wide(argv[i]));  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+        args.push_back(
+            veldro::platform::win32::from_wide(argv[i]));  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
     }
     return veldro::driver::run_program(args);
 }

@@ -1,7 +1,217 @@
 #include "driver/run.h"
 
+#include <cstdio>
+#include <string>
+
+#include "config/options.h"
+#include "config/usage.h"
+#include "driver/banner.h"
+#include "driver/pause.h"
+#include "driver/progress.h"
+#include "driver/settings.h"
+#include "driver/terminate.h"
+#include "logs/run_header.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "util/paths.h"
+#include "util/text.h"
+#include "walk/list_mode.h"
+#include "walk/sources.h"
+#include "walk/walk.h"
+
 namespace veldro::driver {
 
-int run_program(const std::vector<std::string>& /*args*/) { return 0; }
+namespace {
+
+// 1601-12-25 08:00:00 UTC as a file time: 358 days and 8 hours after the
+// epoch of file times.
+constexpr std::uint64_t zero_date_ticks = ((358ULL * 24ULL + 8ULL) * 3600ULL) * 10000000ULL;
+
+void apply_defaults(RunSettings& s) {
+    if (s.progress.start_time == 0) {
+        s.progress.start_time = platform::now_seconds();
+    }
+    s.console.report_stream = stdout;
+    s.logs.error_stream = stderr;
+    s.progress.files_to_process = 0;
+    s.progress.bytes_to_process = 0;
+    s.console.name_width = 65;
+    s.console.width_given = 15;
+    s.selection.time_field = 'w';
+    s.selection.recurse = 1;
+    // RESET=ON... turns resetting on; OFF, other texts or no variable leave it off.
+    s.copy.reset_times = 0;
+    if (const auto reset = platform::get_environment("RESET")) {
+        if (paths::starts_with_ignoring_case(*reset, "ON")) {
+            s.copy.reset_times = 1;
+        }
+    }
+    if (util::environment_contains("SILENT", "ON")) {
+        s.console.silent = 1;
+    }
+    s.logs.error_file_given = 0;
+}
+
+// Creates a directory and every missing parent.
+bool create_directory_chain(const std::string& path) {
+    if (path.empty() || platform::is_directory(path)) {
+        return true;
+    }
+    const std::string_view up = paths::parent(path);
+    if (!up.empty() && up != path && !platform::is_directory(std::string(up))) {
+        if (!create_directory_chain(std::string(up))) {
+            return false;
+        }
+    }
+    return platform::create_directory(path);
+}
+
+// A bare drive (F: or F:\) is taken as it is; F:\ is kept as F:.
+bool accept_bare_drive(RunSettings& s) {
+    if (paths::native_style != paths::Style::windows) {
+        return false;
+    }
+    std::string shown(paths::display_path(s.paths.dest_path));
+    if (shown.size() == 3 && shown[1] == ':' && shown[2] == '\\') {
+        s.paths.dest_path.pop_back();
+        return true;
+    }
+    return shown.size() == 2 && shown[1] == ':';
+}
+
+void ask_to_create_destination(RunSettings& s) {
+    const std::string shown(paths::display_path(s.paths.dest_path));
+    for (;;) {
+        std::fprintf(stdout, "\n\n%s Doesn't appear to exist.%c\n", shown.c_str(), 7);
+        std::fputs("Should I create the directory [Y/N]", stdout);
+        std::fflush(stdout);
+        int key = platform::read_key();
+        std::fputs("\n", stdout);
+        check_interrupt();
+        if (key < 0) {
+            // Nobody can answer (end of input): refusing is the safe answer.
+            key = 'N';
+        }
+        if (key >= 'a' && key <= 'z') {
+            key = key - 'a' + 'A';
+        }
+        if (key == 'N' || key == 3 || key == 27) {
+            terminate_run(USER_ABORTED);
+        }
+        if (key == 'Y') {
+            break;
+        }
+    }
+    if (!create_directory_chain(s.paths.dest_path)) {
+        std::fprintf(stderr, "\nCan't create the destination directory %s\n", shown.c_str());
+        terminate_run(OUTPUT_FILE);
+    }
+}
+
+void check_destination(RunSettings& s) {
+    if (accept_bare_drive(s) || s.copy.list_only != 0) {
+        return;
+    }
+    if (s.paths.dest_path.empty() || platform::is_directory(s.paths.dest_path)) {
+        return;
+    }
+    if (s.paths.make_dirs != 0) {
+        if (!create_directory_chain(s.paths.dest_path)) {
+            std::fprintf(stderr, "\nCan't create the destination directory %s\n",
+                         std::string(paths::display_path(s.paths.dest_path)).c_str());
+            terminate_run(OUTPUT_FILE);
+        }
+        return;
+    }
+    ask_to_create_destination(s);
+}
+
+void show_ini_echo(RunSettings& s) {
+    if (s.logs.ini_path.empty()) {
+        return;
+    }
+    std::fprintf(stdout, "\n INI FILE USED: \"%s\" ", s.logs.ini_path.c_str());
+    std::fprintf(stdout, "%s\n\n", s.logs.ini_echo.c_str());
+    pause_seconds(2);
+}
+
+void walk_all_roots(RunSettings& s) {
+    const std::string saved_dest = s.paths.dest_path;
+    for (std::size_t i = 0; i < s.paths.source_paths.size(); ++i) {
+        const std::string& root = s.paths.source_paths[i];
+        if (s.paths.dirs_list_mode != 0) {
+            // Each listed root lands below the destination under its own path.
+            s.paths.dest_path = paths::without_trailing_separator(
+                paths::join(saved_dest, paths::without_trailing_separator(paths::below_drive(root))));
+        }
+        s.paths.current_root_length =
+            i < s.paths.source_root_lengths.size() ? s.paths.source_root_lengths[i] : root.size();
+        walk::walk_directory(s, paths::with_trailing_separator(root));
+    }
+}
+
+// The end every run reaches when nothing stopped it: the abort marker goes,
+// and a run that left files uncopied says so through its status.
+[[noreturn]] void finish_run(RunSettings& s) {
+    LogSettings& logs = s.logs;
+    if (!logs.default_log_path.empty() && logs.default_log == nullptr) {
+        logs.default_log = platform::open_stream(logs.default_log_path, "a+");
+    }
+    if (logs.abort_marker_name.size() > 2) {
+        std::remove(logs.abort_marker_name.c_str());
+    }
+    if (logs.dir_count_log != nullptr) {
+        std::fclose(logs.dir_count_log);
+        logs.dir_count_log = nullptr;
+    }
+    terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
+}
+
+}  // namespace
+
+int run_program(const std::vector<std::string>& args) {
+    platform::prepare_console();
+    platform::install_interrupt_handler();
+
+    static RunSettings settings;
+    RunSettings& s = settings;
+    set_live_settings(&s);
+
+    if (args.size() <= 1) {
+        config::show_usage(0);
+    }
+
+    apply_defaults(s);
+    config::parse_command_line(s, args);
+
+    show_banner();
+    check_destination(s);
+    logs::write_run_header(s);
+
+    if (s.paths.list_file_mode != 0) {
+        walk::run_file_list(s);
+        finish_run(s);
+    }
+    if (s.paths.source_paths.empty()) {
+        walk::add_source_path(s, platform::current_directory());
+    }
+
+    s.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};
+    start_progress_clock(s);
+    if (s.paths.dest_given != 0 && s.copy.immediate == 0) {
+        run_counting_pass(s);
+    }
+    s.progress.counting_pass = 0;
+
+    if (s.copy.reset_times != 0) {
+        std::fputs(
+            "\n\nFiletime Options RESET is ON.\n ALL filetimes (SOURCE and DESTINATION) will be reset to "
+            "original values\n\n",
+            stderr);
+    }
+    show_ini_echo(s);
+    walk_all_roots(s);
+    finish_run(s);
+}
 
 }  // namespace veldro::driver

@@ -17,7 +17,9 @@ inline constexpr Style native_style = Style::windows;
 inline constexpr Style native_style = Style::posix;
 #endif
 
-constexpr char separator(Style style = native_style) { return style == Style::windows ? '\\' : '/'; }
+constexpr char separator(Style style = native_style) {
+    return style == Style::windows ? '\\' : '/';
+}
 bool is_separator(char c, Style style = native_style);
 
 // The long-path prefix of the Windows form.

@@ -8,7 +8,9 @@ namespace veldro::platform {
 
 namespace {
 
-HANDLE as_handle(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }  // NOLINT
+HANDLE as_handle(std::intptr_t native) {
+    return reinterpret_cast<HANDLE>(native);
+}  // NOLINT
 
 std::intptr_t from_handle(HANDLE h) {
     return h == INVALID_HANDLE_VALUE ? FileHandle::invalid_value : reinterpret_cast<std::intptr_t>(h);  // NOLINT
@@ -40,8 +42,8 @@ bool FileHandle::close() {
 }
 
 FileHandle open_for_read(const std::string& path, ReadShare share) {
-    const DWORD share_mode = share == ReadShare::deny_writers ? FILE_SHARE_READ
-                                                              : (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const DWORD share_mode =
+        share == ReadShare::deny_writers ? FILE_SHARE_READ : (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     HANDLE h = CreateFileW(win32::to_wide(path).c_str(), GENERIC_READ, share_mode, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     return FileHandle(from_handle(h));

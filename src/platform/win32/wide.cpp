@@ -24,6 +24,8 @@ std::string from_wide(const wchar_t* wide, std::size_t length) {
     return out;
 }
 
-std::string from_wide(const std::wstring& wide) { return from_wide(wide.data(), wide.size()); }
+std::string from_wide(const std::wstring& wide) {
+    return from_wide(wide.data(), wide.size());
+}
 
 }  // namespace veldro::platform::win32

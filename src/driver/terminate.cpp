@@ -1,0 +1,293 @@
+#include "driver/terminate.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "driver/settings.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+namespace veldro {
+
+namespace {
+
+struct Elapsed {
+    long hours;
+    long minutes;
+    long seconds;
+};
+
+Elapsed split_elapsed(std::int64_t elapsed) {
+    return {static_cast<long>(elapsed / 3600), static_cast<long>((elapsed % 3600) / 60),
+            static_cast<long>((elapsed % 3600) % 60)};
+}
+
+void close_stream(std::FILE*& stream, bool closing_line_end) {
+    if (stream == nullptr) {
+        return;
+    }
+    if (closing_line_end) {
+        std::fputs("\n", stream);
+    }
+    std::fclose(stream);
+    stream = nullptr;
+}
+
+// The calendar text of a time, as the C runtime's ctime gives it.
+std::string calendar_text(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    const char* text = std::ctime(&t);  // NOLINT(concurrency-mt-unsafe): single-threaded program
+    return text == nullptr ? std::string() : std::string(text);
+}
+
+void write_console_summary(RunSettings& s, int reason, const Elapsed& e) {
+    std::FILE* out = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+    const RunCounters& c = s.counters;
+    std::fprintf(out, "\n  Processed  %9d files. %12s bytes", c.files_processed,
+                 util::with_separators(c.bytes_processed).c_str());
+    std::fprintf(out, "\n  Copied     %9d files, %12s bytes: \n", c.files_copied,
+                 util::with_separators(c.bytes_copied).c_str());
+    std::fprintf(out, "  Updated: %d,    New: %d\n", c.files_updated, c.files_new);
+    if (s.copy.ads_extract != 0) {
+        std::fprintf(out, "  Copied ADS %9d files copied/extracted \n", c.ads_files_copied);
+    }
+    if (c.new_copies != 0) {
+        std::fprintf(out, "    of which %9d %s\n", c.new_copies, c.new_copies == 1 ? "is a NEW file" : "are NEW files");
+    }
+    if (c.files_not_processed != 0) {
+        std::fprintf(out, "  NOT processed %6d files", c.files_not_processed);
+        if (c.not_processed_newer != 0) {
+            std::fprintf(out, " of which %d files are newer", c.not_processed_newer);
+        }
+        std::fputs("\n", out);
+    }
+    std::fputs("  Elapsed time:  ", out);
+    std::fprintf(out, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);
+    if (reason != 0) {
+        std::fprintf(out, "\nAbnormal termination. Reason: %s\n\n", exit_reason_text(reason));
+    }
+}
+
+void write_default_log_summary(RunSettings& s, int reason, std::int64_t end_time, const Elapsed& e) {
+    LogSettings& logs = s.logs;
+    if (!logs.default_log_path.empty() && logs.default_log == nullptr) {
+        logs.default_log = platform::open_stream(logs.default_log_path, "r+");
+        if (logs.default_log == nullptr) {
+            std::fprintf(stdout, "Can't open accounting file %s\n", logs.default_log_path.c_str());
+            return;
+        }
+        std::fseek(logs.default_log, 0, SEEK_END);
+    }
+    std::FILE* log = logs.default_log;
+    if (log == nullptr) {
+        return;
+    }
+    const RunCounters& c = s.counters;
+    std::fprintf(log, "\n Processed %9d files, %12s bytes: ", c.files_processed,
+                 util::with_separators(c.bytes_processed).c_str());
+    std::fprintf(log, "\n Copied    %9d files, %12s bytes: ", c.files_copied,
+                 util::with_separators(c.bytes_copied).c_str());
+    std::fprintf(log, "\n Updated:  %9d\n New:      %9d", c.files_updated, c.files_new);
+    if (logs.not_copied_log != nullptr && c.files_not_processed != 0) {
+        std::FILE* report = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+        std::fprintf(report, "\n NOT COPIED %9d files\n", c.files_not_processed);
+        std::fprintf(log, "\n NOT COPIED %9d files ", c.files_not_processed);
+        if (c.not_processed_newer != 0) {
+            std::fprintf(log, " of which %d files are newer", c.not_processed_newer);
+        }
+        std::fputs("\n", log);
+    }
+    if (s.copy.no_dupe != 0) {
+        std::fprintf(log, "\n Highest (number of duplicates) index number %d\n", c.highest_dupe_index);
+    }
+    std::fprintf(log, "\n\n Finished %.24s\n", calendar_text(end_time).c_str());
+    std::fputs(" Elapsed: ", log);
+    std::fprintf(log, " %ld hrs. %ld mins. %ld secs.\n", e.hours, e.minutes, e.seconds);
+    if (reason != 0) {
+        std::fputs("\nABNORMAL TERMINATION\n", log);
+    }
+    if (!s.paths.source_paths.empty() && !platform::path_exists(s.paths.source_paths.front())) {
+        const std::string root(paths::display_path(s.paths.source_paths.front()));
+        std::fprintf(stderr, "\nCan't find drive %s, check connection\n", root.c_str());
+        std::fprintf(log, "\nCan't find drive %s, check connection\n", root.c_str());
+    }
+    if (s.copy.ads_extract != 0) {
+        std::fprintf(log, "\nIn addition:  Copied/extracted %9d ADS files to destination folder\n", c.ads_files_copied);
+    }
+    std::fputs("*****************************************************\n", log);
+    std::fclose(log);
+    logs.default_log = nullptr;
+}
+
+void report_last_access(std::FILE* stream, std::int64_t value) {
+    std::fputs("  Last Access Date UPDATE is: ", stream);
+    if (value == 0 || value == 0x80000000LL) {
+        std::fputs("turned ON\n", stream);
+        if (value == 0x80000000LL && paths::native_style == paths::Style::posix) {
+            std::fputs(
+                "  (relatime: the last-access time is written only when it is older than the last write "
+                "or a day old)\n",
+                stream);
+        }
+    } else if (value == 1) {
+        std::fputs("turned ***** OFF *****\n", stream);
+    } else if (value == -1) {
+        std::fputs("\"Disable Access Date Key\" Not Found\nDefault (except VISTA) is usually RESET ACCESS DATE\n\n",
+                   stream);
+        std::fputs("To confirm setting check registry key:\n", stream);
+        std::fputs("HKEY_LOCAL_MACHINE\nSYSTEM\\CurrentControlSet\\Control\\FileSystem\\NtfsDisableLastAccessUpdate\n",
+                   stream);
+        std::fputs("A 1 means access data will NOT be updated", stream);
+    } else {
+        std::fputs("\nerror in obtaining registry key\n", stdout);
+    }
+}
+
+void close_hash_logs(RunSettings& s) {
+    HashSettings& h = s.hashing;
+    if (h.hash_log == nullptr) {
+        return;
+    }
+    const int mismatches = s.counters.hash_mismatches;
+    if (mismatches != 0) {
+        std::fprintf(h.hash_log, "\nAT LEAST %d HASHES DIDN'T MATCH\n", mismatches);
+        platform::set_console_attribute(platform::StdStream::error, 12);
+        std::fprintf(stderr, "\nAT LEAST %d HASHES DIDN'T MATCH", mismatches);
+        platform::set_console_attribute(platform::StdStream::error, 158);
+        std::fputs("\n", stderr);
+    } else {
+        std::fputs("\nNo apparent mismatches in the copied hashes\n", h.hash_log);
+        std::fputs("\nNo apparent mismatches in the copied hashes\n", stderr);
+    }
+    close_stream(h.hash_log, false);
+    if (h.hash_error_log != nullptr && h.hash_rerun_log != nullptr) {
+        close_stream(h.hash_error_log, false);
+        close_stream(h.hash_rerun_log, false);
+    }
+}
+
+// The place the first source lives, for the last-access setting.
+std::string first_source_or_cwd(const RunSettings& s) {
+    if (!s.paths.source_paths.empty()) {
+        return s.paths.source_paths.front();
+    }
+    return platform::current_directory();
+}
+
+}  // namespace
+
+const char* exit_reason_text(int reason) {
+    switch (reason) {
+        case 0:
+        case 1:
+            return "NORMAL_EXIT";
+        case 2:
+            return "USER_ABORTED";
+        case 3:
+            return "INPUT_FILE";
+        case 4:
+            return "OUTPUT_FILE";
+        case 5:
+            return "PARAMATER_FILE";
+        case 6:
+            return "ILLEGAL or INCOMPLETE OPTION";
+        case 7:
+            return "MEMORY ERROR";
+        case 8:
+            return "OTHER_EXIT";
+        case 9:
+            return "WRITE_ERROR";
+        case 11:
+            return "READ_ERROR";
+        case 13:
+            return "NON_SPECIFIC ERROR";
+        case 14:
+            return "Missing -f filetype (-f *.*)                                       ";
+        case 15:
+            return "                                      ";
+        default:
+            return "";
+    }
+}
+
+void terminate_run(int reason) {
+    static bool terminating = false;
+    if (terminating) {
+        // A second request while the summary is being written: the first
+        // one finishes the job.
+        std::fflush(nullptr);
+        std::_Exit(reason);
+    }
+    terminating = true;
+
+    RunSettings& s = live_settings();
+    const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
+    const std::int64_t end_time = platform::now_seconds();
+    const Elapsed e = split_elapsed(end_time - s.progress.start_time);
+
+    if (s.paths.dest_given != 0 && s.console.silent == 0) {
+        write_console_summary(s, reason, e);
+    }
+    std::FILE* error_stream = s.logs.error_stream;
+    const bool error_is_file = error_stream != nullptr && error_stream != stderr;
+    if (error_is_file && s.logs.error_file_given != 0) {
+        std::fprintf(error_stream, "\n  Processed %d files.   Copied %s bytes in %d files\n",
+                     s.counters.files_processed, util::with_separators(s.counters.bytes_processed).c_str(),
+                     s.counters.files_completed);
+        std::fputs("************************************************************\n", error_stream);
+    }
+    if (s.console.silent == 0) {
+        std::fprintf(stdout, "\n  Processed %d files: ", s.counters.files_processed);
+        std::fputs("   Elapsed time:  ", stdout);
+        std::fprintf(stdout, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);
+    }
+    write_default_log_summary(s, reason, end_time, e);
+
+    close_stream(s.logs.list_log, true);
+    close_stream(s.logs.copied_log, true);
+    close_stream(s.logs.not_copied_log, true);
+    close_stream(s.logs.dupes_log, true);
+    if (error_is_file) {
+        if (s.logs.error_log == error_stream) {
+            s.logs.error_log = nullptr;  // one stream under two names
+        }
+        report_last_access(error_stream, last_access);
+        std::fputs("\n", error_stream);
+        std::fclose(error_stream);
+        s.logs.error_stream = nullptr;
+    }
+    close_stream(s.logs.unicode_log, false);
+    close_hash_logs(s);
+    if (!error_is_file) {
+        report_last_access(stderr, last_access);
+    }
+    if (reason != 0) {
+        std::fprintf(stdout, "\n\nProgram Not completed %s", exit_reason_text(reason));
+    }
+    // Streams that no closing text belongs to.
+    close_stream(s.logs.error_log, false);
+    close_stream(s.logs.dir_count_log, false);
+    close_stream(s.hashing.unicode_list_stream, false);
+    close_stream(s.logs.memo_stream, false);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
+}
+
+void check_interrupt() {
+    if (platform::interrupt_requested()) {
+        terminate_run(USER_ABORTED);
+    }
+}
+
+void exit_without_summary(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(status);  // NOLINT(concurrency-mt-unsafe)
+}
+
+}  // namespace veldro

@@ -1,0 +1,172 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace veldro::platform {
+
+bool path_exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool is_directory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool create_directory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        return true;
+    }
+    return errno == EEXIST && is_directory(path);
+}
+
+std::string current_directory() {
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            return {buffer.data()};
+        }
+        if (errno != ERANGE) {
+            return "/";
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string full_path(const std::string& path) {
+    if (!path.empty() && path[0] == '/') {
+        return path;
+    }
+    std::string cwd = current_directory();
+    if (path.empty()) {
+        return cwd;
+    }
+    if (cwd.back() != '/') {
+        cwd += '/';
+    }
+    return cwd + path;
+}
+
+std::string program_path() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0) {
+        return {};
+    }
+    return {buffer.data(), static_cast<std::size_t>(n)};
+}
+
+namespace {
+
+// The nearest ancestor of `path` (itself included) that exists.
+std::string existing_ancestor(std::string path) {
+    struct stat st {};
+    while (!path.empty() && ::stat(path.c_str(), &st) != 0) {
+        const std::size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos) {
+            return ".";
+        }
+        path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return path.empty() ? "/" : path;
+}
+
+// Undoes the octal escapes (\040 for a blank) of /proc mount fields.
+std::string unescape_mount_field(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string digits = field.substr(i + 1, 3);
+            if (digits.size() == 3 && digits.find_first_not_of("01234567") == std::string::npos) {
+                out.push_back(static_cast<char>(std::strtol(digits.c_str(), nullptr, 8)));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(field[i]);
+    }
+    return out;
+}
+
+bool has_option(const std::string& options, const std::string& word) {
+    std::stringstream list(options);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        if (item == word) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> free_space(const std::string& path) {
+    struct statvfs vfs {};
+    if (::statvfs(existing_ancestor(path).c_str(), &vfs) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(vfs.f_bfree) * static_cast<std::uint64_t>(vfs.f_frsize);
+}
+
+std::int64_t last_access_setting(const std::string& path) {
+    char resolved[PATH_MAX];  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+    if (::realpath(existing_ancestor(path).c_str(), resolved) == nullptr) {
+        return -1;
+    }
+    const std::string target = resolved;
+    std::ifstream mounts("/proc/self/mountinfo");
+    if (!mounts) {
+        return -1;
+    }
+    // Fields: id parent major:minor root mount-point options ...
+    std::string line;
+    std::string best_point;
+    std::string best_options;
+    bool found = false;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string id;
+        std::string parent_id;
+        std::string dev;
+        std::string root;
+        std::string point;
+        std::string options;
+        if (!(fields >> id >> parent_id >> dev >> root >> point >> options)) {
+            continue;
+        }
+        point = unescape_mount_field(point);
+        const bool covers = target == point || point == "/" ||
+                            (target.size() > point.size() && target.compare(0, point.size(), point) == 0 &&
+                             target[point.size()] == '/');
+        // Later lines of the same mount point stack on top of earlier ones.
+        if (covers && (!found || point.size() >= best_point.size())) {
+            best_point = point;
+            best_options = options;
+            found = true;
+        }
+    }
+    if (!found) {
+        return -1;
+    }
+    if (has_option(best_options, "noatime")) {
+        return 1;
+    }
+    if (has_option(best_options, "relatime")) {
+        return 0x80000000LL;
+    }
+    return 0;
+}
+
+}  // namespace veldro::platform

@@ -1,0 +1,196 @@
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/system.h"
+
+namespace veldro::platform {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupt = 0;
+int g_pending_key = -1;
+bool g_colour_used = false;
+
+extern "C" void record_interrupt(int /*signal*/) {
+    g_interrupt = 1;
+}
+
+// Puts the terminal into single-key mode for the life of the object.
+class RawTerminal {
+public:
+    explicit RawTerminal(bool blocking) {
+        if (::tcgetattr(STDIN_FILENO, &saved_) != 0) {
+            return;
+        }
+        termios raw = saved_;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = blocking ? 1 : 0;
+        raw.c_cc[VTIME] = 0;
+        active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    }
+    RawTerminal(const RawTerminal&) = delete;
+    RawTerminal& operator=(const RawTerminal&) = delete;
+    RawTerminal(RawTerminal&&) = delete;
+    RawTerminal& operator=(RawTerminal&&) = delete;
+    ~RawTerminal() {
+        if (active_) {
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        }
+    }
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+bool colour_allowed(int fd) {
+    return ::isatty(fd) != 0 && std::getenv("NO_COLOR") == nullptr;
+}
+
+void reset_colour_at_exit() {
+    if (g_colour_used) {
+        if (::isatty(STDERR_FILENO) != 0) {
+            (void)!::write(STDERR_FILENO, "\x1b[0m", 4);
+        }
+        if (::isatty(STDOUT_FILENO) != 0) {
+            (void)!::write(STDOUT_FILENO, "\x1b[0m", 4);
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> get_environment(const char* name) {
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): single-threaded program
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+std::int64_t now_seconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::uint64_t now_file_time() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    constexpr std::uint64_t epoch_ticks = 116444736000000000ULL;
+    return epoch_ticks + static_cast<std::uint64_t>(ts.tv_sec) * 10000000ULL +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 100ULL;
+}
+
+void sleep_seconds(int seconds) {
+    timespec left{seconds, 0};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR && g_interrupt == 0) {
+    }
+}
+
+bool is_terminal(StdStream stream) {
+    return ::isatty(stream == StdStream::output ? STDOUT_FILENO : STDERR_FILENO) != 0;
+}
+
+bool stdin_is_terminal() {
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
+void set_console_attribute(StdStream stream, int attribute) {
+    const int fd = stream == StdStream::output ? STDOUT_FILENO : STDERR_FILENO;
+    if (!colour_allowed(fd)) {
+        return;
+    }
+    std::FILE* file = stream == StdStream::output ? stdout : stderr;
+    std::fflush(file);
+    const char* sequence = attribute == 12 ? "\x1b[0;91;40m" : attribute == 158 ? "\x1b[0;93;104m" : "\x1b[0m";
+    std::fputs(sequence, file);
+    std::fflush(file);
+    g_colour_used = true;
+}
+
+void prepare_console() {
+    // A console shows every line at once; a file or pipe gets large
+    // buffered writes, flushed when the run ends.
+    if (::isatty(STDOUT_FILENO) != 0) {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    } else {
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    }
+    std::atexit(reset_colour_at_exit);
+}
+
+bool key_waiting() {
+    if (g_pending_key >= 0) {
+        return true;
+    }
+    if (::isatty(STDIN_FILENO) == 0) {
+        return false;
+    }
+    RawTerminal raw(false);
+    unsigned char c = 0;
+    if (::read(STDIN_FILENO, &c, 1) == 1) {
+        g_pending_key = c;
+        return true;
+    }
+    return false;
+}
+
+int read_key() {
+    if (g_pending_key >= 0) {
+        const int key = g_pending_key;
+        g_pending_key = -1;
+        return key;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    unsigned char c = 0;
+    if (::isatty(STDIN_FILENO) != 0) {
+        RawTerminal raw(true);
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n == 1) {
+            return c;
+        }
+        return (n < 0 && errno == EINTR) ? 3 : -1;
+    }
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n == 1) {
+        return c;
+    }
+    return (n < 0 && errno == EINTR) ? 3 : -1;
+}
+
+void flush_console_input() {
+    g_pending_key = -1;
+    if (::isatty(STDIN_FILENO) != 0) {
+        ::tcflush(STDIN_FILENO, TCIFLUSH);
+    }
+}
+
+void install_interrupt_handler() {
+    struct sigaction action {};
+    action.sa_handler = record_interrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked read returns so the request is seen
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool interrupt_requested() {
+    return g_interrupt != 0;
+}
+
+void clear_interrupt_request() {
+    g_interrupt = 0;
+}
+
+std::FILE* open_stream(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+}  // namespace veldro::platform

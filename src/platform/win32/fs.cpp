@@ -1,0 +1,113 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/win32/wide.h"
+
+namespace veldro::platform {
+
+bool path_exists(const std::string& path) {
+    return GetFileAttributesW(win32::to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool is_directory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(win32::to_wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool create_directory(const std::string& path) {
+    if (CreateDirectoryW(win32::to_wide(path).c_str(), nullptr) != 0) {
+        return true;
+    }
+    return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
+}
+
+std::string full_path(const std::string& path) {
+    const std::wstring wide = win32::to_wide(path.empty() ? std::string(".") : path);
+    std::vector<wchar_t> buffer(32768);
+    const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (n == 0 || n >= buffer.size()) {
+        return path;
+    }
+    return win32::from_wide(buffer.data(), n);
+}
+
+std::string current_directory() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0 || n >= buffer.size()) {
+        return "C:\\";
+    }
+    return win32::from_wide(buffer.data(), n);
+}
+
+std::string program_path() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) {
+        return {};
+    }
+    return win32::from_wide(buffer.data(), n);
+}
+
+namespace {
+
+// "X:\" for a path whose drive is X (with or without the long prefix).
+std::wstring volume_root(const std::string& path) {
+    std::string p = path;
+    if (p.size() >= 4 && p[0] == '\\' && p[2] == '?') {
+        p = p.substr(4);
+    }
+    if (p.size() >= 2 && p[1] == ':') {
+        return win32::to_wide(p.substr(0, 2) + "\\");
+    }
+    return win32::to_wide(p);
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> free_space(const std::string& path) {
+    ULARGE_INTEGER available{};
+    ULARGE_INTEGER total{};
+    ULARGE_INTEGER total_free{};
+    if (GetDiskFreeSpaceExW(volume_root(path).c_str(), &available, &total, &total_free) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(total_free.QuadPart);
+}
+
+std::int64_t last_access_setting(const std::string& /*path*/) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", 0,
+                      KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+        return -1;
+    }
+    std::int64_t result = -1;
+    std::vector<wchar_t> name(8192);
+    std::vector<BYTE> data(16383);
+    for (DWORD index = 0;; ++index) {
+        DWORD name_size = 8191;
+        DWORD data_size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        const LONG rc = RegEnumValueW(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
+        if (rc != ERROR_SUCCESS) {
+            break;
+        }
+        if (name_size < 3) {
+            break;
+        }
+        if (std::wstring(name.data(), name_size) == L"NtfsDisableLastAccessUpdate") {
+            DWORD value = 0;
+            if (data_size >= sizeof(DWORD)) {
+                memcpy(&value, data.data(), sizeof(DWORD));
+            }
+            result = static_cast<std::int64_t>(value);
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return result;
+}
+
+}  // namespace veldro::platform

@@ -1,0 +1,128 @@
+#include <conio.h>
+#include <io.h>
+#include <windows.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/system.h"
+#include "platform/win32/wide.h"
+
+namespace veldro::platform {
+
+namespace {
+
+volatile LONG g_interrupt = 0;
+
+BOOL WINAPI console_control(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+        InterlockedExchange(&g_interrupt, 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+HANDLE std_handle(StdStream stream) {
+    return GetStdHandle(stream == StdStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+bool is_console(HANDLE h) {
+    DWORD mode = 0;
+    return h != INVALID_HANDLE_VALUE && h != nullptr && GetConsoleMode(h, &mode) != 0;
+}
+
+}  // namespace
+
+std::optional<std::string> get_environment(const char* name) {
+    const std::wstring wide_name = win32::to_wide(name);
+    const DWORD n = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    if (n == 0) {
+        return std::nullopt;
+    }
+    std::wstring value(n, L'\0');
+    const DWORD got = GetEnvironmentVariableW(wide_name.c_str(), value.data(), n);
+    value.resize(got);
+    return win32::from_wide(value);
+}
+
+std::int64_t now_seconds() {
+    return static_cast<std::int64_t>(_time64(nullptr));
+}
+
+std::uint64_t now_file_time() {
+    FILETIME ft{};
+    GetSystemTimeAsFileTime(&ft);
+    return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+void sleep_seconds(int seconds) {
+    for (int i = 0; i < seconds * 10 && g_interrupt == 0; ++i) {
+        Sleep(100);
+    }
+}
+
+bool is_terminal(StdStream stream) {
+    return _isatty(stream == StdStream::output ? 1 : 2) != 0;
+}
+
+bool stdin_is_terminal() {
+    return _isatty(0) != 0;
+}
+
+void set_console_attribute(StdStream stream, int attribute) {
+    HANDLE h = std_handle(stream);
+    if (!is_console(h)) {
+        return;
+    }
+    std::fflush(stream == StdStream::output ? stdout : stderr);
+    SetConsoleTextAttribute(h, static_cast<WORD>(attribute));
+}
+
+void prepare_console() {
+    SetConsoleOutputCP(CP_UTF8);
+    if (_isatty(1) != 0) {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    } else {
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    }
+}
+
+bool key_waiting() {
+    return stdin_is_terminal() && _kbhit() != 0;
+}
+
+int read_key() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (stdin_is_terminal()) {
+        return _getch();
+    }
+    const int c = std::fgetc(stdin);
+    return c == EOF ? -1 : c;
+}
+
+void flush_console_input() {
+    if (stdin_is_terminal()) {
+        FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+    }
+}
+
+void install_interrupt_handler() {
+    SetConsoleCtrlHandler(console_control, TRUE);
+}
+
+bool interrupt_requested() {
+    return g_interrupt != 0;
+}
+
+void clear_interrupt_request() {
+    InterlockedExchange(&g_interrupt, 0);
+}
+
+std::FILE* open_stream(const std::string& path, const char* mode) {
+    return _wfopen(win32::to_wide(path).c_str(), win32::to_wide(mode).c_str());
+}
+
+}  // namespace veldro::platform

@@ -1,0 +1,219 @@
+#include "util/text.h"
+
+#include <array>
+
+#include "platform/system.h"
+
+namespace veldro::util {
+
+std::string with_separators(std::int64_t value) {
+    // Work on the magnitude as unsigned so that the most negative value
+    // does not overflow.
+    const bool negative = value < 0;
+    std::uint64_t magnitude = negative ? (~static_cast<std::uint64_t>(value) + 1) : static_cast<std::uint64_t>(value);
+    std::array<char, 48> buffer{};
+    std::size_t pos = buffer.size();
+    int digits = 0;
+    do {
+        if (digits > 0 && digits % 3 == 0) {
+            buffer.at(--pos) = ',';
+        }
+        buffer.at(--pos) = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+        ++digits;
+    } while (magnitude != 0);
+    if (negative) {
+        buffer.at(--pos) = '-';
+    }
+    return {buffer.data() + pos, buffer.size() - pos};
+}
+
+void print_centered(std::FILE* stream, std::string_view text, int width) {
+    const int length = static_cast<int>(char_count(text));
+    const int blanks = width > length ? (width - length) / 2 : 0;
+    for (int i = 0; i < blanks; ++i) {
+        std::fputc(' ', stream);
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+bool environment_contains(const char* name, std::string_view text, bool exact) {
+    const auto value = platform::get_environment(name);
+    if (!value) {
+        return false;
+    }
+    if (exact) {
+        return value->find(text) != std::string::npos;
+    }
+    return to_upper(*value).find(to_upper(text)) != std::string::npos;
+}
+
+std::string to_upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
+std::string to_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool contains_ignoring_case(std::string_view text, std::string_view word) {
+    return to_upper(text).find(to_upper(word)) != std::string::npos;
+}
+
+namespace {
+
+bool is_continuation(unsigned char c) {
+    return (c & 0xC0U) == 0x80U;
+}
+
+}  // namespace
+
+std::size_t char_count(std::string_view utf8) {
+    std::size_t count = 0;
+    for (char c : utf8) {
+        if (!is_continuation(static_cast<unsigned char>(c))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::string_view first_chars(std::string_view utf8, std::size_t chars) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (!is_continuation(static_cast<unsigned char>(utf8[i]))) {
+            if (seen == chars) {
+                return utf8.substr(0, i);
+            }
+            ++seen;
+        }
+    }
+    return utf8;
+}
+
+std::string fit_to_width(std::string_view utf8, std::size_t chars) {
+    std::string out(first_chars(utf8, chars));
+    const std::size_t have = char_count(out);
+    if (have < chars) {
+        out.append(chars - have, ' ');
+    }
+    return out;
+}
+
+std::u16string utf8_to_utf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(utf8[k]); };
+    while (i < utf8.size()) {
+        const unsigned char c = byte(i);
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c & 0xE0U) == 0xC0U && c >= 0xC2) {
+            len = 2;
+        } else if ((c & 0xF0U) == 0xE0U) {
+            len = 3;
+        } else if ((c & 0xF8U) == 0xF0U && c <= 0xF4) {
+            len = 4;
+        }
+        if (len > 1) {
+            bool ok = i + len <= utf8.size();
+            for (std::size_t k = 1; ok && k < len; ++k) {
+                ok = is_continuation(byte(i + k));
+            }
+            if (ok) {
+                cp = c & (0x7FU >> len);
+                for (std::size_t k = 1; k < len; ++k) {
+                    cp = (cp << 6) | (byte(i + k) & 0x3FU);
+                }
+                const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+                if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+                    cp = 0xFFFD;
+                }
+            } else {
+                cp = 0xFFFD;
+                len = 1;
+            }
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += len;
+    }
+    return out;
+}
+
+bool utf16_to_utf8(std::u16string_view utf16, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char32_t cp = utf16[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 1 >= utf16.size() || utf16[i + 1] < 0xDC00 || utf16[i + 1] > 0xDFFF) {
+                return false;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            return false;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return true;
+}
+
+void write_utf16le(std::FILE* stream, std::string_view utf8) {
+    if (stream == nullptr) {
+        return;
+    }
+    const std::u16string units = utf8_to_utf16(utf8);
+    std::string bytes;
+    bytes.reserve(units.size() * 2);
+    for (char16_t u : units) {
+        bytes.push_back(static_cast<char>(u & 0xFF));
+        bytes.push_back(static_cast<char>(u >> 8));
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+bool has_non_ascii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) > 127) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace veldro::util
