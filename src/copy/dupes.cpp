@@ -1,15 +1,129 @@
 #include "copy/dupes.h"
 
+#include <cstdio>
+
+#include "platform/names.h"
+#include "platform/system.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace veldro::copy {
+namespace {
 
-std::string flat_destination_dir(RunSettings& /*s*/, const std::string& dest_root) {
-    return paths::with_trailing_separator(dest_root);
+// Flat counts up to this value never make numbered folders.
+constexpr int smallest_folder_count = 5;
+// The tilde rule looks this many characters into the long name.
+constexpr std::size_t tilde_window = 8;
+constexpr std::uint64_t ticks_per_second = 10000000;
+
+std::FILE* report(const RunSettings& s) {
+    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
 }
-void apply_tilde_rule(RunSettings& /*s*/, std::string& /*destination_file_path*/,
-                      const platform::FindRecord& /*entry*/) {}
-void rename_duplicates_before_copy(RunSettings& /*s*/, std::string& /*destination_file_path*/) {}
-int rename_duplicate(RunSettings& /*s*/, std::string& /*path*/) { return 0; }
+
+// An indexed name must be free on the destination as the copy will meet
+// it: with --NOCASE a name that differs only in case is taken as well.
+bool name_in_use(const RunSettings& s, const std::string& path) {
+    return s.copy.no_case != 0 ? platform::exists_ignoring_case(path) : platform::path_exists(path);
+}
+
+bool tilde_in_short_name_window(const std::string& long_name) {
+    return util::first_chars(long_name, tilde_window).find('~') != std::string_view::npos;
+}
+
+// ".D[nnnnn]" from the calendar time: the digits after its first five
+// (for the ten-digit times of this era, its last five).
+std::string tilde_suffix() {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(platform::now_seconds()));
+    const std::string text(digits);
+    const std::string tail = text.size() > 5 ? text.substr(5, 5) : std::string();
+    return ".D[" + tail + "]";
+}
+
+int last_write_second(const platform::FindRecord& entry) {
+    return static_cast<int>((entry.times.last_write.ticks / ticks_per_second) % 60);
+}
+
+}  // namespace
+
+std::string flat_destination_dir(RunSettings& s, const std::string& dest_root) {
+    std::string dir = paths::with_trailing_separator(dest_root);
+    const int per_folder = s.copy.flatten;
+    if (per_folder <= smallest_folder_count) {
+        return dir;
+    }
+    // One folder step per multiple reached: a file that ends up not copied
+    // while the count stands on a multiple must not move the folder on
+    // again, or folder numbers would be skipped and left empty.
+    const std::int32_t copied = s.dupes.files_copied_so_far;
+    if (copied >= per_folder && copied % per_folder == 0 && s.dupes.flat_folder_index < copied / per_folder) {
+        ++s.dupes.flat_folder_index;
+    }
+    if (s.dupes.flat_folder_index > 0) {
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "%04d", static_cast<int>(s.dupes.flat_folder_index));
+        dir = paths::with_trailing_separator(paths::join(dir, folder));
+    }
+    return dir;
+}
+
+int rename_duplicate(RunSettings& s, std::string& path) {
+    const paths::PathParts parts = paths::split(path);
+    const std::string stem = parts.drive + parts.directory + parts.name;
+    std::string candidate;
+    char index_text[24];
+    // The next run starts counting at 0 again and an earlier rename may
+    // hold an index already: never land on a name that is in use.
+    for (;;) {
+        std::snprintf(index_text, sizeof index_text, "[%04d]", static_cast<int>(s.dupes.dupe_index));
+        candidate = stem + index_text + parts.extension;
+        ++s.dupes.dupe_index;
+        if (!name_in_use(s, candidate)) {
+            break;
+        }
+    }
+    path = candidate;
+    s.counters.highest_dupe_index = s.dupes.dupe_index;
+    return 0;
+}
+
+void rename_duplicates_before_copy(RunSettings& s, std::string& destination_file_path) {
+    if (s.copy.flatten != 0 && s.copy.no_dupe != 0 && platform::path_exists(destination_file_path)) {
+        rename_duplicate(s, destination_file_path);
+    }
+    if (s.copy.no_case != 0 && platform::exists_ignoring_case(destination_file_path)) {
+        rename_duplicate(s, destination_file_path);
+    }
+}
+
+void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const platform::FindRecord& entry) {
+    if (s.copy.check_tilde != 1 || !tilde_in_short_name_window(entry.name)) {
+        return;
+    }
+    if (!platform::path_exists(destination_file_path)) {
+        return;
+    }
+    const std::string suffix = tilde_suffix();
+    std::FILE* dupes_log = s.logs.dupes_log;
+    const std::string old_display(paths::display_path(destination_file_path));
+    if (dupes_log != nullptr) {
+        std::fprintf(dupes_log, "\n%s |RENAMED TO:|", old_display.c_str());
+    }
+    std::fprintf(report(s), "\n\nDUPE_FILE: %s ==> ", old_display.c_str());
+
+    destination_file_path += suffix;
+    const int second = last_write_second(entry);
+    char extra[32];
+    while (platform::path_exists(destination_file_path)) {
+        std::snprintf(extra, sizeof extra, ".[%02d_%03d]", static_cast<int>(s.dupes.dupe_sequence), second);
+        ++s.dupes.dupe_sequence;
+        destination_file_path += extra;
+    }
+    const std::string new_display(paths::display_path(destination_file_path));
+    if (dupes_log != nullptr) {
+        std::fprintf(dupes_log, " %s\n", new_display.c_str());
+    }
+    std::fprintf(report(s), "  %s\n", new_display.c_str());
+}
 
 }  // namespace veldro::copy
