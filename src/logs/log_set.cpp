@@ -1,28 +1,518 @@
 #include "logs/log_set.h"
 
+#include <array>
+#include <cstdlib>
+#include <vector>
+
+#include "driver/pause.h"
+#include "driver/terminate.h"
+#include "platform/file_update.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "util/paths.h"
+#include "util/text.h"
+
 namespace veldro::logs {
 
-LogValue read_log_value(std::string_view value, LogSource /*source*/) { return LogValue{std::string(value)}; }
-unsigned read_error_mask(std::string_view /*text*/) { return 0; }
-void open_log_set(RunSettings& /*s*/, const std::string& /*value*/, bool /*apply_marker*/) {}
-bool open_long_log_option(RunSettings& /*s*/, const std::string& /*value*/) { return true; }
-bool apply_error_mask_option(RunSettings& /*s*/, const std::string& /*text*/) { return true; }
-void open_log_members(RunSettings& /*s*/, const std::string& /*base_name*/, unsigned /*mask*/) {}
-void open_members_for_mask(RunSettings& /*s*/, unsigned /*mask*/) {}
-bool open_default_log(RunSettings& /*s*/, const std::string& /*name*/) { return false; }
-void open_default_log_from_environment(RunSettings& /*s*/) {}
-void open_error_file(RunSettings& /*s*/, const std::string& /*name*/) {}
-void open_hash_log(RunSettings& /*s*/, const std::string& /*name*/, bool /*with_companions*/) {}
-void close_log_set(RunSettings& /*s*/) {}
-std::string member_name(const std::string& base_name, unsigned /*bit*/) { return base_name; }
-const char* member_suffix(unsigned /*bit*/) { return ""; }
-std::string hash_companion_name(const std::string& hash_log_name, const char* /*suffix*/) { return hash_log_name; }
-std::string apply_date_marker(const std::string& name) { return name; }
-std::string apply_date_marker(const std::string& name, int /*year*/, int /*month*/, int /*day*/) { return name; }
-void make_log_directory(const std::string& /*log_path*/) {}
-void prepare_append_file(const std::string& /*path*/) {}
-void create_abort_marker(const RunSettings& /*s*/) {}
-void remove_abort_marker(const RunSettings& /*s*/) {}
-void write_unicode_text(std::FILE* /*stream*/, std::string_view /*utf8*/) {}
+namespace {
+
+constexpr std::string_view separator_row = "****************************************";  // 40
+constexpr std::string_view abort_marker_text =
+    "\nIF YOU ARE READING THIS, THERE MAY HAVE BEEN AN UNUSUAL PROGRAM ABORT ";
+constexpr const char* colon_conflict_text =
+    "\n\nSorry: Can't have a drive letter/colon and a log option colon. \nReplace option colon with ! and re-run\n\n";
+
+// What each member of the set is: its bit, name suffix, the console line
+// printed (followed by the member's name) once it is open, and its header.
+struct MemberInfo {
+    unsigned bit;
+    const char* suffix;
+    const char* console_line;
+    const char* header;
+    std::FILE* LogSettings::*stream;
+};
+
+constexpr std::array<MemberInfo, 7> members{{
+    {log_list, "_LIST", "\nOpened files list ",
+     "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |", &LogSettings::list_log},
+    {log_copied, "_COPIED", "\nOpened copied list ",
+     "FILES SUCCESSFULLY COPIED SIZE | SOURCE | Filler | DESTINATION | SOURCE CREATED DATE-TIME | MODIFIED DATE-TIME | "
+     "ACCESSED DATE-TIME |\n",
+     &LogSettings::copied_log},
+    {log_not_copied, "_NOT_COPIED", "\nOpened not copied list ", "FILES NOT COPIED", &LogSettings::not_copied_log},
+    {log_error, "_ERROR", "\nOpened error list ", "SOME FILES MAY NOT HAVE COPIED DUE TO SOME ERROR\n",
+     &LogSettings::error_log},
+    {log_dupes, "_DUPE_FILES", "\nOpened renamed file list ",
+     "FILES WHICH HAVE A SHORT FILENAME xxx~N AS LONG FILENAME AND HAVE BEEN RENAMED\n", &LogSettings::dupes_log},
+    {log_dir_counts, "_DIR-COUNTS", "\nOpened DIRECTORY file counts list ",
+     " FILE COUNTS PER DIRECTORY\n Count:  SOURCE DIRECTORY\n", &LogSettings::dir_count_log},
+    {log_unicode, "_UNICODE_FILES", "\nOpened UNICODE names list ", "UNICODE FILENAMES OF COPIED FILES\r\n",
+     &LogSettings::unicode_log},
+}};
+
+bool starts_with_digit(std::string_view text) { return !text.empty() && text.front() >= '0' && text.front() <= '9'; }
+
+// The integer at the start of a mask text, as the C library reads it; a
+// negative or unreadable value gives no bits.
+unsigned integer_mask(std::string_view text) {
+    const std::string copy(text);
+    const long long value = std::strtoll(copy.c_str(), nullptr, 10);
+    if (value <= 0) {
+        return 0;
+    }
+    return value > 0xFFFFFFFFLL ? 0xFFFFFFFFU : static_cast<unsigned>(value);
+}
+
+struct Keyword {
+    std::string_view word;
+    unsigned bits;
+};
+
+// Keyword masks found by substring search, so "copy" holds "cop".
+unsigned keyword_mask(std::string_view text, bool with_all, bool with_unicode, bool lower_case_spellings) {
+    const std::array<Keyword, 8> command_line{{{"all", 255},
+                                               {"list", log_list},
+                                               {"cop", log_copied},
+                                               {"not", log_not_copied},
+                                               {"ERR", log_error},
+                                               {"dup", log_dupes},
+                                               {"DIR", log_dir_counts},
+                                               {"UNI", log_unicode}}};
+    unsigned mask = 0;
+    for (const Keyword& k : command_line) {
+        if ((k.bits == 255 && !with_all) || (k.bits == log_unicode && !with_unicode)) {
+            continue;
+        }
+        const std::string word = lower_case_spellings ? util::to_lower(k.word) : std::string(k.word);
+        if (text.find(word) != std::string_view::npos) {
+            mask |= k.bits;
+        }
+    }
+    return mask;
+}
+
+// Splits at the first separator of the first kind present: '!', then '|',
+// then ';'. Gives npos when there is none.
+std::size_t find_mask_separator(std::string_view value) {
+    for (const char sep : {'!', '|', ';'}) {
+        const std::size_t at = value.find(sep);
+        if (at != std::string_view::npos) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// The member's stream slot in the settings.
+std::FILE*& member_stream(RunSettings& s, const MemberInfo& m) { return s.logs.*(m.stream); }
+
+void close_default_log(RunSettings& s) {
+    if (s.logs.default_log != nullptr) {
+        std::fclose(s.logs.default_log);
+        s.logs.default_log = nullptr;
+    }
+}
+
+// Opens one member and writes its header; ends the run when it cannot be opened.
+void open_member(RunSettings& s, const MemberInfo& m) {
+    const std::string name = member_name(s.logs.log_base_name, m.bit);
+    const bool unicode = m.bit == log_unicode;
+    // The unicode log is opened by its full name: a name with characters
+    // beyond eight bits still names the file the user asked for.
+    std::FILE* stream = platform::open_stream(name, unicode ? "wb+" : "a+");
+    if (stream == nullptr) {
+        if (m.bit == log_dir_counts) {
+            std::fputs("\ncan't open DIRECTORY COUNTS LOG FILE\n\n", stdout);
+        } else if (unicode) {
+            std::fputs("\ncan't open UNICODE FILENAME LOG FILE\n\n", stdout);
+        }
+        terminate_run(OUTPUT_FILE);
+    }
+    member_stream(s, m) = stream;
+    std::fprintf(stdout, "%s%s", m.console_line, name.c_str());
+    if (unicode) {
+        const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
+        std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
+        write_unicode_text(stream, m.header);
+        std::fflush(stream);
+        return;
+    }
+    std::fseek(stream, 0, SEEK_END);
+    std::fputs(m.header, stream);
+    std::fflush(stream);
+    driver::pause_seconds(1);
+}
+
+// The common road of -1 and --LOG: directory, marker, base name, default log.
+bool name_the_logs(RunSettings& s, const std::string& given_name, bool apply_marker) {
+    make_log_directory(given_name);
+    const std::string name = apply_marker ? apply_date_marker(given_name) : given_name;
+    s.logs.log_base_name = name;
+    return open_default_log(s, name);
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t doe = days - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+bool is_name_separator(char c) { return c == '\\' || paths::is_separator(c); }
+
+}  // namespace
+
+// ---- reading a log value -----------------------------------------------
+
+LogValue read_log_value(std::string_view value, LogSource source) {
+    LogValue out;
+    if (source == LogSource::ini && value.find("OFF") != std::string_view::npos) {
+        out.off = true;
+        return out;
+    }
+    std::size_t at = find_mask_separator(value);
+    if (at == std::string_view::npos && source == LogSource::long_option) {
+        const std::size_t colon = value.find(':');
+        if (colon != std::string_view::npos) {
+            if (colon > 1) {
+                at = colon;
+            } else if (value.find(':', colon + 1) != std::string_view::npos) {
+                out.colon_conflict = true;
+                out.name = std::string(value);
+                return out;
+            }
+        }
+    }
+    if (at == std::string_view::npos) {
+        out.name = std::string(value);
+        return out;
+    }
+    out.name = std::string(value.substr(0, at));
+    const std::string_view mask_text = value.substr(at + 1);
+    switch (source) {
+        case LogSource::short_option:
+            out.mask = util::contains_ignoring_case(mask_text, "all") ? 255U : integer_mask(mask_text);
+            break;
+        case LogSource::long_option:
+            if (starts_with_digit(mask_text)) {
+                out.mask = integer_mask(mask_text);
+                if (out.mask > 255) {
+                    out.mask |= 255U;
+                }
+            } else {
+                out.mask = keyword_mask(mask_text, true, true, false);
+            }
+            break;
+        case LogSource::ini: {
+            const std::string lowered = util::to_lower(mask_text);
+            if (starts_with_digit(lowered)) {
+                out.mask = integer_mask(lowered);
+                if (out.mask > 127) {
+                    out.mask |= 127U;
+                }
+            } else {
+                out.mask = keyword_mask(lowered, true, true, true);
+            }
+            break;
+        }
+    }
+    return out;
+}
+
+unsigned read_error_mask(std::string_view text) {
+    const unsigned mask = starts_with_digit(text) ? integer_mask(text) : keyword_mask(text, false, false, false);
+    return mask > 255 ? 255U : mask;
+}
+
+// ---- opening -----------------------------------------------------------
+
+void open_log_set(RunSettings& s, const std::string& value, bool apply_marker) {
+    const LogValue v = read_log_value(value, LogSource::short_option);
+    s.logs.log_mask |= v.mask;
+    name_the_logs(s, v.name, apply_marker);
+    s.logs.abort_marker_name = s.logs.log_base_name + "X";
+    open_members_for_mask(s, s.logs.log_mask);
+}
+
+bool open_long_log_option(RunSettings& s, const std::string& value) {
+    const LogValue v = read_log_value(value, LogSource::long_option);
+    if (v.colon_conflict) {
+        std::fputs(colon_conflict_text, stdout);
+        terminate_run(ILLEGAL_OPTION);
+    }
+    s.logs.log_mask |= v.mask;
+    if (!name_the_logs(s, v.name, true)) {
+        return false;
+    }
+    open_members_for_mask(s, s.logs.log_mask);
+    return true;
+}
+
+bool apply_error_mask_option(RunSettings& s, const std::string& text) {
+    if (text.empty()) {
+        return false;
+    }
+    s.logs.log_mask |= read_error_mask(text);
+    if (!s.logs.log_base_name.empty()) {
+        open_members_for_mask(s, s.logs.log_mask);
+    }
+    return true;
+}
+
+void open_log_members(RunSettings& s, const std::string& base_name, unsigned mask) {
+    make_log_directory(base_name);
+    s.logs.log_base_name = base_name;
+    if (s.logs.default_log == nullptr) {
+        open_default_log(s, base_name);
+    }
+    s.logs.log_mask |= mask;
+    open_members_for_mask(s, s.logs.log_mask);
+}
+
+void open_members_for_mask(RunSettings& s, unsigned mask) {
+    if (s.logs.log_base_name.empty()) {
+        return;
+    }
+    for (const MemberInfo& m : members) {
+        if ((mask & m.bit) != 0 && member_stream(s, m) == nullptr) {
+            open_member(s, m);
+        }
+    }
+}
+
+bool open_default_log(RunSettings& s, const std::string& name) {
+    make_log_directory(name);
+    prepare_append_file(name);
+    std::FILE* stream = platform::open_stream(name, "a+");
+    if (stream == nullptr) {
+        std::fprintf(stdout, "Can't open accounting file %s\n", name.c_str());
+        return false;
+    }
+    close_default_log(s);
+    s.logs.default_log = stream;
+    s.logs.default_log_path = name;
+    std::fseek(stream, 0, SEEK_END);
+    std::fprintf(stream, "\n%.40s\n", separator_row.data());
+    std::fflush(stream);
+    return true;
+}
+
+void open_default_log_from_environment(RunSettings& s) {
+    const auto value = platform::get_environment("ACCT");
+    if (!value || value->empty()) {
+        return;
+    }
+    open_default_log(s, paths::equal_ignoring_case(*value, "ON") ? std::string("ACCT-ING") : *value);
+}
+
+void open_error_file(RunSettings& s, const std::string& name) {
+    s.logs.error_file_given = 1;
+    make_log_directory(name);
+    std::FILE* stream = platform::open_stream(name, "a+");
+    if (stream == nullptr) {
+        std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
+        terminate_run(OUTPUT_FILE);
+    }
+    if (s.logs.error_stream != nullptr && s.logs.error_stream != stderr && s.logs.error_stream != s.logs.error_log) {
+        std::fclose(s.logs.error_stream);
+    }
+    std::fseek(stream, 0, SEEK_END);
+    s.logs.error_stream = stream;
+}
+
+void open_hash_log(RunSettings& s, const std::string& name, bool with_companions) {
+    make_log_directory(name);
+    auto open_or_end = [](const std::string& file) {
+        std::FILE* stream = platform::open_stream(file, "a+");
+        if (stream == nullptr) {
+            std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
+            terminate_run(OUTPUT_FILE);
+        }
+        std::fseek(stream, 0, SEEK_END);
+        return stream;
+    };
+    HashSettings& h = s.hashing;
+    h.hash_log = open_or_end(name);
+    if (with_companions) {
+        h.hash_error_log = open_or_end(hash_companion_name(name, "_ERROR"));
+        h.hash_rerun_log = open_or_end(hash_companion_name(name, "_RERUN"));
+    }
+}
+
+void close_log_set(RunSettings& s) {
+    s.logs.log_mask = 0;
+    close_default_log(s);
+    s.logs.default_log_path.clear();
+}
+
+// ---- names -------------------------------------------------------------
+
+const char* member_suffix(unsigned bit) {
+    for (const MemberInfo& m : members) {
+        if (m.bit == bit) {
+            return m.suffix;
+        }
+    }
+    return "";
+}
+
+std::string member_name(const std::string& base_name, unsigned bit) {
+    const paths::PathParts parts = paths::split(base_name);
+    std::string name = parts.drive + parts.directory + parts.name + member_suffix(bit);
+    name += parts.extension.empty() ? std::string(".LOG") : parts.extension;
+    return name;
+}
+
+std::string hash_companion_name(const std::string& hash_log_name, const char* suffix) {
+    const paths::PathParts parts = paths::split(hash_log_name);
+    return parts.drive + parts.directory + parts.name + suffix + parts.extension;
+}
+
+std::string apply_date_marker(const std::string& name, int year, int month, int day) {
+    std::size_t marker = std::string::npos;
+    for (const std::string_view word : {std::string_view("MMDD"), std::string_view("YYMM")}) {
+        for (std::size_t at = name.find(word); at != std::string::npos; at = name.find(word, at + 1)) {
+            if (at > 0 && is_name_separator(name[at - 1])) {
+                marker = at;
+                break;
+            }
+        }
+        if (marker != std::string::npos) {
+            break;
+        }
+    }
+    if (marker == std::string::npos) {
+        return name;
+    }
+    // The extension is the marker component's own: a '.' in a directory
+    // name before the marker must not be taken for it.
+    const std::size_t dot = name.find('.', marker);
+    std::array<char, 32> date{};
+    std::snprintf(date.data(), date.size(), "%4d%02d%02d", year, month, day);
+    std::string out = name.substr(0, marker) + date.data();
+    if (dot != std::string::npos) {
+        out += name.substr(dot);
+    }
+    return out;
+}
+
+std::string apply_date_marker(const std::string& name) {
+    int year = 1970;
+    int month = 1;
+    int day = 1;
+    civil_from_days(platform::now_seconds() / 86400, year, month, day);
+    return apply_date_marker(name, year, month, day);
+}
+
+void make_log_directory(const std::string& log_path) {
+    const paths::PathParts parts = paths::split(log_path);
+    if (parts.directory.empty()) {
+        return;
+    }
+    const std::string directory = parts.drive + paths::without_trailing_separator(parts.directory);
+    if (platform::is_directory(directory)) {
+        return;
+    }
+    // Each missing ancestor first, then the directory itself. The walk
+    // starts past the drive and the root's own separator.
+    for (std::size_t i = parts.drive.size() + 1; i < directory.size(); ++i) {
+        if (!paths::is_separator(directory[i])) {
+            continue;
+        }
+        const std::string prefix = directory.substr(0, i);
+        if (!platform::path_exists(prefix)) {
+            platform::create_directory(prefix);
+            std::fprintf(stdout, "Creating (log\\error) directory:  %s\n", prefix.c_str());
+        }
+    }
+    platform::create_directory(directory);
+    std::fprintf(stdout, "Creating (log) directory:  %s\n", directory.c_str());
+    driver::pause_seconds(1);
+}
+
+// ---- the default log file and the abort marker -------------------------
+
+void prepare_append_file(const std::string& path) {
+    platform::FileHandle file = platform::open_or_create_for_update(path);
+    if (!file.valid()) {
+        std::fprintf(stderr, "\n%s\n%d\nerror opening ", ".\\Generic_u", 324);
+        std::fprintf(stderr, " %s\n", path.c_str());
+        exit_without_summary(1);
+    }
+    // Find where the trailing run of end-of-file marks and NUL bytes
+    // begins. Only such padding is cut: text after a stray mark in the
+    // middle of the file is never thrown away.
+    std::vector<unsigned char> buffer(std::size_t{1} << 16U);
+    std::uint64_t size = 0;
+    std::uint64_t padding_start = 0;
+    bool in_padding = false;
+    for (;;) {
+        const std::int64_t got = platform::read_some(file, buffer.data(), buffer.size());
+        if (got < 0) {
+            return;  // unreadable: leave the file as it is
+        }
+        if (got == 0) {
+            break;
+        }
+        for (std::int64_t i = 0; i < got; ++i) {
+            const unsigned char byte = buffer[static_cast<std::size_t>(i)];
+            const bool pad = byte == 0 || byte == 26;
+            if (pad && !in_padding) {
+                padding_start = size + static_cast<std::uint64_t>(i);
+            }
+            in_padding = pad;
+        }
+        size += static_cast<std::uint64_t>(got);
+    }
+    if (size > 9 && in_padding) {
+        platform::truncate_file(file, padding_start);
+    }
+}
+
+void create_abort_marker(const RunSettings& s) {
+    if (s.logs.abort_marker_name.size() <= 2) {
+        return;
+    }
+    std::FILE* marker = platform::open_stream(s.logs.abort_marker_name, "w");
+    if (marker == nullptr) {
+        return;
+    }
+    std::fwrite(abort_marker_text.data(), 1, abort_marker_text.size(), marker);
+    std::fclose(marker);
+}
+
+void remove_abort_marker(const RunSettings& s) {
+    if (s.logs.abort_marker_name.size() > 2) {
+        platform::delete_file(s.logs.abort_marker_name);
+    }
+}
+
+// ---- writing -----------------------------------------------------------
+
+void write_unicode_text(std::FILE* stream, std::string_view utf8) {
+    if (stream == nullptr) {
+        return;
+    }
+    const std::u16string units = util::utf8_to_utf16(utf8);
+    std::string bytes;
+    bytes.reserve(units.size() * 2 + 8);
+    char16_t previous = 0;
+    for (const char16_t u : units) {
+        if (u == u'\n' && previous != u'\r') {
+            bytes.push_back('\r');
+            bytes.push_back('\0');
+        }
+        bytes.push_back(static_cast<char>(u & 0xFFU));
+        bytes.push_back(static_cast<char>(u >> 8U));
+        previous = u;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
 
 }  // namespace veldro::logs

@@ -1,7 +1,184 @@
 #include "logs/run_header.h"
 
+#include <array>
+#include <cstdio>
+
+#include "platform/system.h"
+#include "util/text.h"
+
 namespace veldro::logs {
 
-void write_run_header(RunSettings& /*s*/) {}
+namespace {
+
+constexpr std::array<const char*, 7> weekday_names{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr std::array<const char*, 12> month_names{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Seconds since 1970 to UTC calendar fields (proleptic Gregorian).
+platform::CalendarFields utc_fields(std::int64_t seconds) {
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    platform::CalendarFields f;
+    f.hour = static_cast<int>(rest / 3600);
+    f.minute = static_cast<int>(rest % 3600 / 60);
+    f.second = static_cast<int>(rest % 60);
+    f.weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    f.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    f.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    f.year = static_cast<int>(yoe + era * 400 + (f.month <= 2 ? 1 : 0));
+    return f;
+}
+
+// The start lines shared by the default log and the error log, up to and
+// including the arguments.
+void write_log_start(std::FILE* log, const ZoneDescription& zone, const std::string& arguments) {
+    std::fputs("\n Started ", log);
+    if (!zone.std_name.empty()) {
+        std::fprintf(log, "%s GMT, ", zone.gmt_text.c_str());
+        std::fprintf(log, "%.5s %s ", zone.local_text.c_str() + 11, zone.std_name.c_str());
+        std::fprintf(log, "(%s/%s:UTC%d%c)", zone.std_abbrev.c_str(), zone.dst_abbrev.c_str(), zone.utc_hours,
+                     zone.dst_in_force ? '*' : ' ');
+    } else {
+        std::fprintf(log, "%s Local Time: ", zone.local_text.c_str());
+    }
+    std::fputs("\n", log);
+    std::fputs(" Command line: ", log);
+    std::fputs(arguments.c_str(), log);
+}
+
+void write_console_header(const ZoneDescription& zone, const std::string& arguments) {
+    std::fputs("\n Started ", stdout);
+    if (!zone.std_name.empty()) {
+        std::fprintf(stdout, "%s GMT, ", zone.gmt_text.c_str());
+    } else {
+        std::fprintf(stdout, "%s ", zone.local_text.c_str());
+    }
+    std::fprintf(stdout, "%.5s %s ", zone.local_text.c_str() + 11, zone.std_name.c_str());
+    std::fprintf(stdout, "(%s/%s:UTC%d%c)", zone.std_abbrev.c_str(), zone.dst_abbrev.c_str(), zone.utc_hours,
+                 zone.dst_in_force ? '*' : ' ');
+    std::fputs("\n ", stdout);
+    std::fputs(arguments.c_str(), stdout);
+    std::fputs("\n\n", stdout);
+}
+
+void write_default_log_header(RunSettings& s, const ZoneDescription& zone) {
+    std::FILE* log = s.logs.default_log;
+    if (log == nullptr) {
+        return;
+    }
+    write_log_start(log, zone, s.logs.command_line);
+    std::fputs("\n", log);
+    if (s.selection.bypass_mode != 0) {
+        std::fputs("  **** BYPASS DIRS option used\n", log);
+    }
+    if (s.paths.dirs_list_mode != 0) {
+        std::fputs("  **** DIR LIST option used\n", log);
+    }
+    if (!s.logs.ini_path.empty() || s.logs.ini_processed != 0) {
+        std::fprintf(log, " INI_FILE%s\n END INI FILE\n", s.logs.ini_echo.c_str());
+    }
+    // Later writers (the summary) reopen the log by its name.
+    std::fclose(log);
+    s.logs.default_log = nullptr;
+}
+
+void write_error_log_header(RunSettings& s, const ZoneDescription& zone) {
+    std::FILE* log = s.logs.error_stream;
+    if (s.logs.error_file_given == 0 || log == nullptr || log == stderr) {
+        return;
+    }
+    std::fputs("\n************************************************************\n", log);
+    write_log_start(log, zone, s.logs.command_line);
+    std::fputs("\n\n", log);
+    std::fflush(log);
+}
+
+}  // namespace
+
+std::string calendar_text(const platform::CalendarFields& f) {
+    std::array<char, 64> text{};
+    const auto weekday = static_cast<std::size_t>(f.weekday >= 0 && f.weekday < 7 ? f.weekday : 0);
+    const auto month = static_cast<std::size_t>(f.month >= 1 && f.month <= 12 ? f.month - 1 : 0);
+    std::snprintf(text.data(), text.size(), "%s %s %2d %02d:%02d:%02d %4d", weekday_names.at(weekday),
+                  month_names.at(month), f.day, f.hour, f.minute, f.second, f.year);
+    return text.data();
+}
+
+std::string zone_abbreviation(std::string_view name) {
+    std::string out;
+    if (name.empty()) {
+        return out;
+    }
+    if (name.find(' ') == std::string_view::npos) {
+        out = std::string(name.substr(0, 3));
+    } else {
+        out.push_back(name.front());
+        std::size_t blank = 0;
+        for (int taken = 0; taken < 2; ++taken) {
+            blank = name.find(' ', blank);
+            if (blank == std::string_view::npos) {
+                break;
+            }
+            ++blank;
+            if (blank < name.size()) {
+                out.push_back(name[blank]);
+            }
+        }
+    }
+    return util::to_upper(out);
+}
+
+ZoneDescription describe_zone(const platform::ZoneState& zone, std::int64_t now_seconds) {
+    ZoneDescription d;
+    d.local_text = calendar_text(zone.local);
+    // The GMT clock is read from the instant itself rather than by undoing
+    // the zone's offsets, so it is right whatever the season.
+    d.gmt_text = calendar_text(utc_fields(now_seconds));
+    d.std_name = zone.std_name;
+    d.dst_name = zone.dst_name;
+    const bool has_daylight = zone.uses_daylight && !zone.dst_name.empty();
+    d.std_abbrev = zone_abbreviation(zone.std_name);
+    d.dst_abbrev = has_daylight ? zone_abbreviation(zone.dst_name) : std::string();
+    // Daylight saving counts only when it applies at this instant: a zone
+    // that has it is on standard time half the year.
+    d.dst_in_force = has_daylight && zone.daylight_in_force;
+    d.utc_hours = static_cast<int>(-(zone.offset_west_seconds / 3600)) + (d.dst_in_force ? 1 : 0);
+    return d;
+}
+
+void set_command_line(RunSettings& s, const std::vector<std::string>& args) {
+    s.logs.command_line.clear();
+    for (const std::string& arg : args) {
+        s.logs.command_line += arg;
+        s.logs.command_line += ' ';
+    }
+}
+
+void write_run_header(RunSettings& s, const std::vector<std::string>& args) {
+    set_command_line(s, args);
+    write_run_header(s);
+}
+
+void write_run_header(RunSettings& s) {
+    if (s.console.silent != 0) {
+        return;
+    }
+    const std::int64_t now = platform::now_seconds();
+    const ZoneDescription zone = describe_zone(platform::zone_state(now), now);
+    write_console_header(zone, s.logs.command_line);
+    write_default_log_header(s, zone);
+    write_error_log_header(s, zone);
+    std::fflush(stdout);
+}
 
 }  // namespace veldro::logs
