@@ -10,9 +10,15 @@ namespace detail {
 
 namespace {
 
-inline std::uint32_t choose(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return d ^ (b & (c ^ d)); }
-inline std::uint32_t parity(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ c ^ d; }
-inline std::uint32_t majority(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return (b & c) | (d & (b | c)); }
+inline std::uint32_t choose(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return d ^ (b & (c ^ d));
+}
+inline std::uint32_t parity(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return b ^ c ^ d;
+}
+inline std::uint32_t majority(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return (b & c) | (d & (b | c));
+}
 
 }  // namespace
 

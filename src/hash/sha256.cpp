@@ -21,10 +21,18 @@ alignas(64) const std::uint32_t sha256_k[64] = {
 
 namespace {
 
-inline std::uint32_t big_sigma0(std::uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
-inline std::uint32_t big_sigma1(std::uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
-inline std::uint32_t small_sigma0(std::uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3U); }
-inline std::uint32_t small_sigma1(std::uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10U); }
+inline std::uint32_t big_sigma0(std::uint32_t x) {
+    return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22);
+}
+inline std::uint32_t big_sigma1(std::uint32_t x) {
+    return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25);
+}
+inline std::uint32_t small_sigma0(std::uint32_t x) {
+    return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3U);
+}
+inline std::uint32_t small_sigma1(std::uint32_t x) {
+    return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10U);
+}
 
 }  // namespace
 

@@ -29,10 +29,18 @@ alignas(64) const std::uint64_t sha512_k[80] = {
 
 namespace {
 
-inline std::uint64_t big_sigma0(std::uint64_t x) { return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39); }
-inline std::uint64_t big_sigma1(std::uint64_t x) { return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41); }
-inline std::uint64_t small_sigma0(std::uint64_t x) { return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7U); }
-inline std::uint64_t small_sigma1(std::uint64_t x) { return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6U); }
+inline std::uint64_t big_sigma0(std::uint64_t x) {
+    return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39);
+}
+inline std::uint64_t big_sigma1(std::uint64_t x) {
+    return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41);
+}
+inline std::uint64_t small_sigma0(std::uint64_t x) {
+    return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7U);
+}
+inline std::uint64_t small_sigma1(std::uint64_t x) {
+    return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6U);
+}
 
 }  // namespace
 

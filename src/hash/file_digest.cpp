@@ -1,0 +1,314 @@
+#include "hash/file_digest.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "hash/md5.h"
+#include "hash/sha1.h"
+#include "hash/sha256.h"
+#include "hash/sha512.h"
+#include "platform/file_io.h"
+
+namespace veldro::hash {
+
+namespace {
+
+// An error text of exactly N characters: the message centred between dashes.
+template <std::size_t N>
+constexpr std::array<char, N + 1> padded_error_text(std::string_view message) {
+    std::array<char, N + 1> text{};
+    for (std::size_t i = 0; i < N; ++i) {
+        text[i] = '-';
+    }
+    const std::size_t start = (N - message.size()) / 2;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        text[start + i] = message[i];
+    }
+    text[N] = '\0';
+    return text;
+}
+
+constexpr std::string_view read_error_message = " ERROR - FILE COULD NOT BE READ TO ITS END ";
+constexpr auto sha256_read_error = padded_error_text<64>(read_error_message);
+constexpr auto sha384_read_error = padded_error_text<96>(read_error_message);
+constexpr auto sha512_read_error = padded_error_text<128>(read_error_message);
+
+template <std::size_t N>
+void put_text(std::array<char, N>& out, std::string_view text) {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::copy_n(text.data(), n, out.data());
+    out[n] = '\0';
+}
+
+template <std::size_t N, std::size_t M>
+void put_hex(std::array<char, N>& out, const std::array<unsigned char, M>& digest) {
+    static_assert(N == 2 * M + 1, "text buffer must hold two digits per byte and the NUL");
+    constexpr char digits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < M; ++i) {
+        out[2 * i] = digits[digest[i] >> 4U];
+        out[2 * i + 1] = digits[digest[i] & 0x0FU];
+    }
+    out[2 * M] = '\0';
+}
+
+// One context per kind; only the selected ones are fed.
+struct Contexts {
+    Md5Context md5;
+    Sha1Context sha1;
+    Sha256Context sha256;
+    Sha384Context sha384;
+    Sha512Context sha512;
+
+    void add(const DigestSelection& selection, const unsigned char* data, std::size_t size) {
+        if (selection.md5) {
+            md5.add(data, size);
+        }
+        if (selection.sha1) {
+            sha1.add(data, size);
+        }
+        if (selection.sha256) {
+            sha256.add(data, size);
+        }
+        if (selection.sha384) {
+            sha384.add(data, size);
+        }
+        if (selection.sha512) {
+            sha512.add(data, size);
+        }
+    }
+
+    void finish(const DigestSelection& selection, HashSet& out) {
+        if (selection.md5) {
+            put_hex(out.md5, md5.finish());
+        }
+        if (selection.sha1) {
+            put_hex(out.sha1, sha1.finish());
+        }
+        if (selection.sha256) {
+            put_hex(out.sha256, sha256.finish());
+        }
+        if (selection.sha384) {
+            put_hex(out.sha384, sha384.finish());
+        }
+        if (selection.sha512) {
+            put_hex(out.sha512, sha512.finish());
+        }
+    }
+};
+
+void clear_texts(HashSet& out) {
+    out.md5[0] = '\0';
+    out.sha1[0] = '\0';
+    out.sha256[0] = '\0';
+    out.sha384[0] = '\0';
+    out.sha512[0] = '\0';
+}
+
+void put_open_errors(const DigestSelection& selection, HashSet& out) {
+    clear_texts(out);
+    out.status = DigestStatus::open_failed;
+    if (selection.md5) {
+        put_text(out.md5, md5_open_error_text);
+    }
+    if (selection.sha1) {
+        put_text(out.sha1, sha1_open_error_text);
+    }
+}
+
+void put_read_errors(const DigestSelection& selection, HashSet& out) {
+    clear_texts(out);
+    out.status = DigestStatus::read_failed;
+    if (selection.md5) {
+        put_text(out.md5, read_error_text(DigestKind::md5));
+    }
+    if (selection.sha1) {
+        put_text(out.sha1, read_error_text(DigestKind::sha1));
+    }
+    if (selection.sha256) {
+        put_text(out.sha256, read_error_text(DigestKind::sha256));
+    }
+    if (selection.sha384) {
+        put_text(out.sha384, read_error_text(DigestKind::sha384));
+    }
+    if (selection.sha512) {
+        put_text(out.sha512, read_error_text(DigestKind::sha512));
+    }
+}
+
+std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
+    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+}
+
+}  // namespace
+
+std::string_view read_error_text(DigestKind kind) {
+    switch (kind) {
+        case DigestKind::md5:
+            return md5_open_error_text;
+        case DigestKind::sha1:
+            return sha1_open_error_text;
+        case DigestKind::sha256:
+            return {sha256_read_error.data(), sha256_read_error.size() - 1};
+        case DigestKind::sha384:
+            return {sha384_read_error.data(), sha384_read_error.size() - 1};
+        case DigestKind::sha512:
+            return {sha512_read_error.data(), sha512_read_error.size() - 1};
+    }
+    return {};
+}
+
+std::string_view HashSet::text(DigestKind kind) const {
+    switch (kind) {
+        case DigestKind::md5:
+            return md5.data();
+        case DigestKind::sha1:
+            return sha1.data();
+        case DigestKind::sha256:
+            return sha256.data();
+        case DigestKind::sha384:
+            return sha384.data();
+        case DigestKind::sha512:
+            return sha512.data();
+    }
+    return {};
+}
+
+DigestReader::DigestReader(std::size_t buffer_size)
+    : buffer_(std::make_unique_for_overwrite<unsigned char[]>(std::max<std::size_t>(buffer_size, 64 * 1024))),
+      size_(std::max<std::size_t>(buffer_size, 64 * 1024)) {}
+
+DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelection& selection, HashSet& out) {
+    platform::FileHandle file = platform::open_for_read(path, platform::ReadShare::deny_writers);
+    if (!file.valid()) {
+        // Refused, perhaps because another process is writing the file:
+        // what it holds now can still be read.
+        file = platform::open_for_read(path, platform::ReadShare::permissive);
+    }
+    if (!file.valid()) {
+        put_open_errors(selection, out);
+        return out.status;
+    }
+    platform::advise_sequential(file);
+    return hash_source(&read_from_file, &file, selection, out);
+}
+
+DigestStatus DigestReader::hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out) {
+    Contexts contexts;
+    for (;;) {
+        const std::int64_t got = read(source, buffer_.get(), size_);
+        if (got < 0) {
+            // The bytes read so far are not the file: a digest of them would
+            // pass for the digest of a different, shorter file.
+            put_read_errors(selection, out);
+            return out.status;
+        }
+        if (got == 0) {
+            break;
+        }
+        contexts.add(selection, buffer_.get(), static_cast<std::size_t>(got));
+    }
+    clear_texts(out);
+    out.status = DigestStatus::ok;
+    contexts.finish(selection, out);
+    return out.status;
+}
+
+void hash_memory(std::span<const unsigned char> data, const DigestSelection& selection, HashSet& out) {
+    Contexts contexts;
+    contexts.add(selection, data.data(), data.size());
+    clear_texts(out);
+    out.status = DigestStatus::ok;
+    contexts.finish(selection, out);
+}
+
+namespace {
+
+// The reader behind the one-kind routines: made on first use, kept for the
+// rest of the thread's life.
+DigestReader* shared_reader() {
+    thread_local std::unique_ptr<DigestReader> reader;
+    if (!reader) {
+        try {
+            reader = std::make_unique<DigestReader>();
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    return reader.get();
+}
+
+// Hashes one kind into the routine's own set; null when no buffer.
+const HashSet* hash_one(const std::string& path, DigestKind kind) {
+    thread_local HashSet own;
+    DigestReader* reader = shared_reader();
+    if (reader == nullptr) {
+        return nullptr;
+    }
+    DigestSelection selection;
+    selection.md5 = kind == DigestKind::md5;
+    selection.sha1 = kind == DigestKind::sha1;
+    selection.sha256 = kind == DigestKind::sha256;
+    selection.sha384 = kind == DigestKind::sha384;
+    selection.sha512 = kind == DigestKind::sha512;
+    reader->hash_file(path, selection, own);
+    return &own;
+}
+
+// The SHA-2 routines have no text for a file that cannot be opened.
+template <std::size_t N>
+const char* sha2_result(const HashSet* set, const std::array<char, N>& text, std::array<char, N>* out) {
+    if (set == nullptr || set->status == DigestStatus::open_failed) {
+        return nullptr;
+    }
+    if (out == nullptr) {
+        return text.data();
+    }
+    *out = text;
+    return out->data();
+}
+
+}  // namespace
+
+const char* md5_file_digest(const std::string& path, Md5Text* out) {
+    const HashSet* set = hash_one(path, DigestKind::md5);
+    if (set == nullptr) {
+        std::fprintf(stderr, "\n%s\n%d\nCouldn't create MD5 hash input buffer\n", ".\\Md5func_u", 93);
+        return nullptr;
+    }
+    if (out == nullptr) {
+        return set->md5.data();
+    }
+    *out = set->md5;
+    return out->data();
+}
+
+const char* sha1_file_digest(const std::string& path, Sha1Text* out) {
+    const HashSet* set = hash_one(path, DigestKind::sha1);
+    if (set == nullptr) {
+        std::fputs("Memory allocation error\n", stderr);
+        return nullptr;
+    }
+    if (out == nullptr) {
+        return set->sha1.data();
+    }
+    *out = set->sha1;
+    return out->data();
+}
+
+const char* sha256_file_digest(const std::string& path, Sha256Text* out) {
+    const HashSet* set = hash_one(path, DigestKind::sha256);
+    return set == nullptr ? nullptr : sha2_result(set, set->sha256, out);
+}
+
+const char* sha384_file_digest(const std::string& path, Sha384Text* out) {
+    const HashSet* set = hash_one(path, DigestKind::sha384);
+    return set == nullptr ? nullptr : sha2_result(set, set->sha384, out);
+}
+
+const char* sha512_file_digest(const std::string& path, Sha512Text* out) {
+    const HashSet* set = hash_one(path, DigestKind::sha512);
+    return set == nullptr ? nullptr : sha2_result(set, set->sha512, out);
+}
+
+}  // namespace veldro::hash

@@ -1,0 +1,113 @@
+// Digests of whole files as text: two upper-case hexadecimal digits per
+// digest byte, ended by a NUL.
+//
+// A text that contains "ERROR" is not a digest: it says the file could not
+// be opened, or could not be read to its end. Such texts have the length
+// of the digest text they stand for, so that log columns stay aligned.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace veldro::hash {
+
+enum class DigestKind : std::uint8_t { md5, sha1, sha256, sha384, sha512 };
+
+// Text buffers, one byte longer than the text for the NUL.
+using Md5Text = std::array<char, 33>;
+using Sha1Text = std::array<char, 41>;
+using Sha256Text = std::array<char, 65>;
+using Sha384Text = std::array<char, 97>;
+using Sha512Text = std::array<char, 129>;
+
+// Texts for a file that neither way of opening could open. The SHA-2
+// kinds have none: their routines give no result.
+inline constexpr std::string_view md5_open_error_text = "- ERROR - FILE POSSIBLY LOCKED -";
+inline constexpr std::string_view sha1_open_error_text = "-- ERROR - FILE POSSIBLY LOCKED BY OS --";
+
+// Gives the error text of `kind` for a file that opened but could not be
+// read to its end (MD5 and SHA-1 use their texts above).
+std::string_view read_error_text(DigestKind kind);
+
+// Which digests one pass over a file computes.
+struct DigestSelection {
+    bool md5 = true;
+    bool sha1 = false;
+    bool sha256 = false;
+    bool sha384 = false;
+    bool sha512 = false;
+};
+
+enum class DigestStatus : std::uint8_t {
+    // Every selected text is the digest of the whole file.
+    ok,
+    // The file could not be opened either way: MD5 and SHA-1 hold their
+    // open error texts, the SHA-2 texts are empty (no result).
+    open_failed,
+    // A read failed before the end of the file: every selected text is its
+    // kind's error text, never a digest of the bytes read so far.
+    read_failed,
+};
+
+// The digest texts of one file. Texts of kinds not selected are empty.
+struct HashSet {
+    DigestStatus status = DigestStatus::ok;
+    Md5Text md5{};
+    Sha1Text sha1{};
+    Sha256Text sha256{};
+    Sha384Text sha384{};
+    Sha512Text sha512{};
+
+    [[nodiscard]] std::string_view text(DigestKind kind) const;
+};
+
+// Gives bytes of a source one piece at a time: the count placed in the
+// buffer, 0 at the end, -1 when the source cannot be read.
+using ReadStep = std::int64_t (*)(void* source, void* buffer, std::size_t size);
+
+// Computes every selected digest of a file in one read of it, through a
+// read buffer obtained once and reused for every file.
+class DigestReader {
+public:
+    // Reads this large keep the processor busy and the calls few.
+    static constexpr std::size_t default_buffer_size = std::size_t{1} << 20U;
+
+    explicit DigestReader(std::size_t buffer_size = default_buffer_size);
+
+    // Opens the file first without admitting other writers and, when that is
+    // refused, again with a permissive read-only open; then reads it once.
+    DigestStatus hash_file(const std::string& path, const DigestSelection& selection, HashSet& out);
+
+    // The same over any source of bytes (a stream, an already open file).
+    DigestStatus hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out);
+
+private:
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t size_;
+};
+
+// Digests of bytes in memory (never fails).
+void hash_memory(std::span<const unsigned char> data, const DigestSelection& selection, HashSet& out);
+
+// The whole-file routines, one kind each. Each gives a pointer to the text,
+// or null where the kind has no result (see below). When `out` is given the
+// text is placed there and the pointer points into it; otherwise it points
+// to a text of the routine's own that stays valid until the routine's next
+// call on the same thread.
+//
+// A file that cannot be opened: MD5 and SHA-1 give their open error texts;
+// SHA-256, SHA-384 and SHA-512 give null and leave `out` as it was.
+// A file that cannot be read to its end: every kind gives its error text.
+// Null is also given when the routine's read buffer cannot be obtained.
+const char* md5_file_digest(const std::string& path, Md5Text* out = nullptr);
+const char* sha1_file_digest(const std::string& path, Sha1Text* out = nullptr);
+const char* sha256_file_digest(const std::string& path, Sha256Text* out = nullptr);
+const char* sha384_file_digest(const std::string& path, Sha384Text* out = nullptr);
+const char* sha512_file_digest(const std::string& path, Sha512Text* out = nullptr);
+
+}  // namespace veldro::hash
