@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Runs every check: formatting, the unit and end-to-end suites, the same
+# suites under AddressSanitizer + UBSan, the Windows build with its smoke
+# suite under wine, and clang-tidy. Exits non-zero when anything fails.
+set -uo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+jobs=${JOBS:-2}
+failed=()
+passed=()
+
+step() { echo; echo "=== $* ==="; }
+record() {  # name, status
+    if [ "$2" -eq 0 ]; then passed+=("$1"); else failed+=("$1"); fi
+}
+
+step "dependencies"
+bash scripts/install-deps.sh || { echo "dependencies missing"; exit 1; }
+
+sources=$(git ls-files '*.cpp' '*.h' 2>/dev/null)
+[ -n "$sources" ] || sources=$(find src tests bench -name '*.cpp' -o -name '*.h')
+
+step "format"
+# shellcheck disable=SC2086
+clang-format --dry-run --Werror $sources
+record format $?
+
+step "build (release)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null && ninja -C build -j "$jobs"
+build_ok=$?
+record build $build_ok
+if [ $build_ok -eq 0 ]; then
+    step "unit and end-to-end tests"
+    (cd build && ctest --output-on-failure -j "$jobs")
+    record tests $?
+fi
+
+step "build (sanitizers)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELDRO_SANITIZE=ON >/dev/null && ninja -C build-asan -j "$jobs"
+asan_ok=$?
+record sanitizer-build $asan_ok
+if [ $asan_ok -eq 0 ]; then
+    step "unit and end-to-end tests under sanitizers"
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --output-on-failure -j "$jobs")
+    record sanitizer-tests $?
+fi
+
+step "Windows build (mingw-w64)"
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    ninja -C build-win -j "$jobs" veldro
+win_ok=$?
+record windows-build $win_ok
+if [ $win_ok -eq 0 ]; then
+    step "Windows smoke suite under wine"
+    bash tests/wine/run.sh "$top/build-win/veldro.exe"
+    record wine-smoke $?
+fi
+
+step "clang-tidy"
+tidy_files=$(git ls-files 'src/*.cpp' | grep -v '/win32/')
+# shellcheck disable=SC2086
+printf '%s\n' $tidy_files | xargs -P "$jobs" -n 4 clang-tidy -p build --quiet 2>/dev/null | grep -E 'warning:|error:' 
+if [ "${PIPESTATUS[1]}" -eq 0 ]; then record clang-tidy 0; else record clang-tidy 1; fi
+
+echo
+echo "=== summary ==="
+for p in "${passed[@]}"; do echo "  ok      $p"; done
+for f in "${failed[@]}"; do echo "  FAILED  $f"; done
+echo "${#passed[@]} passed, ${#failed[@]} failed"
+[ ${#failed[@]} -eq 0 ]

@@ -1,0 +1,158 @@
+"""The run as a whole: start, destination check, summaries, exit statuses,
+SILENT, RESET, the abort marker and interrupts."""
+
+import os
+import time
+import unittest
+
+from veldro_e2e import PtyRun, TreeCase, clean_env, run
+
+
+class StartAndEnd(TreeCase):
+    def test_no_arguments_shows_usage_and_succeeds(self):
+        r = run([])
+        self.assertStatus(r, 0)
+        self.assertIn("Usage: veldro", r.stdout)
+        self.assertNotIn("Processed", r.text)
+
+    def test_unknown_letter_fails_with_status_6(self):
+        r = run(["-Q"])
+        self.assertStatus(r, 6)
+
+    def test_normal_run_ends_with_summary_and_status_0(self):
+        os.makedirs(self.path("src"))
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"])
+        self.assertStatus(r, 0)
+        self.assertIn("\n  Processed          0 files.            0 bytes", r.stdout)
+        self.assertIn("\n  Copied             0 files,            0 bytes: \n", r.stdout)
+        self.assertIn("  Updated: 0,    New: 0\n", r.stdout)
+        self.assertIn("  Elapsed time:   0 hrs. 0 mins. 0 secs.\n\n", r.stdout)
+        self.assertNotIn("Abnormal termination", r.text)
+        self.assertNotIn("Program Not completed", r.text)
+        self.assertTrue(os.path.isdir(self.path("dst")))
+
+    def test_banner_shows_name_and_version(self):
+        os.makedirs(self.path("src"))
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"])
+        self.assertIn("VELDRO", r.stderr)
+        self.assertIn("Ver. 22.03.24.09.44 (32 bit_unicode)", r.stderr)
+        self.assertIn("\u2554" + "\u2550" * 74 + "\u2557", r.stderr)
+
+    def test_missing_destination_option_fails(self):
+        os.makedirs(self.path("src"))
+        r = run(["-p", self.path("src")])
+        self.assertStatus(r, 6)
+        self.assertIn("You forgot to enter either a -p (path) or -d (destination)", r.stdout)
+        self.assertIn("Program Not completed ILLEGAL or INCOMPLETE OPTION", r.stdout)
+
+    def test_positional_source_and_destination_need_d(self):
+        os.makedirs(self.path("src"))
+        r = run([self.path("src"), self.path("dst"), "-A"])
+        self.assertStatus(r, 6)
+        r = run([self.path("src"), self.path("dst"), "-d", self.path("dst"), "-m"])
+        self.assertStatus(r, 0)
+
+    def test_missing_source_is_an_input_error(self):
+        r = run(["-p", self.path("nothing"), "-d", self.path("dst"), "-m"])
+        self.assertStatus(r, 3)
+        self.assertIn("Can't find a file or folder of the name", r.stdout)
+
+    def test_current_directory_is_the_default_source(self):
+        self.write("cwd/a.txt", b"abc")
+        r = run(["-d", self.path("dst"), "-m"], cwd=self.path("cwd"))
+        self.assertStatus(r, 0)
+        copied = self.path("dst") + self.path("cwd", "a.txt")
+        self.assertTrue(os.path.exists(copied), repr(r))
+
+
+class Environment(TreeCase):
+    def setUp(self):
+        super().setUp()
+        os.makedirs(self.path("src"))
+
+    def test_silent_suppresses_both_console_summaries(self):
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"], env=clean_env(SILENT="on"))
+        self.assertStatus(r, 0)
+        self.assertNotIn("Processed", r.stdout)
+        self.assertNotIn("Elapsed time", r.stdout)
+
+    def test_silent_without_the_letters_on_keeps_summaries(self):
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"], env=clean_env(SILENT="yes"))
+        self.assertIn("Processed", r.stdout)
+
+    def test_reset_on_in_any_case_announces_reset(self):
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"], env=clean_env(RESET="oN"))
+        self.assertIn("Filetime Options RESET is ON.", r.stderr)
+        self.assertIn("RESET filetimes is ON", r.stdout)
+
+    def test_reset_yes_leaves_reset_off(self):
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"], env=clean_env(RESET="YES"))
+        self.assertNotIn("Filetime Options RESET is ON.", r.stderr)
+
+
+class DestinationQuestion(TreeCase):
+    def setUp(self):
+        super().setUp()
+        os.makedirs(self.path("src"))
+
+    def start(self):
+        return PtyRun(["-p", self.path("src"), "-d", self.path("dst")], env=clean_env(NO_COLOR="1"))
+
+    def test_yes_creates_the_destination(self):
+        p = self.start()
+        p.read_until("[Y/N]")
+        p.send("y")
+        self.assertEqual(p.wait(), 0, p.text)
+        self.assertIn("Doesn't appear to exist.", p.text)
+        self.assertTrue(os.path.isdir(self.path("dst")))
+
+    def test_other_keys_ask_again_and_no_aborts(self):
+        p = self.start()
+        p.read_until("[Y/N]")
+        p.send("x")
+        time.sleep(0.3)
+        p.read_until("[Y/N]")
+        p.send("n")
+        self.assertEqual(p.wait(), 2, p.text)
+        self.assertEqual(p.text.count("Should I create the directory [Y/N]"), 2)
+        self.assertIn("Abnormal termination. Reason: USER_ABORTED", p.text)
+        self.assertTrue(p.text.rstrip().endswith("Program Not completed USER_ABORTED"))
+        self.assertFalse(os.path.exists(self.path("dst")))
+
+    def test_interrupt_while_asking_ends_with_status_2(self):
+        p = self.start()
+        p.read_until("[Y/N]")
+        p.interrupt()
+        self.assertEqual(p.wait(), 2, p.text)
+        self.assertIn("Abnormal termination. Reason: USER_ABORTED", p.text)
+        self.assertIn("Program Not completed USER_ABORTED", p.text)
+
+    def test_no_terminal_and_no_answer_refuses(self):
+        r = run(["-p", self.path("src"), "-d", self.path("dst")])
+        self.assertStatus(r, 2)
+        self.assertFalse(os.path.exists(self.path("dst")))
+
+
+class AbortMarker(TreeCase):
+    def test_marker_is_gone_after_a_normal_run(self):
+        os.makedirs(self.path("src"))
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-1", self.path("logs", "RUN.LOG")])
+        self.assertStatus(r, 0)
+        self.assertTrue(os.path.exists(self.path("logs", "RUN.LOG")), repr(r))
+        self.assertFalse(os.path.exists(self.path("logs", "RUN.LOGX")))
+
+    def test_marker_survives_an_aborted_run(self):
+        os.makedirs(self.path("src"))
+        p = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-1", self.path("logs", "RUN.LOG")],
+                   env=clean_env(NO_COLOR="1"))
+        p.read_until("[Y/N]")
+        p.send("n")
+        self.assertEqual(p.wait(), 2, p.text)
+        with open(self.path("logs", "RUN.LOGX"), "rb") as f:
+            self.assertIn(b"IF YOU ARE READING THIS, THERE MAY HAVE BEEN AN UNUSUAL PROGRAM ABORT", f.read())
+        with open(self.path("logs", "RUN.LOG"), "rb") as f:
+            self.assertIn(b"\nABNORMAL TERMINATION\n", f.read())
+
+
+if __name__ == "__main__":
+    unittest.main()

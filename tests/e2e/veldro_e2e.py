@@ -1,0 +1,163 @@
+"""Shared helpers for the end-to-end tests: run the built program on
+temporary trees and look at what it left behind."""
+
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+BIN = os.environ.get("VELDRO_BIN", "")
+
+
+def program():
+    if not BIN or not os.path.exists(BIN):
+        raise unittest.SkipTest("VELDRO_BIN does not name the built program")
+    return BIN
+
+
+class Result:
+    def __init__(self, status, out, err):
+        self.status = status
+        self.out = out
+        self.err = err
+
+    @property
+    def text(self):
+        """stdout and stderr as text (invalid bytes escaped)."""
+        return self.out.decode("utf-8", "surrogateescape") + self.err.decode("utf-8", "surrogateescape")
+
+    @property
+    def stdout(self):
+        return self.out.decode("utf-8", "surrogateescape")
+
+    @property
+    def stderr(self):
+        return self.err.decode("utf-8", "surrogateescape")
+
+    def __repr__(self):
+        return f"status={self.status}\n--- stdout\n{self.stdout[-3000:]}\n--- stderr\n{self.stderr[-3000:]}"
+
+
+def clean_env(**extra):
+    """The environment of a run: no variables that change the program's
+    behaviour unless a test sets them."""
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("SILENT", "RESET", "NORESET", "ACCT", "WIDTH", "NO_COLOR")}
+    env.update({k: str(v) for k, v in extra.items()})
+    return env
+
+
+def run(args, cwd=None, env=None, stdin_data=b"", timeout=120):
+    """Runs the program without a terminal; returns a Result."""
+    proc = subprocess.run([program()] + [os.fsencode(a) if isinstance(a, str) else a for a in args],
+                          cwd=cwd, env=env if env is not None else clean_env(),
+                          input=stdin_data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout)
+    return Result(proc.returncode, proc.stdout, proc.stderr)
+
+
+class PtyRun:
+    """The program on a pseudo-terminal, for prompts and keys."""
+
+    def __init__(self, args, cwd=None, env=None):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:  # child
+            try:
+                os.chdir(cwd or os.getcwd())
+                os.execve(program(), [program()] + list(args), env if env is not None else clean_env())
+            finally:
+                os._exit(127)
+        self.output = b""
+
+    def read_until(self, text, timeout=20):
+        """Reads until `text` (bytes or str) shows up; returns all output so far."""
+        if isinstance(text, str):
+            text = text.encode()
+        deadline = time.time() + timeout
+        while text not in self.output and time.time() < deadline:
+            ready, _, _ = select.select([self.fd], [], [], 0.2)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 65536)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                self.output += chunk
+        return self.output
+
+    def send(self, data):
+        os.write(self.fd, data.encode() if isinstance(data, str) else data)
+
+    def interrupt(self):
+        os.kill(self.pid, signal.SIGINT)
+
+    def wait(self, timeout=30):
+        """Collects the rest of the output and the exit status."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            ready, _, _ = select.select([self.fd], [], [], 0.2)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 65536)
+                except OSError:
+                    chunk = b""
+                if chunk:
+                    self.output += chunk
+                    continue
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                try:
+                    while True:
+                        chunk = os.read(self.fd, 65536)
+                        if not chunk:
+                            break
+                        self.output += chunk
+                except OSError:
+                    pass
+                os.close(self.fd)
+                return os.waitstatus_to_exitcode(status)
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        raise AssertionError("program did not end; output:\n" + self.output.decode(errors="replace"))
+
+    @property
+    def text(self):
+        return self.output.decode("utf-8", "replace")
+
+
+class TreeCase(unittest.TestCase):
+    """A test with a scratch directory `self.tmp` removed afterwards."""
+
+    def setUp(self):
+        program()
+        self.tmp = tempfile.mkdtemp(prefix="veldro-e2e-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def path(self, *parts):
+        return os.path.join(self.tmp, *parts)
+
+    def write(self, rel, data=b"x", mtime_ns=None, atime_ns=None):
+        """Creates a file below the scratch directory (parents made)."""
+        full = self.path(rel)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+        if mtime_ns is not None or atime_ns is not None:
+            st = os.stat(full)
+            os.utime(full, ns=(atime_ns if atime_ns is not None else st.st_atime_ns,
+                               mtime_ns if mtime_ns is not None else st.st_mtime_ns))
+        return full
+
+    def read(self, rel):
+        with open(self.path(rel), "rb") as f:
+            return f.read()
+
+    def assertStatus(self, result, status):
+        self.assertEqual(result.status, status, repr(result))

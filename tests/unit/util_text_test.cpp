@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "util/text.h"
+
+namespace veldro::util {
+namespace {
+
+TEST(TextSeparators, GroupsOfThree) {
+    EXPECT_EQ(with_separators(0), "0");
+    EXPECT_EQ(with_separators(100), "100");
+    EXPECT_EQ(with_separators(999), "999");
+    EXPECT_EQ(with_separators(1000), "1,000");
+    EXPECT_EQ(with_separators(1000000), "1,000,000");
+    EXPECT_EQ(with_separators(-1), "-1");
+    EXPECT_EQ(with_separators(-1234567), "-1,234,567");
+    EXPECT_EQ(with_separators(std::numeric_limits<std::int64_t>::min()), "-9,223,372,036,854,775,808");
+}
+
+TEST(TextCentering, CountsCharactersNotBytes) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    print_centered(f, "RETURN TO CONTINUE", 80);
+    print_centered(f, "\u00e9\u00e9", 6);
+    std::rewind(f);
+    char buffer[200] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof(buffer), f);
+    std::fclose(f);
+    EXPECT_EQ(std::string(buffer, n), std::string(31, ' ') + "RETURN TO CONTINUE" + "  \u00e9\u00e9");
+}
+
+TEST(TextEnvironment, ContainsComparesInUpperCaseUnlessExact) {
+    setenv("VELDRO_TEST_VAR", "oN", 1);
+    EXPECT_TRUE(environment_contains("VELDRO_TEST_VAR", "ON"));
+    EXPECT_TRUE(environment_contains("VELDRO_TEST_VAR", "on"));
+    EXPECT_FALSE(environment_contains("VELDRO_TEST_VAR", "ON", true));
+    unsetenv("VELDRO_TEST_VAR");
+    EXPECT_FALSE(environment_contains("VELDRO_TEST_VAR", "ON"));
+}
+
+TEST(TextWidth, FitsWithoutSplittingSequences) {
+    EXPECT_EQ(fit_to_width("abc", 5), "abc  ");
+    EXPECT_EQ(fit_to_width("abcdef", 3), "abc");
+    EXPECT_EQ(fit_to_width("\u00e4\u00f6\u00fc\u00df", 2), "\u00e4\u00f6");
+    EXPECT_EQ(char_count("\u00e4b\U0001F600"), 3U);
+    EXPECT_EQ(first_chars("a\U0001F600b", 2), "a\U0001F600");
+}
+
+TEST(TextUtf16, RoundTripsAndMarksBadInput) {
+    const std::string text = "a\u00e9\u20ac\U0001F600";
+    const std::u16string wide = utf8_to_utf16(text);
+    EXPECT_EQ(wide, u"a\u00e9\u20ac\U0001F600");
+    std::string back;
+    EXPECT_TRUE(utf16_to_utf8(wide, back));
+    EXPECT_EQ(back, text);
+    // An unpaired surrogate is refused in strict conversion.
+    std::u16string lone;
+    lone.push_back(static_cast<char16_t>(0xD800));
+    EXPECT_FALSE(utf16_to_utf8(lone, back));
+    // Bytes that are not UTF-8 become replacement characters, one per byte.
+    EXPECT_EQ(utf8_to_utf16("a\xff\xfe"), u"a\uFFFD\uFFFD");
+    EXPECT_EQ(utf8_to_utf16("\xc0\xaf"), u"\uFFFD\uFFFD");  // overlong '/'
+    EXPECT_FALSE(has_non_ascii("plain"));
+    EXPECT_TRUE(has_non_ascii("caf\u00e9"));
+}
+
+TEST(TextUtf16, WritesLittleEndianUnits) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    write_utf16le(f, "A\u20ac");
+    std::rewind(f);
+    unsigned char buffer[8] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof(buffer), f);
+    std::fclose(f);
+    ASSERT_EQ(n, 4U);
+    EXPECT_EQ(buffer[0], 0x41);
+    EXPECT_EQ(buffer[1], 0x00);
+    EXPECT_EQ(buffer[2], 0xAC);
+    EXPECT_EQ(buffer[3], 0x20);
+}
+
+}  // namespace
+}  // namespace veldro::util
