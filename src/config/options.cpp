@@ -1,7 +1,535 @@
 #include "config/options.h"
 
+#include <cstdio>
+#include <string_view>
+
+#include "config/ini.h"
+#include "config/long_options.h"
+#include "config/memo.h"
+#include "config/option_values.h"
+#include "config/usage.h"
+#include "driver/pause.h"
+#include "driver/terminate.h"
+#include "logs/log_set.h"
+#include "platform/system.h"
+#include "util/paths.h"
+#include "util/text.h"
+#include "walk/sources.h"
+
 namespace veldro::config {
 
-int parse_command_line(RunSettings& /*s*/, const std::vector<std::string>& /*args*/) { return 1; }
+namespace {
+
+constexpr bool slash_begins_option = paths::native_style == paths::Style::windows;
+
+// What a value that begins with '-' means for a letter.
+enum class DashRule : std::uint8_t { allowed, fatal, usage };
+// What a missing value means for a letter.
+enum class MissingRule : std::uint8_t { fatal, usage };
+
+// The walk over the option arguments.
+struct ArgumentScan {
+    const std::vector<std::string>& args;
+    std::size_t current = 0;  // the argument whose letters are read
+    std::size_t letter = 0;   // the letter being handled
+    std::size_t next = 0;     // the first argument not consumed yet
+    bool rest_taken = false;  // a letter took the rest of the argument
+    bool plus = false;        // the argument began with '+'
+
+    [[nodiscard]] const std::string& arg() const { return args[current]; }
+    [[nodiscard]] std::string_view rest() const { return std::string_view(arg()).substr(letter + 1); }
+};
+
+[[noreturn]] void bad_command_line(MissingRule rule) {
+    if (rule == MissingRule::usage) {
+        show_usage(ILLEGAL_OPTION);
+    }
+    terminate_run(ILLEGAL_OPTION);
+}
+
+// A letter's value: the rest of its argument when anything follows the
+// letter, else the next argument, which is consumed.
+std::string take_value(ArgumentScan& scan, bool skip_equals, DashRule dash, MissingRule missing) {
+    std::string_view rest = scan.rest();
+    if (skip_equals && !rest.empty() && rest.front() == '=') {
+        rest.remove_prefix(1);
+    }
+    scan.rest_taken = true;
+    if (!rest.empty()) {
+        return std::string(rest);
+    }
+    if (scan.next >= scan.args.size()) {
+        bad_command_line(missing);
+    }
+    const std::string& value = scan.args[scan.next];
+    if (dash != DashRule::allowed && !value.empty() && value.front() == '-') {
+        bad_command_line(dash == DashRule::usage ? MissingRule::usage : MissingRule::fatal);
+    }
+    ++scan.next;
+    return value;
+}
+
+// The arguments after the current one, up to one that begins with '-' or
+// '+' (or '/', where that begins an option and `slash_stops`).
+std::vector<std::string> take_list(ArgumentScan& scan, bool slash_stops) {
+    std::vector<std::string> items;
+    while (scan.next < scan.args.size()) {
+        const std::string& a = scan.args[scan.next];
+        if (!a.empty() && (a[0] == '-' || a[0] == '+' || (slash_stops && a[0] == '/'))) {
+            break;
+        }
+        ++scan.next;
+        if (!a.empty()) {
+            items.push_back(a);
+        }
+    }
+    return items;
+}
+
+// ---- letters with more to do -------------------------------------------
+
+void take_attribute_modifiers(ArgumentScan& scan, RunSettings& s) {
+    const std::string_view modifiers = scan.rest();
+    scan.rest_taken = true;
+    if (modifiers.empty()) {
+        std::fputs("\n-a option needs a modifier [erhms]\n", stderr);
+        terminate_run(ILLEGAL_OPTION);
+    }
+    SelectionSettings& sel = s.selection;
+    sel.attr_filter = 1;
+    for (const char c : modifiers) {
+        switch (c) {
+            case 'D':
+                sel.attr_dir_count += 2;
+                break;
+            case 'd':
+                sel.attr_dir_count += 1;
+                break;
+            case 'E':
+            case 'e':
+                sel.attr_encrypted = 1;
+                break;
+            case 'H':
+            case 'h':
+                sel.attr_hidden = 1;
+                break;
+            case 'M':
+            case 'm':
+                sel.attr_archive = 1;
+                break;
+            case 'R':
+            case 'r':
+                sel.attr_readonly = 1;
+                break;
+            case 'S':
+            case 's':
+                sel.attr_system = 1;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// -D: on Windows a drive designation with its ':'; on Linux a directory.
+void take_drive_destination(ArgumentScan& scan, RunSettings& s) {
+    const bool attached = !scan.rest().empty();
+    const std::string value = take_value(scan, false, DashRule::fatal, MissingRule::fatal);
+    if (paths::native_style == paths::Style::windows) {
+        const bool has_colon = attached ? (value.size() >= 2 && value[1] == ':') : value.size() > 1;
+        if (!has_colon) {
+            std::fputs("\n\nYou used a -D option and forgot to include the ':' after the destination drive\n", stderr);
+            std::fputs("Please rerun the program with proper ':' after destination drive designation\n\n", stderr);
+            std::fputs("\a", stderr);
+            terminate_run(ILLEGAL_OPTION);
+        }
+    }
+    s.paths.drive_only_dest = 1;
+    s.paths.dest_given = 1;
+    // A drive designation stays a drive (resolving F: would give F:'s
+    // working directory); the first source root is added after the options.
+    s.paths.dest_path = paths::native_style == paths::Style::windows ? paths::add_long_prefix(value)
+                                                                     : paths::make_long_path(value);
+    s.paths.dest_drive_index = drive_index_of(s.paths.dest_path);
+}
+
+void take_type_patterns(ArgumentScan& scan, RunSettings& s) {
+    for (const std::string& pattern : take_list(scan, slash_begins_option)) {
+        if (pattern.find('\\') != std::string::npos) {
+            std::fputs("Can't have a \\ in the file type option\n", stderr);
+            terminate_run(ILLEGAL_OPTION);
+        }
+        walk::add_type_pattern(s, pattern);
+    }
+}
+
+void take_exclusions(ArgumentScan& scan, RunSettings& s) {
+    s.selection.exclude_mode = 1;
+    if (scan.next >= scan.args.size() || scan.args[scan.next].empty() || scan.args[scan.next][0] == '-') {
+        bad_command_line(MissingRule::usage);
+    }
+    for (const std::string& pattern : take_list(scan, slash_begins_option)) {
+        s.selection.exclude_list.push_back(s.selection.exclude_keep_case != 0 ? pattern : util::to_upper(pattern));
+    }
+}
+
+void take_source_paths(ArgumentScan& scan, RunSettings& s) {
+    s.paths.path_given = 1;
+    for (const std::string& path : take_list(scan, false)) {
+        walk::add_source_path(s, path);
+    }
+}
+
+// -h, -hs, -hd: "=" and the hash log's name in the same argument.
+void take_hash_option(ArgumentScan& scan, RunSettings& s) {
+    const std::string& a = scan.arg();
+    const std::size_t equals = a.find('=');
+    if (equals == std::string::npos || s.hashing.hash_log != nullptr) {
+        std::fputs("\n\n\aNEED a hash option of format:  -h[sd]=hashlogfilenames\n\n", stderr);
+        std::fputs("\a -hs=source_hashes,  or -hd=destination_hashes or -H=hashlogsboth\a\n", stderr);
+        terminate_run(ILLEGAL_OPTION);
+    }
+    int& mode = s.hashing.hash_mode;
+    const char kind = scan.letter + 1 < a.size() ? a[scan.letter + 1] : '\0';
+    switch (kind) {
+        case '=':
+            if (mode == 0) {
+                mode = hash_both;
+            }
+            break;
+        case 's':
+            mode = (mode & ~hash_both) | hash_source_only;
+            break;
+        case 'd':
+            mode = (mode & ~hash_both) | hash_dest_only;
+            break;
+        default:
+            // The letter is read again as an option of its own.
+            std::fputs("\nIncorrect -h option\n", stderr);
+            std::fputs("\nUse either -h or -hs of -hd\n", stderr);
+            return;
+    }
+    scan.rest_taken = true;
+    logs::open_hash_log(s, a.substr(equals + 1), false);
+}
+
+void take_long_option(ArgumentScan& scan, RunSettings& s) {
+    const std::string text(scan.rest());
+    scan.rest_taken = true;
+    if (parse_long_option(s, text) != 0) {
+        std::fprintf(stdout, "\nIllegal option: %s", text.c_str());
+        terminate_run(ILLEGAL_OPTION);
+    }
+}
+
+void take_time_field(ArgumentScan& scan, RunSettings& s) {
+    if (scan.plus) {
+        s.selection.time_field = 'w';
+        return;
+    }
+    const std::string_view rest = scan.rest();
+    if (!rest.empty()) {
+        // One letter; the letters after it are options again.
+        s.selection.time_field = static_cast<unsigned char>(rest.front());
+        ++scan.letter;
+        return;
+    }
+    const std::string value = take_value(scan, false, DashRule::fatal, MissingRule::fatal);
+    s.selection.time_field = static_cast<unsigned char>(value.front());
+}
+
+void take_width(ArgumentScan& scan, RunSettings& s) {
+    const int width = leading_int(take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+    ConsoleSettings& con = s.console;
+    con.width_state += 1;
+    con.name_width = width;
+    con.width_given = width;
+    if (width == 0) {
+        con.name_width = 260;
+    }
+}
+
+// ---- one letter --------------------------------------------------------
+
+void handle_letter(ArgumentScan& scan, RunSettings& s) {
+    const char letter = scan.arg()[scan.letter];
+    switch (letter) {
+        case '-':
+            take_long_option(scan, s);
+            break;
+        case '1':
+        case '2':
+        case '3':
+            if (scan.plus) {
+                logs::close_log_set(s);
+            } else {
+                logs::open_log_set(s, take_value(scan, true, DashRule::usage, MissingRule::usage), true);
+            }
+            break;
+        case 'A':
+            s.selection.copy_all = scan.plus ? 0 : 1;
+            break;
+        case 'a':
+            take_attribute_modifiers(scan, s);
+            break;
+        case 'D':
+            take_drive_destination(scan, s);
+            break;
+        case 'd':
+            s.paths.dest_given = 1;
+            set_destination(s, take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'E':
+            logs::open_error_file(s, take_value(scan, false, DashRule::usage, MissingRule::usage));
+            s.logs.error_file_given = 1;
+            break;
+        case 'e':
+            s.selection.exist_only = 1;
+            break;
+        case 'F':
+            read_type_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            break;
+        case 'f':
+            take_type_patterns(scan, s);
+            break;
+        case 'G':
+            s.selection.greater_select = 1;
+            s.selection.greater_size = leading_int64(take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'g':
+            apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            break;
+        case 'H': {
+            const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
+            if (s.hashing.hash_mode == 0) {
+                s.hashing.hash_mode = hash_both;
+            }
+            logs::open_hash_log(s, name, true);
+            break;
+        }
+        case 'h':
+            take_hash_option(scan, s);
+            break;
+        case 'I':
+        case 'i':
+            s.copy.immediate = 1;
+            break;
+        case 'L':
+            s.selection.less_select = 1;
+            s.selection.less_size = leading_int64(take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'l':
+            apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            break;
+        case 'M':
+            s.paths.maintain_dir_dates = 1;
+            s.paths.make_dirs = 1;
+            break;
+        case 'm':
+            s.paths.make_dirs = 1;
+            break;
+        case 'N':
+            s.copy.list_only = 2;
+            break;
+        case 'n':
+            s.copy.list_only += 1;
+            break;
+        case 'O':
+            s.copy.overwrite_protected = 1;
+            break;
+        case 'p':
+            take_source_paths(scan, s);
+            break;
+        case 'R':
+            s.copy.reset_times = scan.plus ? 0 : 1;
+            break;
+        case 'r':
+            s.selection.recurse = 0;
+            break;
+        case 'S':
+        case 's':
+            open_list_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            break;
+        case 'T':
+        case 't':
+            take_time_field(scan, s);
+            break;
+        case 'U':
+        case 'u':
+            s.paths.upper_case_dirs = 0;
+            break;
+        case 'V':
+            s.console.silent += 2;
+            break;
+        case 'v':
+            s.console.silent += 1;
+            break;
+        case 'W':
+            s.console.width_state += 2;
+            take_width(scan, s);
+            break;
+        case 'w':
+            if (scan.plus) {
+                s.console.width_state = 1;
+            } else {
+                take_width(scan, s);
+            }
+            break;
+        case 'X':
+            s.selection.exclude_keep_case = 1;
+            take_exclusions(scan, s);
+            break;
+        case 'x':
+            take_exclusions(scan, s);
+            break;
+        case 'z':
+            s.logs.zulu_time = 1;
+            break;
+        default:
+            bad_command_line(MissingRule::usage);
+    }
+}
+
+void read_option_argument(ArgumentScan& scan, RunSettings& s) {
+    scan.plus = scan.arg()[0] == '+';
+    scan.rest_taken = false;
+    for (scan.letter = 1; scan.letter < scan.arg().size() && !scan.rest_taken; ++scan.letter) {
+        handle_letter(scan, s);
+    }
+}
+
+// ---- before and after the arguments ------------------------------------
+
+void read_environment(RunSettings& s) {
+    logs::open_default_log_from_environment(s);
+    if (const auto reset = platform::get_environment("RESET")) {
+        if (paths::starts_with_ignoring_case(*reset, "ON")) {
+            s.copy.reset_times = 1;
+        }
+    }
+    if (const auto width = platform::get_environment("WIDTH")) {
+        s.console.name_width = leading_int(*width);
+    }
+}
+
+void take_positional(RunSettings& s, const std::string& arg) {
+    if (s.paths.source_paths.empty()) {
+        s.paths.path_given = 1;
+        walk::add_source_path(s, arg);
+        return;
+    }
+    // A positional destination alone does not count as given: -d (or its
+    // long or INI form) is still needed.
+    set_destination(s, arg);
+}
+
+// Arguments after the options that are no options are not read; say so,
+// so that a source placed after the options is not silently replaced by
+// the working directory.
+void report_ignored(const std::vector<std::string>& args, std::size_t from) {
+    std::string ignored;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        ignored += ' ';
+        ignored += args[i];
+    }
+    std::fprintf(stderr, "\nIgnored after the options (paths come first):%s\n", ignored.c_str());
+}
+
+void complete_drive_destination(RunSettings& s) {
+    if (s.paths.source_paths.empty()) {
+        return;
+    }
+    const std::string_view below = paths::below_drive(s.paths.source_paths.front());
+    s.paths.dest_path = paths::without_trailing_separator(paths::join(s.paths.dest_path, below));
+}
+
+[[noreturn]] void missing_path_or_destination() {
+    std::fputs("\n\nYou forgot to enter either a -p (path) or -d (destination)\n", stdout);
+    std::fputs("If you are using -S or --dirs,  enter -p with the first path in the files, or dirs file\n", stdout);
+    std::fputs("Please check your command and rerun\n\n", stdout);
+    terminate_run(ILLEGAL_OPTION);
+}
+
+[[noreturn]] void test_without_list() {
+    platform::set_console_attribute(platform::StdStream::error, 12);
+    std::fputs("\n\nYou asked for a --TEST, but forgot to use the -S option\n", stdout);
+    std::fputs("I have no way of knowing where the source files are.\n", stdout);
+    std::fputs("Please include a -S filename and a --logfile option\n\n", stdout);
+    platform::set_console_attribute(platform::StdStream::error, 158);
+    std::fputs("\n", stdout);
+    terminate_run(ILLEGAL_OPTION);
+}
+
+void finish_options(RunSettings& s) {
+    if (s.selection.type_list.empty()) {
+        walk::add_type_pattern(s, "*.*");
+    }
+    if (s.console.path_only != 0 && s.console.width_state == 1) {
+        s.console.name_width = 78;
+        s.console.width_state = 2;
+    }
+    if (s.paths.drive_only_dest != 0) {
+        complete_drive_destination(s);
+    }
+    if (s.logs.error_stream == nullptr) {
+        s.logs.error_stream = stderr;
+    }
+    if (s.logs.memo != 0 && s.logs.memo_stream != nullptr) {
+        take_memo(s);
+    }
+    if (s.logs.ini_processed != 0) {
+        std::fputs("\n\nINI PROCESSED\n", stderr);
+    }
+    if (s.logs.dupes_log != nullptr) {
+        std::fputs(s.copy.check_tilde != 0 ? "Check Tilde Duplicate Names Used\n"
+                                           : "Check Tilde Duplicate Names NOT CHECKED\n",
+                   s.logs.dupes_log);
+    }
+    const PathSettings& p = s.paths;
+    if (p.dest_given == 0 || (p.path_given == 0 && p.list_file_mode == 0 && p.dirs_list_mode == 0)) {
+        missing_path_or_destination();
+    }
+    if (p.test_mode != 0 && p.list_file_mode == 0) {
+        test_without_list();
+    }
+    if (s.copy.reset_times != 0) {
+        std::fputs("\nRESET filetimes is ON\n", stdout);
+        driver::pause_seconds(1);
+    }
+    logs::create_abort_marker(s);
+}
+
+}  // namespace
+
+int parse_command_line(RunSettings& s, const std::vector<std::string>& args) {
+    set_default_cutoffs(s);
+    if (args.size() > 1 && paths::equal_ignoring_case(args[1], "logs")) {
+        show_log_help();
+        terminate_run(ILLEGAL_OPTION);
+    }
+    read_environment(s);
+    read_ini_file(s);
+
+    std::size_t index = 1;
+    while (index < args.size() && !begins_option(args[index])) {
+        take_positional(s, args[index]);
+        ++index;
+    }
+    const int result = static_cast<int>(index);  // 1 + the positional arguments
+
+    ArgumentScan scan{args};
+    scan.next = index;
+    while (scan.next < args.size()) {
+        if (!begins_option(args[scan.next])) {
+            report_ignored(args, scan.next);
+            break;
+        }
+        scan.current = scan.next;
+        scan.next = scan.current + 1;
+        read_option_argument(scan, s);
+    }
+    finish_options(s);
+    return result;
+}
 
 }  // namespace veldro::config

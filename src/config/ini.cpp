@@ -1,0 +1,636 @@
+#include "config/ini.h"
+
+#include <array>
+#include <cstdio>
+#include <optional>
+
+#include "config/long_options.h"
+#include "config/option_values.h"
+#include "driver/pause.h"
+#include "logs/log_set.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "util/paths.h"
+#include "util/text.h"
+#include "walk/sources.h"
+
+namespace veldro::config {
+
+namespace {
+
+enum class Directive : std::uint8_t {
+    log,
+    append,
+    bypass,
+    check_tilde,
+    crc,
+    delim,
+    destination,
+    display,
+    hash,
+    immediate,
+    list,
+    maintain,
+    greater,
+    less,
+    memo,
+    make,
+    military,
+    name_only,
+    flatten,
+    no_dupe,
+    younger,
+    older,
+    output,
+    path_only,
+    path,
+    recurse,
+    reset,
+    sha1,
+    sha256,
+    sha384,
+    sha512,
+    silent,
+    time,
+    width,
+    zulu,
+};
+
+struct DirectiveMatch {
+    std::string_view word;
+    bool anywhere;  // searched in the directive's name, else compared at its start
+    Directive directive;
+};
+
+// Tried in this order; the first match wins. Words compared at the start
+// are compared on their whole length (SILEN matches SILENT and SILENCE).
+constexpr auto directive_table = std::to_array<DirectiveMatch>({
+    {"ACCT", false, Directive::log},
+    {"ACCOUNT", false, Directive::log},
+    {"LOG", false, Directive::log},
+    {"APPEND", true, Directive::append},
+    {"BYP", false, Directive::bypass},
+    {"CHK_TILDE", false, Directive::check_tilde},
+    {"CRC", false, Directive::crc},
+    {"DELIM", false, Directive::delim},
+    {"DES", false, Directive::destination},
+    {"DISPL", false, Directive::display},
+    {"HASH", false, Directive::hash},
+    {"IMMED", false, Directive::immediate},
+    {"NO_COUNT", false, Directive::immediate},
+    {"LIST", false, Directive::list},
+    {"MAINT", false, Directive::maintain},
+    {"GREAT", false, Directive::greater},
+    {"LESS", false, Directive::less},
+    {"MEMO", false, Directive::memo},
+    {"MAKE", false, Directive::make},
+    {"MILITARY", true, Directive::military},
+    {"NAMEONLY", true, Directive::name_only},
+    {"FLAT", false, Directive::flatten},
+    {"NODUPE", true, Directive::no_dupe},
+    {"YOUNG", false, Directive::younger},
+    {"NEWER", false, Directive::younger},
+    {"OLD", false, Directive::older},
+    {"OUTPUT", false, Directive::output},
+    {"PATHONLY", false, Directive::path_only},
+    {"PATH", false, Directive::path},
+    {"REC", false, Directive::recurse},
+    {"RESET", false, Directive::reset},
+    {"SHA1", false, Directive::sha1},
+    {"SHA2", false, Directive::sha256},
+    {"SHA3", false, Directive::sha384},
+    {"SHA5", false, Directive::sha512},
+    {"SILEN", false, Directive::silent},
+    {"TIME", false, Directive::time},
+    {"WIDTH", false, Directive::width},
+    {"ZULU", false, Directive::zulu},
+});
+
+// One directive line taken apart. `upper` is the line upper-cased, as it
+// is matched and echoed; the value keeps the case it was written in, since
+// paths on Linux are case-sensitive.
+struct IniLine {
+    std::string upper;
+    std::string name;         // upper-cased text before the first '='
+    bool has_equals = false;
+    std::string value;        // text after the first '=', as written
+    std::string value_upper;  // the same upper-cased
+    [[nodiscard]] bool has_value() const { return !value.empty(); }
+};
+
+IniLine split_line(std::string_view line) {
+    IniLine out;
+    out.upper = util::to_upper(line);
+    const std::size_t equals = line.find('=');
+    out.has_equals = equals != std::string_view::npos;
+    out.name = out.upper.substr(0, out.has_equals ? equals : out.upper.size());
+    if (out.has_equals) {
+        out.value = std::string(line.substr(equals + 1));
+        out.value_upper = util::to_upper(out.value);
+    }
+    return out;
+}
+
+std::optional<Directive> match_directive(const IniLine& line) {
+    for (const DirectiveMatch& m : directive_table) {
+        // "Anywhere" words are looked for in the directive's own name only:
+        // PATH=C:\APPEND\X is a path, not the APPEND directive.
+        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
+        if (found) {
+            return m.directive;
+        }
+    }
+    return std::nullopt;
+}
+
+bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+
+// ON/OFF directives: the directive itself sets 1, "ON" in the value keeps
+// it, "OFF" clears it; a line without '=' turns the setting on.
+void set_on_off(int& field, const IniLine& line) {
+    field = 1;
+    if (contains(line.value_upper, "ON")) {
+        field = 1;
+    }
+    if (contains(line.value_upper, "OFF")) {
+        field = 0;
+    }
+}
+
+// The message of a directive without its value (its text, then the line).
+void missing_value(const char* text, const IniLine& line, const char* more = "") {
+    std::fprintf(stdout, "%s%s%s", text, line.upper.c_str(), more);
+    driver::pause_seconds(2);
+}
+
+void missing_directive(const IniLine& line) { missing_value("\nMissing ini directive ", line); }
+
+// ---- the log directive -------------------------------------------------
+
+std::size_t find_log_separator(std::string_view value) {
+    for (const char sep : {'!', '|', ';'}) {
+        const std::size_t at = value.find(sep);
+        if (at != std::string_view::npos) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+bool is_off_word(std::string_view text) {
+    const std::string trimmed = util::to_upper(text);
+    const std::size_t first = trimmed.find_first_not_of(' ');
+    const std::size_t last = trimmed.find_last_not_of(' ');
+    return first != std::string::npos && trimmed.substr(first, last - first + 1) == "OFF";
+}
+
+struct LogKeyword {
+    std::string_view word;
+    unsigned bits;
+};
+
+constexpr std::array<LogKeyword, 8> log_keywords{{{"all", 255},
+                                                  {"list", log_list},
+                                                  {"cop", log_copied},
+                                                  {"not", log_not_copied},
+                                                  {"dup", log_dupes},
+                                                  {"err", log_error},
+                                                  {"dir", log_dir_counts},
+                                                  {"uni", log_unicode}}};
+
+// An INI mask text: a number (128 and more select every log) or keywords
+// found anywhere in the lower-cased text.
+unsigned ini_log_mask(std::string_view mask_text) {
+    const std::string lowered = util::to_lower(mask_text);
+    if (!lowered.empty() && lowered[0] >= '0' && lowered[0] <= '9') {
+        const std::int64_t number = leading_int64(lowered);
+        unsigned mask = number <= 0 ? 0U : static_cast<unsigned>(number > 0xFFFF ? 0xFFFF : number);
+        if (mask > 127) {
+            mask |= 127U;
+        }
+        return mask;
+    }
+    unsigned mask = 0;
+    for (const LogKeyword& k : log_keywords) {
+        if (contains(lowered, k.word)) {
+            mask |= k.bits;
+        }
+    }
+    return mask;
+}
+
+// A LOGS value such as "list,cop" names logs, not a file: every word in it
+// is a log keyword (or it is a number).
+bool is_mask_only(std::string_view value) {
+    if (value.empty()) {
+        return false;
+    }
+    if (value[0] >= '0' && value[0] <= '9') {
+        return true;
+    }
+    const std::string lowered = util::to_lower(value);
+    std::size_t start = 0;
+    while (start <= lowered.size()) {
+        std::size_t end = lowered.find_first_of(", ", start);
+        if (end == std::string::npos) {
+            end = lowered.size();
+        }
+        const std::string_view word = std::string_view(lowered).substr(start, end - start);
+        if (!word.empty()) {
+            bool known = false;
+            for (const LogKeyword& k : log_keywords) {
+                known = known || word.starts_with(k.word);
+            }
+            if (!known) {
+                return false;
+            }
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+void apply_log_directive(RunSettings& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_value("\nMissing ini file modifier at: ", line);
+        s.logs.log_mask = 0;
+        return;
+    }
+    // Only a value (or a mask) that is OFF turns the logs off: a name such
+    // as D:\OFFICE\RUN.LOG is a name.
+    if (is_off_word(line.value)) {
+        s.logs.log_mask = 0;
+        return;
+    }
+    const std::size_t at = find_log_separator(line.value);
+    if (at == std::string::npos) {
+        if (line.name.starts_with("LOGS") && is_mask_only(line.value)) {
+            s.logs.log_mask |= ini_log_mask(line.value);
+            logs::open_members_for_mask(s, s.logs.log_mask);
+            return;
+        }
+        logs::open_log_members(s, line.value, 0);
+        return;
+    }
+    const std::string_view mask_text = std::string_view(line.value).substr(at + 1);
+    if (is_off_word(mask_text)) {
+        s.logs.log_mask = 0;
+        return;
+    }
+    logs::open_log_members(s, line.value.substr(0, at), ini_log_mask(mask_text));
+}
+
+// ---- other directives with more to do ----------------------------------
+
+void apply_hash(RunSettings& s, const IniLine& line) {
+    int& mode = s.hashing.hash_mode;
+    mode = 0;
+    const std::string& v = line.value_upper;
+    if (contains(v, "ON")) {
+        mode = hash_both;
+    }
+    if (v.starts_with('S')) {
+        mode = (mode & ~hash_both) | hash_source_only;
+    }
+    if (v.starts_with('D')) {
+        mode = (mode & ~hash_both) | hash_dest_only;
+    }
+    if (contains(v, "OFF")) {
+        mode = 0;
+    }
+}
+
+void apply_delim(RunSettings& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        s.console.delim_on = 0;
+        return;
+    }
+    if (contains(line.value_upper, "OFF")) {
+        s.console.delim_on = 0;
+        return;
+    }
+    s.console.delim_on = 1;
+    s.console.delimiter =
+        line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(leading_int(line.value)));
+}
+
+// RESET=ON, YES or 1 turns resetting on; RESET=OFF, NO or 0 turns it off.
+void apply_reset(RunSettings& s, const IniLine& line) {
+    int& reset = s.copy.reset_times;
+    reset = 1;
+    const std::string& v = line.value_upper;
+    if (contains(v, "ON") || contains(v, "YES") || contains(v, "1")) {
+        return;
+    }
+    if (contains(v, "OFF") || v == "NO" || v == "0" || v == "FALSE") {
+        reset = 0;
+    }
+}
+
+// FLAT alone or FLAT=ON flattens; FLAT=n gives at most n files per folder;
+// FLAT=OFF does not flatten.
+void apply_flatten(RunSettings& s, const IniLine& line) {
+    const std::string& v = line.value_upper;
+    if (!v.empty() && v[0] >= '0' && v[0] <= '9') {
+        s.copy.flatten = leading_int(v);
+    } else {
+        s.copy.flatten = contains(v, "OFF") ? 0 : 1;
+    }
+}
+
+// Where the memo goes when MEMO names no file: asked on the console.
+std::optional<std::string> choose_output_file() {
+    std::fputs("\nOutput File Selection: ", stdout);
+    std::fflush(stdout);
+    std::string answer;
+    if (!read_text_line(stdin, answer) || answer.empty()) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+void apply_memo(RunSettings& s, const IniLine& line) {
+    s.logs.memo = 1;
+    if (is_off_word(line.value)) {
+        s.logs.memo = 0;
+        return;
+    }
+    std::optional<std::string> file;
+    if (!line.has_equals) {
+        file = choose_output_file();
+    } else if (line.has_value()) {
+        file = line.value;
+    }
+    if (!file) {
+        return;
+    }
+    std::FILE* stream = platform::open_stream(paths::make_long_path(*file), "a+");
+    if (stream == nullptr) {
+        std::fprintf(stderr, "\nCan't open memo file %s\n", file->c_str());
+        return;
+    }
+    if (s.logs.memo_stream != nullptr) {
+        std::fclose(s.logs.memo_stream);
+    }
+    s.logs.memo_stream = stream;
+}
+
+void apply_age(RunSettings& s, const IniLine& line, AgeBound bound) {
+    if (!line.has_value()) {
+        missing_value(bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ",
+                      line, "\nAging modifier turned off");
+        s.selection.age_select = 0;
+        return;
+    }
+    apply_age_value(s, bound, line.value);
+}
+
+void apply_destination(RunSettings& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        return;
+    }
+    s.paths.dest_given = 1;
+    set_destination(s, line.value);
+}
+
+void apply_bypass(RunSettings& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        // Bypass entries of earlier lines stay in force.
+        s.selection.bypass_mode = s.selection.bypass_list.empty() ? 0 : 1;
+        return;
+    }
+    s.selection.bypass_mode = 1;
+    s.selection.bypass_list.push_back(bypass_entry(line.value));
+}
+
+void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
+    switch (d) {
+        case Directive::log:
+            apply_log_directive(s, line);
+            break;
+        case Directive::append:
+            set_on_off(s.logs.append, line);
+            break;
+        case Directive::bypass:
+            apply_bypass(s, line);
+            break;
+        case Directive::check_tilde:
+            set_on_off(s.copy.check_tilde, line);
+            break;
+        case Directive::crc:
+        case Directive::military:
+            break;
+        case Directive::delim:
+            apply_delim(s, line);
+            break;
+        case Directive::destination:
+        case Directive::output:
+            apply_destination(s, line);
+            break;
+        case Directive::display:
+            if (!line.has_value()) {
+                missing_directive(line);
+            } else {
+                s.console.display_value = contains(line.value_upper, "OFF") ? 0 : leading_int64(line.value);
+            }
+            break;
+        case Directive::hash:
+            apply_hash(s, line);
+            break;
+        case Directive::immediate:
+            set_on_off(s.copy.immediate, line);
+            break;
+        case Directive::list:
+            if (!line.has_value()) {
+                missing_directive(line);
+                s.copy.list_only = 0;
+            } else {
+                set_on_off(s.copy.list_only, line);
+            }
+            break;
+        case Directive::maintain:
+            if (!line.has_value()) {
+                missing_directive(line);
+                s.paths.maintain_dir_dates = 0;
+            } else {
+                set_on_off(s.paths.maintain_dir_dates, line);
+                if (s.paths.maintain_dir_dates != 0) {
+                    s.paths.make_dirs = 1;
+                }
+            }
+            break;
+        case Directive::greater:
+            if (!line.has_value()) {
+                missing_directive(line);
+                s.selection.greater_select = 0;
+            } else {
+                s.selection.greater_select = 1;
+                s.selection.greater_size = leading_int64(line.value);
+            }
+            break;
+        case Directive::less:
+            if (!line.has_value()) {
+                missing_directive(line);
+                s.selection.less_select = 0;
+            } else {
+                s.selection.less_select = 1;
+                s.selection.less_size = leading_int64(line.value);
+            }
+            break;
+        case Directive::memo:
+            apply_memo(s, line);
+            break;
+        case Directive::make:
+            if (contains(line.value, "1")) {
+                s.paths.make_dirs = 1;
+            }
+            break;
+        case Directive::name_only:
+            set_on_off(s.console.name_only, line);
+            break;
+        case Directive::flatten:
+            apply_flatten(s, line);
+            break;
+        case Directive::no_dupe:
+            s.selection.copy_all = 1;
+            set_on_off(s.copy.no_dupe, line);
+            break;
+        case Directive::younger:
+            apply_age(s, line, AgeBound::younger);
+            break;
+        case Directive::older:
+            apply_age(s, line, AgeBound::older);
+            break;
+        case Directive::path_only:
+            set_on_off(s.console.path_only, line);
+            break;
+        case Directive::path:
+            if (!line.has_value()) {
+                missing_value("\nMissing/Illegal ini file directive ", line);
+            } else {
+                s.paths.path_given = 1;
+                walk::add_source_path(s, line.value);
+            }
+            break;
+        case Directive::recurse:
+            set_on_off(s.selection.recurse, line);
+            break;
+        case Directive::reset:
+            apply_reset(s, line);
+            break;
+        case Directive::sha1:
+            set_on_off(s.hashing.sha1, line);
+            break;
+        case Directive::sha256:
+            set_on_off(s.hashing.sha256, line);
+            break;
+        case Directive::sha384:
+            set_on_off(s.hashing.sha384, line);
+            break;
+        case Directive::sha512:
+            set_on_off(s.hashing.sha512, line);
+            break;
+        case Directive::silent:
+            set_on_off(s.console.silent, line);
+            break;
+        case Directive::time:
+            if (line.has_value()) {
+                s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
+            }
+            break;
+        case Directive::width:
+            if (!line.has_value()) {
+                missing_directive(line);
+            } else {
+                s.console.name_width = leading_int(line.value);
+                s.console.width_state += 1;
+            }
+            break;
+        case Directive::zulu:
+            s.logs.zulu_time = 1;
+            if (line.value_upper == "ON") {
+                s.logs.zulu_time = 1;
+            } else if (line.value_upper == "OFF") {
+                s.logs.zulu_time = 0;
+            }
+            break;
+    }
+}
+
+std::string ini_name_beside_program() {
+    const std::string program = platform::program_path();
+    if (program.empty()) {
+        return {};
+    }
+    const paths::PathParts parts = paths::split(program);
+    return parts.drive + parts.directory + parts.name + ".ini";
+}
+
+bool is_readable_file(const std::string& path) {
+    return !path.empty() && platform::path_exists(path) && !platform::is_directory(path);
+}
+
+}  // namespace
+
+bool apply_ini_line(RunSettings& s, std::string_view line) {
+    const IniLine parts = split_line(line);
+    const std::optional<Directive> directive = match_directive(parts);
+    if (!directive) {
+        return false;
+    }
+    s.logs.ini_echo += "\n ";
+    s.logs.ini_echo += parts.upper;
+    apply_directive(s, *directive, parts);
+    return true;
+}
+
+void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
+    std::FILE* file = platform::open_stream(path, "r");
+    if (file == nullptr) {
+        return;
+    }
+    std::string line;
+    if (kind == IniFileKind::shared) {
+        bool found = false;
+        while (!found && read_text_line(file, line)) {
+            found = contains(util::to_upper(line), "[BASE]");
+        }
+        if (!found) {
+            std::fclose(file);
+            return;
+        }
+    }
+    s.logs.ini_processed = 1;
+    s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
+    while (read_text_line(file, line)) {
+        // The first line shorter than two characters ends the settings.
+        if (line.size() < 2) {
+            break;
+        }
+        if (kind == IniFileKind::shared && contains(util::to_upper(line), "[BASE]")) {
+            break;
+        }
+        if (line[0] == ';' || line[0] == '#') {
+            continue;
+        }
+        apply_ini_line(s, line);
+    }
+    std::fclose(file);
+}
+
+void read_ini_file(RunSettings& s) {
+    const std::string own = ini_name_beside_program();
+    if (is_readable_file(own)) {
+        read_ini_from(s, own, IniFileKind::own);
+        return;
+    }
+    const std::string shared = paths::join(platform::current_directory(), "KANDRELX.INI");
+    if (is_readable_file(shared)) {
+        read_ini_from(s, shared, IniFileKind::shared);
+    }
+}
+
+}  // namespace veldro::config

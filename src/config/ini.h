@@ -1,0 +1,31 @@
+// The INI file: settings read before the command line, which may then
+// override them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "driver/settings.h"
+
+namespace veldro::config {
+
+// Reads the program's own INI file (its path with the extension ".ini"),
+// else the [BASE] section of KANDRELX.INI in the working directory; with
+// neither there are no INI settings.
+void read_ini_file(RunSettings& s);
+
+enum class IniFileKind : std::uint8_t {
+    own,     // every line from the first one
+    shared,  // only the lines between the first "[BASE]" line and the next one
+};
+
+// Reads the directives of one INI file (the part of read_ini_file after
+// the file was found). A file that cannot be opened gives no settings.
+void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind);
+
+// One directive line without its line end. Returns true when the line
+// matched a directive (it is then echoed into ini_echo).
+bool apply_ini_line(RunSettings& s, std::string_view line);
+
+}  // namespace veldro::config

@@ -1,0 +1,466 @@
+#include "config/long_options.h"
+
+#include <array>
+#include <cstdio>
+#include <optional>
+
+#include "config/option_values.h"
+#include "driver/terminate.h"
+#include "logs/log_set.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "util/paths.h"
+#include "util/text.h"
+#include "walk/list_mode.h"
+#include "walk/sources.h"
+
+namespace veldro::config {
+
+namespace {
+
+struct KeywordEntry {
+    std::string_view prefix;  // compared on its whole length, ignoring case
+    LongKeyword keyword;
+};
+
+// The order decides: --dirs is DIR (not DES), --hashlog is HASHLOG (not HASH).
+constexpr auto keyword_table = std::to_array<KeywordEntry>({
+    {"ALL", LongKeyword::all},
+    {"ACC", LongKeyword::log},
+    {"LOG", LongKeyword::log},
+    {"ADSEXTRACT", LongKeyword::ads_extract},
+    {"ADSPARENT", LongKeyword::ads_parent},
+    {"ADSCHILD", LongKeyword::ads_child},
+    {"OLD", LongKeyword::older},
+    {"BEF", LongKeyword::older},
+    {"NEW", LongKeyword::younger},
+    {"YOU", LongKeyword::younger},
+    {"AFT", LongKeyword::younger},
+    {"BYP", LongKeyword::bypass},
+    {"EXC", LongKeyword::exclude},
+    {"CHK", LongKeyword::check_tilde},
+    {"DES", LongKeyword::destination},
+    {"OUT", LongKeyword::destination},
+    {"DEL", LongKeyword::delimiter},
+    {"DIR", LongKeyword::dirs},
+    {"ERR", LongKeyword::error_mask},
+    {"EXI", LongKeyword::exist},
+    {"GRE", LongKeyword::greater},
+    {"HASHLOG", LongKeyword::hash_log},
+    {"UNICODE", LongKeyword::unicode},
+    {"HASH", LongKeyword::hash},
+    {"MD5", LongKeyword::hash},
+    {"IM", LongKeyword::immediate},  // the bare word only, see below
+    {"LES", LongKeyword::less},
+    {"LIS", LongKeyword::list},
+    {"MAIN", LongKeyword::maintain},
+    {"MILLI", LongKeyword::milli},
+    {"NOC", LongKeyword::no_case},
+    {"IGN", LongKeyword::no_case},
+    {"NOD", LongKeyword::no_dupe},
+    {"OVER", LongKeyword::overwrite},
+    {"PATH", LongKeyword::path},
+    {"RET", LongKeyword::retries},
+    {"REC", LongKeyword::recurse},
+    {"NOR", LongKeyword::no_recurse},
+    {"RES", LongKeyword::reset},
+    {"SHADOW", LongKeyword::shadow},
+    {"SHA1", LongKeyword::sha1},
+    {"160", LongKeyword::sha1},
+    {"SHA2", LongKeyword::sha256},
+    {"256", LongKeyword::sha256},
+    {"SHA3", LongKeyword::sha384},
+    {"384", LongKeyword::sha384},
+    {"SHA5", LongKeyword::sha512},
+    {"512", LongKeyword::sha512},
+    {"TEST", LongKeyword::test},
+    {"FLAT", LongKeyword::flatten},
+    {"WID", LongKeyword::width},
+    {"ZERO", LongKeyword::zero},
+    {"ZUL", LongKeyword::zulu},
+    {"SIL", LongKeyword::silent},
+});
+
+constexpr int handled = 0;
+constexpr int illegal = 1;
+
+// The value of an option: the text after the first '='; nothing when
+// there is no '=' or nothing follows it.
+std::optional<std::string> value_of(std::string_view text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos || equals + 1 >= text.size()) {
+        return std::nullopt;
+    }
+    return std::string(text.substr(equals + 1));
+}
+
+void report_cannot_open(int line, const std::string& name) {
+    std::fprintf(stdout, "\n%d %s, Can't open %s", line, "long_options", name.c_str());
+}
+
+// Minimum length of a bypass-file line, without its line end: shorter
+// lines end the list. On Windows the shortest useful entry is "C:\"; on
+// Linux a two-character path such as /a is a real directory.
+constexpr std::size_t min_bypass_line = paths::native_style == paths::Style::windows ? 3 : 2;
+
+int add_bypass(RunSettings& s, const std::string& value) {
+    s.selection.bypass_mode = 1;
+    const std::string internal = paths::make_long_path(value);
+    if (!platform::path_exists(internal) || platform::is_directory(internal)) {
+        s.selection.bypass_list.push_back(bypass_entry(value));
+        return handled;
+    }
+    // An existing file lists the paths to bypass, one a line.
+    std::FILE* file = platform::open_stream(internal, "r");
+    if (file == nullptr) {
+        report_cannot_open(__LINE__, value);
+        return illegal;
+    }
+    std::string line;
+    while (read_text_line(file, line) && line.size() >= min_bypass_line) {
+        s.selection.bypass_list.push_back(bypass_entry(line));
+    }
+    std::fclose(file);
+    return handled;
+}
+
+int add_exclusion_file(RunSettings& s, const std::string& value) {
+    s.selection.exclude_mode = 1;
+    const std::string internal = paths::make_long_path(value);
+    if (!platform::path_exists(internal)) {
+        return handled;
+    }
+    std::FILE* file = platform::open_stream(internal, "r");
+    if (file == nullptr) {
+        report_cannot_open(__LINE__, value);
+        return handled;
+    }
+    std::string line;
+    while (read_text_line(file, line) && !line.empty()) {
+        s.selection.exclude_list.push_back(util::to_upper(line));
+    }
+    std::fclose(file);
+    return handled;
+}
+
+int read_directory_list(RunSettings& s, const std::string& value) {
+    s.copy.immediate = 1;
+    s.paths.make_dirs = 1;
+    s.paths.dirs_list_mode = 1;
+    std::FILE* file = platform::open_stream(paths::make_long_path(value), "r");
+    if (file == nullptr) {
+        // Without its list the run would fall back to the working directory
+        // as its source: refuse instead.
+        report_cannot_open(__LINE__, value);
+        return illegal;
+    }
+    walk::read_dirs_list(s, file);
+    return handled;
+}
+
+int set_delimiter(RunSettings& s, const std::string& value) {
+    if (value.size() == 1) {
+        s.console.delimiter = value[0];
+        return handled;
+    }
+    if (paths::equal_ignoring_case(value, "pipe")) {
+        s.console.delimiter = '|';
+        return handled;
+    }
+    // A character code; text that names no character (0, or not a number)
+    // would put NUL bytes into the console lines.
+    const int code = leading_int(value);
+    if (code < 1 || code > 255) {
+        return illegal;
+    }
+    s.console.delimiter = static_cast<char>(static_cast<unsigned char>(code));
+    return handled;
+}
+
+int open_unicode_list(RunSettings& s, const std::string& value) {
+    s.hashing.unicode_list = 1;
+    std::FILE* stream = platform::open_stream(paths::make_long_path(value), "wb+");
+    if (stream == nullptr) {
+        std::fprintf(stdout, "\ncan't open %s file \n\n", value.c_str());
+        terminate_run(OUTPUT_FILE);
+    }
+    if (s.hashing.unicode_list_stream != nullptr) {
+        std::fclose(s.hashing.unicode_list_stream);
+    }
+    s.hashing.unicode_list_stream = stream;
+    const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
+    std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
+    std::fflush(stream);
+    return handled;
+}
+
+int set_hash_mode(RunSettings& s, const std::optional<std::string>& value) {
+    if (!value) {
+        s.hashing.hash_mode = hash_both;
+        return handled;
+    }
+    switch ((*value)[0]) {
+        case 's':
+            s.hashing.hash_mode = hash_source_only;
+            return handled;
+        case 'd':
+            s.hashing.hash_mode = hash_dest_only;
+            return handled;
+        case 'b':
+            s.hashing.hash_mode = hash_both;
+            return handled;
+        default:
+            return illegal;
+    }
+}
+
+// REC and RES: no value or a value beginning ON gives 1, beginning OFF
+// gives 0, anything else is illegal.
+int set_on_off_prefix(int& field, const std::optional<std::string>& value) {
+    if (!value || paths::starts_with_ignoring_case(*value, "ON")) {
+        field = 1;
+        return handled;
+    }
+    if (paths::starts_with_ignoring_case(*value, "OFF")) {
+        field = 0;
+        return handled;
+    }
+    return illegal;
+}
+
+int set_silent(RunSettings& s, const std::optional<std::string>& value) {
+    if (!value || paths::equal_ignoring_case(*value, "ON")) {
+        s.console.silent = 1;
+        return handled;
+    }
+    if (paths::equal_ignoring_case(*value, "OFF")) {
+        s.console.silent = 0;
+        return handled;
+    }
+    return illegal;
+}
+
+void set_check_tilde(RunSettings& s, const std::optional<std::string>& value) {
+    s.copy.check_tilde = 1;
+    if (value && paths::starts_with_ignoring_case(*value, "OFF")) {
+        s.copy.check_tilde = 0;
+    }
+}
+
+// The keywords that need a value; without one the option is illegal.
+bool needs_value(LongKeyword k) {
+    switch (k) {
+        case LongKeyword::log:
+        case LongKeyword::older:
+        case LongKeyword::younger:
+        case LongKeyword::bypass:
+        case LongKeyword::exclude:
+        case LongKeyword::destination:
+        case LongKeyword::delimiter:
+        case LongKeyword::dirs:
+        case LongKeyword::error_mask:
+        case LongKeyword::greater:
+        case LongKeyword::hash_log:
+        case LongKeyword::unicode:
+        case LongKeyword::less:
+        case LongKeyword::list:
+        case LongKeyword::path:
+        case LongKeyword::width:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The keywords whose value is a file or path.
+int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
+    switch (k) {
+        case LongKeyword::log:
+            return logs::open_long_log_option(s, value) ? handled : illegal;
+        case LongKeyword::older:
+            apply_age_value(s, AgeBound::older, value);
+            return handled;
+        case LongKeyword::younger:
+            apply_age_value(s, AgeBound::younger, value);
+            return handled;
+        case LongKeyword::bypass:
+            return add_bypass(s, value);
+        case LongKeyword::exclude:
+            return add_exclusion_file(s, value);
+        case LongKeyword::destination:
+            s.paths.dest_given = 1;
+            s.paths.make_dirs = 1;
+            set_destination(s, value);
+            return handled;
+        case LongKeyword::delimiter:
+            return set_delimiter(s, value);
+        case LongKeyword::dirs:
+            return read_directory_list(s, value);
+        case LongKeyword::error_mask:
+            return logs::apply_error_mask_option(s, value) ? handled : illegal;
+        case LongKeyword::greater:
+            s.selection.greater_select = 1;
+            s.selection.greater_size = leading_int64(value);
+            return handled;
+        case LongKeyword::hash_log:
+            logs::open_hash_log(s, value, false);
+            return handled;
+        case LongKeyword::unicode:
+            return open_unicode_list(s, value);
+        case LongKeyword::less:
+            s.selection.less_select = 1;
+            s.selection.less_size = leading_int64(value);
+            return handled;
+        case LongKeyword::list:
+            s.paths.make_dirs = 1;
+            open_list_file(s, value);
+            return handled;
+        case LongKeyword::path:
+            s.paths.path_given = 1;
+            walk::add_source_path(s, value);
+            return handled;
+        case LongKeyword::width:
+            s.console.width_state += 1;
+            s.console.name_width = leading_int(value);
+            return handled;
+        default:
+            return handled;
+    }
+}
+
+// The keywords that take no value or an optional one.
+int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
+                         const std::optional<std::string>& value) {
+    switch (k) {
+        case LongKeyword::all:
+            s.selection.copy_all = 1;
+            break;
+        case LongKeyword::ads_extract:
+            s.copy.ads_extract = 1;
+            break;
+        case LongKeyword::ads_parent:
+            s.copy.ads_extract = 1;
+            s.copy.ads_parent = 1;
+            break;
+        case LongKeyword::ads_child:
+            s.copy.ads_extract = 1;
+            s.copy.ads_child = 1;
+            break;
+        case LongKeyword::check_tilde:
+            set_check_tilde(s, value);
+            break;
+        case LongKeyword::exist:
+            s.selection.exist_only = 1;
+            break;
+        case LongKeyword::hash:
+            return set_hash_mode(s, value);
+        case LongKeyword::immediate:
+            s.copy.immediate = 1;
+            break;
+        case LongKeyword::maintain:
+            s.paths.make_dirs = 1;
+            if (paths::starts_with_ignoring_case(text, "MAINTAIN")) {
+                s.paths.maintain_dir_dates = 1;
+            }
+            break;
+        case LongKeyword::milli:
+            s.logs.milli = 1;
+            break;
+        case LongKeyword::no_case:
+            s.copy.no_case = 1;
+            s.selection.copy_all = 1;
+            break;
+        case LongKeyword::no_dupe:
+            s.copy.no_dupe = 1;
+            s.selection.copy_all = 1;
+            break;
+        case LongKeyword::overwrite:
+            s.copy.overwrite_protected = 1;
+            break;
+        case LongKeyword::retries:
+            s.hashing.retries = value ? leading_int(*value) : 0;
+            break;
+        case LongKeyword::recurse:
+            return set_on_off_prefix(s.selection.recurse, value);
+        case LongKeyword::no_recurse:
+            s.selection.recurse = 0;
+            break;
+        case LongKeyword::reset:
+            return set_on_off_prefix(s.copy.reset_times, value);
+        case LongKeyword::shadow:
+            s.paths.shadow_copy = 1;
+            break;
+        case LongKeyword::sha1:
+            s.hashing.sha1 = 1;
+            break;
+        case LongKeyword::sha256:
+            s.hashing.sha256 = 1;
+            break;
+        case LongKeyword::sha384:
+            s.hashing.sha384 = 1;
+            break;
+        case LongKeyword::sha512:
+            s.hashing.sha512 = 1;
+            break;
+        case LongKeyword::test:
+            s.paths.test_mode = 1;
+            break;
+        case LongKeyword::flatten:
+            s.copy.flatten = value ? leading_int(*value) : 1;
+            break;
+        case LongKeyword::zero:
+            s.copy.zero_dates = 1;
+            break;
+        case LongKeyword::zulu:
+            s.logs.zulu_time = 1;
+            break;
+        case LongKeyword::silent:
+            return set_silent(s, value);
+        default:
+            break;
+    }
+    return handled;
+}
+
+}  // namespace
+
+LongKeyword match_long_keyword(std::string_view text) {
+    for (const KeywordEntry& entry : keyword_table) {
+        if (entry.keyword == LongKeyword::immediate) {
+            // Compared on three characters, the end of the text included.
+            if (paths::equal_ignoring_case(text, entry.prefix)) {
+                return entry.keyword;
+            }
+            continue;
+        }
+        if (paths::starts_with_ignoring_case(text, entry.prefix)) {
+            return entry.keyword;
+        }
+    }
+    return LongKeyword::none;
+}
+
+int parse_long_option(RunSettings& s, std::string_view text) {
+    const LongKeyword keyword = match_long_keyword(text);
+    if (keyword == LongKeyword::none) {
+        return handled;
+    }
+    const std::optional<std::string> value = value_of(text);
+    if (needs_value(keyword)) {
+        if (!value) {
+            return illegal;
+        }
+        return handle_with_value(s, keyword, *value);
+    }
+    return handle_without_value(s, keyword, text, value);
+}
+
+std::string bypass_entry(std::string_view value) {
+    std::string entry = paths::make_long_path(value);
+    if (!value.empty() && paths::is_separator(value.back())) {
+        entry = paths::with_trailing_separator(entry);
+    }
+    return entry;
+}
+
+}  // namespace veldro::config

@@ -1,0 +1,75 @@
+// Long options: the keywords after "--".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "driver/settings.h"
+#include "util/paths.h"
+
+namespace veldro::config {
+
+// The long-option keywords, in the order they are tried.
+enum class LongKeyword : std::uint8_t {
+    none,  // unknown: ignored without a message
+    all,
+    log,
+    ads_extract,
+    ads_parent,
+    ads_child,
+    older,
+    younger,
+    bypass,
+    exclude,
+    check_tilde,
+    destination,
+    delimiter,
+    dirs,
+    error_mask,
+    exist,
+    greater,
+    hash_log,
+    unicode,
+    hash,
+    immediate,
+    less,
+    list,
+    maintain,
+    milli,
+    no_case,
+    no_dupe,
+    overwrite,
+    path,
+    retries,
+    recurse,
+    no_recurse,
+    reset,
+    shadow,
+    sha1,
+    sha256,
+    sha384,
+    sha512,
+    test,
+    flatten,
+    width,
+    zero,
+    zulu,
+    silent,
+};
+
+// The first keyword whose leading characters the text begins with, ignoring
+// case (--logfile, --logs and --LOG are one option).
+LongKeyword match_long_keyword(std::string_view text);
+
+// Handles the text after "--". Returns 0 when the keyword was handled or is
+// unknown, nonzero when a value it needs is missing or outside its allowed
+// set (the caller reports "Illegal option" and ends the run). Input files
+// that cannot be opened end the run themselves where their option says so.
+int parse_long_option(RunSettings& s, std::string_view text);
+
+// A bypass entry in internal form. A trailing separator as typed is kept,
+// so that an entry for /data/temp/ does not also cover /data/templates/.
+std::string bypass_entry(std::string_view value);
+
+}  // namespace veldro::config

@@ -1,0 +1,246 @@
+#include "config/option_values.h"
+
+#include <array>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/terminate.h"
+#include "platform/system.h"
+#include "util/dates.h"
+#include "walk/sources.h"
+
+namespace veldro::config {
+
+namespace {
+
+constexpr std::int64_t seconds_per_day = 86400;
+constexpr int max_type_file_patterns = 300;
+
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::int64_t run_start_seconds(const RunSettings& s) {
+    return s.progress.start_time != 0 ? s.progress.start_time : platform::now_seconds();
+}
+
+// A date value that can't serve as a cut-off: why, then ILLEGAL_OPTION.
+[[noreturn]] void refuse_date(std::string_view value, const char* why) {
+    std::fprintf(stderr, "\nThe date %.*s %s\n", static_cast<int>(value.size()), value.data(), why);
+    terminate_run(ILLEGAL_OPTION);
+}
+
+}  // namespace
+
+bool begins_option(std::string_view arg, paths::Style style) {
+    if (arg.empty()) {
+        return false;
+    }
+    return arg[0] == '-' || arg[0] == '+' || (style == paths::Style::windows && arg[0] == '/');
+}
+
+// ---- days or date ------------------------------------------------------
+
+int normalise_year(int year) {
+    if (year >= 11 && year <= 99) {
+        return year + 1900;
+    }
+    if (year >= 0 && year <= 9) {
+        return year + 2000;
+    }
+    if (year < 1900) {
+        return year + 1900;
+    }
+    return year;
+}
+
+bool is_date_form(std::string_view value) { return value.find_first_of("-/\\") != std::string_view::npos; }
+
+std::optional<DateText> parse_date_text(std::string_view value) {
+    const std::string copy(value);
+    DateText date;
+    char first_separator = 0;
+    char second_separator = 0;
+    // NOLINTNEXTLINE(cert-err34-c): the count of fields read is checked
+    if (std::sscanf(copy.c_str(), "%d%c%d%c%d", &date.month, &first_separator, &date.day, &second_separator,
+                    &date.year) != 5) {
+        return std::nullopt;
+    }
+    for (const char c : value) {
+        switch (upper(c)) {
+            case 'A':
+                date.access = true;
+                break;
+            case 'C':
+                date.create = true;
+                break;
+            case 'W':
+                date.write = true;
+                break;
+            default:
+                break;
+        }
+    }
+    return date;
+}
+
+void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
+    SelectionSettings& sel = s.selection;
+    sel.age_select = 1;
+    int& days = bound == AgeBound::older ? sel.older_days : sel.younger_days;
+    std::uint64_t& cutoff = bound == AgeBound::older ? sel.older_cutoff : sel.younger_cutoff;
+    (bound == AgeBound::older ? sel.older_select : sel.younger_select) = 1;
+
+    if (!is_date_form(value)) {
+        days = leading_int(value);
+        return;
+    }
+    const std::optional<DateText> date = parse_date_text(value);
+    if (!date) {
+        refuse_date(value, "can't be read: give it as mm-dd-yyyy");
+    }
+    const int year = normalise_year(date->year);
+    // An impossible day (02-30) or a day-month swap (25-12-2020) must not
+    // roll silently into another date.
+    if (!util::is_valid_date(date->month, date->day, year)) {
+        std::fprintf(stderr, "%d/%d/%d is not a valid date\n", date->month, date->day, year);
+        terminate_run(ILLEGAL_OPTION);
+    }
+    const std::optional<std::int64_t> midnight = util::calendar_time(date->month, date->day, year, 0, 0, 0);
+    if (!midnight) {
+        refuse_date(value, "lies before 1970 and can't be used");
+    }
+    if (date->access) {
+        sel.date_use_access = 'a';
+    }
+    if (date->create) {
+        sel.date_use_create = 'a';
+    }
+    if (date->write) {
+        sel.date_use_write = 'a';
+    }
+    days = static_cast<int>((run_start_seconds(s) - *midnight) / seconds_per_day);
+    cutoff = util::time_to_file_time(*midnight);
+}
+
+void set_default_cutoffs(RunSettings& s) {
+    SelectionSettings& sel = s.selection;
+    sel.date_use_access = 0;
+    sel.date_use_create = 0;
+    sel.date_use_write = 0;
+    if (const auto start = util::calendar_time(1, 1, 1980, 0, 0, 0)) {
+        sel.younger_cutoff = util::time_to_file_time(*start);
+    }
+    const util::CalendarDate now = util::today();
+    if (const auto end = util::calendar_time(now.month, now.day, now.year, 23, 59, 59)) {
+        sel.older_cutoff = util::time_to_file_time(*end);
+    }
+}
+
+// ---- destinations ------------------------------------------------------
+
+int drive_index_of(std::string_view internal_path, paths::Style style) {
+    if (style != paths::Style::windows) {
+        return 0;
+    }
+    const std::string_view shown = paths::display_path(internal_path);
+    if (shown.size() >= 2 && shown[1] == ':' && is_ascii_letter(shown[0])) {
+        return upper(shown[0]) - 'A';
+    }
+    return 0;
+}
+
+void set_destination(RunSettings& s, std::string_view value) {
+    s.paths.dest_path = paths::make_long_path(value);
+    s.paths.dest_drive_index = drive_index_of(s.paths.dest_path);
+}
+
+// ---- input files -------------------------------------------------------
+
+bool read_text_line(std::FILE* file, std::string& line) {
+    line.clear();
+    std::array<char, 4096> piece{};
+    bool read_any = false;
+    while (std::fgets(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {
+        read_any = true;
+        line += piece.data();
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            return true;
+        }
+    }
+    return read_any;
+}
+
+void open_list_file(RunSettings& s, const std::string& name) {
+    s.paths.list_file_mode = 1;
+    std::FILE* file = platform::open_stream(name, "r");
+    if (file == nullptr) {
+        std::fputs("\n\nCan't find source file to open\n", stderr);
+        terminate_run(INPUT_FILE);
+    }
+    // The count the progress line shows: reads of at most 2,047 bytes that
+    // hold more than three bytes.
+    std::array<char, 2048> piece{};
+    int count = 0;
+    while (std::fgets(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {
+        if (std::strlen(piece.data()) > 3) {
+            ++count;
+        }
+    }
+    std::rewind(file);
+    if (s.paths.list_file != nullptr) {
+        std::fclose(s.paths.list_file);
+    }
+    s.paths.list_file = file;
+    s.paths.expected_files = count;
+}
+
+void read_type_file(RunSettings& s, const std::string& name) {
+    s.selection.type_file_given = 1;
+    std::FILE* file = platform::open_stream(name, "r");
+    if (file == nullptr) {
+        std::fprintf(stdout, "\nCan't open file extention file %s", name.c_str());
+        terminate_run(INPUT_FILE);
+    }
+    std::string line;
+    int accepted = 0;
+    while (read_text_line(file, line)) {
+        // Lines of fewer than three characters hold no pattern.
+        if (line.size() < 3) {
+            continue;
+        }
+        if (++accepted >= max_type_file_patterns) {
+            std::fclose(file);
+            std::fprintf(stdout, "\nMaximum file types allowed for -F option in %s is %d", name.c_str(),
+                         max_type_file_patterns);
+            terminate_run(INPUT_FILE);
+        }
+        walk::add_type_pattern(s, line);
+    }
+    std::fclose(file);
+}
+
+// ---- numbers -----------------------------------------------------------
+
+std::int64_t leading_int64(std::string_view text) {
+    const std::string copy(text);
+    return std::strtoll(copy.c_str(), nullptr, 10);
+}
+
+int leading_int(std::string_view text) {
+    const std::int64_t value = leading_int64(text);
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
+}
+
+}  // namespace veldro::config

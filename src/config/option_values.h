@@ -1,0 +1,86 @@
+// Values shared by the command line, the long options and the INI file:
+// days-or-date values, destinations, list and type files, numbers, lines.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "driver/settings.h"
+#include "util/paths.h"
+
+namespace veldro::config {
+
+// True when an argument begins an option: '-' or '+', and on Windows also
+// '/'. On Linux '/' begins an absolute path.
+bool begins_option(std::string_view arg, paths::Style style = paths::native_style);
+
+// ---- days or date ------------------------------------------------------
+
+// Two-digit and short years: 11..99 are 1911..1999, 0..9 are 2000..2009,
+// any other year below 1900 has 1900 added (10 is 1910).
+int normalise_year(int year);
+
+struct DateText {
+    int month = 0;
+    int day = 0;
+    int year = 0;  // as typed, not normalised
+    bool access = false;
+    bool create = false;
+    bool write = false;
+};
+
+// A value holding '-', '/' or '\' is a date, anything else a day count.
+bool is_date_form(std::string_view value);
+// Reads "mm-dd-yyyy" (any one separator character between the numbers)
+// and the letters A, C, W (either case) found anywhere in the value.
+// Gives nothing when three numbers cannot be read.
+std::optional<DateText> parse_date_text(std::string_view value);
+
+enum class AgeBound : std::uint8_t { older, younger };
+
+// -g/--OLD/--BEF/INI OLD (older) and -l/--NEW/--YOU/--AFT/INI YOUNG
+// (younger): age_select and the bound's select flag are set; a day count
+// sets the bound's days; a date sets its days (whole days from the date's
+// local midnight to the start of the run) and its cut-off, and the ACW
+// flags it names. A date that is impossible, unreadable or before 1970 is
+// refused with a message and ILLEGAL_OPTION.
+void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value);
+
+// younger_cutoff = 01-01-1980 00:00:00 and older_cutoff = today 23:59:59,
+// both local; the three ACW flags cleared.
+void set_default_cutoffs(RunSettings& s);
+
+// ---- destinations ------------------------------------------------------
+
+// dest_path = the value in internal form, dest_drive_index from its drive
+// letter (0 on Linux, which has no drive letters). dest_given is the
+// caller's business.
+void set_destination(RunSettings& s, std::string_view value);
+int drive_index_of(std::string_view internal_path, paths::Style style = paths::native_style);
+
+// ---- input files -------------------------------------------------------
+
+// -S and --LIS: opens the file list, counts its lines into expected_files
+// and rewinds it. A list that cannot be opened ends the run with INPUT_FILE.
+void open_list_file(RunSettings& s, const std::string& name);
+
+// -F: the type patterns of a file, one a line. A file that cannot be opened
+// and the 300th pattern end the run with INPUT_FILE.
+void read_type_file(RunSettings& s, const std::string& name);
+
+// One line of a text file without its line end (LF or CR LF); only a real
+// line end is removed, so a last line without one keeps every character.
+// False at the end of the file.
+bool read_text_line(std::FILE* file, std::string& line);
+
+// ---- numbers -----------------------------------------------------------
+
+// The integer at the start of the text, as the C library reads it (leading
+// blanks and a sign allowed, 0 when there is none).
+std::int64_t leading_int64(std::string_view text);
+int leading_int(std::string_view text);
+
+}  // namespace veldro::config
