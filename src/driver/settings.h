@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/streams.h"
 
 namespace veldro {
 
@@ -198,6 +199,15 @@ struct DupeState {
     std::int32_t files_copied_so_far = 0;  // successful copies, for the flat folders
 };
 
+// Named streams: the table that every listing refills from entry 0 (its
+// entries and their names' memory are reused from one file to the next;
+// it grows for a file with more streams than it has held so far).
+struct StreamState {
+    std::vector<platform::StreamRecord> stream_table;
+    std::size_t stream_count = 0;
+    int ads_errors_ignored = 0;  // a stream read error was answered with 'Y'
+};
+
 struct RunSettings {
     PathSettings paths;
     SelectionSettings selection;
@@ -208,6 +218,7 @@ struct RunSettings {
     RunCounters counters;
     ProgressState progress;
     DupeState dupes;
+    StreamState streams;
 };
 
 // The one live record of the run, set by the driver; the interrupt path

@@ -1,0 +1,76 @@
+// Named streams of a file: listing them, reading and writing one, and the
+// privileges that let a listing read files the user could not otherwise
+// read.
+//
+// On Windows the named streams are NTFS alternate data streams, listed
+// through the backup interface and opened as "file:stream" paths. On Linux
+// they are the file's user extended attributes (the way ntfs-3g shows the
+// alternate data streams of an NTFS volume); the "user." prefix is not part
+// of a stream's name. A stream is always addressed as (file, name): on
+// Linux a colon is an ordinary character of a file name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_io.h"
+
+namespace veldro::platform {
+
+// One named stream of a file.
+struct StreamRecord {
+    // The stream's own name (UTF-8): on Windows without the leading colon
+    // and the ":$DATA" type that the backup interface adds.
+    std::string name;
+    std::int64_t size = 0;
+    std::uint32_t attributes = 0;
+};
+
+enum class StreamListStatus : std::uint8_t {
+    // Every named stream of the file was listed.
+    complete,
+    // The file could not be opened: no stream is listed.
+    open_failed,
+    // The system refuses to list streams of this file at all (no backup
+    // interface, a file system without streams or extended attributes).
+    unsupported,
+    // Reading a stream header failed part-way: the streams before it are
+    // listed.
+    header_read_failed,
+    // Reading a stream's name failed: the streams before it are listed.
+    name_read_failed,
+};
+
+// Lists the named streams of the file at `path` into `table` from entry 0,
+// reusing the entries it already has and growing it where the file has
+// more streams; `count` receives the number of entries filled.
+StreamListStatus list_named_streams(const std::string& path, std::vector<StreamRecord>& table, std::size_t& count);
+
+enum class PrivilegeStatus : std::uint8_t {
+    enabled,  // enabled, or asked for (a user without them goes on without)
+    token_open_failed,
+    backup_lookup_failed,
+    restore_lookup_failed,
+};
+
+// Enables the backup and restore privileges of the process. On Linux there
+// is nothing to enable: root's capabilities play this part.
+PrivilegeStatus enable_backup_privileges();
+
+// Opens the named stream `name` of `file` for reading with read_some.
+// Reading it leaves the file's last-access time alone where the system
+// allows. Invalid handle when the file or the stream cannot be opened.
+FileHandle open_stream_for_read(const std::string& file, const std::string& name);
+
+// Writes `size` bytes as the whole contents of the named stream `name` of
+// `file`, creating or replacing the stream.
+bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size);
+
+// The system's own copy of a named stream to an ordinary file, replacing an
+// existing one. False where it failed or where the system has none (Linux):
+// the caller then copies the stream itself.
+bool system_copy_stream(const std::string& file, const std::string& name, const std::string& target);
+
+}  // namespace veldro::platform
