@@ -1,8 +1,240 @@
 #include "copy/verify.h"
 
+#include <array>
+#include <cstdio>
+
+#include "driver/terminate.h"
+#include "logs/log_set.h"
+#include "util/paths.h"
+
 namespace veldro::copy {
 
-void verify_copy(RunSettings& /*s*/, const std::string& /*source_path*/, const std::string& /*dest_path*/,
-                 const platform::FileTimeSet& /*source_times*/) {}
+namespace {
+
+// The extra digest kinds in the order they are computed and written, with
+// the label that names each in the --UNICODE file.
+struct ShaKind {
+    hash::DigestKind kind;
+    const char* label;
+    int HashSettings::*flag;
+};
+
+constexpr std::array<ShaKind, 4> sha_kinds{{
+    {hash::DigestKind::sha1, "|SHA1|", &HashSettings::sha1},
+    {hash::DigestKind::sha256, "|SHA2|", &HashSettings::sha256},
+    {hash::DigestKind::sha384, "|SHA3|", &HashSettings::sha384},
+    {hash::DigestKind::sha512, "|SHA5|", &HashSettings::sha512},
+}};
+
+// Work state kept for the whole run: one read buffer for every digest and
+// the texts of the current file's two sides.
+struct VerifyWork {
+    hash::DigestReader reader;
+    hash::HashSet source;
+    hash::HashSet destination;
+};
+
+VerifyWork& work() {
+    static VerifyWork state;
+    return state;
+}
+
+void clear(hash::HashSet& set) {
+    set.status = hash::DigestStatus::ok;
+    set.md5[0] = '\0';
+    set.sha1[0] = '\0';
+    set.sha256[0] = '\0';
+    set.sha384[0] = '\0';
+    set.sha512[0] = '\0';
+}
+
+bool sha_selected(const HashSettings& h, const ShaKind& k) { return h.*(k.flag) != 0; }
+
+hash::DigestSelection selection_for(const HashSettings& h, bool with_md5) {
+    hash::DigestSelection selection;
+    selection.md5 = with_md5;
+    selection.sha1 = h.sha1 != 0;
+    selection.sha256 = h.sha256 != 0;
+    selection.sha384 = h.sha384 != 0;
+    selection.sha512 = h.sha512 != 0;
+    return selection;
+}
+
+bool any_sha(const HashSettings& h) { return h.sha1 != 0 || h.sha256 != 0 || h.sha384 != 0 || h.sha512 != 0; }
+
+// The text of a selected SHA kind. A file that could not be opened has no
+// SHA-2 text at all; an error text of the kind's width stands in for it,
+// so that no stale or empty field passes for a digest.
+std::string_view sha_text(const hash::HashSet& set, hash::DigestKind kind) {
+    const std::string_view text = set.text(kind);
+    return text.empty() ? hash::read_error_text(kind) : text;
+}
+
+void write_text(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
+// One field of the --UNICODE record: the text and a bar after it.
+void write_unicode_field(std::FILE* stream, std::string_view text) {
+    logs::write_unicode_text(stream, text);
+    logs::write_unicode_text(stream, "|");
+}
+
+const char* verdict_text(bool match) { return match ? "OK" : "HASH ERROR"; }
+
+void copy_again(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+                const platform::FileTimeSet& source_times) {
+    VerifyWork& w = work();
+    const hash::DigestSelection selection = selection_for(s.hashing, true);
+    int attempt = 1;
+    for (; attempt <= s.hashing.retries && !digests_match(w.source.md5.data(), w.destination.md5.data()); ++attempt) {
+        std::fprintf(stdout, "\nRetry #%d\n", attempt);
+        std::fprintf(stdout, "Copy: %s\n", source_path.c_str());
+        std::fprintf(stdout, "To:   %s\n", dest_path.c_str());
+        // The same road as every copy: a temporary beside the destination,
+        // renamed over it only when complete. A failure leaves the
+        // destination as it was and the next attempt follows.
+        if (platform::copy_whole_file(source_path, dest_path) == platform::CopyResult::interrupted) {
+            check_interrupt();
+        }
+        w.reader.hash_file(dest_path, selection, w.destination);
+    }
+    if (attempt > 1 && s.copy.reset_times != 0) {
+        bool creation_set = false;
+        (void)platform::set_times(dest_path, source_times, creation_set);
+        (void)platform::set_times(source_path, source_times, creation_set);
+    }
+}
+
+void write_hash_log(RunSettings& s, const std::string& source_path, const std::string& dest_path, bool hash_source,
+                    bool hash_dest, bool both, bool match) {
+    HashSettings& h = s.hashing;
+    std::FILE* log = h.hash_log;
+    if (log == nullptr) {
+        return;
+    }
+    const VerifyWork& w = work();
+    const std::string source_shown(paths::display_path(source_path));
+    const std::string dest_shown(paths::display_path(dest_path));
+    if (hash_source) {
+        std::fprintf(log, "\n%s  | %s ", source_shown.c_str(), w.source.md5.data());
+        for (const ShaKind& k : sha_kinds) {
+            if (sha_selected(h, k)) {
+                std::fputs(" | ", log);
+                write_text(log, sha_text(w.source, k.kind));
+                std::fputs(" ", log);
+            }
+        }
+    }
+    if (hash_dest) {
+        std::fputs(both ? "|" : "\n", log);
+        std::fprintf(log, "%s  | %s ", dest_shown.c_str(), w.destination.md5.data());
+        for (const ShaKind& k : sha_kinds) {
+            if (sha_selected(h, k)) {
+                std::fputs(" | ", log);
+                write_text(log, sha_text(w.destination, k.kind));
+                std::fputs(" ", log);
+            }
+        }
+    }
+    if (both) {
+        if (!match) {
+            ++s.counters.hash_mismatches;
+            if (h.hash_error_log != nullptr) {
+                std::fprintf(h.hash_error_log, "%s  | %s |", source_shown.c_str(), w.source.md5.data());
+                std::fprintf(h.hash_error_log, "%s  | %s |ERROR\n", dest_shown.c_str(), w.destination.md5.data());
+                std::fflush(h.hash_error_log);
+            }
+            if (h.hash_rerun_log != nullptr) {
+                std::fprintf(h.hash_rerun_log, "%s  | %s\n", source_shown.c_str(), w.source.md5.data());
+                std::fflush(h.hash_rerun_log);
+            }
+        }
+        std::fprintf(log, "|[%s]", verdict_text(match));
+    }
+    std::fflush(log);
+}
+
+}  // namespace
+
+bool digests_match(std::string_view source_md5, std::string_view destination_md5) {
+    if (source_md5.find("ERROR") != std::string_view::npos ||
+        destination_md5.find("ERROR") != std::string_view::npos) {
+        return false;
+    }
+    return !source_md5.empty() && source_md5 == destination_md5;
+}
+
+const hash::HashSet& last_source_digests() { return work().source; }
+const hash::HashSet& last_destination_digests() { return work().destination; }
+
+void verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+                 const platform::FileTimeSet& source_times, bool copy_succeeded) {
+    HashSettings& h = s.hashing;
+    const int mode = h.hash_mode;
+    const bool hash_source = (mode & (hash_source_only | hash_both)) != 0;
+    const bool hash_dest = (mode & (hash_dest_only | hash_both)) != 0;
+    const bool both = (mode & hash_both) != 0;
+    std::FILE* unicode = h.unicode_list_stream;
+    VerifyWork& w = work();
+    clear(w.source);
+    clear(w.destination);
+
+    if (mode == 0 && unicode != nullptr) {
+        logs::write_unicode_text(unicode, source_path);
+    }
+
+    // The source is read once, for MD5 and every selected SHA kind; the SHA
+    // texts alone are wanted when they only go to the --UNICODE record.
+    if (hash_source || (any_sha(h) && unicode != nullptr)) {
+        if (hash_source) {
+            std::fprintf(stderr, "\n HASHING: %s", source_path.c_str());
+        }
+        w.reader.hash_file(source_path, selection_for(h, hash_source), w.source);
+    }
+    if (hash_source) {
+        if (s.logs.copied_log != nullptr) {
+            std::fprintf(s.logs.copied_log, "%s|", w.source.md5.data());
+        }
+        if (unicode != nullptr) {
+            write_unicode_field(unicode, source_path);
+            write_unicode_field(unicode, w.source.md5.data());
+        }
+    }
+
+    if (hash_dest) {
+        std::fprintf(stderr, "\n HASHING: %s", dest_path.c_str());
+        w.reader.hash_file(dest_path, selection_for(h, true), w.destination);
+        if (both && h.retries > 0) {
+            copy_again(s, source_path, dest_path, source_times);
+        }
+        if (unicode != nullptr) {
+            write_unicode_field(unicode, dest_path);
+            write_unicode_field(unicode, w.destination.md5.data());
+        }
+    }
+
+    const bool match = digests_match(w.source.md5.data(), w.destination.md5.data());
+    if (both) {
+        std::FILE* console = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+        std::fprintf(console, " [%s]", verdict_text(match));
+        if (unicode != nullptr) {
+            logs::write_unicode_text(unicode, match ? " [OK]" : " [HASH ERROR]");
+        }
+        if (!match && copy_succeeded) {
+            ++s.counters.copy_failures;
+        }
+    }
+
+    if (unicode != nullptr) {
+        for (const ShaKind& k : sha_kinds) {
+            if (sha_selected(h, k)) {
+                logs::write_unicode_text(unicode, k.label);
+                write_unicode_field(unicode, sha_text(w.source, k.kind));
+            }
+        }
+        logs::write_unicode_text(unicode, "\r\n");
+    }
+
+    write_hash_log(s, source_path, dest_path, hash_source, hash_dest, both, match);
+}
 
 }  // namespace veldro::copy

@@ -2,16 +2,31 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "driver/settings.h"
+#include "hash/file_digest.h"
 #include "platform/fs.h"
 
 namespace veldro::copy {
 
 // Runs for every file that reached the copy road, whether or not the copy
-// succeeded: hashes, compares, retries, writes the hash log, the copied-log
-// digest field and the --UNICODE record.
+// succeeded: hashes the sides that hash_mode asks for (each file read once,
+// whatever digest kinds are selected), compares the MD5 texts, copies again
+// up to `retries` times while they differ, and writes the verdict on the
+// console, the hash log with its _ERROR and _RERUN companions, the digest
+// field of the copied log and the --UNICODE record. A copy that still
+// differs afterwards is counted in copy_failures unless the copy itself had
+// already failed (`copy_succeeded` false: the pipeline counted it).
 void verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
-                 const platform::FileTimeSet& source_times);
+                 const platform::FileTimeSet& source_times, bool copy_succeeded = true);
+
+// The digests of the file last verified (for callers that report them).
+const hash::HashSet& last_source_digests();
+const hash::HashSet& last_destination_digests();
+
+// True when two MD5 texts prove the copy: equal, and neither is an error
+// text (two unreadable files do not match each other).
+bool digests_match(std::string_view source_md5, std::string_view destination_md5);
 
 }  // namespace veldro::copy

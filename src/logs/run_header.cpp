@@ -170,11 +170,14 @@ void write_run_header(RunSettings& s, const std::vector<std::string>& args) {
 }
 
 void write_run_header(RunSettings& s) {
+    const std::int64_t now = platform::now_seconds();
+    write_run_header_for_zone(s, describe_zone(platform::zone_state(now), now));
+}
+
+void write_run_header_for_zone(RunSettings& s, const ZoneDescription& zone) {
     if (s.console.silent != 0) {
         return;
     }
-    const std::int64_t now = platform::now_seconds();
-    const ZoneDescription zone = describe_zone(platform::zone_state(now), now);
     write_console_header(zone, s.logs.command_line);
     write_default_log_header(s, zone);
     write_error_log_header(s, zone);

@@ -43,5 +43,7 @@ void set_command_line(RunSettings& s, const std::vector<std::string>& args);
 // log; later writers reopen it by name. Uses s.logs.command_line.
 void write_run_header(RunSettings& s);
 void write_run_header(RunSettings& s, const std::vector<std::string>& args);
+// The same with a zone already described.
+void write_run_header_for_zone(RunSettings& s, const ZoneDescription& zone);
 
 }  // namespace veldro::logs
