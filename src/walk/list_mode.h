@@ -2,15 +2,41 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "driver/settings.h"
 
 namespace veldro::walk {
 
-// Copies every file named in the open list file; returns the copies made.
+// Copies every file named in the open list file into the destination
+// tree, each below the destination under its own path; with --TEST only
+// checks that each exists. Returns the copies made.
 int run_file_list(RunSettings& s);
 
-// Reads an open directory-list file into source_paths.
+// Reads an open directory-list file into source_paths: each line naming a
+// directory becomes one more root (in internal form, without a trailing
+// separator, like every other root). Closes the file.
 void read_dirs_list(RunSettings& s, std::FILE* file);
+
+// Reads one line of any length (without its line end) into `line`; false
+// at the end of the file.
+bool read_text_line(std::FILE* file, std::string& line);
+
+// A file-list line as the list mode uses it: cut at the first '|', with
+// trailing blanks and line ends removed (leading blanks are kept). False
+// when the line ends the list (empty or one character long).
+bool clean_file_list_line(std::string& line);
+
+// A directory-list line (as read, without its line feed): trailing blanks
+// and line ends removed, cut at the first '|', trailing blanks removed
+// again. False when the line ends the list (fewer than 3 bytes with its
+// line end); the cleaned line may then still be empty.
+bool clean_dirs_list_line(std::string& line);
+
+// The destination directory of a listed source file (internal form): the
+// destination root joined with the source's directory below its drive (on
+// Linux its whole absolute path), with exactly one separator between the
+// two and a separator at the end.
+std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source);
 
 }  // namespace veldro::walk
