@@ -186,7 +186,7 @@ int run_program(const std::vector<std::string>& args) {
 
     show_banner();
     check_destination(s);
-    logs::write_run_header(s);
+    logs::write_run_header(s, args);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);
