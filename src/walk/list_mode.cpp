@@ -380,9 +380,9 @@ bool clean_dirs_list_line(std::string& line) {
     return true;
 }
 
-std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source) {
-    const std::string_view below = paths::below_drive(paths::parent(source));
-    return paths::with_trailing_separator(paths::join(dest_root, below));
+std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source, paths::Style style) {
+    const std::string_view below = paths::below_drive(paths::parent(source, style), style);
+    return paths::with_trailing_separator(paths::join(dest_root, below, style), style);
 }
 
 int run_file_list(RunSettings& s) {

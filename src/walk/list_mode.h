@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/settings.h"
+#include "util/paths.h"
 
 namespace veldro::walk {
 
@@ -37,6 +38,7 @@ bool clean_dirs_list_line(std::string& line);
 // destination root joined with the source's directory below its drive (on
 // Linux its whole absolute path), with exactly one separator between the
 // two and a separator at the end.
-std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source);
+std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source,
+                                        paths::Style style = paths::native_style);
 
 }  // namespace veldro::walk
