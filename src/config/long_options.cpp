@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "config/option_values.h"
+#include "config/usage.h"
 #include "driver/terminate.h"
 #include "logs/log_set.h"
 #include "platform/fs.h"
@@ -441,6 +442,14 @@ LongKeyword match_long_keyword(std::string_view text) {
 }
 
 int parse_long_option(RunSettings& s, std::string_view text) {
+    // The conventions users expect; neither word is one of the keywords.
+    if (paths::equal_ignoring_case(text, "help")) {
+        show_usage(NORMAL_EXIT);
+    }
+    if (paths::equal_ignoring_case(text, "version")) {
+        show_version();
+        exit_without_summary(NORMAL_EXIT);
+    }
     const LongKeyword keyword = match_long_keyword(text);
     if (keyword == LongKeyword::none) {
         return handled;
