@@ -208,6 +208,22 @@ struct StreamState {
     int ads_errors_ignored = 0;  // a stream read error was answered with 'Y'
 };
 
+// The walk and the copy engine: path buffers reused for every file, the
+// dir-count state, and the saved directory times of -M.
+struct EngineState {
+    std::string source_file_path;       // directory + name of the current file
+    std::string destination_dir;        // its destination directory
+    std::string destination_file_path;  // its destination
+    std::string size_text;              // its size with separators
+    std::string last_source_dir;        // directory of the last file handled
+    std::int32_t dir_copied_count = 0;  // files copied from it
+    std::string last_counted_dir;       // directory last written to the dir-count log
+    std::string last_checked_dir;       // destination directory last found in place
+    platform::FileTimeSet saved_dir_times;
+    platform::FindRecord destination_record;
+    int creation_note_written = 0;  // "creation times cannot be set" said once
+};
+
 struct RunSettings {
     PathSettings paths;
     SelectionSettings selection;
@@ -219,6 +235,7 @@ struct RunSettings {
     ProgressState progress;
     DupeState dupes;
     StreamState streams;
+    EngineState engine;
 };
 
 // The one live record of the run, set by the driver; the interrupt path

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_io.h"
+
 namespace veldro::platform {
 
 // Attribute bits, with the values the Windows file system gives them.
@@ -77,5 +79,109 @@ std::optional<std::uint64_t> free_space(const std::string& path);
 // `path`: 0 or 0x80000000 = updated, 1 = not updated, -1 = unknown.
 // On Linux 0x80000000 stands for relatime.
 std::int64_t last_access_setting(const std::string& path);
+
+// ======================================================================
+// Files, times and copies for the copy engine.
+//
+// Every path may be of any length: on Linux a path longer than the system
+// limit is reached through directory descriptors, one piece at a time. A
+// link standing at the path itself is never followed.
+// ======================================================================
+
+// How much a directory search needs to know about each entry.
+enum class SearchDetail : std::uint8_t {
+    full,       // kind, attributes, the three times and the size
+    kind_only,  // the kind and the directory bit (cheaper where the system allows)
+};
+
+// A search of one directory. Entries come in the system's order, "." and
+// ".." left out. On Linux the directory is read without moving its
+// last-access time where the system permits it.
+class DirectorySearch {
+public:
+    DirectorySearch();
+    ~DirectorySearch();
+    DirectorySearch(const DirectorySearch&) = delete;
+    DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+    // Opens the directory (with or without a trailing separator) for the
+    // names that match `pattern`, ignoring case: '*' any run of characters,
+    // '?' one character; "*", "*.*" and "" match every name. False when the
+    // directory cannot be read.
+    bool open(const std::string& dir_path, const std::string& pattern, SearchDetail detail = SearchDetail::full);
+    // The next matching entry; false at the end.
+    bool next(FindRecord& record);
+    void close();
+
+private:
+    struct State;
+    State* state_;
+};
+
+// Looks up the single path without following a link standing at it; the
+// record's name is the path's last component. False when nothing is there.
+bool lookup_path(const std::string& path, FindRecord& record);
+
+// Sets the last-access and last-write times of the thing at `path` (a link
+// itself, not its target) to the nanosecond, and its creation time where
+// the file system allows it; `creation_set` tells whether it did. False
+// when the times could not be written.
+bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set);
+
+// The attribute bits of the thing at `path`; nullopt when nothing is there.
+std::optional<std::uint32_t> get_attributes(const std::string& path);
+// Gives the thing at `path` the attribute bits: read-only (on Linux: no
+// write permission; cleared: owner write permission), system and archive
+// where the file system keeps them. Hidden and directory bits cannot be
+// changed and are ignored.
+bool set_attributes(const std::string& path, std::uint32_t attributes);
+
+// The outcome of a whole-file copy.
+enum class CopyResult : std::uint8_t {
+    copied,
+    failed,       // nothing changed at the destination
+    interrupted,  // an interrupt was recorded; nothing changed at the destination
+};
+
+// The system's own whole-file copy, replacing an existing destination: the
+// data, the named streams (Linux: user extended attributes), the permission
+// bits or attributes, and the last-write time. The data goes to a temporary
+// name beside the destination and replaces it only when complete; on any
+// failure an existing destination stays as it was. A read-only destination
+// is not replaced. Checks for a recorded interrupt between chunks.
+CopyResult copy_whole_file(const std::string& source, const std::string& destination);
+
+// Recreates the symbolic link at `source` as a link at `destination` with
+// the same target text, replacing what stands there (never writing through
+// it). Not available on Windows (failed).
+CopyResult copy_symbolic_link(const std::string& source, const std::string& destination);
+
+// Opens an existing regular file for reading: no link is followed, a FIFO
+// or device is refused without blocking, access restrictions the process
+// is privileged to bypass are bypassed, and on Linux the last-access time
+// is left alone where permitted.
+FileHandle open_source_file(const std::string& path);
+
+// Creates a new, empty file with a unique temporary name in the directory
+// of `destination`; `temp_path` receives its path.
+FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path);
+
+// Renames `from` over `to` (replacing a file or link standing at `to`).
+bool rename_over(const std::string& from, const std::string& to);
+
+// Removes a file or link (not a directory).
+bool remove_file(const std::string& path);
+
+// Creates one directory whatever the path's length; true when this call
+// created it.
+bool make_directory(const std::string& path);
+
+// The local time of a UTC file time: on Linux under the zone rules in force
+// at that instant, on Windows as the system converts it (current bias).
+FileTime local_file_time(FileTime utc);
+
+// The path at which the file system that holds `path` (or its nearest
+// existing ancestor) is mounted; on Windows the root of its drive.
+std::string file_system_root(const std::string& path);
 
 }  // namespace veldro::platform

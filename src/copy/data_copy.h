@@ -1,0 +1,29 @@
+// Copying a file's data: the system's whole-file copy first, the program's
+// own buffered copy when that fails. Either way a copy is complete or
+// nothing changes at the destination.
+#pragma once
+
+#include <string>
+
+namespace veldro::copy {
+
+// The program's own copy: reads the source (opened without following a
+// link, bypassing access rules the process may bypass) in large buffers
+// into a temporary file beside the destination, and renames it over the
+// destination only when every byte was read and written. A destination
+// name's characters of code 5 become '+'. Returns 1 on a complete copy, 0
+// otherwise (the temporary file is then removed and an existing
+// destination left as it was). An interrupt recorded during the copy ends
+// the run once the temporary file is gone.
+int copy_file_data(const std::string& source, const std::string& destination);
+
+// The system's whole-file copy alone (as the retries after a digest
+// mismatch use it). True on a complete copy; an interrupt ends the run
+// after the cleanup.
+bool platform_copy(const std::string& source, const std::string& destination);
+
+// The two ways in order: the system's copy, and copy_file_data when that
+// fails. True when one of them made a complete copy.
+bool copy_two_ways(const std::string& source, const std::string& destination);
+
+}  // namespace veldro::copy

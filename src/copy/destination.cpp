@@ -1,0 +1,226 @@
+#include "copy/destination.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "copy/dupes.h"
+#include "copy/times.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+namespace veldro::copy {
+
+namespace {
+
+std::FILE* report(const RunSettings& s) {
+    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+}
+
+bool is_sep(char c) {
+    return paths::is_separator(c);
+}
+
+// Length of the part of a path that no directory can be created in: the
+// long-path prefix with the drive on Windows, nothing on Linux.
+std::size_t root_part_length(std::string_view path) {
+    return path.size() - paths::below_drive(path).size();
+}
+
+// The destination root without a trailing separator (the root directory
+// itself keeps its one).
+std::string_view root_without_separator(const std::string& root) {
+    std::string_view view(root);
+    if (view.size() > 1 && is_sep(view.back())) {
+        view.remove_suffix(1);
+    }
+    return view;
+}
+
+// Components of a path for -M: the root part (prefix and drive on
+// Windows, empty on Linux), then each name.
+void split_components(std::string_view path, std::vector<std::string>& parts) {
+    parts.clear();
+    const std::size_t root = root_part_length(path);
+    parts.emplace_back(path.substr(0, root));
+    std::size_t i = root;
+    while (i < path.size()) {
+        while (i < path.size() && is_sep(path[i])) {
+            ++i;
+        }
+        std::size_t j = i;
+        while (j < path.size() && !is_sep(path[j])) {
+            ++j;
+        }
+        if (j > i) {
+            parts.emplace_back(path.substr(i, j - i));
+        }
+        i = j;
+    }
+}
+
+void create_and_report(RunSettings& s, const std::string& dir, bool dated, const platform::FileTimeSet* times) {
+    if (platform::make_directory(dir)) {
+        std::fprintf(report(s), "\n Directory %s created\n\n", std::string(paths::display_path(dir)).c_str());
+    }
+    if (dated && times != nullptr) {
+        set_directory_times(dir, *times);
+    }
+}
+
+}  // namespace
+
+void destination_dir_for(RunSettings& s, const std::string& directory, std::string& out) {
+    const std::string_view root = root_without_separator(s.paths.dest_path);
+    if (s.copy.flatten != 0) {
+        out = flat_destination_dir(s, std::string(root));
+        return;
+    }
+    out.assign(root);
+    std::string_view below = directory;
+    below.remove_prefix(std::min(s.paths.current_root_length, below.size()));
+    while (!below.empty() && is_sep(below.front())) {
+        below.remove_prefix(1);
+    }
+    if (out.empty() || !is_sep(out.back())) {
+        out += paths::separator();
+    }
+    out += below;
+    if (!is_sep(out.back())) {
+        out += paths::separator();
+    }
+}
+
+int build_destination_path(RunSettings& s, const std::string& directory, const std::string& name) {
+    EngineState& e = s.engine;
+    destination_dir_for(s, directory, e.destination_dir);
+    int made = 1;
+    if (s.copy.list_only == 0) {
+        made = make_directory_path(s, e.destination_dir);
+    }
+    e.destination_file_path.assign(e.destination_dir);
+    e.destination_file_path += name;
+    return made;
+}
+
+int make_directory_path(RunSettings& s, const std::string& path) {
+    EngineState& e = s.engine;
+    if (path == e.last_checked_dir) {
+        return 1;  // the files of one directory come one after the other
+    }
+    // Below the destination root every component must be a real directory:
+    // a link standing there would send the copies elsewhere.
+    const std::string_view dest_root = root_without_separator(s.paths.dest_path);
+    const bool below_root = !dest_root.empty() && path.size() > dest_root.size() &&
+                            path.compare(0, dest_root.size(), dest_root) == 0 &&
+                            (is_sep(path[dest_root.size()]) || is_sep(dest_root.back()));
+    const std::size_t guarded_from = below_root ? dest_root.size() : path.size();
+
+    static std::string part;
+    static platform::FindRecord record;
+    const std::size_t skip = root_part_length(path);
+    const platform::FileTimeSet* dated = s.paths.maintain_dir_dates != 0 ? &e.saved_dir_times : nullptr;
+    bool usable = true;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (!is_sep(path[i]) || i <= skip || i == 0) {
+            continue;
+        }
+        part.assign(path, 0, i);
+        if (i <= guarded_from) {
+            // The destination root and above: made when missing, as the
+            // user named them.
+            if (!platform::lookup_path(part, record)) {
+                create_and_report(s, part, true, dated);
+            }
+            continue;
+        }
+        if (!platform::lookup_path(part, record)) {
+            create_and_report(s, part, true, dated);
+            if (!platform::lookup_path(part, record)) {
+                usable = false;
+                break;
+            }
+        }
+        if (record.kind != platform::EntryKind::directory) {
+            usable = false;  // a link or a file stands where a directory belongs
+            break;
+        }
+    }
+    if (usable) {
+        std::string_view whole = root_without_separator(path);
+        part.assign(whole);
+        // The destination root itself may be a link the user chose.
+        const bool guarded = part.size() > guarded_from;
+        usable = platform::lookup_path(part, record) &&
+                 (record.kind == platform::EntryKind::directory || (!guarded && platform::is_directory(part)));
+    }
+    if (usable) {
+        e.last_checked_dir = path;
+        return 1;
+    }
+    e.last_checked_dir.clear();
+    return 0;
+}
+
+int capture_directory_times(RunSettings& s, const std::string& path) {
+    static platform::FindRecord record;
+    const std::string_view trimmed = root_without_separator(path);
+    static std::string plain;
+    plain.assign(trimmed);
+    if (!platform::lookup_path(plain, record)) {
+        return 1;
+    }
+    s.engine.saved_dir_times = record.times;
+    return 0;
+}
+
+void maintain_directory_chain(RunSettings& s, const std::string& source_dir, const std::string& dest_root,
+                              const std::string& /*first_root*/) {
+    // Directory names are upper-cased only where names ignore case, so that
+    // on Linux the chain and the files' own paths meet in one directory.
+    const bool upper = s.paths.upper_case_dirs != 0 && paths::native_style == paths::Style::windows;
+    std::vector<std::string> source;
+    std::vector<std::string> dest;
+    split_components(upper ? util::to_upper(source_dir) : source_dir, source);
+    split_components(upper ? util::to_upper(dest_root) : dest_root, dest);
+    std::vector<std::string> source_real;
+    split_components(source_dir, source_real);
+
+    const char sep = paths::separator();
+    std::string out = dest[0];
+    out += sep;
+    for (std::size_t i = 1; i < dest.size(); ++i) {
+        std::size_t j = 1;
+        while (j < source.size() && source[j] != dest[i]) {
+            ++j;
+        }
+        if (j >= source.size()) {
+            out += dest[i];
+            platform::make_directory(out);
+            out += sep;
+            continue;
+        }
+        // From the first name both share, the destination repeats the
+        // source's directories, each with its source's times.
+        std::string source_path = source_real[0];
+        for (std::size_t k = 1; k < j; ++k) {
+            source_path += sep;
+            source_path += source_real[k];
+        }
+        for (std::size_t k = j; k < source.size(); ++k) {
+            source_path += sep;
+            source_path += source_real[k];
+            const bool have_times = capture_directory_times(s, source_path) == 0;
+            out += source[k];
+            platform::make_directory(out);
+            if (have_times) {
+                reset_directory_times(s, out);
+            }
+            out += sep;
+        }
+        return;
+    }
+}
+
+}  // namespace veldro::copy

@@ -1,0 +1,42 @@
+// Destination paths: where a source file's copy goes, the directories on
+// the way, and -M's directories dated like their sources.
+#pragma once
+
+#include <string>
+
+#include "driver/settings.h"
+#include "platform/fs.h"
+
+namespace veldro::copy {
+
+// The destination directory of files found in `directory` (a directory of
+// the root being walked, ending in a separator): the destination root
+// plus the directory below the source root, or with --FLAT the flat
+// folder. Ends with a separator. Written into `out`.
+void destination_dir_for(RunSettings& s, const std::string& directory, std::string& out);
+
+// Builds s.engine.destination_dir and s.engine.destination_file_path for a
+// file; unless list_only, makes the directories on the way. Returns the
+// result of make_directory_path (1 when not made).
+int build_destination_path(RunSettings& s, const std::string& directory, const std::string& name);
+
+// Creates each missing directory along `path` (which ends in a
+// separator), printing "\n Directory %s created\n\n" for each and, with
+// -M, giving it the saved directory times. Returns 1 when the path now is
+// a directory that can be written into, 0 otherwise: below the destination
+// root nothing is ever created or written through a symbolic link (or a
+// file) standing in the way.
+int make_directory_path(RunSettings& s, const std::string& path);
+
+// Reads the times of the directory at `path` into the saved directory
+// times. Returns 0, or 1 when nothing is found there.
+int capture_directory_times(RunSettings& s, const std::string& path);
+
+// -M: makes the destination directories that correspond to the source
+// directory (compared by name component), each dated like its source
+// directory; other directories of the destination root chain are made
+// without dates.
+void maintain_directory_chain(RunSettings& s, const std::string& source_dir, const std::string& dest_root,
+                              const std::string& first_root);
+
+}  // namespace veldro::copy

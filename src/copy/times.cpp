@@ -1,0 +1,201 @@
+#include "copy/times.h"
+
+#include <cstdio>
+
+#include "platform/system.h"
+#include "util/paths.h"
+
+namespace veldro::copy {
+
+namespace {
+
+constexpr std::uint64_t ticks_per_second = 10000000ULL;
+constexpr std::uint64_t ticks_per_day = 86400ULL * ticks_per_second;
+// Days from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t days_1601_to_1970 = 134774;
+
+// The civil date of a count of days since 1970-01-01 (proleptic Gregorian).
+void civil_from_days(std::int64_t z, int& year, int& month, int& day) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+    month = static_cast<int>(m);
+    day = static_cast<int>(d);
+}
+
+bool break_down_one(const platform::FileTime& raw, CalendarParts& parts, bool zulu) {
+    const platform::FileTime value = zulu ? raw : to_local_file_time(raw);
+    return file_time_to_calendar(value.ticks, parts);
+}
+
+void correct(CalendarParts& parts, bool converted) {
+    if (parts.hour > 24 || parts.year == 1601 || !converted) {
+        parts.hour = 0;
+        parts.minute = 0;
+        parts.second = 0;
+    }
+    if (parts.year == 1601) {
+        parts.month = 0;
+        parts.day = 0;
+        parts.year = 1980;
+    }
+}
+
+bool same_time(const platform::FileTime& a, const platform::FileTime& b) {
+    return a == b;
+}
+
+std::uint64_t cached_now() {
+    static std::uint64_t now = 0;
+    if (now == 0) {
+        now = platform::now_file_time();
+    }
+    return now;
+}
+
+}  // namespace
+
+bool file_time_to_calendar(std::uint64_t ticks, CalendarParts& parts) {
+    if (ticks >= 0x8000000000000000ULL) {
+        return false;
+    }
+    const auto days = static_cast<std::int64_t>(ticks / ticks_per_day);
+    const std::uint64_t in_day = ticks % ticks_per_day;
+    civil_from_days(days - days_1601_to_1970, parts.year, parts.month, parts.day);
+    const std::uint64_t seconds = in_day / ticks_per_second;
+    parts.hour = static_cast<int>(seconds / 3600U);
+    parts.minute = static_cast<int>((seconds / 60U) % 60U);
+    parts.second = static_cast<int>(seconds % 60U);
+    parts.millisecond = static_cast<int>((in_day % ticks_per_second) / 10000U);
+    return true;
+}
+
+platform::FileTime to_local_file_time(platform::FileTime utc) {
+    return platform::local_file_time(utc);
+}
+
+int break_down_file_times(const platform::FileTimeSet& times, FileTimeFields& fields, bool zulu, BreakDown form) {
+    fields = FileTimeFields{};
+    fields.raw = times;
+    const bool access_ok = break_down_one(times.last_access, fields.last_access, zulu);
+    const bool creation_ok = break_down_one(times.creation, fields.creation, zulu);
+    const bool write_ok = break_down_one(times.last_write, fields.last_write, zulu);
+    if (form == BreakDown::corrected) {
+        correct(fields.last_access, access_ok);
+        correct(fields.creation, creation_ok);
+        correct(fields.last_write, write_ok);
+    }
+    return (!access_ok && !creation_ok && !write_ok) ? 1 : 0;
+}
+
+int get_file_times(const std::string& path, FileTimeFields& fields, bool zulu) {
+    platform::FindRecord record;
+    if (!platform::lookup_path(path, record)) {
+        return 1;
+    }
+    return break_down_file_times(record.times, fields, zulu, BreakDown::corrected);
+}
+
+const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int letter) {
+    if (letter == 'A' || letter == 'a') {
+        return times.last_access;
+    }
+    if (letter == 'C' || letter == 'c') {
+        return times.creation;
+    }
+    return times.last_write;
+}
+
+platform::FileTime file_time_age(const std::string& path, int letter, std::int32_t& age) {
+    age = 0;
+    static platform::FindRecord record;
+    if (!platform::lookup_path(path, record)) {
+        return {};
+    }
+    const platform::FileTime utc = chosen_time(record.times, letter);
+    // The age is measured between two UTC instants, so that neither the
+    // zone's offset nor its daylight rules can bend it.
+    const auto difference = static_cast<std::int64_t>(cached_now() - utc.ticks);
+    age = static_cast<std::int32_t>(difference / static_cast<std::int64_t>(ticks_per_second));
+    return to_local_file_time(utc);
+}
+
+int set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
+    if (platform::set_times(path, times, creation_set)) {
+        return 0;
+    }
+    // Read-only and system files refuse new times on some systems: clear
+    // those two bits for the while; hidden stays as it is.
+    const auto attributes = platform::get_attributes(path);
+    if (!attributes) {
+        return 1;
+    }
+    const std::uint32_t blocking = platform::attr_readonly | platform::attr_system;
+    if ((*attributes & blocking) == 0) {
+        return 1;
+    }
+    platform::set_attributes(path, *attributes & ~blocking);
+    const bool ok = platform::set_times(path, times, creation_set);
+    platform::set_attributes(path, *attributes);
+    return ok ? 0 : 1;
+}
+
+int set_file_times(const std::string& path, const platform::FileTimeSet& times) {
+    bool creation_set = false;
+    return set_file_times(path, times, creation_set);
+}
+
+int restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
+    static platform::FindRecord now;
+    if (platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
+        same_time(now.times.last_write, times.last_write) && same_time(now.times.creation, times.creation)) {
+        return 0;
+    }
+    return set_file_times(path, times);
+}
+
+int set_directory_times(const std::string& path, const platform::FileTimeSet& times) {
+    bool creation_set = false;
+    if (platform::set_times(path, times, creation_set)) {
+        return 0;
+    }
+    const std::string shown(paths::display_path(path));
+    platform::FindRecord record;
+    if (!platform::lookup_path(path, record)) {
+        std::fprintf(stderr, "\n%d %s: Can't get handle to reset the date\\time for directory %s\n", 394,
+                     ".\\get_dtim_u", shown.c_str());
+    } else {
+        std::fprintf(stdout, "\n%d %s Can't reset %s date/time\n", 411, ".\\get_dtim_u", shown.c_str());
+    }
+    return 1;
+}
+
+int reset_directory_times(RunSettings& s, const std::string& path) {
+    return set_directory_times(path, s.engine.saved_dir_times);
+}
+
+platform::FileTime zero_date_file_time() {
+    return platform::FileTime{(358ULL * 24ULL + 8ULL) * 3600ULL * ticks_per_second, 0};
+}
+
+bool is_zero_dated(const platform::FileTimeSet& times) {
+    return times.last_write.ticks == 1 || times.creation.ticks == 1;
+}
+
+void note_creation_time_left(RunSettings& s) {
+    if (s.engine.creation_note_written != 0) {
+        return;
+    }
+    s.engine.creation_note_written = 1;
+    std::fprintf(stderr,
+                 "\nCreation times cannot be set on the file system of %s: copies keep the ones it gives them\n",
+                 std::string(paths::display_path(s.paths.dest_path)).c_str());
+}
+
+}  // namespace veldro::copy

@@ -1,0 +1,100 @@
+// File times: reading, breaking down for the logs, converting to local
+// time, comparing, and writing them onto copies, sources and directories.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/settings.h"
+#include "platform/fs.h"
+
+namespace veldro::copy {
+
+// One time broken down into calendar fields.
+struct CalendarParts {
+    int month = 0;
+    int day = 0;
+    int year = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+// A file's times broken down for reporting (local time unless zulu), with
+// the raw times they came from.
+struct FileTimeFields {
+    CalendarParts last_write;
+    CalendarParts last_access;
+    CalendarParts creation;
+    platform::FileTimeSet raw;
+};
+
+// Which corrections break_down_file_times applies.
+enum class BreakDown : std::uint8_t {
+    // Times of a file looked up by path: an hour beyond 24, the year 1601
+    // (an empty time) or a failed conversion show as 00:00:00, and 1601 as
+    // the date 00/00/1980.
+    corrected,
+    // Times straight from the entry the walk delivered: as they convert.
+    as_found,
+};
+
+// A file time in calendar fields (UTC); false for times beyond the
+// calendar the system converts (the top bit set).
+bool file_time_to_calendar(std::uint64_t ticks, CalendarParts& parts);
+
+// The local time of a file time.
+platform::FileTime to_local_file_time(platform::FileTime utc);
+
+// Fills `fields` from the three times; returns 1 only when all three
+// conversions failed.
+int break_down_file_times(const platform::FileTimeSet& times, FileTimeFields& fields, bool zulu,
+                          BreakDown form = BreakDown::corrected);
+
+// Reads the times of the file or directory at `path` and breaks them down
+// (corrected form). Returns 1 when nothing is found there, else the result
+// of the breakdown.
+int get_file_times(const std::string& path, FileTimeFields& fields, bool zulu);
+
+// The time chosen by a letter: 'A'/'a' last access, 'C'/'c' creation,
+// anything else last write.
+const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int letter);
+
+// Returns the chosen time of the file at `path` as a local file time and
+// writes its age in whole seconds to `age` (0 and age 0 when nothing is
+// there).
+platform::FileTime file_time_age(const std::string& path, int letter, std::int32_t& age);
+
+// Writes the three times onto the file at `path`. Read-only and system
+// attributes are cleared for the while and put back; hidden is never
+// touched. Returns 0 when the times were written, 1 when not.
+// `creation_set` tells whether the creation time could be written too.
+int set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set);
+int set_file_times(const std::string& path, const platform::FileTimeSet& times);
+
+// Puts a source's times back as they were found: writes only when they
+// differ now, so that an untouched source is not touched by the writing
+// either. Returns 0 on success (or nothing to do), 1 when they could not be
+// written.
+int restore_source_times(const std::string& path, const platform::FileTimeSet& times);
+
+// Writes the saved directory times (s.engine.saved_dir_times) onto the
+// directory at `path`, with the messages of a failure. Returns 0 or 1.
+int reset_directory_times(RunSettings& s, const std::string& path);
+
+// Writes times onto a directory; 0 or 1, with the same messages.
+int set_directory_times(const std::string& path, const platform::FileTimeSet& times);
+
+// The date that replaces an emptied (zero) date: 1601-12-25 08:00:00 UTC.
+platform::FileTime zero_date_file_time();
+
+// A raw creation or last-write time of exactly 1 marks a file whose dates
+// an extraction tool emptied.
+bool is_zero_dated(const platform::FileTimeSet& times);
+
+// Once per run, on standard error: the destination cannot take creation
+// times, so the copies keep the ones their file system gives them.
+void note_creation_time_left(RunSettings& s);
+
+}  // namespace veldro::copy

@@ -1,0 +1,807 @@
+// Linux: directory search, look-ups, times, attributes and whole-file
+// copies for the copy engine. Every call works on paths of any length
+// (AtPath), never follows a link standing at the path itself, and reads
+// sources without moving their last-access time where permitted.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/posix/at_path.h"
+#include "platform/system.h"
+
+namespace veldro::platform {
+
+using posix::AtPath;
+
+namespace {
+
+constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
+constexpr std::uint64_t ticks_per_second = 10000000ULL;
+// Reads and writes of the buffered way, and the pieces of a kernel copy
+// between two checks for an interrupt.
+constexpr std::size_t copy_chunk_bytes = 1024U * 1024U;
+
+// File systems that keep NTFS attributes and creation times, shown as
+// "system.ntfs_*" extended attributes (ntfs-3g through FUSE, the kernel's
+// ntfs3 and the older ntfs driver).
+constexpr long fuse_magic = 0x65735546;
+constexpr long ntfs3_magic = 0x7366746e;
+constexpr long ntfs_magic = 0x5346544e;
+
+bool is_ntfs_like(long type) {
+    return type == fuse_magic || type == ntfs3_magic || type == ntfs_magic;
+}
+
+const char* const ntfs_attrib_name = "system.ntfs_attrib";
+const char* const ntfs_crtime_name = "system.ntfs_crtime";
+
+FileTime from_timestamp(std::int64_t sec, std::uint32_t nsec) {
+    const std::int64_t since_1601 = sec + seconds_1601_to_1970;
+    if (since_1601 < 0) {
+        return {};
+    }
+    FileTime t;
+    t.ticks = static_cast<std::uint64_t>(since_1601) * ticks_per_second + nsec / 100U;
+    t.extra_ns = nsec % 100U;
+    return t;
+}
+
+timespec to_timespec(const FileTime& t) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(t.ticks / ticks_per_second) - seconds_1601_to_1970);
+    ts.tv_nsec = static_cast<long>((t.ticks % ticks_per_second) * 100U + (t.extra_ns < 100U ? t.extra_ns : 99U));
+    return ts;
+}
+
+// Whether the file system holding the entries of one directory keeps NTFS
+// attributes. Asked once per directory: the copy engine works through a
+// directory at a time, so the last answer is kept with its directory.
+bool directory_is_ntfs_like(const std::string& path) {
+    static std::string cached_dir;
+    static bool cached_answer = false;
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    if (slash == 0) {
+        slash = 1;  // the root directory
+    }
+    if (cached_dir.size() == slash && path.compare(0, slash, cached_dir) == 0) {
+        return cached_answer;
+    }
+    cached_dir.assign(path, 0, slash);
+    const int fd = posix::open_directory(cached_dir, O_PATH);
+    struct statfs fs {};
+    cached_answer = fd >= 0 && ::fstatfs(fd, &fs) == 0 && is_ntfs_like(static_cast<long>(fs.f_type));
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return cached_answer;
+}
+
+// NTFS attribute bits and creation time from the extended attributes of a
+// file on an NTFS volume (`xattr_path` as lgetxattr takes it).
+void read_ntfs_extras(const char* xattr_path, FindRecord& record) {
+    std::uint32_t attrib = 0;
+    if (::lgetxattr(xattr_path, ntfs_attrib_name, &attrib, sizeof attrib) == static_cast<ssize_t>(sizeof attrib)) {
+        const std::uint32_t kept = attr_readonly | attr_hidden | attr_system | attr_archive | attr_encrypted;
+        record.attributes = (record.attributes & ~(attr_readonly | attr_normal)) | (attrib & kept);
+        if (record.attributes == 0) {
+            record.attributes = attr_normal;
+        }
+    }
+    std::uint64_t crtime = 0;
+    if (record.times.creation.ticks == 0 &&
+        ::lgetxattr(xattr_path, ntfs_crtime_name, &crtime, sizeof crtime) == static_cast<ssize_t>(sizeof crtime)) {
+        record.times.creation = FileTime{crtime, 0};
+    }
+}
+
+EntryKind kind_of_mode(unsigned mode) {
+    if (S_ISREG(mode)) {
+        return EntryKind::regular;
+    }
+    if (S_ISDIR(mode)) {
+        return EntryKind::directory;
+    }
+    if (S_ISLNK(mode)) {
+        return EntryKind::symlink;
+    }
+    return EntryKind::special;
+}
+
+void fill_record(const struct statx& st, const char* name, FindRecord& record) {
+    record.name.assign(name);
+    record.kind = kind_of_mode(st.stx_mode);
+    std::uint32_t attributes = 0;
+    switch (record.kind) {
+        case EntryKind::directory:
+            attributes = attr_directory;
+            break;
+        case EntryKind::symlink:
+            attributes = attr_reparse_point;
+            break;
+        default:
+            if ((st.stx_mode & S_IWUSR) == 0) {
+                attributes |= attr_readonly;
+            }
+            break;
+    }
+    if (name[0] == '.') {
+        attributes |= attr_hidden;
+    }
+    if (attributes == 0) {
+        attributes = attr_normal;
+    }
+    record.attributes = attributes;
+    record.size = record.kind == EntryKind::directory ? 0 : st.stx_size;
+    record.times.last_access = from_timestamp(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+    record.times.last_write = from_timestamp(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    record.times.creation =
+        (st.stx_mask & STATX_BTIME) != 0 ? from_timestamp(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : FileTime{};
+}
+
+constexpr unsigned statx_mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME;
+constexpr int statx_flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT;
+
+// The last component of a path, without trailing separators.
+const char* last_component(const std::string& path, std::string& scratch) {
+    std::size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') {
+        --end;
+    }
+    const std::size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    if (start >= end) {
+        scratch = path;  // the root
+    } else {
+        scratch.assign(path, start, end - start);
+    }
+    return scratch.c_str();
+}
+
+// Case-insensitive (ASCII letters) wildcard match with '*' and '?'; '?'
+// takes one whole UTF-8 character.
+char fold(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::size_t char_length(const char* s) {
+    const auto lead = static_cast<unsigned char>(*s);
+    std::size_t n = 1;
+    if (lead >= 0xF0) {
+        n = 4;
+    } else if (lead >= 0xE0) {
+        n = 3;
+    } else if (lead >= 0xC0) {
+        n = 2;
+    }
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+            return 1;  // not a valid sequence: one byte stands for itself
+        }
+    }
+    return n;
+}
+
+bool pattern_matches(const char* pattern, const char* name) {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = ++pattern;
+            resume = name;
+        } else if (*pattern == '?') {
+            ++pattern;
+            name += char_length(name);
+        } else if (*pattern != '\0' && fold(*pattern) == fold(*name)) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star;
+            resume += char_length(resume);
+            name = resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') {
+        ++pattern;
+    }
+    return *pattern == '\0';
+}
+
+bool matches_everything(const std::string& pattern) {
+    return pattern.empty() || pattern == "*" || pattern == "*.*";
+}
+
+// Opens a file for reading without moving its last-access time where the
+// system permits (O_NOATIME is refused for files of other owners).
+int open_no_atime(int dir, const char* name, int flags) {
+    int fd = ::openat(dir, name, flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) {
+        fd = ::openat(dir, name, flags);
+    }
+    return fd;
+}
+
+// Opens a regular file for reading; FIFOs and devices are refused without
+// blocking, links are not followed.
+int open_regular_source(const std::string& path, struct stat& st) {
+    AtPath at(path);
+    if (!at.ok()) {
+        return -1;
+    }
+    const int fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0) {
+        (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+// The directory of a destination, opened for the *at calls, with the
+// destination's name inside it. One is alive at a time; its texts live in
+// buffers kept for the run.
+class ParentDir {
+public:
+    explicit ParentDir(const std::string& path) : leaf_(leaf_buffer()), dir_path_(dir_buffer()) {
+        leaf_.clear();
+        dir_path_.clear();
+        std::size_t end = path.size();
+        while (end > 1 && path[end - 1] == '/') {
+            --end;
+        }
+        const std::size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
+        if (slash == std::string::npos || end == 0) {
+            return;
+        }
+        leaf_.assign(path, slash + 1, end - slash - 1);
+        dir_path_.assign(path, 0, slash == 0 ? 1 : slash);
+        fd_ = posix::open_directory(dir_path_, O_PATH);
+    }
+    ~ParentDir() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    ParentDir(const ParentDir&) = delete;
+    ParentDir& operator=(const ParentDir&) = delete;
+
+    [[nodiscard]] bool ok() const { return fd_ >= 0 && !leaf_.empty(); }
+    [[nodiscard]] int fd() const { return fd_; }
+    [[nodiscard]] const char* leaf() const { return leaf_.c_str(); }
+    [[nodiscard]] const std::string& dir_path() const { return dir_path_; }
+
+private:
+    static std::string& leaf_buffer() {
+        static std::string buffer;
+        return buffer;
+    }
+    static std::string& dir_buffer() {
+        static std::string buffer;
+        return buffer;
+    }
+    int fd_ = -1;
+    std::string& leaf_;
+    std::string& dir_path_;
+};
+
+// Temporary names beside a destination: hidden, unique within the run, and
+// short enough for any directory whatever the destination's own name.
+void next_temp_name(char* buffer, std::size_t size) {
+    static const long pid = static_cast<long>(::getpid());
+    static unsigned long sequence = 0;
+    std::snprintf(buffer, size, ".veldro-%ld-%lu.tmp", pid, ++sequence);
+}
+
+// Creates an empty temporary file in `dir`; its name goes to `name`.
+int create_temp_in(int dir, char* name, std::size_t size, mode_t mode) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        next_temp_name(name, size);
+        const int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// A destination that may not be replaced: a directory, or a file without
+// write permission (the read-only attribute, which only -O lifts).
+bool destination_refuses(int dir, const char* leaf) {
+    struct stat st {};
+    if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return true;
+    }
+    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+// Carries the user extended attributes (the named streams) from one open
+// file to another. False when one could not be written.
+bool copy_user_xattrs(int from, int to) {
+    static std::vector<char> names;
+    static std::vector<char> value;
+    ssize_t listed = ::flistxattr(from, nullptr, 0);
+    if (listed <= 0) {
+        return true;  // none, or the file system has none
+    }
+    names.resize(static_cast<std::size_t>(listed));
+    listed = ::flistxattr(from, names.data(), names.size());
+    if (listed < 0) {
+        return true;
+    }
+    for (std::size_t pos = 0; pos < static_cast<std::size_t>(listed);) {
+        const char* name = names.data() + pos;
+        const std::size_t len = std::strlen(name);
+        pos += len + 1;
+        if (std::strncmp(name, "user.", 5) != 0) {
+            continue;
+        }
+        ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+        if (size < 0) {
+            return false;
+        }
+        value.resize(static_cast<std::size_t>(size) + 1);
+        size = ::fgetxattr(from, name, value.data(), value.size());
+        if (size < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+unsigned char* copy_buffer() {
+    static std::unique_ptr<unsigned char[]> buffer;  // NOLINT(modernize-avoid-c-arrays)
+    if (!buffer) {
+        buffer.reset(new (std::nothrow) unsigned char[copy_chunk_bytes]);  // NOLINT
+    }
+    return buffer.get();
+}
+
+bool write_fully(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Copies the rest of `from` into `to` through the buffer.
+CopyResult copy_by_reading(int from, int to) {
+    unsigned char* buffer = copy_buffer();
+    if (buffer == nullptr) {
+        return CopyResult::failed;
+    }
+    for (;;) {
+        if (interrupt_requested()) {
+            return CopyResult::interrupted;
+        }
+        const ssize_t n = ::read(from, buffer, copy_chunk_bytes);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return CopyResult::failed;
+        }
+        if (n == 0) {
+            return CopyResult::copied;
+        }
+        if (!write_fully(to, buffer, static_cast<std::size_t>(n))) {
+            return CopyResult::failed;
+        }
+    }
+}
+
+// Copies the data inside the kernel where it can; otherwise, or when the
+// kernel refuses this pair of files, through the buffer.
+CopyResult copy_data(int from, int to, std::uint64_t expected_size) {
+    constexpr std::size_t kernel_chunk = 8U * 1024U * 1024U;
+    std::uint64_t copied = 0;
+    for (;;) {
+        if (interrupt_requested()) {
+            return CopyResult::interrupted;
+        }
+        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, kernel_chunk, 0);
+        if (n > 0) {
+            copied += static_cast<std::uint64_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            // Some file systems report no data for files they fill on
+            // reading; a file that should have more is read instead.
+            return copied < expected_size ? copy_by_reading(from, to) : CopyResult::copied;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF ||
+            errno == EPERM || errno == ETXTBSY) {
+            return copy_by_reading(from, to);
+        }
+        return CopyResult::failed;
+    }
+}
+
+}  // namespace
+
+// ---- directory search --------------------------------------------------
+
+struct DirectorySearch::State {
+    DIR* dir = nullptr;
+    std::string pattern;
+    bool match_all = true;
+    bool ntfs = false;
+    SearchDetail detail = SearchDetail::full;
+    std::string proc_path;
+};
+
+DirectorySearch::DirectorySearch() : state_(nullptr) {}
+
+DirectorySearch::~DirectorySearch() {
+    close();
+    delete state_;
+}
+
+bool DirectorySearch::open(const std::string& dir_path, const std::string& pattern, SearchDetail detail) {
+    close();
+    AtPath at(dir_path);
+    if (!at.ok()) {
+        return false;
+    }
+    const int fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return false;
+    }
+    if (state_ == nullptr) {
+        state_ = new State;
+    }
+    state_->dir = dir;
+    state_->pattern = pattern;
+    state_->match_all = matches_everything(pattern);
+    state_->detail = detail;
+    state_->ntfs = false;
+    if (detail == SearchDetail::full) {
+        struct statfs fs {};
+        state_->ntfs = ::fstatfs(fd, &fs) == 0 && is_ntfs_like(static_cast<long>(fs.f_type));
+    }
+    return true;
+}
+
+bool DirectorySearch::next(FindRecord& record) {
+    if (state_ == nullptr || state_->dir == nullptr) {
+        return false;
+    }
+    State& st = *state_;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(st.dir);
+        if (entry == nullptr) {
+            return false;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            continue;
+        }
+        if (!st.match_all && !pattern_matches(st.pattern.c_str(), name)) {
+            continue;
+        }
+        const int dir_fd = ::dirfd(st.dir);
+        if (st.detail == SearchDetail::kind_only && entry->d_type != DT_UNKNOWN) {
+            record.name.assign(name);
+            record.times = FileTimeSet{};
+            record.size = 0;
+            switch (entry->d_type) {
+                case DT_DIR:
+                    record.kind = EntryKind::directory;
+                    record.attributes = attr_directory;
+                    break;
+                case DT_LNK:
+                    record.kind = EntryKind::symlink;
+                    record.attributes = attr_reparse_point;
+                    break;
+                case DT_REG:
+                    record.kind = EntryKind::regular;
+                    record.attributes = attr_normal;
+                    break;
+                default:
+                    record.kind = EntryKind::special;
+                    record.attributes = attr_normal;
+                    break;
+            }
+            return true;
+        }
+        struct statx sx {};
+        if (::statx(dir_fd, name, statx_flags, statx_mask, &sx) != 0) {
+            continue;  // gone since the directory was read
+        }
+        fill_record(sx, name, record);
+        if (st.ntfs) {
+            st.proc_path = "/proc/self/fd/" + std::to_string(dir_fd) + "/" + name;
+            read_ntfs_extras(st.proc_path.c_str(), record);
+        }
+        return true;
+    }
+}
+
+void DirectorySearch::close() {
+    if (state_ != nullptr && state_->dir != nullptr) {
+        ::closedir(state_->dir);
+        state_->dir = nullptr;
+    }
+}
+
+// ---- look-ups, times, attributes ---------------------------------------
+
+bool lookup_path(const std::string& path, FindRecord& record) {
+    AtPath at(path);
+    if (!at.ok()) {
+        return false;
+    }
+    struct statx sx {};
+    if (::statx(at.dir(), at.name(), statx_flags, statx_mask, &sx) != 0) {
+        return false;
+    }
+    static std::string name;
+    fill_record(sx, last_component(path, name), record);
+    if (directory_is_ntfs_like(path)) {
+        read_ntfs_extras(at.short_path(), record);
+    }
+    return true;
+}
+
+bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
+    creation_set = false;
+    AtPath at(path);
+    if (!at.ok()) {
+        return false;
+    }
+    const timespec ts[2] = {to_timespec(times.last_access), to_timespec(times.last_write)};  // NOLINT
+    if (::utimensat(at.dir(), at.name(), ts, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (times.creation.ticks != 0 && directory_is_ntfs_like(path)) {
+        const std::uint64_t crtime = times.creation.ticks;
+        creation_set = ::lsetxattr(at.short_path(), ntfs_crtime_name, &crtime, sizeof crtime, 0) == 0;
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> get_attributes(const std::string& path) {
+    static FindRecord record;
+    if (!lookup_path(path, record)) {
+        return std::nullopt;
+    }
+    return record.attributes;
+}
+
+bool set_attributes(const std::string& path, std::uint32_t attributes) {
+    AtPath at(path);
+    if (!at.ok()) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return true;  // a link has no attributes of its own to set
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        mode_t mode = st.st_mode & 07777;
+        if ((attributes & attr_readonly) != 0) {
+            mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+        } else {
+            mode |= S_IWUSR;
+        }
+        if (mode != (st.st_mode & 07777) && ::fchmodat(at.dir(), at.name(), mode, 0) != 0) {
+            return false;
+        }
+    }
+    if (directory_is_ntfs_like(path)) {
+        std::uint32_t current = 0;
+        const char* xpath = at.short_path();
+        if (::lgetxattr(xpath, ntfs_attrib_name, &current, sizeof current) == static_cast<ssize_t>(sizeof current)) {
+            const std::uint32_t settable = attr_readonly | attr_system | attr_archive;
+            std::uint32_t wanted = (current & ~(settable | attr_normal)) | (attributes & settable);
+            if (wanted == 0) {
+                wanted = attr_normal;
+            }
+            if (wanted != current && ::lsetxattr(xpath, ntfs_attrib_name, &wanted, sizeof wanted, 0) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// ---- copies ------------------------------------------------------------
+
+CopyResult copy_whole_file(const std::string& source, const std::string& destination) {
+    struct stat st {};
+    const int from = open_regular_source(source, st);
+    if (from < 0) {
+        return CopyResult::failed;
+    }
+    ParentDir parent(destination);
+    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf())) {
+        ::close(from);
+        return CopyResult::failed;
+    }
+    char temp[64];  // NOLINT(modernize-avoid-c-arrays)
+    const int to = create_temp_in(parent.fd(), temp, sizeof temp, 0600);
+    if (to < 0) {
+        ::close(from);
+        return CopyResult::failed;
+    }
+    (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
+    CopyResult result =
+        copy_user_xattrs(from, to) ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size)) : CopyResult::failed;
+    if (result == CopyResult::copied) {
+        // The permission bits and the times travel with the data, so that a
+        // complete copy never carries a name without its source's times.
+        const timespec ts[2] = {st.st_atim, st.st_mtim};  // NOLINT(modernize-avoid-c-arrays)
+        if (::fchmod(to, st.st_mode & 0777) != 0 || ::futimens(to, ts) != 0) {
+            result = CopyResult::failed;
+        }
+    }
+    if (::close(to) != 0 && result == CopyResult::copied) {
+        result = CopyResult::failed;
+    }
+    ::close(from);
+    if (result == CopyResult::copied && ::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) != 0) {
+        result = CopyResult::failed;
+    }
+    if (result != CopyResult::copied) {
+        ::unlinkat(parent.fd(), temp, 0);
+    }
+    return result;
+}
+
+CopyResult copy_symbolic_link(const std::string& source, const std::string& destination) {
+    std::vector<char> target(PATH_MAX + 1);
+    ssize_t length = -1;
+    {
+        AtPath at(source);
+        if (!at.ok()) {
+            return CopyResult::failed;
+        }
+        length = ::readlinkat(at.dir(), at.name(), target.data(), target.size() - 1);
+    }
+    if (length < 0) {
+        return CopyResult::failed;
+    }
+    target[static_cast<std::size_t>(length)] = '\0';
+    ParentDir parent(destination);
+    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf())) {
+        return CopyResult::failed;
+    }
+    char temp[64];  // NOLINT(modernize-avoid-c-arrays)
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        next_temp_name(temp, sizeof temp);
+        if (::symlinkat(target.data(), parent.fd(), temp) == 0) {
+            if (::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) == 0) {
+                return CopyResult::copied;
+            }
+            ::unlinkat(parent.fd(), temp, 0);
+            return CopyResult::failed;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    return CopyResult::failed;
+}
+
+FileHandle open_source_file(const std::string& path) {
+    struct stat st {};
+    return FileHandle(open_regular_source(path, st));
+}
+
+FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path) {
+    ParentDir parent(destination);
+    if (!parent.ok()) {
+        return FileHandle();
+    }
+    char temp[64];  // NOLINT(modernize-avoid-c-arrays)
+    const int fd = create_temp_in(parent.fd(), temp, sizeof temp, 0666);
+    if (fd < 0) {
+        return FileHandle();
+    }
+    temp_path = parent.dir_path();
+    if (temp_path.back() != '/') {
+        temp_path += '/';
+    }
+    temp_path += temp;
+    return FileHandle(fd);
+}
+
+bool rename_over(const std::string& from, const std::string& to) {
+    AtPath a(from);
+    AtPath b(to);
+    return a.ok() && b.ok() && ::renameat(a.dir(), a.name(), b.dir(), b.name()) == 0;
+}
+
+bool remove_file(const std::string& path) {
+    AtPath at(path);
+    return at.ok() && ::unlinkat(at.dir(), at.name(), 0) == 0;
+}
+
+bool make_directory(const std::string& path) {
+    AtPath at(path);
+    return at.ok() && ::mkdirat(at.dir(), at.name(), 0777) == 0;
+}
+
+FileTime local_file_time(FileTime utc) {
+    const auto seconds =
+        static_cast<time_t>(static_cast<std::int64_t>(utc.ticks / ticks_per_second) - seconds_1601_to_1970);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) {
+        return utc;
+    }
+    const std::int64_t shift = static_cast<std::int64_t>(local.tm_gmtoff) * static_cast<std::int64_t>(ticks_per_second);
+    if (shift < 0 && static_cast<std::uint64_t>(-shift) > utc.ticks) {
+        return FileTime{0, utc.extra_ns};
+    }
+    return FileTime{static_cast<std::uint64_t>(static_cast<std::int64_t>(utc.ticks) + shift), utc.extra_ns};
+}
+
+std::string file_system_root(const std::string& path) {
+    std::string current = path.empty() ? std::string("/") : path;
+    struct stat st {};
+    while (::stat(current.c_str(), &st) != 0) {
+        const std::size_t slash = current.find_last_of('/');
+        if (slash == std::string::npos || current == "/") {
+            return "/";
+        }
+        current = slash == 0 ? std::string("/") : current.substr(0, slash);
+    }
+    const dev_t device = st.st_dev;
+    while (current != "/") {
+        const std::size_t slash = current.find_last_of('/');
+        const std::string up = slash == 0 || slash == std::string::npos ? std::string("/") : current.substr(0, slash);
+        struct stat above {};
+        if (::stat(up.c_str(), &above) != 0 || above.st_dev != device) {
+            break;
+        }
+        current = up;
+    }
+    return current;
+}
+
+}  // namespace veldro::platform
