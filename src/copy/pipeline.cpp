@@ -1,12 +1,435 @@
 #include "copy/pipeline.h"
 
+#include <cstdio>
+#include <string_view>
+
+#include "ads/streams.h"
+#include "copy/criteria.h"
+#include "copy/data_copy.h"
+#include "copy/destination.h"
+#include "copy/dupes.h"
+#include "copy/times.h"
+#include "copy/verify.h"
+#include "driver/pause.h"
+#include "driver/progress.h"
+#include "util/paths.h"
+#include "util/text.h"
+
 namespace veldro::copy {
 
-void process_file(RunSettings& /*s*/, const std::string& /*directory*/, const std::string& /*name*/,
-                  const platform::FindRecord& /*entry*/) {}
-int log_not_copied(RunSettings& s, const std::string& /*path*/, const char* /*reason*/) {
+namespace {
+
+std::FILE* report(const RunSettings& s) {
+    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+}
+
+std::FILE* error_stream(const RunSettings& s) {
+    return s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
+}
+
+// The three times of the file broken down for the logs and the console,
+// computed once per file and only when something shows them.
+class FileFields {
+public:
+    FileFields(const RunSettings& s, const platform::FileTimeSet& times) : s_(s), times_(times) {}
+    const FileTimeFields& get() {
+        if (!ready_) {
+            break_down_file_times(times_, fields_, s_.logs.zulu_time != 0, BreakDown::as_found);
+            ready_ = true;
+        }
+        return fields_;
+    }
+
+private:
+    const RunSettings& s_;
+    const platform::FileTimeSet& times_;
+    FileTimeFields fields_;
+    bool ready_ = false;
+};
+
+// "yyyy/mm/dd|hh:mm:ss" [":mmm"] and the letter with its bar.
+void write_time_group(std::FILE* log, const CalendarParts& p, bool milli, char letter) {
+    std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
+    if (milli) {
+        std::fprintf(log, ":%03d", p.millisecond);
+    }
+    std::fprintf(log, "%c|", letter);
+}
+
+void write_three_times(std::FILE* log, const FileTimeFields& f, bool milli) {
+    write_time_group(log, f.creation, milli, 'c');
+    write_time_group(log, f.last_write, milli, 'm');
+    write_time_group(log, f.last_access, milli, 'a');
+}
+
+void write_list_line(RunSettings& s, std::string_view shown_source, const platform::FindRecord& entry,
+                     FileFields& fields) {
+    std::FILE* log = s.logs.list_log;
+    std::fprintf(log, "\n%.*s|", static_cast<int>(shown_source.size()), shown_source.data());
+    std::fprintf(log, " %lld|", static_cast<long long>(entry.size));
+    write_three_times(log, fields.get(), s.logs.milli != 0);
+}
+
+// The -a filter: each attribute asked for must be present, in this order.
+bool passes_attribute_filter(const RunSettings& s, std::uint32_t attributes) {
+    const SelectionSettings& sel = s.selection;
+    if (sel.attr_dir_count > 1 && (attributes & platform::attr_directory) == 0) {
+        return false;
+    }
+    if (sel.attr_readonly != 0 && (attributes & platform::attr_readonly) == 0) {
+        return false;
+    }
+    if (sel.attr_system != 0 && (attributes & platform::attr_system) == 0) {
+        return false;
+    }
+    if (sel.attr_hidden != 0 && (attributes & platform::attr_hidden) == 0) {
+        return false;
+    }
+    if (sel.attr_archive != 0 && (attributes & platform::attr_archive) == 0) {
+        return false;
+    }
+    return !(sel.attr_encrypted != 0 && (attributes & platform::attr_encrypted) == 0);
+}
+
+// The console's name column: padded (or, for the path, also cut) to its
+// width in characters.
+void write_name_column(RunSettings& s, std::string_view shown_source, const std::string& name) {
+    std::FILE* out = report(s);
+    if (s.console.name_only != 0) {
+        const std::size_t chars = util::char_count(name);
+        const auto width = static_cast<std::size_t>(s.console.width_given > 0 ? s.console.width_given : 0);
+        std::fputs(name.c_str(), out);
+        for (std::size_t i = chars; i < width; ++i) {
+            std::fputc(' ', out);
+        }
+    } else {
+        const auto width = static_cast<std::size_t>(s.console.name_width > 0 ? s.console.name_width : 0);
+        std::fputs(util::fit_to_width(shown_source, width).c_str(), out);
+    }
+    std::fputc(s.console.delimiter, out);
+    std::fputc('\n', out);
+}
+
+void write_list_only_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest) {
+    std::FILE* out = report(s);
+    const char delim = s.console.delimiter;
+    std::fprintf(out, "%.*s%c", static_cast<int>(shown_source.size()), shown_source.data(), delim);
+    if (s.copy.list_only == 2) {
+        std::fprintf(out, "%10s %c ==> %c %.*s", s.engine.size_text.c_str(), delim, delim,
+                     static_cast<int>(shown_dest.size()), shown_dest.data());
+    }
+    std::fputc('\n', out);
+}
+
+// The copied log names a source in 8-bit text: every character above 127
+// is written as the first byte of its UTF-8 form.
+std::string copied_log_source(std::string_view shown) {
+    std::string out;
+    out.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size();) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        out.push_back(shown[i]);
+        std::size_t length = 1;
+        if (c >= 0xF0 && c < 0xF8) {
+            length = 4;
+        } else if (c >= 0xE0) {
+            length = 3;
+        } else if (c >= 0xC2) {
+            length = 2;
+        }
+        bool whole = i + length <= shown.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            whole = (static_cast<unsigned char>(shown[i + k]) & 0xC0U) == 0x80U;
+        }
+        i += whole ? length : 1;
+    }
+    return out;
+}
+
+void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields) {
+    std::FILE* log = s.logs.copied_log;
+    const std::string source =
+        util::has_non_ascii(shown_source) ? copied_log_source(shown_source) : std::string(shown_source);
+    std::fprintf(log, "%14s |%s|", s.engine.size_text.c_str(), source.c_str());
+    std::fprintf(log, " ==> |%.*s|", static_cast<int>(shown_dest.size()), shown_dest.data());
+    write_three_times(log, fields.get(), s.logs.milli != 0);
+}
+
+void write_unicode_line(RunSettings& s, std::string_view shown_source, const std::string& destination) {
+    static std::string line;
+    line.assign(shown_source);
+    line += " | ";
+    line += destination;
+    line += "\r\n";
+    util::write_utf16le(s.logs.unicode_log, line);
+}
+
+void report_copy_error(RunSettings& s, std::string_view shown_source, std::string_view shown_dest) {
+    std::fprintf(stdout, "\n\n%.*s\n NOT COPIED (error) to %.*s ", static_cast<int>(shown_source.size()),
+                 shown_source.data(), static_cast<int>(shown_dest.size()), shown_dest.data());
+    std::FILE* errors = error_stream(s);
+    if (errors != stderr) {
+        std::fprintf(errors, "\n%.*s | NOT COPIED to %.*s", static_cast<int>(shown_source.size()), shown_source.data(),
+                     static_cast<int>(shown_dest.size()), shown_dest.data());
+    }
+    log_not_copied(s, s.engine.source_file_path, "reason: ******** COPY ERROR *******");
+}
+
+void report_time_failure(RunSettings& s, int console_line, int log_line, std::string_view shown) {
+    std::fprintf(stderr, "\n%d Can't reset filetime for %.*s\n", console_line, static_cast<int>(shown.size()),
+                 shown.data());
+    std::FILE* errors = error_stream(s);
+    if (errors != stderr) {
+        std::fprintf(errors, "\n%d Can't reset filetime for %.*s\n", log_line, static_cast<int>(shown.size()),
+                     shown.data());
+    }
+}
+
+// The destination's attributes after a copy: the source's without
+// read-only, or with -O the ones the destination had before.
+void settle_attributes(RunSettings& s, const platform::FindRecord& entry, bool restore_protected,
+                       std::uint32_t protected_attributes, bool copied) {
+    const std::string& dest = s.engine.destination_file_path;
+    bool ok = true;
+    if (copied) {
+        ok = platform::set_attributes(dest, entry.attributes & ~platform::attr_readonly);
+    }
+    if (restore_protected) {
+        ok = platform::set_attributes(dest, protected_attributes);
+    }
+    if (!ok) {
+        std::fprintf(error_stream(s), "\nCouldn't reset file attribute of %s",
+                     std::string(paths::display_path(dest)).c_str());
+    }
+}
+
+void show_progress(RunSettings& s) {
+    ProgressState& p = s.progress;
+    if (s.counters.bytes_processed > p.next_progress_bytes) {
+        driver::show_throughput(s, p.bytes_to_process, s.counters.bytes_processed);
+        driver::pause_seconds(3);
+        p.next_progress_bytes = s.counters.bytes_processed + 200000000;
+    }
+}
+
+}  // namespace
+
+int log_not_copied(RunSettings& s, const std::string& path, const char* reason) {
     ++s.counters.files_not_processed;
+    if (s.logs.not_copied_log != nullptr) {
+        std::fprintf(s.logs.not_copied_log, "\n%s| %s", path.c_str(), reason);
+    }
     return 0;
+}
+
+void process_file(RunSettings& s, const std::string& directory, const std::string& name,
+                  const platform::FindRecord& entry) {
+    EngineState& e = s.engine;
+    RunCounters& counters = s.counters;
+
+    if (directory != e.last_source_dir) {
+        e.last_source_dir = directory;
+        e.dir_copied_count = 0;
+    }
+    e.source_file_path.assign(directory);
+    e.source_file_path += name;
+    const std::string& source = e.source_file_path;
+    const std::string_view shown_source = paths::display_path(source);
+
+    platform::FileTimeSet times = entry.times;
+    FileFields fields(s, entry.times);
+    const bool zero_dated = is_zero_dated(entry.times);
+    counters.bytes_processed += static_cast<std::int64_t>(entry.size);
+    e.size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
+
+    if (s.logs.list_log != nullptr) {
+        write_list_line(s, shown_source, entry, fields);
+    }
+    // FIFOs, sockets and devices are never opened: reading a FIFO would hang.
+    if (entry.kind == platform::EntryKind::special) {
+        log_not_copied(s, source, "reason: NOT A REGULAR FILE");
+        return;
+    }
+    if (s.selection.attr_filter != 0 && !passes_attribute_filter(s, entry.attributes)) {
+        log_not_copied(s, source, "Attributes");
+        return;
+    }
+    if (!passes_age_criteria(s, entry)) {
+        log_not_copied(s, source, "reason: AGE Criteria");
+        return;
+    }
+    if (!passes_size_criteria(s, entry)) {
+        log_not_copied(s, source, "reason: SIZE Criteria");
+        return;
+    }
+
+    const bool directory_ready = build_destination_path(s, directory, name) != 0;
+    std::string& dest = e.destination_file_path;
+    if (s.copy.check_tilde == 1) {
+        apply_tilde_rule(s, dest, entry);
+    }
+    const bool existed = platform::lookup_path(dest, e.destination_record);
+    if (s.selection.exist_only != 0 && !existed) {
+        log_not_copied(s, source, "reason: CRITERIA: destination not previously existing");
+        return;
+    }
+    const std::int64_t difference = newer_difference(s, entry, existed ? &e.destination_record : nullptr);
+    if (difference < 0 && s.selection.copy_all == 0) {
+        ++counters.not_processed_newer;
+        log_not_copied(s, source, "reason: AGE Criteria");
+        return;
+    }
+    if (s.copy.list_only != 0) {
+        write_list_only_line(s, shown_source, paths::display_path(dest));
+        log_not_copied(s, source, "reason: LISTING ONLY REQUESTED");
+        return;
+    }
+    if (difference == 0 && s.selection.copy_all == 0) {
+        if (s.logs.not_copied_log != nullptr) {
+            log_not_copied(s, source, "reason: AGE Criteria");
+        }
+        return;
+    }
+
+    // The copy road.
+    write_name_column(s, shown_source, name);
+    {
+        const CalendarParts& written = fields.get().last_write;
+        const std::string_view shown = paths::display_path(dest);
+        std::fprintf(report(s), " %10s ==> %.*s", e.size_text.c_str(), static_cast<int>(shown.size()), shown.data());
+        if (!existed) {
+            std::fputs("   [NEW FILE]", report(s));
+            ++counters.files_new;
+        } else {
+            std::fputs("   [UPDATED]", report(s));
+            ++counters.files_updated;
+        }
+        std::fprintf(report(s), "    %04d/%02d/%02d | %02d:%02d:%02d", written.year, written.month, written.day,
+                     written.hour, written.minute, written.second);
+    }
+    ++e.dir_copied_count;
+
+    if ((s.copy.flatten != 0 && s.copy.no_dupe != 0) || s.copy.no_case != 0) {
+        rename_duplicates_before_copy(s, dest);
+    }
+    const std::string_view shown_dest = paths::display_path(dest);
+
+    bool protected_cleared = false;
+    std::uint32_t protected_attributes = 0;
+    if (s.copy.overwrite_protected != 0) {
+        const auto attributes = platform::get_attributes(dest);
+        if (attributes && *attributes != 0) {
+            protected_attributes = *attributes;
+            protected_cleared = true;
+            platform::set_attributes(dest, platform::attr_normal);
+        }
+    }
+
+    const bool is_link = entry.kind == platform::EntryKind::symlink;
+    int stream_count = 0;
+    if (!is_link && (s.copy.ads_extract != 0 || s.hashing.hash_mode != 0)) {
+        stream_count = ads::enumerate_streams(s, source);
+    }
+    if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
+        if (protected_cleared) {
+            platform::set_attributes(dest, protected_attributes);
+        }
+        return;
+    }
+    if (s.logs.unicode_log != nullptr) {
+        write_unicode_line(s, shown_source, dest);
+    }
+
+    // The two ways of copying; a directory chain that could not be made
+    // safely (a link standing in it) is a failed copy.
+    bool copied = false;
+    const bool streams_only = s.copy.ads_child != 0;
+    if (streams_only) {
+        // The stream files take the place of the copy, and dest now names
+        // their directory.
+        copied = ads::write_source_streams(s, source, dest, entry);
+    } else if (directory_ready) {
+        if (is_link) {
+            copied = platform::copy_symbolic_link(source, dest) == platform::CopyResult::copied;
+            // Reading a link moves its last-access time: put it back.
+            restore_source_times(source, entry.times);
+        } else {
+            copied = copy_two_ways(source, dest);
+        }
+    }
+    if (s.copy.ads_extract != 0 && stream_count > 0) {
+        ads::extract_copy_streams(s, source, dest, entry);
+    }
+    if (stream_count > 0 && s.hashing.hash_mode != 0) {
+        ads::hash_streams(s, source, dest, entry);
+    }
+    if (s.copy.reset_times != 0) {
+        if (copied && !streams_only) {
+            set_file_times(dest, times);
+        }
+        restore_source_times(source, entry.times);
+    }
+    if (!copied) {
+        report_copy_error(s, shown_source, shown_dest);
+        ++counters.copy_failures;
+    } else {
+        ++s.dupes.files_copied_so_far;
+    }
+    if (!is_link && !streams_only) {
+        settle_attributes(s, entry, protected_cleared, protected_attributes, copied);
+    }
+
+    if (s.logs.copied_log != nullptr && copied) {
+        write_copied_line(s, shown_source, shown_dest, fields);
+    }
+    // Links are not hashed; with --ADSCHILD the streams were hashed above.
+    if (!is_link && !streams_only) {
+        verify_copy(s, source, dest, times, copied);
+    }
+
+    if (copied) {
+        ++counters.files_copied;
+        counters.bytes_copied += static_cast<std::int64_t>(entry.size);
+        if (!existed) {
+            ++counters.new_copies;
+        }
+    }
+    std::fputc('\n', report(s));
+    std::fprintf(report(s), " %ld of %ld files:    %s of %s bytes\n", static_cast<long>(counters.files_processed + 1),
+                 static_cast<long>(s.progress.files_to_process),
+                 util::with_separators(counters.bytes_processed).c_str(), s.progress.bytes_to_process_text.c_str());
+    show_progress(s);
+
+    if (s.copy.zero_dates != 0 && zero_dated) {
+        const platform::FileTime replacement =
+            s.copy.zero_date_replacement.ticks != 0 ? s.copy.zero_date_replacement : zero_date_file_time();
+        if (entry.times.last_write.ticks == 1) {
+            times.last_write = replacement;
+        }
+        if (entry.times.creation.ticks == 1) {
+            times.creation = replacement;
+        }
+        if (copied && !streams_only) {
+            set_file_times(dest, times);
+        }
+    }
+    // The source gets back exactly the times it was found with: the
+    // zero-date replacement is for the copy only.
+    if (s.copy.reset_times != 0 && restore_source_times(source, entry.times) != 0) {
+        report_time_failure(s, 1294, 1296, shown_source);
+    }
+    if (copied && !streams_only) {
+        bool creation_set = false;
+        if (set_file_times(dest, times, creation_set) != 0) {
+            report_time_failure(s, 1309, 1311, shown_dest);
+        } else if (!creation_set && times.creation.ticks != 0) {
+            note_creation_time_left(s);
+        }
+    }
+    if (s.logs.copied_log != nullptr) {
+        std::fputc('\n', s.logs.copied_log);
+    }
+    ++counters.files_completed;
 }
 
 }  // namespace veldro::copy
