@@ -159,8 +159,14 @@ int read_directory_list(RunSettings& s, const std::string& value) {
     return handled;
 }
 
+bool all_digits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// One character is the delimiter itself, digits are a character code
+// (--DEL=9 is the tab), "pipe" is the bar.
 int set_delimiter(RunSettings& s, const std::string& value) {
-    if (value.size() == 1) {
+    if (value.size() == 1 && !all_digits(value)) {
         s.console.delimiter = value[0];
         return handled;
     }

@@ -1,0 +1,361 @@
+// INI directives: matching order, values, missing values, the log
+// directive and the reading of whole files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/ini.h"
+#include "config/long_options.h"
+#include "driver/settings.h"
+
+namespace fs = std::filesystem;
+using veldro::RunSettings;
+using veldro::config::apply_ini_line;
+using veldro::config::IniFileKind;
+using veldro::config::read_ini_from;
+
+namespace {
+
+class IniTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("veldro_ini_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "APPEND" / "X");
+        fs::create_directories(dir_ / "DATA");
+        fs::create_directories(dir_ / "OFFICE");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    void write_file(const std::string& name, const std::string& text) const {
+        std::ofstream(dir_ / name, std::ios::binary) << text;
+    }
+    // Applies one line to a fresh record.
+    static RunSettings one(const std::string& line) {
+        RunSettings s;
+        apply_ini_line(s, line);
+        return s;
+    }
+    fs::path dir_;
+};
+
+// ---- ON/OFF directives and plain values --------------------------------------
+
+TEST_F(IniTest, OnOffDirectives) {
+    struct Case {
+        const char* line;
+        int expected;
+        int (*field)(const RunSettings&);
+    };
+    const std::vector<Case> cases{
+        {"APPEND=ON", 1, [](const RunSettings& s) { return s.logs.append; }},
+        {"APPEND=OFF", 0, [](const RunSettings& s) { return s.logs.append; }},
+        {"APPEND", 1, [](const RunSettings& s) { return s.logs.append; }},
+        {"CHK_TILDE=ON", 1, [](const RunSettings& s) { return s.copy.check_tilde; }},
+        {"IMMEDIATE=ON", 1, [](const RunSettings& s) { return s.copy.immediate; }},
+        {"NO_COUNT=ON", 1, [](const RunSettings& s) { return s.copy.immediate; }},
+        {"NAMEONLY=on", 1, [](const RunSettings& s) { return s.console.name_only; }},
+        {"PATHONLY=ON", 1, [](const RunSettings& s) { return s.console.path_only; }},
+        {"RECURSE=OFF", 0, [](const RunSettings& s) { return s.selection.recurse; }},
+        {"SHA1=ON", 1, [](const RunSettings& s) { return s.hashing.sha1; }},
+        {"SHA2=OFF", 0, [](const RunSettings& s) { return s.hashing.sha256; }},
+        {"SHA384=ON", 1, [](const RunSettings& s) { return s.hashing.sha384; }},
+        {"SHA5", 1, [](const RunSettings& s) { return s.hashing.sha512; }},
+        {"SILENT=ON", 1, [](const RunSettings& s) { return s.console.silent; }},
+        {"SILENCE=OFF", 0, [](const RunSettings& s) { return s.console.silent; }},
+        {"ZULU=ON", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
+        {"ZULU=OFF", 0, [](const RunSettings& s) { return s.logs.zulu_time; }},
+        {"ZULU=ONE", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
+        {"LIST_ONLY=ON", 1, [](const RunSettings& s) { return s.copy.list_only; }},
+        {"LIST=OFF", 0, [](const RunSettings& s) { return s.copy.list_only; }},
+        {"MAKE=1", 1, [](const RunSettings& s) { return s.paths.make_dirs; }},
+        {"MAKE=0", 0, [](const RunSettings& s) { return s.paths.make_dirs; }},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.field(one(c.line)), c.expected) << c.line;
+    }
+}
+
+TEST_F(IniTest, UnknownLinesAreIgnoredAndNotEchoed) {
+    RunSettings s;
+    EXPECT_FALSE(apply_ini_line(s, "COLOUR=BLUE"));
+    EXPECT_TRUE(s.logs.ini_echo.empty());
+    EXPECT_TRUE(apply_ini_line(s, "crc=on"));
+    EXPECT_TRUE(apply_ini_line(s, "Military=on"));
+    EXPECT_EQ(s.logs.ini_echo, "\n CRC=ON\n MILITARY=ON");
+}
+
+TEST_F(IniTest, Hash) {
+    EXPECT_EQ(one("HASH=SD").hashing.hash_mode, 2);
+    EXPECT_EQ(one("HASH=D").hashing.hash_mode, 4);
+    EXPECT_EQ(one("HASH=ON").hashing.hash_mode, 8);
+    EXPECT_EQ(one("HASH=OFF").hashing.hash_mode, 0);
+    EXPECT_EQ(one("HASH").hashing.hash_mode, 0);
+}
+
+TEST_F(IniTest, ResetOnAndOff) {
+    for (const char* line : {"RESET=ON", "RESET=YES", "RESET=1", "RESET", "RESETTIMES=ON", "RESET=maybe"}) {
+        EXPECT_EQ(one(line).copy.reset_times, 1) << line;
+    }
+    // NO, OFF and 0 turn resetting off.
+    for (const char* line : {"RESET=NO", "RESET=no", "RESET=OFF", "RESET=0"}) {
+        EXPECT_EQ(one(line).copy.reset_times, 0) << line;
+    }
+}
+
+TEST_F(IniTest, Flatten) {
+    EXPECT_EQ(one("FLAT").copy.flatten, 1);
+    EXPECT_EQ(one("FLATTEN=10").copy.flatten, 10);
+    EXPECT_EQ(one("FLAT=ON").copy.flatten, 1);
+    EXPECT_EQ(one("FLAT=OFF").copy.flatten, 0);
+}
+
+TEST_F(IniTest, NoDupeAndMaintain) {
+    const RunSettings s = one("NODUPE=OFF");
+    EXPECT_EQ(s.copy.no_dupe, 0);
+    EXPECT_EQ(s.selection.copy_all, 1);
+    EXPECT_EQ(one("NODUPE=ON").copy.no_dupe, 1);
+    const RunSettings m = one("MAINTAIN=ON");
+    EXPECT_EQ(m.paths.maintain_dir_dates, 1);
+    EXPECT_EQ(m.paths.make_dirs, 1);
+    EXPECT_EQ(one("MAINT=OFF").paths.maintain_dir_dates, 0);
+}
+
+TEST_F(IniTest, NumbersLettersAndDelimiters) {
+    const RunSettings g = one("GREATER=1000");
+    EXPECT_EQ(g.selection.greater_select, 1);
+    EXPECT_EQ(g.selection.greater_size, 1000);
+    const RunSettings l = one("LESSTHAN=2000");
+    EXPECT_EQ(l.selection.less_select, 1);
+    EXPECT_EQ(l.selection.less_size, 2000);
+    const RunSettings w = one("WIDTH=70");
+    EXPECT_EQ(w.console.name_width, 70);
+    EXPECT_EQ(w.console.width_state, 2);
+    EXPECT_EQ(one("TIME=c").selection.time_field, 'C');
+    EXPECT_EQ(one("TIME").selection.time_field, 'w');
+    EXPECT_EQ(one("DISPLAY=1234").console.display_value, 1234);
+    EXPECT_EQ(one("DISPL=OFF").console.display_value, 0);
+    const RunSettings d = one("DELIM=;");
+    EXPECT_EQ(d.console.delim_on, 1);
+    EXPECT_EQ(d.console.delimiter, ';');
+    EXPECT_EQ(one("DELIMITER=124").console.delimiter, '|');
+    EXPECT_EQ(one("DELIM=OFF").console.delim_on, 0);
+}
+
+TEST_F(IniTest, Ages) {
+    const RunSettings y = one("YOUNGER=7");
+    EXPECT_EQ(y.selection.age_select, 1);
+    EXPECT_EQ(y.selection.younger_days, 7);
+    EXPECT_EQ(one("NEWER=3").selection.younger_days, 3);
+    const RunSettings o = one("OLDER=30");
+    EXPECT_EQ(o.selection.older_select, 1);
+    EXPECT_EQ(o.selection.older_days, 30);
+}
+
+TEST_F(IniTest, MissingValuesAreReportedAndTheReadingGoesOn) {
+    RunSettings s;
+    apply_ini_line(s, "GREATER=5");
+    apply_ini_line(s, "GREATER=");
+    EXPECT_EQ(s.selection.greater_select, 0);
+    apply_ini_line(s, "YOUNG=5");
+    apply_ini_line(s, "OLD");
+    EXPECT_EQ(s.selection.age_select, 0);
+    apply_ini_line(s, "LIST=ON");
+    apply_ini_line(s, "LIST");
+    EXPECT_EQ(s.copy.list_only, 0);
+    apply_ini_line(s, "PATH=");
+    EXPECT_EQ(s.paths.path_given, 0);
+    apply_ini_line(s, "WIDTH");
+    EXPECT_EQ(s.console.width_state, 1);
+    EXPECT_TRUE(s.paths.dest_path.empty());
+    apply_ini_line(s, "DEST");
+    EXPECT_EQ(s.paths.dest_given, 0);
+}
+
+// ---- paths ---------------------------------------------------------------
+
+TEST_F(IniTest, PathWithADirectiveWordInItIsAPath) {
+    RunSettings s;
+    apply_ini_line(s, "PATH=" + path("APPEND/X"));
+    EXPECT_EQ(s.logs.append, 0);
+    EXPECT_EQ(s.paths.path_given, 1);
+    EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("APPEND/X")});
+    RunSettings t;
+    apply_ini_line(t, "DEST=" + path("NODUPE/MILITARY"));
+    EXPECT_EQ(t.copy.no_dupe, 0);
+    EXPECT_EQ(t.paths.dest_path, path("NODUPE/MILITARY"));
+}
+
+TEST_F(IniTest, PathsKeepTheirCase) {
+    fs::create_directories(dir_ / "Data" / "MixedCase");
+    RunSettings s;
+    apply_ini_line(s, "path=" + path("Data/MixedCase"));
+    EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("Data/MixedCase")});
+    // The echo is the line upper-cased.
+    EXPECT_NE(s.logs.ini_echo.find("DATA/MIXEDCASE"), std::string::npos);
+}
+
+TEST_F(IniTest, Destinations) {
+    const RunSettings d = one("DEST=" + path("out/x/.."));
+    EXPECT_EQ(d.paths.dest_given, 1);
+    EXPECT_EQ(d.paths.dest_path, path("out"));
+    EXPECT_EQ(d.paths.make_dirs, 0);
+    EXPECT_EQ(one("OUTPUT=" + path("out2")).paths.dest_path, path("out2"));
+}
+
+TEST_F(IniTest, BypassLines) {
+    RunSettings s;
+    apply_ini_line(s, "BYPASS=" + path("DATA/TEMP"));
+    apply_ini_line(s, "BYPASS=" + path("DATA/TMP/"));
+    EXPECT_EQ(s.selection.bypass_mode, 1);
+    EXPECT_EQ(s.selection.bypass_list, (std::vector<std::string>{path("DATA/TEMP"), path("DATA/TMP") + "/"}));
+    // A later line without its value leaves the earlier entries in force.
+    apply_ini_line(s, "BYPASS");
+    EXPECT_EQ(s.selection.bypass_mode, 1);
+    EXPECT_EQ(one("BYPASS=").selection.bypass_mode, 0);
+}
+
+// ---- the log directive -------------------------------------------------------
+
+TEST_F(IniTest, LogDirectiveWithMask) {
+    RunSettings s;
+    apply_ini_line(s, "LOGFILE=" + path("logs/RUN.LOG!6"));
+    EXPECT_NE(s.logs.default_log, nullptr);
+    EXPECT_NE(s.logs.list_log, nullptr);
+    EXPECT_NE(s.logs.copied_log, nullptr);
+    EXPECT_EQ(s.logs.not_copied_log, nullptr);
+    // No abort marker and no date marker for INI names.
+    EXPECT_TRUE(s.logs.abort_marker_name.empty());
+    EXPECT_EQ(s.logs.log_base_name, path("logs/RUN.LOG"));
+}
+
+TEST_F(IniTest, LogMaskOf128SelectsEveryLog) {
+    RunSettings s;
+    apply_ini_line(s, "LOGFILE=" + path("RUN.LOG!128"));
+    EXPECT_EQ(s.logs.log_mask & 0xFFU, 0xFFU);
+    EXPECT_NE(s.logs.dir_count_log, nullptr);
+    EXPECT_NE(s.logs.unicode_log, nullptr);
+}
+
+TEST_F(IniTest, LogKeywordsAnyCase) {
+    RunSettings s;
+    apply_ini_line(s, "LOGS=" + path("RUN.LOG;List,NOT,Errors"));
+    EXPECT_NE(s.logs.list_log, nullptr);
+    EXPECT_NE(s.logs.not_copied_log, nullptr);
+    EXPECT_NE(s.logs.error_log, nullptr);
+    EXPECT_EQ(s.logs.copied_log, nullptr);
+}
+
+TEST_F(IniTest, LogsLineWithKeywordsOnlyAddsLogsToTheNamedOne) {
+    RunSettings s;
+    apply_ini_line(s, "LOGFILE=" + path("RUN.LOG"));
+    apply_ini_line(s, "LOGS=list,cop");
+    EXPECT_NE(s.logs.list_log, nullptr);
+    EXPECT_NE(s.logs.copied_log, nullptr);
+    EXPECT_FALSE(fs::exists("list,cop"));
+}
+
+TEST_F(IniTest, OnlyAnOffValueTurnsTheLogsOff) {
+    RunSettings s;
+    apply_ini_line(s, "LOGFILE=" + path("OFFICE/RUN.LOG!2"));
+    EXPECT_NE(s.logs.default_log, nullptr);
+    EXPECT_NE(s.logs.list_log, nullptr);
+    EXPECT_TRUE(fs::exists(dir_ / "OFFICE" / "RUN.LOG"));
+    const RunSettings off = one("LOGFILE=OFF");
+    EXPECT_EQ(off.logs.default_log, nullptr);
+    EXPECT_EQ(off.logs.log_mask, 0U);
+    const RunSettings mask_off = one("LOGFILE=" + path("RUN2.LOG!off"));
+    EXPECT_EQ(mask_off.logs.default_log, nullptr);
+    EXPECT_FALSE(fs::exists(dir_ / "RUN2.LOG"));
+}
+
+TEST_F(IniTest, LogDirectiveKeepsAnOpenAccountingFile) {
+    RunSettings s;
+    apply_ini_line(s, "ACCT=" + path("acct.log"));
+    std::FILE* first = s.logs.default_log;
+    ASSERT_NE(first, nullptr);
+    apply_ini_line(s, "LOGFILE=" + path("RUN.LOG!2"));
+    EXPECT_EQ(s.logs.default_log, first);
+    EXPECT_NE(s.logs.list_log, nullptr);
+}
+
+TEST_F(IniTest, MissingLogNameClearsTheMask) {
+    RunSettings s;
+    s.logs.log_mask = 6;
+    apply_ini_line(s, "LOGFILE");
+    EXPECT_EQ(s.logs.log_mask, 0U);
+}
+
+// ---- the memo ----------------------------------------------------------------
+
+TEST_F(IniTest, Memo) {
+    const RunSettings s = one("MEMO=" + path("OFFICE/memo.txt"));
+    EXPECT_EQ(s.logs.memo, 1);
+    EXPECT_NE(s.logs.memo_stream, nullptr);
+    const RunSettings off = one("MEMO=OFF");
+    EXPECT_EQ(off.logs.memo, 0);
+    EXPECT_EQ(off.logs.memo_stream, nullptr);
+}
+
+// ---- whole files ---------------------------------------------------------------
+
+TEST_F(IniTest, OwnFileFromItsFirstLineToTheFirstEmptyLine) {
+    write_file("veldro.ini", "; settings\r\n#more\r\nSILENT=ON\r\nCOLOUR=RED\r\nIMMED=ON\r\n\r\nZULU=ON\r\n");
+    RunSettings s;
+    read_ini_from(s, path("veldro.ini"), IniFileKind::own);
+    EXPECT_EQ(s.logs.ini_processed, 1);
+    EXPECT_EQ(s.logs.ini_path, path("veldro.ini"));
+    EXPECT_EQ(s.console.silent, 1);
+    EXPECT_EQ(s.copy.immediate, 1);
+    EXPECT_EQ(s.logs.zulu_time, 0);
+    EXPECT_EQ(s.logs.ini_echo, "\n SILENT=ON\n IMMED=ON");
+}
+
+TEST_F(IniTest, EmptyFirstLineGivesNoSettings) {
+    write_file("veldro.ini", "\nSILENT=ON\n");
+    RunSettings s;
+    read_ini_from(s, path("veldro.ini"), IniFileKind::own);
+    EXPECT_EQ(s.console.silent, 0);
+}
+
+TEST_F(IniTest, LastLineWithoutLineEndKeepsItsLastCharacter) {
+    write_file("veldro.ini", "SILENT=ON\nPATH=" + path("DATA"));
+    RunSettings s;
+    read_ini_from(s, path("veldro.ini"), IniFileKind::own);
+    EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("DATA")});
+}
+
+TEST_F(IniTest, SharedFileReadsOnlyItsBaseSection) {
+    write_file("KANDRELX.INI", "[OTHER]\nSILENT=ON\n[base]\nIMMED=ON\nZULU=ON\n[BASE]\nMILLI=ON\nRESET=ON\n");
+    RunSettings s;
+    read_ini_from(s, path("KANDRELX.INI"), IniFileKind::shared);
+    EXPECT_EQ(s.logs.ini_processed, 1);
+    EXPECT_EQ(s.console.silent, 0);
+    EXPECT_EQ(s.copy.immediate, 1);
+    EXPECT_EQ(s.logs.zulu_time, 1);
+    EXPECT_EQ(s.copy.reset_times, 0);
+}
+
+TEST_F(IniTest, SharedFileWithoutBaseGivesNothing) {
+    write_file("KANDRELX.INI", "SILENT=ON\n");
+    RunSettings s;
+    read_ini_from(s, path("KANDRELX.INI"), IniFileKind::shared);
+    EXPECT_EQ(s.logs.ini_processed, 0);
+    EXPECT_TRUE(s.logs.ini_path.empty());
+    EXPECT_EQ(s.console.silent, 0);
+}
+
+TEST_F(IniTest, CommandLineOverridesTheIniFile) {
+    RunSettings s;
+    apply_ini_line(s, "SILENT=ON");
+    EXPECT_EQ(veldro::config::parse_long_option(s, "SIL=OFF"), 0);
+    EXPECT_EQ(s.console.silent, 0);
+}
+
+}  // namespace
