@@ -49,8 +49,8 @@ void sha1_blocks_portable(std::uint32_t* state, const unsigned char* data, std::
             a = t;
         };
 #pragma GCC unroll 16
-        for (int t = 0; t < 16; ++t) {
-            round(choose(b, c, d), 0x5a827999U, w[t]);
+        for (const std::uint32_t wt : w) {
+            round(choose(b, c, d), 0x5a827999U, wt);
         }
 #pragma GCC unroll 4
         for (int t = 16; t < 20; ++t) {
