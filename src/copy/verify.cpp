@@ -3,7 +3,8 @@
 #include <array>
 #include <cstdio>
 
-#include "driver/terminate.h"
+#include "copy/data_copy.h"
+#include "copy/times.h"
 #include "logs/log_set.h"
 #include "util/paths.h"
 
@@ -48,7 +49,9 @@ void clear(hash::HashSet& set) {
     set.sha512[0] = '\0';
 }
 
-bool sha_selected(const HashSettings& h, const ShaKind& k) { return h.*(k.flag) != 0; }
+bool sha_selected(const HashSettings& h, const ShaKind& k) {
+    return h.*(k.flag) != 0;
+}
 
 hash::DigestSelection selection_for(const HashSettings& h, bool with_md5) {
     hash::DigestSelection selection;
@@ -60,7 +63,9 @@ hash::DigestSelection selection_for(const HashSettings& h, bool with_md5) {
     return selection;
 }
 
-bool any_sha(const HashSettings& h) { return h.sha1 != 0 || h.sha256 != 0 || h.sha384 != 0 || h.sha512 != 0; }
+bool any_sha(const HashSettings& h) {
+    return h.sha1 != 0 || h.sha256 != 0 || h.sha384 != 0 || h.sha512 != 0;
+}
 
 // The text of a selected SHA kind. A file that could not be opened has no
 // SHA-2 text at all; an error text of the kind's width stands in for it,
@@ -70,7 +75,9 @@ std::string_view sha_text(const hash::HashSet& set, hash::DigestKind kind) {
     return text.empty() ? hash::read_error_text(kind) : text;
 }
 
-void write_text(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+void write_text(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
 
 // One field of the --UNICODE record: the text and a bar after it.
 void write_unicode_field(std::FILE* stream, std::string_view text) {
@@ -78,7 +85,9 @@ void write_unicode_field(std::FILE* stream, std::string_view text) {
     logs::write_unicode_text(stream, "|");
 }
 
-const char* verdict_text(bool match) { return match ? "OK" : "HASH ERROR"; }
+const char* verdict_text(bool match) {
+    return match ? "OK" : "HASH ERROR";
+}
 
 void copy_again(RunSettings& s, const std::string& source_path, const std::string& dest_path,
                 const platform::FileTimeSet& source_times) {
@@ -92,15 +101,12 @@ void copy_again(RunSettings& s, const std::string& source_path, const std::strin
         // The same road as every copy: a temporary beside the destination,
         // renamed over it only when complete. A failure leaves the
         // destination as it was and the next attempt follows.
-        if (platform::copy_whole_file(source_path, dest_path) == platform::CopyResult::interrupted) {
-            check_interrupt();
-        }
+        (void)platform_copy(source_path, dest_path);
         w.reader.hash_file(dest_path, selection, w.destination);
     }
     if (attempt > 1 && s.copy.reset_times != 0) {
-        bool creation_set = false;
-        (void)platform::set_times(dest_path, source_times, creation_set);
-        (void)platform::set_times(source_path, source_times, creation_set);
+        (void)set_file_times(dest_path, source_times);
+        (void)set_file_times(source_path, source_times);
     }
 }
 
@@ -156,15 +162,18 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
 }  // namespace
 
 bool digests_match(std::string_view source_md5, std::string_view destination_md5) {
-    if (source_md5.find("ERROR") != std::string_view::npos ||
-        destination_md5.find("ERROR") != std::string_view::npos) {
+    if (source_md5.find("ERROR") != std::string_view::npos || destination_md5.find("ERROR") != std::string_view::npos) {
         return false;
     }
     return !source_md5.empty() && source_md5 == destination_md5;
 }
 
-const hash::HashSet& last_source_digests() { return work().source; }
-const hash::HashSet& last_destination_digests() { return work().destination; }
+const hash::HashSet& last_source_digests() {
+    return work().source;
+}
+const hash::HashSet& last_destination_digests() {
+    return work().destination;
+}
 
 void verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded) {

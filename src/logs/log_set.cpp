@@ -50,7 +50,9 @@ constexpr std::array<MemberInfo, 7> members{{
      &LogSettings::unicode_log},
 }};
 
-bool starts_with_digit(std::string_view text) { return !text.empty() && text.front() >= '0' && text.front() <= '9'; }
+bool starts_with_digit(std::string_view text) {
+    return !text.empty() && text.front() >= '0' && text.front() <= '9';
+}
 
 // The integer at the start of a mask text, as the C library reads it; a
 // negative or unreadable value gives no bits.
@@ -104,7 +106,9 @@ std::size_t find_mask_separator(std::string_view value) {
 }
 
 // The member's stream slot in the settings.
-std::FILE*& member_stream(RunSettings& s, const MemberInfo& m) { return s.logs.*(m.stream); }
+std::FILE*& member_stream(RunSettings& s, const MemberInfo& m) {
+    return s.logs.*(m.stream);
+}
 
 void close_default_log(RunSettings& s) {
     if (s.logs.default_log != nullptr) {
@@ -164,7 +168,9 @@ void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
     year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-bool is_name_separator(char c) { return c == '\\' || paths::is_separator(c); }
+bool is_name_separator(char c) {
+    return c == '\\' || paths::is_separator(c);
+}
 
 }  // namespace
 

@@ -26,9 +26,9 @@ enum class LogSource : std::uint8_t {
 };
 
 struct LogValue {
-    std::string name;           // the log name (no mask text)
-    unsigned mask = 0;          // bits to OR into log_mask
-    bool off = false;           // INI "OFF": nothing is opened
+    std::string name;             // the log name (no mask text)
+    unsigned mask = 0;            // bits to OR into log_mask
+    bool off = false;             // INI "OFF": nothing is opened
     bool colon_conflict = false;  // --LOG with a drive colon and an option colon: refused
 };
 

@@ -19,8 +19,8 @@ struct ZoneDescription {
     std::string gmt_text;    // the same form of the GMT clock time
     std::string std_name;
     std::string dst_name;
-    std::string std_abbrev;  // "PST" for "Pacific Standard Time" and for "PST"
-    std::string dst_abbrev;  // empty when the zone has no daylight saving
+    std::string std_abbrev;     // "PST" for "Pacific Standard Time" and for "PST"
+    std::string dst_abbrev;     // empty when the zone has no daylight saving
     bool dst_in_force = false;  // daylight saving applies at the instant of the run
     int utc_hours = 0;          // whole hours east of UTC in force
 };

@@ -140,8 +140,7 @@ TEST_F(Verify, MismatchWithoutRetriesIsReportedAndListedInCompanions) {
     run();
     EXPECT_EQ(console, " [HASH ERROR]");
     EXPECT_EQ(slurp(dst), "abd");  // no retry was allowed
-    EXPECT_EQ(log_text("H.TXT"),
-              "\n" + src + "  | " + md5_abc + " |" + dst + "  | " + md5_abd + " |[HASH ERROR]");
+    EXPECT_EQ(log_text("H.TXT"), "\n" + src + "  | " + md5_abc + " |" + dst + "  | " + md5_abd + " |[HASH ERROR]");
     EXPECT_EQ(log_text("H_ERROR.TXT"), src + "  | " + md5_abc + " |" + dst + "  | " + md5_abd + " |ERROR\n");
     EXPECT_EQ(log_text("H_RERUN.TXT"), src + "  | " + md5_abc + "\n");
     EXPECT_EQ(s.counters.hash_mismatches, 1);
@@ -189,8 +188,8 @@ TEST_F(Verify, SourceOnlyAndDestinationOnlyLines) {
     run();
     EXPECT_EQ(console, "");
     EXPECT_EQ(errors, "\n HASHING: " + dst);
-    EXPECT_EQ(log_text("H.TXT"), "\n" + src + "  | " + md5_abc + "  | " + sha256_abc + " " + "\n" + dst + "  | " +
-                                     md5_abc + " ");
+    EXPECT_EQ(log_text("H.TXT"),
+              "\n" + src + "  | " + md5_abc + "  | " + sha256_abc + " " + "\n" + dst + "  | " + md5_abc + " ");
 }
 
 TEST_F(Verify, MismatchesCountOnlyWithAHashLog) {
@@ -214,8 +213,8 @@ TEST_F(Verify, UnicodeRecord) {
     s.hashing.sha1 = 1;
     s.hashing.unicode_list_stream = std::fopen((dir / "U.BIN").string().c_str(), "wb");
     run();
-    EXPECT_EQ(log_text("U.BIN"), utf16(src + "|" + md5_abc + "|" + dst + "|" + md5_abc + "| [OK]|SHA1|" + sha1_abc +
-                                       "|\r\n"));
+    EXPECT_EQ(log_text("U.BIN"),
+              utf16(src + "|" + md5_abc + "|" + dst + "|" + md5_abc + "| [OK]|SHA1|" + sha1_abc + "|\r\n"));
 }
 
 TEST_F(Verify, UnicodeRecordWithoutHashing) {

@@ -221,8 +221,8 @@ TEST_F(LogSetFiles, LogSetOpensMembersWithHeadersAndAbortMarkerName) {
     EXPECT_EQ(s.logs.log_mask, 255U);
     EXPECT_EQ(s.logs.log_base_name, base);
     EXPECT_EQ(s.logs.abort_marker_name, base + "X");
-    for (std::FILE* f : {s.logs.list_log, s.logs.copied_log, s.logs.not_copied_log, s.logs.error_log,
-                         s.logs.dupes_log, s.logs.dir_count_log, s.logs.unicode_log, s.logs.default_log}) {
+    for (std::FILE* f : {s.logs.list_log, s.logs.copied_log, s.logs.not_copied_log, s.logs.error_log, s.logs.dupes_log,
+                         s.logs.dir_count_log, s.logs.unicode_log, s.logs.default_log}) {
         ASSERT_NE(f, nullptr);
         std::fflush(f);
     }
@@ -277,8 +277,7 @@ TEST_F(LogSetFiles, ErrorMaskOpensMembersOnlyOnceLogsAreNamed) {
 }
 
 TEST_F(LogSetFiles, LongOptionDriveColonConflictIsRefused) {
-    EXPECT_EXIT(open_long_log_option(s, "D:\\L\\RUN.LOG:4"), ::testing::ExitedWithCode(6),
-                "");
+    EXPECT_EXIT(open_long_log_option(s, "D:\\L\\RUN.LOG:4"), ::testing::ExitedWithCode(6), "");
     testing::internal::CaptureStdout();
     EXPECT_TRUE(open_long_log_option(s, at("RUN.LOG") + ":64"));
     testing::internal::GetCapturedStdout();

@@ -133,8 +133,9 @@ TEST_F(RunHeaderLogs, DefaultAndErrorLogLines) {
     ASSERT_EQ(text.rfind("\n Started ", 0), 0U) << text;
     // "\n Started " + 24 + " GMT, " + hh:mm + " JST (JST/:UTC9 )\n"
     EXPECT_EQ(text.substr(10 + 24, 6), " GMT, ");
-    EXPECT_EQ(text.substr(10 + 24 + 6 + 5), " JST (JST/:UTC9 )\n Command line: /opt/veldro -p src dir \n"
-                                            "  **** BYPASS DIRS option used\n INI_FILE\n LOG=x.log\n END INI FILE\n");
+    EXPECT_EQ(text.substr(10 + 24 + 6 + 5),
+              " JST (JST/:UTC9 )\n Command line: /opt/veldro -p src dir \n"
+              "  **** BYPASS DIRS option used\n INI_FILE\n LOG=x.log\n END INI FILE\n");
     const std::string error_text = slurp(errors);
     EXPECT_EQ(error_text.rfind("\n" + std::string(60, '*') + "\n\n Started ", 0), 0U) << error_text;
     EXPECT_NE(error_text.find("(JST/:UTC9 )\n Command line: /opt/veldro -p src dir \n\n"), std::string::npos);

@@ -1,8 +1,8 @@
 #include "platform/file_update.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace veldro::platform {
 
@@ -18,6 +18,8 @@ bool truncate_file(FileHandle& file, std::uint64_t size) {
     return ::ftruncate(static_cast<int>(file.native()), static_cast<off_t>(size)) == 0;
 }
 
-bool delete_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool delete_file(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 }  // namespace veldro::platform

@@ -8,7 +8,9 @@ namespace veldro::platform {
 
 namespace {
 
-HANDLE as_handle(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }  // NOLINT
+HANDLE as_handle(std::intptr_t native) {
+    return reinterpret_cast<HANDLE>(native);
+}  // NOLINT
 
 }  // namespace
 
@@ -35,6 +37,8 @@ bool truncate_file(FileHandle& file, std::uint64_t size) {
     return SetEndOfFile(as_handle(file.native())) != 0;
 }
 
-bool delete_file(const std::string& path) { return DeleteFileW(win32::to_wide(path).c_str()) != 0; }
+bool delete_file(const std::string& path) {
+    return DeleteFileW(win32::to_wide(path).c_str()) != 0;
+}
 
 }  // namespace veldro::platform
