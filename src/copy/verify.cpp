@@ -118,10 +118,12 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
         return;
     }
     const VerifyWork& w = work();
-    const std::string source_shown(paths::display_path(source_path));
-    const std::string dest_shown(paths::display_path(dest_path));
+    const std::string_view source_shown = paths::display_path(source_path);
+    const std::string_view dest_shown = paths::display_path(dest_path);
+    const int source_length = static_cast<int>(source_shown.size());
+    const int dest_length = static_cast<int>(dest_shown.size());
     if (hash_source) {
-        std::fprintf(log, "\n%s  | %s ", source_shown.c_str(), w.source.md5.data());
+        std::fprintf(log, "\n%.*s  | %s ", source_length, source_shown.data(), w.source.md5.data());
         for (const ShaKind& k : sha_kinds) {
             if (sha_selected(h, k)) {
                 std::fputs(" | ", log);
@@ -132,7 +134,7 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
     }
     if (hash_dest) {
         std::fputs(both ? "|" : "\n", log);
-        std::fprintf(log, "%s  | %s ", dest_shown.c_str(), w.destination.md5.data());
+        std::fprintf(log, "%.*s  | %s ", dest_length, dest_shown.data(), w.destination.md5.data());
         for (const ShaKind& k : sha_kinds) {
             if (sha_selected(h, k)) {
                 std::fputs(" | ", log);
@@ -145,12 +147,13 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
         if (!match) {
             ++s.counters.hash_mismatches;
             if (h.hash_error_log != nullptr) {
-                std::fprintf(h.hash_error_log, "%s  | %s |", source_shown.c_str(), w.source.md5.data());
-                std::fprintf(h.hash_error_log, "%s  | %s |ERROR\n", dest_shown.c_str(), w.destination.md5.data());
+                std::fprintf(h.hash_error_log, "%.*s  | %s |", source_length, source_shown.data(), w.source.md5.data());
+                std::fprintf(h.hash_error_log, "%.*s  | %s |ERROR\n", dest_length, dest_shown.data(),
+                             w.destination.md5.data());
                 std::fflush(h.hash_error_log);
             }
             if (h.hash_rerun_log != nullptr) {
-                std::fprintf(h.hash_rerun_log, "%s  | %s\n", source_shown.c_str(), w.source.md5.data());
+                std::fprintf(h.hash_rerun_log, "%.*s  | %s\n", source_length, source_shown.data(), w.source.md5.data());
                 std::fflush(h.hash_rerun_log);
             }
         }

@@ -133,6 +133,11 @@ void open_member(RunSettings& s, const MemberInfo& m) {
         terminate_run(OUTPUT_FILE);
     }
     member_stream(s, m) = stream;
+    if (m.bit == log_error && (s.logs.error_stream == nullptr || s.logs.error_stream == stderr)) {
+        // The error member is where the run's error lines go, unless -E
+        // named a file for them.
+        s.logs.error_stream = stream;
+    }
     std::fprintf(stdout, "%s%s", m.console_line, name.c_str());
     if (unicode) {
         const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
@@ -505,18 +510,27 @@ void write_unicode_text(std::FILE* stream, std::string_view utf8) {
     if (stream == nullptr) {
         return;
     }
-    const std::u16string units = util::utf8_to_utf16(utf8);
-    std::string bytes;
-    bytes.reserve(units.size() * 2 + 8);
+    // One buffer for the run: records are written for every file.
+    static std::string bytes;
+    bytes.clear();
     char16_t previous = 0;
-    for (const char16_t u : units) {
-        if (u == u'\n' && previous != u'\r') {
+    auto put = [&](char16_t unit) {
+        if (unit == u'\n' && previous != u'\r') {
             bytes.push_back('\r');
             bytes.push_back('\0');
         }
-        bytes.push_back(static_cast<char>(u & 0xFFU));
-        bytes.push_back(static_cast<char>(u >> 8U));
-        previous = u;
+        bytes.push_back(static_cast<char>(unit & 0xFFU));
+        bytes.push_back(static_cast<char>(unit >> 8U));
+        previous = unit;
+    };
+    if (util::has_non_ascii(utf8)) {
+        for (const char16_t unit : util::utf8_to_utf16(utf8)) {
+            put(unit);
+        }
+    } else {
+        for (const char c : utf8) {
+            put(static_cast<char16_t>(c));
+        }
     }
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }

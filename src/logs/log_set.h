@@ -66,7 +66,8 @@ void open_log_members(RunSettings& s, const std::string& base_name, unsigned mas
 
 // Opens every member of `mask` (bits 2..128, in that order) that is not open
 // yet, named from log_base_name, with its console line and header. A member
-// that cannot be opened ends the run with OUTPUT_FILE.
+// that cannot be opened ends the run with OUTPUT_FILE. The error member
+// becomes the error stream unless -E has named one.
 void open_members_for_mask(RunSettings& s, unsigned mask);
 
 // Opens (appending, after prepare_append_file) the default log `name`,

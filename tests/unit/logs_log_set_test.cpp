@@ -41,6 +41,9 @@ protected:
         set_live_settings(&s);
     }
     void TearDown() override {
+        if (s.logs.error_stream == s.logs.error_log) {
+            s.logs.error_stream = nullptr;  // one stream under two names
+        }
         for (std::FILE** f : {&s.logs.default_log, &s.logs.list_log, &s.logs.copied_log, &s.logs.not_copied_log,
                               &s.logs.error_log, &s.logs.dupes_log, &s.logs.dir_count_log, &s.logs.unicode_log,
                               &s.hashing.hash_log, &s.hashing.hash_error_log, &s.hashing.hash_rerun_log}) {
@@ -221,6 +224,7 @@ TEST_F(LogSetFiles, LogSetOpensMembersWithHeadersAndAbortMarkerName) {
     EXPECT_EQ(s.logs.log_mask, 255U);
     EXPECT_EQ(s.logs.log_base_name, base);
     EXPECT_EQ(s.logs.abort_marker_name, base + "X");
+    EXPECT_EQ(s.logs.error_stream, s.logs.error_log);
     for (std::FILE* f : {s.logs.list_log, s.logs.copied_log, s.logs.not_copied_log, s.logs.error_log, s.logs.dupes_log,
                          s.logs.dir_count_log, s.logs.unicode_log, s.logs.default_log}) {
         ASSERT_NE(f, nullptr);
@@ -336,6 +340,11 @@ TEST_F(LogSetFiles, ErrorFileAndHashLogWithCompanions) {
     EXPECT_NE(s.hashing.hash_log, nullptr);
     EXPECT_TRUE(fs::exists(at("h/HASH_ERROR.TXT")));
     EXPECT_TRUE(fs::exists(at("h/HASH_RERUN.TXT")));
+    // With -E given, the error member is a log of its own.
+    std::FILE* named = s.logs.error_stream;
+    open_log_set(s, at("RUN.LOG!16"), false);
+    EXPECT_NE(s.logs.error_log, nullptr);
+    EXPECT_EQ(s.logs.error_stream, named);
 
     RunSettings plain;
     open_hash_log(plain, at("h/ONLY.TXT"), false);
