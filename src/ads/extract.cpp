@@ -1,22 +1,369 @@
+// The three extraction modes: the named streams of a copied file become
+// ordinary files "name[stream]" beside the copy (--ADSEXTRACT,
+// --ADSPARENT), or in place of it (--ADSCHILD), and with hashing their
+// digests go to the hash log.
+#include <array>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
 #include "ads/streams.h"
+#include "copy/times.h"
+#include "driver/terminate.h"
+#include "hash/file_digest.h"
+#include "platform/file_io.h"
+#include "platform/fs.h"
+#include "platform/streams.h"
+#include "platform/system.h"
+#include "util/paths.h"
 
 namespace veldro::ads {
 
-bool write_source_streams(RunSettings& /*s*/, const std::string& /*source_path*/,
-                          std::string& /*destination_file_path*/, const platform::FindRecord& /*entry*/) {
+namespace {
+
+constexpr const char* modes_module = ".\\ads_veldro_test";
+constexpr std::size_t copy_buffer_size = std::size_t{1} << 20U;
+constexpr const char* source_filler = "  SOURCE_FILE FILLER        |      SOURCE_FILE FILLER      |";
+
+bool hashing_source(int mode) {
+    return (mode & (hash_both | hash_source_only)) != 0;
+}
+bool hashing_destination(int mode) {
+    return (mode & (hash_both | hash_dest_only)) != 0;
+}
+bool comparing(int mode) {
+    return (mode & hash_both) != 0;
+}
+
+// Working state kept from one stream to the next.
+struct ExtractState {
+    hash::DigestReader reader;
+    hash::HashSet source_digests;
+    hash::HashSet destination_digests;
+    hash::Md5Text md5_text{};
+    std::string stream_file;
+    std::string source_text;
+    std::string destination_text;
+    std::string base;
+    std::string temp_path;
+    std::vector<unsigned char> copy_buffer;
+};
+
+ExtractState& state() {
+    static ExtractState extract_state;
+    return extract_state;
+}
+
+std::FILE* error_stream(const RunSettings& s) {
+    return s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
+}
+
+// A stream that could be copied by neither way: it is reported and the run
+// does not end as a success.
+void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target) {
+    const std::string shown(paths::display_path(target));
+    std::printf("\n\n%.*s\n NOT EXTRACTED (error) to %s ", static_cast<int>(stream_text.size()), stream_text.data(),
+                shown.c_str());
+    if (error_stream(s) != stderr) {
+        std::fprintf(error_stream(s), "\n%.*s | NOT EXTRACTED to %s", static_cast<int>(stream_text.size()),
+                     stream_text.data(), shown.c_str());
+    }
+    ++s.counters.copy_failures;
+}
+
+// Copies an open stream into a temporary file beside `target` and renames
+// it over `target` only when every byte was read and written, so that a
+// stream file of an earlier run survives a failed copy.
+bool write_stream_file(platform::FileHandle& stream, const std::string& target) {
+    ExtractState& work = state();
+    platform::FileHandle out = platform::create_temporary_beside(target, work.temp_path);
+    if (!out.valid()) {
+        return false;
+    }
+    if (work.copy_buffer.empty()) {
+        work.copy_buffer.resize(copy_buffer_size);
+    }
+    bool complete = true;
+    for (;;) {
+        const std::int64_t got = platform::read_some(stream, work.copy_buffer.data(), work.copy_buffer.size());
+        if (got == 0) {
+            break;
+        }
+        if (got < 0 || !platform::write_all(out, work.copy_buffer.data(), static_cast<std::size_t>(got))) {
+            complete = false;
+            break;
+        }
+        if (platform::interrupt_requested()) {
+            out.close();
+            platform::remove_file(work.temp_path);
+            check_interrupt();
+        }
+    }
+    complete = out.close() && complete;
+    if (complete && platform::rename_over(work.temp_path, target)) {
+        return true;
+    }
+    platform::remove_file(work.temp_path);
     return false;
 }
-int extract_copy_streams(RunSettings& /*s*/, const std::string& /*source_path*/,
-                         const std::string& /*destination_file_path*/, const platform::FindRecord& /*entry*/) {
-    return 0;
+
+// The system's own copy of the stream, else the program's.
+bool copy_stream_to_file(const std::string& file, const std::string& name, const std::string& target) {
+    if (platform::system_copy_stream(file, name, target)) {
+        return true;
+    }
+    platform::FileHandle stream = platform::open_stream_for_read(file, name);
+    return stream.valid() && write_stream_file(stream, target);
 }
-void hash_streams(RunSettings& /*s*/, const std::string& /*source_path*/, const std::string& /*destination_file_path*/,
-                  const platform::FindRecord& /*entry*/) {}
+
+std::int64_t read_open_stream(void* source, void* buffer, std::size_t size) {
+    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+}
+
+template <std::size_t N>
+void put_text(std::array<char, N>& out, std::string_view text) {
+    const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+    text.copy(out.data(), length);
+    out[length] = '\0';
+}
+
+// The texts of a stream or file that could not be opened at all.
+void set_open_failed(hash::HashSet& out) {
+    out = hash::HashSet{};
+    out.status = hash::DigestStatus::open_failed;
+    put_text(out.md5, hash::md5_open_error_text);
+    put_text(out.sha1, hash::sha1_open_error_text);
+}
+
+hash::DigestSelection selection_of(const RunSettings& s) {
+    hash::DigestSelection selection;
+    selection.sha1 = s.hashing.sha1 != 0;
+    selection.sha256 = s.hashing.sha256 != 0;
+    selection.sha384 = s.hashing.sha384 != 0;
+    selection.sha512 = s.hashing.sha512 != 0;
+    return selection;
+}
+
+void hash_open_stream(platform::FileHandle& stream, const hash::DigestSelection& selection, hash::HashSet& out) {
+    if (!stream.valid()) {
+        set_open_failed(out);
+        return;
+    }
+    state().reader.hash_source(&read_open_stream, &stream, selection, out);
+}
+
+void hash_ordinary_file(const std::string& path, const hash::DigestSelection& selection, hash::HashSet& out) {
+    if (state().reader.hash_file(path, selection, out) == hash::DigestStatus::open_failed) {
+        set_open_failed(out);
+    }
+}
+
+// "%s  | %S |" with the MD5, then each selected SHA text as " %S |" (the
+// destination's with a blank after the bar).
+void write_digest_columns(std::FILE* log, std::string_view shown, const hash::HashSet& digests, const RunSettings& s,
+                          bool blank_after_sha) {
+    std::fprintf(log, "%.*s  | %s |", static_cast<int>(shown.size()), shown.data(), digests.md5.data());
+    const struct {
+        int on;
+        hash::DigestKind kind;
+    } kinds[] = {{s.hashing.sha1, hash::DigestKind::sha1},
+                 {s.hashing.sha256, hash::DigestKind::sha256},
+                 {s.hashing.sha384, hash::DigestKind::sha384},
+                 {s.hashing.sha512, hash::DigestKind::sha512}};
+    for (const auto& k : kinds) {
+        if (k.on != 0) {
+            const std::string_view text = digests.text(k.kind);
+            std::fprintf(log, " %.*s |", static_cast<int>(text.size()), text.data());
+            if (blank_after_sha) {
+                std::fputs(" ", log);
+            }
+        }
+    }
+}
+
+// The texts compared: the MD5 texts, or the SHA-1 texts when SHA-1 is
+// computed. A side that could not be read never matches.
+bool digests_match(const RunSettings& s, const hash::HashSet& a, const hash::HashSet& b) {
+    const hash::DigestKind kind = s.hashing.sha1 != 0 ? hash::DigestKind::sha1 : hash::DigestKind::md5;
+    const std::string_view left = a.text(kind);
+    const std::string_view right = b.text(kind);
+    if (left.find("ERROR") != std::string_view::npos || right.find("ERROR") != std::string_view::npos) {
+        return false;
+    }
+    return !left.empty() && left == right;
+}
+
+void write_stream_file_hash_line(RunSettings& s, const std::string& stream_file, bool written) {
+    std::FILE* log = s.hashing.hash_log;
+    if (s.hashing.hash_mode == 0 || log == nullptr) {
+        return;
+    }
+    std::fputs("\n", log);
+    if (comparing(s.hashing.hash_mode)) {
+        std::fputs(source_filler, log);
+    }
+    hash::Md5Text& md5 = state().md5_text;
+    const char* text = written ? hash::md5_file_digest(stream_file, &md5) : nullptr;
+    if (text == nullptr) {
+        put_text(md5, hash::md5_open_error_text);
+    }
+    const std::string_view shown = paths::display_path(stream_file);
+    std::fprintf(log, "%.*s  | %s", static_cast<int>(shown.size()), shown.data(), md5.data());
+}
+
+}  // namespace
+
 std::string stream_file_path(std::string_view file_path, std::string_view stream_name) {
-    return std::string(file_path) + "[" + std::string(stream_name) + "]";
+    std::string path;
+    path.reserve(file_path.size() + stream_name.size() + 2);
+    path.append(file_path);
+    path.push_back('[');
+    path.append(stream_name);
+    path.push_back(']');
+    return path;
 }
+
 std::string stream_display_text(std::string_view file_path, std::string_view stream_name) {
-    return std::string(file_path) + ":" + std::string(stream_name);
+    std::string text(paths::display_path(file_path));
+    text.push_back(':');
+    text.append(stream_name);
+    return text;
+}
+
+int extract_copy_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
+                         const platform::FindRecord& entry) {
+    if (s.copy.ads_child != 0) {
+        // The stream files were written from the source already; the path
+        // names the destination directory, whose own streams are not the
+        // file's.
+        return 0;
+    }
+    // The source's streams are listed: a copy on a file system that could
+    // not take one of them (or made by a copy that does not carry streams)
+    // lacks it, and the stream is then taken from the source, so that no
+    // stream of the evidence goes missing.
+    const int count = enumerate_streams(s, source_path);
+    ExtractState& work = state();
+    int written = 0;
+    bool source_read = false;
+    for (int i = 0; i < count; ++i) {
+        const std::string& name = s.streams.stream_table[static_cast<std::size_t>(i)].name;
+        if (name.empty()) {
+            continue;
+        }
+        work.stream_file = stream_file_path(destination_file_path, name);
+        bool copied = copy_stream_to_file(destination_file_path, name, work.stream_file);
+        if (!copied) {
+            copied = copy_stream_to_file(source_path, name, work.stream_file);
+            source_read = true;
+        }
+        if (copied) {
+            ++written;
+            ++s.counters.ads_files_copied;
+        } else {
+            report_stream_not_extracted(s, stream_display_text(destination_file_path, name), work.stream_file);
+        }
+        write_stream_file_hash_line(s, work.stream_file, copied);
+        if (copied) {
+            (void)copy::set_file_times(work.stream_file, entry.times);
+        }
+    }
+    if (source_read) {
+        (void)copy::restore_source_times(source_path, entry.times);
+    }
+    return written;
+}
+
+bool write_source_streams(RunSettings& s, const std::string& source_path, std::string& destination_file_path,
+                          const platform::FindRecord& entry) {
+    // From here on the destination path names the destination directory.
+    destination_file_path = std::string(paths::parent(destination_file_path));
+    ExtractState& work = state();
+    work.base = paths::join(destination_file_path, entry.name);
+    const int count = enumerate_streams(s, source_path);
+    // The times as the walk found them, before any stream was read.
+    const platform::FileTimeSet& times = entry.times;
+    bool all_written = true;
+    for (int i = 0; i < count; ++i) {
+        const std::string& name = s.streams.stream_table[static_cast<std::size_t>(i)].name;
+        if (name.empty()) {
+            continue;
+        }
+        work.stream_file = stream_file_path(work.base, name);
+        if (copy_stream_to_file(source_path, name, work.stream_file)) {
+            ++s.counters.ads_files_copied;
+            (void)copy::set_file_times(work.stream_file, times);
+        } else {
+            all_written = false;
+            report_stream_not_extracted(s, stream_display_text(source_path, name), work.stream_file);
+        }
+        // Reading the stream must not leave a trace on the source.
+        (void)copy::restore_source_times(source_path, times);
+    }
+    return all_written;
+}
+
+void hash_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
+                  const platform::FindRecord& entry) {
+    const int count = enumerate_streams(s, source_path);
+    if (count == 0) {
+        return;
+    }
+    ExtractState& work = state();
+    const int mode = s.hashing.hash_mode;
+    std::FILE* log = s.hashing.hash_log;
+    const hash::DigestSelection selection = selection_of(s);
+    const bool child = s.copy.ads_child != 0;
+    if (child) {
+        // With --ADSCHILD the destination path names the directory; the
+        // counterpart of each stream is the stream file written for it.
+        work.base = paths::join(destination_file_path, paths::file_name(source_path));
+    }
+    for (int i = 0; i < count; ++i) {
+        const std::string& name = s.streams.stream_table[static_cast<std::size_t>(i)].name;
+        work.source_text = stream_display_text(source_path, name);
+        platform::FileHandle source_stream = platform::open_stream_for_read(source_path, name);
+        if (!source_stream.valid()) {
+            std::printf("\n%d %s\nCouldn't get filetime for %s", 319, modes_module, work.source_text.c_str());
+        }
+        if (mode == 0 || log == nullptr) {
+            continue;
+        }
+        std::fputs("\n", log);
+        bool source_read = false;
+        if (hashing_source(mode)) {
+            hash_open_stream(source_stream, selection, work.source_digests);
+            source_read = source_stream.valid();
+            write_digest_columns(log, work.source_text, work.source_digests, s, false);
+        }
+        source_stream.close();
+        if (hashing_destination(mode)) {
+            if (child) {
+                work.stream_file = stream_file_path(work.base, name);
+                work.destination_text = paths::display_path(work.stream_file);
+                hash_ordinary_file(work.stream_file, selection, work.destination_digests);
+                // The stream file keeps the source's times after its reading.
+                (void)copy::restore_source_times(work.stream_file, entry.times);
+            } else {
+                work.destination_text = stream_display_text(destination_file_path, name);
+                platform::FileHandle copy_stream = platform::open_stream_for_read(destination_file_path, name);
+                hash_open_stream(copy_stream, selection, work.destination_digests);
+            }
+            write_digest_columns(log, work.destination_text, work.destination_digests, s, true);
+        }
+        if (comparing(mode)) {
+            const bool match = digests_match(s, work.source_digests, work.destination_digests);
+            std::fputs(match ? " [OK] " : " [ERROR] ", log);
+            if (!match) {
+                // A copy whose stream differs is not a faithful copy.
+                ++s.counters.copy_failures;
+            }
+        }
+        if (source_read) {
+            // Hashing the stream must not leave a trace on the source.
+            (void)copy::restore_source_times(source_path, entry.times);
+        }
+    }
 }
 
 }  // namespace veldro::ads

@@ -41,17 +41,21 @@ void enable_backup_privileges();
 bool write_source_streams(RunSettings& s, const std::string& source_path, std::string& destination_file_path,
                           const platform::FindRecord& entry);
 
-// --ADSEXTRACT/--ADSPARENT: writes each stream of the copy as
-// "name[stream]" beside it, with the source's times, and its MD5 to the
-// hash log when hashing. Adds every stream file written to
-// ads_files_copied and returns their number. With --ADSCHILD (the path
-// then names the destination directory) there is nothing left to do.
+// --ADSEXTRACT/--ADSPARENT: writes each stream of the source as
+// "name[stream]" beside the copy, with the source's times, and its MD5 to
+// the hash log when hashing. Each is taken from the copy's stream of that
+// name, or from the source's where the copy lacks it. Adds every stream
+// file written to ads_files_copied and returns their number. With
+// --ADSCHILD (the path then names the destination directory) there is
+// nothing left to do.
 int extract_copy_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
                          const platform::FindRecord& entry);
 
 // Writes the digests of every stream of the source and of its counterpart
 // at the destination to the hash log and compares them: the copy's stream
-// of the same name, or with --ADSCHILD the stream file written for it.
+// of the same name, or with --ADSCHILD the stream file written for it. A
+// stream that differs (or cannot be read) is marked [ERROR] and counted
+// among the copy failures.
 void hash_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
                   const platform::FindRecord& entry);
 

@@ -5,6 +5,8 @@
 // the stream's name.
 #include "platform/streams.h"
 
+#include "platform/fs.h"
+
 #include <sys/mman.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -86,6 +88,16 @@ ssize_t read_attribute_value(int fd, const char* attribute, std::vector<char>& v
     return -1;
 }
 
+// The file whose attributes are wanted: a regular file (of any path
+// length; a FIFO or device is refused without blocking), or a directory.
+FileHandle open_stream_holder(const std::string& path) {
+    FileHandle file = open_source_file(path);
+    if (!file.valid() && is_directory(path)) {
+        file = open_for_read(path, ReadShare::permissive);
+    }
+    return file;
+}
+
 void store_stream(std::vector<StreamRecord>& table, std::size_t& count, std::string_view name, std::int64_t size) {
     if (count == table.size()) {
         table.emplace_back();
@@ -101,7 +113,7 @@ void store_stream(std::vector<StreamRecord>& table, std::size_t& count, std::str
 
 StreamListStatus list_named_streams(const std::string& path, std::vector<StreamRecord>& table, std::size_t& count) {
     count = 0;
-    FileHandle file = open_for_read(path, ReadShare::permissive);
+    FileHandle file = open_stream_holder(path);
     if (!file.valid()) {
         return StreamListStatus::open_failed;
     }
@@ -140,7 +152,7 @@ PrivilegeStatus enable_backup_privileges() {
 }
 
 FileHandle open_stream_for_read(const std::string& file, const std::string& name) {
-    FileHandle source = open_for_read(file, ReadShare::permissive);
+    FileHandle source = open_stream_holder(file);
     if (!source.valid()) {
         return {};
     }
@@ -160,7 +172,7 @@ FileHandle open_stream_for_read(const std::string& file, const std::string& name
 }
 
 bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size) {
-    FileHandle target = open_for_read(file, ReadShare::permissive);
+    FileHandle target = open_stream_holder(file);
     if (!target.valid()) {
         return false;
     }
