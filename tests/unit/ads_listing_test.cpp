@@ -162,15 +162,6 @@ TEST_F(StreamListingTest, MissingFileHasNoStreamsAndNoMessage) {
     EXPECT_EQ(s.streams.ads_errors_ignored, 0);
 }
 
-TEST_F(StreamListingTest, RewritingAStreamReplacesItsContents) {
-    const std::string file = make_file("f", "");
-    add_stream(file, "s", "a much longer first value");
-    add_stream(file, "s", "short");
-    platform::FileHandle stream = platform::open_stream_for_read(file, "s");
-    ASSERT_TRUE(stream.valid());
-    EXPECT_EQ(read_all(stream), "short");
-}
-
 // ---- the end of a listing -------------------------------------------------
 
 TEST(StreamListingEnd, CompleteAndNameFailureKeepTheStreamsListed) {
