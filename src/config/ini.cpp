@@ -111,7 +111,7 @@ constexpr auto directive_table = std::to_array<DirectiveMatch>({
 // paths on Linux are case-sensitive.
 struct IniLine {
     std::string upper;
-    std::string name;         // upper-cased text before the first '='
+    std::string name;  // upper-cased text before the first '='
     bool has_equals = false;
     std::string value;        // text after the first '=', as written
     std::string value_upper;  // the same upper-cased
@@ -143,7 +143,9 @@ std::optional<Directive> match_directive(const IniLine& line) {
     return std::nullopt;
 }
 
-bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+bool contains(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
+}
 
 // ON/OFF directives: the directive itself sets 1, "ON" in the value keeps
 // it, "OFF" clears it; a line without '=' turns the setting on.
@@ -163,7 +165,9 @@ void missing_value(const char* text, const IniLine& line, const char* more = "")
     driver::pause_seconds(2);
 }
 
-void missing_directive(const IniLine& line) { missing_value("\nMissing ini directive ", line); }
+void missing_directive(const IniLine& line) {
+    missing_value("\nMissing ini directive ", line);
+}
 
 // ---- the log directive -------------------------------------------------
 

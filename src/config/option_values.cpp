@@ -17,9 +17,13 @@ namespace {
 constexpr std::int64_t seconds_per_day = 86400;
 constexpr int max_type_file_patterns = 300;
 
-bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_ascii_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::int64_t run_start_seconds(const RunSettings& s) {
     return s.progress.start_time != 0 ? s.progress.start_time : platform::now_seconds();
@@ -55,7 +59,9 @@ int normalise_year(int year) {
     return year;
 }
 
-bool is_date_form(std::string_view value) { return value.find_first_of("-/\\") != std::string_view::npos; }
+bool is_date_form(std::string_view value) {
+    return value.find_first_of("-/\\") != std::string_view::npos;
+}
 
 std::optional<DateText> parse_date_text(std::string_view value) {
     const std::string copy(value);

@@ -148,8 +148,8 @@ void take_drive_destination(ArgumentScan& scan, RunSettings& s) {
     s.paths.dest_given = 1;
     // A drive designation stays a drive (resolving F: would give F:'s
     // working directory); the first source root is added after the options.
-    s.paths.dest_path = paths::native_style == paths::Style::windows ? paths::add_long_prefix(value)
-                                                                     : paths::make_long_path(value);
+    s.paths.dest_path =
+        paths::native_style == paths::Style::windows ? paths::add_long_prefix(value) : paths::make_long_path(value);
     s.paths.dest_drive_index = drive_index_of(s.paths.dest_path);
 }
 

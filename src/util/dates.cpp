@@ -26,7 +26,9 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day) {
 // the entry 19000 (the first year times ten).
 constexpr std::int32_t first_day_number = 19001;
 
-bool in_day_range(int month, int day) { return month >= 1 && month <= 12 && day >= 1 && day <= 31; }
+bool in_day_range(int month, int day) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
 
 [[noreturn]] void impossible_date(int month, int day, int year) {
     std::fprintf(stdout, "%d/%d/%d is not a valid date\n", month, day, year);
@@ -35,7 +37,9 @@ bool in_day_range(int month, int day) { return month >= 1 && month <= 12 && day 
 
 }  // namespace
 
-bool is_leap_year(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool is_leap_year(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int month_length(int month, int year) {
     static constexpr std::array<int, 13> common{0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -48,7 +52,9 @@ int month_length(int month, int year) {
     return common.at(static_cast<std::size_t>(month));
 }
 
-bool is_valid_date(int month, int day, int year) { return in_day_range(month, day) && day <= month_length(month, year); }
+bool is_valid_date(int month, int day, int year) {
+    return in_day_range(month, day) && day <= month_length(month, year);
+}
 
 std::optional<int> day_of_year(int month, int day, int year) {
     if (!in_day_range(month, day)) {
@@ -137,6 +143,8 @@ std::string version_text(std::string_view build_date, std::string_view build_tim
     return out;
 }
 
-std::string program_version_line() { return "Ver. " + version_text("Mar 24 2022", "09:44:53", " (32 bit_unicode)"); }
+std::string program_version_line() {
+    return "Ver. " + version_text("Mar 24 2022", "09:44:53", " (32 bit_unicode)");
+}
 
 }  // namespace veldro::util

@@ -21,7 +21,7 @@ bool is_listed_root(const RunSettings& s, const std::string& root) {
 // file's name a type pattern. Gives the directory.
 std::string split_file_root(RunSettings& s, const std::string& path) {
     const std::string name(paths::file_name(path));
-    const std::string directory(paths::parent(path));
+    std::string directory(paths::parent(path));
     std::fprintf(stdout, "\n%s appears to be a file, not a folder.", name.c_str());
     std::fputs("\nwill make the following adjustments\n", stdout);
     std::fprintf(stdout, "source directory=%s\n", std::string(paths::display_path(directory)).c_str());

@@ -23,9 +23,8 @@ namespace {
 class IniTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("veldro_ini_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("veldro_ini_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "APPEND" / "X");
         fs::create_directories(dir_ / "DATA");

@@ -137,9 +137,8 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
 class LongOptionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("veldro_long_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("veldro_long_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "data" / "temp");
     }
@@ -384,8 +383,7 @@ TEST_F(LongOptionsTest, BypassFile) {
     write_file("bypass.txt", path("data/temp") + "\r\n" + path("data/a/../b") + "\n" + path("data/c"));
     RunSettings s;
     EXPECT_EQ(parse_long_option(s, "BYP=" + path("bypass.txt")), 0);
-    EXPECT_EQ(s.selection.bypass_list,
-              (std::vector<std::string>{path("data/temp"), path("data/b"), path("data/c")}));
+    EXPECT_EQ(s.selection.bypass_list, (std::vector<std::string>{path("data/temp"), path("data/b"), path("data/c")}));
     write_file("bypass2.txt", path("data/x") + "\n/\n" + path("data/y") + "\n");
     RunSettings t;
     EXPECT_EQ(parse_long_option(t, "BYP=" + path("bypass2.txt")), 0);

@@ -19,9 +19,8 @@ namespace {
 class SourcesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("veldro_sources_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("veldro_sources_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "data" / "sub");
         std::ofstream(dir_ / "data" / "report.doc") << "x";
@@ -38,8 +37,7 @@ TEST_F(SourcesTest, RootsAreNormalisedAndStoredWithTheirLength) {
     add_source_path(s, path("data/sub/../"));
     add_source_path(s, path("data/sub"));
     EXPECT_EQ(s.paths.source_paths, (std::vector<std::string>{path("data"), path("data/sub")}));
-    EXPECT_EQ(s.paths.source_root_lengths,
-              (std::vector<std::size_t>{path("data").size(), path("data/sub").size()}));
+    EXPECT_EQ(s.paths.source_root_lengths, (std::vector<std::size_t>{path("data").size(), path("data/sub").size()}));
 }
 
 TEST_F(SourcesTest, TheSameRootIsAddedOnce) {
@@ -61,9 +59,10 @@ TEST_F(SourcesTest, AFileBecomesItsDirectoryAndAPattern) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("data")});
     EXPECT_EQ(s.selection.type_list, std::vector<std::string>{"report.doc"});
-    EXPECT_EQ(out, "\nreport.doc appears to be a file, not a folder.\nwill make the following adjustments\n"
-                   "source directory=" +
-                       path("data") + "\nnew file added=report.doc\n");
+    EXPECT_EQ(out,
+              "\nreport.doc appears to be a file, not a folder.\nwill make the following adjustments\n"
+              "source directory=" +
+                  path("data") + "\nnew file added=report.doc\n");
 }
 
 TEST_F(SourcesTest, TheFileSystemRootStaysARoot) {
