@@ -6,6 +6,7 @@
 
 #include "driver/pause.h"
 #include "driver/terminate.h"
+#include "logs/run_header.h"
 #include "platform/file_update.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -158,19 +159,6 @@ bool name_the_logs(RunSettings& s, const std::string& given_name, bool apply_mar
     const std::string name = apply_marker ? apply_date_marker(given_name) : given_name;
     s.logs.log_base_name = name;
     return open_default_log(s, name);
-}
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t doe = days - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
 bool is_name_separator(char c) {
@@ -414,11 +402,8 @@ std::string apply_date_marker(const std::string& name, int year, int month, int 
 }
 
 std::string apply_date_marker(const std::string& name) {
-    int year = 1970;
-    int month = 1;
-    int day = 1;
-    civil_from_days(platform::now_seconds() / 86400, year, month, day);
-    return apply_date_marker(name, year, month, day);
+    const platform::CalendarFields today = utc_calendar(platform::now_seconds());
+    return apply_date_marker(name, today.year, today.month, today.day);
 }
 
 void make_log_directory(const std::string& log_path) {

@@ -14,8 +14,9 @@ constexpr std::array<const char*, 7> weekday_names{"Sun", "Mon", "Tue", "Wed", "
 constexpr std::array<const char*, 12> month_names{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// Seconds since 1970 to UTC calendar fields (proleptic Gregorian).
-platform::CalendarFields utc_fields(std::int64_t seconds) {
+}  // namespace
+
+platform::CalendarFields utc_calendar(std::int64_t seconds) {
     std::int64_t days = seconds / 86400;
     std::int64_t rest = seconds % 86400;
     if (rest < 0) {
@@ -38,6 +39,8 @@ platform::CalendarFields utc_fields(std::int64_t seconds) {
     f.year = static_cast<int>(yoe + era * 400 + (f.month <= 2 ? 1 : 0));
     return f;
 }
+
+namespace {
 
 // The start lines shared by the default log and the error log, up to and
 // including the arguments.
@@ -143,7 +146,7 @@ ZoneDescription describe_zone(const platform::ZoneState& zone, std::int64_t now_
     d.local_text = calendar_text(zone.local);
     // The GMT clock is read from the instant itself rather than by undoing
     // the zone's offsets, so it is right whatever the season.
-    d.gmt_text = calendar_text(utc_fields(now_seconds));
+    d.gmt_text = calendar_text(utc_calendar(now_seconds));
     d.std_name = zone.std_name;
     d.dst_name = zone.dst_name;
     const bool has_daylight = zone.uses_daylight && !zone.dst_name.empty();

@@ -32,6 +32,9 @@ ZoneDescription describe_zone(const platform::ZoneState& zone, std::int64_t now_
 // its first three characters.
 std::string zone_abbreviation(std::string_view name);
 
+// Seconds since 1970-01-01 as UTC calendar fields.
+platform::CalendarFields utc_calendar(std::int64_t seconds);
+
 // The fixed 24-character calendar form (English names, day padded with a blank).
 std::string calendar_text(const platform::CalendarFields& fields);
 

@@ -3,11 +3,11 @@ retries, the hash log with its SHA columns and its _ERROR and _RERUN
 companions, and the --UNICODE record.
 
 A mismatch is made with a real fault rather than a switch in the program: a
-small preload library (support/corrupt_after_rename.c, built here with the
-system's C compiler) inverts the first byte of a named destination file right
-after the rename that completes its copy, for a given number of copies. The
-program is unchanged; it meets a copy that differs from its source exactly as
-it would on a faulty disk."""
+small preload library (support/corrupt_after_copy.c, built here with the
+system's C compiler) inverts the first byte of a named destination file as
+soon as its copy is complete (after the rename or link that gives the copy its
+name), for a given number of copies. The program is unchanged; it meets a copy
+that differs from its source exactly as it would on a faulty disk."""
 
 import hashlib
 import os
@@ -30,9 +30,9 @@ def corrupting_library():
         if compiler is None:
             raise unittest.SkipTest("no C compiler to build the corrupting preload library")
         out_dir = tempfile.mkdtemp(prefix="veldro-shim-")
-        target = os.path.join(out_dir, "corrupt_after_rename.so")
+        target = os.path.join(out_dir, "corrupt_after_copy.so")
         build = subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", target,
-                                os.path.join(HERE, "support", "corrupt_after_rename.c"), "-ldl"],
+                                os.path.join(HERE, "support", "corrupt_after_copy.c"), "-ldl"],
                                capture_output=True)
         if build.returncode != 0:
             raise unittest.SkipTest("the corrupting preload library does not build: " + build.stderr.decode())

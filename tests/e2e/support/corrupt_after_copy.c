@@ -1,10 +1,11 @@
 /* Test-only preload library: makes a copy differ from its source right
  * after the copy is complete, the way a faulty disk or controller would.
  *
- * Every completed copy ends with a rename of its temporary file onto the
- * destination name. After such a rename onto a file whose name equals
- * VELDRO_TEST_CORRUPT_NAME, the first byte of the file is inverted, for the
- * first VELDRO_TEST_CORRUPT_TIMES renames (default 1). Nothing else changes.
+ * Every completed copy ends by giving its temporary file the destination
+ * name: a rename, or a link of an unnamed temporary file. After either onto
+ * a file whose name equals VELDRO_TEST_CORRUPT_NAME, the first byte of the
+ * file is inverted, for the first VELDRO_TEST_CORRUPT_TIMES such copies
+ * (default 1). Nothing else changes.
  * Built and loaded (LD_PRELOAD) by the end-to-end tests only. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -67,6 +68,25 @@ int renameat2(int olddirfd, const char *from, int newdirfd, const char *to, unsi
     int rc = real(olddirfd, from, newdirfd, to, flags);
     if (rc == 0) {
         maybe_corrupt(newdirfd, to);
+    }
+    return rc;
+}
+
+int linkat(int olddirfd, const char *from, int newdirfd, const char *to, int flags) {
+    int (*real)(int, const char *, int, const char *, int) =
+        (int (*)(int, const char *, int, const char *, int))dlsym(RTLD_NEXT, "linkat");
+    int rc = real(olddirfd, from, newdirfd, to, flags);
+    if (rc == 0) {
+        maybe_corrupt(newdirfd, to);
+    }
+    return rc;
+}
+
+int link(const char *from, const char *to) {
+    int (*real)(const char *, const char *) = (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "link");
+    int rc = real(from, to);
+    if (rc == 0) {
+        maybe_corrupt(AT_FDCWD, to);
     }
     return rc;
 }
