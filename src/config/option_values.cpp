@@ -158,7 +158,11 @@ int drive_index_of(std::string_view internal_path, paths::Style style) {
 }
 
 void set_destination(RunSettings& s, std::string_view value) {
-    s.paths.dest_path = paths::make_long_path(value);
+    // A bare drive (F:) names the drive itself, not the working directory
+    // that the system keeps for it.
+    const bool bare_drive = paths::native_style == paths::Style::windows && value.size() == 2 && value[1] == ':' &&
+                            is_ascii_letter(value[0]);
+    s.paths.dest_path = bare_drive ? paths::add_long_prefix(value) : paths::make_long_path(value);
     s.paths.dest_drive_index = drive_index_of(s.paths.dest_path);
 }
 
