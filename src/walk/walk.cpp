@@ -155,9 +155,10 @@ void walk_directory(RunSettings& s, const std::string& dir_path) {
             return;  // unreadable: its own files are not handled either
         }
         while (s.selection.recurse != 0 && search.next(entry)) {
-            poll_user_abort();
-            // Links and junctions are never descended, so no loop can trap the walk.
+            // Links and junctions are never descended, so no loop can trap
+            // the walk. (Files are polled for when they are handled.)
             if (entry.kind == platform::EntryKind::directory) {
+                poll_user_abort();
                 children.push_back(entry.name);
             }
         }

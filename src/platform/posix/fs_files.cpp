@@ -253,21 +253,19 @@ int open_regular_source(const std::string& path, struct stat& st) {
         errno = EINVAL;
         return -1;
     }
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0) {
-        (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    }
+    // O_NONBLOCK stays: it means nothing for a regular file.
     return fd;
 }
 
 // The directory of a destination, opened for the *at calls, with the
-// destination's name inside it. One is alive at a time; its texts live in
-// buffers kept for the run.
+// destination's name inside it. The copies of one directory come one after
+// the other, so the last directory's descriptor is kept for the next file
+// of the same directory.
 class ParentDir {
 public:
-    explicit ParentDir(const std::string& path) : leaf_(leaf_buffer()), dir_path_(dir_buffer()) {
-        leaf_.clear();
-        dir_path_.clear();
+    explicit ParentDir(const std::string& path) {
+        Cache& c = cache();
+        c.leaf.clear();
         std::size_t end = path.size();
         while (end > 1 && path[end - 1] == '/') {
             --end;
@@ -276,35 +274,48 @@ public:
         if (slash == std::string::npos || end == 0) {
             return;
         }
-        leaf_.assign(path, slash + 1, end - slash - 1);
-        dir_path_.assign(path, 0, slash == 0 ? 1 : slash);
-        fd_ = posix::open_directory(dir_path_, O_PATH);
-    }
-    ~ParentDir() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        c.leaf.assign(path, slash + 1, end - slash - 1);
+        const std::size_t dir_length = slash == 0 ? 1 : slash;
+        if (c.fd >= 0 && c.dir_path.size() == dir_length && path.compare(0, dir_length, c.dir_path) == 0) {
+            return;
+        }
+        forget();
+        c.dir_path.assign(path, 0, dir_length);
+        c.fd = posix::open_directory(c.dir_path, O_PATH);
+        if (c.fd < 0) {
+            c.dir_path.clear();
         }
     }
     ParentDir(const ParentDir&) = delete;
     ParentDir& operator=(const ParentDir&) = delete;
+    ~ParentDir() = default;
 
-    [[nodiscard]] bool ok() const { return fd_ >= 0 && !leaf_.empty(); }
-    [[nodiscard]] int fd() const { return fd_; }
-    [[nodiscard]] const char* leaf() const { return leaf_.c_str(); }
-    [[nodiscard]] const std::string& dir_path() const { return dir_path_; }
+    [[nodiscard]] bool ok() const { return cache().fd >= 0 && !cache().leaf.empty(); }
+    [[nodiscard]] int fd() const { return cache().fd; }
+    [[nodiscard]] const char* leaf() const { return cache().leaf.c_str(); }
+    [[nodiscard]] const std::string& dir_path() const { return cache().dir_path; }
+
+    // Drops the kept descriptor (after a failure, so that the next try
+    // opens the directory afresh).
+    static void forget() {
+        Cache& c = cache();
+        if (c.fd >= 0) {
+            ::close(c.fd);
+        }
+        c.fd = -1;
+        c.dir_path.clear();
+    }
 
 private:
-    static std::string& leaf_buffer() {
-        static std::string buffer;
-        return buffer;
+    struct Cache {
+        int fd = -1;
+        std::string dir_path;
+        std::string leaf;
+    };
+    static Cache& cache() {
+        static Cache c;
+        return c;
     }
-    static std::string& dir_buffer() {
-        static std::string buffer;
-        return buffer;
-    }
-    int fd_ = -1;
-    std::string& leaf_;
-    std::string& dir_path_;
 };
 
 // Temporary names beside a destination: hidden, unique within the run, and
@@ -652,6 +663,44 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
 
 // ---- copies ------------------------------------------------------------
 
+// Gives the finished, still unnamed file `fd` the destination's name:
+// linked in directly when nothing stands there, otherwise linked under a
+// temporary name and renamed over what stands there (unless that may not be
+// replaced).
+bool publish_unnamed(int fd, const ParentDir& parent) {
+    char proc[64];  // NOLINT(modernize-avoid-c-arrays)
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    auto link_as = [&](const char* name) {
+        if (::linkat(fd, "", parent.fd(), name, AT_EMPTY_PATH) == 0) {
+            return true;
+        }
+        // Without the privilege that AT_EMPTY_PATH asks for, the same link
+        // through the descriptor's /proc entry.
+        return errno == ENOENT && ::linkat(AT_FDCWD, proc, parent.fd(), name, AT_SYMLINK_FOLLOW) == 0;
+    };
+    if (link_as(parent.leaf())) {
+        return true;
+    }
+    if (errno != EEXIST || destination_refuses(parent.fd(), parent.leaf())) {
+        return false;
+    }
+    char temp[64];  // NOLINT(modernize-avoid-c-arrays)
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        next_temp_name(temp, sizeof temp);
+        if (link_as(temp)) {
+            if (::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) == 0) {
+                return true;
+            }
+            ::unlinkat(parent.fd(), temp, 0);
+            return false;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
 CopyResult copy_whole_file(const std::string& source, const std::string& destination) {
     struct stat st {};
     const int from = open_regular_source(source, st);
@@ -659,19 +708,35 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         return CopyResult::failed;
     }
     ParentDir parent(destination);
-    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf())) {
+    if (!parent.ok()) {
         ::close(from);
+        ParentDir::forget();
         return CopyResult::failed;
     }
-    char temp[64];  // NOLINT(modernize-avoid-c-arrays)
-    const int to = create_temp_in(parent.fd(), temp, sizeof temp, 0600);
-    if (to < 0) {
-        ::close(from);
-        return CopyResult::failed;
+    // The copy is made as a file without a name where the file system
+    // allows it: whatever ends the copy early, even the end of the process,
+    // leaves nothing behind. Elsewhere it gets a temporary name.
+    char temp[64] = {};  // NOLINT(modernize-avoid-c-arrays)
+    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool named = to < 0;
+    if (named) {
+        if (destination_refuses(parent.fd(), parent.leaf())) {
+            ::close(from);
+            return CopyResult::failed;
+        }
+        to = create_temp_in(parent.fd(), temp, sizeof temp, 0600);
+        if (to < 0) {
+            ::close(from);
+            ParentDir::forget();
+            return CopyResult::failed;
+        }
     }
-    (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (st.st_size > static_cast<off_t>(copy_chunk_bytes)) {
+        (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
     CopyResult result =
         copy_user_xattrs(from, to) ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size)) : CopyResult::failed;
+    ::close(from);
     if (result == CopyResult::copied) {
         // The permission bits and the times travel with the data, so that a
         // complete copy never carries a name without its source's times.
@@ -680,10 +745,16 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
             result = CopyResult::failed;
         }
     }
+    if (!named) {
+        if (result == CopyResult::copied && !publish_unnamed(to, parent)) {
+            result = CopyResult::failed;
+        }
+        ::close(to);
+        return result;
+    }
     if (::close(to) != 0 && result == CopyResult::copied) {
         result = CopyResult::failed;
     }
-    ::close(from);
     if (result == CopyResult::copied && ::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) != 0) {
         result = CopyResult::failed;
     }
