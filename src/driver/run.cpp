@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "config/memo.h"
 #include "config/options.h"
 #include "config/usage.h"
 #include "driver/banner.h"
