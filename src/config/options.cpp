@@ -58,7 +58,9 @@ std::string take_value(ArgumentScan& scan, bool skip_equals, DashRule dash, Miss
     if (!rest.empty()) {
         return std::string(rest);
     }
-    if (scan.next >= scan.args.size()) {
+    // An empty argument is no value either: "-d ''" must not quietly mean
+    // the working directory.
+    if (scan.next >= scan.args.size() || scan.args[scan.next].empty()) {
         bad_command_line(missing);
     }
     const std::string& value = scan.args[scan.next];

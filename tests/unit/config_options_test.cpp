@@ -223,7 +223,8 @@ TEST_F(OptionsDeathTest, AttributeOptionNeedsAModifier) {
 
 TEST_F(OptionsDeathTest, MissingAndDashLedValues) {
     const std::vector<std::vector<std::string>> bad{
-        {"-G", "-5"}, {"-L", "-A"}, {"-G"}, {"-w"}, {"-S"}, {"-F"}, {"-T"}, {"-H"}, {"-d", "-A"}, {"-D", "-A"}, {"-D"},
+        {"-G", "-5"}, {"-L", "-A"}, {"-G"},       {"-w"}, {"-S"},     {"-F"},     {"-T"},
+        {"-H"},       {"-d", "-A"}, {"-D", "-A"}, {"-D"}, {"-d", ""}, {"-T", ""},
     };
     for (const auto& args : bad) {
         EXPECT_EXIT(parse_with_paths(args), ::testing::ExitedWithCode(6), "") << args[0];
