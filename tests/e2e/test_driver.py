@@ -58,10 +58,11 @@ class StartAndEnd(TreeCase):
         self.assertIn("Can't find a file or folder of the name", r.stdout)
 
     def test_current_directory_is_the_default_source(self):
+        # -p with no path after it names no root: the working directory is walked.
         self.write("cwd/a.txt", b"abc")
-        r = run(["-d", self.path("dst"), "-m"], cwd=self.path("cwd"))
+        r = run(["-d", self.path("dst"), "-m", "-p"], cwd=self.path("cwd"))
         self.assertStatus(r, 0)
-        copied = self.path("dst") + self.path("cwd", "a.txt")
+        copied = self.path("dst", "a.txt")
         self.assertTrue(os.path.exists(copied), repr(r))
 
 
