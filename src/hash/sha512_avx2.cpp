@@ -137,10 +137,10 @@ VELDRO_AVX2_TARGET inline __attribute__((always_inline)) void rounds(std::uint64
         if constexpr (Schedule) {
             if (t < 64) {
                 // Pairs for words t + 16 to t + 23, needed eight rounds on.
-#pragma GCC unroll 4
-                for (int j = 8 + t / 2; j < 12 + t / 2; ++j) {
-                    schedule_pair(ring, sched, j);
-                }
+                schedule_pair(ring, sched, 8 + t / 2);
+                schedule_pair(ring, sched, 9 + t / 2);
+                schedule_pair(ring, sched, 10 + t / 2);
+                schedule_pair(ring, sched, 11 + t / 2);
                 // The rounds take the words from memory: left to itself the
                 // compiler would pick them out of the vectors one by one.
                 asm volatile("" ::: "memory");
