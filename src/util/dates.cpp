@@ -143,7 +143,6 @@ std::string version_text(std::string_view build_date, std::string_view build_tim
     return out;
 }
 
-std::string program_version_line() {
     return "Ver. " + version_text("Mar 24 2022", "09:44:53", " (32 bit_unicode)");
 }
 

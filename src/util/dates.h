@@ -55,7 +55,4 @@ std::uint64_t time_to_file_time(std::int64_t calendar_seconds);
 // "22.03.24.09.44".
 std::string version_text(std::string_view build_date, std::string_view build_time, std::string_view suffix = {});
 
-// The version line of the banner: "Ver. 22.03.24.09.44 (32 bit_unicode)".
-std::string program_version_line();
-
 }  // namespace veldro::util

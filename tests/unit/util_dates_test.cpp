@@ -169,8 +169,4 @@ TEST(DatesTest, VersionText) {
     EXPECT_EQ(util::version_text("Foo 01 2030", "12:00").substr(3, 2), "00");
 }
 
-TEST(DatesTest, ProgramVersionLine) {
-    EXPECT_EQ(util::program_version_line(), "Ver. 22.03.24.09.44 (32 bit_unicode)");
-}
-
 }  // namespace
