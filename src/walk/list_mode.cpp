@@ -13,6 +13,7 @@
 #include "driver/terminate.h"
 #include "hash/file_digest.h"
 #include "platform/fs.h"
+#include "platform/names.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -405,7 +406,7 @@ int run_file_list(RunSettings& s) {
         }
         // Normalised, so that a line climbing with ".." cannot put its copy
         // outside the destination.
-        run.source = paths::make_long_path(run.line);
+        run.source = paths::make_long_path(platform::list_text_to_utf8(run.line));
         handle_listed_file(s, run);
     }
     s.counters.bytes_processed = run.copied_total;
@@ -432,7 +433,7 @@ void read_dirs_list(RunSettings& s, std::FILE* file) {
         // Stored like every other root: normalised (so ".." cannot lead
         // outside the destination) and without a trailing separator, so
         // the directories below it join the destination with one separator.
-        std::string root = paths::make_long_path(line);
+        std::string root = paths::make_long_path(platform::list_text_to_utf8(line));
         if (!platform::is_directory(root)) {
             continue;
         }

@@ -52,4 +52,8 @@ bool exists_ignoring_case(const std::string& path) {
     return found;
 }
 
+std::string list_text_to_utf8(const std::string& text) {
+    return text;
+}
+
 }  // namespace veldro::platform
