@@ -174,9 +174,9 @@ std::string_view HashSet::text(DigestKind kind) const {
     return {};
 }
 
-DigestReader::DigestReader(std::size_t buffer_size)
-    : buffer_(std::make_unique_for_overwrite<unsigned char[]>(std::max<std::size_t>(buffer_size, 64 * 1024))),
-      size_(std::max<std::size_t>(buffer_size, 64 * 1024)) {}
+DigestReader::DigestReader(std::size_t buffer_size) : size_(std::max(buffer_size, smallest_buffer_size)) {
+    buffer_ = std::make_unique_for_overwrite<unsigned char[]>(size_);
+}
 
 DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelection& selection, HashSet& out) {
     platform::FileHandle file = platform::open_for_read(path, platform::ReadShare::deny_writers);

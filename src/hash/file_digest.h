@@ -76,7 +76,10 @@ class DigestReader {
 public:
     // Reads this large keep the processor busy and the calls few.
     static constexpr std::size_t default_buffer_size = std::size_t{1} << 20U;
+    static constexpr std::size_t smallest_buffer_size = std::size_t{64} << 10U;
 
+    // A size below the smallest is raised to it. The buffer is the only
+    // memory the reader takes, once, here.
     explicit DigestReader(std::size_t buffer_size = default_buffer_size);
 
     // Opens the file first without admitting other writers and, when that is
