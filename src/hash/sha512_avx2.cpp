@@ -1,8 +1,9 @@
 // SHA-512 compression for processors with AVX2. The message schedule of
 // two blocks is computed side by side in 256-bit vectors (one 128-bit half
 // per block, two schedule words per half) and stored with the round
-// constants already added; the rounds then run on the scalar units with
-// the BMI2 rotate, which leaves them free of schedule work.
+// constants already added. The vector units do this while the scalar
+// units run the rounds of the first block (with the BMI2 rotate); the
+// second block's rounds then find their schedule ready.
 #include "hash/sha512.h"
 
 #if defined(__x86_64__) || defined(__i386__)
