@@ -60,12 +60,12 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
     }
 }
 
-void create_and_report(RunSettings& s, const std::string& dir, bool dated, const platform::FileTimeSet* times) {
+// Makes one directory and says so; a made directory is remembered for
+// its dates, which are given once the whole chain stands.
+void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::string>& made) {
     if (platform::make_directory(dir)) {
         std::fprintf(report(s), "\n Directory %s created\n\n", std::string(paths::display_path(dir)).c_str());
-    }
-    if (dated && times != nullptr) {
-        set_directory_times(dir, *times);
+        made.push_back(dir);
     }
 }
 
@@ -120,7 +120,8 @@ int make_directory_path(RunSettings& s, const std::string& path) {
     static std::string part;
     static platform::FindRecord record;
     const std::size_t skip = root_part_length(path);
-    const platform::FileTimeSet* dated = s.paths.maintain_dir_dates != 0 ? &e.saved_dir_times : nullptr;
+    static std::vector<std::string> made;
+    made.clear();
     bool usable = true;
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (!is_sep(path[i]) || i <= skip || i == 0) {
@@ -131,12 +132,12 @@ int make_directory_path(RunSettings& s, const std::string& path) {
             // The destination root and above: made when missing, as the
             // user named them.
             if (!platform::lookup_path(part, record)) {
-                create_and_report(s, part, true, dated);
+                create_and_report(s, part, made);
             }
             continue;
         }
         if (!platform::lookup_path(part, record)) {
-            create_and_report(s, part, true, dated);
+            create_and_report(s, part, made);
             if (!platform::lookup_path(part, record)) {
                 usable = false;
                 break;
@@ -154,6 +155,11 @@ int make_directory_path(RunSettings& s, const std::string& path) {
         const bool guarded = part.size() > guarded_from;
         usable = platform::lookup_path(part, record) &&
                  (record.kind == platform::EntryKind::directory || (!guarded && platform::is_directory(part)));
+    }
+    if (s.paths.maintain_dir_dates != 0) {
+        for (const std::string& dir : made) {
+            reset_directory_times(s, dir);
+        }
     }
     if (usable) {
         e.last_checked_dir = path;
@@ -180,46 +186,61 @@ void maintain_directory_chain(RunSettings& s, const std::string& source_dir, con
     // Directory names are upper-cased only where names ignore case, so that
     // on Linux the chain and the files' own paths meet in one directory.
     const bool upper = s.paths.upper_case_dirs != 0 && paths::native_style == paths::Style::windows;
-    std::vector<std::string> source;
-    std::vector<std::string> dest;
+    static std::vector<std::string> source;
+    static std::vector<std::string> dest;
+    static std::vector<std::string> source_real;
     split_components(upper ? util::to_upper(source_dir) : source_dir, source);
     split_components(upper ? util::to_upper(dest_root) : dest_root, dest);
-    std::vector<std::string> source_real;
     split_components(source_dir, source_real);
+
+    // The destination repeats the source from the first of its names whose
+    // run to the end of the destination root equals the source's run of
+    // names from its top (as -D and --dirs build it): those directories,
+    // and the source's below them, are dated like their sources. A
+    // destination that repeats no such run gets its own chain, undated.
+    std::size_t aligned = dest.size();
+    for (std::size_t i = 1; i < dest.size() && aligned == dest.size(); ++i) {
+        const std::size_t run = dest.size() - i;
+        if (run >= source.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t k = 0; k < run && same; ++k) {
+            same = dest[i + k] == source[1 + k];
+        }
+        if (same) {
+            aligned = i;
+        }
+    }
 
     const char sep = paths::separator();
     std::string out = dest[0];
     out += sep;
-    for (std::size_t i = 1; i < dest.size(); ++i) {
-        std::size_t j = 1;
-        while (j < source.size() && source[j] != dest[i]) {
-            ++j;
-        }
-        if (j >= source.size()) {
-            out += dest[i];
-            platform::make_directory(out);
-            out += sep;
-            continue;
-        }
-        // From the first name both share, the destination repeats the
-        // source's directories, each with its source's times.
-        std::string source_path = source_real[0];
-        for (std::size_t k = 1; k < j; ++k) {
-            source_path += sep;
-            source_path += source_real[k];
-        }
-        for (std::size_t k = j; k < source.size(); ++k) {
-            source_path += sep;
-            source_path += source_real[k];
-            const bool have_times = capture_directory_times(s, source_path) == 0;
-            out += source[k];
-            platform::make_directory(out);
-            if (have_times) {
-                reset_directory_times(s, out);
-            }
-            out += sep;
-        }
+    for (std::size_t i = 1; i < aligned; ++i) {
+        out += dest[i];
+        platform::make_directory(out);
+        out += sep;
+    }
+    if (aligned == dest.size()) {
         return;
+    }
+    // All directories first, then their dates: making a directory inside
+    // one would move the date just given to it.
+    static std::vector<std::string> made;
+    made.clear();
+    for (std::size_t k = 1; k < source.size(); ++k) {
+        out += source[k];
+        platform::make_directory(out);
+        made.push_back(out);
+        out += sep;
+    }
+    std::string source_path = source_real[0];
+    for (std::size_t k = 1; k < source.size(); ++k) {
+        source_path += sep;
+        source_path += source_real[k];
+        if (capture_directory_times(s, source_path) == 0) {
+            reset_directory_times(s, made[k - 1]);
+        }
     }
 }
 

@@ -1,0 +1,279 @@
+// Directory search, look-ups and the two ways of copying a file: complete
+// copies or nothing, on paths of any length.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "copy/data_copy.h"
+#include "driver/settings.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+
+namespace fs = std::filesystem;
+using veldro::platform::CopyResult;
+using veldro::platform::EntryKind;
+using veldro::platform::FindRecord;
+
+namespace {
+
+class CopyDataTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("veldro_data_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        // rm copes with trees deeper than the path limit, which the
+        // library's own removal does not.
+        const std::string command =
+            "chmod -R u+rwx '" + dir_.string() + "' 2>/dev/null; rm -rf '" + dir_.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+    std::string path(const std::string& rel) const { return (dir_ / rel).string(); }
+    void write(const std::string& rel, const std::string& data) const {
+        std::ofstream(dir_ / rel, std::ios::binary) << data;
+    }
+    std::string read(const std::string& rel) const {
+        std::ifstream in(dir_ / rel, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // Names in the directory other than the ones given: leftovers.
+    std::set<std::string> names() const {
+        std::set<std::string> out;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            out.insert(entry.path().filename().string());
+        }
+        return out;
+    }
+    fs::path dir_;
+};
+
+TEST_F(CopyDataTest, SearchMatchesPatternsIgnoringCase) {
+    write("Report.TXT", "a");
+    write("notes.txt", "b");
+    write("README", "c");
+    fs::create_directory(dir_ / "sub.txt");
+    auto found = [&](const std::string& pattern) {
+        std::set<std::string> out;
+        veldro::platform::DirectorySearch search;
+        if (!search.open(dir_.string() + "/", pattern)) {
+            return out;
+        }
+        FindRecord r;
+        while (search.next(r)) {
+            out.insert(r.name);
+        }
+        return out;
+    };
+    EXPECT_EQ(found("*.txt"), (std::set<std::string>{"Report.TXT", "notes.txt", "sub.txt"}));
+    EXPECT_EQ(found("*.*"), (std::set<std::string>{"Report.TXT", "notes.txt", "README", "sub.txt"}));
+    EXPECT_EQ(found("report.txt"), (std::set<std::string>{"Report.TXT"}));
+    EXPECT_EQ(found("?????.txt"), (std::set<std::string>{"notes.txt"}));
+    EXPECT_TRUE(found("*.doc").empty());
+    veldro::platform::DirectorySearch search;
+    EXPECT_FALSE(search.open(path("missing/"), "*"));
+}
+
+TEST_F(CopyDataTest, EntriesTellTheirKindWithoutFollowingLinks) {
+    write("file", "12345");
+    fs::create_directory(dir_ / "dir");
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
+    fs::create_directory_symlink(dir_, dir_ / "loop");
+    std::map<std::string, FindRecord> seen;
+    veldro::platform::DirectorySearch search;
+    ASSERT_TRUE(search.open(dir_.string(), "*"));
+    FindRecord r;
+    while (search.next(r)) {
+        seen[r.name] = r;
+    }
+    ASSERT_EQ(seen.size(), 4U);
+    EXPECT_EQ(seen["file"].kind, EntryKind::regular);
+    EXPECT_EQ(seen["file"].size, 5U);
+    EXPECT_EQ(seen["dir"].kind, EntryKind::directory);
+    EXPECT_NE(seen["dir"].attributes & veldro::platform::attr_directory, 0U);
+    EXPECT_EQ(seen["fifo"].kind, EntryKind::special);
+    EXPECT_EQ(seen["loop"].kind, EntryKind::symlink);
+    EXPECT_EQ(seen["loop"].attributes & veldro::platform::attr_directory, 0U);
+
+    FindRecord one;
+    ASSERT_TRUE(veldro::platform::lookup_path(path("loop"), one));
+    EXPECT_EQ(one.kind, EntryKind::symlink);
+    EXPECT_EQ(one.name, "loop");
+    EXPECT_FALSE(veldro::platform::lookup_path(path("none"), one));
+    write(".hidden", "");
+    ASSERT_TRUE(veldro::platform::lookup_path(path(".hidden"), one));
+    EXPECT_NE(one.attributes & veldro::platform::attr_hidden, 0U);
+}
+
+TEST_F(CopyDataTest, PlatformCopyCarriesDataModeTimesAndStreams) {
+    std::string data(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 31 % 251);
+    }
+    write("src", data);
+    ::chmod(path("src").c_str(), 0640);
+    const bool xattrs = ::setxattr(path("src").c_str(), "user.stream", "value", 5, 0) == 0;
+    const timespec ts[2] = {{1500000000, 123456789}, {1400000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path("src").c_str(), ts, 0), 0);
+
+    ASSERT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::copied);
+    EXPECT_EQ(read("dst"), data);
+    struct stat st {};
+    ASSERT_EQ(::stat(path("dst").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640U);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1400000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
+    if (xattrs) {
+        char value[16] = {};
+        EXPECT_EQ(::getxattr(path("dst").c_str(), "user.stream", value, sizeof value), 5);
+        EXPECT_EQ(std::string(value), "value");
+    }
+    // Reading the source did not move its last-access time.
+    ASSERT_EQ(::stat(path("src").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 1500000000);
+    EXPECT_EQ(st.st_atim.tv_nsec, 123456789);
+    EXPECT_EQ(names(), (std::set<std::string>{"src", "dst"}));
+}
+
+TEST_F(CopyDataTest, BothWaysReplaceAnExistingCopyAndHandleEmptyFiles) {
+    write("src", "new contents");
+    write("dst", "old");
+    ASSERT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::copied);
+    EXPECT_EQ(read("dst"), "new contents");
+    write("empty", "");
+    write("dst2", "old");
+    EXPECT_EQ(veldro::copy::copy_file_data(path("empty"), path("dst2")), 1);
+    EXPECT_EQ(read("dst2"), "");
+    EXPECT_EQ(names(), (std::set<std::string>{"src", "dst", "empty", "dst2"}));
+}
+
+TEST_F(CopyDataTest, FailedCopiesLeaveTheEarlierCopyAndNoLeftovers) {
+    write("dst", "earlier copy");
+    // A source that cannot be read as a file: a directory, a FIFO, nothing.
+    fs::create_directory(dir_ / "adir");
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
+    for (const char* source : {"adir", "fifo", "missing"}) {
+        EXPECT_EQ(veldro::platform::copy_whole_file(path(source), path("dst")), CopyResult::failed) << source;
+        EXPECT_EQ(veldro::copy::copy_file_data(path(source), path("dst")), 0) << source;
+        EXPECT_EQ(read("dst"), "earlier copy");
+    }
+    // A read-only destination is not replaced (only -O lifts the mark).
+    write("src", "newer");
+    ::chmod(path("dst").c_str(), 0444);
+    EXPECT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::failed);
+    EXPECT_EQ(veldro::copy::copy_file_data(path("src"), path("dst")), 0);
+    EXPECT_EQ(read("dst"), "earlier copy");
+    // Nor is a directory standing at the destination.
+    EXPECT_EQ(veldro::platform::copy_whole_file(path("src"), path("adir")), CopyResult::failed);
+    EXPECT_EQ(names(), (std::set<std::string>{"dst", "adir", "fifo", "src"}));
+}
+
+TEST_F(CopyDataTest, LinksAreRecreatedAndNeverWrittenThrough) {
+    write("target", "precious");
+    fs::create_symlink("target", dir_ / "link");
+    // A link standing at the destination is replaced, not written through.
+    fs::create_symlink("target", dir_ / "dst");
+    write("src", "data");
+    ASSERT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::copied);
+    EXPECT_FALSE(fs::is_symlink(dir_ / "dst"));
+    EXPECT_EQ(read("target"), "precious");
+    // A link is copied as a link with the same target text.
+    ASSERT_EQ(veldro::platform::copy_symbolic_link(path("link"), path("copy")), CopyResult::copied);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "copy"));
+    EXPECT_EQ(fs::read_symlink(dir_ / "copy"), fs::path("target"));
+    // Copying a link as data is refused: it is never followed.
+    EXPECT_EQ(veldro::platform::copy_whole_file(path("link"), path("x")), CopyResult::failed);
+}
+
+TEST_F(CopyDataTest, BufferedCopyTurnsCodeFiveIntoPlus) {
+    write("src", "abc");
+    ASSERT_EQ(veldro::copy::copy_file_data(path("src"), path("a\x05"
+                                                             "b")),
+              1);
+    EXPECT_EQ(read("a+b"), "abc");
+}
+
+TEST_F(CopyDataTest, PathsBeyondTheSystemLimitAreReached) {
+    std::string deep = dir_.string();
+    const std::string name(200, 'd');
+    while (deep.size() < 5000) {
+        deep += "/" + name;
+        ASSERT_TRUE(veldro::platform::make_directory(deep)) << deep.size();
+    }
+    const std::string source = deep + "/src.txt";
+    const std::string dest = deep + "/dst.txt";
+    {
+        // Written through the program's own buffered copy from a short path.
+        write("short", "deep data");
+        ASSERT_EQ(veldro::copy::copy_file_data(path("short"), source), 1);
+    }
+    ASSERT_EQ(veldro::platform::copy_whole_file(source, dest), CopyResult::copied);
+    FindRecord r;
+    ASSERT_TRUE(veldro::platform::lookup_path(dest, r));
+    EXPECT_EQ(r.size, 9U);
+    veldro::platform::FileTimeSet times = r.times;
+    times.last_write.ticks -= 10000000ULL * 3600;
+    bool creation_set = false;
+    ASSERT_TRUE(veldro::platform::set_times(dest, times, creation_set));
+    ASSERT_TRUE(veldro::platform::lookup_path(dest, r));
+    EXPECT_EQ(r.times.last_write, times.last_write);
+    veldro::platform::DirectorySearch search;
+    ASSERT_TRUE(search.open(deep + "/", "*.txt"));
+    int count = 0;
+    while (search.next(r)) {
+        ++count;
+    }
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(veldro::platform::remove_file(dest));
+    EXPECT_FALSE(veldro::platform::lookup_path(dest, r));
+}
+
+TEST_F(CopyDataTest, InterruptDuringACopyEndsTheRunAndLeavesNothing) {
+    write("src", std::string(4 * 1024 * 1024, 'x'));
+    write("dst", "earlier copy");
+    const std::string src = path("src");
+    const std::string dst = path("dst");
+    EXPECT_EXIT(
+        {
+            static veldro::RunSettings s;
+            s.console.report_stream = stdout;
+            s.logs.error_stream = stderr;
+            veldro::set_live_settings(&s);
+            veldro::platform::install_interrupt_handler();
+            std::raise(SIGINT);
+            veldro::copy::copy_file_data(src, dst);
+        },
+        ::testing::ExitedWithCode(2), "");
+    EXPECT_EQ(read("dst"), "earlier copy");
+    EXPECT_EQ(names(), (std::set<std::string>{"src", "dst"}));
+    EXPECT_EXIT(
+        {
+            static veldro::RunSettings s;
+            s.console.report_stream = stdout;
+            s.logs.error_stream = stderr;
+            veldro::set_live_settings(&s);
+            veldro::platform::install_interrupt_handler();
+            std::raise(SIGINT);
+            veldro::copy::platform_copy(src, dst);
+        },
+        ::testing::ExitedWithCode(2), "");
+    EXPECT_EQ(read("dst"), "earlier copy");
+    EXPECT_EQ(names(), (std::set<std::string>{"src", "dst"}));
+}
+
+}  // namespace
