@@ -143,7 +143,4 @@ std::string version_text(std::string_view build_date, std::string_view build_tim
     return out;
 }
 
-    return "Ver. " + version_text("Mar 24 2022", "09:44:53", " (32 bit_unicode)");
-}
-
 }  // namespace veldro::util
