@@ -334,7 +334,7 @@ constexpr std::string_view usage_page_texts[] = {
     " ; or # begins a comment, the first empty line ends the settings. The\n"
     " command line overrides it, and it overrides the environment.\n"
     " MEMO=file  asks for a memo at the start and appends it to the file\n"
-    "            (MEMO= without a file asks for one; MEMO=OFF)\n",
+    "            (MEMO alone asks for the file; MEMO=OFF: no memo)\n",
 
     // 17
     "--SHADOW_COPY\n\n"
