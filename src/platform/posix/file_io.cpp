@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -45,8 +46,24 @@ int open_no_atime(const char* path, int flags) {
 
 FileHandle open_for_read(const std::string& path, ReadShare /*share*/) {
     // Linux has no share modes: both ways of opening are the same open.
-    const int fd = open_no_atime(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    return FileHandle(fd);
+    // O_NONBLOCK keeps a FIFO from hanging the open; FIFOs, sockets and
+    // devices are then refused, since reading one would never end or would
+    // not be the file's data.
+    const int fd = open_no_atime(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return FileHandle();
+    }
+    FileHandle file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        errno = EINVAL;
+        return FileHandle();
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return file;
 }
 
 FileHandle create_for_write(const std::string& path) {
