@@ -1,5 +1,4 @@
 #include <conio.h>
-#include <io.h>
 #include <windows.h>
 
 #include <csignal>
@@ -63,12 +62,14 @@ void sleep_seconds(int seconds) {
     }
 }
 
+// A console, not merely a character device: the C runtime's isatty also
+// says yes for NUL, which would leave a scripted run waiting for keys.
 bool is_terminal(StdStream stream) {
-    return _isatty(stream == StdStream::output ? 1 : 2) != 0;
+    return is_console(std_handle(stream));
 }
 
 bool stdin_is_terminal() {
-    return _isatty(0) != 0;
+    return is_console(GetStdHandle(STD_INPUT_HANDLE));
 }
 
 void set_console_attribute(StdStream stream, int attribute) {
@@ -82,7 +83,7 @@ void set_console_attribute(StdStream stream, int attribute) {
 
 void prepare_console() {
     SetConsoleOutputCP(CP_UTF8);
-    if (_isatty(1) != 0) {
+    if (is_terminal(StdStream::output)) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     } else {
         std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
