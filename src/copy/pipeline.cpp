@@ -121,36 +121,12 @@ void write_list_only_line(RunSettings& s, std::string_view shown_source, std::st
     std::fputc('\n', out);
 }
 
-// The copied log names a source in 8-bit text: every character above 127
-// is written as the first byte of its UTF-8 form.
-std::string copied_log_source(std::string_view shown) {
-    std::string out;
-    out.reserve(shown.size());
-    for (std::size_t i = 0; i < shown.size();) {
-        const auto c = static_cast<unsigned char>(shown[i]);
-        out.push_back(shown[i]);
-        std::size_t length = 1;
-        if (c >= 0xF0 && c < 0xF8) {
-            length = 4;
-        } else if (c >= 0xE0) {
-            length = 3;
-        } else if (c >= 0xC2) {
-            length = 2;
-        }
-        bool whole = i + length <= shown.size();
-        for (std::size_t k = 1; whole && k < length; ++k) {
-            whole = (static_cast<unsigned char>(shown[i + k]) & 0xC0U) == 0x80U;
-        }
-        i += whole ? length : 1;
-    }
-    return out;
-}
-
 void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields) {
     std::FILE* log = s.logs.copied_log;
-    const std::string source =
-        util::has_non_ascii(shown_source) ? copied_log_source(shown_source) : std::string(shown_source);
-    std::fprintf(log, "%14s |%s|", s.engine.size_text.c_str(), source.c_str());
+    // The source's full UTF-8 form: cutting a character to one byte would
+    // make every name beyond ASCII unreadable in this log.
+    std::fprintf(log, "%14s |%.*s|", s.engine.size_text.c_str(), static_cast<int>(shown_source.size()),
+                 shown_source.data());
     std::fprintf(log, " ==> |%.*s|", static_cast<int>(shown_dest.size()), shown_dest.data());
     write_three_times(log, fields.get(), s.logs.milli != 0);
 }
