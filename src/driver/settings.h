@@ -37,52 +37,52 @@ inline constexpr int hash_dest_only = 4;
 inline constexpr int hash_both = 8;
 
 struct PathSettings {
-    std::vector<std::string> source_paths;      // roots, internal form, no trailing separator
+    std::vector<std::string> source_paths;         // roots, internal form, no trailing separator
     std::vector<std::size_t> source_root_lengths;  // length of each root as stored
-    std::size_t current_root_length = 0;        // of the root being walked
+    std::size_t current_root_length = 0;           // of the root being walked
     int path_given = 0;
-    std::string dest_path;                      // destination, internal form
+    std::string dest_path;  // destination, internal form
     int dest_given = 0;
     int dest_drive_index = 0;
-    int drive_only_dest = 0;                    // -D
-    int make_dirs = 0;                          // -m
-    int maintain_dir_dates = 0;                 // -M
-    int upper_case_dirs = 1;                    // -U clears
-    int dirs_list_mode = 0;                     // --dirs
-    int list_file_mode = 0;                     // -S / --list
+    int drive_only_dest = 0;     // -D
+    int make_dirs = 0;           // -m
+    int maintain_dir_dates = 0;  // -M
+    int upper_case_dirs = 1;     // -U clears
+    int dirs_list_mode = 0;      // --dirs
+    int list_file_mode = 0;      // -S / --list
     std::FILE* list_file = nullptr;
     int expected_files = 0;
-    int test_mode = 0;                          // --TEST
-    int shadow_copy = 0;                        // --SHADOW_COPY
+    int test_mode = 0;    // --TEST
+    int shadow_copy = 0;  // --SHADOW_COPY
 };
 
 struct SelectionSettings {
-    std::vector<std::string> type_list;         // file-type patterns
+    std::vector<std::string> type_list;  // file-type patterns
     int type_file_given = 0;
     int exclude_mode = 0;
-    int exclude_keep_case = 0;                  // -X
+    int exclude_keep_case = 0;  // -X
     std::vector<std::string> exclude_list;
     int bypass_mode = 0;
-    std::vector<std::string> bypass_list;       // internal form
+    std::vector<std::string> bypass_list;  // internal form
     int recurse = 1;
-    int copy_all = 0;                           // -A
-    int exist_only = 0;                         // -e
+    int copy_all = 0;    // -A
+    int exist_only = 0;  // -e
     int age_select = 0;
     int older_select = 0;
     int older_days = 0;
-    std::uint64_t older_cutoff = 0;             // file time
+    std::uint64_t older_cutoff = 0;  // file time
     int younger_select = 0;
     int younger_days = 80000;
-    std::uint64_t younger_cutoff = 0;           // file time
-    char date_use_access = 0;                   // 'a' when set
+    std::uint64_t younger_cutoff = 0;  // file time
+    char date_use_access = 0;          // 'a' when set
     char date_use_create = 0;
     char date_use_write = 0;
     int greater_select = 0;
     std::int64_t greater_size = 0;
     int less_select = 0;
     std::int64_t less_size = 0;
-    int time_field = 'w';                       // -T: A, C, W or 3
-    int attr_filter = 0;                        // -a
+    int time_field = 'w';  // -T: A, C, W or 3
+    int attr_filter = 0;   // -a
     int attr_dir_count = 0;
     int attr_encrypted = 0;
     int attr_hidden = 0;
@@ -92,32 +92,32 @@ struct SelectionSettings {
 };
 
 struct CopySettings {
-    int list_only = 0;                          // 1: -n, 2: -N
-    int overwrite_protected = 0;                // -O
-    int reset_times = 0;                        // -R / RESET
-    int zero_dates = 0;                         // --ZERO
-    int immediate = 0;                          // -i: no counting pass
-    int flatten = 0;                            // --FLAT
-    int no_dupe = 0;                            // --NODUPE
-    int no_case = 0;                            // --NOCASE
-    int check_tilde = 0;                        // --CHK_TILDE
+    int list_only = 0;            // 1: -n, 2: -N
+    int overwrite_protected = 0;  // -O
+    int reset_times = 0;          // -R / RESET
+    int zero_dates = 0;           // --ZERO
+    int immediate = 0;            // -i: no counting pass
+    int flatten = 0;              // --FLAT
+    int no_dupe = 0;              // --NODUPE
+    int no_case = 0;              // --NOCASE
+    int check_tilde = 0;          // --CHK_TILDE
     int ads_extract = 0;
     int ads_parent = 0;
     int ads_child = 0;
-    platform::FileTime zero_date_replacement;   // 1601-12-25 08:00:00 UTC
+    platform::FileTime zero_date_replacement;  // 1601-12-25 08:00:00 UTC
 };
 
 struct HashSettings {
-    int hash_mode = 0;                          // 0, 2 source, 4 destination, 8 both
-    int retries = 0;                            // --RET
+    int hash_mode = 0;  // 0, 2 source, 4 destination, 8 both
+    int retries = 0;    // --RET
     int sha1 = 0;
     int sha256 = 0;
     int sha384 = 0;
     int sha512 = 0;
     std::FILE* hash_log = nullptr;
-    std::FILE* hash_error_log = nullptr;        // the _ERROR companion
-    std::FILE* hash_rerun_log = nullptr;        // the _RERUN companion
-    int unicode_list = 0;                       // --UNICODE
+    std::FILE* hash_error_log = nullptr;  // the _ERROR companion
+    std::FILE* hash_rerun_log = nullptr;  // the _RERUN companion
+    int unicode_list = 0;                 // --UNICODE
     std::FILE* unicode_list_stream = nullptr;
 };
 
@@ -126,19 +126,19 @@ struct LogSettings {
     std::string log_base_name;
     std::string default_log_path;
     std::FILE* default_log = nullptr;
-    std::FILE* list_log = nullptr;              // mask 2
-    std::FILE* copied_log = nullptr;            // mask 4
-    std::FILE* not_copied_log = nullptr;        // mask 8
-    std::FILE* error_log = nullptr;             // mask 16
-    std::FILE* dupes_log = nullptr;             // mask 32
-    std::FILE* dir_count_log = nullptr;         // mask 64
-    std::FILE* unicode_log = nullptr;           // mask 128 (UTF-16LE)
-    std::FILE* error_stream = nullptr;          // -E file, or stderr
+    std::FILE* list_log = nullptr;        // mask 2
+    std::FILE* copied_log = nullptr;      // mask 4
+    std::FILE* not_copied_log = nullptr;  // mask 8
+    std::FILE* error_log = nullptr;       // mask 16
+    std::FILE* dupes_log = nullptr;       // mask 32
+    std::FILE* dir_count_log = nullptr;   // mask 64
+    std::FILE* unicode_log = nullptr;     // mask 128 (UTF-16LE)
+    std::FILE* error_stream = nullptr;    // -E file, or stderr
     int error_file_given = 0;
     std::string abort_marker_name;
-    int milli = 0;                              // --MILLI
-    int zulu_time = 0;                          // -z
-    int append = 0;                             // INI APPEND
+    int milli = 0;      // --MILLI
+    int zulu_time = 0;  // -z
+    int append = 0;     // INI APPEND
     // INI file
     std::string ini_path;
     std::string ini_echo;
@@ -146,20 +146,20 @@ struct LogSettings {
     int memo = 0;
     std::FILE* memo_stream = nullptr;
     std::string memo_text;
-    std::string command_line;                   // the arguments as given, for the run header
+    std::string command_line;  // the arguments as given, for the run header
 };
 
 struct ConsoleSettings {
-    std::FILE* report_stream = nullptr;         // always standard output
-    int silent = 0;                             // -v/-V/SILENT
+    std::FILE* report_stream = nullptr;  // always standard output
+    int silent = 0;                      // -v/-V/SILENT
     int width_state = 1;
     int name_width = 65;
     int width_given = 15;
-    int name_only = 0;                          // INI NAMEONLY
-    int path_only = 0;                          // INI PATHONLY
-    char delimiter = ' ';                       // --DEL
-    int delim_on = 0;                           // INI DELIM
-    std::int64_t display_value = 0;             // INI DISPL
+    int name_only = 0;               // INI NAMEONLY
+    int path_only = 0;               // INI PATHONLY
+    char delimiter = ' ';            // --DEL
+    int delim_on = 0;                // INI DELIM
+    std::int64_t display_value = 0;  // INI DISPL
 };
 
 struct RunCounters {
@@ -186,7 +186,7 @@ struct ProgressState {
     std::int32_t files_to_process = 0;
     std::int64_t bytes_to_process = 0;
     std::string bytes_to_process_text = "0";
-    std::int64_t start_time = 0;                // calendar seconds
+    std::int64_t start_time = 0;  // calendar seconds
     std::int64_t progress_start = 0;
     std::int64_t next_progress_bytes = 200000000;
 };
