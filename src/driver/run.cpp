@@ -11,6 +11,7 @@
 #include "driver/progress.h"
 #include "driver/settings.h"
 #include "driver/terminate.h"
+#include "logs/log_set.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -158,9 +159,7 @@ void walk_all_roots(RunSettings& s) {
     if (!logs.default_log_path.empty() && logs.default_log == nullptr) {
         logs.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
-    if (logs.abort_marker_name.size() > 2) {
-        std::remove(logs.abort_marker_name.c_str());
-    }
+    logs::remove_abort_marker(s);
     if (logs.dir_count_log != nullptr) {
         std::fclose(logs.dir_count_log);
         logs.dir_count_log = nullptr;
@@ -188,6 +187,7 @@ int run_program(const std::vector<std::string>& args) {
     show_banner();
     check_destination(s);
     logs::write_run_header(s, args);
+    config::write_memo_to_logs(s);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);
