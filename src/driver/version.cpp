@@ -4,6 +4,8 @@
 
 namespace veldro::driver {
 
-std::string program_version_text() { return util::version_text(build_date, build_time); }
+std::string program_version_text() {
+    return util::version_text(build_date, build_time);
+}
 
 }  // namespace veldro::driver
