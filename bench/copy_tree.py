@@ -9,8 +9,12 @@ and the peak memory of the program's first copy on the full tree and on a
 tree with a tenth of the small files, to show whether it grows with the
 number of files.
 
+Each timed run starts after a sync and a short pause, so that none pays
+for the write-back of another; the order of the three first copies turns
+from round to round.
+
 Usage: copy_tree.py VELDRO_BIN [--dir D] [--rounds N] [--big-files N]
-                    [--big-mib N] [--small-files N]
+                    [--big-mib N] [--small-files N] [--settle S]
 """
 
 import argparse
@@ -83,6 +87,7 @@ def main():
     ap.add_argument("--big-files", type=int, default=16)
     ap.add_argument("--big-mib", type=int, default=32)
     ap.add_argument("--small-files", type=int, default=20000)
+    ap.add_argument("--settle", type=float, default=2.0, help="seconds to wait after each sync")
     args = ap.parse_args()
 
     for tool in ("cp", "rsync"):
@@ -103,29 +108,43 @@ def main():
 
         rows = {k: [] for k in ("veldro", "cp -a", "rsync -a", "veldro rerun", "rsync -a rerun", "veldro small")}
         rss = {"veldro": [], "veldro small": []}
+        def settle():
+            # Each run starts with no write-back of an earlier run pending,
+            # so that none pays for another's writing.
+            os.sync()
+            time.sleep(args.settle)
+
         for r in range(args.rounds):
             dsts = {k: os.path.join(work, f"dst_{i}") for i, k in enumerate(("veldro", "cp", "rsync", "small"))}
             for d in dsts.values():
                 fresh(d)
             os.makedirs(dsts["veldro"])
             os.makedirs(dsts["small"])
-            os.sync()
 
-            t, m = timed([veldro, "-p", src, "-d", dsts["veldro"], "-i"], report)
-            rows["veldro"].append(t)
-            rss["veldro"].append(m)
-            t, _ = timed(["cp", "-a", src, dsts["cp"]])
-            rows["cp -a"].append(t)
-            t, _ = timed(["rsync", "-a", src + "/", dsts["rsync"] + "/"])
-            rows["rsync -a"].append(t)
+            first_copies = [
+                ("veldro", [veldro, "-p", src, "-d", dsts["veldro"], "-i"], report),
+                ("cp -a", ["cp", "-a", src, dsts["cp"]], None),
+                ("rsync -a", ["rsync", "-a", src + "/", dsts["rsync"] + "/"], None),
+            ]
+            # The order turns from round to round.
+            shift = r % len(first_copies)
+            for name, argv, out in first_copies[shift:] + first_copies[:shift]:
+                settle()
+                t, m = timed(argv, out)
+                rows[name].append(t)
+                if name == "veldro":
+                    rss["veldro"].append(m)
+            settle()
             t, _ = timed([veldro, "-p", src, "-d", dsts["veldro"], "-i"], report)
             rows["veldro rerun"].append(t)
+            settle()
             t, _ = timed(["rsync", "-a", src + "/", dsts["rsync"] + "/"])
             rows["rsync -a rerun"].append(t)
+            settle()
             t, m = timed([veldro, "-p", small_src, "-d", dsts["small"], "-i"], report)
             rows["veldro small"].append(t)
             rss["veldro small"].append(m)
-            print(f"round {r + 1}: " + ", ".join(f"{k} {v[-1]:.3f}s" for k, v in rows.items()))
+            print(f"round {r + 1}: " + ", ".join(f"{k} {v[-1]:.3f}s" for k, v in rows.items()), flush=True)
 
         med = {k: statistics.median(v) for k, v in rows.items()}
         print()

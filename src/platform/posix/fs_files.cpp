@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/fs.h"
@@ -237,14 +238,130 @@ int open_no_atime(int dir, const char* name, int flags) {
     return fd;
 }
 
+// Directories kept open between files: the copies of one directory come
+// one after the other, so the destination directory of the last copy and
+// the source directory of the last file read are kept, and calls on paths
+// directly inside them name their last component only.
+struct DirSlot {
+    int fd = -1;
+    std::string dir_path;
+};
+
+DirSlot& destination_slot() {
+    static DirSlot slot;
+    return slot;
+}
+
+DirSlot& source_slot() {
+    static DirSlot slot;
+    return slot;
+}
+
+void forget_slot(DirSlot& slot) {
+    if (slot.fd >= 0) {
+        ::close(slot.fd);
+    }
+    slot.fd = -1;
+    slot.dir_path.clear();
+}
+
+// Where the last component of `path` begins, and the length of its
+// directory part (the root directory counts 1); false for a path without
+// a separator.
+bool split_last(const std::string& path, std::size_t& dir_length, std::size_t& leaf_at) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) {
+        return false;
+    }
+    dir_length = slash == 0 ? 1 : slash;
+    leaf_at = slash + 1;
+    return true;
+}
+
+// Points the slot at the directory of `path` (opening it unless it is
+// there already); the offset of the path's last component goes to leaf_at.
+bool aim_slot(DirSlot& slot, const std::string& path, std::size_t& leaf_at) {
+    std::size_t dir_length = 0;
+    if (!split_last(path, dir_length, leaf_at)) {
+        return false;
+    }
+    if (slot.fd >= 0 && slot.dir_path.size() == dir_length && path.compare(0, dir_length, slot.dir_path) == 0) {
+        return true;
+    }
+    forget_slot(slot);
+    slot.dir_path.assign(path, 0, dir_length);
+    slot.fd = posix::open_directory(slot.dir_path, O_PATH);
+    if (slot.fd < 0) {
+        slot.dir_path.clear();
+        return false;
+    }
+    return true;
+}
+
+// A path for the *at calls: inside a kept directory when it is directly in
+// one, otherwise resolved as AtPath does.
+class Target {
+public:
+    explicit Target(const std::string& path) : path_(path) {
+        std::size_t dir_length = 0;
+        std::size_t leaf_at = 0;
+        if (split_last(path, dir_length, leaf_at)) {
+            for (const DirSlot* slot : {&destination_slot(), &source_slot()}) {
+                if (slot->fd >= 0 && slot->dir_path.size() == dir_length &&
+                    path.compare(0, dir_length, slot->dir_path) == 0) {
+                    dir_ = slot->fd;
+                    name_ = path.c_str() + leaf_at;
+                    return;
+                }
+            }
+        }
+        at_.emplace(path);
+        ok_ = at_->ok();
+        dir_ = at_->dir();
+        name_ = at_->name();
+    }
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+    ~Target() = default;
+
+    [[nodiscard]] bool ok() const { return ok_; }
+    [[nodiscard]] int dir() const { return dir_; }
+    [[nodiscard]] const char* name() const { return name_; }
+    // The path as the path-only calls (extended attributes) take it.
+    const char* xattr_path() {
+        if (at_) {
+            return at_->short_path();
+        }
+        if (path_.size() < PATH_MAX - 1) {
+            return path_.c_str();
+        }
+        proc_ = "/proc/self/fd/" + std::to_string(dir_) + "/" + name_;
+        return proc_.c_str();
+    }
+
+private:
+    const std::string& path_;
+    std::optional<AtPath> at_;
+    bool ok_ = true;
+    int dir_ = AT_FDCWD;
+    const char* name_ = nullptr;
+    std::string proc_;
+};
+
 // Opens a regular file for reading; FIFOs and devices are refused without
 // blocking, links are not followed.
 int open_regular_source(const std::string& path, struct stat& st) {
-    AtPath at(path);
-    if (!at.ok()) {
-        return -1;
+    std::size_t leaf_at = 0;
+    int fd = -1;
+    if (aim_slot(source_slot(), path, leaf_at)) {
+        fd = open_no_atime(source_slot().fd, path.c_str() + leaf_at, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    } else {
+        AtPath at(path);
+        if (!at.ok()) {
+            return -1;
+        }
+        fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     }
-    const int fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }
@@ -257,65 +374,33 @@ int open_regular_source(const std::string& path, struct stat& st) {
     return fd;
 }
 
-// The directory of a destination, opened for the *at calls, with the
-// destination's name inside it. The copies of one directory come one after
-// the other, so the last directory's descriptor is kept for the next file
-// of the same directory.
+// The directory of a destination, opened for the *at calls (and kept for
+// the next file of the same directory), with the destination's name.
 class ParentDir {
 public:
     explicit ParentDir(const std::string& path) {
-        Cache& c = cache();
-        c.leaf.clear();
-        std::size_t end = path.size();
-        while (end > 1 && path[end - 1] == '/') {
-            --end;
-        }
-        const std::size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
-        if (slash == std::string::npos || end == 0) {
-            return;
-        }
-        c.leaf.assign(path, slash + 1, end - slash - 1);
-        const std::size_t dir_length = slash == 0 ? 1 : slash;
-        if (c.fd >= 0 && c.dir_path.size() == dir_length && path.compare(0, dir_length, c.dir_path) == 0) {
-            return;
-        }
-        forget();
-        c.dir_path.assign(path, 0, dir_length);
-        c.fd = posix::open_directory(c.dir_path, O_PATH);
-        if (c.fd < 0) {
-            c.dir_path.clear();
+        std::size_t leaf_at = 0;
+        ok_ = aim_slot(destination_slot(), path, leaf_at);
+        if (ok_) {
+            leaf_ = path.c_str() + leaf_at;
         }
     }
     ParentDir(const ParentDir&) = delete;
     ParentDir& operator=(const ParentDir&) = delete;
     ~ParentDir() = default;
 
-    [[nodiscard]] bool ok() const { return cache().fd >= 0 && !cache().leaf.empty(); }
-    [[nodiscard]] int fd() const { return cache().fd; }
-    [[nodiscard]] const char* leaf() const { return cache().leaf.c_str(); }
-    [[nodiscard]] const std::string& dir_path() const { return cache().dir_path; }
+    [[nodiscard]] bool ok() const { return ok_; }
+    [[nodiscard]] int fd() const { return destination_slot().fd; }
+    [[nodiscard]] const char* leaf() const { return leaf_; }
+    [[nodiscard]] const std::string& dir_path() const { return destination_slot().dir_path; }
 
-    // Drops the kept descriptor (after a failure, so that the next try
-    // opens the directory afresh).
-    static void forget() {
-        Cache& c = cache();
-        if (c.fd >= 0) {
-            ::close(c.fd);
-        }
-        c.fd = -1;
-        c.dir_path.clear();
-    }
+    // Drops the kept directory (after a failure, so that the next try
+    // opens it afresh).
+    static void forget() { forget_slot(destination_slot()); }
 
 private:
-    struct Cache {
-        int fd = -1;
-        std::string dir_path;
-        std::string leaf;
-    };
-    static Cache& cache() {
-        static Cache c;
-        return c;
-    }
+    bool ok_ = false;
+    const char* leaf_ = "";
 };
 
 // Temporary names beside a destination: hidden, unique within the run, and
@@ -580,7 +665,7 @@ void DirectorySearch::close() {
 // ---- look-ups, times, attributes ---------------------------------------
 
 bool lookup_path(const std::string& path, FindRecord& record) {
-    AtPath at(path);
+    Target at(path);
     if (!at.ok()) {
         return false;
     }
@@ -591,14 +676,14 @@ bool lookup_path(const std::string& path, FindRecord& record) {
     static std::string name;
     fill_record(sx, last_component(path, name), record);
     if (directory_is_ntfs_like(path)) {
-        read_ntfs_extras(at.short_path(), record);
+        read_ntfs_extras(at.xattr_path(), record);
     }
     return true;
 }
 
 bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
     creation_set = false;
-    AtPath at(path);
+    Target at(path);
     if (!at.ok()) {
         return false;
     }
@@ -608,7 +693,7 @@ bool set_times(const std::string& path, const FileTimeSet& times, bool& creation
     }
     if (times.creation.ticks != 0 && directory_is_ntfs_like(path)) {
         const std::uint64_t crtime = times.creation.ticks;
-        creation_set = ::lsetxattr(at.short_path(), ntfs_crtime_name, &crtime, sizeof crtime, 0) == 0;
+        creation_set = ::lsetxattr(at.xattr_path(), ntfs_crtime_name, &crtime, sizeof crtime, 0) == 0;
     }
     return true;
 }
@@ -622,7 +707,7 @@ std::optional<std::uint32_t> get_attributes(const std::string& path) {
 }
 
 bool set_attributes(const std::string& path, std::uint32_t attributes) {
-    AtPath at(path);
+    Target at(path);
     if (!at.ok()) {
         return false;
     }
@@ -646,7 +731,7 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
     }
     if (directory_is_ntfs_like(path)) {
         std::uint32_t current = 0;
-        const char* xpath = at.short_path();
+        const char* xpath = at.xattr_path();
         if (::lgetxattr(xpath, ntfs_attrib_name, &current, sizeof current) == static_cast<ssize_t>(sizeof current)) {
             const std::uint32_t settable = attr_readonly | attr_system | attr_archive;
             std::uint32_t wanted = (current & ~(settable | attr_normal)) | (attributes & settable);
@@ -768,7 +853,7 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
     std::vector<char> target(PATH_MAX + 1);
     ssize_t length = -1;
     {
-        AtPath at(source);
+        Target at(source);
         if (!at.ok()) {
             return CopyResult::failed;
         }
@@ -823,13 +908,13 @@ FileHandle create_temporary_beside(const std::string& destination, std::string& 
 }
 
 bool rename_over(const std::string& from, const std::string& to) {
-    AtPath a(from);
-    AtPath b(to);
+    Target a(from);
+    Target b(to);
     return a.ok() && b.ok() && ::renameat(a.dir(), a.name(), b.dir(), b.name()) == 0;
 }
 
 bool remove_file(const std::string& path) {
-    AtPath at(path);
+    Target at(path);
     return at.ok() && ::unlinkat(at.dir(), at.name(), 0) == 0;
 }
 
