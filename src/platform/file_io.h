@@ -18,12 +18,22 @@ public:
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     FileHandle(FileHandle&& other) noexcept : native_(other.release()) {}
-    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            close();
+            native_ = other.release();
+        }
+        return *this;
+    }
     ~FileHandle() { close(); }
 
     [[nodiscard]] bool valid() const { return native_ != invalid_value; }
     [[nodiscard]] std::intptr_t native() const { return native_; }
-    std::intptr_t release();
+    std::intptr_t release() {
+        const std::intptr_t value = native_;
+        native_ = invalid_value;
+        return value;
+    }
     // Closes the file; returns false when the system reported an error
     // (a write that only failed on close must not pass as a success).
     bool close();

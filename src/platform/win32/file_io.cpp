@@ -18,20 +18,6 @@ std::intptr_t from_handle(HANDLE h) {
 
 }  // namespace
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = other.release();
-    }
-    return *this;
-}
-
-std::intptr_t FileHandle::release() {
-    const std::intptr_t value = native_;
-    native_ = invalid_value;
-    return value;
-}
-
 bool FileHandle::close() {
     if (!valid()) {
         return true;
