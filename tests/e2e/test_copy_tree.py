@@ -4,7 +4,9 @@ trees and interrupts."""
 
 import os
 import re
+import shutil
 import stat
+import struct
 import subprocess
 import time
 import unittest
@@ -329,6 +331,45 @@ class CopyTreeTest(CopyCase):
         result = run(["-p", "src", "-d", "dst", "-m", "-i"], cwd=self.tmp)
         self.assertStatus(result, 0)
         self.assertEqual(self.read("dst/x/y.txt"), b"y")
+
+
+class CreationTimeTest(CopyCase):
+    def test_a_file_system_without_settable_creation_times_is_named_once(self):
+        self.write("src/a.txt", "a")
+        self.write("src/b.txt", "b")
+        result = self.copy()
+        self.assertStatus(result, 0)
+        note = "Creation times cannot be set on the file system of " + self.dst
+        self.assertEqual(result.stderr.count(note), 1, repr(result))
+
+    def test_ntfs_copies_take_the_source_creation_time_and_streams(self):
+        for tool in ("mkntfs", "ntfs-3g"):
+            if shutil.which(tool) is None:
+                self.skipTest(tool + " is not installed")
+        image, mnt = self.path("ntfs.img"), self.path("ntfs")
+        with open(image, "wb") as f:
+            f.truncate(16 << 20)
+        os.makedirs(mnt)
+        subprocess.run(["mkntfs", "-F", "-f", "-q", image], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if subprocess.run(["ntfs-3g", "-o", "streams_interface=xattr", image, mnt],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("an NTFS image cannot be mounted here (needs FUSE and root)")
+        self.addCleanup(subprocess.run, ["umount", mnt])
+        src = self.write("src/sub/a.txt", "ntfs")
+        os.setxattr(src, "user.note", b"stream data")
+        os.utime(src, ns=(1_431_000_000_123_456_700, 1_430_000_000_987_654_300))
+        birth = subprocess.run(["stat", "-c", "%W", src], capture_output=True, text=True).stdout.strip()
+        result = run(["-p", self.src, "-d", os.path.join(mnt, "out"), "-m", "-i"])
+        self.assertStatus(result, 0)
+        self.assertNotIn("Creation times cannot be set", result.stderr)
+        copy = os.path.join(mnt, "out", "sub", "a.txt")
+        st = os.stat(copy)
+        self.assertEqual((st.st_atime_ns, st.st_mtime_ns), (1_431_000_000_123_456_700, 1_430_000_000_987_654_300))
+        self.assertEqual(os.getxattr(copy, "user.note"), b"stream data")
+        crtime = struct.unpack("<Q", os.getxattr(copy, "system.ntfs_crtime"))[0]
+        if birth not in ("", "0", "-"):
+            self.assertEqual((crtime - 116_444_736_000_000_000) // 10_000_000, int(birth))
 
 
 if __name__ == "__main__":
