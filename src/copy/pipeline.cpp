@@ -371,7 +371,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         }
     }
     std::fputc('\n', report(s));
-    std::fprintf(report(s), " %ld of %ld files:    %s of %s bytes\n", static_cast<long>(counters.files_processed + 1),
+    std::fprintf(report(s), " %ld of %ld files:    %s of %s bytes\n", static_cast<long>(counters.files_processed) + 1,
                  static_cast<long>(s.progress.files_to_process),
                  util::with_separators(counters.bytes_processed).c_str(), s.progress.bytes_to_process_text.c_str());
     show_progress(s);
