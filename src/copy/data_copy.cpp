@@ -71,8 +71,9 @@ int copy_file_data(const std::string& source, const std::string& destination) {
         }
     }
 
+    static platform::FindRecord source_record;
     platform::FileHandle from = platform::open_source_file(source);
-    if (!from.valid()) {
+    if (!from.valid() || !platform::lookup_path(source, source_record)) {
         return 0;
     }
     if (destination_refuses(target)) {
@@ -87,7 +88,11 @@ int copy_file_data(const std::string& source, const std::string& destination) {
     const LoopEnd end = copy_contents(from, to, buffer);
     const bool closed = to.close();
     from.close();
-    if (end == LoopEnd::complete && closed && platform::rename_over(temp_path, target)) {
+    // The copy takes its source's times before it takes its name, so that
+    // a copy under the destination name never looks newer than its source.
+    bool creation_set = false;
+    if (end == LoopEnd::complete && closed && platform::set_times(temp_path, source_record.times, creation_set) &&
+        platform::rename_over(temp_path, target)) {
         return 1;
     }
     platform::remove_file(temp_path);

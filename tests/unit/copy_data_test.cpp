@@ -200,6 +200,20 @@ TEST_F(CopyDataTest, LinksAreRecreatedAndNeverWrittenThrough) {
     EXPECT_EQ(veldro::platform::copy_whole_file(path("link"), path("x")), CopyResult::failed);
 }
 
+TEST_F(CopyDataTest, BufferedCopyCarriesTheSourceTimesUnderItsName) {
+    write("src", std::string(3 * 1024 * 1024 + 5, 'q'));
+    const timespec ts[2] = {{1300000000, 1}, {1200000000, 999999999}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path("src").c_str(), ts, 0), 0);
+    ASSERT_EQ(veldro::copy::copy_file_data(path("src"), path("dst")), 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(path("dst").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 999999999);
+    EXPECT_EQ(st.st_size, 3 * 1024 * 1024 + 5);
+    ASSERT_EQ(::stat(path("src").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 1300000000);  // reading left it alone
+}
+
 TEST_F(CopyDataTest, BufferedCopyTurnsCodeFiveIntoPlus) {
     write("src", "abc");
     ASSERT_EQ(veldro::copy::copy_file_data(path("src"), path("a\x05"
