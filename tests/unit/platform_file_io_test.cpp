@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/file_io.h"
@@ -52,6 +54,47 @@ TEST(FileIo, LinksAreNotFollowed) {
     EXPECT_FALSE(create_for_write(link).valid());
     std::remove(link.c_str());
     std::remove(target.c_str());
+}
+
+}  // namespace
+}  // namespace veldro::platform
+
+namespace veldro::platform {
+namespace {
+
+// Builds a chain of directories deeper than PATH_MAX one level at a time
+// (relative to the working directory) and returns the file's full path.
+std::string make_deep_file(const std::string& top, const std::string& content) {
+    const std::string piece(200, 'd');
+    std::string path = top;
+    char saved[4096];
+    EXPECT_NE(::getcwd(saved, sizeof saved), nullptr);
+    EXPECT_EQ(::mkdir(top.c_str(), 0700), 0);
+    EXPECT_EQ(::chdir(top.c_str()), 0);
+    for (int level = 0; level < 25; ++level) {
+        EXPECT_EQ(::mkdir(piece.c_str(), 0700), 0);
+        EXPECT_EQ(::chdir(piece.c_str()), 0);
+        path += "/" + piece;
+    }
+    std::FILE* f = std::fopen("deep.txt", "wb");
+    EXPECT_NE(f, nullptr);
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    EXPECT_EQ(::chdir(saved), 0);
+    return path + "/deep.txt";
+}
+
+TEST(FileIo, ReadsFilesBeyondThePathLimit) {
+    const std::string top = scratch_name("deep");
+    const std::string path = make_deep_file(top, "deep evidence");
+    ASSERT_GT(path.size(), static_cast<std::size_t>(PATH_MAX));
+    FileHandle in = open_for_read(path, ReadShare::permissive);
+    ASSERT_TRUE(in.valid());
+    char buffer[32] = {};
+    EXPECT_EQ(read_some(in, buffer, sizeof buffer), 13);
+    EXPECT_EQ(std::string(buffer, 13), "deep evidence");
+    in.close();
+    EXPECT_EQ(std::system(("rm -rf " + top).c_str()), 0);
 }
 
 }  // namespace

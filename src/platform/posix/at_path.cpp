@@ -79,6 +79,14 @@ AtPath::AtPath(const std::string& path) : dir_(AT_FDCWD), name_(path.c_str()) {
     owned_ = true;
 }
 
+int open_no_atime(int dir, const char* name, int flags) {
+    int fd = ::openat(dir, name, flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) {
+        fd = ::openat(dir, name, flags);
+    }
+    return fd;
+}
+
 AtPath::~AtPath() {
     if (owned_) {
         ::close(dir_);

@@ -35,6 +35,11 @@ private:
     std::string proc_path_;
 };
 
+// openat that leaves the last-access time alone where the system permits
+// it (O_NOATIME is refused for files of other owners; the plain open is then
+// the best there is).
+int open_no_atime(int dir, const char* name, int flags);
+
 // Opens the directory at `path` (any length) with `flags` added to
 // O_DIRECTORY | O_CLOEXEC; -1 on failure with errno set.
 int open_directory(const std::string& path, int flags);

@@ -1,5 +1,7 @@
 #include "platform/file_io.h"
 
+#include "platform/posix/at_path.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,26 +18,17 @@ bool FileHandle::close() {
     return rc == 0;
 }
 
-namespace {
-
-int open_no_atime(const char* path, int flags) {
-    // O_NOATIME is refused with EPERM for files the caller does not own
-    // (unless privileged); the plain open is then the best we can do.
-    int fd = ::open(path, flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) {
-        fd = ::open(path, flags);
-    }
-    return fd;
-}
-
-}  // namespace
-
 FileHandle open_for_read(const std::string& path, ReadShare /*share*/) {
     // Linux has no share modes: both ways of opening are the same open.
     // O_NONBLOCK keeps a FIFO from hanging the open; FIFOs, sockets and
     // devices are then refused, since reading one would never end or would
     // not be the file's data.
-    const int fd = open_no_atime(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    // Paths longer than the system limit are reached a directory at a time.
+    const posix::AtPath at(path);
+    if (!at.ok()) {
+        return FileHandle();
+    }
+    const int fd = posix::open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return FileHandle();
     }

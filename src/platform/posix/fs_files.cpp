@@ -24,6 +24,8 @@
 
 namespace veldro::platform {
 
+using posix::open_no_atime;
+
 using posix::AtPath;
 
 namespace {
@@ -226,16 +228,6 @@ bool pattern_matches(const char* pattern, const char* name) {
 
 bool matches_everything(const std::string& pattern) {
     return pattern.empty() || pattern == "*" || pattern == "*.*";
-}
-
-// Opens a file for reading without moving its last-access time where the
-// system permits (O_NOATIME is refused for files of other owners).
-int open_no_atime(int dir, const char* name, int flags) {
-    int fd = ::openat(dir, name, flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) {
-        fd = ::openat(dir, name, flags);
-    }
-    return fd;
 }
 
 // Directories kept open between files: the copies of one directory come
