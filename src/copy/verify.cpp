@@ -106,7 +106,7 @@ void copy_again(RunSettings& s, const std::string& source_path, const std::strin
     }
     if (attempt > 1 && s.copy.reset_times != 0) {
         (void)set_file_times(dest_path, source_times);
-        (void)set_file_times(source_path, source_times);
+        (void)restore_source_times(source_path, source_times);
     }
 }
 
