@@ -6,6 +6,7 @@
 #include "config/memo.h"
 #include "config/options.h"
 #include "config/usage.h"
+#include "copy/destination.h"
 #include "driver/banner.h"
 #include "driver/pause.h"
 #include "driver/progress.h"
@@ -54,18 +55,15 @@ void apply_defaults(RunSettings& s) {
     s.logs.error_file_given = 0;
 }
 
-// Creates a directory and every missing parent.
-bool create_directory_chain(const std::string& path) {
-    if (path.empty() || platform::is_directory(path)) {
-        return true;
-    }
-    const std::string_view up = paths::parent(path);
-    if (!up.empty() && up != path && !platform::is_directory(std::string(up))) {
-        if (!create_directory_chain(std::string(up))) {
-            return false;
-        }
-    }
-    return platform::create_directory(path);
+// Creates the destination with every missing parent, reporting each
+// directory made. It has no source directory whose dates it could carry,
+// so -M does not date it.
+bool create_destination(RunSettings& s) {
+    const int maintain = s.paths.maintain_dir_dates;
+    s.paths.maintain_dir_dates = 0;
+    const bool made = copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path)) == 1;
+    s.paths.maintain_dir_dates = maintain;
+    return made;
 }
 
 // A bare drive (F: or F:\) is taken as it is; F:\ is kept as F:.
@@ -104,7 +102,7 @@ void ask_to_create_destination(RunSettings& s) {
             break;
         }
     }
-    if (!create_directory_chain(s.paths.dest_path)) {
+    if (!create_destination(s)) {
         std::fprintf(stderr, "\nCan't create the destination directory %s\n", shown.c_str());
         terminate_run(OUTPUT_FILE);
     }
@@ -118,7 +116,7 @@ void check_destination(RunSettings& s) {
         return;
     }
     if (s.paths.make_dirs != 0) {
-        if (!create_directory_chain(s.paths.dest_path)) {
+        if (!create_destination(s)) {
             std::fprintf(stderr, "\nCan't create the destination directory %s\n",
                          std::string(paths::display_path(s.paths.dest_path)).c_str());
             terminate_run(OUTPUT_FILE);
