@@ -440,13 +440,16 @@ std::string build_lines() {
 }
 
 // Ends the paging when the reader asks to stop (or nobody can answer).
-void wait_for_next_page() {
+// The first page's prompt only waits: any key, Escape included, goes on to
+// the second page; an interrupt signal still ends the paging there.
+void wait_for_next_page(bool first_page) {
     std::fflush(stdout);
     std::fputs("\n", stdout);
     util::print_centered(stderr, "RETURN TO CONTINUE", screen_width);
     std::fflush(stderr);
     const int key = platform::read_key();
-    if (key < 0 || key == key_ctrl_c || key == key_escape) {
+    const bool stop_key = key < 0 || key == key_ctrl_c || key == key_escape;
+    if (platform::interrupt_requested() || (!first_page && stop_key)) {
         std::fputs("\n", stdout);
         exit_without_summary(ILLEGAL_OPTION);
     }
@@ -460,10 +463,10 @@ void show_pages(const std::vector<std::string>& pages) {
     const bool prompting = platform::stdin_is_terminal();
     std::fflush(stdout);
     driver::show_banner();
-    for (const std::string& page : pages) {
-        std::fputs(page.c_str(), stdout);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        std::fputs(pages[i].c_str(), stdout);
         if (prompting) {
-            wait_for_next_page();
+            wait_for_next_page(i == 0);
         } else {
             std::fputs("\n", stdout);
         }

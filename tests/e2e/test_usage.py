@@ -85,6 +85,16 @@ class TestPaging(TreeCase):
         self.assertEqual(session.wait(), 6)
         self.assertNotIn(PAGE_3, session.text)
 
+    def test_escape_at_the_first_prompt_still_shows_the_second_page(self):
+        session = PtyRun([], cwd=self.tmp)
+        self.assertTrue(wait_for_prompts(session, 1), session.text)
+        session.send("\x1b")
+        self.assertTrue(wait_for_prompts(session, 2), session.text)
+        self.assertIn(PAGE_2, session.text)
+        session.send("\x1b")
+        self.assertEqual(session.wait(), 6)
+        self.assertNotIn(PAGE_3, session.text)
+
     def test_ctrl_c_at_a_prompt_ends_with_6(self):
         session = PtyRun([], cwd=self.tmp)
         self.assertTrue(wait_for_prompts(session, 1), session.text)
