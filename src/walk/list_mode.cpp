@@ -62,11 +62,16 @@ void cut_at_bar(std::string& text) {
     }
 }
 
+// The mode is a set of bits: an INI "HASH=S" followed by -hd= leaves both
+// the source and the destination bit set, without the comparing one.
 bool source_hashing(const RunSettings& s) {
-    return s.hashing.hash_mode == hash_source_only || s.hashing.hash_mode == hash_both;
+    return (s.hashing.hash_mode & (hash_source_only | hash_both)) != 0;
 }
 bool destination_hashing(const RunSettings& s) {
-    return s.hashing.hash_mode == hash_dest_only || s.hashing.hash_mode == hash_both;
+    return (s.hashing.hash_mode & (hash_dest_only | hash_both)) != 0;
+}
+bool comparing_digests(const RunSettings& s) {
+    return (s.hashing.hash_mode & hash_both) != 0;
 }
 
 void ring_bell() {
@@ -195,7 +200,7 @@ void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     }
     const std::string_view src_text(run.source_digest.data());
     const std::string_view dst_text(run.dest_digest.data());
-    if (hashed_source && want_dest) {
+    if (comparing_digests(s) && hashed_source && want_dest) {
         const bool error =
             src_text.find("ERROR") != std::string_view::npos || dst_text.find("ERROR") != std::string_view::npos;
         const bool same = !error && src_text == dst_text;

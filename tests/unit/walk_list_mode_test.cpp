@@ -234,6 +234,20 @@ TEST_F(ListModeTree, MatchingDigestsAreNoFailure) {
     EXPECT_EQ(s_.counters.copy_failures, 0);
 }
 
+TEST_F(ListModeTree, SourceAndDestinationBitsTogetherHashBothSidesWithoutAVerdict) {
+    // An INI "HASH=S" followed by -hd= on the command line.
+    s_.hashing.hash_mode = veldro::hash_source_only | veldro::hash_dest_only;
+    s_.hashing.hash_log = std::tmpfile();
+    EXPECT_EQ(run_list(src("a.txt") + "\n"), 1);
+    const std::string log = read(s_.hashing.hash_log);
+    std::fclose(s_.hashing.hash_log);
+    s_.hashing.hash_log = nullptr;
+    const std::string md5_alpha = "2C1743A391305FBF367DF8E4F069F9F9";
+    EXPECT_EQ(log, "\n\n" + src("a.txt") + "  " + md5_alpha + " \n" + copy_of("a.txt").string() + "  " + md5_alpha +
+                       " ");
+    EXPECT_EQ(s_.counters.hash_mismatches, 0);
+}
+
 TEST_F(ListModeTree, ACopyThatFailsIsCountedAsAFailure) {
     // A directory stands where the copy should go.
     fs::create_directories(copy_of("a.txt"));
