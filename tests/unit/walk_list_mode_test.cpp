@@ -243,8 +243,8 @@ TEST_F(ListModeTree, SourceAndDestinationBitsTogetherHashBothSidesWithoutAVerdic
     std::fclose(s_.hashing.hash_log);
     s_.hashing.hash_log = nullptr;
     const std::string md5_alpha = "2C1743A391305FBF367DF8E4F069F9F9";
-    EXPECT_EQ(log, "\n\n" + src("a.txt") + "  " + md5_alpha + " \n" + copy_of("a.txt").string() + "  " + md5_alpha +
-                       " ");
+    EXPECT_EQ(log,
+              "\n\n" + src("a.txt") + "  " + md5_alpha + " \n" + copy_of("a.txt").string() + "  " + md5_alpha + " ");
     EXPECT_EQ(s_.counters.hash_mismatches, 0);
 }
 
