@@ -288,7 +288,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if ((s.copy.flatten != 0 && s.copy.no_dupe != 0) || s.copy.no_case != 0) {
         rename_duplicates_before_copy(s, dest);
     }
-    const std::string_view shown_dest = paths::display_path(dest);
+    std::string_view shown_dest = paths::display_path(dest);
 
     bool protected_cleared = false;
     std::uint32_t protected_attributes = 0;
@@ -324,6 +324,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         // The stream files take the place of the copy, and dest now names
         // their directory.
         copied = ads::write_source_streams(s, source, dest, entry);
+        shown_dest = paths::display_path(dest);
     } else if (directory_ready) {
         if (is_link) {
             copied = platform::copy_symbolic_link(source, dest) == platform::CopyResult::copied;

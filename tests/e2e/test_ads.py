@@ -207,6 +207,17 @@ class ParentAndChildModes(StreamCase):
         self.assertNotIn("[ERROR]", log)
         self.assertIn("Copied ADS         2 files copied/extracted", r.stdout)
 
+    def test_child_copied_log_line_names_the_destination_directory(self):
+        r = self.copy("--ADSCHILD", "-1", self.path("LOGS/RUN.LOG") + "!4")
+        self.assertStatus(r, 0)
+        with open(self.path("LOGS/RUN_COPIED.LOG"), "rb") as f:
+            lines = f.read().decode("utf-8", "surrogateescape").splitlines()
+        copied = [line for line in lines if "report.doc|" in line]
+        self.assertEqual(len(copied), 1, lines)
+        # The stream files stand for the copy: the line's destination is
+        # their directory, as the file's later steps use it.
+        self.assertIn("|%s| ==> |%s|" % (self.src, self.path("DST/sub")), copied[0])
+
 
 def ntfs_tools():
     """Paths of mkntfs and ntfs-3g, or a reason why the NTFS suite cannot run."""
