@@ -258,6 +258,10 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, std::string(paths::display_path(run.source)).c_str());
 
     if (!copy_listed_file(run)) {
+        // The earlier copy stays as it was, its protection included.
+        if (attributes_cleared) {
+            platform::set_attributes(run.dest_file, saved_attributes);
+        }
         report_copy_failure(s, run);
         return;
     }

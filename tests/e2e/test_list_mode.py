@@ -127,6 +127,21 @@ class TestFileList(ListModeCase):
             self.assertEqual(f.read(), b"alpha")
         self.assertFalse(os.stat(target).st_mode & stat.S_IWUSR, "read-only again after the copy")
 
+    def test_a_failed_copy_leaves_a_protected_destination_protected(self):
+        fifo = self.path("src", "pipe")
+        os.mkfifo(fifo)  # never opened for reading: its copy fails
+        target = self.copy_of(fifo)
+        os.makedirs(os.path.dirname(target))
+        with open(target, "wb") as f:
+            f.write(b"old")
+        os.chmod(target, 0o444)
+        r = run(["-S", self.list_file([fifo]), "-d", self.dst, "-O"])
+        self.assertNotEqual(r.status, 0, repr(r))
+        self.assertIn("ERROR: " + fifo + " | NOT COPIED to " + target, r.stdout)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"old")
+        self.assertFalse(os.stat(target).st_mode & stat.S_IWUSR, "still read-only after the failed copy")
+
     def test_a_copy_that_fails_is_reported_and_the_run_is_no_success(self):
         listing = self.list_file([self.a, self.b])
         os.makedirs(self.copy_of(self.a))  # a directory stands in the way
