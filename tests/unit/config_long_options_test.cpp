@@ -12,6 +12,7 @@
 
 #include "config/long_options.h"
 #include "driver/settings.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using veldro::RunSettings;
@@ -145,12 +146,9 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
     void write_file(const std::string& name, const std::string& text) const {
-        std::ofstream(dir_ / name, std::ios::binary) << text;
+        veldro::test::write_file(dir_ / name, text);
     }
-    std::string read_file(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string read_file(const std::string& name) const { return veldro::test::read_file(dir_ / name); }
     fs::path dir_;
 };
 

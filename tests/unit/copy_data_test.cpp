@@ -21,6 +21,7 @@
 #include "driver/settings.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using veldro::platform::CopyResult;
@@ -45,13 +46,8 @@ protected:
         EXPECT_EQ(std::system(command.c_str()), 0);
     }
     std::string path(const std::string& rel) const { return (dir_ / rel).string(); }
-    void write(const std::string& rel, const std::string& data) const {
-        std::ofstream(dir_ / rel, std::ios::binary) << data;
-    }
-    std::string read(const std::string& rel) const {
-        std::ifstream in(dir_ / rel, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    void write(const std::string& rel, const std::string& data) const { veldro::test::write_file(dir_ / rel, data); }
+    std::string read(const std::string& rel) const { return veldro::test::read_file(dir_ / rel); }
     // Names in the directory other than the ones given: leftovers.
     std::set<std::string> names() const {
         std::set<std::string> out;

@@ -8,6 +8,7 @@
 
 #include "copy/verify.h"
 #include "driver/settings.h"
+#include "test_files.h"
 
 namespace veldro::copy {
 namespace {
@@ -19,15 +20,8 @@ constexpr const char* sha1_abc = "A9993E364706816ABA3E25717850C26C9CD0D89D";
 constexpr const char* md5_abd = "4911E516E5AA21D327512E0C8B197616";
 constexpr const char* md5_open_error = "- ERROR - FILE POSSIBLY LOCKED -";
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void spit(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using test::read_file;
+using test::write_file;
 
 std::string utf16(const std::string& ascii) {
     std::string out;
@@ -54,8 +48,8 @@ protected:
         fs::create_directories(dir / "out");
         src = (dir / "a.txt").string();
         dst = (dir / "out" / "a.txt").string();
-        spit(src, "abc");
-        spit(dst, "abc");
+        write_file(src, "abc");
+        write_file(dst, "abc");
         s.console.report_stream = stdout;
         s.logs.error_stream = stderr;
         set_live_settings(&s);
@@ -86,7 +80,7 @@ protected:
                 std::fflush(f);
             }
         }
-        return slurp(dir / name);
+        return read_file(dir / name);
     }
     void run(bool copy_succeeded = true) {
         testing::internal::CaptureStdout();
@@ -120,13 +114,13 @@ TEST_F(Verify, BothSidesWithShaColumnsAndOkVerdict) {
 }
 
 TEST_F(Verify, CorruptedCopyIsRepairedByARetry) {
-    spit(dst, "abd");
+    write_file(dst, "abd");
     s.hashing.hash_mode = hash_both;
     s.hashing.retries = 2;
     open_hash_logs(true);
     run();
     EXPECT_EQ(console, "\nRetry #1\nCopy: " + src + "\nTo:   " + dst + "\n [OK]");
-    EXPECT_EQ(slurp(dst), "abc");
+    EXPECT_EQ(read_file(dst), "abc");
     EXPECT_EQ(log_text("H.TXT"), "\n" + src + "  | " + md5_abc + " |" + dst + "  | " + md5_abc + " |[OK]");
     EXPECT_EQ(s.counters.hash_mismatches, 0);
     // No temporary file is left beside the copy.
@@ -134,12 +128,12 @@ TEST_F(Verify, CorruptedCopyIsRepairedByARetry) {
 }
 
 TEST_F(Verify, MismatchWithoutRetriesIsReportedAndListedInCompanions) {
-    spit(dst, "abd");
+    write_file(dst, "abd");
     s.hashing.hash_mode = hash_both;
     open_hash_logs(true);
     run();
     EXPECT_EQ(console, " [HASH ERROR]");
-    EXPECT_EQ(slurp(dst), "abd");  // no retry was allowed
+    EXPECT_EQ(read_file(dst), "abd");  // no retry was allowed
     EXPECT_EQ(log_text("H.TXT"), "\n" + src + "  | " + md5_abc + " |" + dst + "  | " + md5_abd + " |[HASH ERROR]");
     EXPECT_EQ(log_text("H_ERROR.TXT"), src + "  | " + md5_abc + " |" + dst + "  | " + md5_abd + " |ERROR\n");
     EXPECT_EQ(log_text("H_RERUN.TXT"), src + "  | " + md5_abc + "\n");
@@ -193,7 +187,7 @@ TEST_F(Verify, SourceOnlyAndDestinationOnlyLines) {
 }
 
 TEST_F(Verify, MismatchesCountOnlyWithAHashLog) {
-    spit(dst, "abd");
+    write_file(dst, "abd");
     s.hashing.hash_mode = hash_both;
     run();
     EXPECT_EQ(console, " [HASH ERROR]");

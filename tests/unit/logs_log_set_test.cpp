@@ -8,21 +8,15 @@
 
 #include "driver/settings.h"
 #include "logs/log_set.h"
+#include "test_files.h"
 
 namespace veldro::logs {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void spit(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using test::read_file;
+using test::write_file;
 
 // A scratch directory removed after each test.
 class LogSetFiles : public ::testing::Test {
@@ -160,24 +154,24 @@ TEST(LogNames, DateMarker) {
 
 TEST_F(LogSetFiles, PrepareAppendCutsTrailingEndMarks) {
     const fs::path log = dir / "a.log";
-    spit(log, std::string("first run text\x1a\x1a", 16));
+    write_file(log, std::string("first run text\x1a\x1a", 16));
     prepare_append_file(log.string());
-    EXPECT_EQ(slurp(log), "first run text");
+    EXPECT_EQ(read_file(log), "first run text");
 
-    spit(log, std::string("padded log\0\0\0\0\x1a\0", 16));
+    write_file(log, std::string("padded log\0\0\0\0\x1a\0", 16));
     prepare_append_file(log.string());
-    EXPECT_EQ(slurp(log), "padded log");
+    EXPECT_EQ(read_file(log), "padded log");
 
     // Nine bytes or fewer are never cut.
-    spit(log, std::string("short\x1a", 6));
+    write_file(log, std::string("short\x1a", 6));
     prepare_append_file(log.string());
-    EXPECT_EQ(slurp(log).size(), 6U);
+    EXPECT_EQ(read_file(log).size(), 6U);
 
     // A mark inside the text does not throw away what follows it.
     const std::string middle("keep this\x1a and this too\n", 24);
-    spit(log, middle);
+    write_file(log, middle);
     prepare_append_file(log.string());
-    EXPECT_EQ(slurp(log), middle);
+    EXPECT_EQ(read_file(log), middle);
 
     const fs::path fresh = dir / "new.log";
     prepare_append_file(fresh.string());
@@ -198,7 +192,7 @@ TEST_F(LogSetFiles, DefaultLogGetsAsteriskSeparatorEachTime) {
     std::fclose(s.logs.default_log);
     s.logs.default_log = nullptr;
     const std::string row(40, '*');
-    EXPECT_EQ(slurp(name), "\n" + row + "\n\n" + row + "\n");
+    EXPECT_EQ(read_file(name), "\n" + row + "\n\n" + row + "\n");
 }
 
 TEST_F(LogSetFiles, DefaultLogThatCannotBeOpenedIsReported) {
@@ -230,23 +224,23 @@ TEST_F(LogSetFiles, LogSetOpensMembersWithHeadersAndAbortMarkerName) {
         ASSERT_NE(f, nullptr);
         std::fflush(f);
     }
-    EXPECT_EQ(slurp(at("sub/RUN_LIST.LOG")),
+    EXPECT_EQ(read_file(at("sub/RUN_LIST.LOG")),
               "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |");
-    EXPECT_EQ(slurp(at("sub/RUN_COPIED.LOG")),
+    EXPECT_EQ(read_file(at("sub/RUN_COPIED.LOG")),
               "FILES SUCCESSFULLY COPIED SIZE | SOURCE | Filler | DESTINATION | SOURCE CREATED DATE-TIME | MODIFIED "
               "DATE-TIME | ACCESSED DATE-TIME |\n");
-    EXPECT_EQ(slurp(at("sub/RUN_NOT_COPIED.LOG")), "FILES NOT COPIED");
-    EXPECT_EQ(slurp(at("sub/RUN_ERROR.LOG")), "SOME FILES MAY NOT HAVE COPIED DUE TO SOME ERROR\n");
-    EXPECT_EQ(slurp(at("sub/RUN_DUPE_FILES.LOG")),
+    EXPECT_EQ(read_file(at("sub/RUN_NOT_COPIED.LOG")), "FILES NOT COPIED");
+    EXPECT_EQ(read_file(at("sub/RUN_ERROR.LOG")), "SOME FILES MAY NOT HAVE COPIED DUE TO SOME ERROR\n");
+    EXPECT_EQ(read_file(at("sub/RUN_DUPE_FILES.LOG")),
               "FILES WHICH HAVE A SHORT FILENAME xxx~N AS LONG FILENAME AND HAVE BEEN RENAMED\n");
-    EXPECT_EQ(slurp(at("sub/RUN_DIR-COUNTS.LOG")), " FILE COUNTS PER DIRECTORY\n Count:  SOURCE DIRECTORY\n");
+    EXPECT_EQ(read_file(at("sub/RUN_DIR-COUNTS.LOG")), " FILE COUNTS PER DIRECTORY\n Count:  SOURCE DIRECTORY\n");
     const std::string header = "UNICODE FILENAMES OF COPIED FILES\r\n";
     std::string utf16("\xFF\xFE", 2);
     for (char c : header) {
         utf16.push_back(c);
         utf16.push_back('\0');
     }
-    EXPECT_EQ(slurp(at("sub/RUN_UNICODE_FILES.LOG")), utf16);
+    EXPECT_EQ(read_file(at("sub/RUN_UNICODE_FILES.LOG")), utf16);
 }
 
 TEST_F(LogSetFiles, MembersAppendButUnicodeLogStartsAfresh) {
@@ -264,8 +258,8 @@ TEST_F(LogSetFiles, MembersAppendButUnicodeLogStartsAfresh) {
     }
     const std::string list_header =
         "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |";
-    EXPECT_EQ(slurp(at("RUN_LIST.LOG")), list_header + list_header);
-    EXPECT_EQ(slurp(at("RUN_UNICODE_FILES.LOG")).size(), 2U + 2U * 35U);
+    EXPECT_EQ(read_file(at("RUN_LIST.LOG")), list_header + list_header);
+    EXPECT_EQ(read_file(at("RUN_UNICODE_FILES.LOG")).size(), 2U + 2U * 35U);
 }
 
 TEST_F(LogSetFiles, ErrorMaskOpensMembersOnlyOnceLogsAreNamed) {
@@ -357,7 +351,7 @@ TEST_F(LogSetFiles, ErrorFileAndHashLogWithCompanions) {
 TEST_F(LogSetFiles, AbortMarkerLifecycle) {
     s.logs.abort_marker_name = at("RUN.LOGX");
     create_abort_marker(s);
-    EXPECT_EQ(slurp(at("RUN.LOGX")), "\nIF YOU ARE READING THIS, THERE MAY HAVE BEEN AN UNUSUAL PROGRAM ABORT ");
+    EXPECT_EQ(read_file(at("RUN.LOGX")), "\nIF YOU ARE READING THIS, THERE MAY HAVE BEEN AN UNUSUAL PROGRAM ABORT ");
     remove_abort_marker(s);
     EXPECT_FALSE(fs::exists(at("RUN.LOGX")));
 }
@@ -369,7 +363,7 @@ TEST_F(LogSetFiles, UnicodeTextBecomesUtf16WithCrLf) {
     write_unicode_text(f, "a\xC3\xA9\n");
     write_unicode_text(f, "\r\n");
     std::fclose(f);
-    EXPECT_EQ(slurp(name), std::string("a\0\xE9\0\r\0\n\0\r\0\n\0", 12));
+    EXPECT_EQ(read_file(name), std::string("a\0\xE9\0\r\0\n\0\r\0\n\0", 12));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "driver/settings.h"
 #include "logs/run_header.h"
 #include "platform/timezone.h"
+#include "test_files.h"
 
 namespace veldro::logs {
 namespace {
@@ -107,10 +108,7 @@ protected:
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
-    static std::string slurp(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string slurp(const fs::path& path) { return test::read_file(path); }
 };
 
 TEST_F(RunHeaderLogs, DefaultAndErrorLogLines) {
