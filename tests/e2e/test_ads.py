@@ -16,16 +16,14 @@ import hashlib
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 
-from veldro_e2e import TreeCase, clean_env, run
+from veldro_e2e import TreeCase, clean_env, preload_library, run
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FILLER = "  SOURCE_FILE FILLER        |      SOURCE_FILE FILLER      |"
 OLD_ATIME_NS = 1_100_000_000 * 10**9 + 123_456_700
 OLD_MTIME_NS = 1_200_000_000 * 10**9 + 987_654_300
-_shim = None
 
 
 def md5(data):
@@ -51,20 +49,7 @@ def streams_of(path):
 
 
 def altering_library():
-    """Builds the stream-altering preload library once; skips when it cannot."""
-    global _shim
-    if _shim is None:
-        compiler = shutil.which("cc") or shutil.which("gcc")
-        if compiler is None:
-            raise unittest.SkipTest("no C compiler to build the stream-altering preload library")
-        target = os.path.join(tempfile.mkdtemp(prefix="veldro-shim-"), "alter_stream_write.so")
-        build = subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", target,
-                                os.path.join(HERE, "support", "alter_stream_write.c"), "-ldl"],
-                               capture_output=True)
-        if build.returncode != 0:
-            raise unittest.SkipTest("the stream-altering preload library does not build: " + build.stderr.decode())
-        _shim = target
-    return _shim
+    return preload_library("alter_stream_write.c", "stream-altering")
 
 
 class StreamCase(TreeCase):

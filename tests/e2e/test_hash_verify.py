@@ -11,33 +11,15 @@ that differs from its source exactly as it would on a faulty disk."""
 
 import hashlib
 import os
-import shutil
-import subprocess
-import tempfile
 import unittest
 
-from veldro_e2e import TreeCase, clean_env, run
+from veldro_e2e import TreeCase, clean_env, preload_library, run
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-_shim = None
 
 
 def corrupting_library():
-    """Builds the preload library once; skips when it cannot be built."""
-    global _shim
-    if _shim is None:
-        compiler = shutil.which("cc") or shutil.which("gcc")
-        if compiler is None:
-            raise unittest.SkipTest("no C compiler to build the corrupting preload library")
-        out_dir = tempfile.mkdtemp(prefix="veldro-shim-")
-        target = os.path.join(out_dir, "corrupt_after_copy.so")
-        build = subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", target,
-                                os.path.join(HERE, "support", "corrupt_after_copy.c"), "-ldl"],
-                               capture_output=True)
-        if build.returncode != 0:
-            raise unittest.SkipTest("the corrupting preload library does not build: " + build.stderr.decode())
-        _shim = target
-    return _shim
+    return preload_library("corrupt_after_copy.c", "corrupting")
 
 
 def corrupting_env(name, times, **extra):

@@ -12,6 +12,8 @@ import time
 import unittest
 
 BIN = os.environ.get("VELDRO_BIN", "")
+HERE = os.path.dirname(os.path.abspath(__file__))
+_preload_libraries = {}
 
 
 def program():
@@ -161,3 +163,20 @@ class TreeCase(unittest.TestCase):
 
     def assertStatus(self, result, status):
         self.assertEqual(result.status, status, repr(result))
+
+
+def preload_library(source_name, purpose):
+    """Builds tests/e2e/support/<source_name> into a preload library once per
+    run; skips the test (naming `purpose`) when no C compiler can build it."""
+    if source_name not in _preload_libraries:
+        compiler = shutil.which("cc") or shutil.which("gcc")
+        if compiler is None:
+            raise unittest.SkipTest(f"no C compiler to build the {purpose} preload library")
+        target = os.path.join(tempfile.mkdtemp(prefix="veldro-shim-"), os.path.splitext(source_name)[0] + ".so")
+        build = subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", target,
+                                os.path.join(HERE, "support", source_name), "-ldl"],
+                               capture_output=True)
+        if build.returncode != 0:
+            raise unittest.SkipTest(f"the {purpose} preload library does not build: " + build.stderr.decode())
+        _preload_libraries[source_name] = target
+    return _preload_libraries[source_name]
