@@ -337,6 +337,14 @@ void open_hash_log(RunSettings& s, const std::string& name, bool with_companions
         return stream;
     };
     HashSettings& h = s.hashing;
+    // A hash log named again replaces the earlier one (and its companions),
+    // which are closed rather than left open and forgotten.
+    for (std::FILE** earlier : {&h.hash_log, &h.hash_error_log, &h.hash_rerun_log}) {
+        if (*earlier != nullptr) {
+            std::fclose(*earlier);
+            *earlier = nullptr;
+        }
+    }
     h.hash_log = open_or_end(name);
     if (with_companions) {
         h.hash_error_log = open_or_end(hash_companion_name(name, "_ERROR"));

@@ -348,6 +348,23 @@ TEST_F(LogSetFiles, ErrorFileAndHashLogWithCompanions) {
     EXPECT_FALSE(fs::exists(at("h/ONLY_ERROR.TXT")));
 }
 
+TEST_F(LogSetFiles, HashLogNamedAgainReplacesTheEarlierOne) {
+    testing::internal::CaptureStdout();
+    open_hash_log(s, at("h/FIRST.TXT"), true);
+    std::fputs("first line", s.hashing.hash_log);  // still in the stream's buffer
+    open_hash_log(s, at("h/SECOND.TXT"), false);
+    testing::internal::GetCapturedStdout();
+    // The earlier log was closed, so what it held reached its file.
+    EXPECT_EQ(read_file(at("h/FIRST.TXT")), "first line");
+    EXPECT_EQ(s.hashing.hash_error_log, nullptr);
+    EXPECT_EQ(s.hashing.hash_rerun_log, nullptr);
+    ASSERT_NE(s.hashing.hash_log, nullptr);
+    std::fputs("second", s.hashing.hash_log);
+    std::fclose(s.hashing.hash_log);
+    s.hashing.hash_log = nullptr;
+    EXPECT_EQ(read_file(at("h/SECOND.TXT")), "second");
+}
+
 TEST_F(LogSetFiles, AbortMarkerLifecycle) {
     s.logs.abort_marker_name = at("RUN.LOGX");
     create_abort_marker(s);
