@@ -12,6 +12,7 @@
 #include "copy/verify.h"
 #include "driver/pause.h"
 #include "driver/progress.h"
+#include "platform/names.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -244,12 +245,16 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, entry);
     }
-    const bool existed = platform::lookup_path(dest, e.destination_record);
+    const bool found = platform::lookup_path(dest, e.destination_record);
+    // With --NOCASE a name that differs only in case is the file a
+    // case-insensitive destination holds under this name: it counts as
+    // existing, as it does on Windows, and the copy is renamed beside it.
+    const bool existed = found || (s.copy.no_case != 0 && platform::exists_ignoring_case(dest));
     if (s.selection.exist_only != 0 && !existed) {
         log_not_copied(s, source, "reason: CRITERIA: destination not previously existing");
         return;
     }
-    const std::int64_t difference = newer_difference(s, entry, existed ? &e.destination_record : nullptr);
+    const std::int64_t difference = newer_difference(s, entry, found ? &e.destination_record : nullptr);
     if (difference < 0 && s.selection.copy_all == 0) {
         ++counters.not_processed_newer;
         log_not_copied(s, source, "reason: AGE Criteria");

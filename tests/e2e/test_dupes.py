@@ -101,6 +101,10 @@ class TestNoCase(DupesCase):
         self.assertEqual(self.files_in(), ["REPORT.DOC", "report[0000].doc"])
         self.assertEqual(self.read("dst/REPORT.DOC"), b"old report")
         self.assertEqual(self.read("dst/report[0000].doc"), b"new report")
+        # The destination had the file under another case: an update, as a
+        # case-insensitive destination reports it.
+        self.assertIn("[UPDATED]", r.stdout)
+        self.assertNotIn("[NEW FILE]", r.stdout)
 
     def test_without_nocase_names_of_other_case_are_separate_files(self):
         self.write("src/report.doc", "new report")
