@@ -2,12 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "driver/settings.h"
+#include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "platform/timezone.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -37,11 +38,10 @@ void close_stream(std::FILE*& stream, bool closing_line_end) {
     stream = nullptr;
 }
 
-// The calendar text of a time, as the C runtime's ctime gives it.
+// The 24-character calendar text of a time in local time, the same on both
+// platforms (the Windows runtime pads the day with a zero).
 std::string calendar_text(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    const char* text = std::ctime(&t);  // NOLINT(concurrency-mt-unsafe): single-threaded program
-    return text == nullptr ? std::string() : std::string(text);
+    return logs::calendar_text(platform::zone_state(seconds).local);
 }
 
 void write_console_summary(RunSettings& s, int reason, const Elapsed& e) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <regex>
 #include <string>
 
 #include <unistd.h>
@@ -67,6 +68,11 @@ TEST_F(Termination, DefaultLogReceivesTheStatistics) {
               0U)
         << text;
     EXPECT_NE(text.find(" Elapsed:  0 hrs. 0 mins. "), std::string::npos) << text;
+    // The calendar text pads the day with a blank on every platform.
+    EXPECT_TRUE(std::regex_search(
+        text,
+        std::regex("\n\n Finished [A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n")))
+        << text;
     EXPECT_NE(text.find("\nABNORMAL TERMINATION\n"), std::string::npos) << text;
     EXPECT_NE(text.find(std::string(53, '*') + "\n"), std::string::npos) << text;
 }
