@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "config/memo.h"
@@ -165,11 +166,21 @@ void walk_all_roots(RunSettings& s) {
     terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
 }
 
+void memory_exhausted() {
+    std::fputs("\nError obtaining memory\n", stderr);
+    terminate_run(MEMORY_ERROR);
+}
+
 }  // namespace
+
+void install_memory_handler() {
+    std::set_new_handler(memory_exhausted);
+}
 
 int run_program(const std::vector<std::string>& args) {
     platform::prepare_console();
     platform::install_interrupt_handler();
+    install_memory_handler();
 
     static RunSettings settings;
     RunSettings& s = settings;

@@ -10,4 +10,9 @@ namespace veldro::driver {
 // returns normally: every end passes through terminate_run.
 int run_program(const std::vector<std::string>& args);
 
+// Memory that cannot be had ends the run through terminate_run with
+// MEMORY ERROR (7), wherever it was asked for, instead of an abort that
+// writes no summary and closes no log.
+void install_memory_handler();
+
 }  // namespace veldro::driver

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "driver/run.h"
 #include "driver/settings.h"
 #include "driver/terminate.h"
 
@@ -129,6 +130,19 @@ TEST_F(Termination, HashLogVerdictLines) {
         },
         ::testing::ExitedWithCode(0), "AT LEAST 3 HASHES DIDN'T MATCH");
 }
+
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's allocator refuses such a size itself
+TEST_F(Termination, MemoryThatCannotBeHadEndsWithMemoryError) {
+    EXPECT_EXIT(
+        {
+            settings.console.report_stream = stderr;
+            driver::install_memory_handler();
+            void* never = ::operator new (std::size_t{1} << 62);
+            ::operator delete(never);
+        },
+        ::testing::ExitedWithCode(7), "Error obtaining memory(.|\n)*Abnormal termination. Reason: MEMORY ERROR");
+}
+#endif
 
 }  // namespace
 }  // namespace veldro
