@@ -122,26 +122,4 @@ void Sha512Core::finish(unsigned char* out, std::size_t size) {
 
 }  // namespace detail
 
-void Sha512Context::start() {
-    core_.start({0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
-                 0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL});
-}
-
-Sha512Context::Digest Sha512Context::finish() {
-    Digest digest{};
-    core_.finish(digest.data(), digest.size());
-    return digest;
-}
-
-void Sha384Context::start() {
-    core_.start({0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL, 0x152fecd8f70e5939ULL,
-                 0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL, 0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL});
-}
-
-Sha384Context::Digest Sha384Context::finish() {
-    Digest digest{};
-    core_.finish(digest.data(), digest.size());
-    return digest;
-}
-
 }  // namespace veldro::hash

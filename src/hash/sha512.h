@@ -37,18 +37,25 @@ private:
 };
 }  // namespace detail
 
-class Sha512Context {
+// SHA-512 and SHA-384 differ only in their initial values and in how many
+// bytes of the result they keep.
+template <std::size_t DigestSize, const std::array<std::uint64_t, 8>& Initial>
+class Sha512FamilyContext {
 public:
-    static constexpr std::size_t digest_size = 64;
+    static constexpr std::size_t digest_size = DigestSize;
     static constexpr std::size_t block_size = 128;
     using Digest = std::array<unsigned char, digest_size>;
 
-    explicit Sha512Context(Engine engine = Engine::best) : core_(engine) { start(); }
+    explicit Sha512FamilyContext(Engine engine = Engine::best) : core_(engine) { start(); }
 
-    void start();
+    void start() { core_.start(Initial); }
     void add(const void* data, std::size_t size) { core_.add(data, size); }
     // The context must be started again before further use.
-    Digest finish();
+    Digest finish() {
+        Digest digest{};
+        core_.finish(digest.data(), digest.size());
+        return digest;
+    }
 
     [[nodiscard]] bool uses_hardware() const { return core_.uses_hardware(); }
 
@@ -56,23 +63,16 @@ private:
     detail::Sha512Core core_;
 };
 
-class Sha384Context {
-public:
-    static constexpr std::size_t digest_size = 48;
-    static constexpr std::size_t block_size = 128;
-    using Digest = std::array<unsigned char, digest_size>;
+namespace detail {
+inline constexpr std::array<std::uint64_t, 8> sha512_initial{
+    0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
+    0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL};
+inline constexpr std::array<std::uint64_t, 8> sha384_initial{
+    0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL, 0x152fecd8f70e5939ULL,
+    0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL, 0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL};
+}  // namespace detail
 
-    explicit Sha384Context(Engine engine = Engine::best) : core_(engine) { start(); }
-
-    void start();
-    void add(const void* data, std::size_t size) { core_.add(data, size); }
-    // The context must be started again before further use.
-    Digest finish();
-
-    [[nodiscard]] bool uses_hardware() const { return core_.uses_hardware(); }
-
-private:
-    detail::Sha512Core core_;
-};
+using Sha512Context = Sha512FamilyContext<64, detail::sha512_initial>;
+using Sha384Context = Sha512FamilyContext<48, detail::sha384_initial>;
 
 }  // namespace veldro::hash

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "copy/dupes.h"
+#include "test_files.h"
 #include "util/paths.h"
 
 namespace fs = std::filesystem;
@@ -35,17 +36,7 @@ protected:
     }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
     void touch(const std::string& name) const { std::ofstream(dir_ / name) << "x"; }
-    static std::string read_all(std::FILE* f) {
-        std::fflush(f);
-        std::rewind(f);
-        std::string text;
-        char buf[512];
-        std::size_t n = 0;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            text.append(buf, n);
-        }
-        return text;
-    }
+    static std::string read_all(std::FILE* f) { return veldro::test::read_stream(f); }
 
     fs::path dir_;
     std::FILE* report_ = nullptr;

@@ -1,6 +1,7 @@
 // Reading and writing whole files in unit tests.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,19 @@ inline std::string read_file(const std::filesystem::path& path) {
 
 inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Everything written to a stream so far (it is flushed and rewound).
+inline std::string read_stream(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    char buffer[512];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        text.append(buffer, n);
+    }
+    return text;
 }
 
 }  // namespace veldro::test

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "test_files.h"
 #include "walk/list_mode.h"
 
 namespace fs = std::filesystem;
@@ -113,17 +114,7 @@ protected:
         fs::remove_all(root_);
     }
     static void write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
-    static std::string read(std::FILE* f) {
-        std::fflush(f);
-        std::rewind(f);
-        std::string text;
-        char buf[512];
-        std::size_t n = 0;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            text.append(buf, n);
-        }
-        return text;
-    }
+    static std::string read(std::FILE* f) { return veldro::test::read_stream(f); }
     std::string src(const std::string& rel) const { return (root_ / "src" / rel).string(); }
     fs::path copy_of(const std::string& rel) const { return root_ / "out" / fs::path(src(rel)).relative_path(); }
     int run_list(const std::string& text) {
