@@ -6,11 +6,11 @@
 
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "driver/terminate.h"
 #include "logs/log_set.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "walk/list_mode.h"
 #include "walk/sources.h"
@@ -189,7 +189,7 @@ int open_unicode_list(RunSettings& s, const std::string& value) {
     std::FILE* stream = platform::open_stream(paths::make_long_path(value), "wb+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", value.c_str());
-        terminate_run(OUTPUT_FILE);
+        throw util::RunEnd{OUTPUT_FILE};
     }
     if (s.hashing.unicode_list_stream != nullptr) {
         std::fclose(s.hashing.unicode_list_stream);
@@ -454,7 +454,7 @@ int parse_long_option(RunSettings& s, std::string_view text) {
     }
     if (paths::equal_ignoring_case(text, "version")) {
         show_version();
-        exit_without_summary(NORMAL_EXIT);
+        throw util::RunEnd{NORMAL_EXIT, false};
     }
     const LongKeyword keyword = match_long_keyword(text);
     if (keyword == LongKeyword::none) {

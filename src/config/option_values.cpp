@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/terminate.h"
 #include "platform/system.h"
 #include "util/dates.h"
+#include "util/run_end.h"
 #include "walk/sources.h"
 
 namespace veldro::config {
@@ -32,7 +32,7 @@ std::int64_t run_start_seconds(const RunSettings& s) {
 // A date value that can't serve as a cut-off: why, then ILLEGAL_OPTION.
 [[noreturn]] void refuse_date(std::string_view value, const char* why) {
     std::fprintf(stderr, "\nThe date %.*s %s\n", static_cast<int>(value.size()), value.data(), why);
-    terminate_run(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION};
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
     // roll silently into another date.
     if (!util::is_valid_date(date->month, date->day, year)) {
         std::fprintf(stderr, "%d/%d/%d is not a valid date\n", date->month, date->day, year);
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
     const std::optional<std::int64_t> midnight = util::calendar_time(date->month, date->day, year, 0, 0, 0);
     if (!midnight) {
@@ -191,7 +191,7 @@ void open_list_file(RunSettings& s, const std::string& name) {
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
         std::fputs("\n\nCan't find source file to open\n", stderr);
-        terminate_run(INPUT_FILE);
+        throw util::RunEnd{INPUT_FILE};
     }
     // The count the progress line shows: reads of at most 2,047 bytes that
     // hold more than three bytes.
@@ -215,7 +215,7 @@ void read_type_file(RunSettings& s, const std::string& name) {
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
         std::fprintf(stdout, "\nCan't open file extention file %s", name.c_str());
-        terminate_run(INPUT_FILE);
+        throw util::RunEnd{INPUT_FILE};
     }
     std::string line;
     int accepted = 0;
@@ -228,7 +228,7 @@ void read_type_file(RunSettings& s, const std::string& name) {
             std::fclose(file);
             std::fprintf(stdout, "\nMaximum file types allowed for -F option in %s is %d", name.c_str(),
                          max_type_file_patterns);
-            terminate_run(INPUT_FILE);
+            throw util::RunEnd{INPUT_FILE};
         }
         walk::add_type_pattern(s, line);
     }

@@ -177,11 +177,9 @@ void install_memory_handler() {
     std::set_new_handler(memory_exhausted);
 }
 
-int run_program(const std::vector<std::string>& args) {
-    platform::prepare_console();
-    platform::install_interrupt_handler();
-    install_memory_handler();
+namespace {
 
+[[noreturn]] void run_phases(const std::vector<std::string>& args) {
     static RunSettings settings;
     RunSettings& s = settings;
     set_live_settings(&s);
@@ -222,6 +220,24 @@ int run_program(const std::vector<std::string>& args) {
     show_ini_echo(s);
     walk_all_roots(s);
     finish_run(s);
+}
+
+}  // namespace
+
+int run_program(const std::vector<std::string>& args) {
+    platform::prepare_console();
+    platform::install_interrupt_handler();
+    install_memory_handler();
+    try {
+        run_phases(args);
+    } catch (const util::RunEnd& end) {
+        // Whatever ended the run from below: the same end as if it had
+        // called terminate_run where it stopped.
+        if (!end.summary) {
+            exit_without_summary(end.reason);
+        }
+        terminate_run(end.reason);
+    }
 }
 
 }  // namespace veldro::driver

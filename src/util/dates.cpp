@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "driver/terminate.h"
+#include "util/run_end.h"
 
 namespace veldro::util {
 
@@ -32,7 +32,7 @@ bool in_day_range(int month, int day) {
 
 [[noreturn]] void impossible_date(int month, int day, int year) {
     std::fprintf(stdout, "%d/%d/%d is not a valid date\n", month, day, year);
-    exit_without_summary(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION, false};
 }
 
 }  // namespace

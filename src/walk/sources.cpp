@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "driver/pause.h"
-#include "driver/terminate.h"
 #include "platform/fs.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 
 namespace veldro::walk {
 
@@ -42,7 +42,7 @@ void add_source_path(RunSettings& s, const std::string& path) {
             std::fprintf(stdout, "\nCan't find a file or folder of the name %s\n",
                          std::string(paths::display_path(root)).c_str());
             std::fputs("Please check the -p option and rerun program\n", stdout);
-            terminate_run(INPUT_FILE);
+            throw util::RunEnd{INPUT_FILE};
         }
         if (!platform::is_directory(root)) {
             root = split_file_root(s, root);

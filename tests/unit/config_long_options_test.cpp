@@ -331,7 +331,8 @@ TEST_F(LongOptionsTest, LogfileColonMask) {
 
 TEST_F(LongOptionsDeathTest, DriveColonAndOptionColon) {
     RunSettings s;
-    EXPECT_EXIT(parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"); }), ::testing::ExitedWithCode(6),
+                "");
 }
 
 TEST_F(LongOptionsTest, HashLogAndUnicodeList) {
@@ -348,7 +349,8 @@ TEST_F(LongOptionsTest, HashLogAndUnicodeList) {
 
 TEST_F(LongOptionsDeathTest, UnicodeListThatCannotBeCreated) {
     RunSettings s;
-    EXPECT_EXIT(parse_long_option(s, "UNICODE=" + path("no/such/dir/names.txt")), ::testing::ExitedWithCode(4), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "UNICODE=" + path("no/such/dir/names.txt")); }),
+                ::testing::ExitedWithCode(4), "");
 }
 
 TEST_F(LongOptionsTest, ListFile) {
@@ -362,7 +364,8 @@ TEST_F(LongOptionsTest, ListFile) {
 
 TEST_F(LongOptionsDeathTest, MissingListFile) {
     RunSettings s;
-    EXPECT_EXIT(parse_long_option(s, "LIS=" + path("none.txt")), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LIS=" + path("none.txt")); }),
+                ::testing::ExitedWithCode(3), "");
 }
 
 TEST_F(LongOptionsTest, BypassDirectoryOrMissingPath) {

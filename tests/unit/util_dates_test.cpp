@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "test_files.h"
 #include "util/dates.h"
 
 namespace util = veldro::util;
@@ -83,8 +84,8 @@ TEST(DatesTest, DayNumberOutOfRangeIsZero) {
 }
 
 TEST(DatesDeathTest, ImpossibleDateEndsWithStatusSix) {
-    EXPECT_EXIT(util::day_number(2, 30, 2021), ::testing::ExitedWithCode(6), "");
-    EXPECT_EXIT(util::day_of_year(2, 29, 2019), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { util::day_number(2, 30, 2021); }), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { util::day_of_year(2, 29, 2019); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST(DatesTest, TodayIsADayOldZero) {
