@@ -7,6 +7,7 @@
 
 #include "platform/system.h"
 #include "util/dates.h"
+#include "util/numbers.h"
 #include "util/run_end.h"
 #include "walk/sources.h"
 
@@ -99,7 +100,7 @@ void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
     (bound == AgeBound::older ? sel.older_select : sel.younger_select) = 1;
 
     if (!is_date_form(value)) {
-        days = leading_int(value);
+        days = int_value("the days", value);
         return;
     }
     const std::optional<DateText> date = parse_date_text(value);
@@ -236,6 +237,28 @@ void read_type_file(RunSettings& s, const std::string& name) {
 }
 
 // ---- numbers -----------------------------------------------------------
+
+void refuse_number(std::string_view option, std::string_view value) {
+    std::fprintf(stderr, "\nIllegal number for %.*s: %.*s\n", static_cast<int>(option.size()), option.data(),
+                 static_cast<int>(value.size()), value.data());
+    throw util::RunEnd{ILLEGAL_OPTION};
+}
+
+std::int64_t size_value(std::string_view option, std::string_view value) {
+    const std::optional<std::int64_t> size = util::parse_size(value);
+    if (!size) {
+        refuse_number(option, value);
+    }
+    return *size;
+}
+
+int int_value(std::string_view option, std::string_view value) {
+    const std::optional<int> number = util::parse_int(value);
+    if (!number) {
+        refuse_number(option, value);
+    }
+    return *number;
+}
 
 std::int64_t leading_int64(std::string_view text) {
     const std::string copy(text);

@@ -78,6 +78,14 @@ bool read_text_line(std::FILE* file, std::string& line);
 
 // ---- numbers -----------------------------------------------------------
 
+// A value that is not the number its option needs: the message names the
+// option and the value, and the run ends with ILLEGAL_OPTION.
+[[noreturn]] void refuse_number(std::string_view option, std::string_view value);
+// A byte count (digits with an optional K, M, G or T), else refused.
+std::int64_t size_value(std::string_view option, std::string_view value);
+// A whole number within int, else refused.
+int int_value(std::string_view option, std::string_view value);
+
 // The integer at the start of the text, as the C library reads it (leading
 // blanks and a sign allowed, 0 when there is none).
 std::int64_t leading_int64(std::string_view text);

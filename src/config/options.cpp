@@ -241,7 +241,7 @@ void take_time_field(ArgumentScan& scan, RunSettings& s) {
 }
 
 void take_width(ArgumentScan& scan, RunSettings& s) {
-    const int width = leading_int(take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+    const int width = int_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal));
     ConsoleSettings& con = s.console;
     con.width_state += 1;
     con.name_width = width;
@@ -296,7 +296,7 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             break;
         case 'G':
             s.selection.greater_select = 1;
-            s.selection.greater_size = leading_int64(take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
             break;
         case 'g':
             apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
@@ -318,7 +318,7 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             break;
         case 'L':
             s.selection.less_select = 1;
-            s.selection.less_size = leading_int64(take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
             break;
         case 'l':
             apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
@@ -410,7 +410,7 @@ void read_environment(RunSettings& s) {
         }
     }
     if (const auto width = platform::get_environment("WIDTH")) {
-        s.console.name_width = leading_int(*width);
+        s.console.name_width = int_value("WIDTH", *width);
     }
 }
 

@@ -1,0 +1,41 @@
+"""Input read as meant: switches and numbers in every place a user writes
+them, list files with stray NUL bytes, and bypass entries."""
+
+import os
+import shutil
+
+from test_ini import IniCase
+from veldro_e2e import TreeCase, run
+
+
+class IniSwitches(IniCase):
+    def test_off_words_switch_off_and_other_values_are_refused(self):
+        self.write("src/sub/same.txt", b"second")
+        self.write("src/same.txt", b"first")
+        base = "PATH=%s\nDEST=%s\nMAKE=YES\n" % (self.src, self.dst)
+        for line, expected in [("FLAT=NO", ["a.txt", "same.txt", "sub/b.txt", "sub/same.txt"]),
+                               ("LIST_ONLY=NO\nRECURSE=0", ["a.txt", "same.txt"])]:
+            with self.subTest(line=line):
+                shutil.rmtree(self.dst, True)
+                self.write_ini(base + line + "\n")
+                r = self.run_own(["-A", "-i"])
+                self.assertStatus(r, 0)
+                self.assertEqual(self.copied(), expected)
+        self.write_ini(base + "SILENT=MAYBE\n")
+        r = self.run_own(["-A", "-i"])
+        self.assertStatus(r, 6)
+        self.assertIn("Illegal value in ini file line 4: SILENT=MAYBE", r.stderr)
+
+
+class Numbers(TreeCase):
+    def test_sizes_take_suffixes_and_other_text_is_refused(self):
+        self.write("src/a.txt", b"0123456789")
+        src, dst = self.path("src"), self.path("dst")
+        r = run(["-p", src, "-d", dst, "-m", "-i", "-L", "1k"])
+        self.assertStatus(r, 0)
+        self.assertTrue(os.path.exists(os.path.join(dst, "a.txt")))
+        for args in (["-G", "abc"], ["--LESSTHAN=1X"], ["--FLAT=2x"], ["-w", "7O"], ["-g", "3d"], ["--RET=x"]):
+            with self.subTest(args=args):
+                r = run(["-p", src, "-d", dst, "-m", "-i"] + args)
+                self.assertStatus(r, 6)
+                self.assertIn("Illegal", r.text)
