@@ -10,6 +10,7 @@
 #include "logs/log_set.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/lines.h"
 #include "util/numbers.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -623,11 +624,10 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
         return;
     }
     std::string line;
-    int number = 0;
+    util::ListReader lines(file, "the ini file");
     if (kind == IniFileKind::shared) {
         bool found = false;
-        while (!found && read_text_line(file, line)) {
-            ++number;
+        while (!found && lines.next(line)) {
             found = contains(util::to_upper(line), "[BASE]");
         }
         if (!found) {
@@ -637,8 +637,7 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
     }
     s.logs.ini_processed = 1;
     s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
-    while (read_text_line(file, line)) {
-        ++number;
+    while (lines.next(line)) {
         // The first line shorter than two characters ends the settings.
         if (line.size() < 2) {
             break;
@@ -650,7 +649,7 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
             continue;
         }
         try {
-            apply_ini_line(s, line, number);
+            apply_ini_line(s, line, lines.line_number());
         } catch (const util::RunEnd&) {
             std::fclose(file);
             throw;

@@ -9,6 +9,7 @@
 #include "logs/log_set.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/lines.h"
 #include "util/numbers.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -119,7 +120,8 @@ int add_bypass(RunSettings& s, const std::string& value) {
         return illegal;
     }
     std::string line;
-    while (read_text_line(file, line) && line.size() >= min_bypass_line) {
+    util::ListReader lines(file, "the bypass list");
+    while (lines.next(line) && line.size() >= min_bypass_line) {
         s.selection.bypass_list.push_back(bypass_entry(line));
     }
     std::fclose(file);
@@ -138,7 +140,8 @@ int add_exclusion_file(RunSettings& s, const std::string& value) {
         return handled;
     }
     std::string line;
-    while (read_text_line(file, line) && !line.empty()) {
+    util::ListReader lines(file, "the exclusion list");
+    while (lines.next(line) && !line.empty()) {
         s.selection.exclude_list.push_back(util::to_upper(line));
     }
     std::fclose(file);

@@ -1,12 +1,11 @@
 #include "config/option_values.h"
 
-#include <array>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/system.h"
 #include "util/dates.h"
+#include "util/lines.h"
 #include "util/numbers.h"
 #include "util/run_end.h"
 #include "walk/sources.h"
@@ -170,21 +169,13 @@ void set_destination(RunSettings& s, std::string_view value) {
 // ---- input files -------------------------------------------------------
 
 bool read_text_line(std::FILE* file, std::string& line) {
-    line.clear();
-    std::array<char, 4096> piece{};
-    bool read_any = false;
-    while (std::fgets(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {
-        read_any = true;
-        line += piece.data();
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            return true;
-        }
+    if (!util::read_raw_line(file, line)) {
+        return false;
     }
-    return read_any;
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
 }
 
 void open_list_file(RunSettings& s, const std::string& name) {
@@ -194,12 +185,13 @@ void open_list_file(RunSettings& s, const std::string& name) {
         std::fputs("\n\nCan't find source file to open\n", stderr);
         throw util::RunEnd{INPUT_FILE};
     }
-    // The count the progress line shows: reads of at most 2,047 bytes that
-    // hold more than three bytes.
-    std::array<char, 2048> piece{};
+    // The count the progress line shows: lines that hold more than three
+    // bytes with their line end.
     int count = 0;
-    while (std::fgets(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {
-        if (std::strlen(piece.data()) > 3) {
+    util::ListReader lines(file, "the file list", false, true);
+    std::string line;
+    while (lines.next(line)) {
+        if (line.size() + 1 > 3) {
             ++count;
         }
     }
@@ -220,7 +212,8 @@ void read_type_file(RunSettings& s, const std::string& name) {
     }
     std::string line;
     int accepted = 0;
-    while (read_text_line(file, line)) {
+    util::ListReader lines(file, "the file type list");
+    while (lines.next(line)) {
         // Lines of fewer than three characters hold no pattern.
         if (line.size() < 3) {
             continue;

@@ -39,3 +39,24 @@ class Numbers(TreeCase):
                 r = run(["-p", src, "-d", dst, "-m", "-i"] + args)
                 self.assertStatus(r, 6)
                 self.assertIn("Illegal", r.text)
+
+
+class ListsWithNul(TreeCase):
+    def test_a_line_holding_nul_is_named_and_left_out(self):
+        self.write("src/a.doc", b"doc")
+        self.write("src/b.txt", b"txt")
+        src, dst = self.path("src"), self.path("dst")
+        cases = [
+            ("-F", b"*.doc\0\n*.txt\n", "Line 1 of the file type list", ["-p", src]),
+            ("-S", os.fsencode(self.path("src", "a.doc")) + b"\0\n" + os.fsencode(self.path("src", "b.txt")) + b"\n",
+             "Line 1 of the file list", ["-p", src]),
+        ]
+        for option, text, message, more in cases:
+            with self.subTest(option=option):
+                shutil.rmtree(dst, True)
+                listing = self.write("list.txt", text)
+                r = run(more + ["-d", dst, "-m", "-i", option, listing])
+                self.assertStatus(r, 0)
+                self.assertIn(message + " holds a NUL byte and is left out", r.stderr)
+                copied = [os.path.basename(f) for _, _, files in os.walk(dst) for f in files]
+                self.assertEqual(copied, ["b.txt"])
