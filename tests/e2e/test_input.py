@@ -60,3 +60,18 @@ class ListsWithNul(TreeCase):
                 self.assertIn(message + " holds a NUL byte and is left out", r.stderr)
                 copied = [os.path.basename(f) for _, _, files in os.walk(dst) for f in files]
                 self.assertEqual(copied, ["b.txt"])
+
+
+class Bypass(TreeCase):
+    def test_an_entry_covers_its_directory_only_and_is_reported(self):
+        for rel in ("case/in.txt", "case/sub/deep.txt", "case_files/a.txt", "CASE2/b.txt", "Case/c.txt"):
+            self.write("src/" + rel, rel)
+        src, dst, log = self.path("src"), self.path("dst"), self.path("RUN.LOG")
+        r = run(["-p", src, "-d", dst, "-m", "-i", "--BYP=" + os.path.join(src, "case"), "-1", log])
+        self.assertStatus(r, 0)
+        copied = sorted(os.path.relpath(os.path.join(d, f), dst) for d, _, files in os.walk(dst) for f in files)
+        self.assertEqual(copied, ["CASE2/b.txt", "Case/c.txt", "case_files/a.txt"])
+        line = "BYPASSED DIRECTORY: " + os.path.join(src, "case") + "\n"
+        self.assertEqual(r.stdout.count(line), 1)
+        with open(log, encoding="utf-8") as f:
+            self.assertEqual(f.read().count(line), 1)
