@@ -245,11 +245,12 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, entry);
     }
+    rename_if_written_by_run(s, dest, source);
     const bool found = platform::lookup_path(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.
-    const bool existed = found || (s.copy.no_case != 0 && platform::exists_ignoring_case(dest));
+    const bool existed = found || (s.copy.no_case != 0 && exists_ignoring_case(s, dest));
     if (s.selection.exist_only != 0 && !existed) {
         log_not_copied(s, source, "reason: CRITERIA: destination not previously existing");
         return;
@@ -356,6 +357,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         ++counters.copy_failures;
     } else {
         ++s.dupes.files_copied_so_far;
+        note_copy_written(s, dest, source);
     }
     if (!is_link && !streams_only) {
         settle_attributes(s, entry, protected_cleared, protected_attributes, copied);

@@ -10,6 +10,7 @@
 
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "util/name_index.h"
 
 namespace veldro {
 
@@ -197,6 +198,7 @@ struct DupeState {
     std::int32_t dupe_sequence = 1;        // extra suffix counter of the tilde rule
     std::int32_t flat_folder_index = 0;    // current numbered folder, 0 = the root
     std::int32_t files_copied_so_far = 0;  // successful copies, for the flat folders
+    util::NameIndex names;                 // what the run wrote, and names ignoring case
 };
 
 // Named streams: the table that every listing refills from entry 0 (its
