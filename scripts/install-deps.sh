@@ -3,7 +3,7 @@
 # Runs apt-get only when something is missing, so a second call is quick.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev googletest python3 clang-format clang-tidy
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest python3 clang-format clang-tidy
           g++-mingw-w64-x86-64 wine wine64 ntfs-3g attr rsync fuse3 openssl)
 
 missing=()

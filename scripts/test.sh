@@ -47,6 +47,10 @@ if [ $asan_ok -eq 0 ]; then
     record sanitizer-tests $?
 fi
 
+step "fuzz targets under ASan + UBSan, ${FUZZ_SECONDS:-20} s each"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+record fuzz $?
+
 step "Windows build (mingw-w64)"
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null &&
     ninja -C build-win -j "$jobs" veldro

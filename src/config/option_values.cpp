@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::int64_t seconds_per_day = 86400;
 constexpr int max_type_file_patterns = 300;
+constexpr int max_cutoff_year = 9999;
 
 bool is_ascii_letter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -112,6 +113,9 @@ void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
     if (!util::is_valid_date(date->month, date->day, year)) {
         std::fprintf(stderr, "%d/%d/%d is not a valid date\n", date->month, date->day, year);
         throw util::RunEnd{ILLEGAL_OPTION};
+    }
+    if (year > max_cutoff_year) {
+        refuse_date(value, "lies after the year 9999 and can't be used");
     }
     const std::optional<std::int64_t> midnight = util::calendar_time(date->month, date->day, year, 0, 0, 0);
     if (!midnight) {

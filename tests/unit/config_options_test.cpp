@@ -345,8 +345,10 @@ TEST_F(OptionsTest, DateLettersSetTheTimesTested) {
 
 TEST_F(OptionsDeathTest, ImpossibleOrUnusableDatesAreRefused) {
     // 10 is 1910, before 1970; 02-30 and a day-month swap are no dates;
+    // no cut-off lies beyond the year 9999; days are whole numbers;
     // a lone separator is no date at all.
-    for (const char* value : {"01-15-10", "01-01-1969", "02-30-2021", "25-12-2020", "12-2021", "-"}) {
+    for (const char* value :
+         {"01-15-10", "01-01-1969", "02-30-2021", "25-12-2020", "12-2021", "-", "1G22-31682", "3d"}) {
         EXPECT_EXIT(veldro::ending_run([&] {
                         parse_with_paths({"-g", value});
                     }),
