@@ -183,6 +183,14 @@ std::int64_t size_of(const IniLine& line) {
     return *size;
 }
 
+std::int64_t integer_of(const IniLine& line) {
+    const std::optional<std::int64_t> number = util::parse_integer(line.value);
+    if (!number) {
+        refuse_value(line);
+    }
+    return *number;
+}
+
 int number_of(const IniLine& line) {
     const std::optional<int> number = util::parse_int(line.value);
     if (!number) {
@@ -470,7 +478,7 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             if (!line.has_value()) {
                 missing_directive(line);
             } else {
-                s.console.display_value = is_off_word(line.value) ? 0 : number_of(line);
+                s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
             }
             break;
         case Directive::hash:
