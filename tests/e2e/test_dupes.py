@@ -119,8 +119,11 @@ class TestNoCase(DupesCase):
             self.write(f"src/d{i % 3}/f{i:03d}.txt", "x")
         self.write("dst/F000.TXT", "earlier")
         counter = self.path("reads.txt")
+        # A sanitizer build must accept a library loaded before its runtime.
+        asan = os.environ.get("ASAN_OPTIONS", "")
         env = clean_env(LD_PRELOAD=preload_library("count_dir_reads.c", "directory-read counting"),
-                        VELDRO_TEST_DIR_READS=counter)
+                        VELDRO_TEST_DIR_READS=counter,
+                        ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
         r = run(["-p", self.src, "-d", self.dst, "-i", "--FLAT", "--NOCASE"], env=env)
         self.assertStatus(r, 0)
         self.assertEqual(len(self.files_in()), 301)
