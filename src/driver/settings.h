@@ -41,7 +41,8 @@ struct PathSettings {
     std::vector<std::size_t> source_root_lengths;  // length of each root as stored
     std::size_t current_root_length = 0;           // of the root being walked
     int path_given = 0;
-    std::string dest_path;  // destination, internal form
+    std::string dest_path;   // destination, internal form
+    std::string dest_named;  // the destination directory as the user named it (-d, -D, --DES)
     int dest_given = 0;
     int dest_drive_index = 0;
     int drive_only_dest = 0;     // -D
@@ -179,6 +180,8 @@ struct RunCounters {
     // Files that could be copied by neither way, or whose copy still
     // differed after the retries: such a run does not end as a success.
     std::int32_t copy_failures = 0;
+    // Listed files that were not there: such a run ends as an input fault.
+    std::int32_t files_not_located = 0;
 };
 
 struct ProgressState {

@@ -324,7 +324,7 @@ public:
         if (at_) {
             return at_->short_path();
         }
-        if (path_.size() < PATH_MAX - 1) {
+        if (path_.size() < PATH_MAX - 1 && posix::below_confinement_root(path_) == 0) {
             return path_.c_str();
         }
         proc_ = "/proc/self/fd/" + std::to_string(dir_) + "/" + name_;
@@ -416,8 +416,10 @@ int create_temp_in(int dir, char* name, std::size_t size, mode_t mode) {
 }
 
 // A destination that may not be replaced: a directory, or a file without
-// write permission (the read-only attribute, which only -O lifts).
-bool destination_refuses(int dir, const char* leaf) {
+// write permission (the read-only attribute) unless the caller may replace
+// protected files (-O). Replacing renames a new file over the old name: the
+// old file's own permissions, and those of its other hard links, stay.
+bool destination_refuses(int dir, const char* leaf, bool replace_protected) {
     struct stat st {};
     if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
@@ -425,7 +427,7 @@ bool destination_refuses(int dir, const char* leaf) {
     if (S_ISDIR(st.st_mode)) {
         return true;
     }
-    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+    return !replace_protected && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
 // Carries the user extended attributes (the named streams) from one open
@@ -744,7 +746,7 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
 // linked in directly when nothing stands there, otherwise linked under a
 // temporary name and renamed over what stands there (unless that may not be
 // replaced).
-bool publish_unnamed(int fd, const ParentDir& parent) {
+bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
     char proc[64];  // NOLINT(modernize-avoid-c-arrays)
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
     auto link_as = [&](const char* name) {
@@ -758,7 +760,7 @@ bool publish_unnamed(int fd, const ParentDir& parent) {
     if (link_as(parent.leaf())) {
         return true;
     }
-    if (errno != EEXIST || destination_refuses(parent.fd(), parent.leaf())) {
+    if (errno != EEXIST || destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
         return false;
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
@@ -778,7 +780,7 @@ bool publish_unnamed(int fd, const ParentDir& parent) {
     return false;
 }
 
-CopyResult copy_whole_file(const std::string& source, const std::string& destination) {
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected) {
     struct stat st {};
     const int from = open_regular_source(source, st);
     if (from < 0) {
@@ -797,7 +799,7 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     int to = ::openat(parent.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     const bool named = to < 0;
     if (named) {
-        if (destination_refuses(parent.fd(), parent.leaf())) {
+        if (destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
             ::close(from);
             return CopyResult::failed;
         }
@@ -823,7 +825,7 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         }
     }
     if (!named) {
-        if (result == CopyResult::copied && !publish_unnamed(to, parent)) {
+        if (result == CopyResult::copied && !publish_unnamed(to, parent, replace_protected)) {
             result = CopyResult::failed;
         }
         ::close(to);
@@ -856,7 +858,7 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
     }
     target[static_cast<std::size_t>(length)] = '\0';
     ParentDir parent(destination);
-    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf())) {
+    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf(), false)) {
         return CopyResult::failed;
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
@@ -874,6 +876,13 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
         }
     }
     return CopyResult::failed;
+}
+
+void confine_writes_below(const std::string& root) {
+    posix::set_confinement_root(root);
+    // Directories kept from before were opened without the rule.
+    forget_slot(destination_slot());
+    forget_slot(source_slot());
 }
 
 FileHandle open_source_file(const std::string& path) {
@@ -899,7 +908,8 @@ FileHandle create_temporary_beside(const std::string& destination, std::string& 
     return FileHandle(fd);
 }
 
-bool rename_over(const std::string& from, const std::string& to) {
+bool rename_over(const std::string& from, const std::string& to, bool /*replace_protected*/) {
+    // A rename replaces a read-only file without changing it.
     Target a(from);
     Target b(to);
     return a.ok() && b.ok() && ::renameat(a.dir(), a.name(), b.dir(), b.name()) == 0;
