@@ -26,13 +26,14 @@ unsigned char* copy_buffer() {
 }
 
 // A destination that the system would refuse to overwrite: a directory,
-// or a file marked read-only (only -O lifts that mark before the copy).
-bool destination_refuses(const std::string& destination) {
+// or a file marked read-only (unless -O lets it be replaced).
+bool destination_refuses(const std::string& destination, bool replace_protected) {
     static platform::FindRecord record;
     if (!platform::lookup_path(destination, record)) {
         return false;
     }
-    return record.kind == platform::EntryKind::directory || (record.attributes & platform::attr_readonly) != 0;
+    return record.kind == platform::EntryKind::directory ||
+           (!replace_protected && (record.attributes & platform::attr_readonly) != 0);
 }
 
 enum class LoopEnd : std::uint8_t { complete, failed, interrupted };
@@ -57,7 +58,7 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
 
 }  // namespace
 
-int copy_file_data(const std::string& source, const std::string& destination) {
+int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
@@ -76,7 +77,7 @@ int copy_file_data(const std::string& source, const std::string& destination) {
     if (!from.valid() || !platform::lookup_path(source, source_record)) {
         return 0;
     }
-    if (destination_refuses(target)) {
+    if (destination_refuses(target, replace_protected)) {
         return 0;
     }
     static std::string temp_path;
@@ -92,7 +93,7 @@ int copy_file_data(const std::string& source, const std::string& destination) {
     // a copy under the destination name never looks newer than its source.
     bool creation_set = false;
     if (end == LoopEnd::complete && closed && platform::set_times(temp_path, source_record.times, creation_set) &&
-        platform::rename_over(temp_path, target)) {
+        platform::rename_over(temp_path, target, replace_protected)) {
         return 1;
     }
     platform::remove_file(temp_path);
@@ -102,16 +103,17 @@ int copy_file_data(const std::string& source, const std::string& destination) {
     return 0;
 }
 
-bool platform_copy(const std::string& source, const std::string& destination) {
-    const platform::CopyResult result = platform::copy_whole_file(source, destination);
+bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected) {
+    const platform::CopyResult result = platform::copy_whole_file(source, destination, replace_protected);
     if (result == platform::CopyResult::interrupted) {
         check_interrupt();
     }
     return result == platform::CopyResult::copied;
 }
 
-bool copy_two_ways(const std::string& source, const std::string& destination) {
-    return platform_copy(source, destination) || copy_file_data(source, destination) == 1;
+bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected) {
+    return platform_copy(source, destination, replace_protected) ||
+           copy_file_data(source, destination, replace_protected) == 1;
 }
 
 }  // namespace veldro::copy

@@ -295,14 +295,16 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     }
     std::string_view shown_dest = paths::display_path(dest);
 
-    bool protected_cleared = false;
+    // -O: a protected copy is replaced by renaming the new one over it, so
+    // that the old file (and any other name it has) is never changed; the
+    // new copy then takes the attributes the old one had.
+    bool protected_replaced = false;
     std::uint32_t protected_attributes = 0;
     if (s.copy.overwrite_protected != 0) {
         const auto attributes = platform::get_attributes(dest);
         if (attributes && *attributes != 0) {
             protected_attributes = *attributes;
-            protected_cleared = true;
-            platform::set_attributes(dest, platform::attr_normal);
+            protected_replaced = true;
         }
     }
 
@@ -312,9 +314,6 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         stream_count = ads::enumerate_streams(s, source);
     }
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
-        if (protected_cleared) {
-            platform::set_attributes(dest, protected_attributes);
-        }
         return;
     }
     if (s.logs.unicode_log != nullptr) {
@@ -336,7 +335,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
             // Reading a link moves its last-access time: put it back.
             restore_source_times(source, entry.times);
         } else {
-            copied = copy_two_ways(source, dest);
+            copied = copy_two_ways(source, dest, s.copy.overwrite_protected != 0);
         }
     }
     if (s.copy.ads_extract != 0 && stream_count > 0) {
@@ -358,7 +357,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         ++s.dupes.files_copied_so_far;
     }
     if (!is_link && !streams_only) {
-        settle_attributes(s, entry, protected_cleared, protected_attributes, copied);
+        settle_attributes(s, entry, protected_replaced && copied, protected_attributes, copied);
     }
 
     if (s.logs.copied_log != nullptr && copied) {

@@ -101,7 +101,7 @@ void copy_again(RunSettings& s, const std::string& source_path, const std::strin
         // The same road as every copy: a temporary beside the destination,
         // renamed over it only when complete. A failure leaves the
         // destination as it was and the next attempt follows.
-        (void)platform_copy(source_path, dest_path);
+        (void)platform_copy(source_path, dest_path, s.copy.overwrite_protected != 0);
         w.reader.hash_file(dest_path, selection, w.destination);
     }
     if (attempt > 1 && s.copy.reset_times != 0) {

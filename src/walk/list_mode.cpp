@@ -17,6 +17,7 @@
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
+#include "walk/sources.h"
 #include "walk/walk.h"
 
 namespace veldro::walk {
@@ -91,6 +92,7 @@ void report_directory(const RunSettings& s, const std::string& source) {
 }
 
 void report_not_located(RunSettings& s, const std::string& source) {
+    ++s.counters.files_not_located;
     std::fprintf(stdout, "\n%s ==> NOT LOCATED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
         std::fprintf(log, "\n%s ==> NOT LOCATED", source.c_str());
@@ -133,7 +135,7 @@ void list_only_line(const RunSettings& s, const ListRun& run) {
     std::fputs("\n", stdout);
 }
 
-void report_copy_failure(RunSettings& s, const ListRun& run) {
+void report_copy_failure(RunSettings& s, const ListRun& run, bool onto_itself = false) {
     const char* source = run.source.c_str();
     const char* dest = run.dest_file.c_str();
     std::FILE* error_log = s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
@@ -149,6 +151,13 @@ void report_copy_failure(RunSettings& s, const ListRun& run) {
         std::fputs("  |REASON: FOLDER", error_log);
         if (not_copied != nullptr) {
             std::fprintf(not_copied, "\n%s| NOT COPIED: Reason: File is folder", source);
+        }
+    }
+    if (onto_itself) {
+        std::fputs(" REASON: DESTINATION IS THE SOURCE ITSELF ", stdout);
+        std::fputs("  |  REASON: DESTINATION IS THE SOURCE ITSELF", error_log);
+        if (not_copied != nullptr) {
+            std::fprintf(not_copied, "\n%s| NOT COPIED: Reason: Destination is the source itself", source);
         }
     }
     if (platform::is_directory(run.dest_file)) {
@@ -168,14 +177,14 @@ void report_copy_failure(RunSettings& s, const ListRun& run) {
 
 // The data (or, for a link, the link itself) by the system's copy and,
 // when that fails, by the program's own.
-bool copy_listed_file(const ListRun& run) {
+bool copy_listed_file(const ListRun& run, bool replace_protected) {
     switch (run.record.kind) {
         case platform::EntryKind::symlink:
             return platform::copy_symbolic_link(run.source, run.dest_file) == platform::CopyResult::copied;
         case platform::EntryKind::special:
             return false;  // a FIFO or device is never opened for reading
         default:
-            return copy::copy_two_ways(run.source, run.dest_file);
+            return copy::copy_two_ways(run.source, run.dest_file, replace_protected);
     }
 }
 
@@ -239,13 +248,15 @@ void write_default_log_line(const RunSettings& s, const ListRun& run) {
 
 // The copy road of one located file.
 void copy_located_file(RunSettings& s, ListRun& run) {
+    // -O: the new copy is renamed over a protected one, which is never
+    // changed itself, and then takes its attributes.
     std::uint32_t saved_attributes = 0;
-    bool attributes_cleared = false;
+    bool attributes_taken = false;
     if (s.copy.overwrite_protected != 0) {
         const std::optional<std::uint32_t> existing = platform::get_attributes(run.dest_file);
         if (existing && *existing != 0) {
             saved_attributes = *existing;
-            attributes_cleared = platform::set_attributes(run.dest_file, platform::attr_normal);
+            attributes_taken = true;
         }
     }
     const platform::FileTimeSet times = run.record.times;
@@ -257,11 +268,8 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     }
     std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, std::string(paths::display_path(run.source)).c_str());
 
-    if (!copy_listed_file(run)) {
+    if (!copy_listed_file(run, s.copy.overwrite_protected != 0)) {
         // The earlier copy stays as it was, its protection included.
-        if (attributes_cleared) {
-            platform::set_attributes(run.dest_file, saved_attributes);
-        }
         report_copy_failure(s, run);
         return;
     }
@@ -280,7 +288,7 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     hash_and_compare(s, run, hashed_source);
     write_default_log_line(s, run);
 
-    if (attributes_cleared) {
+    if (attributes_taken) {
         platform::set_attributes(run.dest_file, saved_attributes);
     }
     if (s.copy.reset_times != 0) {
@@ -342,6 +350,11 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     }
     if (s.copy.list_only != 0) {
         list_only_line(s, run);
+        return;
+    }
+    if (is_same_file(run.source, run.dest_file)) {
+        // Copying a file onto itself would destroy it on a failure.
+        report_copy_failure(s, run, true);
         return;
     }
     copy_located_file(s, run);
