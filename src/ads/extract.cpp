@@ -58,17 +58,38 @@ std::FILE* error_stream(const RunSettings& s) {
     return s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
 }
 
-// A stream that could be copied by neither way: it is reported and the run
-// does not end as a success.
-void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target) {
+// A stream that could be copied by neither way, or whose name may not
+// become part of a file name: it is reported (with the reason when there
+// is one beyond a failed copy) and the run does not end as a success.
+void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target,
+                                 const char* reason = nullptr) {
     const std::string shown(paths::display_path(target));
     std::printf("\n\n%.*s\n NOT EXTRACTED (error) to %s ", static_cast<int>(stream_text.size()), stream_text.data(),
                 shown.c_str());
+    if (reason != nullptr) {
+        std::printf("(%s) ", reason);
+    }
     if (error_stream(s) != stderr) {
         std::fprintf(error_stream(s), "\n%.*s | NOT EXTRACTED to %s", static_cast<int>(stream_text.size()),
                      stream_text.data(), shown.c_str());
+        if (reason != nullptr) {
+            std::fprintf(error_stream(s), " (%s)", reason);
+        }
     }
     ++s.counters.copy_failures;
+}
+
+constexpr const char* unsafe_name_reason = "stream name holds a path separator";
+
+// A stream's name becomes part of a file name beside the copy: a separator
+// (or a NUL) in it would name a file somewhere else.
+bool stream_name_is_safe(std::string_view name) {
+    for (const char c : name) {
+        if (c == '\0' || paths::is_separator(c) || c == '/') {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Copies an open stream into a temporary file beside `target` and renames
@@ -252,6 +273,11 @@ int extract_copy_streams(RunSettings& s, const std::string& source_path, const s
             continue;
         }
         work.stream_file = stream_file_path(destination_file_path, name);
+        if (!stream_name_is_safe(name)) {
+            report_stream_not_extracted(s, stream_display_text(destination_file_path, name), work.stream_file,
+                                        unsafe_name_reason);
+            continue;
+        }
         bool copied = copy_stream_to_file(destination_file_path, name, work.stream_file);
         if (!copied) {
             copied = copy_stream_to_file(source_path, name, work.stream_file);
@@ -290,6 +316,12 @@ bool write_source_streams(RunSettings& s, const std::string& source_path, std::s
             continue;
         }
         work.stream_file = stream_file_path(work.base, name);
+        if (!stream_name_is_safe(name)) {
+            all_written = false;
+            report_stream_not_extracted(s, stream_display_text(source_path, name), work.stream_file,
+                                        unsafe_name_reason);
+            continue;
+        }
         if (copy_stream_to_file(source_path, name, work.stream_file)) {
             ++s.counters.ads_files_copied;
             (void)copy::set_file_times(work.stream_file, times);
@@ -341,7 +373,10 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
             if (child) {
                 work.stream_file = stream_file_path(work.base, name);
                 work.destination_text = paths::display_path(work.stream_file);
-                hash_ordinary_file(work.stream_file, selection, work.destination_digests);
+                // No stream file was written for an unsafe name: nothing
+                // elsewhere is read in its place.
+                hash_ordinary_file(stream_name_is_safe(name) ? work.stream_file : std::string(), selection,
+                                   work.destination_digests);
                 // The stream file keeps the source's times after its reading.
                 (void)copy::restore_source_times(work.stream_file, entry.times);
             } else {
