@@ -549,7 +549,7 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             if (!line.has_value()) {
                 missing_directive(line);
             } else {
-                s.console.name_width = leading_int(line.value);
+                s.console.name_width = name_width_value(line.value);
                 s.console.width_state += 1;
             }
             break;

@@ -328,7 +328,7 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
             return handled;
         case LongKeyword::width:
             s.console.width_state += 1;
-            s.console.name_width = leading_int(value);
+            s.console.name_width = name_width_value(value);
             return handled;
         default:
             return handled;

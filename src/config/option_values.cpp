@@ -35,7 +35,19 @@ std::int64_t run_start_seconds(const RunSettings& s) {
     terminate_run(ILLEGAL_OPTION);
 }
 
+constexpr std::int64_t widest_name_column = 4096;
+
 }  // namespace
+
+int name_width_value(std::string_view text) {
+    const std::int64_t width = leading_int64(text);
+    if (width < 0 || width > widest_name_column) {
+        std::fprintf(stderr, "\nThe width %.*s is out of range: give 1 to %d characters (0 for the widest column)\n",
+                     static_cast<int>(text.size()), text.data(), static_cast<int>(widest_name_column));
+        terminate_run(ILLEGAL_OPTION);
+    }
+    return static_cast<int>(width);
+}
 
 bool begins_option(std::string_view arg, paths::Style style) {
     if (arg.empty()) {

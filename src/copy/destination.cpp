@@ -111,11 +111,22 @@ int make_directory_path(RunSettings& s, const std::string& path) {
     }
     // Below the destination root every component must be a real directory:
     // a link standing there would send the copies elsewhere.
-    const std::string_view dest_root = root_without_separator(s.paths.dest_path);
+    const std::string_view dest_root =
+        root_without_separator(s.paths.dest_named.empty() ? s.paths.dest_path : s.paths.dest_named);
     const bool below_root = !dest_root.empty() && path.size() > dest_root.size() &&
                             path.compare(0, dest_root.size(), dest_root) == 0 &&
                             (is_sep(path[dest_root.size()]) || is_sep(dest_root.back()));
     const std::size_t guarded_from = below_root ? dest_root.size() : path.size();
+
+    // The directories this path shares with the last one made usable were
+    // looked at then: a walk going down a deep tree looks at each directory
+    // once, not once for every directory below it.
+    const std::size_t verified = static_cast<std::size_t>(
+        std::mismatch(path.begin(),
+                      path.begin() + static_cast<std::ptrdiff_t>(std::min(path.size(), e.last_checked_dir.size())),
+                      e.last_checked_dir.begin())
+            .first -
+        path.begin());
 
     static std::string part;
     static platform::FindRecord record;
@@ -124,7 +135,7 @@ int make_directory_path(RunSettings& s, const std::string& path) {
     made.clear();
     bool usable = true;
     for (std::size_t i = 0; i < path.size(); ++i) {
-        if (!is_sep(path[i]) || i <= skip || i == 0) {
+        if (!is_sep(path[i]) || i <= skip || i == 0 || i < verified) {
             continue;
         }
         part.assign(path, 0, i);

@@ -163,6 +163,11 @@ void walk_all_roots(RunSettings& s) {
         std::fclose(logs.dir_count_log);
         logs.dir_count_log = nullptr;
     }
+    // A listed file that was not there is an input fault, and says so even
+    // when other files also failed.
+    if (s.counters.files_not_located != 0) {
+        terminate_run(INPUT_FILE);
+    }
     terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
 }
 
@@ -192,8 +197,15 @@ int run_program(const std::vector<std::string>& args) {
 
     apply_defaults(s);
     config::parse_command_line(s, args);
+    if (s.paths.list_file_mode == 0 && s.paths.source_paths.empty()) {
+        walk::add_source_path(s, platform::current_directory());
+    }
+    if (s.paths.list_file_mode == 0 && s.copy.list_only == 0) {
+        walk::refuse_overlapping_destination(s);
+    }
 
     show_banner();
+    platform::confine_writes_below(s.paths.dest_named);
     check_destination(s);
     logs::write_run_header(s, args);
     config::write_memo_to_logs(s);
@@ -201,9 +213,6 @@ int run_program(const std::vector<std::string>& args) {
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);
         finish_run(s);
-    }
-    if (s.paths.source_paths.empty()) {
-        walk::add_source_path(s, platform::current_directory());
     }
 
     s.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};
