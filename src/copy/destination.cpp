@@ -62,10 +62,12 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 
 // Makes one directory and says so; a made directory is remembered for
 // its dates, which are given once the whole chain stands.
-void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::string>& made) {
+// Only the lengths are kept: every directory made lies on one path, and a
+// deep chain must not cost the square of its depth.
+void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::size_t>& made) {
     if (platform::make_directory(dir)) {
         std::fprintf(report(s), "\n Directory %s created\n\n", std::string(paths::display_path(dir)).c_str());
-        made.push_back(dir);
+        made.push_back(dir.size());
     }
 }
 
@@ -131,7 +133,7 @@ int make_directory_path(RunSettings& s, const std::string& path) {
     static std::string part;
     static platform::FindRecord record;
     const std::size_t skip = root_part_length(path);
-    static std::vector<std::string> made;
+    static std::vector<std::size_t> made;
     made.clear();
     bool usable = true;
     for (std::size_t i = 0; i < path.size(); ++i) {
@@ -168,8 +170,8 @@ int make_directory_path(RunSettings& s, const std::string& path) {
                  (record.kind == platform::EntryKind::directory || (!guarded && platform::is_directory(part)));
     }
     if (s.paths.maintain_dir_dates != 0) {
-        for (const std::string& dir : made) {
-            reset_directory_times(s, dir);
+        for (const std::size_t length : made) {
+            reset_directory_times(s, path.substr(0, length));
         }
     }
     if (usable) {
