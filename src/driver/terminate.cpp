@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/settings.h"
+#include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -273,6 +274,11 @@ void terminate_run(int reason) {
     close_stream(s.logs.dir_count_log, false);
     close_stream(s.hashing.unicode_list_stream, false);
     close_stream(s.logs.memo_stream, false);
+    logs::close_manifests();
+    if (s.logs.seal != 0) {
+        // After every log is closed: nothing the run writes follows the seal.
+        logs::seal_written_files(s);
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
