@@ -64,7 +64,7 @@ if [ $win_ok -eq 0 ]; then
     step "Windows zip"
     rm -f build-win/veldro-*.zip
     (cd build-win && cpack -G ZIP >/dev/null) &&
-        python3 -c 'import sys, zipfile; names = set(zipfile.ZipFile(sys.argv[1]).namelist()); sys.exit(not {"bin/veldro.exe", "README.md"} <= names)' build-win/veldro-*.zip
+        python3 -c 'import sys, zipfile; names = set(zipfile.ZipFile(sys.argv[1]).namelist()); sys.exit(not {"veldro.exe", "README.md"} <= names)' build-win/veldro-*.zip
     record windows-zip $?
 fi
 
