@@ -336,6 +336,7 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     run.dest_file = paths::join(run.dest_dir, name);
     if (!found) {
         report_not_located(s, run.source);
+        logs::file_not_copied(run.source, "reason: NOT FOUND");
         return;
     }
     // --TEST only records that the file is there; -n and -N only list it.

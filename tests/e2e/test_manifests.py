@@ -207,6 +207,19 @@ class AuditLater(TreeCase):
         self.assertIn("added.txt", later.stdout)
 
 
+class ListedFiles(TreeCase):
+    def test_listed_files_found_or_not_are_fileobjects(self):
+        found = self.write("src/found.txt", b"listed")
+        missing = self.path("src", "missing.txt")
+        self.write("list.txt", f"{found}\n{missing}\n")
+        xml = self.path("run.xml")
+        r = run(["-S", self.path("list.txt"), "-d", self.path("dst"), "-m", "--HASH", "--DFXML=" + xml])
+        self.assertEqual(r.status, 0, repr(r))
+        verdicts = {o.find(DF + "filename").text: o.find(VX + "verdict").text
+                    for o in ET.parse(xml).getroot().findall(DF + "fileobject")}
+        self.assertEqual(verdicts, {found: "verified", missing: "not copied"})
+
+
 class Interrupted(TreeCase):
     def test_interrupted_run_leaves_a_well_formed_document(self):
         for i in range(3):
