@@ -88,7 +88,7 @@ AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, cons
 }
 
 AuditSetWriter::~AuditSetWriter() {
-    close();
+    (void)close();
 }
 
 void AuditSetWriter::write(const FileRecord& record) {
@@ -103,11 +103,14 @@ void AuditSetWriter::write(const FileRecord& record) {
     std::fflush(stream_);
 }
 
-void AuditSetWriter::close() {
-    if (stream_ != nullptr) {
-        std::fclose(stream_);
-        stream_ = nullptr;
+bool AuditSetWriter::close() {
+    if (stream_ == nullptr) {
+        return true;
     }
+    const bool written = std::ferror(stream_) == 0;
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    return written && closed;
 }
 
 }  // namespace veldro::logs

@@ -32,7 +32,7 @@ public:
     AuditSetWriter& operator=(AuditSetWriter&&) = delete;
 
     void write(const FileRecord& record) override;
-    void close() override;
+    bool close() override;
     [[nodiscard]] bool needs_copy_digests() const override { return true; }
 
 private:

@@ -241,7 +241,7 @@ DfxmlWriter::DfxmlWriter(std::FILE* stream, const RunProvenance& run) : stream_(
 }
 
 DfxmlWriter::~DfxmlWriter() {
-    close();
+    (void)close();
 }
 
 void DfxmlWriter::element(std::string_view indent, std::string_view name, std::string_view text) {
@@ -332,13 +332,15 @@ void DfxmlWriter::write(const FileRecord& r) {
     std::fflush(stream_);
 }
 
-void DfxmlWriter::close() {
+bool DfxmlWriter::close() {
     if (stream_ == nullptr) {
-        return;
+        return true;
     }
     std::fputs("</dfxml>\n", stream_);
-    std::fclose(stream_);
+    const bool written = std::ferror(stream_) == 0;
+    const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
+    return written && closed;
 }
 
 }  // namespace veldro::logs

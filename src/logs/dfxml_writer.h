@@ -39,7 +39,7 @@ public:
     DfxmlWriter& operator=(DfxmlWriter&&) = delete;
 
     void write(const FileRecord& record) override;
-    void close() override;
+    bool close() override;
 
 private:
     void element(std::string_view indent, std::string_view name, std::string_view text);

@@ -18,6 +18,7 @@ namespace {
 // second report for a file already written changes nothing.
 struct ManifestState {
     std::vector<std::unique_ptr<ManifestWriter>> writers;
+    std::vector<std::string> names;  // of the writers, for a failure report
     bool copy_digests_wanted = false;
     hash::DigestSelection kinds;
     std::unique_ptr<hash::DigestReader> reader;
@@ -131,16 +132,18 @@ void open_manifests(RunSettings& s, const std::string& program_version) {
     run.kinds = selected_kinds(s.hashing);
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
-        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run));
+        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run), logs.dfxml_path);
     }
     if (!logs.audit_set_path.empty()) {
         subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path), run,
-                                                   std::string(paths::display_path(platform::current_directory()))));
+                                                   std::string(paths::display_path(platform::current_directory()))),
+                  logs.audit_set_path);
     }
 }
 
-void subscribe(std::unique_ptr<ManifestWriter> writer) {
+void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name) {
     ManifestState& m = state();
+    m.names.push_back(name.empty() ? std::string("a manifest") : name);
     m.copy_digests_wanted = m.copy_digests_wanted || writer->needs_copy_digests();
     m.writers.push_back(std::move(writer));
 }
@@ -173,10 +176,13 @@ void close_manifests() {
         m.record.reason = "the run ended before the file was finished";
         write_record(m);
     }
-    for (const auto& writer : m.writers) {
-        writer->close();
+    for (std::size_t i = 0; i < m.writers.size(); ++i) {
+        if (!m.writers[i]->close()) {
+            std::fprintf(stderr, "\nCan't write %s: the manifest is incomplete\n", m.names[i].c_str());
+        }
     }
     m.writers.clear();
+    m.names.clear();
     m.copy_digests_wanted = false;
 }
 

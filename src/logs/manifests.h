@@ -58,7 +58,8 @@ public:
     virtual ~ManifestWriter() = default;
 
     virtual void write(const FileRecord& record) = 0;
-    virtual void close() = 0;
+    // False when the document could not be written whole (a full disk).
+    virtual bool close() = 0;
     // The writer needs the digests of every copy, computed when the run
     // did not hash it.
     [[nodiscard]] virtual bool needs_copy_digests() const { return false; }
@@ -78,7 +79,7 @@ struct RunProvenance {
 // is reported and ends the run with OUTPUT_FILE (by RunEnd).
 void open_manifests(RunSettings& s, const std::string& program_version);
 // For other documents and for tests: adds a writer to the fan-out.
-void subscribe(std::unique_ptr<ManifestWriter> writer);
+void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name = {});
 bool manifests_open();
 // Hands one record to every writer, first computing the copy's digests
 // when a writer needs them and the run did not.

@@ -104,7 +104,7 @@ class Capture final : public veldro::logs::ManifestWriter {
 public:
     explicit Capture(std::vector<FileRecord>& out) : out_(out) {}
     void write(const FileRecord& record) override { out_.push_back(record); }
-    void close() override {}
+    bool close() override { return true; }
 
 private:
     std::vector<FileRecord>& out_;
