@@ -11,6 +11,7 @@
 #include "copy/times.h"
 #include "driver/terminate.h"
 #include "hash/file_digest.h"
+#include "logs/manifests.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
@@ -291,6 +292,7 @@ int extract_copy_streams(RunSettings& s, const std::string& source_path, const s
         }
         write_stream_file_hash_line(s, work.stream_file, copied);
         if (copied) {
+            logs::stream_file_written(source_path, name, work.stream_file, entry);
             (void)copy::set_file_times(work.stream_file, entry.times);
         }
     }
@@ -324,6 +326,7 @@ bool write_source_streams(RunSettings& s, const std::string& source_path, std::s
         }
         if (copy_stream_to_file(source_path, name, work.stream_file)) {
             ++s.counters.ads_files_copied;
+            logs::stream_file_written(source_path, name, work.stream_file, entry);
             (void)copy::set_file_times(work.stream_file, times);
         } else {
             all_written = false;

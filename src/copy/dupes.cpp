@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "logs/manifests.h"
 #include "platform/names.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -68,6 +69,7 @@ std::string flat_destination_dir(RunSettings& s, const std::string& dest_root) {
 }
 
 int rename_duplicate(RunSettings& s, std::string& path) {
+    logs::note_renamed(path);
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
     std::string candidate;
@@ -111,6 +113,7 @@ void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const 
     }
     std::fprintf(report(s), "\n\nDUPE_FILE: %s ==> ", old_display.c_str());
 
+    logs::note_renamed(destination_file_path);
     destination_file_path += suffix;
     const int second = last_write_second(entry);
     char extra[32];

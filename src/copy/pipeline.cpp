@@ -12,6 +12,7 @@
 #include "copy/verify.h"
 #include "driver/pause.h"
 #include "driver/progress.h"
+#include "logs/manifests.h"
 #include "platform/names.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -193,6 +194,7 @@ void show_progress(RunSettings& s) {
 
 int log_not_copied(RunSettings& s, const std::string& path, const char* reason) {
     ++s.counters.files_not_processed;
+    logs::file_not_copied(path, reason);
     if (s.logs.not_copied_log != nullptr) {
         std::fprintf(s.logs.not_copied_log, "\n%s| %s", path.c_str(), reason);
     }
@@ -212,6 +214,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     e.source_file_path += name;
     const std::string& source = e.source_file_path;
     const std::string_view shown_source = paths::display_path(source);
+    logs::begin_file(source, entry);
 
     platform::FileTimeSet times = entry.times;
     FileFields fields(s, entry.times);
@@ -269,6 +272,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         if (s.logs.not_copied_log != nullptr) {
             log_not_copied(s, source, "reason: AGE Criteria");
         }
+        logs::file_not_copied(source, "reason: AGE Criteria");
         return;
     }
 
@@ -314,6 +318,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         stream_count = ads::enumerate_streams(s, source);
     }
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
+        logs::file_not_copied(source, "reason: NO NAMED STREAMS");
         return;
     }
     if (s.logs.unicode_log != nullptr) {
@@ -367,6 +372,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if (!is_link && !streams_only) {
         verify_copy(s, source, dest, times, copied);
     }
+    logs::file_done(streams_only ? std::string() : dest, copied, existed);
 
     if (copied) {
         ++counters.files_copied;

@@ -6,6 +6,7 @@
 #include "copy/data_copy.h"
 #include "copy/times.h"
 #include "logs/log_set.h"
+#include "logs/manifests.h"
 #include "util/paths.h"
 
 namespace veldro::copy {
@@ -247,6 +248,7 @@ void verify_copy(RunSettings& s, const std::string& source_path, const std::stri
     }
 
     write_hash_log(s, source_path, dest_path, hash_source, hash_dest, both, match);
+    logs::note_digests(hash_source ? &w.source : nullptr, hash_dest ? &w.destination : nullptr, both, match);
 }
 
 }  // namespace veldro::copy

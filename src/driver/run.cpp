@@ -13,7 +13,9 @@
 #include "driver/progress.h"
 #include "driver/settings.h"
 #include "driver/terminate.h"
+#include "driver/version.h"
 #include "logs/log_set.h"
+#include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -208,6 +210,7 @@ int run_program(const std::vector<std::string>& args) {
     platform::confine_writes_below(s.paths.dest_named);
     check_destination(s);
     logs::write_run_header(s, args);
+    logs::open_manifests(s, program_version_text());
     config::write_memo_to_logs(s);
 
     if (s.paths.list_file_mode != 0) {

@@ -148,6 +148,12 @@ struct LogSettings {
     std::FILE* memo_stream = nullptr;
     std::string memo_text;
     std::string command_line;  // the arguments as given, for the run header
+    // End-of-run documents: a DFXML manifest, a known-hash set for audits,
+    // and the seal over every file the run wrote.
+    std::string dfxml_path;
+    std::string audit_set_path;
+    std::string hash_log_path;  // the hash log's name, for the seal
+    int seal = 0;
 };
 
 struct ConsoleSettings {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/settings.h"
+#include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -170,6 +171,16 @@ void close_hash_logs(RunSettings& s) {
     }
 }
 
+// The manifests get their closing lines; with --SEAL the seal follows,
+// once everything the run wrote is on disk.
+void close_manifests_and_seal(const RunSettings& s) {
+    logs::close_manifests();
+    if (s.logs.seal != 0) {
+        std::fflush(nullptr);
+        logs::seal_written_files(s);
+    }
+}
+
 // The place the first source lives, for the last-access setting.
 std::string first_source_or_cwd(const RunSettings& s) {
     if (!s.paths.source_paths.empty()) {
@@ -273,6 +284,7 @@ void terminate_run(int reason) {
     close_stream(s.logs.dir_count_log, false);
     close_stream(s.hashing.unicode_list_stream, false);
     close_stream(s.logs.memo_stream, false);
+    close_manifests_and_seal(s);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
@@ -285,6 +297,7 @@ void check_interrupt() {
 }
 
 void exit_without_summary(int status) {
+    close_manifests_and_seal(live_settings());
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);  // NOLINT(concurrency-mt-unsafe)

@@ -12,6 +12,7 @@
 #include "driver/progress.h"
 #include "driver/terminate.h"
 #include "hash/file_digest.h"
+#include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
@@ -209,6 +210,8 @@ void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     }
     const std::string_view src_text(run.source_digest.data());
     const std::string_view dst_text(run.dest_digest.data());
+    logs::note_md5(hashed_source ? src_text : "", want_dest ? dst_text : "",
+                   comparing_digests(s) && hashed_source && want_dest);
     if (comparing_digests(s) && hashed_source && want_dest) {
         const bool error =
             src_text.find("ERROR") != std::string_view::npos || dst_text.find("ERROR") != std::string_view::npos;
@@ -259,6 +262,7 @@ void copy_located_file(RunSettings& s, ListRun& run) {
             attributes_taken = true;
         }
     }
+    logs::begin_file(run.source, run.record, run.dest_file);
     const platform::FileTimeSet times = run.record.times;
     const bool hashed_source = source_hashing(s) && run.record.kind == platform::EntryKind::regular;
     run.source_digest[0] = '\0';
@@ -271,6 +275,7 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     if (!copy_listed_file(run, s.copy.overwrite_protected != 0)) {
         // The earlier copy stays as it was, its protection included.
         report_copy_failure(s, run);
+        logs::file_not_copied(run.source, "reason: COPY ERROR");
         return;
     }
     const auto size = static_cast<std::int64_t>(run.record.size);
@@ -286,6 +291,7 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     ++s.counters.files_copied;
     s.counters.bytes_copied += size;
     hash_and_compare(s, run, hashed_source);
+    logs::file_done(run.dest_file, true, false);
     write_default_log_line(s, run);
 
     if (attributes_taken) {
@@ -338,6 +344,7 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     run.dest_file = paths::join(run.dest_dir, name);
     if (!found) {
         report_not_located(s, run.source);
+        logs::file_not_copied(run.source, "reason: NOT FOUND");
         return;
     }
     // --TEST only records that the file is there; -n and -N only list it.

@@ -1,68 +1,55 @@
+#include "platform/identity.h"
+
 #include <windows.h>
 
-#include <vector>
+#include <array>
 
-#include "platform/fs.h"
 #include "platform/win32/wide.h"
 
 namespace veldro::platform {
 
-namespace {
-
-// A handle that reads no data: enough for the identity and the final path.
-HANDLE open_for_identity(const std::string& path) {
-    return CreateFileW(win32::to_wide(path).c_str(), FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
-}  // namespace
-
-std::optional<FileIdentity> file_identity(const std::string& path) {
-    HANDLE h = open_for_identity(path);
-    if (h == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    const BOOL ok = GetFileInformationByHandle(h, &info);
-    CloseHandle(h);
-    if (ok == 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{info.dwVolumeSerialNumber,
-                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32U) | info.nFileIndexLow};
-}
-
-std::string resolved_path(const std::string& path) {
-    std::string existing = path;
-    std::string rest;
-    for (;;) {
-        HANDLE h = open_for_identity(existing);
-        if (h != INVALID_HANDLE_VALUE) {
-            std::vector<wchar_t> buffer(32768);
-            const DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-            CloseHandle(h);
-            if (n == 0 || n >= buffer.size()) {
-                return path;
-            }
-            std::string resolved = win32::from_wide(buffer.data(), n);
-            if (!rest.empty() && resolved.back() != '\\') {
-                resolved += '\\';
-            }
-            return resolved + rest;
+ExecutionIdentity execution_identity() {
+    ExecutionIdentity id;
+    id.os_sysname = "Windows";
+    // The version the system reports without a compatibility shim.
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+        // NOLINTNEXTLINE: the documented way to reach RtlGetVersion
+        auto get_version =
+            reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+        OSVERSIONINFOW info{};
+        info.dwOSVersionInfoSize = sizeof info;
+        if (get_version != nullptr && get_version(&info) == 0) {
+            id.os_release = std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion);
+            id.os_version = std::to_string(info.dwBuildNumber);
         }
-        const std::size_t slash = existing.find_last_of('\\');
-        if (slash == std::string::npos || slash < 7) {
-            return path;  // down to the drive: nothing there resolves
-        }
-        const std::string leaf = existing.substr(slash + 1);
-        if (!rest.empty()) {
-            rest.insert(0, 1, '\\');
-        }
-        rest.insert(0, leaf);
-        existing = existing.substr(0, slash);
     }
+    std::array<wchar_t, MAX_COMPUTERNAME_LENGTH + 1> host{};
+    DWORD host_length = static_cast<DWORD>(host.size());
+    if (GetComputerNameW(host.data(), &host_length) != 0) {
+        id.host = win32::from_wide(host.data(), host_length);
+    }
+    SYSTEM_INFO system{};
+    GetNativeSystemInfo(&system);
+    switch (system.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            id.arch = "x86_64";
+            break;
+        case PROCESSOR_ARCHITECTURE_INTEL:
+            id.arch = "x86";
+            break;
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            id.arch = "aarch64";
+            break;
+        default:
+            break;
+    }
+    std::array<wchar_t, 257> user{};
+    DWORD user_length = static_cast<DWORD>(user.size());
+    if (GetUserNameW(user.data(), &user_length) != 0 && user_length > 0) {
+        id.username = win32::from_wide(user.data(), user_length - 1);  // the count includes the NUL
+    }
+    return id;
 }
 
 }  // namespace veldro::platform
