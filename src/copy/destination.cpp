@@ -64,7 +64,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // its dates, which are given once the whole chain stands.
 void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::string>& made) {
     if (platform::make_directory(dir)) {
-        std::fprintf(report(s), "\n Directory %s created\n\n", std::string(paths::display_path(dir)).c_str());
+        std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
         made.push_back(dir);
     }
 }

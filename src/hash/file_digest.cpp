@@ -34,6 +34,13 @@ constexpr auto sha256_read_error = padded_error_text<64>(read_error_message);
 constexpr auto sha384_read_error = padded_error_text<96>(read_error_message);
 constexpr auto sha512_read_error = padded_error_text<128>(read_error_message);
 
+constexpr std::string_view not_found_message = " ERROR - FILE NOT FOUND ";
+constexpr auto md5_not_found = padded_error_text<32>(not_found_message);
+constexpr auto sha1_not_found = padded_error_text<40>(not_found_message);
+constexpr auto sha256_not_found = padded_error_text<64>(not_found_message);
+constexpr auto sha384_not_found = padded_error_text<96>(not_found_message);
+constexpr auto sha512_not_found = padded_error_text<128>(not_found_message);
+
 template <std::size_t N>
 void put_text(std::array<char, N>& out, std::string_view text) {
     const std::size_t n = std::min(text.size(), N - 1);
@@ -156,6 +163,42 @@ std::string_view read_error_text(DigestKind kind) {
             return {sha512_read_error.data(), sha512_read_error.size() - 1};
     }
     return {};
+}
+
+std::string_view not_found_text(DigestKind kind) {
+    switch (kind) {
+        case DigestKind::md5:
+            return {md5_not_found.data(), md5_not_found.size() - 1};
+        case DigestKind::sha1:
+            return {sha1_not_found.data(), sha1_not_found.size() - 1};
+        case DigestKind::sha256:
+            return {sha256_not_found.data(), sha256_not_found.size() - 1};
+        case DigestKind::sha384:
+            return {sha384_not_found.data(), sha384_not_found.size() - 1};
+        case DigestKind::sha512:
+            return {sha512_not_found.data(), sha512_not_found.size() - 1};
+    }
+    return {};
+}
+
+void put_not_found_texts(const DigestSelection& selection, HashSet& out) {
+    clear_texts(out);
+    out.status = DigestStatus::open_failed;
+    if (selection.md5) {
+        put_text(out.md5, not_found_text(DigestKind::md5));
+    }
+    if (selection.sha1) {
+        put_text(out.sha1, not_found_text(DigestKind::sha1));
+    }
+    if (selection.sha256) {
+        put_text(out.sha256, not_found_text(DigestKind::sha256));
+    }
+    if (selection.sha384) {
+        put_text(out.sha384, not_found_text(DigestKind::sha384));
+    }
+    if (selection.sha512) {
+        put_text(out.sha512, not_found_text(DigestKind::sha512));
+    }
 }
 
 std::string_view HashSet::text(DigestKind kind) const {

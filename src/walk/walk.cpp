@@ -67,7 +67,7 @@ void write_dir_count_line(RunSettings& s) {
         return;
     }
     std::fprintf(s.logs.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
-                 std::string(paths::display_path(e.last_source_dir)).c_str());
+                 paths::shown_path(e.last_source_dir).c_str());
     e.last_counted_dir = e.last_source_dir;
 }
 
