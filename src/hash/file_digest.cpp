@@ -1,8 +1,11 @@
 #include "hash/file_digest.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <optional>
 
 #include "hash/md5.h"
 #include "hash/sha1.h"
@@ -143,8 +146,49 @@ void put_read_errors(const DigestSelection& selection, HashSet& out) {
     }
 }
 
+// A file read up to the size it had when it was opened (one that keeps
+// growing is not chased), stretch of data by stretch of data: the holes of
+// a sparse file are given as the zeros they read as, without reading them.
+struct BoundedFile {
+    platform::FileHandle* file;
+    std::uint64_t size;
+    std::uint64_t position = 0;
+    std::uint64_t data_begin = 0;
+    std::uint64_t data_end = 0;
+};
+
 std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
-    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+    auto* f = static_cast<BoundedFile*>(source);
+    if (f->position >= f->data_end && f->position < f->size) {
+        const auto stretch = platform::next_data_stretch(*f->file, f->position, f->size);
+        if (stretch) {
+            f->data_begin = stretch->begin;
+            f->data_end = stretch->end;
+            if (!platform::seek_to(*f->file, f->data_begin)) {
+                return -1;
+            }
+        } else {
+            // Only a hole is left, unless the file was cut meanwhile.
+            const std::optional<std::uint64_t> now = platform::open_file_size(*f->file);
+            f->size = now ? std::min(f->size, *now) : f->position;
+            f->data_begin = f->data_end = f->size;
+        }
+    }
+    if (f->position >= f->size) {
+        return 0;
+    }
+    if (f->position < f->data_begin) {
+        const auto zeros = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_begin - f->position));
+        std::memset(buffer, 0, zeros);
+        f->position += zeros;
+        return static_cast<std::int64_t>(zeros);
+    }
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_end - f->position));
+    const std::int64_t got = platform::read_some(*f->file, buffer, want);
+    if (got > 0) {
+        f->position += static_cast<std::uint64_t>(got);
+    }
+    return got;
 }
 
 }  // namespace
@@ -233,7 +277,8 @@ DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelect
         return out.status;
     }
     platform::advise_sequential(file);
-    return hash_source(&read_from_file, &file, selection, out);
+    BoundedFile bounded{&file, platform::open_file_size(file).value_or(UINT64_MAX)};
+    return hash_source(&read_from_file, &bounded, selection, out);
 }
 
 DigestStatus DigestReader::hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out) {

@@ -76,10 +76,7 @@ class CopiedLogAndCounts(RecordCase):
         self.write("SRC/spoiled.txt", b"spoiled")      # its copy differs from it
         os.makedirs(self.path("DST/blocked.txt"))
         self.write("DST/sub", b"a file where a directory should be")
-        asan = os.environ.get("ASAN_OPTIONS", "")
-        env = clean_env(TZ="UTC0", LD_PRELOAD=preload_library("corrupt_after_copy.c", "corrupting"),
-                        VELDRO_TEST_CORRUPT_NAME="spoiled.txt",
-                        ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
+        env = preloaded_env("corrupt_after_copy.c", "corrupting", VELDRO_TEST_CORRUPT_NAME="spoiled.txt")
         r = run(["-p", "SRC", "-d", "DST", "-m", "-A", "-1", "RUN.LOG!12", "-H", "HASH.TXT", "-E", "ERR.LOG"],
                 cwd=self.tmp, env=env)
         self.assertStatus(r, 9)
@@ -97,6 +94,80 @@ class CopiedLogAndCounts(RecordCase):
         hashes = self.text_of("HASH.TXT")
         self.assertIn("/DST/sub/unmade.txt  | ---- ERROR - FILE NOT FOUND ---- |[HASH ERROR]", hashes)
 
+
+def preloaded_env(library, purpose, **extra):
+    asan = os.environ.get("ASAN_OPTIONS", "")
+    return clean_env(TZ="UTC0", LD_PRELOAD=preload_library(library, purpose),
+                     # A sanitizer build must accept a library loaded before its runtime.
+                     ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0", **extra)
+
+
+class GrowingSource(RecordCase):
+    def test_copy_stops_at_the_size_the_source_had_when_opened(self):
+        start = os.urandom(100_000)
+        self.write("SRC/growing.log", start)
+        r = run(["-p", "SRC", "-d", "DST", "-m", "-1", "RUN.LOG!4", "-H", "HASH.TXT"], cwd=self.tmp,
+                env=preloaded_env("grow_while_read.c", "growing", VELDRO_TEST_GROW_NAME="SRC/growing.log"))
+        self.assertGreater(os.path.getsize(self.path("SRC/growing.log")), len(start))
+        self.assertEqual(self.read("DST/growing.log"), start)
+        # The source's digest is of more than was copied: the change shows.
+        self.assertIn("[HASH ERROR]", r.stdout)
+        self.assertNotIn("growing.log", self.text_of("RUN_COPIED.LOG"))
+        self.assertStatus(r, 9)
+
+
+def write_sparse(path, size, blocks):
+    with open(path, "wb") as f:
+        for offset in blocks:
+            f.seek(offset)
+            f.write(b"B" * 4096)
+        f.truncate(size)
+
+
+def data_stretches(path):
+    """The (start, end) stretches of data the file system shows."""
+    out = []
+    with open(path, "rb") as f:
+        fd, size, at = f.fileno(), os.fstat(f.fileno()).st_size, 0
+        while at < size:
+            try:
+                start = os.lseek(fd, at, os.SEEK_DATA)
+            except OSError:
+                break
+            at = os.lseek(fd, start, os.SEEK_HOLE)
+            out.append((start, at))
+    return out
+
+
+class SparseFiles(RecordCase):
+    def test_holes_stay_holes_and_digests_are_of_the_whole_content(self):
+        gib = 1 << 30
+        os.makedirs(self.path("BIG"))
+        os.makedirs(self.path("SRC"))
+        write_sparse(self.path("BIG/disk.img"), 4 * gib, [0, 2 * gib, 4 * gib - 4096])
+        if os.stat(self.path("BIG/disk.img")).st_blocks * 512 > 1 << 20:
+            self.skipTest("the file system of the scratch directory keeps no holes")
+        write_sparse(self.path("SRC/small.img"), 64 << 20, [1 << 20, 40 << 20])
+        # The 4 GiB file alone (hashing it would only measure the digests),
+        # then a smaller one of the same kind with its digests.
+        self.assertStatus(run(["-p", "BIG", "-d", "DST", "-m"], cwd=self.tmp, env=clean_env()), 0)
+        self.assertStatus(self.copy("-H", "HASH.TXT"), 0)
+        for source, size in (("BIG/disk.img", 4 * gib), ("SRC/small.img", 64 << 20)):
+            copy = self.path("DST", os.path.basename(source))
+            self.assertEqual(os.path.getsize(copy), size)
+            self.assertLess(os.stat(copy).st_blocks * 512, 1 << 20, source)
+            self.assertEqual(data_stretches(copy), data_stretches(self.path(source)), source)
+        with open(self.path("DST/disk.img"), "rb") as f:
+            for offset in (0, 2 * gib, 4 * gib - 4096):
+                f.seek(offset)
+                self.assertEqual(f.read(4096), b"B" * 4096)
+        whole = hashlib.md5()
+        with open(self.path("SRC/small.img"), "rb") as f:
+            for chunk in iter(lambda: f.read(1 << 20), b""):
+                whole.update(chunk)
+        md5 = whole.hexdigest().upper()
+        hashes = self.text_of("HASH.TXT")
+        self.assertIn("/SRC/small.img  | %s |%s/DST/small.img  | %s |[OK]" % (md5, self.tmp, md5), hashes)
 
 if __name__ == "__main__":
     unittest.main()
