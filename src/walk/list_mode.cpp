@@ -196,19 +196,22 @@ void write_copied_log_line(const RunSettings& s, const ListRun& run) {
 }
 
 // Source and copy digests, their comparison on the console and the hash
-// log lines.
-void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
+// log lines. False when both were hashed and differ: the copy is not a
+// verified one.
+bool hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     const bool want_dest = destination_hashing(s) && run.record.kind == platform::EntryKind::regular;
     if (want_dest) {
         hash::md5_file_digest(run.dest_file, &run.dest_digest);
     }
     const std::string_view src_text(run.source_digest.data());
     const std::string_view dst_text(run.dest_digest.data());
+    bool verified = true;
     if (comparing_digests(s) && hashed_source && want_dest) {
         const bool error =
             src_text.find("ERROR") != std::string_view::npos || dst_text.find("ERROR") != std::string_view::npos;
         const bool same = !error && src_text == dst_text;
         std::fprintf(stdout, " [%s]", same ? "OK" : "HASH ERROR");
+        verified = same;
         if (!same) {
             // A copy that does not match its source is not a success.
             ++s.counters.hash_mismatches;
@@ -223,6 +226,7 @@ void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
             std::fprintf(log, "\n%s  %s ", util::shown_name(run.dest_file).c_str(), run.dest_digest.data());
         }
     }
+    return verified;
 }
 
 void write_default_log_line(const RunSettings& s, const ListRun& run) {
@@ -278,10 +282,16 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     }
     run.copied_total += size;
     copy::break_down_file_times(times, run.fields, s.logs.zulu_time != 0, copy::BreakDown::as_found);
-    write_copied_log_line(s, run);
-    ++s.counters.files_copied;
-    s.counters.bytes_copied += size;
-    hash_and_compare(s, run, hashed_source);
+    // Only a verified copy is listed and counted as copied.
+    if (hash_and_compare(s, run, hashed_source)) {
+        write_copied_log_line(s, run);
+        ++s.counters.files_copied;
+        s.counters.bytes_copied += size;
+    } else if (s.logs.not_copied_log != nullptr) {
+        ++s.counters.files_not_processed;
+        std::fprintf(s.logs.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
+                     util::shown_name(run.source).c_str());
+    }
     write_default_log_line(s, run);
 
     if (attributes_cleared) {

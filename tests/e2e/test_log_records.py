@@ -94,6 +94,14 @@ class CopiedLogAndCounts(RecordCase):
         hashes = self.text_of("HASH.TXT")
         self.assertIn("/DST/sub/unmade.txt  | ---- ERROR - FILE NOT FOUND ---- |[HASH ERROR]", hashes)
 
+        # The same from a file list.
+        self.write("LIST.TXT", self.path("SRC/good.txt") + "\n" + self.path("SRC/spoiled.txt") + "\n")
+        r = run(["-S", "LIST.TXT", "-d", "LISTED", "-m", "-1", "L.LOG!12", "-H", "LHASH.TXT"], cwd=self.tmp, env=env)
+        self.assertStatus(r, 9)
+        self.assertIn("good.txt", self.text_of("L_COPIED.LOG"))
+        self.assertNotIn("spoiled.txt", self.text_of("L_COPIED.LOG"))
+        self.assertIn("spoiled.txt| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED", self.text_of("L_NOT_COPIED.LOG"))
+
 
 def preloaded_env(library, purpose, **extra):
     asan = os.environ.get("ASAN_OPTIONS", "")
