@@ -123,7 +123,9 @@ void write_list_only_line(RunSettings& s, std::string_view shown_source, std::st
     std::fputc('\n', out);
 }
 
-void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields) {
+// The line of a verified copy, with the source's digest when it was hashed.
+void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields,
+                       bool hashed) {
     std::FILE* log = s.logs.copied_log;
     // The source's full UTF-8 form: cutting a character to one byte would
     // make every name beyond ASCII unreadable in this log.
@@ -131,8 +133,7 @@ void write_copied_line(RunSettings& s, std::string_view shown_source, std::strin
                  shown_source.data());
     std::fprintf(log, " ==> |%.*s|", static_cast<int>(shown_dest.size()), shown_dest.data());
     write_three_times(log, fields.get(), s.logs.milli != 0);
-    const int mode = s.hashing.hash_mode;
-    if ((mode & (hash_source_only | hash_both)) != 0) {
+    if (hashed && (s.hashing.hash_mode & (hash_source_only | hash_both)) != 0) {
         std::fprintf(log, "%s|", last_source_digests().md5.data());
     }
     std::fputc('\n', log);
@@ -367,7 +368,8 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     }
 
     // Links are not hashed; with --ADSCHILD the streams were hashed above.
-    const bool verified = is_link || streams_only || verify_copy(s, source, dest, times, copied);
+    const bool hashed = !is_link && !streams_only;
+    const bool verified = !hashed || verify_copy(s, source, dest, times, copied);
     // Only a copy that was made and, where both sides were hashed, matches
     // its source is a successful copy: it alone is listed and counted.
     const bool succeeded = copied && verified;
@@ -375,7 +377,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         log_not_copied(s, source, "reason: HASH ERROR: COPY NOT VERIFIED");
     }
     if (s.logs.copied_log != nullptr && succeeded) {
-        write_copied_line(s, shown_source, shown_dest, fields);
+        write_copied_line(s, shown_source, shown_dest, fields, hashed);
     }
 
     if (succeeded) {
