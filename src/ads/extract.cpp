@@ -17,6 +17,7 @@
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace veldro::ads {
 
@@ -64,7 +65,7 @@ std::FILE* error_stream(const RunSettings& s) {
 // is one beyond a failed copy) and the run does not end as a success.
 void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target,
                                  const char* reason = nullptr) {
-    const std::string shown(paths::display_path(target));
+    const std::string shown = paths::shown_path(target);
     std::printf("\n\n%.*s\n NOT EXTRACTED (error) to %s ", static_cast<int>(stream_text.size()), stream_text.data(),
                 shown.c_str());
     if (reason != nullptr) {
@@ -229,8 +230,8 @@ void write_stream_file_hash_line(RunSettings& s, const std::string& stream_file,
     if (text == nullptr) {
         put_text(md5, hash::md5_open_error_text);
     }
-    const std::string_view shown = paths::display_path(stream_file);
-    std::fprintf(log, "%.*s  | %s", static_cast<int>(shown.size()), shown.data(), md5.data());
+    const std::string shown = paths::shown_path(stream_file);
+    std::fprintf(log, "%s  | %s", shown.c_str(), md5.data());
 }
 
 }  // namespace
@@ -246,9 +247,9 @@ std::string stream_file_path(std::string_view file_path, std::string_view stream
 }
 
 std::string stream_display_text(std::string_view file_path, std::string_view stream_name) {
-    std::string text(paths::display_path(file_path));
+    std::string text = paths::shown_path(file_path);
     text.push_back(':');
-    text.append(stream_name);
+    text.append(util::shown_name(stream_name));
     return text;
 }
 
@@ -375,7 +376,7 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
         if (hashing_destination(mode)) {
             if (child) {
                 work.stream_file = stream_file_path(work.base, name);
-                work.destination_text = paths::display_path(work.stream_file);
+                work.destination_text = paths::shown_path(work.stream_file);
                 // No stream file was written for an unsafe name: nothing
                 // elsewhere is read in its place.
                 hash_ordinary_file(stream_name_is_safe(name) ? work.stream_file : std::string(), selection,

@@ -66,7 +66,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // deep chain must not cost the square of its depth.
 void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::size_t>& made) {
     if (platform::make_directory(dir)) {
-        std::fprintf(report(s), "\n Directory %s created\n\n", std::string(paths::display_path(dir)).c_str());
+        std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
         made.push_back(dir.size());
     }
 }

@@ -107,7 +107,7 @@ void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const 
     }
     const std::string suffix = tilde_suffix();
     std::FILE* dupes_log = s.logs.dupes_log;
-    const std::string old_display(paths::display_path(destination_file_path));
+    const std::string old_display = paths::shown_path(destination_file_path);
     if (dupes_log != nullptr) {
         std::fprintf(dupes_log, "\n%s |RENAMED TO:|", old_display.c_str());
     }
@@ -122,7 +122,7 @@ void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const 
         ++s.dupes.dupe_sequence;
         destination_file_path += extra;
     }
-    const std::string new_display(paths::display_path(destination_file_path));
+    const std::string new_display = paths::shown_path(destination_file_path);
     if (dupes_log != nullptr) {
         std::fprintf(dupes_log, " %s\n", new_display.c_str());
     }

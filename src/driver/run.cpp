@@ -83,7 +83,7 @@ bool accept_bare_drive(RunSettings& s) {
 }
 
 void ask_to_create_destination(RunSettings& s) {
-    const std::string shown(paths::display_path(s.paths.dest_path));
+    const std::string shown = paths::shown_path(s.paths.dest_path);
     for (;;) {
         std::fprintf(stdout, "\n\n%s Doesn't appear to exist.%c\n", shown.c_str(), 7);
         std::fputs("Should I create the directory [Y/N]", stdout);
@@ -121,7 +121,7 @@ void check_destination(RunSettings& s) {
     if (s.paths.make_dirs != 0) {
         if (!create_destination(s)) {
             std::fprintf(stderr, "\nCan't create the destination directory %s\n",
-                         std::string(paths::display_path(s.paths.dest_path)).c_str());
+                         paths::shown_path(s.paths.dest_path).c_str());
             terminate_run(OUTPUT_FILE);
         }
         return;

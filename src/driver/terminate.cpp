@@ -112,7 +112,7 @@ void write_default_log_summary(RunSettings& s, int reason, std::int64_t end_time
         std::fputs("\nABNORMAL TERMINATION\n", log);
     }
     if (!s.paths.source_paths.empty() && !platform::path_exists(s.paths.source_paths.front())) {
-        const std::string root(paths::display_path(s.paths.source_paths.front()));
+        const std::string root = paths::shown_path(s.paths.source_paths.front());
         std::fprintf(stderr, "\nCan't find drive %s, check connection\n", root.c_str());
         std::fprintf(log, "\nCan't find drive %s, check connection\n", root.c_str());
     }
@@ -246,9 +246,11 @@ void terminate_run(int reason) {
     std::FILE* error_stream = s.logs.error_stream;
     const bool error_is_file = error_stream != nullptr && error_stream != stderr;
     if (error_is_file && s.logs.error_file_given != 0) {
+        // What was copied, as the copied log and the other summaries count
+        // it: a file that failed or did not verify is not in these figures.
         std::fprintf(error_stream, "\n  Processed %d files.   Copied %s bytes in %d files\n",
-                     s.counters.files_processed, util::with_separators(s.counters.bytes_processed).c_str(),
-                     s.counters.files_completed);
+                     s.counters.files_processed, util::with_separators(s.counters.bytes_copied).c_str(),
+                     s.counters.files_copied);
         std::fputs("************************************************************\n", error_stream);
     }
     if (s.console.silent == 0) {

@@ -85,15 +85,17 @@ std::FILE* named_error_log(const RunSettings& s) {
 }
 
 // A listed name that is a directory is reported and passed over.
-void report_directory(const RunSettings& s, const std::string& source) {
+void report_directory(const RunSettings& s, const std::string& path) {
+    const std::string source = util::shown_name(path);
     std::fprintf(stdout, "\n%s ==> SOURCE IS DIRECTORY, NOT PROCESSED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
         std::fprintf(log, "\n%s ==> IS DIRECTORY, NOT PROCESSED", source.c_str());
     }
 }
 
-void report_not_located(RunSettings& s, const std::string& source) {
+void report_not_located(RunSettings& s, const std::string& path) {
     ++s.counters.files_not_located;
+    const std::string source = util::shown_name(path);
     std::fprintf(stdout, "\n%s ==> NOT LOCATED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
         std::fprintf(log, "\n%s ==> NOT LOCATED", source.c_str());
@@ -127,18 +129,20 @@ bool passes_criteria(const RunSettings& s, bool found, const platform::FindRecor
 // -n and -N: show the listed file (and with -N its size and destination)
 // and copy nothing.
 void list_only_line(const RunSettings& s, const ListRun& run) {
-    std::fprintf(stdout, "%s%c", std::string(paths::display_path(run.source)).c_str(), s.console.delimiter);
+    std::fprintf(stdout, "%s%c", paths::shown_path(run.source).c_str(), s.console.delimiter);
     if (s.copy.list_only > 1) {
         std::fprintf(stdout, "%10s %c ==> %c %s",
                      util::with_separators(static_cast<std::int64_t>(run.record.size)).c_str(), s.console.delimiter,
-                     s.console.delimiter, std::string(paths::display_path(run.dest_file)).c_str());
+                     s.console.delimiter, paths::shown_path(run.dest_file).c_str());
     }
     std::fputs("\n", stdout);
 }
 
 void report_copy_failure(RunSettings& s, const ListRun& run, bool onto_itself = false) {
-    const char* source = run.source.c_str();
-    const char* dest = run.dest_file.c_str();
+    const std::string shown_source = util::shown_name(run.source);
+    const std::string shown_dest = util::shown_name(run.dest_file);
+    const char* source = shown_source.c_str();
+    const char* dest = shown_dest.c_str();
     std::FILE* error_log = s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
     std::FILE* not_copied = s.logs.not_copied_log;
     ring_bell();
@@ -196,14 +200,15 @@ void write_copied_log_line(const RunSettings& s, const ListRun& run) {
     }
     const copy::CalendarParts& c = run.fields.creation;
     const copy::CalendarParts& w = run.fields.last_write;
-    std::fprintf(log, "\n%s| %" PRIu64 "|", run.source.c_str(), run.record.size);
+    std::fprintf(log, "\n%s| %" PRIu64 "|", util::shown_name(run.source).c_str(), run.record.size);
     std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dc|", c.year, c.month, c.day, c.hour, c.minute, c.second);
     std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dm|", w.year, w.month, w.day, w.hour, w.minute, w.second);
 }
 
 // Source and copy digests, their comparison on the console and the hash
-// log lines.
-void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
+// log lines. False when both were hashed and differ: the copy is not a
+// verified one.
+bool hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     const bool want_dest = destination_hashing(s) && run.record.kind == platform::EntryKind::regular;
     if (want_dest) {
         hash::md5_file_digest(run.dest_file, &run.dest_digest);
@@ -212,11 +217,13 @@ void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     const std::string_view dst_text(run.dest_digest.data());
     logs::note_md5(hashed_source ? src_text : "", want_dest ? dst_text : "",
                    comparing_digests(s) && hashed_source && want_dest);
+    bool verified = true;
     if (comparing_digests(s) && hashed_source && want_dest) {
         const bool error =
             src_text.find("ERROR") != std::string_view::npos || dst_text.find("ERROR") != std::string_view::npos;
         const bool same = !error && src_text == dst_text;
         std::fprintf(stdout, " [%s]", same ? "OK" : "HASH ERROR");
+        verified = same;
         if (!same) {
             // A copy that does not match its source is not a success.
             ++s.counters.hash_mismatches;
@@ -225,12 +232,13 @@ void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     }
     if (std::FILE* log = s.hashing.hash_log) {
         if (hashed_source) {
-            std::fprintf(log, "\n\n%s  %s ", run.source.c_str(), run.source_digest.data());
+            std::fprintf(log, "\n\n%s  %s ", util::shown_name(run.source).c_str(), run.source_digest.data());
         }
         if (want_dest) {
-            std::fprintf(log, "\n%s  %s ", run.dest_file.c_str(), run.dest_digest.data());
+            std::fprintf(log, "\n%s  %s ", util::shown_name(run.dest_file).c_str(), run.dest_digest.data());
         }
     }
+    return verified;
 }
 
 void write_default_log_line(const RunSettings& s, const ListRun& run) {
@@ -239,11 +247,11 @@ void write_default_log_line(const RunSettings& s, const ListRun& run) {
         return;
     }
     const bool short_mask = s.logs.log_mask < 3;
-    std::fprintf(log, "\n%15" PRIu64 " %s", run.record.size, run.source.c_str());
+    std::fprintf(log, "\n%15" PRIu64 " %s", run.record.size, util::shown_name(run.source).c_str());
     if (short_mask) {
         std::fputs("\n", log);
     }
-    std::fprintf(log, "        ==>%s", std::string(paths::display_path(run.dest_file)).c_str());
+    std::fprintf(log, "        ==>%s", paths::shown_path(run.dest_file).c_str());
     if (short_mask) {
         std::fputs("\n", log);
     }
@@ -270,7 +278,7 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     if (hashed_source) {
         hash::md5_file_digest(run.source, &run.source_digest);
     }
-    std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, std::string(paths::display_path(run.source)).c_str());
+    std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, paths::shown_path(run.source).c_str());
 
     if (!copy_listed_file(run, s.copy.overwrite_protected != 0)) {
         // The earlier copy stays as it was, its protection included.
@@ -279,18 +287,24 @@ void copy_located_file(RunSettings& s, ListRun& run) {
         return;
     }
     const auto size = static_cast<std::int64_t>(run.record.size);
-    std::fprintf(stdout, "\n  ==> %s\n", std::string(paths::display_path(run.dest_file)).c_str());
+    std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(run.dest_file).c_str());
     ++run.copies;
     ++s.counters.files_processed;
     if (s.logs.list_log != nullptr) {
-        std::fprintf(s.logs.list_log, "\n%s|", run.source.c_str());
+        std::fprintf(s.logs.list_log, "\n%s|", util::shown_name(run.source).c_str());
     }
     run.copied_total += size;
     copy::break_down_file_times(times, run.fields, s.logs.zulu_time != 0, copy::BreakDown::as_found);
-    write_copied_log_line(s, run);
-    ++s.counters.files_copied;
-    s.counters.bytes_copied += size;
-    hash_and_compare(s, run, hashed_source);
+    // Only a verified copy is listed and counted as copied.
+    if (hash_and_compare(s, run, hashed_source)) {
+        write_copied_log_line(s, run);
+        ++s.counters.files_copied;
+        s.counters.bytes_copied += size;
+    } else if (s.logs.not_copied_log != nullptr) {
+        ++s.counters.files_not_processed;
+        std::fprintf(s.logs.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
+                     util::shown_name(run.source).c_str());
+    }
     logs::file_done(run.dest_file, true, false);
     write_default_log_line(s, run);
 
@@ -338,7 +352,7 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     const std::string_view name = paths::file_name(run.source);
     if (!passes_criteria(s, found, run.record) ||
         (s.selection.exclude_mode != 0 && is_excluded(s, std::string(name)))) {
-        std::fprintf(stdout, "\nExcluding: %s\n", run.source.c_str());
+        std::fprintf(stdout, "\nExcluding: %s\n", util::shown_name(run.source).c_str());
         return;
     }
     run.dest_file = paths::join(run.dest_dir, name);
@@ -351,7 +365,7 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     // Neither reaches a copy, so neither counts in the progress line.
     if (s.paths.test_mode != 0) {
         if (s.logs.copied_log != nullptr) {
-            std::fprintf(s.logs.copied_log, "\n%s|", run.source.c_str());
+            std::fprintf(s.logs.copied_log, "\n%s|", util::shown_name(run.source).c_str());
         }
         return;
     }

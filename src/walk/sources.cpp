@@ -7,6 +7,7 @@
 #include "driver/terminate.h"
 #include "platform/fs.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace veldro::walk {
 
@@ -22,10 +23,10 @@ bool is_listed_root(const RunSettings& s, const std::string& root) {
 std::string split_file_root(RunSettings& s, const std::string& path) {
     const std::string name(paths::file_name(path));
     std::string directory(paths::parent(path));
-    std::fprintf(stdout, "\n%s appears to be a file, not a folder.", name.c_str());
+    std::fprintf(stdout, "\n%s appears to be a file, not a folder.", util::shown_name(name).c_str());
     std::fputs("\nwill make the following adjustments\n", stdout);
-    std::fprintf(stdout, "source directory=%s\n", std::string(paths::display_path(directory)).c_str());
-    std::fprintf(stdout, "new file added=%s\n", name.c_str());
+    std::fprintf(stdout, "source directory=%s\n", paths::shown_path(directory).c_str());
+    std::fprintf(stdout, "new file added=%s\n", util::shown_name(name).c_str());
     driver::pause_seconds(3);
     add_type_pattern(s, name);
     return directory;
@@ -110,8 +111,8 @@ void refuse_overlapping_destination(RunSettings& s) {
         if (overlap == Overlap::none) {
             continue;
         }
-        std::fprintf(stdout, "\n\nThe destination %s %s %s\n", std::string(paths::display_path(destination)).c_str(),
-                     overlap_text(overlap), std::string(paths::display_path(root)).c_str());
+        std::fprintf(stdout, "\n\nThe destination %s %s %s\n", paths::shown_path(destination).c_str(),
+                     overlap_text(overlap), paths::shown_path(root).c_str());
         std::fputs(
             "Copying would write over the evidence or into it: please choose a destination outside the "
             "sources and rerun\n\n",
@@ -132,8 +133,7 @@ void add_source_path(RunSettings& s, const std::string& path) {
     std::string root = paths::make_long_path(path);
     if (s.paths.shadow_copy == 0) {
         if (!platform::path_exists(root)) {
-            std::fprintf(stdout, "\nCan't find a file or folder of the name %s\n",
-                         std::string(paths::display_path(root)).c_str());
+            std::fprintf(stdout, "\nCan't find a file or folder of the name %s\n", paths::shown_path(root).c_str());
             std::fputs("Please check the -p option and rerun program\n", stdout);
             terminate_run(INPUT_FILE);
         }

@@ -68,7 +68,7 @@ void write_dir_count_line(RunSettings& s) {
         return;
     }
     std::fprintf(s.logs.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
-                 std::string(paths::display_path(e.last_source_dir)).c_str());
+                 paths::shown_path(e.last_source_dir).c_str());
     e.last_counted_dir = e.last_source_dir;
 }
 
@@ -141,7 +141,7 @@ void report_unreadable_directory(RunSettings& s, const std::string& dir_path, co
     if (s.progress.counting_pass != 0) {
         return;
     }
-    const std::string shown(paths::display_path(paths::without_trailing_separator(dir_path)));
+    const std::string shown = paths::shown_path(paths::without_trailing_separator(dir_path));
     const std::string reason = platform::error_text(error);
     std::fprintf(stdout, "\nERROR: %s | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (%s)\n", shown.c_str(),
                  reason.c_str());

@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,6 +21,7 @@
 
 #include "platform/fs.h"
 #include "platform/posix/at_path.h"
+#include "platform/posix/holes.h"
 #include "platform/system.h"
 
 namespace veldro::platform {
@@ -472,9 +474,16 @@ unsigned char* copy_buffer() {
     return buffer.get();
 }
 
-bool write_fully(int fd, const unsigned char* data, std::size_t size) {
+// How far a stretch of the copy got: `reached` is where the source ended
+// when it is shorter than the stretch (it was cut while being copied).
+struct StretchEnd {
+    CopyResult result;
+    std::uint64_t reached;
+};
+
+bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -483,64 +492,99 @@ bool write_fully(int fd, const unsigned char* data, std::size_t size) {
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
     return true;
 }
 
-// Copies the rest of `from` into `to` through the buffer.
-CopyResult copy_by_reading(int from, int to) {
+// Copies [at, end) of `from` to the same place in `to` through the buffer.
+StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
-        return CopyResult::failed;
+        return {CopyResult::failed, at};
     }
-    for (;;) {
+    while (at < end) {
         if (interrupt_requested()) {
-            return CopyResult::interrupted;
+            return {CopyResult::interrupted, at};
         }
-        const ssize_t n = ::read(from, buffer, copy_chunk_bytes);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_chunk_bytes, end - at));
+        const ssize_t n = ::pread(from, buffer, want, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            return CopyResult::failed;
+            return {CopyResult::failed, at};
         }
         if (n == 0) {
-            return CopyResult::copied;
+            break;
         }
-        if (!write_fully(to, buffer, static_cast<std::size_t>(n))) {
-            return CopyResult::failed;
+        if (!write_fully_at(to, buffer, static_cast<std::size_t>(n), at)) {
+            return {CopyResult::failed, at};
         }
+        at += static_cast<std::uint64_t>(n);
     }
+    return {CopyResult::copied, at};
 }
 
-// Copies the data inside the kernel where it can; otherwise, or when the
-// kernel refuses this pair of files, through the buffer.
-CopyResult copy_data(int from, int to, std::uint64_t expected_size) {
-    constexpr std::size_t kernel_chunk = 8U * 1024U * 1024U;
-    std::uint64_t copied = 0;
-    for (;;) {
+// Copies [at, end) inside the kernel while it can (`kernel` is cleared for
+// the rest of the file when it refuses this pair of files), the rest
+// through the buffer.
+StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, bool& kernel) {
+    constexpr std::uint64_t kernel_chunk = 8U * 1024U * 1024U;
+    while (kernel && at < end) {
         if (interrupt_requested()) {
-            return CopyResult::interrupted;
+            return {CopyResult::interrupted, at};
         }
-        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, kernel_chunk, 0);
+        auto in = static_cast<loff_t>(at);
+        auto out = static_cast<loff_t>(at);
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, std::min(kernel_chunk, end - at), 0);
         if (n > 0) {
-            copied += static_cast<std::uint64_t>(n);
+            at += static_cast<std::uint64_t>(n);
             continue;
         }
-        if (n == 0) {
-            // Some file systems report no data for files they fill on
-            // reading; a file that should have more is read instead.
-            return copied < expected_size ? copy_by_reading(from, to) : CopyResult::copied;
-        }
-        if (errno == EINTR) {
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF ||
-            errno == EPERM || errno == ETXTBSY) {
-            return copy_by_reading(from, to);
+        if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF &&
+            errno != EPERM && errno != ETXTBSY) {
+            return {CopyResult::failed, at};
         }
-        return CopyResult::failed;
+        // Refused, or no data where some should be: some file systems
+        // report none for files they fill on reading. Reading tells.
+        kernel = n == 0;
+        break;
     }
+    return copy_stretch_by_reading(from, to, at, end);
+}
+
+// Copies the first `size` bytes of `from` (its size when it was opened: a
+// source that grows meanwhile is not chased) into `to`, stretch of data by
+// stretch of data, so that holes stay holes. A source cut short while it is
+// copied gives a copy of what it still had.
+CopyResult copy_data(int from, int to, std::uint64_t size) {
+    bool kernel = true;
+    std::uint64_t offset = 0;
+    while (offset < size) {
+        const auto stretch = posix::next_data(from, offset, size);
+        if (!stretch) {
+            break;
+        }
+        const StretchEnd end = copy_stretch(from, to, stretch->begin, stretch->end, kernel);
+        if (end.result != CopyResult::copied) {
+            return end.result;
+        }
+        if (end.reached < stretch->end) {
+            size = end.reached;
+            break;
+        }
+        offset = stretch->end;
+    }
+    struct stat st {};
+    if (::fstat(from, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size) {
+        size = static_cast<std::uint64_t>(st.st_size);
+    }
+    // The length, holes at the end included.
+    return ::ftruncate(to, static_cast<off_t>(size)) == 0 ? CopyResult::copied : CopyResult::failed;
 }
 
 }  // namespace
