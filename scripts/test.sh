@@ -34,6 +34,10 @@ if [ $build_ok -eq 0 ]; then
     step "unit and end-to-end tests"
     (cd build && ctest --output-on-failure -j "$jobs")
     record tests $?
+
+    step "package: .deb installed into a temporary root, man page"
+    bash scripts/check-package.sh build
+    record package $?
 fi
 
 step "build (sanitizers)"
@@ -60,6 +64,12 @@ if [ $win_ok -eq 0 ]; then
     step "Windows smoke suite under wine"
     bash tests/wine/run.sh "$top/build-win/veldro.exe"
     record wine-smoke $?
+
+    step "Windows zip"
+    rm -f build-win/veldro-*.zip
+    (cd build-win && cpack -G ZIP >/dev/null) &&
+        python3 -c 'import sys, zipfile; names = set(zipfile.ZipFile(sys.argv[1]).namelist()); sys.exit(not {"veldro.exe", "README.md"} <= names)' build-win/veldro-*.zip
+    record windows-zip $?
 fi
 
 step "clang-tidy"

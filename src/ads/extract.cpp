@@ -11,11 +11,13 @@
 #include "copy/times.h"
 #include "driver/terminate.h"
 #include "hash/file_digest.h"
+#include "logs/manifests.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace veldro::ads {
 
@@ -58,17 +60,38 @@ std::FILE* error_stream(const RunSettings& s) {
     return s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
 }
 
-// A stream that could be copied by neither way: it is reported and the run
-// does not end as a success.
-void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target) {
-    const std::string shown(paths::display_path(target));
+// A stream that could be copied by neither way, or whose name may not
+// become part of a file name: it is reported (with the reason when there
+// is one beyond a failed copy) and the run does not end as a success.
+void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target,
+                                 const char* reason = nullptr) {
+    const std::string shown = paths::shown_path(target);
     std::printf("\n\n%.*s\n NOT EXTRACTED (error) to %s ", static_cast<int>(stream_text.size()), stream_text.data(),
                 shown.c_str());
+    if (reason != nullptr) {
+        std::printf("(%s) ", reason);
+    }
     if (error_stream(s) != stderr) {
         std::fprintf(error_stream(s), "\n%.*s | NOT EXTRACTED to %s", static_cast<int>(stream_text.size()),
                      stream_text.data(), shown.c_str());
+        if (reason != nullptr) {
+            std::fprintf(error_stream(s), " (%s)", reason);
+        }
     }
     ++s.counters.copy_failures;
+}
+
+constexpr const char* unsafe_name_reason = "stream name holds a path separator";
+
+// A stream's name becomes part of a file name beside the copy: a separator
+// (or a NUL) in it would name a file somewhere else.
+bool stream_name_is_safe(std::string_view name) {
+    for (const char c : name) {
+        if (c == '\0' || paths::is_separator(c) || c == '/') {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Copies an open stream into a temporary file beside `target` and renames
@@ -207,8 +230,8 @@ void write_stream_file_hash_line(RunSettings& s, const std::string& stream_file,
     if (text == nullptr) {
         put_text(md5, hash::md5_open_error_text);
     }
-    const std::string_view shown = paths::display_path(stream_file);
-    std::fprintf(log, "%.*s  | %s", static_cast<int>(shown.size()), shown.data(), md5.data());
+    const std::string shown = paths::shown_path(stream_file);
+    std::fprintf(log, "%s  | %s", shown.c_str(), md5.data());
 }
 
 }  // namespace
@@ -224,9 +247,9 @@ std::string stream_file_path(std::string_view file_path, std::string_view stream
 }
 
 std::string stream_display_text(std::string_view file_path, std::string_view stream_name) {
-    std::string text(paths::display_path(file_path));
+    std::string text = paths::shown_path(file_path);
     text.push_back(':');
-    text.append(stream_name);
+    text.append(util::shown_name(stream_name));
     return text;
 }
 
@@ -252,6 +275,11 @@ int extract_copy_streams(RunSettings& s, const std::string& source_path, const s
             continue;
         }
         work.stream_file = stream_file_path(destination_file_path, name);
+        if (!stream_name_is_safe(name)) {
+            report_stream_not_extracted(s, stream_display_text(destination_file_path, name), work.stream_file,
+                                        unsafe_name_reason);
+            continue;
+        }
         bool copied = copy_stream_to_file(destination_file_path, name, work.stream_file);
         if (!copied) {
             copied = copy_stream_to_file(source_path, name, work.stream_file);
@@ -265,6 +293,7 @@ int extract_copy_streams(RunSettings& s, const std::string& source_path, const s
         }
         write_stream_file_hash_line(s, work.stream_file, copied);
         if (copied) {
+            logs::stream_file_written(source_path, name, work.stream_file, entry);
             (void)copy::set_file_times(work.stream_file, entry.times);
         }
     }
@@ -290,8 +319,15 @@ bool write_source_streams(RunSettings& s, const std::string& source_path, std::s
             continue;
         }
         work.stream_file = stream_file_path(work.base, name);
+        if (!stream_name_is_safe(name)) {
+            all_written = false;
+            report_stream_not_extracted(s, stream_display_text(source_path, name), work.stream_file,
+                                        unsafe_name_reason);
+            continue;
+        }
         if (copy_stream_to_file(source_path, name, work.stream_file)) {
             ++s.counters.ads_files_copied;
+            logs::stream_file_written(source_path, name, work.stream_file, entry);
             (void)copy::set_file_times(work.stream_file, times);
         } else {
             all_written = false;
@@ -340,8 +376,11 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
         if (hashing_destination(mode)) {
             if (child) {
                 work.stream_file = stream_file_path(work.base, name);
-                work.destination_text = paths::display_path(work.stream_file);
-                hash_ordinary_file(work.stream_file, selection, work.destination_digests);
+                work.destination_text = paths::shown_path(work.stream_file);
+                // No stream file was written for an unsafe name: nothing
+                // elsewhere is read in its place.
+                hash_ordinary_file(stream_name_is_safe(name) ? work.stream_file : std::string(), selection,
+                                   work.destination_digests);
                 // The stream file keeps the source's times after its reading.
                 (void)copy::restore_source_times(work.stream_file, entry.times);
             } else {

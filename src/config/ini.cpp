@@ -8,6 +8,7 @@
 #include "config/option_values.h"
 #include "driver/pause.h"
 #include "logs/log_set.h"
+#include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/lines.h"
@@ -57,6 +58,9 @@ enum class Directive : std::uint8_t {
     time,
     width,
     zulu,
+    dfxml,
+    audit_set,
+    seal,
 };
 
 struct DirectiveMatch {
@@ -107,6 +111,9 @@ constexpr auto directive_table = std::to_array<DirectiveMatch>({
     {"TIME", false, Directive::time},
     {"WIDTH", false, Directive::width},
     {"ZULU", false, Directive::zulu},
+    {"DFXML", false, Directive::dfxml},
+    {"AUDITSET", false, Directive::audit_set},
+    {"SEAL", false, Directive::seal},
 });
 
 // One directive line taken apart. `upper` is the line upper-cased, as it
@@ -402,6 +409,7 @@ void apply_memo(RunSettings& s, const IniLine& line) {
     if (!file) {
         return;
     }
+    logs::note_written_file(paths::make_long_path(*file));
     std::FILE* stream = platform::open_stream(paths::make_long_path(*file), "a+");
     if (stream == nullptr) {
         std::fprintf(stderr, "\nCan't open memo file %s\n", file->c_str());
@@ -589,12 +597,23 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             if (!line.has_value()) {
                 missing_directive(line);
             } else {
-                s.console.name_width = number_of(line);
+                s.console.name_width = checked_name_width(number_of(line));
                 s.console.width_state += 1;
             }
             break;
         case Directive::zulu:
             set_on_off(s.logs.zulu_time, line);
+            break;
+        case Directive::dfxml:
+        case Directive::audit_set:
+            if (!line.has_value()) {
+                missing_directive(line);
+            } else {
+                (d == Directive::dfxml ? s.logs.dfxml_path : s.logs.audit_set_path) = line.value;
+            }
+            break;
+        case Directive::seal:
+            set_on_off(s.logs.seal, line);
             break;
     }
 }

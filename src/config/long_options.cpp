@@ -7,6 +7,7 @@
 #include "config/option_values.h"
 #include "config/usage.h"
 #include "logs/log_set.h"
+#include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/lines.h"
@@ -82,6 +83,10 @@ constexpr auto keyword_table = std::to_array<KeywordEntry>({
     {"ZERO", LongKeyword::zero},
     {"ZUL", LongKeyword::zulu},
     {"SIL", LongKeyword::silent},
+    // Keywords added since: none begins with an earlier one.
+    {"DFXML", LongKeyword::dfxml},
+    {"AUDITSET", LongKeyword::audit_set},
+    {"SEAL", LongKeyword::seal},
 });
 
 constexpr int handled = 0;
@@ -190,6 +195,7 @@ int set_delimiter(RunSettings& s, const std::string& value) {
 
 int open_unicode_list(RunSettings& s, const std::string& value) {
     s.hashing.unicode_list = 1;
+    logs::note_written_file(paths::make_long_path(value));
     std::FILE* stream = platform::open_stream(paths::make_long_path(value), "wb+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", value.c_str());
@@ -255,6 +261,8 @@ bool needs_value(LongKeyword k) {
         case LongKeyword::list:
         case LongKeyword::path:
         case LongKeyword::width:
+        case LongKeyword::dfxml:
+        case LongKeyword::audit_set:
             return true;
         default:
             return false;
@@ -310,7 +318,13 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
             return handled;
         case LongKeyword::width:
             s.console.width_state += 1;
-            s.console.name_width = int_value("--WIDTH", value);
+            s.console.name_width = name_width_value("--WIDTH", value);
+            return handled;
+        case LongKeyword::dfxml:
+            s.logs.dfxml_path = value;
+            return handled;
+        case LongKeyword::audit_set:
+            s.logs.audit_set_path = value;
             return handled;
         default:
             return handled;
@@ -404,6 +418,9 @@ int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
             break;
         case LongKeyword::silent:
             return set_on_off(s.console.silent, value);
+        case LongKeyword::seal:
+            s.logs.seal = 1;
+            break;
         default:
             break;
     }

@@ -56,6 +56,9 @@ enum class LongKeyword : std::uint8_t {
     zero,
     zulu,
     silent,
+    dfxml,
+    audit_set,
+    seal,
 };
 
 // The first keyword whose leading characters the text begins with, ignoring

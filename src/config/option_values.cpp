@@ -36,7 +36,22 @@ std::int64_t run_start_seconds(const RunSettings& s) {
     throw util::RunEnd{ILLEGAL_OPTION};
 }
 
+constexpr std::int64_t widest_name_column = 4096;
+
 }  // namespace
+
+int checked_name_width(std::int64_t width) {
+    if (width < 0 || width > widest_name_column) {
+        std::fprintf(stderr, "\nThe width %lld is out of range: give 1 to %d characters (0 for the widest column)\n",
+                     static_cast<long long>(width), static_cast<int>(widest_name_column));
+        throw util::RunEnd{ILLEGAL_OPTION};
+    }
+    return static_cast<int>(width);
+}
+
+int name_width_value(std::string_view option, std::string_view text) {
+    return checked_name_width(int_value(option, text));
+}
 
 bool begins_option(std::string_view arg, paths::Style style) {
     if (arg.empty()) {

@@ -91,4 +91,11 @@ int int_value(std::string_view option, std::string_view value);
 std::int64_t leading_int64(std::string_view text);
 int leading_int(std::string_view text);
 
+// A console width for the name column (-w, -W, --WIDTH=, WIDTH): 1 to 4,096
+// characters, or 0 for the widest column. Any other value is an illegal
+// option: padding each line to billions of characters is no report.
+int name_width_value(std::string_view option, std::string_view text);
+// The same range check for a width already read as a number.
+int checked_name_width(std::int64_t width);
+
 }  // namespace veldro::config

@@ -241,7 +241,7 @@ void take_time_field(ArgumentScan& scan, RunSettings& s) {
 }
 
 void take_width(ArgumentScan& scan, RunSettings& s) {
-    const int width = int_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+    const int width = name_width_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal));
     ConsoleSettings& con = s.console;
     con.width_state += 1;
     con.name_width = width;
@@ -410,7 +410,7 @@ void read_environment(RunSettings& s) {
         }
     }
     if (const auto width = platform::get_environment("WIDTH")) {
-        s.console.name_width = int_value("WIDTH", *width);
+        s.console.name_width = name_width_value("WIDTH", *width);
     }
 }
 
@@ -470,6 +470,9 @@ void finish_options(RunSettings& s) {
         s.console.name_width = 78;
         s.console.width_state = 2;
     }
+    // Below the directory the user named nothing is written through a link,
+    // whatever the repeated source path adds to it.
+    s.paths.dest_named = s.paths.dest_path;
     if (s.paths.drive_only_dest != 0) {
         complete_drive_destination(s);
     }

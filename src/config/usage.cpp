@@ -47,6 +47,8 @@ constexpr Example windows_examples[] = {
     {"{SHADOW}", "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\DATA"},
     {"{SEP}", "\\"},
     {"{INI}", "VELDRO.ini beside VELDRO.EXE"},
+    {"{XML}", "E:\\LOGS\\RUN.XML"},
+    {"{AUDIT}", "E:\\LOGS\\KNOWN.TXT"},
 };
 
 constexpr Example posix_examples[] = {
@@ -73,6 +75,8 @@ constexpr Example posix_examples[] = {
     {"{SHADOW}", "/mnt/snapshot/data"},
     {"{SEP}", "/"},
     {"{INI}", "veldro.ini beside the program"},
+    {"{XML}", "/mnt/logs/run.xml"},
+    {"{AUDIT}", "/mnt/logs/known.txt"},
 };
 
 std::string with_examples(std::string_view text, paths::Style style) {
@@ -334,7 +338,8 @@ constexpr std::string_view usage_page_texts[] = {
     " ; or # begins a comment, the first empty line ends the settings. The\n"
     " command line overrides it, and it overrides the environment.\n"
     " MEMO=file  asks for a memo at the start and appends it to the file\n"
-    "            (MEMO alone asks for the file; MEMO=OFF: no memo)\n",
+    "            (MEMO alone asks for the file; MEMO=OFF: no memo)\n"
+    " DFXML=file  AUDITSET=file  SEAL=ON   manifests and seal (page 19)\n",
 
     // 17
     "--SHADOW_COPY\n\n"
@@ -355,6 +360,24 @@ constexpr std::string_view usage_page_texts[] = {
     " log (mask 32).\n"
     "   --CHK_TILDE=ON  (or --CHK) check       --CHK_TILDE=OFF  do not check\n"
     "   INI: CHK_TILDE=ON  (default OFF)\n",
+
+    // 19
+    "MANIFESTS AND THE SEAL\n\n"
+    " --DFXML=file     a DFXML manifest (Digital Forensics XML): for every file\n"
+    "                  handled its name, size, times, digests of source and copy,\n"
+    "                  the copy's name and the verdict     INI: DFXML=file\n"
+    "                  --DFXML={XML}\n"
+    " --AUDITSET=file  the copies' sizes and digests as a known-hash set for\n"
+    "                  hashdeep audits (size, MD5, SHA-1 and SHA-256 as chosen)\n"
+    "                  INI: AUDITSET=file    --AUDITSET={AUDIT}\n"
+    "                  later:  hashdeep -r -a -k {AUDIT} {DST}\n"
+    " --SEAL           at the end of the run, after every log is closed, writes\n"
+    "                  logname.sha256 (without a main log: beside the hash log)\n"
+    "                  listing the SHA-256 of every file the run wrote: logs,\n"
+    "                  hash logs, Unicode file, manifests     INI: SEAL=ON\n"
+    "                  later, in the log directory:  sha256sum -c RUN.LOG.sha256\n"
+    " Digests come from the hashing chosen (-H, --HASH, --SHA1 ...); the audit\n"
+    " set hashes the copies itself when they were not hashed.\n",
 };
 
 constexpr std::string_view log_help_texts[] = {

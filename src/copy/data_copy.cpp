@@ -1,8 +1,11 @@
 #include "copy/data_copy.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "driver/terminate.h"
 #include "platform/file_io.h"
@@ -26,38 +29,84 @@ unsigned char* copy_buffer() {
 }
 
 // A destination that the system would refuse to overwrite: a directory,
-// or a file marked read-only (only -O lifts that mark before the copy).
-bool destination_refuses(const std::string& destination) {
+// or a file marked read-only (unless -O lets it be replaced).
+bool destination_refuses(const std::string& destination, bool replace_protected) {
     static platform::FindRecord record;
     if (!platform::lookup_path(destination, record)) {
         return false;
     }
-    return record.kind == platform::EntryKind::directory || (record.attributes & platform::attr_readonly) != 0;
+    return record.kind == platform::EntryKind::directory ||
+           (!replace_protected && (record.attributes & platform::attr_readonly) != 0);
 }
 
 enum class LoopEnd : std::uint8_t { complete, failed, interrupted };
 
-LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer) {
-    for (;;) {
+// Reads [at, end) of `from` into the same place of `to`. `at` ends where
+// the source ended when it is shorter than that now.
+LoopEnd copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t& at,
+                     std::uint64_t end) {
+    if (!platform::seek_to(from, at) || !platform::seek_to(to, at)) {
+        return LoopEnd::failed;
+    }
+    while (at < end) {
         if (platform::interrupt_requested()) {
             return LoopEnd::interrupted;
         }
-        const std::int64_t got = platform::read_some(from, buffer, copy_buffer_bytes);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, end - at));
+        const std::int64_t got = platform::read_some(from, buffer, want);
         if (got < 0) {
             return LoopEnd::failed;
         }
         if (got == 0) {
-            return LoopEnd::complete;
+            break;
         }
         if (!platform::write_all(to, buffer, static_cast<std::size_t>(got))) {
             return LoopEnd::failed;
         }
+        at += static_cast<std::uint64_t>(got);
     }
+    return LoopEnd::complete;
+}
+
+// Copies the first `size` bytes of the source (its size when it was opened:
+// a source that grows meanwhile is not chased), stretch of data by stretch
+// of data, so that its holes stay holes in the copy.
+LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t size) {
+    std::uint64_t offset = 0;
+    bool holes_allowed = false;
+    while (offset < size) {
+        const auto stretch = platform::next_data_stretch(from, offset, size);
+        if (!stretch) {
+            break;
+        }
+        if (stretch->begin > offset && !holes_allowed) {
+            platform::allow_holes(to);
+            holes_allowed = true;
+        }
+        std::uint64_t at = stretch->begin;
+        const LoopEnd end = copy_stretch(from, to, buffer, at, stretch->end);
+        if (end != LoopEnd::complete) {
+            return end;
+        }
+        if (at < stretch->end) {
+            size = at;  // cut short while it was copied: the copy ends where it ended
+            break;
+        }
+        offset = stretch->end;
+    }
+    if (offset < size && !holes_allowed) {
+        platform::allow_holes(to);
+    }
+    const std::optional<std::uint64_t> now = platform::open_file_size(from);
+    if (now && *now < size) {
+        size = *now;
+    }
+    return platform::set_file_size(to, size) ? LoopEnd::complete : LoopEnd::failed;
 }
 
 }  // namespace
 
-int copy_file_data(const std::string& source, const std::string& destination) {
+int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
@@ -76,7 +125,7 @@ int copy_file_data(const std::string& source, const std::string& destination) {
     if (!from.valid() || !platform::lookup_path(source, source_record)) {
         return 0;
     }
-    if (destination_refuses(target)) {
+    if (destination_refuses(target, replace_protected)) {
         return 0;
     }
     static std::string temp_path;
@@ -85,14 +134,15 @@ int copy_file_data(const std::string& source, const std::string& destination) {
         return 0;
     }
     platform::advise_sequential(from);
-    const LoopEnd end = copy_contents(from, to, buffer);
+    const std::optional<std::uint64_t> size = platform::open_file_size(from);
+    const LoopEnd end = size ? copy_contents(from, to, buffer, *size) : LoopEnd::failed;
     const bool closed = to.close();
     from.close();
     // The copy takes its source's times before it takes its name, so that
     // a copy under the destination name never looks newer than its source.
     bool creation_set = false;
     if (end == LoopEnd::complete && closed && platform::set_times(temp_path, source_record.times, creation_set) &&
-        platform::rename_over(temp_path, target)) {
+        platform::rename_over(temp_path, target, replace_protected)) {
         return 1;
     }
     platform::remove_file(temp_path);
@@ -102,16 +152,17 @@ int copy_file_data(const std::string& source, const std::string& destination) {
     return 0;
 }
 
-bool platform_copy(const std::string& source, const std::string& destination) {
-    const platform::CopyResult result = platform::copy_whole_file(source, destination);
+bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected) {
+    const platform::CopyResult result = platform::copy_whole_file(source, destination, replace_protected);
     if (result == platform::CopyResult::interrupted) {
         check_interrupt();
     }
     return result == platform::CopyResult::copied;
 }
 
-bool copy_two_ways(const std::string& source, const std::string& destination) {
-    return platform_copy(source, destination) || copy_file_data(source, destination) == 1;
+bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected) {
+    return platform_copy(source, destination, replace_protected) ||
+           copy_file_data(source, destination, replace_protected) == 1;
 }
 
 }  // namespace veldro::copy

@@ -14,16 +14,17 @@ namespace veldro::copy {
 // name's characters of code 5 become '+'. Returns 1 on a complete copy, 0
 // otherwise (the temporary file is then removed and an existing
 // destination left as it was). An interrupt recorded during the copy ends
-// the run once the temporary file is gone.
-int copy_file_data(const std::string& source, const std::string& destination);
+// the run once the temporary file is gone. A read-only destination is
+// replaced only with `replace_protected` (-O), and never changed itself.
+int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected = false);
 
 // The system's whole-file copy alone (as the retries after a digest
 // mismatch use it). True on a complete copy; an interrupt ends the run
 // after the cleanup.
-bool platform_copy(const std::string& source, const std::string& destination);
+bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected = false);
 
 // The two ways in order: the system's copy, and copy_file_data when that
 // fails. True when one of them made a complete copy.
-bool copy_two_ways(const std::string& source, const std::string& destination);
+bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected = false);
 
 }  // namespace veldro::copy

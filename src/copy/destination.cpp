@@ -62,10 +62,12 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 
 // Makes one directory and says so; a made directory is remembered for
 // its dates, which are given once the whole chain stands.
-void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::string>& made) {
+// Only the lengths are kept: every directory made lies on one path, and a
+// deep chain must not cost the square of its depth.
+void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::size_t>& made) {
     if (platform::make_directory(dir)) {
-        std::fprintf(report(s), "\n Directory %s created\n\n", std::string(paths::display_path(dir)).c_str());
-        made.push_back(dir);
+        std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
+        made.push_back(dir.size());
     }
 }
 
@@ -111,20 +113,31 @@ int make_directory_path(RunSettings& s, const std::string& path) {
     }
     // Below the destination root every component must be a real directory:
     // a link standing there would send the copies elsewhere.
-    const std::string_view dest_root = root_without_separator(s.paths.dest_path);
+    const std::string_view dest_root =
+        root_without_separator(s.paths.dest_named.empty() ? s.paths.dest_path : s.paths.dest_named);
     const bool below_root = !dest_root.empty() && path.size() > dest_root.size() &&
                             path.compare(0, dest_root.size(), dest_root) == 0 &&
                             (is_sep(path[dest_root.size()]) || is_sep(dest_root.back()));
     const std::size_t guarded_from = below_root ? dest_root.size() : path.size();
 
+    // The directories this path shares with the last one made usable were
+    // looked at then: a walk going down a deep tree looks at each directory
+    // once, not once for every directory below it.
+    const std::size_t verified = static_cast<std::size_t>(
+        std::mismatch(path.begin(),
+                      path.begin() + static_cast<std::ptrdiff_t>(std::min(path.size(), e.last_checked_dir.size())),
+                      e.last_checked_dir.begin())
+            .first -
+        path.begin());
+
     static std::string part;
     static platform::FindRecord record;
     const std::size_t skip = root_part_length(path);
-    static std::vector<std::string> made;
+    static std::vector<std::size_t> made;
     made.clear();
     bool usable = true;
     for (std::size_t i = 0; i < path.size(); ++i) {
-        if (!is_sep(path[i]) || i <= skip || i == 0) {
+        if (!is_sep(path[i]) || i <= skip || i == 0 || i < verified) {
             continue;
         }
         part.assign(path, 0, i);
@@ -157,8 +170,8 @@ int make_directory_path(RunSettings& s, const std::string& path) {
                  (record.kind == platform::EntryKind::directory || (!guarded && platform::is_directory(part)));
     }
     if (s.paths.maintain_dir_dates != 0) {
-        for (const std::string& dir : made) {
-            reset_directory_times(s, dir);
+        for (const std::size_t length : made) {
+            reset_directory_times(s, path.substr(0, length));
         }
     }
     if (usable) {

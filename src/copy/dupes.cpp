@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "logs/manifests.h"
+#include "platform/names.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -102,6 +104,7 @@ std::string flat_destination_dir(RunSettings& s, const std::string& dest_root) {
 }
 
 int rename_duplicate(RunSettings& s, std::string& path) {
+    logs::note_renamed(path);
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
     std::string candidate;
@@ -139,12 +142,13 @@ void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const 
     }
     const std::string suffix = tilde_suffix();
     std::FILE* dupes_log = s.logs.dupes_log;
-    const std::string old_display(paths::display_path(destination_file_path));
+    const std::string old_display = paths::shown_path(destination_file_path);
     if (dupes_log != nullptr) {
         std::fprintf(dupes_log, "\n%s |RENAMED TO:|", old_display.c_str());
     }
     std::fprintf(report(s), "\n\nDUPE_FILE: %s ==> ", old_display.c_str());
 
+    logs::note_renamed(destination_file_path);
     destination_file_path += suffix;
     const int second = last_write_second(entry);
     char extra[32];
@@ -153,7 +157,7 @@ void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const 
         ++s.dupes.dupe_sequence;
         destination_file_path += extra;
     }
-    const std::string new_display(paths::display_path(destination_file_path));
+    const std::string new_display = paths::shown_path(destination_file_path);
     if (dupes_log != nullptr) {
         std::fprintf(dupes_log, " %s\n", new_display.c_str());
     }

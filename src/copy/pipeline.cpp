@@ -12,6 +12,7 @@
 #include "copy/verify.h"
 #include "driver/pause.h"
 #include "driver/progress.h"
+#include "logs/manifests.h"
 #include "platform/names.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -97,9 +98,10 @@ bool passes_attribute_filter(const RunSettings& s, std::uint32_t attributes) {
 void write_name_column(RunSettings& s, std::string_view shown_source, const std::string& name) {
     std::FILE* out = report(s);
     if (s.console.name_only != 0) {
-        const std::size_t chars = util::char_count(name);
+        const std::string shown_name = util::shown_name(name);
+        const std::size_t chars = util::char_count(shown_name);
         const auto width = static_cast<std::size_t>(s.console.width_given > 0 ? s.console.width_given : 0);
-        std::fputs(name.c_str(), out);
+        std::fputs(shown_name.c_str(), out);
         for (std::size_t i = chars; i < width; ++i) {
             std::fputc(' ', out);
         }
@@ -122,7 +124,9 @@ void write_list_only_line(RunSettings& s, std::string_view shown_source, std::st
     std::fputc('\n', out);
 }
 
-void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields) {
+// The line of a verified copy, with the source's digest when it was hashed.
+void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields,
+                       bool hashed) {
     std::FILE* log = s.logs.copied_log;
     // The source's full UTF-8 form: cutting a character to one byte would
     // make every name beyond ASCII unreadable in this log.
@@ -130,13 +134,17 @@ void write_copied_line(RunSettings& s, std::string_view shown_source, std::strin
                  shown_source.data());
     std::fprintf(log, " ==> |%.*s|", static_cast<int>(shown_dest.size()), shown_dest.data());
     write_three_times(log, fields.get(), s.logs.milli != 0);
+    if (hashed && (s.hashing.hash_mode & (hash_source_only | hash_both)) != 0) {
+        std::fprintf(log, "%s|", last_source_digests().md5.data());
+    }
+    std::fputc('\n', log);
 }
 
 void write_unicode_line(RunSettings& s, std::string_view shown_source, const std::string& destination) {
     static std::string line;
     line.assign(shown_source);
     line += " | ";
-    line += destination;
+    line += util::shown_name(destination);
     line += "\r\n";
     util::write_utf16le(s.logs.unicode_log, line);
 }
@@ -175,8 +183,7 @@ void settle_attributes(RunSettings& s, const platform::FindRecord& entry, bool r
         ok = platform::set_attributes(dest, protected_attributes);
     }
     if (!ok) {
-        std::fprintf(error_stream(s), "\nCouldn't reset file attribute of %s",
-                     std::string(paths::display_path(dest)).c_str());
+        std::fprintf(error_stream(s), "\nCouldn't reset file attribute of %s", paths::shown_path(dest).c_str());
     }
 }
 
@@ -193,8 +200,9 @@ void show_progress(RunSettings& s) {
 
 int log_not_copied(RunSettings& s, const std::string& path, const char* reason) {
     ++s.counters.files_not_processed;
+    logs::file_not_copied(path, reason);
     if (s.logs.not_copied_log != nullptr) {
-        std::fprintf(s.logs.not_copied_log, "\n%s| %s", path.c_str(), reason);
+        std::fprintf(s.logs.not_copied_log, "\n%s| %s", util::shown_name(path).c_str(), reason);
     }
     return 0;
 }
@@ -211,7 +219,8 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     e.source_file_path.assign(directory);
     e.source_file_path += name;
     const std::string& source = e.source_file_path;
-    const std::string_view shown_source = paths::display_path(source);
+    const std::string shown_source = paths::shown_path(source);
+    logs::begin_file(source, entry);
 
     platform::FileTimeSet times = entry.times;
     FileFields fields(s, entry.times);
@@ -262,7 +271,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         return;
     }
     if (s.copy.list_only != 0) {
-        write_list_only_line(s, shown_source, paths::display_path(dest));
+        write_list_only_line(s, shown_source, paths::shown_path(dest));
         log_not_copied(s, source, "reason: LISTING ONLY REQUESTED");
         return;
     }
@@ -270,6 +279,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         if (s.logs.not_copied_log != nullptr) {
             log_not_copied(s, source, "reason: AGE Criteria");
         }
+        logs::file_not_copied(source, "reason: AGE Criteria");
         return;
     }
 
@@ -277,8 +287,8 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     write_name_column(s, shown_source, name);
     {
         const CalendarParts& written = fields.get().last_write;
-        const std::string_view shown = paths::display_path(dest);
-        std::fprintf(report(s), " %10s ==> %.*s", e.size_text.c_str(), static_cast<int>(shown.size()), shown.data());
+        const std::string shown = paths::shown_path(dest);
+        std::fprintf(report(s), " %10s ==> %s", e.size_text.c_str(), shown.c_str());
         if (!existed) {
             std::fputs("   [NEW FILE]", report(s));
             ++counters.files_new;
@@ -294,16 +304,18 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if ((s.copy.flatten != 0 && s.copy.no_dupe != 0) || s.copy.no_case != 0) {
         rename_duplicates_before_copy(s, dest);
     }
-    std::string_view shown_dest = paths::display_path(dest);
+    std::string shown_dest = paths::shown_path(dest);
 
-    bool protected_cleared = false;
+    // -O: a protected copy is replaced by renaming the new one over it, so
+    // that the old file (and any other name it has) is never changed; the
+    // new copy then takes the attributes the old one had.
+    bool protected_replaced = false;
     std::uint32_t protected_attributes = 0;
     if (s.copy.overwrite_protected != 0) {
         const auto attributes = platform::get_attributes(dest);
         if (attributes && *attributes != 0) {
             protected_attributes = *attributes;
-            protected_cleared = true;
-            platform::set_attributes(dest, platform::attr_normal);
+            protected_replaced = true;
         }
     }
 
@@ -313,9 +325,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         stream_count = ads::enumerate_streams(s, source);
     }
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
-        if (protected_cleared) {
-            platform::set_attributes(dest, protected_attributes);
-        }
+        logs::file_not_copied(source, "reason: NO NAMED STREAMS");
         return;
     }
     if (s.logs.unicode_log != nullptr) {
@@ -330,14 +340,14 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         // The stream files take the place of the copy, and dest now names
         // their directory.
         copied = ads::write_source_streams(s, source, dest, entry);
-        shown_dest = paths::display_path(dest);
+        shown_dest = paths::shown_path(dest);
     } else if (directory_ready) {
         if (is_link) {
             copied = platform::copy_symbolic_link(source, dest) == platform::CopyResult::copied;
             // Reading a link moves its last-access time: put it back.
             restore_source_times(source, entry.times);
         } else {
-            copied = copy_two_ways(source, dest);
+            copied = copy_two_ways(source, dest, s.copy.overwrite_protected != 0);
         }
     }
     if (s.copy.ads_extract != 0 && stream_count > 0) {
@@ -360,18 +370,30 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         note_copy_written(s, dest, source);
     }
     if (!is_link && !streams_only) {
-        settle_attributes(s, entry, protected_cleared, protected_attributes, copied);
+        settle_attributes(s, entry, protected_replaced && copied, protected_attributes, copied);
     }
 
-    if (s.logs.copied_log != nullptr && copied) {
-        write_copied_line(s, shown_source, shown_dest, fields);
-    }
     // Links are not hashed; with --ADSCHILD the streams were hashed above.
-    if (!is_link && !streams_only) {
-        verify_copy(s, source, dest, times, copied);
+    const bool hashed = !is_link && !streams_only;
+    const bool verified = !hashed || verify_copy(s, source, dest, times, copied);
+    // Only a copy that was made and, where both sides were hashed, matches
+    // its source is a successful copy: it alone is listed and counted.
+    const bool succeeded = copied && verified;
+    if (copied && !verified) {
+        // Listed as not copied; the manifests keep the copy with its
+        // mismatch, which file_done below records.
+        ++s.counters.files_not_processed;
+        if (s.logs.not_copied_log != nullptr) {
+            std::fprintf(s.logs.not_copied_log, "\n%s| reason: HASH ERROR: COPY NOT VERIFIED",
+                         util::shown_name(source).c_str());
+        }
     }
+    if (s.logs.copied_log != nullptr && succeeded) {
+        write_copied_line(s, shown_source, shown_dest, fields, hashed);
+    }
+    logs::file_done(streams_only ? std::string() : dest, copied, existed);
 
-    if (copied) {
+    if (succeeded) {
         ++counters.files_copied;
         counters.bytes_copied += static_cast<std::int64_t>(entry.size);
         if (!existed) {
@@ -409,9 +431,6 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         } else if (!creation_set && times.creation.ticks != 0) {
             note_creation_time_left(s);
         }
-    }
-    if (s.logs.copied_log != nullptr) {
-        std::fputc('\n', s.logs.copied_log);
     }
     ++counters.files_completed;
 }

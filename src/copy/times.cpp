@@ -165,7 +165,7 @@ int set_directory_times(const std::string& path, const platform::FileTimeSet& ti
     if (platform::set_times(path, times, creation_set)) {
         return 0;
     }
-    const std::string shown(paths::display_path(path));
+    const std::string shown = paths::shown_path(path);
     platform::FindRecord record;
     if (!platform::lookup_path(path, record)) {
         std::fprintf(stderr, "\n%d %s: Can't get handle to reset the date\\time for directory %s\n", 394,
@@ -195,7 +195,7 @@ void note_creation_time_left(RunSettings& s) {
     s.engine.creation_note_written = 1;
     std::fprintf(stderr,
                  "\nCreation times cannot be set on the file system of %s: copies keep the ones it gives them\n",
-                 std::string(paths::display_path(s.paths.dest_path)).c_str());
+                 paths::shown_path(s.paths.dest_path).c_str());
 }
 
 }  // namespace veldro::copy

@@ -6,7 +6,10 @@
 #include "copy/data_copy.h"
 #include "copy/times.h"
 #include "logs/log_set.h"
+#include "logs/manifests.h"
+#include "platform/fs.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace veldro::copy {
 
@@ -85,6 +88,15 @@ void write_unicode_field(std::FILE* stream, std::string_view text) {
     logs::write_unicode_text(stream, "|");
 }
 
+// Hashes one side; a file whose open failed because it is not there says
+// so instead of passing for a locked one.
+void hash_side(hash::DigestReader& reader, const std::string& path, const hash::DigestSelection& selection,
+               hash::HashSet& out) {
+    if (reader.hash_file(path, selection, out) == hash::DigestStatus::open_failed && !platform::path_exists(path)) {
+        hash::put_not_found_texts(selection, out);
+    }
+}
+
 const char* verdict_text(bool match) {
     return match ? "OK" : "HASH ERROR";
 }
@@ -96,13 +108,13 @@ void copy_again(RunSettings& s, const std::string& source_path, const std::strin
     int attempt = 1;
     for (; attempt <= s.hashing.retries && !digests_match(w.source.md5.data(), w.destination.md5.data()); ++attempt) {
         std::fprintf(stdout, "\nRetry #%d\n", attempt);
-        std::fprintf(stdout, "Copy: %s\n", source_path.c_str());
-        std::fprintf(stdout, "To:   %s\n", dest_path.c_str());
+        std::fprintf(stdout, "Copy: %s\n", util::shown_name(source_path).c_str());
+        std::fprintf(stdout, "To:   %s\n", util::shown_name(dest_path).c_str());
         // The same road as every copy: a temporary beside the destination,
         // renamed over it only when complete. A failure leaves the
         // destination as it was and the next attempt follows.
-        (void)platform_copy(source_path, dest_path);
-        w.reader.hash_file(dest_path, selection, w.destination);
+        (void)platform_copy(source_path, dest_path, s.copy.overwrite_protected != 0);
+        hash_side(w.reader, dest_path, selection, w.destination);
     }
     if (attempt > 1 && s.copy.reset_times != 0) {
         (void)set_file_times(dest_path, source_times);
@@ -118,8 +130,8 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
         return;
     }
     const VerifyWork& w = work();
-    const std::string_view source_shown = paths::display_path(source_path);
-    const std::string_view dest_shown = paths::display_path(dest_path);
+    const std::string source_shown = paths::shown_path(source_path);
+    const std::string dest_shown = paths::shown_path(dest_path);
     const int source_length = static_cast<int>(source_shown.size());
     const int dest_length = static_cast<int>(dest_shown.size());
     if (hash_source) {
@@ -178,7 +190,7 @@ const hash::HashSet& last_destination_digests() {
     return work().destination;
 }
 
-void verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+bool verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded) {
     HashSettings& h = s.hashing;
     const int mode = h.hash_mode;
@@ -191,35 +203,32 @@ void verify_copy(RunSettings& s, const std::string& source_path, const std::stri
     clear(w.destination);
 
     if (mode == 0 && unicode != nullptr) {
-        logs::write_unicode_text(unicode, source_path);
+        logs::write_unicode_text(unicode, util::shown_name(source_path));
     }
 
     // The source is read once, for MD5 and every selected SHA kind; the SHA
     // texts alone are wanted when they only go to the --UNICODE record.
     if (hash_source || (any_sha(h) && unicode != nullptr)) {
         if (hash_source) {
-            std::fprintf(stderr, "\n HASHING: %s", source_path.c_str());
+            std::fprintf(stderr, "\n HASHING: %s", util::shown_name(source_path).c_str());
         }
-        w.reader.hash_file(source_path, selection_for(h, hash_source), w.source);
+        hash_side(w.reader, source_path, selection_for(h, hash_source), w.source);
     }
     if (hash_source) {
-        if (s.logs.copied_log != nullptr) {
-            std::fprintf(s.logs.copied_log, "%s|", w.source.md5.data());
-        }
         if (unicode != nullptr) {
-            write_unicode_field(unicode, source_path);
+            write_unicode_field(unicode, util::shown_name(source_path));
             write_unicode_field(unicode, w.source.md5.data());
         }
     }
 
     if (hash_dest) {
-        std::fprintf(stderr, "\n HASHING: %s", dest_path.c_str());
-        w.reader.hash_file(dest_path, selection_for(h, true), w.destination);
+        std::fprintf(stderr, "\n HASHING: %s", util::shown_name(dest_path).c_str());
+        hash_side(w.reader, dest_path, selection_for(h, true), w.destination);
         if (both && h.retries > 0) {
             copy_again(s, source_path, dest_path, source_times);
         }
         if (unicode != nullptr) {
-            write_unicode_field(unicode, dest_path);
+            write_unicode_field(unicode, util::shown_name(dest_path));
             write_unicode_field(unicode, w.destination.md5.data());
         }
     }
@@ -247,6 +256,8 @@ void verify_copy(RunSettings& s, const std::string& source_path, const std::stri
     }
 
     write_hash_log(s, source_path, dest_path, hash_source, hash_dest, both, match);
+    logs::note_digests(hash_source ? &w.source : nullptr, hash_dest ? &w.destination : nullptr, both, match);
+    return !both || match;
 }
 
 }  // namespace veldro::copy

@@ -14,11 +14,13 @@ namespace veldro::copy {
 // succeeded: hashes the sides that hash_mode asks for (each file read once,
 // whatever digest kinds are selected), compares the MD5 texts, copies again
 // up to `retries` times while they differ, and writes the verdict on the
-// console, the hash log with its _ERROR and _RERUN companions, the digest
-// field of the copied log and the --UNICODE record. A copy that still
-// differs afterwards is counted in copy_failures unless the copy itself had
-// already failed (`copy_succeeded` false: the pipeline counted it).
-void verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+// console, the hash log with its _ERROR and _RERUN companions and the
+// --UNICODE record. A side that is not there gets the not-found texts. A
+// copy that still differs afterwards is counted in copy_failures unless the
+// copy itself had already failed (`copy_succeeded` false: the pipeline
+// counted it). Returns false when source and copy were both hashed and do
+// not match: such a copy is not a verified one.
+bool verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded = true);
 
 // The digests of the file last verified (for callers that report them).

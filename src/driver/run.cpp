@@ -13,7 +13,9 @@
 #include "driver/progress.h"
 #include "driver/settings.h"
 #include "driver/terminate.h"
+#include "driver/version.h"
 #include "logs/log_set.h"
+#include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -81,7 +83,7 @@ bool accept_bare_drive(RunSettings& s) {
 }
 
 void ask_to_create_destination(RunSettings& s) {
-    const std::string shown(paths::display_path(s.paths.dest_path));
+    const std::string shown = paths::shown_path(s.paths.dest_path);
     for (;;) {
         std::fprintf(stdout, "\n\n%s Doesn't appear to exist.%c\n", shown.c_str(), 7);
         std::fputs("Should I create the directory [Y/N]", stdout);
@@ -119,7 +121,7 @@ void check_destination(RunSettings& s) {
     if (s.paths.make_dirs != 0) {
         if (!create_destination(s)) {
             std::fprintf(stderr, "\nCan't create the destination directory %s\n",
-                         std::string(paths::display_path(s.paths.dest_path)).c_str());
+                         paths::shown_path(s.paths.dest_path).c_str());
             terminate_run(OUTPUT_FILE);
         }
         return;
@@ -163,6 +165,11 @@ void walk_all_roots(RunSettings& s) {
         std::fclose(logs.dir_count_log);
         logs.dir_count_log = nullptr;
     }
+    // A listed file that was not there is an input fault, and says so even
+    // when other files also failed.
+    if (s.counters.files_not_located != 0) {
+        terminate_run(INPUT_FILE);
+    }
     terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
 }
 
@@ -190,18 +197,23 @@ namespace {
 
     apply_defaults(s);
     config::parse_command_line(s, args);
+    if (s.paths.list_file_mode == 0 && s.paths.source_paths.empty()) {
+        walk::add_source_path(s, platform::current_directory());
+    }
+    if (s.paths.list_file_mode == 0 && s.copy.list_only == 0) {
+        walk::refuse_overlapping_destination(s);
+    }
 
     show_banner();
+    platform::confine_writes_below(s.paths.dest_named);
     check_destination(s);
     logs::write_run_header(s, args);
+    logs::open_manifests(s, program_version_text());
     config::write_memo_to_logs(s);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);
         finish_run(s);
-    }
-    if (s.paths.source_paths.empty()) {
-        walk::add_source_path(s, platform::current_directory());
     }
 
     s.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};

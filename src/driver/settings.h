@@ -42,7 +42,8 @@ struct PathSettings {
     std::vector<std::size_t> source_root_lengths;  // length of each root as stored
     std::size_t current_root_length = 0;           // of the root being walked
     int path_given = 0;
-    std::string dest_path;  // destination, internal form
+    std::string dest_path;   // destination, internal form
+    std::string dest_named;  // the destination directory as the user named it (-d, -D, --DES)
     int dest_given = 0;
     int dest_drive_index = 0;
     int drive_only_dest = 0;     // -D
@@ -148,6 +149,12 @@ struct LogSettings {
     std::FILE* memo_stream = nullptr;
     std::string memo_text;
     std::string command_line;  // the arguments as given, for the run header
+    // End-of-run documents: a DFXML manifest, a known-hash set for audits,
+    // and the seal over every file the run wrote.
+    std::string dfxml_path;
+    std::string audit_set_path;
+    std::string hash_log_path;  // the hash log's name, for the seal
+    int seal = 0;
 };
 
 struct ConsoleSettings {
@@ -180,6 +187,8 @@ struct RunCounters {
     // Files that could be copied by neither way, or whose copy still
     // differed after the retries: such a run does not end as a success.
     std::int32_t copy_failures = 0;
+    // Listed files that were not there: such a run ends as an input fault.
+    std::int32_t files_not_located = 0;
 };
 
 struct ProgressState {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/settings.h"
+#include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -111,7 +112,7 @@ void write_default_log_summary(RunSettings& s, int reason, std::int64_t end_time
         std::fputs("\nABNORMAL TERMINATION\n", log);
     }
     if (!s.paths.source_paths.empty() && !platform::path_exists(s.paths.source_paths.front())) {
-        const std::string root(paths::display_path(s.paths.source_paths.front()));
+        const std::string root = paths::shown_path(s.paths.source_paths.front());
         std::fprintf(stderr, "\nCan't find drive %s, check connection\n", root.c_str());
         std::fprintf(log, "\nCan't find drive %s, check connection\n", root.c_str());
     }
@@ -167,6 +168,16 @@ void close_hash_logs(RunSettings& s) {
     if (h.hash_error_log != nullptr && h.hash_rerun_log != nullptr) {
         close_stream(h.hash_error_log, false);
         close_stream(h.hash_rerun_log, false);
+    }
+}
+
+// The manifests get their closing lines; with --SEAL the seal follows,
+// once everything the run wrote is on disk.
+void close_manifests_and_seal(const RunSettings& s) {
+    logs::close_manifests();
+    if (s.logs.seal != 0) {
+        std::fflush(nullptr);
+        logs::seal_written_files(s);
     }
 }
 
@@ -235,9 +246,11 @@ void terminate_run(int reason) {
     std::FILE* error_stream = s.logs.error_stream;
     const bool error_is_file = error_stream != nullptr && error_stream != stderr;
     if (error_is_file && s.logs.error_file_given != 0) {
+        // What was copied, as the copied log and the other summaries count
+        // it: a file that failed or did not verify is not in these figures.
         std::fprintf(error_stream, "\n  Processed %d files.   Copied %s bytes in %d files\n",
-                     s.counters.files_processed, util::with_separators(s.counters.bytes_processed).c_str(),
-                     s.counters.files_completed);
+                     s.counters.files_processed, util::with_separators(s.counters.bytes_copied).c_str(),
+                     s.counters.files_copied);
         std::fputs("************************************************************\n", error_stream);
     }
     if (s.console.silent == 0) {
@@ -273,6 +286,7 @@ void terminate_run(int reason) {
     close_stream(s.logs.dir_count_log, false);
     close_stream(s.hashing.unicode_list_stream, false);
     close_stream(s.logs.memo_stream, false);
+    close_manifests_and_seal(s);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
@@ -285,6 +299,7 @@ void check_interrupt() {
 }
 
 void exit_without_summary(int status) {
+    close_manifests_and_seal(live_settings());
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);  // NOLINT(concurrency-mt-unsafe)

@@ -1,8 +1,11 @@
 #include "hash/file_digest.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <optional>
 
 #include "hash/md5.h"
 #include "hash/sha1.h"
@@ -33,6 +36,13 @@ constexpr std::string_view read_error_message = " ERROR - FILE COULD NOT BE READ
 constexpr auto sha256_read_error = padded_error_text<64>(read_error_message);
 constexpr auto sha384_read_error = padded_error_text<96>(read_error_message);
 constexpr auto sha512_read_error = padded_error_text<128>(read_error_message);
+
+constexpr std::string_view not_found_message = " ERROR - FILE NOT FOUND ";
+constexpr auto md5_not_found = padded_error_text<32>(not_found_message);
+constexpr auto sha1_not_found = padded_error_text<40>(not_found_message);
+constexpr auto sha256_not_found = padded_error_text<64>(not_found_message);
+constexpr auto sha384_not_found = padded_error_text<96>(not_found_message);
+constexpr auto sha512_not_found = padded_error_text<128>(not_found_message);
 
 template <std::size_t N>
 void put_text(std::array<char, N>& out, std::string_view text) {
@@ -136,8 +146,49 @@ void put_read_errors(const DigestSelection& selection, HashSet& out) {
     }
 }
 
+// A file read up to the size it had when it was opened (one that keeps
+// growing is not chased), stretch of data by stretch of data: the holes of
+// a sparse file are given as the zeros they read as, without reading them.
+struct BoundedFile {
+    platform::FileHandle* file;
+    std::uint64_t size;
+    std::uint64_t position = 0;
+    std::uint64_t data_begin = 0;
+    std::uint64_t data_end = 0;
+};
+
 std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
-    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+    auto* f = static_cast<BoundedFile*>(source);
+    if (f->position >= f->data_end && f->position < f->size) {
+        const auto stretch = platform::next_data_stretch(*f->file, f->position, f->size);
+        if (stretch) {
+            f->data_begin = stretch->begin;
+            f->data_end = stretch->end;
+            if (!platform::seek_to(*f->file, f->data_begin)) {
+                return -1;
+            }
+        } else {
+            // Only a hole is left, unless the file was cut meanwhile.
+            const std::optional<std::uint64_t> now = platform::open_file_size(*f->file);
+            f->size = now ? std::min(f->size, *now) : f->position;
+            f->data_begin = f->data_end = f->size;
+        }
+    }
+    if (f->position >= f->size) {
+        return 0;
+    }
+    if (f->position < f->data_begin) {
+        const auto zeros = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_begin - f->position));
+        std::memset(buffer, 0, zeros);
+        f->position += zeros;
+        return static_cast<std::int64_t>(zeros);
+    }
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_end - f->position));
+    const std::int64_t got = platform::read_some(*f->file, buffer, want);
+    if (got > 0) {
+        f->position += static_cast<std::uint64_t>(got);
+    }
+    return got;
 }
 
 }  // namespace
@@ -156,6 +207,42 @@ std::string_view read_error_text(DigestKind kind) {
             return {sha512_read_error.data(), sha512_read_error.size() - 1};
     }
     return {};
+}
+
+std::string_view not_found_text(DigestKind kind) {
+    switch (kind) {
+        case DigestKind::md5:
+            return {md5_not_found.data(), md5_not_found.size() - 1};
+        case DigestKind::sha1:
+            return {sha1_not_found.data(), sha1_not_found.size() - 1};
+        case DigestKind::sha256:
+            return {sha256_not_found.data(), sha256_not_found.size() - 1};
+        case DigestKind::sha384:
+            return {sha384_not_found.data(), sha384_not_found.size() - 1};
+        case DigestKind::sha512:
+            return {sha512_not_found.data(), sha512_not_found.size() - 1};
+    }
+    return {};
+}
+
+void put_not_found_texts(const DigestSelection& selection, HashSet& out) {
+    clear_texts(out);
+    out.status = DigestStatus::open_failed;
+    if (selection.md5) {
+        put_text(out.md5, not_found_text(DigestKind::md5));
+    }
+    if (selection.sha1) {
+        put_text(out.sha1, not_found_text(DigestKind::sha1));
+    }
+    if (selection.sha256) {
+        put_text(out.sha256, not_found_text(DigestKind::sha256));
+    }
+    if (selection.sha384) {
+        put_text(out.sha384, not_found_text(DigestKind::sha384));
+    }
+    if (selection.sha512) {
+        put_text(out.sha512, not_found_text(DigestKind::sha512));
+    }
 }
 
 std::string_view HashSet::text(DigestKind kind) const {
@@ -190,7 +277,8 @@ DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelect
         return out.status;
     }
     platform::advise_sequential(file);
-    return hash_source(&read_from_file, &file, selection, out);
+    BoundedFile bounded{&file, platform::open_file_size(file).value_or(UINT64_MAX)};
+    return hash_source(&read_from_file, &bounded, selection, out);
 }
 
 DigestStatus DigestReader::hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out) {

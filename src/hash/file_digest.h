@@ -34,6 +34,10 @@ inline constexpr std::string_view sha1_open_error_text = "-- ERROR - FILE POSSIB
 // read to its end (MD5 and SHA-1 use their texts above).
 std::string_view read_error_text(DigestKind kind);
 
+// Gives the error text of `kind` for a file that is not there at all, of
+// the width of the kind's digest text.
+std::string_view not_found_text(DigestKind kind);
+
 // Which digests one pass over a file computes.
 struct DigestSelection {
     bool md5 = true;
@@ -93,6 +97,10 @@ private:
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t size_;
 };
+
+// Puts the not-found texts of the selected kinds in place of whatever
+// `out` holds (for a file whose open failed because it does not exist).
+void put_not_found_texts(const DigestSelection& selection, HashSet& out);
 
 // Digests of bytes in memory (never fails).
 void hash_memory(std::span<const unsigned char> data, const DigestSelection& selection, HashSet& out);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/pause.h"
+#include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/file_update.h"
 #include "platform/fs.h"
@@ -124,6 +125,7 @@ void open_member(RunSettings& s, const MemberInfo& m) {
     const bool unicode = m.bit == log_unicode;
     // The unicode log is opened by its full name: a name with characters
     // beyond eight bits still names the file the user asked for.
+    note_written_file(name);
     std::FILE* stream = platform::open_stream(name, unicode ? "wb+" : "a+");
     if (stream == nullptr) {
         if (m.bit == log_dir_counts) {
@@ -288,6 +290,7 @@ void open_members_for_mask(RunSettings& s, unsigned mask) {
 bool open_default_log(RunSettings& s, const std::string& name) {
     make_log_directory(name);
     prepare_append_file(name);
+    note_written_file(name);
     std::FILE* stream = platform::open_stream(name, "a+");
     if (stream == nullptr) {
         std::fprintf(stdout, "Can't open accounting file %s\n", name.c_str());
@@ -313,6 +316,7 @@ void open_default_log_from_environment(RunSettings& s) {
 void open_error_file(RunSettings& s, const std::string& name) {
     s.logs.error_file_given = 1;
     make_log_directory(name);
+    note_written_file(name);
     std::FILE* stream = platform::open_stream(name, "a+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
@@ -328,6 +332,7 @@ void open_error_file(RunSettings& s, const std::string& name) {
 void open_hash_log(RunSettings& s, const std::string& name, bool with_companions) {
     make_log_directory(name);
     auto open_or_end = [](const std::string& file) {
+        note_written_file(file);
         std::FILE* stream = platform::open_stream(file, "a+");
         if (stream == nullptr) {
             std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
@@ -346,6 +351,7 @@ void open_hash_log(RunSettings& s, const std::string& name, bool with_companions
         }
     }
     h.hash_log = open_or_end(name);
+    s.logs.hash_log_path = name;
     if (with_companions) {
         h.hash_error_log = open_or_end(hash_companion_name(name, "_ERROR"));
         h.hash_rerun_log = open_or_end(hash_companion_name(name, "_RERUN"));
@@ -483,6 +489,7 @@ void create_abort_marker(const RunSettings& s) {
     if (s.logs.abort_marker_name.size() <= 2) {
         return;
     }
+    note_written_file(s.logs.abort_marker_name);
     std::FILE* marker = platform::open_stream(s.logs.abort_marker_name, "w");
     if (marker == nullptr) {
         return;

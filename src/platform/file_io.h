@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace veldro::platform {
@@ -65,6 +66,30 @@ std::int64_t read_some(FileHandle& file, void* buffer, std::size_t size);
 
 // Writes all `size` bytes; false on any error or short write.
 bool write_all(FileHandle& file, const void* buffer, std::size_t size);
+
+// The size of an open file now; nothing when the system cannot tell.
+std::optional<std::uint64_t> open_file_size(FileHandle& file);
+
+// The next stretch of data of an open file at or after `offset` and before
+// `limit`, as [begin, end): holes are skipped where the system shows them,
+// elsewhere all is data. Nothing when only a hole lies before `limit`. The
+// file position is left undefined: seek before reading.
+struct DataStretch {
+    std::uint64_t begin;
+    std::uint64_t end;
+};
+std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t offset, std::uint64_t limit);
+
+// Moves the position of the next read or write.
+bool seek_to(FileHandle& file, std::uint64_t offset);
+
+// Sets the length of a file being written; what it gains is a hole where
+// the file system keeps holes.
+bool set_file_size(FileHandle& file, std::uint64_t size);
+
+// Lets a file being written keep the holes that skipped stretches leave
+// (Windows marks it sparse; Linux file systems keep holes by themselves).
+void allow_holes(FileHandle& file);
 
 // Gives the system a hint that the file is read front to back.
 void advise_sequential(FileHandle& file);

@@ -68,6 +68,23 @@ bool create_directory(const std::string& path);
 std::string full_path(const std::string& path);
 std::string current_directory();
 
+// What makes a file or directory itself, whatever path names it: device
+// and inode on Linux, volume serial number and file index on Windows.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of what `path` names, links followed; nullopt when nothing
+// is there.
+std::optional<FileIdentity> file_identity(const std::string& path);
+
+// The path with every link on it resolved: the nearest existing ancestor
+// resolved and the rest appended as written. The path itself when nothing
+// can be resolved.
+std::string resolved_path(const std::string& path);
+
 // The running program's own file path.
 std::string program_path();
 
@@ -148,13 +165,22 @@ enum class CopyResult : std::uint8_t {
 // bits or attributes, and the last-write time. The data goes to a temporary
 // name beside the destination and replaces it only when complete; on any
 // failure an existing destination stays as it was. A read-only destination
-// is not replaced. Checks for a recorded interrupt between chunks.
-CopyResult copy_whole_file(const std::string& source, const std::string& destination);
+// is not replaced unless `replace_protected` (-O): the new file then takes
+// its name without the old file being changed. Checks for a recorded
+// interrupt between chunks.
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected = false);
 
 // Recreates the symbolic link at `source` as a link at `destination` with
 // the same target text, replacing what stands there (never writing through
 // it). Not available on Windows (failed).
 CopyResult copy_symbolic_link(const std::string& source, const std::string& destination);
+
+// From now on, nothing below `root` (the destination directory the user
+// named) is reached through a link: every directory on the way from the
+// root down is opened without following one, so that a link standing in
+// the destination, or put there while the run goes, makes the operation
+// fail instead of writing elsewhere. `root` itself is taken as named.
+void confine_writes_below(const std::string& root);
 
 // Opens an existing regular file for reading: no link is followed, a FIFO
 // or device is refused without blocking, access restrictions the process
@@ -166,8 +192,9 @@ FileHandle open_source_file(const std::string& path);
 // of `destination`; `temp_path` receives its path.
 FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path);
 
-// Renames `from` over `to` (replacing a file or link standing at `to`).
-bool rename_over(const std::string& from, const std::string& to);
+// Renames `from` over `to` (replacing a file or link standing at `to`; a
+// read-only file only when `replace_protected`).
+bool rename_over(const std::string& from, const std::string& to, bool replace_protected = false);
 
 // Removes a file or link (not a directory).
 bool remove_file(const std::string& path);

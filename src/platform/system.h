@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace veldro::platform {
 
@@ -50,5 +51,12 @@ void clear_interrupt_request();
 // ---- files as stdio streams -------------------------------------------
 // fopen with a UTF-8 path (converted to UTF-16 on Windows).
 std::FILE* open_stream(const std::string& path, const char* mode);
+
+// The reason the last failed call of this layer gave (errno on Linux, the
+// Windows error code on Windows), to be read right after the failure.
+std::error_code last_error();
+
+// The reason in words, as a failure line ends with it.
+std::string error_text(const std::error_code& error);
 
 }  // namespace veldro::platform

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "util/text.h"
 
 namespace veldro::paths {
 
@@ -60,6 +61,10 @@ std::string add_long_prefix(std::string_view path, Style style) {
 
 std::string_view display_path(std::string_view path) {
     return has_long_prefix(path) ? path.substr(long_prefix.size()) : path;
+}
+
+std::string shown_path(std::string_view path) {
+    return util::shown_name(display_path(path));
 }
 
 std::string normalize(std::string_view absolute, Style style) {

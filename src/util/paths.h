@@ -36,6 +36,10 @@ std::string add_long_prefix(std::string_view path, Style style = native_style);
 
 // The path as shown to the user: without its long-path prefix.
 std::string_view display_path(std::string_view path);
+// The display form as written to the console and the logs: on Linux with
+// every character that could break or forge a line escaped (see
+// util::shown_name).
+std::string shown_path(std::string_view path);
 
 // Resolves a path as typed against the working directory, normalises it
 // lexically (no '.', no '..', single separators; links are not followed)

@@ -217,3 +217,168 @@ bool has_non_ascii(std::string_view text) {
 }
 
 }  // namespace veldro::util
+
+namespace veldro::util {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at `at`, or 0 when the byte there does
+// not begin one (a stray continuation, an overlong form, a surrogate, a
+// value beyond U+10FFFF or a cut-off sequence).
+std::size_t valid_sequence_length(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(at);
+    std::size_t len = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        len = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        len = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        len = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + len > text.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < len; ++k) {
+        if (!is_continuation(byte(at + k))) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+// A valid sequence that still must not stand as it is: the C1 controls
+// (U+0080..U+009F) and the line and paragraph separators U+2028/U+2029.
+bool is_breaking_sequence(std::string_view seq) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(seq[k]); };
+    if (seq.size() == 2) {
+        return byte(0) == 0xC2 && byte(1) <= 0x9F;
+    }
+    return seq.size() == 3 && byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9);
+}
+
+bool needs_escape(unsigned char c) {
+    return c < 0x20 || c == 0x7F || c == '|' || c == '\\';
+}
+
+void put_byte_escape(std::string& out, unsigned char c) {
+    constexpr std::string_view digits = "0123456789ABCDEF";
+    out += "\\x";
+    out += digits[c >> 4U];
+    out += digits[c & 0x0FU];
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::string escape_name(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    std::size_t i = 0;
+    while (i < name.size()) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            switch (c) {
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                default:
+                    if (needs_escape(c)) {
+                        put_byte_escape(out, c);
+                    } else {
+                        out += static_cast<char>(c);
+                    }
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t len = valid_sequence_length(name, i);
+        if (len == 0) {
+            put_byte_escape(out, c);
+            ++i;
+            continue;
+        }
+        const std::string_view seq = name.substr(i, len);
+        if (is_breaking_sequence(seq)) {
+            for (const char b : seq) {
+                put_byte_escape(out, static_cast<unsigned char>(b));
+            }
+        } else {
+            out += seq;
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::optional<std::string> unescape_name(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (i + 1 >= text.size()) {
+            return std::nullopt;
+        }
+        const char kind = text[++i];
+        if (kind == '\\') {
+            out += '\\';
+        } else if (kind == 'n') {
+            out += '\n';
+        } else if (kind == 'r') {
+            out += '\r';
+        } else if (kind == 't') {
+            out += '\t';
+        } else if (kind == 'x' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            i += 2;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::string shown_name(std::string_view name) {
+#ifdef _WIN32
+    return std::string(name);
+#else
+    return escape_name(name);
+#endif
+}
+
+}  // namespace veldro::util

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,21 @@ bool utf16_to_utf8(std::u16string_view utf16, std::string& out);
 
 // Writes text as UTF-16LE code units to a binary stream.
 void write_utf16le(std::FILE* stream, std::string_view utf8);
+
+// A name as it may stand in a text output: a line end, tab or other
+// control character (C0, DEL, C1), the line and paragraph separators
+// U+2028/U+2029, the field separator '|' and every byte that is not part
+// of valid UTF-8 become escapes (\n, \r, \t, or \xHH with upper-case
+// digits, one per byte); the backslash that begins an escape is written
+// as \\. A name without such characters comes back as it is.
+std::string escape_name(std::string_view name);
+// The name an escaped text stands for; nothing when the text holds a
+// backslash that does not begin one of the escapes above.
+std::optional<std::string> unescape_name(std::string_view text);
+// The form of a name in the program's text outputs: escaped on Linux,
+// where a name may hold any byte; unchanged on Windows, whose names can
+// hold none of the escaped characters.
+std::string shown_name(std::string_view name);
 
 // True when the text has a byte above 127.
 bool has_non_ascii(std::string_view text);

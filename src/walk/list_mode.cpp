@@ -12,12 +12,14 @@
 #include "driver/progress.h"
 #include "driver/terminate.h"
 #include "hash/file_digest.h"
+#include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
 #include "util/lines.h"
 #include "util/paths.h"
 #include "util/text.h"
+#include "walk/sources.h"
 #include "walk/walk.h"
 
 namespace veldro::walk {
@@ -84,14 +86,17 @@ std::FILE* named_error_log(const RunSettings& s) {
 }
 
 // A listed name that is a directory is reported and passed over.
-void report_directory(const RunSettings& s, const std::string& source) {
+void report_directory(const RunSettings& s, const std::string& path) {
+    const std::string source = util::shown_name(path);
     std::fprintf(stdout, "\n%s ==> SOURCE IS DIRECTORY, NOT PROCESSED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
         std::fprintf(log, "\n%s ==> IS DIRECTORY, NOT PROCESSED", source.c_str());
     }
 }
 
-void report_not_located(RunSettings& s, const std::string& source) {
+void report_not_located(RunSettings& s, const std::string& path) {
+    ++s.counters.files_not_located;
+    const std::string source = util::shown_name(path);
     std::fprintf(stdout, "\n%s ==> NOT LOCATED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
         std::fprintf(log, "\n%s ==> NOT LOCATED", source.c_str());
@@ -125,18 +130,20 @@ bool passes_criteria(const RunSettings& s, bool found, const platform::FindRecor
 // -n and -N: show the listed file (and with -N its size and destination)
 // and copy nothing.
 void list_only_line(const RunSettings& s, const ListRun& run) {
-    std::fprintf(stdout, "%s%c", std::string(paths::display_path(run.source)).c_str(), s.console.delimiter);
+    std::fprintf(stdout, "%s%c", paths::shown_path(run.source).c_str(), s.console.delimiter);
     if (s.copy.list_only > 1) {
         std::fprintf(stdout, "%10s %c ==> %c %s",
                      util::with_separators(static_cast<std::int64_t>(run.record.size)).c_str(), s.console.delimiter,
-                     s.console.delimiter, std::string(paths::display_path(run.dest_file)).c_str());
+                     s.console.delimiter, paths::shown_path(run.dest_file).c_str());
     }
     std::fputs("\n", stdout);
 }
 
-void report_copy_failure(RunSettings& s, const ListRun& run) {
-    const char* source = run.source.c_str();
-    const char* dest = run.dest_file.c_str();
+void report_copy_failure(RunSettings& s, const ListRun& run, bool onto_itself = false) {
+    const std::string shown_source = util::shown_name(run.source);
+    const std::string shown_dest = util::shown_name(run.dest_file);
+    const char* source = shown_source.c_str();
+    const char* dest = shown_dest.c_str();
     std::FILE* error_log = s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
     std::FILE* not_copied = s.logs.not_copied_log;
     ring_bell();
@@ -150,6 +157,13 @@ void report_copy_failure(RunSettings& s, const ListRun& run) {
         std::fputs("  |REASON: FOLDER", error_log);
         if (not_copied != nullptr) {
             std::fprintf(not_copied, "\n%s| NOT COPIED: Reason: File is folder", source);
+        }
+    }
+    if (onto_itself) {
+        std::fputs(" REASON: DESTINATION IS THE SOURCE ITSELF ", stdout);
+        std::fputs("  |  REASON: DESTINATION IS THE SOURCE ITSELF", error_log);
+        if (not_copied != nullptr) {
+            std::fprintf(not_copied, "\n%s| NOT COPIED: Reason: Destination is the source itself", source);
         }
     }
     if (platform::is_directory(run.dest_file)) {
@@ -169,14 +183,14 @@ void report_copy_failure(RunSettings& s, const ListRun& run) {
 
 // The data (or, for a link, the link itself) by the system's copy and,
 // when that fails, by the program's own.
-bool copy_listed_file(const ListRun& run) {
+bool copy_listed_file(const ListRun& run, bool replace_protected) {
     switch (run.record.kind) {
         case platform::EntryKind::symlink:
             return platform::copy_symbolic_link(run.source, run.dest_file) == platform::CopyResult::copied;
         case platform::EntryKind::special:
             return false;  // a FIFO or device is never opened for reading
         default:
-            return copy::copy_two_ways(run.source, run.dest_file);
+            return copy::copy_two_ways(run.source, run.dest_file, replace_protected);
     }
 }
 
@@ -187,25 +201,30 @@ void write_copied_log_line(const RunSettings& s, const ListRun& run) {
     }
     const copy::CalendarParts& c = run.fields.creation;
     const copy::CalendarParts& w = run.fields.last_write;
-    std::fprintf(log, "\n%s| %" PRIu64 "|", run.source.c_str(), run.record.size);
+    std::fprintf(log, "\n%s| %" PRIu64 "|", util::shown_name(run.source).c_str(), run.record.size);
     std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dc|", c.year, c.month, c.day, c.hour, c.minute, c.second);
     std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dm|", w.year, w.month, w.day, w.hour, w.minute, w.second);
 }
 
 // Source and copy digests, their comparison on the console and the hash
-// log lines.
-void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
+// log lines. False when both were hashed and differ: the copy is not a
+// verified one.
+bool hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     const bool want_dest = destination_hashing(s) && run.record.kind == platform::EntryKind::regular;
     if (want_dest) {
         hash::md5_file_digest(run.dest_file, &run.dest_digest);
     }
     const std::string_view src_text(run.source_digest.data());
     const std::string_view dst_text(run.dest_digest.data());
+    logs::note_md5(hashed_source ? src_text : "", want_dest ? dst_text : "",
+                   comparing_digests(s) && hashed_source && want_dest);
+    bool verified = true;
     if (comparing_digests(s) && hashed_source && want_dest) {
         const bool error =
             src_text.find("ERROR") != std::string_view::npos || dst_text.find("ERROR") != std::string_view::npos;
         const bool same = !error && src_text == dst_text;
         std::fprintf(stdout, " [%s]", same ? "OK" : "HASH ERROR");
+        verified = same;
         if (!same) {
             // A copy that does not match its source is not a success.
             ++s.counters.hash_mismatches;
@@ -214,12 +233,13 @@ void hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     }
     if (std::FILE* log = s.hashing.hash_log) {
         if (hashed_source) {
-            std::fprintf(log, "\n\n%s  %s ", run.source.c_str(), run.source_digest.data());
+            std::fprintf(log, "\n\n%s  %s ", util::shown_name(run.source).c_str(), run.source_digest.data());
         }
         if (want_dest) {
-            std::fprintf(log, "\n%s  %s ", run.dest_file.c_str(), run.dest_digest.data());
+            std::fprintf(log, "\n%s  %s ", util::shown_name(run.dest_file).c_str(), run.dest_digest.data());
         }
     }
+    return verified;
 }
 
 void write_default_log_line(const RunSettings& s, const ListRun& run) {
@@ -228,11 +248,11 @@ void write_default_log_line(const RunSettings& s, const ListRun& run) {
         return;
     }
     const bool short_mask = s.logs.log_mask < 3;
-    std::fprintf(log, "\n%15" PRIu64 " %s", run.record.size, run.source.c_str());
+    std::fprintf(log, "\n%15" PRIu64 " %s", run.record.size, util::shown_name(run.source).c_str());
     if (short_mask) {
         std::fputs("\n", log);
     }
-    std::fprintf(log, "        ==>%s", std::string(paths::display_path(run.dest_file)).c_str());
+    std::fprintf(log, "        ==>%s", paths::shown_path(run.dest_file).c_str());
     if (short_mask) {
         std::fputs("\n", log);
     }
@@ -240,15 +260,18 @@ void write_default_log_line(const RunSettings& s, const ListRun& run) {
 
 // The copy road of one located file.
 void copy_located_file(RunSettings& s, ListRun& run) {
+    // -O: the new copy is renamed over a protected one, which is never
+    // changed itself, and then takes its attributes.
     std::uint32_t saved_attributes = 0;
-    bool attributes_cleared = false;
+    bool attributes_taken = false;
     if (s.copy.overwrite_protected != 0) {
         const std::optional<std::uint32_t> existing = platform::get_attributes(run.dest_file);
         if (existing && *existing != 0) {
             saved_attributes = *existing;
-            attributes_cleared = platform::set_attributes(run.dest_file, platform::attr_normal);
+            attributes_taken = true;
         }
     }
+    logs::begin_file(run.source, run.record, run.dest_file);
     const platform::FileTimeSet times = run.record.times;
     const bool hashed_source = source_hashing(s) && run.record.kind == platform::EntryKind::regular;
     run.source_digest[0] = '\0';
@@ -256,32 +279,37 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     if (hashed_source) {
         hash::md5_file_digest(run.source, &run.source_digest);
     }
-    std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, std::string(paths::display_path(run.source)).c_str());
+    std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, paths::shown_path(run.source).c_str());
 
-    if (!copy_listed_file(run)) {
+    if (!copy_listed_file(run, s.copy.overwrite_protected != 0)) {
         // The earlier copy stays as it was, its protection included.
-        if (attributes_cleared) {
-            platform::set_attributes(run.dest_file, saved_attributes);
-        }
         report_copy_failure(s, run);
+        logs::file_not_copied(run.source, "reason: COPY ERROR");
         return;
     }
     const auto size = static_cast<std::int64_t>(run.record.size);
-    std::fprintf(stdout, "\n  ==> %s\n", std::string(paths::display_path(run.dest_file)).c_str());
+    std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(run.dest_file).c_str());
     ++run.copies;
     ++s.counters.files_processed;
     if (s.logs.list_log != nullptr) {
-        std::fprintf(s.logs.list_log, "\n%s|", run.source.c_str());
+        std::fprintf(s.logs.list_log, "\n%s|", util::shown_name(run.source).c_str());
     }
     run.copied_total += size;
     copy::break_down_file_times(times, run.fields, s.logs.zulu_time != 0, copy::BreakDown::as_found);
-    write_copied_log_line(s, run);
-    ++s.counters.files_copied;
-    s.counters.bytes_copied += size;
-    hash_and_compare(s, run, hashed_source);
+    // Only a verified copy is listed and counted as copied.
+    if (hash_and_compare(s, run, hashed_source)) {
+        write_copied_log_line(s, run);
+        ++s.counters.files_copied;
+        s.counters.bytes_copied += size;
+    } else if (s.logs.not_copied_log != nullptr) {
+        ++s.counters.files_not_processed;
+        std::fprintf(s.logs.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
+                     util::shown_name(run.source).c_str());
+    }
+    logs::file_done(run.dest_file, true, false);
     write_default_log_line(s, run);
 
-    if (attributes_cleared) {
+    if (attributes_taken) {
         platform::set_attributes(run.dest_file, saved_attributes);
     }
     if (s.copy.reset_times != 0) {
@@ -325,24 +353,30 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     const std::string_view name = paths::file_name(run.source);
     if (!passes_criteria(s, found, run.record) ||
         (s.selection.exclude_mode != 0 && is_excluded(s, std::string(name)))) {
-        std::fprintf(stdout, "\nExcluding: %s\n", run.source.c_str());
+        std::fprintf(stdout, "\nExcluding: %s\n", util::shown_name(run.source).c_str());
         return;
     }
     run.dest_file = paths::join(run.dest_dir, name);
     if (!found) {
         report_not_located(s, run.source);
+        logs::file_not_copied(run.source, "reason: NOT FOUND");
         return;
     }
     // --TEST only records that the file is there; -n and -N only list it.
     // Neither reaches a copy, so neither counts in the progress line.
     if (s.paths.test_mode != 0) {
         if (s.logs.copied_log != nullptr) {
-            std::fprintf(s.logs.copied_log, "\n%s|", run.source.c_str());
+            std::fprintf(s.logs.copied_log, "\n%s|", util::shown_name(run.source).c_str());
         }
         return;
     }
     if (s.copy.list_only != 0) {
         list_only_line(s, run);
+        return;
+    }
+    if (is_same_file(run.source, run.dest_file)) {
+        // Copying a file onto itself would destroy it on a failure.
+        report_copy_failure(s, run, true);
         return;
     }
     copy_located_file(s, run);

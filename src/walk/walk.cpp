@@ -1,6 +1,7 @@
 #include "walk/walk.h"
 
 #include <cstdio>
+#include <system_error>
 #include <vector>
 
 #include "copy/destination.h"
@@ -55,7 +56,7 @@ void write_dir_count_line(RunSettings& s) {
         return;
     }
     std::fprintf(s.logs.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
-                 std::string(paths::display_path(e.last_source_dir)).c_str());
+                 paths::shown_path(e.last_source_dir).c_str());
     e.last_counted_dir = e.last_source_dir;
 }
 
@@ -121,55 +122,111 @@ void process_directory_files(RunSettings& s, const std::string& dir_path, const 
     write_dir_count_line(s);
 }
 
-}  // namespace
-
-void walk_directory(RunSettings& s, const std::string& dir_path) {
-    if (skip_bypassed(s, dir_path)) {
+// A directory whose entries cannot be listed: nothing below it can be
+// copied, so the copy pass says so everywhere a missing file is told, and
+// the run does not end as a success.
+void report_unreadable_directory(RunSettings& s, const std::string& dir_path, const std::error_code& error) {
+    if (s.progress.counting_pass != 0) {
         return;
     }
+    const std::string shown = paths::shown_path(paths::without_trailing_separator(dir_path));
+    const std::string reason = platform::error_text(error);
+    std::fprintf(stdout, "\nERROR: %s | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (%s)\n", shown.c_str(),
+                 reason.c_str());
+    if (s.logs.error_stream != nullptr && s.logs.error_stream != stderr) {
+        std::fprintf(s.logs.error_stream, "\n%s | DIRECTORY NOT READ (%s)", shown.c_str(), reason.c_str());
+    }
+    if (s.logs.not_copied_log != nullptr) {
+        std::fprintf(s.logs.not_copied_log, "\n%s| Not Copied: Reason: Directory could not be read (%s)", shown.c_str(),
+                     reason.c_str());
+    }
+    ++s.counters.files_not_processed;
+    ++s.counters.copy_failures;
+}
+
+// One directory of the walk: its place in the shared path, the
+// subdirectories still to walk, and (-M) the times it had when the walk came
+// to it.
+struct WalkFrame {
+    std::size_t path_length = 0;
+    std::vector<std::string> children;
+    std::size_t next_child = 0;
+    platform::FileTimeSet own_times;
+    bool have_own_times = false;
+};
+
+// Comes to the directory `dir_path`: lists its subdirectories and pushes
+// its frame. False when the directory is passed over (bypassed or not
+// readable).
+bool enter_directory(RunSettings& s, const std::string& dir_path, std::vector<WalkFrame>& stack) {
+    if (skip_bypassed(s, dir_path)) {
+        return false;
+    }
     poll_user_abort(true);
+    WalkFrame frame;
+    frame.path_length = dir_path.size();
 
     // -M: the directory's own times, read before anything reads the
     // directory, so that they can be written back onto this same directory.
-    const bool dated = s.paths.maintain_dir_dates != 0;
-    platform::FileTimeSet own_times;
-    bool have_own_times = false;
-    if (dated) {
+    if (s.paths.maintain_dir_dates != 0) {
         platform::FindRecord self;
-        have_own_times = platform::lookup_path(paths::without_trailing_separator(dir_path), self);
-        own_times = self.times;
+        frame.have_own_times = platform::lookup_path(paths::without_trailing_separator(dir_path), self);
+        frame.own_times = self.times;
     }
 
     // The subdirectories are listed first and walked after the listing is
     // closed, so that a deep tree never holds one open directory per level.
-    std::vector<std::string> children;
-    {
-        static platform::DirectorySearch search;
-        static platform::FindRecord entry;
-        if (!search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
-            return;  // unreadable: its own files are not handled either
-        }
-        while (s.selection.recurse != 0 && search.next(entry)) {
-            // Links and junctions are never descended, so no loop can trap
-            // the walk. (Files are polled for when they are handled.)
-            if (entry.kind == platform::EntryKind::directory) {
-                poll_user_abort();
-                children.push_back(entry.name);
-            }
-        }
-        search.close();
+    static platform::DirectorySearch search;
+    static platform::FindRecord entry;
+    if (!search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
+        report_unreadable_directory(s, dir_path, platform::last_error());
+        return false;  // its own files are not handled either
     }
-    for (const std::string& child : children) {
-        std::string child_path = dir_path;
-        child_path += child;
-        child_path += paths::separator();
-        walk_directory(s, child_path);
+    while (s.selection.recurse != 0 && search.next(entry)) {
+        // Links and junctions are never descended, so no loop can trap
+        // the walk. (Files are polled for when they are handled.)
+        if (entry.kind == platform::EntryKind::directory) {
+            poll_user_abort();
+            frame.children.push_back(entry.name);
+        }
     }
+    search.close();
+    stack.push_back(std::move(frame));
+    return true;
+}
 
-    process_directory_files(s, dir_path, have_own_times ? &own_times : nullptr);
+// Leaves a directory whose subdirectories are done: its files, then (-M)
+// its times back.
+void leave_directory(RunSettings& s, const std::string& dir_path, const WalkFrame& frame) {
+    process_directory_files(s, dir_path, frame.have_own_times ? &frame.own_times : nullptr);
+    if (s.paths.maintain_dir_dates != 0 && frame.have_own_times && s.progress.counting_pass == 0) {
+        put_back_directory_times(s, dir_path, frame.own_times);
+    }
+}
 
-    if (dated && have_own_times && s.progress.counting_pass == 0) {
-        put_back_directory_times(s, dir_path, own_times);
+}  // namespace
+
+void walk_directory(RunSettings& s, const std::string& dir_path) {
+    // Depth first without recursion: the walk's own memory grows with the
+    // depth of the tree, one frame and one name per level, and no tree is
+    // too deep for it.
+    std::string path = dir_path;
+    std::vector<WalkFrame> stack;
+    enter_directory(s, path, stack);
+    while (!stack.empty()) {
+        WalkFrame& top = stack.back();
+        path.resize(top.path_length);
+        if (top.next_child < top.children.size()) {
+            path += top.children[top.next_child];
+            path += paths::separator();
+            // The name is no longer needed once the walk is below it.
+            std::string().swap(top.children[top.next_child]);
+            ++top.next_child;
+            enter_directory(s, path, stack);
+            continue;
+        }
+        leave_directory(s, path, top);
+        stack.pop_back();
     }
 }
 

@@ -13,6 +13,7 @@ FIRST_LINE = "Usage: veldro  (optional)source_dir  (optional)destination_dir  -[
 PAGE_2 = "ALTERNATE DATA STREAMS"
 PAGE_3 = "SELECTING FILES BY NAME"
 PAGE_18 = "--CHK_TILDE\n"
+PAGE_19 = "MANIFESTS AND THE SEAL\n"
 LOG_HELP_1 = "There are 3 ways to get logfile creations. "
 LOG_HELP_4 = "LOGS=keyword,keyword..."
 
@@ -38,7 +39,7 @@ class TestWithoutTerminal(TreeCase):
         r = run([])
         self.assertStatus(r, 0)
         self.assertTrue(r.stdout.startswith(FIRST_LINE) or FIRST_LINE in r.stdout)
-        for text in (PAGE_2, PAGE_3, PAGE_18, "3 DATES\\TIMES", "Compiler, "):
+        for text in (PAGE_2, PAGE_3, PAGE_18, PAGE_19, "3 DATES\\TIMES", "Compiler, "):
             self.assertIn(text, r.stdout)
         self.assertNotIn("RETURN TO CONTINUE", r.text)
         self.assertNotIn("Processed", r.stdout, "the usage ends the program without a summary")
@@ -106,7 +107,7 @@ class TestPaging(TreeCase):
 
     def test_every_page_then_the_samples_and_status_0(self):
         session = PtyRun([], cwd=self.tmp)
-        for page in range(1, 19):
+        for page in range(1, 20):
             self.assertTrue(wait_for_prompts(session, page), f"page {page}: " + session.text[-2000:])
             session.send("\r")
         self.assertEqual(session.wait(), 0)
@@ -116,7 +117,7 @@ class TestPaging(TreeCase):
 
     def test_unknown_option_on_a_terminal_pages_and_ends_with_6(self):
         session = PtyRun(["-Q"], cwd=self.tmp)
-        for page in range(1, 19):
+        for page in range(1, 20):
             self.assertTrue(wait_for_prompts(session, page), f"page {page}")
             session.send(" ")
         self.assertEqual(session.wait(), 6)

@@ -14,6 +14,7 @@
 #include "driver/settings.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "util/paths.h"
 
 namespace veldro {
 namespace {
@@ -429,7 +430,12 @@ TEST(StreamNames, StreamFileAndDisplayText) {
     EXPECT_EQ(ads::stream_file_path("/d/report.doc", "notes.txt"), "/d/report.doc[notes.txt]");
     EXPECT_EQ(ads::stream_file_path("/d/a:b", "c d"), "/d/a:b[c d]");
     EXPECT_EQ(ads::stream_display_text("/d/report.doc", "notes.txt"), "/d/report.doc:notes.txt");
-    EXPECT_EQ(ads::stream_display_text("\\\\?\\C:\\d\\report.doc", "s"), "C:\\d\\report.doc:s");
+    // A backslash is a separator on Windows and a character of the name
+    // (written escaped) on Linux; a stream name is escaped like a file name.
+    EXPECT_EQ(ads::stream_display_text("\\\\?\\C:\\d\\report.doc", "s"),
+              paths::native_style == paths::Style::windows ? "C:\\d\\report.doc:s" : "C:\\\\d\\\\report.doc:s");
+    EXPECT_EQ(ads::stream_display_text("/d/r", "a\nb|c"),
+              paths::native_style == paths::Style::windows ? "/d/r:a\nb|c" : "/d/r:a\\nb\\x7Cc");
 }
 
 }  // namespace

@@ -83,6 +83,8 @@ TEST_F(IniTest, OnOffDirectives) {
         {"LIST=OFF", 0, [](const RunSettings& s) { return s.copy.list_only; }},
         {"MAKE=1", 1, [](const RunSettings& s) { return s.paths.make_dirs; }},
         {"MAKE=0", 0, [](const RunSettings& s) { return s.paths.make_dirs; }},
+        {"SEAL=ON", 1, [](const RunSettings& s) { return s.logs.seal; }},
+        {"SEAL=OFF", 0, [](const RunSettings& s) { return s.logs.seal; }},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.field(one(c.line)), c.expected) << c.line;
@@ -224,6 +226,14 @@ TEST_F(IniTest, PathsKeepTheirCase) {
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("Data/MixedCase")});
     // The echo is the line upper-cased.
     EXPECT_NE(s.logs.ini_echo.find("DATA/MIXEDCASE"), std::string::npos);
+}
+
+TEST_F(IniTest, ManifestNamesKeepTheirCase) {
+    RunSettings s;
+    apply_ini_line(s, "DFXML=" + path("Case/Run.xml"));
+    apply_ini_line(s, "auditset=" + path("Case/Known.txt"));
+    EXPECT_EQ(s.logs.dfxml_path, path("Case/Run.xml"));
+    EXPECT_EQ(s.logs.audit_set_path, path("Case/Known.txt"));
 }
 
 TEST_F(IniTest, Destinations) {

@@ -127,6 +127,12 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"zulu", LongKeyword::zulu},
         {"silent=on", LongKeyword::silent},
         {"SI", LongKeyword::none},
+        {"DFXML=x", LongKeyword::dfxml},
+        {"DFXM", LongKeyword::none},
+        {"auditset=x", LongKeyword::audit_set},
+        {"AUDITSE", LongKeyword::none},
+        {"SEAL", LongKeyword::seal},
+        {"SEA", LongKeyword::none},
         {"whatever", LongKeyword::none},
         {"", LongKeyword::none},
     };
@@ -174,6 +180,18 @@ TEST(LongOptionValuesTest, FlagsWithoutValues) {
     EXPECT_EQ(s.copy.zero_dates, 1);
     EXPECT_EQ(s.logs.zulu_time, 1);
     EXPECT_EQ(s.selection.recurse, 0);
+}
+
+TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
+    RunSettings s;
+    EXPECT_NE(parse_long_option(s, "DFXML"), 0);
+    EXPECT_NE(parse_long_option(s, "AUDITSET="), 0);
+    EXPECT_EQ(parse_long_option(s, "dfxml=Case/Run.xml"), 0);
+    EXPECT_EQ(parse_long_option(s, "AUDITSET=Case/Known.txt"), 0);
+    EXPECT_EQ(parse_long_option(s, "seal"), 0);
+    EXPECT_EQ(s.logs.dfxml_path, "Case/Run.xml");
+    EXPECT_EQ(s.logs.audit_set_path, "Case/Known.txt");
+    EXPECT_EQ(s.logs.seal, 1);
 }
 
 TEST(LongOptionValuesTest, UnknownKeywordsChangeNothing) {

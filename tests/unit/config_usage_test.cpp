@@ -24,7 +24,7 @@ bool mentions(const std::string& text, std::string_view word) {
 }
 
 TEST(UsageText, HasEighteenPagesAndFourLogHelpPages) {
-    EXPECT_EQ(veldro::config::usage_pages().size(), 18U);
+    EXPECT_EQ(veldro::config::usage_pages().size(), 19U);
     EXPECT_EQ(veldro::config::log_help_pages().size(), 4U);
 }
 
@@ -93,6 +93,8 @@ TEST(UsageText, KeepsTheFixedLines) {
     EXPECT_TRUE(mentions(pages[13], "--dirs=pathfilename"));
     EXPECT_TRUE(mentions(pages[14], "--UNICODE=filename_output"));
     EXPECT_TRUE(mentions(pages[17], ".D[nnnnn]"));
+    EXPECT_TRUE(mentions(pages[18], "--DFXML=file") && mentions(pages[18], "--AUDITSET=file"));
+    EXPECT_TRUE(mentions(pages[15], " DFXML=file  AUDITSET=file  SEAL=ON"));
 
     const std::vector<std::string> help = veldro::config::log_help_pages();
     EXPECT_EQ(help[0].rfind("There are 3 ways to get logfile creations. \n", 0), 0U);

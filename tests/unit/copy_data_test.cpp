@@ -19,6 +19,7 @@
 
 #include "copy/data_copy.h"
 #include "driver/settings.h"
+#include "hash/file_digest.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "test_files.h"
@@ -156,6 +157,46 @@ TEST_F(CopyDataTest, BothWaysReplaceAnExistingCopyAndHandleEmptyFiles) {
     EXPECT_EQ(veldro::copy::copy_file_data(path("empty"), path("dst2")), 1);
     EXPECT_EQ(read("dst2"), "");
     EXPECT_EQ(names(), (std::set<std::string>{"src", "dst", "empty", "dst2"}));
+}
+
+TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
+    constexpr off_t mib = 1 << 20;
+    struct Layout {
+        std::vector<off_t> blocks;  // 4 KiB of data at each
+        off_t size;
+    };
+    const Layout layouts[] = {
+        {{0, 8 * mib, 16 * mib - 4096}, 16 * mib},  // data at both ends
+        {{2 * mib}, 16 * mib},                      // holes before and after
+        {{}, 16 * mib},                             // nothing but a hole
+    };
+    for (const Layout& layout : layouts) {
+        const int fd = ::open(path("sparse").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'D');
+        for (const off_t at : layout.blocks) {
+            ASSERT_EQ(::pwrite(fd, block.data(), block.size(), at), 4096);
+        }
+        ASSERT_EQ(::ftruncate(fd, layout.size), 0);
+        ::close(fd);
+        const std::string content = read("sparse");
+        veldro::hash::HashSet whole;
+        veldro::hash::hash_memory({reinterpret_cast<const unsigned char*>(content.data()), content.size()}, {}, whole);
+        veldro::hash::HashSet read_back;
+        veldro::hash::DigestReader reader;
+        ASSERT_EQ(reader.hash_file(path("sparse"), {}, read_back), veldro::hash::DigestStatus::ok);
+        EXPECT_STREQ(read_back.md5.data(), whole.md5.data());
+
+        ASSERT_EQ(veldro::platform::copy_whole_file(path("sparse"), path("kernel")), CopyResult::copied);
+        ASSERT_EQ(veldro::copy::copy_file_data(path("sparse"), path("buffered")), 1);
+        for (const char* copy : {"kernel", "buffered"}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(path(copy).c_str(), &st), 0);
+            EXPECT_EQ(st.st_size, layout.size) << copy;
+            EXPECT_LE(st.st_blocks * 512, static_cast<off_t>(layout.blocks.size() + 1) * 64 * 1024) << copy;
+            EXPECT_TRUE(read(copy) == content) << copy;
+        }
+    }
 }
 
 TEST_F(CopyDataTest, FailedCopiesLeaveTheEarlierCopyAndNoLeftovers) {

@@ -84,5 +84,48 @@ TEST(TextUtf16, WritesLittleEndianUnits) {
     EXPECT_EQ(buffer[3], 0x20);
 }
 
+TEST(TextNameEscaping, EscapesWhatCouldBreakALineAndRoundTrips) {
+    struct Case {
+        std::string name;
+        std::string escaped;
+    };
+    const Case cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"caf\u00e9 \u65e5\u672c \U0001F600", "caf\u00e9 \u65e5\u672c \U0001F600"},
+        {"a\nFORGED LINE [OK]", "a\\nFORGED LINE [OK]"},
+        {"x | 0123 |[OK]", "x \\x7C 0123 \\x7C[OK]"},
+        {"tab\there\rcr", "tab\\there\\rcr"},
+        {"back\\slash", "back\\\\slash"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"bell\x07"
+         "del\x7F",
+         "bell\\x07del\\x7F"},
+        {"n\xff", "n\\xFF"},
+        {"n\xfe", "n\\xFE"},
+        {"n\xef\xbf\xbd", "n\xef\xbf\xbd"},                  // U+FFFD itself is a character
+        {"c1\xc2\x85", "c1\\xC2\\x85"},                      // NEL
+        {"ls\xe2\x80\xa8", "ls\\xE2\\x80\\xA8"},             // U+2028
+        {"over\xc0\xaf", "over\\xC0\\xAF"},                  // overlong '/'
+        {"sur\xed\xa0\x80", "sur\\xED\\xA0\\x80"},           // surrogate
+        {"cut\xe6\x97", "cut\\xE6\\x97"},                    // sequence cut short
+        {"big\xf4\x90\x80\x80", "big\\xF4\\x90\\x80\\x80"},  // beyond U+10FFFF
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(escape_name(c.name), c.escaped) << c.escaped;
+        EXPECT_EQ(unescape_name(c.escaped), c.name) << c.escaped;
+    }
+    for (const char* malformed : {"end\\", "\\q", "\\x4", "\\xZZ"}) {
+        EXPECT_FALSE(unescape_name(malformed).has_value()) << malformed;
+    }
+    // Every byte value alone and after a lead byte survives the round trip.
+    for (int b = 0; b < 256; ++b) {
+        std::string alone(1, static_cast<char>(b));
+        std::string after_lead("\xe2");
+        after_lead += alone;
+        EXPECT_EQ(unescape_name(escape_name(alone)), alone);
+        EXPECT_EQ(unescape_name(escape_name(after_lead)), after_lead);
+    }
+}
+
 }  // namespace
 }  // namespace veldro::util

@@ -1,10 +1,14 @@
 #include "platform/posix/at_path.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <string_view>
+#include <vector>
 
 namespace veldro::platform::posix {
 
@@ -54,10 +58,273 @@ int open_directory_chain(const std::string& dir) {
     return fd;
 }
 
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+bool identity_of(int fd, Identity& id) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    id = Identity{st.st_dev, st.st_ino};
+    return true;
+}
+
+bool is_dot_name(std::string_view name) {
+    return name == "." || name == "..";
+}
+
+// The directory last reached below a root, kept open with the identity of
+// every directory on the way, so that the next directory (a child, a
+// sibling or a parent, as a depth-first walk goes) is reached in as many
+// steps as the two lie apart, not as deep as they lie: the cost of a walk
+// grows with the size of the tree, not with the square of its depth. A
+// step up is taken through ".." and trusted only when it arrives at the
+// directory that was passed on the way down.
+class DirCursor {
+public:
+    explicit DirCursor(bool no_follow) : no_follow_(no_follow) {}
+    DirCursor(const DirCursor&) = delete;
+    DirCursor& operator=(const DirCursor&) = delete;
+    ~DirCursor() { reset(-1); }
+
+    // Starts again from the directory `root` (a descriptor the caller keeps
+    // open).
+    void reset(int root) {
+        if (fd_ >= 0 && fd_ != root_) {
+            ::close(fd_);
+        }
+        root_ = root;
+        fd_ = root;
+        held_.clear();
+        ends_.clear();
+        levels_.clear();
+    }
+
+    // A new descriptor of the directory `dir`, given as components below the
+    // root separated by '/' (empty for the root itself); -1 with errno set.
+    int open(std::string_view dir) {
+        if (root_ < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        climb_to(shared_levels(dir));
+        std::size_t pos = held_.size();
+        while (pos < dir.size()) {
+            if (dir[pos] == '/') {
+                ++pos;
+                continue;
+            }
+            std::size_t end = dir.find('/', pos);
+            if (end == std::string_view::npos) {
+                end = dir.size();
+            }
+            if (!descend(dir.substr(pos, end - pos))) {
+                return -1;
+            }
+            pos = end;
+        }
+        return ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    }
+
+private:
+    // How many of the held levels are the leading components of `dir`.
+    std::size_t shared_levels(std::string_view dir) const {
+        const std::string_view held(held_);
+        const std::size_t limit = std::min(dir.size(), held.size());
+        const auto first_difference =
+            std::mismatch(dir.begin(), dir.begin() + static_cast<std::ptrdiff_t>(limit), held.begin());
+        const auto same = static_cast<std::size_t>(first_difference.first - dir.begin());
+        // Every level that ends inside the matching part is shared (a '/'
+        // follows it in both); one that ends exactly there only when `dir`
+        // ends there too or goes on below it.
+        auto level = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), same) - ends_.begin());
+        if (level > 0 && ends_[level - 1] == same && same < dir.size() && dir[same] != '/') {
+            --level;
+        }
+        return level;
+    }
+
+    void climb_to(std::size_t level) {
+        while (levels_.size() > level) {
+            if (levels_.size() == 1) {
+                reset(root_);
+                return;
+            }
+            const int parent = ::openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            Identity id;
+            if (parent < 0 || !identity_of(parent, id) || !(id == levels_[levels_.size() - 2])) {
+                if (parent >= 0) {
+                    ::close(parent);
+                }
+                reset(root_);  // moved meanwhile: start again from the root
+                return;
+            }
+            ::close(fd_);
+            fd_ = parent;
+            levels_.pop_back();
+            ends_.pop_back();
+            held_.resize(ends_.empty() ? 0 : ends_.back());
+        }
+    }
+
+    bool descend(std::string_view name) {
+        if (no_follow_ && is_dot_name(name)) {
+            errno = EPERM;  // a name never climbs out of the root
+            return false;
+        }
+        piece_.assign(name);
+        const int next =
+            ::openat(fd_, piece_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (no_follow_ ? O_NOFOLLOW : 0));
+        Identity id;
+        if (next < 0 || !identity_of(next, id)) {
+            const int saved = errno;
+            if (next >= 0) {
+                ::close(next);
+            }
+            errno = saved;
+            return false;
+        }
+        if (fd_ != root_) {
+            ::close(fd_);
+        }
+        fd_ = next;
+        if (!held_.empty()) {
+            held_ += '/';
+        }
+        held_ += name;
+        ends_.push_back(held_.size());
+        levels_.push_back(id);
+        return true;
+    }
+
+    bool no_follow_;
+    int root_ = -1;
+    int fd_ = -1;
+    std::string held_;               // the components below the root, '/'-separated
+    std::vector<std::size_t> ends_;  // where each level's name ends in held_
+    std::vector<Identity> levels_;   // the directory of each level
+    std::string piece_;
+};
+
+// The confinement root as named, a descriptor of it once it could be
+// opened (it may be made only after it is named), and the cursor below it.
+struct Confinement {
+    std::string root;
+    int fd = -1;
+    DirCursor cursor{true};
+};
+
+Confinement& confinement() {
+    static Confinement state;
+    return state;
+}
+
+int confinement_fd() {
+    Confinement& c = confinement();
+    if (c.fd < 0 && !c.root.empty()) {
+        c.fd = open_directory_chain(c.root);
+        c.cursor.reset(c.fd);
+    }
+    return c.fd;
+}
+
+// Long absolute paths elsewhere: reached from "/" as named, links followed.
+DirCursor& long_path_cursor() {
+    static DirCursor cursor{false};
+    static const int root = [] {
+        const int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        cursor.reset(fd);
+        return fd;
+    }();
+    (void)root;
+    return cursor;
+}
+
+// Where the last component of `path` begins after `from` (trailing
+// separators left out), and where it ends.
+void split_leaf(const std::string& path, std::size_t from, std::size_t& leaf_at, std::size_t& end) {
+    end = path.size();
+    while (end > from && path[end - 1] == '/') {
+        --end;
+    }
+    const std::size_t slash = end > from ? path.rfind('/', end - 1) : std::string::npos;
+    leaf_at = slash == std::string::npos || slash < from ? from : slash + 1;
+}
+
 }  // namespace
 
+void set_confinement_root(const std::string& root) {
+    Confinement& c = confinement();
+    c.cursor.reset(-1);
+    if (c.fd >= 0) {
+        ::close(c.fd);
+    }
+    c.fd = -1;
+    c.root = root;
+    while (c.root.size() > 1 && c.root.back() == '/') {
+        c.root.pop_back();
+    }
+}
+
+std::size_t below_confinement_root(const std::string& path) {
+    const std::string& root = confinement().root;
+    if (root.empty() || path.size() <= root.size() || path.compare(0, root.size(), root) != 0) {
+        return 0;
+    }
+    std::size_t at = root.size();
+    if (root != "/") {
+        if (path[at] != '/') {
+            return 0;  // a sibling that shares the root's first letters
+        }
+        ++at;
+    }
+    while (at < path.size() && path[at] == '/') {
+        ++at;
+    }
+    return at < path.size() ? at : 0;
+}
+
+bool AtPath::open_below(const std::string& path, std::size_t below_at, bool confined) {
+    std::size_t leaf_at = 0;
+    std::size_t end = 0;
+    split_leaf(path, below_at, leaf_at, end);
+    leaf_.assign(path, leaf_at, end - leaf_at);
+    name_ = leaf_.c_str();
+    if (confined && is_dot_name(leaf_)) {
+        errno = EPERM;
+        return false;
+    }
+    const std::string_view dir =
+        leaf_at > below_at ? std::string_view(path).substr(below_at, leaf_at - 1 - below_at) : std::string_view();
+    if (confined && dir.empty()) {
+        dir_ = confinement_fd();
+        return dir_ >= 0;
+    }
+    DirCursor& cursor = confined ? (confinement_fd(), confinement().cursor) : long_path_cursor();
+    const int fd = cursor.open(dir);
+    if (fd < 0) {
+        return false;
+    }
+    dir_ = fd;
+    owned_ = true;
+    return true;
+}
+
 AtPath::AtPath(const std::string& path) : dir_(AT_FDCWD), name_(path.c_str()) {
+    if (const std::size_t below = below_confinement_root(path); below != 0) {
+        confined_ = true;
+        ok_ = open_below(path, below, true);
+        return;
+    }
     if (path.size() < direct_limit) {
+        return;
+    }
+    if (path[0] == '/') {
+        ok_ = open_below(path, 1, false);
         return;
     }
     std::size_t end = path.size();
@@ -94,7 +361,7 @@ AtPath::~AtPath() {
 }
 
 const char* AtPath::short_path() {
-    if (!owned_) {
+    if (!owned_ && !confined_) {
         return name_;
     }
     proc_path_ = "/proc/self/fd/" + std::to_string(dir_) + "/" + leaf_;
@@ -106,7 +373,7 @@ int open_directory(const std::string& path, int flags) {
     if (!at.ok()) {
         return -1;
     }
-    return ::openat(at.dir(), at.name(), flags | O_DIRECTORY | O_CLOEXEC);
+    return ::openat(at.dir(), at.name(), flags | O_DIRECTORY | O_CLOEXEC | (at.confined() ? O_NOFOLLOW : 0));
 }
 
 }  // namespace veldro::platform::posix

@@ -1,10 +1,12 @@
 #include "platform/file_io.h"
 
 #include "platform/posix/at_path.h"
+#include "platform/posix/holes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 
 namespace veldro::platform {
@@ -80,6 +82,50 @@ bool write_all(FileHandle& file, const void* buffer, std::size_t size) {
     }
     return true;
 }
+
+std::optional<std::uint64_t> open_file_size(FileHandle& file) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(file.native()), &st) != 0 || st.st_size < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<posix::Stretch> posix::next_data(int fd, std::uint64_t offset, std::uint64_t limit) {
+    if (offset >= limit) {
+        return std::nullopt;
+    }
+    const off_t data = ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+        // ENXIO: nothing but a hole up to the end. Otherwise the file system
+        // cannot tell: all of it is data.
+        return errno == ENXIO ? std::nullopt : std::optional<Stretch>(Stretch{offset, limit});
+    }
+    if (static_cast<std::uint64_t>(data) >= limit) {
+        return std::nullopt;
+    }
+    const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+    const std::uint64_t end = hole < 0 ? limit : std::min(static_cast<std::uint64_t>(hole), limit);
+    return Stretch{static_cast<std::uint64_t>(data), end};
+}
+
+std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t offset, std::uint64_t limit) {
+    const auto stretch = posix::next_data(static_cast<int>(file.native()), offset, limit);
+    if (!stretch) {
+        return std::nullopt;
+    }
+    return DataStretch{stretch->begin, stretch->end};
+}
+
+bool seek_to(FileHandle& file, std::uint64_t offset) {
+    return ::lseek(static_cast<int>(file.native()), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool set_file_size(FileHandle& file, std::uint64_t size) {
+    return ::ftruncate(static_cast<int>(file.native()), static_cast<off_t>(size)) == 0;
+}
+
+void allow_holes(FileHandle& /*file*/) {}
 
 void advise_sequential(FileHandle& file) {
     (void)::posix_fadvise(static_cast<int>(file.native()), 0, 0, POSIX_FADV_SEQUENTIAL);

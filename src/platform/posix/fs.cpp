@@ -11,24 +11,67 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/posix/at_path.h"
 
 namespace veldro::platform {
 
+// Paths of any length are looked at through directory descriptors; below
+// the destination no link is followed on the way.
 bool path_exists(const std::string& path) {
+    const posix::AtPath at(path);
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return at.ok() && ::fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool is_directory(const std::string& path) {
+    const posix::AtPath at(path);
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return at.ok() && ::fstatat(at.dir(), at.name(), &st, at.confined() ? AT_SYMLINK_NOFOLLOW : 0) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 bool create_directory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) == 0) {
-        return true;
+    {
+        const posix::AtPath at(path);
+        if (at.ok() && ::mkdirat(at.dir(), at.name(), 0777) == 0) {
+            return true;
+        }
     }
     return errno == EEXIST && is_directory(path);
+}
+
+std::optional<FileIdentity> file_identity(const std::string& path) {
+    const posix::AtPath at(path);
+    struct stat st {};
+    if (!at.ok() || ::fstatat(at.dir(), at.name(), &st, 0) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::string resolved_path(const std::string& path) {
+    std::string existing = path;
+    std::string rest;
+    for (;;) {
+        if (char* real = ::realpath(existing.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own allocation
+            if (!rest.empty() && resolved.back() != '/') {
+                resolved += '/';
+            }
+            return resolved + rest;
+        }
+        const std::size_t slash = existing.find_last_of('/');
+        if (slash == std::string::npos || existing == "/") {
+            return path;
+        }
+        const std::string leaf = existing.substr(slash + 1);
+        if (!rest.empty()) {
+            rest.insert(0, 1, '/');
+        }
+        rest.insert(0, leaf);
+        existing = slash == 0 ? std::string("/") : existing.substr(0, slash);
+    }
 }
 
 std::string current_directory() {
@@ -71,8 +114,7 @@ namespace {
 
 // The nearest ancestor of `path` (itself included) that exists.
 std::string existing_ancestor(std::string path) {
-    struct stat st {};
-    while (!path.empty() && ::stat(path.c_str(), &st) != 0) {
+    while (!path.empty() && !is_directory(path)) {
         const std::size_t slash = path.find_last_of('/');
         if (slash == std::string::npos) {
             return ".";
@@ -114,7 +156,12 @@ bool has_option(const std::string& options, const std::string& word) {
 
 std::optional<std::uint64_t> free_space(const std::string& path) {
     struct statvfs vfs {};
-    if (::statvfs(existing_ancestor(path).c_str(), &vfs) != 0) {
+    const int fd = posix::open_directory(existing_ancestor(path), O_PATH);
+    const bool known = fd >= 0 && ::fstatvfs(fd, &vfs) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!known) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(vfs.f_bfree) * static_cast<std::uint64_t>(vfs.f_frsize);

@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,6 +21,7 @@
 
 #include "platform/fs.h"
 #include "platform/posix/at_path.h"
+#include "platform/posix/holes.h"
 #include "platform/system.h"
 
 namespace veldro::platform {
@@ -324,7 +326,7 @@ public:
         if (at_) {
             return at_->short_path();
         }
-        if (path_.size() < PATH_MAX - 1) {
+        if (path_.size() < PATH_MAX - 1 && posix::below_confinement_root(path_) == 0) {
             return path_.c_str();
         }
         proc_ = "/proc/self/fd/" + std::to_string(dir_) + "/" + name_;
@@ -416,8 +418,10 @@ int create_temp_in(int dir, char* name, std::size_t size, mode_t mode) {
 }
 
 // A destination that may not be replaced: a directory, or a file without
-// write permission (the read-only attribute, which only -O lifts).
-bool destination_refuses(int dir, const char* leaf) {
+// write permission (the read-only attribute) unless the caller may replace
+// protected files (-O). Replacing renames a new file over the old name: the
+// old file's own permissions, and those of its other hard links, stay.
+bool destination_refuses(int dir, const char* leaf, bool replace_protected) {
     struct stat st {};
     if (::fstatat(dir, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
@@ -425,7 +429,7 @@ bool destination_refuses(int dir, const char* leaf) {
     if (S_ISDIR(st.st_mode)) {
         return true;
     }
-    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+    return !replace_protected && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
 // Carries the user extended attributes (the named streams) from one open
@@ -470,9 +474,16 @@ unsigned char* copy_buffer() {
     return buffer.get();
 }
 
-bool write_fully(int fd, const unsigned char* data, std::size_t size) {
+// How far a stretch of the copy got: `reached` is where the source ended
+// when it is shorter than the stretch (it was cut while being copied).
+struct StretchEnd {
+    CopyResult result;
+    std::uint64_t reached;
+};
+
+bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -481,64 +492,99 @@ bool write_fully(int fd, const unsigned char* data, std::size_t size) {
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
     return true;
 }
 
-// Copies the rest of `from` into `to` through the buffer.
-CopyResult copy_by_reading(int from, int to) {
+// Copies [at, end) of `from` to the same place in `to` through the buffer.
+StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
-        return CopyResult::failed;
+        return {CopyResult::failed, at};
     }
-    for (;;) {
+    while (at < end) {
         if (interrupt_requested()) {
-            return CopyResult::interrupted;
+            return {CopyResult::interrupted, at};
         }
-        const ssize_t n = ::read(from, buffer, copy_chunk_bytes);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_chunk_bytes, end - at));
+        const ssize_t n = ::pread(from, buffer, want, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            return CopyResult::failed;
+            return {CopyResult::failed, at};
         }
         if (n == 0) {
-            return CopyResult::copied;
+            break;
         }
-        if (!write_fully(to, buffer, static_cast<std::size_t>(n))) {
-            return CopyResult::failed;
+        if (!write_fully_at(to, buffer, static_cast<std::size_t>(n), at)) {
+            return {CopyResult::failed, at};
         }
+        at += static_cast<std::uint64_t>(n);
     }
+    return {CopyResult::copied, at};
 }
 
-// Copies the data inside the kernel where it can; otherwise, or when the
-// kernel refuses this pair of files, through the buffer.
-CopyResult copy_data(int from, int to, std::uint64_t expected_size) {
-    constexpr std::size_t kernel_chunk = 8U * 1024U * 1024U;
-    std::uint64_t copied = 0;
-    for (;;) {
+// Copies [at, end) inside the kernel while it can (`kernel` is cleared for
+// the rest of the file when it refuses this pair of files), the rest
+// through the buffer.
+StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, bool& kernel) {
+    constexpr std::uint64_t kernel_chunk = 8U * 1024U * 1024U;
+    while (kernel && at < end) {
         if (interrupt_requested()) {
-            return CopyResult::interrupted;
+            return {CopyResult::interrupted, at};
         }
-        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, kernel_chunk, 0);
+        auto in = static_cast<loff_t>(at);
+        auto out = static_cast<loff_t>(at);
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, std::min(kernel_chunk, end - at), 0);
         if (n > 0) {
-            copied += static_cast<std::uint64_t>(n);
+            at += static_cast<std::uint64_t>(n);
             continue;
         }
-        if (n == 0) {
-            // Some file systems report no data for files they fill on
-            // reading; a file that should have more is read instead.
-            return copied < expected_size ? copy_by_reading(from, to) : CopyResult::copied;
-        }
-        if (errno == EINTR) {
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF ||
-            errno == EPERM || errno == ETXTBSY) {
-            return copy_by_reading(from, to);
+        if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF &&
+            errno != EPERM && errno != ETXTBSY) {
+            return {CopyResult::failed, at};
         }
-        return CopyResult::failed;
+        // Refused, or no data where some should be: some file systems
+        // report none for files they fill on reading. Reading tells.
+        kernel = n == 0;
+        break;
     }
+    return copy_stretch_by_reading(from, to, at, end);
+}
+
+// Copies the first `size` bytes of `from` (its size when it was opened: a
+// source that grows meanwhile is not chased) into `to`, stretch of data by
+// stretch of data, so that holes stay holes. A source cut short while it is
+// copied gives a copy of what it still had.
+CopyResult copy_data(int from, int to, std::uint64_t size) {
+    bool kernel = true;
+    std::uint64_t offset = 0;
+    while (offset < size) {
+        const auto stretch = posix::next_data(from, offset, size);
+        if (!stretch) {
+            break;
+        }
+        const StretchEnd end = copy_stretch(from, to, stretch->begin, stretch->end, kernel);
+        if (end.result != CopyResult::copied) {
+            return end.result;
+        }
+        if (end.reached < stretch->end) {
+            size = end.reached;
+            break;
+        }
+        offset = stretch->end;
+    }
+    struct stat st {};
+    if (::fstat(from, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size) {
+        size = static_cast<std::uint64_t>(st.st_size);
+    }
+    // The length, holes at the end included.
+    return ::ftruncate(to, static_cast<off_t>(size)) == 0 ? CopyResult::copied : CopyResult::failed;
 }
 
 }  // namespace
@@ -744,7 +790,7 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
 // linked in directly when nothing stands there, otherwise linked under a
 // temporary name and renamed over what stands there (unless that may not be
 // replaced).
-bool publish_unnamed(int fd, const ParentDir& parent) {
+bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
     char proc[64];  // NOLINT(modernize-avoid-c-arrays)
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
     auto link_as = [&](const char* name) {
@@ -758,7 +804,7 @@ bool publish_unnamed(int fd, const ParentDir& parent) {
     if (link_as(parent.leaf())) {
         return true;
     }
-    if (errno != EEXIST || destination_refuses(parent.fd(), parent.leaf())) {
+    if (errno != EEXIST || destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
         return false;
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
@@ -778,7 +824,7 @@ bool publish_unnamed(int fd, const ParentDir& parent) {
     return false;
 }
 
-CopyResult copy_whole_file(const std::string& source, const std::string& destination) {
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected) {
     struct stat st {};
     const int from = open_regular_source(source, st);
     if (from < 0) {
@@ -797,7 +843,7 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     int to = ::openat(parent.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     const bool named = to < 0;
     if (named) {
-        if (destination_refuses(parent.fd(), parent.leaf())) {
+        if (destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
             ::close(from);
             return CopyResult::failed;
         }
@@ -823,7 +869,7 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         }
     }
     if (!named) {
-        if (result == CopyResult::copied && !publish_unnamed(to, parent)) {
+        if (result == CopyResult::copied && !publish_unnamed(to, parent, replace_protected)) {
             result = CopyResult::failed;
         }
         ::close(to);
@@ -856,7 +902,7 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
     }
     target[static_cast<std::size_t>(length)] = '\0';
     ParentDir parent(destination);
-    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf())) {
+    if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf(), false)) {
         return CopyResult::failed;
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
@@ -874,6 +920,13 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
         }
     }
     return CopyResult::failed;
+}
+
+void confine_writes_below(const std::string& root) {
+    posix::set_confinement_root(root);
+    // Directories kept from before were opened without the rule.
+    forget_slot(destination_slot());
+    forget_slot(source_slot());
 }
 
 FileHandle open_source_file(const std::string& path) {
@@ -899,7 +952,8 @@ FileHandle create_temporary_beside(const std::string& destination, std::string& 
     return FileHandle(fd);
 }
 
-bool rename_over(const std::string& from, const std::string& to) {
+bool rename_over(const std::string& from, const std::string& to, bool /*replace_protected*/) {
+    // A rename replaces a read-only file without changing it.
     Target a(from);
     Target b(to);
     return a.ok() && b.ok() && ::renameat(a.dir(), a.name(), b.dir(), b.name()) == 0;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "platform/system.h"
 
@@ -148,20 +149,33 @@ int read_key() {
     }
     std::fflush(stdout);
     std::fflush(stderr);
-    unsigned char c = 0;
+    std::optional<RawTerminal> raw;
     if (::isatty(STDIN_FILENO) != 0) {
-        RawTerminal raw(true);
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n == 1) {
-            return c;
+        raw.emplace(true);
+    }
+    // An interrupt that came just before the wait began would not end a
+    // blocked read: the wait looks at the request between short polls.
+    for (;;) {
+        if (interrupt_requested()) {
+            return 3;
         }
-        return (n < 0 && errno == EINTR) ? 3 : -1;
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&in, 1, 100);
+        if (ready < 0 && errno != EINTR) {
+            return -1;
+        }
+        if (ready > 0) {
+            unsigned char c = 0;
+            const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+            if (n == 1) {
+                return c;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
     }
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n == 1) {
-        return c;
-    }
-    return (n < 0 && errno == EINTR) ? 3 : -1;
 }
 
 void flush_console_input() {

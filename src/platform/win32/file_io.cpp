@@ -1,6 +1,9 @@
 #include "platform/file_io.h"
 
 #include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
 
 #include "platform/win32/wide.h"
 
@@ -62,6 +65,61 @@ bool write_all(FileHandle& file, const void* buffer, std::size_t size) {
         size -= wrote;
     }
     return true;
+}
+
+std::optional<std::uint64_t> open_file_size(FileHandle& file) {
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(as_handle(file.native()), &size) == 0 || size.QuadPart < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t offset, std::uint64_t limit) {
+    if (offset >= limit) {
+        return std::nullopt;
+    }
+    const DataStretch all{offset, limit};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(as_handle(file.native()), &info) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) == 0) {
+        return all;
+    }
+    // A sparse file lists its allocated ranges; the first one that
+    // overlaps [offset, limit) is the next stretch of data.
+    FILE_ALLOCATED_RANGE_BUFFER query{};
+    query.FileOffset.QuadPart = static_cast<LONGLONG>(offset);
+    query.Length.QuadPart = static_cast<LONGLONG>(limit - offset);
+    FILE_ALLOCATED_RANGE_BUFFER range{};
+    DWORD returned = 0;
+    const BOOL ok = DeviceIoControl(as_handle(file.native()), FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                    &range, sizeof range, &returned, nullptr);
+    if (ok == 0 && GetLastError() != ERROR_MORE_DATA) {
+        return all;
+    }
+    if (returned < sizeof range) {
+        return std::nullopt;
+    }
+    const auto begin = std::max(offset, static_cast<std::uint64_t>(range.FileOffset.QuadPart));
+    const auto end = std::min(limit, static_cast<std::uint64_t>(range.FileOffset.QuadPart + range.Length.QuadPart));
+    return begin < end ? DataStretch{begin, end} : all;
+}
+
+bool seek_to(FileHandle& file, std::uint64_t offset) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(as_handle(file.native()), to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool set_file_size(FileHandle& file, std::uint64_t size) {
+    return seek_to(file, size) && SetEndOfFile(as_handle(file.native())) != 0;
+}
+
+void allow_holes(FileHandle& file) {
+    DWORD returned = 0;
+    // Where the file system has no sparse files the skipped stretches are
+    // written as zeros by the system: the content is the same.
+    (void)DeviceIoControl(as_handle(file.native()), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
 }
 
 void advise_sequential(FileHandle& /*file*/) {}

@@ -195,7 +195,25 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
 
 // ---- copies ------------------------------------------------------------
 
-CopyResult copy_whole_file(const std::string& source, const std::string& destination) {
+namespace {
+
+// Windows refuses to replace a read-only file: with -O its mark is taken
+// off first (a hard link elsewhere shares it; the system offers no rename
+// that ignores it on every version).
+void allow_replacing(const std::wstring& to, bool replace_protected) {
+    if (!replace_protected) {
+        return;
+    }
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(to.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+}
+
+}  // namespace
+
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected) {
     const std::wstring from = win32::to_wide(source);
     const std::wstring to = win32::to_wide(destination);
     const std::wstring temp = win32::to_wide(temp_name_in(directory_of(destination)));
@@ -205,6 +223,7 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         DeleteFileW(temp.c_str());
         return error == ERROR_REQUEST_ABORTED || interrupt_requested() ? CopyResult::interrupted : CopyResult::failed;
     }
+    allow_replacing(to, replace_protected);
     if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         // A read-only copy of a read-only source cannot be deleted as it is.
         SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -243,8 +262,10 @@ FileHandle create_temporary_beside(const std::string& destination, std::string& 
     return FileHandle();
 }
 
-bool rename_over(const std::string& from, const std::string& to) {
-    return MoveFileExW(win32::to_wide(from).c_str(), win32::to_wide(to).c_str(),
+bool rename_over(const std::string& from, const std::string& to, bool replace_protected) {
+    const std::wstring target = win32::to_wide(to);
+    allow_replacing(target, replace_protected);
+    return MoveFileExW(win32::to_wide(from).c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 

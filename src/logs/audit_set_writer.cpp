@@ -1,0 +1,116 @@
+#include "logs/audit_set_writer.h"
+
+#include <array>
+
+#include "util/paths.h"
+
+namespace veldro::logs {
+
+namespace {
+
+// Control characters become \xHH: a comment or a row stays one line.
+std::string one_line(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            std::array<char, 8> hex{};
+            std::snprintf(hex.data(), hex.size(), "\\x%02X", static_cast<unsigned>(byte));
+            out += hex.data();
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool usable(std::string_view digest) {
+    return !digest.empty() && digest.find("ERROR") == std::string_view::npos;
+}
+
+void append_lower(std::string& out, std::string_view hex) {
+    for (const char c : hex) {
+        out += (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+}
+
+}  // namespace
+
+std::string audit_set_columns(const hash::DigestSelection& kinds) {
+    std::string columns = "size,md5";
+    if (kinds.sha1) {
+        columns += ",sha1";
+    }
+    if (kinds.sha256) {
+        columns += ",sha256";
+    }
+    return columns + ",filename";
+}
+
+std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kinds) {
+    if (r.destination.empty() || r.verdict == Verdict::not_copied) {
+        return {};
+    }
+    // A copy that still differs from its source is listed with the
+    // source's digests, so that the audit names it.
+    const bool from_source = r.verdict == Verdict::mismatch && r.source_hashed;
+    const hash::HashSet& set = from_source ? r.source_digests : r.destination_digests;
+    if (!(from_source || r.destination_hashed) || set.status != hash::DigestStatus::ok) {
+        return {};
+    }
+    std::string row = std::to_string(r.size);
+    std::array<hash::DigestKind, 3> wanted{hash::DigestKind::md5, hash::DigestKind::sha1, hash::DigestKind::sha256};
+    std::array<bool, 3> selected{true, kinds.sha1, kinds.sha256};
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        if (!selected[i]) {
+            continue;
+        }
+        const std::string_view text = set.text(wanted[i]);
+        if (!usable(text)) {
+            return {};
+        }
+        row += ',';
+        append_lower(row, text);
+    }
+    row += ',';
+    row += one_line(paths::display_path(r.destination));
+    return row;
+}
+
+AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, const std::string& working_directory)
+    : stream_(stream), kinds_(run.kinds) {
+    std::fputs("%%%% HASHDEEP-1.0\n", stream_);
+    std::fprintf(stream_, "%%%%%%%% %s\n", audit_set_columns(kinds_).c_str());
+    std::fprintf(stream_, "## Invoked from: %s\n", one_line(working_directory).c_str());
+    std::fprintf(stream_, "## $ %s\n##\n", one_line(run.command_line).c_str());
+    std::fflush(stream_);
+}
+
+AuditSetWriter::~AuditSetWriter() {
+    (void)close();
+}
+
+void AuditSetWriter::write(const FileRecord& record) {
+    if (stream_ == nullptr) {
+        return;
+    }
+    const std::string row = audit_set_row(record, kinds_);
+    if (row.empty()) {
+        return;
+    }
+    std::fprintf(stream_, "%s\n", row.c_str());
+    std::fflush(stream_);
+}
+
+bool AuditSetWriter::close() {
+    if (stream_ == nullptr) {
+        return true;
+    }
+    const bool written = std::ferror(stream_) == 0;
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    return written && closed;
+}
+
+}  // namespace veldro::logs

@@ -1,0 +1,389 @@
+#include "logs/manifests.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "driver/terminate.h"
+#include "logs/audit_set_writer.h"
+#include "logs/dfxml_writer.h"
+#include "logs/log_set.h"
+#include "platform/system.h"
+#include "util/paths.h"
+
+namespace veldro::logs {
+
+namespace {
+
+// The run's manifests and the file in work. A record is written once: a
+// second report for a file already written changes nothing.
+struct ManifestState {
+    std::vector<std::unique_ptr<ManifestWriter>> writers;
+    std::vector<std::string> names;  // of the writers, for a failure report
+    bool copy_digests_wanted = false;
+    hash::DigestSelection kinds;
+    std::unique_ptr<hash::DigestReader> reader;
+    bool in_work = false;
+    FileRecord record;
+    std::string last_written;
+    std::vector<std::string> written_files;
+};
+
+ManifestState& state() {
+    static ManifestState manifest_state;
+    return manifest_state;
+}
+
+hash::DigestSelection selected_kinds(const HashSettings& h) {
+    hash::DigestSelection kinds;
+    kinds.sha1 = h.sha1 != 0;
+    kinds.sha256 = h.sha256 != 0;
+    kinds.sha384 = h.sha384 != 0;
+    kinds.sha512 = h.sha512 != 0;
+    return kinds;
+}
+
+std::FILE* create_manifest(const std::string& name) {
+    make_log_directory(name);
+    const std::string path = paths::make_long_path(name);
+    std::FILE* stream = platform::open_stream(path, "wb");
+    if (stream == nullptr) {
+        std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
+        terminate_run(OUTPUT_FILE);
+    }
+    note_written_file(path);
+    return stream;
+}
+
+void write_record(ManifestState& m) {
+    m.in_work = false;
+    m.last_written = m.record.source;
+    record_file(m.record);
+}
+
+// A copy whose source no longer has the size or write time it was read
+// with was taken from a file that changed while it was copied.
+bool source_moved(const FileRecord& r) {
+    platform::FindRecord now;
+    if (!r.times_known || !platform::lookup_path(r.source, now)) {
+        return false;
+    }
+    return now.size != r.size || now.times.last_write != r.times.last_write;
+}
+
+void clear_digests(FileRecord& r) {
+    r.source_hashed = false;
+    r.destination_hashed = false;
+    r.source_digests = {};
+    r.destination_digests = {};
+}
+
+// The name a seal line gives a file: relative to the seal's directory
+// when it lies below it, else the full path; '/' between the parts, and
+// sha256sum's escapes for a backslash or a line end.
+std::string seal_name(std::string_view file, std::string_view seal_dir) {
+    std::string name(file);
+    if (!seal_dir.empty() && file.size() > seal_dir.size() && file.substr(0, seal_dir.size()) == seal_dir &&
+        paths::is_separator(file[seal_dir.size()])) {
+        name = std::string(file.substr(seal_dir.size() + 1));
+    }
+    if (paths::native_style == paths::Style::windows) {
+        std::replace(name.begin(), name.end(), '\\', '/');
+    }
+    return name;
+}
+
+bool needs_seal_escape(std::string_view name) {
+    return name.find_first_of("\\\n\r") != std::string_view::npos;
+}
+
+std::string seal_escaped(std::string_view name) {
+    std::string out;
+    for (const char c : name) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- the run's manifests ----------------------------------------------
+
+void open_manifests(RunSettings& s, const std::string& program_version) {
+    ManifestState& m = state();
+    const LogSettings& logs = s.logs;
+    if (logs.dfxml_path.empty() && logs.audit_set_path.empty()) {
+        return;
+    }
+    RunProvenance run;
+    run.program_version = program_version;
+    run.command_line = logs.command_line;
+    while (!run.command_line.empty() && run.command_line.back() == ' ') {
+        run.command_line.pop_back();
+    }
+    run.start_time = s.progress.start_time;
+    run.kinds = selected_kinds(s.hashing);
+    m.kinds = run.kinds;
+    if (!logs.dfxml_path.empty()) {
+        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run), logs.dfxml_path);
+    }
+    if (!logs.audit_set_path.empty()) {
+        subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path), run,
+                                                   std::string(paths::display_path(platform::current_directory()))),
+                  logs.audit_set_path);
+    }
+}
+
+void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name) {
+    ManifestState& m = state();
+    m.names.push_back(name.empty() ? std::string("a manifest") : name);
+    m.copy_digests_wanted = m.copy_digests_wanted || writer->needs_copy_digests();
+    m.writers.push_back(std::move(writer));
+}
+
+bool manifests_open() {
+    return !state().writers.empty();
+}
+
+void record_file(FileRecord& record) {
+    ManifestState& m = state();
+    if (m.copy_digests_wanted && !record.destination_hashed && !record.destination.empty() &&
+        record.verdict != Verdict::not_copied) {
+        if (!m.reader) {
+            m.reader = std::make_unique<hash::DigestReader>();
+        }
+        m.reader->hash_file(record.destination, m.kinds, record.destination_digests);
+        record.destination_hashed = true;
+    }
+    for (const auto& writer : m.writers) {
+        writer->write(record);
+    }
+}
+
+void close_manifests() {
+    ManifestState& m = state();
+    if (m.in_work) {
+        // The run ended while this file was in work.
+        m.record.verdict = Verdict::not_copied;
+        m.record.destination.clear();
+        m.record.reason = "the run ended before the file was finished";
+        write_record(m);
+    }
+    for (std::size_t i = 0; i < m.writers.size(); ++i) {
+        if (!m.writers[i]->close()) {
+            std::fprintf(stderr, "\nCan't write %s: the manifest is incomplete\n", m.names[i].c_str());
+        }
+    }
+    m.writers.clear();
+    m.names.clear();
+    m.copy_digests_wanted = false;
+}
+
+// ---- the outcome of the file in work ----------------------------------
+
+void begin_file(const std::string& source, const platform::FindRecord& entry, const std::string& destination) {
+    ManifestState& m = state();
+    if (m.writers.empty()) {
+        return;
+    }
+    if (m.in_work) {
+        m.record.verdict = Verdict::not_copied;
+        m.record.destination.clear();
+        m.record.reason = "not selected";
+        write_record(m);
+    }
+    FileRecord& r = m.record;
+    r.source = source;
+    r.destination.clear();
+    r.renamed_from.clear();
+    r.parent.clear();
+    r.size = entry.size;
+    r.times = entry.times;
+    r.times_known = true;
+    clear_digests(r);
+    r.verdict = Verdict::not_copied;
+    r.copy_existed = !destination.empty() && platform::path_exists(destination);
+    r.reason.clear();
+    m.last_written.clear();
+    m.in_work = true;
+}
+
+void note_renamed(const std::string& before) {
+    ManifestState& m = state();
+    if (m.in_work && m.record.renamed_from.empty()) {
+        m.record.renamed_from = before;
+    }
+}
+
+void note_digests(const hash::HashSet* source, const hash::HashSet* destination, bool compared, bool match) {
+    ManifestState& m = state();
+    if (!m.in_work) {
+        return;
+    }
+    FileRecord& r = m.record;
+    r.source_hashed = source != nullptr;
+    if (source != nullptr) {
+        r.source_digests = *source;
+    }
+    r.destination_hashed = destination != nullptr;
+    if (destination != nullptr) {
+        r.destination_digests = *destination;
+    }
+    if (compared) {
+        r.verdict = match ? Verdict::verified : Verdict::mismatch;
+    }
+}
+
+void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared) {
+    hash::HashSet source;
+    hash::HashSet destination;
+    const auto fill = [](hash::HashSet& set, std::string_view text) {
+        const std::size_t n = std::min(text.size(), set.md5.size() - 1);
+        std::copy_n(text.data(), n, set.md5.data());
+        set.md5[n] = '\0';
+        if (text.find("ERROR") != std::string_view::npos) {
+            set.status = hash::DigestStatus::read_failed;
+        }
+    };
+    fill(source, source_md5);
+    fill(destination, destination_md5);
+    const bool match = source.status == hash::DigestStatus::ok && destination.status == hash::DigestStatus::ok &&
+                       !source_md5.empty() && source_md5 == destination_md5;
+    note_digests(source_md5.empty() ? nullptr : &source, destination_md5.empty() ? nullptr : &destination, compared,
+                 match);
+}
+
+void file_not_copied(const std::string& source, std::string_view reason) {
+    ManifestState& m = state();
+    if (m.writers.empty() || source == m.last_written) {
+        return;
+    }
+    if (!m.in_work || m.record.source != source) {
+        if (m.in_work) {
+            begin_file(source, platform::FindRecord{});
+        }
+        FileRecord& r = m.record;
+        r.source = source;
+        r.destination.clear();
+        r.renamed_from.clear();
+        r.parent.clear();
+        r.times_known = false;
+        clear_digests(r);
+    }
+    m.record.verdict = Verdict::not_copied;
+    m.record.destination.clear();
+    m.record.reason = std::string(reason);
+    write_record(m);
+}
+
+void file_done(const std::string& destination, bool copied, bool existed) {
+    ManifestState& m = state();
+    if (!m.in_work) {
+        return;
+    }
+    FileRecord& r = m.record;
+    if (!copied || destination.empty()) {
+        r.verdict = Verdict::not_copied;
+        r.destination.clear();
+        r.reason = copied ? "only its named streams were copied" : "reason: COPY ERROR";
+        write_record(m);
+        return;
+    }
+    r.destination = destination;
+    r.copy_existed = r.copy_existed || existed;
+    if (r.verdict != Verdict::mismatch && source_moved(r)) {
+        r.verdict = Verdict::source_changed;
+    } else if (r.verdict == Verdict::not_copied) {
+        r.verdict = r.copy_existed ? Verdict::updated : Verdict::copied_new;
+    }
+    write_record(m);
+}
+
+void stream_file_written(const std::string& parent, std::string_view stream_name, const std::string& stream_file,
+                         const platform::FindRecord& parent_entry) {
+    ManifestState& m = state();
+    if (m.writers.empty()) {
+        return;
+    }
+    FileRecord r;
+    r.source = std::string(paths::display_path(parent)) + ":" + std::string(stream_name);
+    r.parent = parent;
+    r.destination = stream_file;
+    platform::FindRecord written;
+    if (platform::lookup_path(stream_file, written)) {
+        r.size = written.size;
+    }
+    r.times = parent_entry.times;
+    r.times_known = true;
+    r.verdict = Verdict::copied_new;
+    record_file(r);
+}
+
+// ---- the seal -------------------------------------------------------------
+
+void note_written_file(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    std::vector<std::string>& files = state().written_files;
+    std::string full = paths::make_long_path(path);
+    if (std::find(files.begin(), files.end(), full) == files.end()) {
+        files.push_back(std::move(full));
+    }
+}
+
+const std::vector<std::string>& written_files() {
+    return state().written_files;
+}
+
+std::string seal_written_files(const RunSettings& s) {
+    const std::vector<std::string>& files = state().written_files;
+    std::string seal;
+    if (!s.logs.default_log_path.empty()) {
+        seal = s.logs.default_log_path;
+    } else if (!s.logs.hash_log_path.empty()) {
+        seal = s.logs.hash_log_path;
+    } else if (!files.empty()) {
+        seal = files.front();
+    } else {
+        return {};
+    }
+    seal = paths::make_long_path(seal) + ".sha256";
+    std::FILE* out = platform::open_stream(seal, "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "\nCan't open seal file %s\n", std::string(paths::display_path(seal)).c_str());
+        return {};
+    }
+    const std::string_view seal_dir = paths::parent(paths::display_path(seal));
+    hash::DigestReader reader(hash::DigestReader::smallest_buffer_size);
+    hash::DigestSelection sha256_only;
+    sha256_only.md5 = false;
+    sha256_only.sha256 = true;
+    hash::HashSet digests;
+    for (const std::string& file : files) {
+        if (file == seal || !platform::path_exists(file) ||
+            reader.hash_file(file, sha256_only, digests) != hash::DigestStatus::ok) {
+            continue;
+        }
+        std::string hex(digests.text(hash::DigestKind::sha256));
+        std::transform(hex.begin(), hex.end(), hex.begin(),
+                       [](char c) { return (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c; });
+        const std::string name = seal_name(paths::display_path(file), seal_dir);
+        if (needs_seal_escape(name)) {
+            std::fprintf(out, "\\%s  %s\n", hex.c_str(), seal_escaped(name).c_str());
+        } else {
+            std::fprintf(out, "%s  %s\n", hex.c_str(), name.c_str());
+        }
+    }
+    std::fclose(out);
+    return seal;
+}
+
+}  // namespace veldro::logs

@@ -1,0 +1,121 @@
+// End-of-run documents that other tools read: one record per file the run
+// handled, handed to every open manifest writer (the DFXML manifest, the
+// known-hash set for audits), and the seal over every file the run wrote.
+//
+// The copy engine reports a file's outcome through the few calls below
+// (begin_file ... file_done / file_not_copied); they cost nothing while no
+// manifest is open.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/settings.h"
+#include "hash/file_digest.h"
+#include "platform/fs.h"
+
+namespace veldro::logs {
+
+enum class Verdict : std::uint8_t {
+    copied_new,      // copied, no file stood at the destination
+    updated,         // copied over an older copy
+    not_copied,      // with its reason
+    verified,        // copied, and the copy's digest equals the source's
+    mismatch,        // copied, but the digests still differ after the retries
+    source_changed,  // copied, but the source's size or write time moved meanwhile
+};
+
+// What happened to one file.
+struct FileRecord {
+    std::string source;        // internal form; "file:stream" text for a stream
+    std::string destination;   // internal form; empty when nothing was written
+    std::string renamed_from;  // the destination before a duplicate rule renamed it
+    std::string parent;        // for a stream written into a file: the file it belongs to
+    std::uint64_t size = 0;
+    platform::FileTimeSet times;  // a time with no ticks is unknown
+    bool times_known = false;
+    bool source_hashed = false;
+    hash::HashSet source_digests;
+    bool destination_hashed = false;
+    hash::HashSet destination_digests;
+    Verdict verdict = Verdict::not_copied;
+    bool copy_existed = false;  // a copy stood at the destination before
+    std::string reason;         // why a file was not copied
+};
+
+// A document that takes every record as the run goes, and its closing
+// lines at whatever end the run reaches.
+class ManifestWriter {
+public:
+    ManifestWriter() = default;
+    ManifestWriter(const ManifestWriter&) = delete;
+    ManifestWriter& operator=(const ManifestWriter&) = delete;
+    ManifestWriter(ManifestWriter&&) = delete;
+    ManifestWriter& operator=(ManifestWriter&&) = delete;
+    virtual ~ManifestWriter() = default;
+
+    virtual void write(const FileRecord& record) = 0;
+    // False when the document could not be written whole (a full disk).
+    virtual bool close() = 0;
+    // The writer needs the digests of every copy, computed when the run
+    // did not hash it.
+    [[nodiscard]] virtual bool needs_copy_digests() const { return false; }
+};
+
+// The provenance of a run, for the writers' headers.
+struct RunProvenance {
+    std::string program_version;
+    std::string command_line;
+    std::int64_t start_time = 0;  // calendar seconds, UTC
+    hash::DigestSelection kinds;  // the digest kinds the run selected
+};
+
+// ---- the run's manifests ----------------------------------------------
+
+// Opens the manifests the options name. A manifest that cannot be created
+// is reported and ends the run with OUTPUT_FILE (by RunEnd).
+void open_manifests(RunSettings& s, const std::string& program_version);
+// For other documents and for tests: adds a writer to the fan-out.
+void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name = {});
+bool manifests_open();
+// Hands one record to every writer, first computing the copy's digests
+// when a writer needs them and the run did not.
+void record_file(FileRecord& record);
+// Writes the closing lines of every manifest (a record still in work is
+// written first, as not finished) and closes them. Safe to call twice.
+void close_manifests();
+
+// ---- the outcome of the file in work ----------------------------------
+
+// The copy engine begins a file; a destination given here is looked up
+// to tell a new copy from an update.
+void begin_file(const std::string& source, const platform::FindRecord& entry, const std::string& destination = {});
+// A duplicate rule moves the destination from `before` to a new name.
+void note_renamed(const std::string& before);
+// The digests verification found (each set only when that side was hashed).
+void note_digests(const hash::HashSet* source, const hash::HashSet* destination, bool compared, bool match);
+// The same from the MD5 texts of the file-list mode (an empty text: that
+// side was not hashed); compared texts match when equal and not errors.
+void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared);
+// The file was not copied; a later call for the same file changes nothing.
+void file_not_copied(const std::string& source, std::string_view reason);
+// The file reached its end on the copy road (`copied` false: the copy failed).
+void file_done(const std::string& destination, bool copied, bool existed);
+// A named stream was written into a file of its own.
+void stream_file_written(const std::string& parent, std::string_view stream_name, const std::string& stream_file,
+                         const platform::FindRecord& parent_entry);
+
+// ---- the seal -------------------------------------------------------------
+
+// Every file the run writes (logs, companions, manifests) is named here.
+void note_written_file(const std::string& path);
+const std::vector<std::string>& written_files();
+// After every log is closed: writes "<default log>.sha256" (or beside the
+// hash log, or the first file written) in the format of sha256sum.
+// Returns the seal's name, empty when there was nothing to seal.
+std::string seal_written_files(const RunSettings& s);
+
+}  // namespace veldro::logs

@@ -1,0 +1,20 @@
+// Where the data of a file with holes lies, for the copies that keep holes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace veldro::platform::posix {
+
+// The next stretch of data in the open file `fd` at or after `offset` and
+// before `limit`, as [begin, end). Holes are skipped where the file system
+// shows them (SEEK_DATA/SEEK_HOLE); elsewhere everything up to `limit` is
+// data. Nothing when only a hole lies between `offset` and `limit`. Moves
+// the file position.
+struct Stretch {
+    std::uint64_t begin;
+    std::uint64_t end;
+};
+std::optional<Stretch> next_data(int fd, std::uint64_t offset, std::uint64_t limit);
+
+}  // namespace veldro::platform::posix

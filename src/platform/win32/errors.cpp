@@ -1,0 +1,21 @@
+#include <windows.h>
+
+#include "platform/system.h"
+
+namespace veldro::platform {
+
+std::error_code last_error() {
+    return {static_cast<int>(GetLastError()), std::system_category()};
+}
+
+std::string error_text(const std::error_code& error) {
+    // The system's message ends with a period and a line end: a reason sits
+    // inside a line, so both go.
+    std::string text = error.message();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace veldro::platform

@@ -1,0 +1,34 @@
+# The manifests under Windows: a DFXML document with Windows names and
+# 100-ns times, a known-hash set of the copies, and the seal over the logs.
+mkdir -p "$WORK/src/sub"
+printf 'first\n' >"$WORK/src/a.txt"
+printf 'second & <more>\n' >"$WORK/src/sub/b.txt"
+printf 'third\n' >"$WORK/src/sub/caf$(printf '\xc3\xa9').txt"
+
+veldro -p "$WORK_WIN\\src" -d "$WORK_WIN\\dst" -m -1 "$WORK_WIN\\LOGS\\RUN.LOG!31" -H "$WORK_WIN\\LOGS\\HASH.TXT" \
+    --SHA2 "--DFXML=$WORK_WIN\\LOGS\\RUN.XML" "--AUDITSET=$WORK_WIN\\LOGS\\KNOWN.TXT" --SEAL
+expect_status 0
+expect_file "$WORK/LOGS/RUN.XML"
+expect_file "$WORK/LOGS/KNOWN.TXT"
+
+xml="$WORK/LOGS/RUN.XML"
+if command -v xmllint >/dev/null; then
+    xmllint --noout "$xml" || fail "DFXML not well-formed"
+fi
+tail -n 1 "$xml" | grep -qx '</dfxml>' || fail "DFXML not closed"
+grep -qF "<filename>$WORK_WIN\\src\\a.txt</filename>" "$xml" || fail "DFXML lacks a.txt with its Windows name"
+grep -qF "<filename>$WORK_WIN\\src\\sub\\b.txt</filename>" "$xml" || fail "DFXML lacks b.txt"
+grep -qF "<os_sysname>Windows</os_sysname>" "$xml" || fail "DFXML execution environment"
+grep -qE '<mtime>[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{7}Z</mtime>' "$xml" || fail "DFXML times in 100-ns"
+md5_a=$(md5sum "$WORK/src/a.txt" | cut -d' ' -f1)
+sha_a=$(sha256sum "$WORK/src/a.txt" | cut -d' ' -f1)
+grep -qF "<hashdigest type=\"md5\">$md5_a</hashdigest>" "$xml" || fail "DFXML md5 of a.txt"
+[ "$(grep -c '<veldro:verdict>verified</veldro:verdict>' "$xml")" = 3 ] || fail "three verified files expected"
+
+known="$WORK/LOGS/KNOWN.TXT"
+tr -d '\r' <"$known" | head -n 2 | grep -qx '%%%% size,md5,sha256,filename' || fail "audit set header"
+tr -d '\r' <"$known" | grep -qxF "$(stat -c %s "$WORK/src/a.txt"),$md5_a,$sha_a,$WORK_WIN\\dst\\a.txt" || { cat "$known"; fail "audit set row of a.txt"; }
+
+expect_file "$WORK/LOGS/RUN.LOG.sha256"
+(cd "$WORK/LOGS" && sha256sum -c RUN.LOG.sha256 >/dev/null) || { cat "$WORK/LOGS/RUN.LOG.sha256"; fail "seal"; }
+grep -qF '  RUN.XML' "$WORK/LOGS/RUN.LOG.sha256" || fail "seal lacks the manifest"
