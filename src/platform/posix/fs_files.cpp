@@ -613,7 +613,8 @@ bool DirectorySearch::open(const std::string& dir_path, const std::string& patte
     if (!at.ok()) {
         return false;
     }
-    const int fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        open_no_atime(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (at.confined() ? O_NOFOLLOW : 0));
     if (fd < 0) {
         return false;
     }
