@@ -315,6 +315,13 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         if (protected_cleared) {
             platform::set_attributes(dest, protected_attributes);
         }
+        if (s.streams.open_failed) {
+            // A file that could not even be opened is a failure, not a file
+            // without streams.
+            report_copy_error(s, shown_source, shown_dest);
+            ++counters.copy_failures;
+            std::fputc('\n', report(s));
+        }
         return;
     }
     if (s.logs.unicode_log != nullptr) {

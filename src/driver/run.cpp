@@ -16,6 +16,7 @@
 #include "logs/log_set.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
+#include "platform/streams.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -136,6 +137,22 @@ void show_ini_echo(RunSettings& s) {
     pause_seconds(2);
 }
 
+// A source root that cannot be listed is an error of the run, reported
+// and counted, not a tree without files.
+bool root_readable(RunSettings& s, const std::string& top) {
+    platform::DirectorySearch search;
+    if (search.open(top, "*", platform::SearchDetail::kind_only)) {
+        return true;
+    }
+    const std::string shown(paths::display_path(paths::without_trailing_separator(top)));
+    std::fprintf(stderr, "\nCan't read the source directory %s\n", shown.c_str());
+    if (s.logs.error_log != nullptr) {
+        std::fprintf(s.logs.error_log, "\n%s | Can't read the source directory", shown.c_str());
+    }
+    ++s.counters.copy_failures;
+    return false;
+}
+
 void walk_all_roots(RunSettings& s) {
     const std::string saved_dest = s.paths.dest_path;
     for (std::size_t i = 0; i < s.paths.source_paths.size(); ++i) {
@@ -147,7 +164,11 @@ void walk_all_roots(RunSettings& s) {
         }
         s.paths.current_root_length =
             i < s.paths.source_root_lengths.size() ? s.paths.source_root_lengths[i] : root.size();
-        walk::walk_directory(s, paths::with_trailing_separator(root));
+        const std::string top = paths::with_trailing_separator(root);
+        if (!root_readable(s, top)) {
+            continue;
+        }
+        walk::walk_directory(s, top);
     }
 }
 
@@ -164,6 +185,17 @@ void walk_all_roots(RunSettings& s) {
         logs.dir_count_log = nullptr;
     }
     terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
+}
+
+// The backup and restore privileges, where the account holds them, let
+// every road read protected files and folders and write their copies.
+void enable_privileges() {
+    if (platform::enable_backup_privileges() == platform::PrivilegeStatus::not_held) {
+        std::fputs(
+            "\nThe backup and restore privileges are not held: files and folders this account may not read "
+            "are not copied\n",
+            stderr);
+    }
 }
 
 void memory_exhausted() {
@@ -194,6 +226,7 @@ int run_program(const std::vector<std::string>& args) {
     config::parse_command_line(s, args);
 
     show_banner();
+    enable_privileges();
     check_destination(s);
     logs::write_run_header(s, args);
     config::write_memo_to_logs(s);
