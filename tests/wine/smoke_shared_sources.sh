@@ -1,0 +1,20 @@
+# A source another program holds open for writing is still read (after the
+# first, stricter open is refused), copied and hashed.
+command -v x86_64-w64-mingw32-gcc >/dev/null || { echo "no mingw-w64 compiler: case not run"; exit 0; }
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+x86_64-w64-mingw32-gcc -municode -O1 -o "$WORK/hold_open.exe" "$here/support/hold_open.c"
+mkdir -p "$WORK/src"
+printf 'still being written' >"$WORK/src/busy.log"
+wine "$WORK/hold_open.exe" "$WORK_WIN\\src\\busy.log" 20 >"$WORK/hold.txt" 2>/dev/null &
+holder=$!
+for _ in $(seq 1 100); do
+    grep -q held "$WORK/hold.txt" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q held "$WORK/hold.txt" || fail "the holder could not open the file"
+veldro -p "$WORK_WIN\\src" -d "$WORK_WIN\\dst" -m -H "$WORK_WIN\\hash.txt"
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+expect_status 0
+expect_same "$WORK/src/busy.log" "$WORK/dst/busy.log"
+expect_out "[OK]"

@@ -1,0 +1,21 @@
+/* Holds a file open for writing, as a program still writing evidence
+ * would, for the given seconds; prints "held" once it is open. */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        return 2;
+    }
+    HANDLE h = CreateFileW(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        return 1;
+    }
+    printf("held\n");
+    fflush(stdout);
+    Sleep((DWORD)_wtoi(argv[2]) * 1000);
+    CloseHandle(h);
+    return 0;
+}
