@@ -139,18 +139,13 @@ void show_ini_echo(RunSettings& s) {
 
 // A source root that cannot be listed is an error of the run, reported
 // and counted, not a tree without files.
-bool root_readable(RunSettings& s, const std::string& top) {
-    platform::DirectorySearch search;
-    if (search.open(top, "*", platform::SearchDetail::kind_only)) {
-        return true;
-    }
+void report_unreadable_root(RunSettings& s, const std::string& top) {
     const std::string shown(paths::display_path(paths::without_trailing_separator(top)));
     std::fprintf(stderr, "\nCan't read the source directory %s\n", shown.c_str());
     if (s.logs.error_log != nullptr) {
         std::fprintf(s.logs.error_log, "\n%s | Can't read the source directory", shown.c_str());
     }
     ++s.counters.copy_failures;
-    return false;
 }
 
 void walk_all_roots(RunSettings& s) {
@@ -165,10 +160,9 @@ void walk_all_roots(RunSettings& s) {
         s.paths.current_root_length =
             i < s.paths.source_root_lengths.size() ? s.paths.source_root_lengths[i] : root.size();
         const std::string top = paths::with_trailing_separator(root);
-        if (!root_readable(s, top)) {
-            continue;
+        if (!walk::walk_directory(s, top)) {
+            report_unreadable_root(s, top);
         }
-        walk::walk_directory(s, top);
     }
 }
 

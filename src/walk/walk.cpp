@@ -135,9 +135,9 @@ void process_directory_files(RunSettings& s, const std::string& dir_path, const 
 
 }  // namespace
 
-void walk_directory(RunSettings& s, const std::string& dir_path) {
+bool walk_directory(RunSettings& s, const std::string& dir_path) {
     if (is_bypassed(s, dir_path)) {
-        return;
+        return true;
     }
     poll_user_abort(true);
 
@@ -159,7 +159,7 @@ void walk_directory(RunSettings& s, const std::string& dir_path) {
         static platform::DirectorySearch search;
         static platform::FindRecord entry;
         if (!search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
-            return;  // unreadable: its own files are not handled either
+            return false;  // unreadable: its own files are not handled either
         }
         while (s.selection.recurse != 0 && search.next(entry)) {
             // Links and junctions are never descended, so no loop can trap
@@ -183,6 +183,7 @@ void walk_directory(RunSettings& s, const std::string& dir_path) {
     if (dated && have_own_times && s.progress.counting_pass == 0) {
         put_back_directory_times(s, dir_path, own_times);
     }
+    return true;
 }
 
 bool is_excluded(const RunSettings& s, const std::string& file_name) {

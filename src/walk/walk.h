@@ -9,7 +9,8 @@ namespace veldro::walk {
 
 // Walks one root (internal form, with trailing separator) and everything
 // below it, counting (counting_pass) or handing files to the pipeline.
-void walk_directory(RunSettings& s, const std::string& dir_path);
+// False when the directory itself could not be listed.
+bool walk_directory(RunSettings& s, const std::string& dir_path);
 
 // True when the bare file name matches an exclusion pattern.
 bool is_excluded(const RunSettings& s, const std::string& file_name);
