@@ -325,7 +325,16 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         stream_count = ads::enumerate_streams(s, source);
     }
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
-        logs::file_not_copied(source, "reason: NO NAMED STREAMS");
+        if (s.streams.open_failed) {
+            // A file that could not even be opened is a failure, not a file
+            // without streams.
+            report_copy_error(s, shown_source, shown_dest);
+            ++counters.copy_failures;
+            std::fputc('\n', report(s));
+            logs::file_not_copied(source, "reason: FILE COULD NOT BE OPENED");
+        } else {
+            logs::file_not_copied(source, "reason: NO NAMED STREAMS");
+        }
         return;
     }
     if (s.logs.unicode_log != nullptr) {

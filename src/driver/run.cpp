@@ -18,6 +18,7 @@
 #include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
+#include "platform/streams.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -173,6 +174,17 @@ void walk_all_roots(RunSettings& s) {
     terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
 }
 
+// The backup and restore privileges, where the account holds them, let
+// every road read protected files and folders and write their copies.
+void enable_privileges() {
+    if (platform::enable_backup_privileges() == platform::PrivilegeStatus::not_held) {
+        std::fputs(
+            "\nThe backup and restore privileges are not held: files and folders this account may not read "
+            "are not copied\n",
+            stderr);
+    }
+}
+
 void memory_exhausted() {
     std::fputs("\nError obtaining memory\n", stderr);
     terminate_run(MEMORY_ERROR);
@@ -206,6 +218,7 @@ namespace {
 
     show_banner();
     platform::confine_writes_below(s.paths.dest_named);
+    enable_privileges();
     check_destination(s);
     logs::write_run_header(s, args);
     logs::open_manifests(s, program_version_text());

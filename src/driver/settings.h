@@ -217,6 +217,7 @@ struct StreamState {
     std::vector<platform::StreamRecord> stream_table;
     std::size_t stream_count = 0;
     int ads_errors_ignored = 0;  // a stream read error was answered with 'Y'
+    bool open_failed = false;    // the last listing could not open its file at all
 };
 
 // The walk and the copy engine: path buffers reused for every file, the
