@@ -5,7 +5,7 @@ import os
 import shutil
 
 from test_ini import IniCase
-from veldro_e2e import TreeCase, run
+from veldro_e2e import TreeCase, run, skip_under_wine
 
 
 class IniSwitches(IniCase):
@@ -64,6 +64,7 @@ class ListsWithNul(TreeCase):
 
 class Bypass(TreeCase):
     def test_an_entry_covers_its_directory_only_and_is_reported(self):
+        skip_under_wine("a bypass entry ignores letter case on Windows")
         for rel in ("case/in.txt", "case/sub/deep.txt", "case_files/a.txt", "CASE2/b.txt", "Case/c.txt"):
             self.write("src/" + rel, rel)
         src, dst, log = self.path("src"), self.path("dst"), self.path("RUN.LOG")
