@@ -1,6 +1,7 @@
 #include "copy/data_copy.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -44,7 +45,7 @@ enum class LoopEnd : std::uint8_t { complete, failed, interrupted };
 // Reads [at, end) of `from` into the same place of `to`. `at` ends where
 // the source ended when it is shorter than that now.
 LoopEnd copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t& at,
-                     std::uint64_t end) {
+                     std::uint64_t end, const platform::CopyFeed* feed) {
     if (!platform::seek_to(from, at) || !platform::seek_to(to, at)) {
         return LoopEnd::failed;
     }
@@ -63,15 +64,30 @@ LoopEnd copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsig
         if (!platform::write_all(to, buffer, static_cast<std::size_t>(got))) {
             return LoopEnd::failed;
         }
+        if (feed != nullptr) {
+            feed->take(feed->context, buffer, static_cast<std::size_t>(got));
+        }
         at += static_cast<std::uint64_t>(got);
     }
     return LoopEnd::complete;
 }
 
+// Hands `size` zero bytes (a hole) to the feed.
+void feed_zeros(const platform::CopyFeed* feed, std::uint64_t size) {
+    static constexpr std::array<unsigned char, 4096> zeros{};
+    while (size > 0) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, zeros.size()));
+        feed->take(feed->context, zeros.data(), piece);
+        size -= piece;
+    }
+}
+
 // Copies the first `size` bytes of the source (its size when it was opened:
 // a source that grows meanwhile is not chased), stretch of data by stretch
-// of data, so that its holes stay holes in the copy.
-LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t size) {
+// of data, so that its holes stay holes in the copy. A feed gets every byte
+// of the copy, the zeros of its holes included.
+LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t size,
+                      const platform::CopyFeed* feed) {
     std::uint64_t offset = 0;
     bool holes_allowed = false;
     while (offset < size) {
@@ -83,13 +99,17 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
             platform::allow_holes(to);
             holes_allowed = true;
         }
+        if (feed != nullptr) {
+            feed_zeros(feed, stretch->begin - offset);
+        }
         std::uint64_t at = stretch->begin;
-        const LoopEnd end = copy_stretch(from, to, buffer, at, stretch->end);
+        const LoopEnd end = copy_stretch(from, to, buffer, at, stretch->end, feed);
         if (end != LoopEnd::complete) {
             return end;
         }
         if (at < stretch->end) {
             size = at;  // cut short while it was copied: the copy ends where it ended
+            offset = at;
             break;
         }
         offset = stretch->end;
@@ -101,12 +121,16 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
     if (now && *now < size) {
         size = *now;
     }
+    if (feed != nullptr && offset < size) {
+        feed_zeros(feed, size - offset);
+    }
     return platform::set_file_size(to, size) ? LoopEnd::complete : LoopEnd::failed;
 }
 
 }  // namespace
 
-int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected) {
+int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected,
+                   platform::CopyFeed* feed) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
@@ -134,8 +158,15 @@ int copy_file_data(const std::string& source, const std::string& destination, bo
         return 0;
     }
     platform::advise_sequential(from);
+    const std::optional<platform::ChangeMarks> before =
+        feed != nullptr ? platform::change_marks(from) : std::optional<platform::ChangeMarks>();
     const std::optional<std::uint64_t> size = platform::open_file_size(from);
-    const LoopEnd end = size ? copy_contents(from, to, buffer, *size) : LoopEnd::failed;
+    const platform::CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
+    const LoopEnd end = size ? copy_contents(from, to, buffer, *size, taker) : LoopEnd::failed;
+    if (feed != nullptr) {
+        const std::optional<platform::ChangeMarks> after = platform::change_marks(from);
+        feed->source_changed = !before || !after || !(*before == *after);
+    }
     const bool closed = to.close();
     from.close();
     // The copy takes its source's times before it takes its name, so that
@@ -152,17 +183,24 @@ int copy_file_data(const std::string& source, const std::string& destination, bo
     return 0;
 }
 
-bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected) {
-    const platform::CopyResult result = platform::copy_whole_file(source, destination, replace_protected);
+bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected,
+                   platform::CopyFeed* feed) {
+    const platform::CopyResult result = platform::copy_whole_file(source, destination, replace_protected, feed);
     if (result == platform::CopyResult::interrupted) {
         check_interrupt();
     }
     return result == platform::CopyResult::copied;
 }
 
-bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected) {
-    return platform_copy(source, destination, replace_protected) ||
-           copy_file_data(source, destination, replace_protected) == 1;
+bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected,
+                   platform::CopyFeed* feed, const std::function<void()>& restart) {
+    if (platform_copy(source, destination, replace_protected, feed)) {
+        return true;
+    }
+    if (restart) {
+        restart();  // the bytes the failed way fed are not the copy's
+    }
+    return copy_file_data(source, destination, replace_protected, feed) == 1;
 }
 
 }  // namespace veldro::copy

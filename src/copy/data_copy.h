@@ -3,7 +3,10 @@
 // nothing changes at the destination.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "platform/fs.h"
 
 namespace veldro::copy {
 
@@ -16,15 +19,21 @@ namespace veldro::copy {
 // destination left as it was). An interrupt recorded during the copy ends
 // the run once the temporary file is gone. A read-only destination is
 // replaced only with `replace_protected` (-O), and never changed itself.
-int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected = false);
+// With a `feed`, the bytes written go through it and the source's change
+// is told (see platform::CopyFeed).
+int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected = false,
+                   platform::CopyFeed* feed = nullptr);
 
 // The system's whole-file copy alone (as the retries after a digest
 // mismatch use it). True on a complete copy; an interrupt ends the run
 // after the cleanup.
-bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected = false);
+bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected = false,
+                   platform::CopyFeed* feed = nullptr);
 
 // The two ways in order: the system's copy, and copy_file_data when that
-// fails. True when one of them made a complete copy.
-bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected = false);
+// fails. True when one of them made a complete copy. With a feed, `restart`
+// runs before the second way, so that the feed can begin its digests anew.
+bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected = false,
+                   platform::CopyFeed* feed = nullptr, const std::function<void()>& restart = {});
 
 }  // namespace veldro::copy

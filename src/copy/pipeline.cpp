@@ -356,7 +356,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
             // Reading a link moves its last-access time: put it back.
             restore_source_times(source, entry.times);
         } else {
-            copied = copy_two_ways(source, dest, s.copy.overwrite_protected != 0);
+            copied = copy_for_verification(s, source, dest);
         }
     }
     if (s.copy.ads_extract != 0 && stream_count > 0) {

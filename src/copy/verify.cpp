@@ -36,6 +36,13 @@ struct VerifyWork {
     hash::DigestReader reader;
     hash::HashSet source;
     hash::HashSet destination;
+    // The digests the copy feeds from the one read of the source.
+    hash::DigestFeed feed;
+    // The source texts came with the copy: verification does not read the
+    // source again.
+    bool source_ready = false;
+    // The last copy of the current file saw its source change.
+    bool source_changed = false;
 };
 
 VerifyWork& work() {
@@ -101,6 +108,62 @@ const char* verdict_text(bool match) {
     return match ? "OK" : "HASH ERROR";
 }
 
+void take_bytes(void* context, const unsigned char* data, std::size_t size) {
+    static_cast<hash::DigestFeed*>(context)->add(data, size);
+}
+
+bool hashes_source(const HashSettings& h) {
+    return (h.hash_mode & (hash_source_only | hash_both)) != 0;
+}
+
+// A digest of the source is wanted: for the hash log, or only for the
+// SHA texts of the --UNICODE record.
+bool source_digests_wanted(const HashSettings& h) {
+    return hashes_source(h) || (any_sha(h) && h.unicode_list_stream != nullptr);
+}
+
+// Copies once: with a digest of the source wanted, the copy goes through
+// the buffer and every selected digest is fed from the bytes it writes, so
+// that the source is read once. The copy also tells whether the source
+// changed meanwhile: its digests are then error texts, so that such a copy
+// never passes for a verified one.
+bool copy_feeding(RunSettings& s, const std::string& source_path, const std::string& dest_path, bool two_ways) {
+    VerifyWork& w = work();
+    const HashSettings& h = s.hashing;
+    const bool want = source_digests_wanted(h);
+    const hash::DigestSelection selection = selection_for(h, hashes_source(h));
+    platform::CopyFeed feed;
+    if (want) {
+        feed.take = &take_bytes;
+        feed.context = &w.feed;
+        w.feed.start(selection);
+    }
+    const bool replace = s.copy.overwrite_protected != 0;
+    const bool copied = two_ways ? copy_two_ways(source_path, dest_path, replace, &feed,
+                                                 [&] {
+                                                     if (want) {
+                                                         w.feed.start(selection);
+                                                     }
+                                                 })
+                                 : platform_copy(source_path, dest_path, replace, &feed);
+    if (!copied) {
+        return false;
+    }
+    w.source_changed = feed.source_changed;
+    if (want) {
+        w.feed.finish(w.source);
+        if (feed.source_changed) {
+            hash::put_changed_texts(selection, w.source);
+        }
+        w.source_ready = true;
+    }
+    if (feed.source_changed) {
+        std::FILE* console = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+        std::fprintf(console, "\nSource changed while it was copied: %s\n", util::shown_name(source_path).c_str());
+    }
+    return true;
+}
+
 void copy_again(RunSettings& s, const std::string& source_path, const std::string& dest_path,
                 const platform::FileTimeSet& source_times) {
     VerifyWork& w = work();
@@ -111,9 +174,10 @@ void copy_again(RunSettings& s, const std::string& source_path, const std::strin
         std::fprintf(stdout, "Copy: %s\n", util::shown_name(source_path).c_str());
         std::fprintf(stdout, "To:   %s\n", util::shown_name(dest_path).c_str());
         // The same road as every copy: a temporary beside the destination,
-        // renamed over it only when complete. A failure leaves the
-        // destination as it was and the next attempt follows.
-        (void)platform_copy(source_path, dest_path, s.copy.overwrite_protected != 0);
+        // renamed over it only when complete, the source read once. A
+        // failure leaves the destination (and the source's digests) as they
+        // were and the next attempt follows.
+        (void)copy_feeding(s, source_path, dest_path, false);
         hash_side(w.reader, dest_path, selection, w.destination);
     }
     if (attempt > 1 && s.copy.reset_times != 0) {
@@ -176,6 +240,13 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
 
 }  // namespace
 
+bool copy_for_verification(RunSettings& s, const std::string& source_path, const std::string& dest_path) {
+    VerifyWork& w = work();
+    w.source_ready = false;
+    w.source_changed = false;
+    return copy_feeding(s, source_path, dest_path, true);
+}
+
 bool digests_match(std::string_view source_md5, std::string_view destination_md5) {
     if (source_md5.find("ERROR") != std::string_view::npos || destination_md5.find("ERROR") != std::string_view::npos) {
         return false;
@@ -199,7 +270,11 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
     const bool both = (mode & hash_both) != 0;
     std::FILE* unicode = h.unicode_list_stream;
     VerifyWork& w = work();
-    clear(w.source);
+    const bool source_ready = w.source_ready && copy_succeeded;
+    w.source_ready = false;
+    if (!source_ready) {
+        clear(w.source);
+    }
     clear(w.destination);
 
     if (mode == 0 && unicode != nullptr) {
@@ -212,7 +287,9 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
         if (hash_source) {
             std::fprintf(stderr, "\n HASHING: %s", util::shown_name(source_path).c_str());
         }
-        hash_side(w.reader, source_path, selection_for(h, hash_source), w.source);
+        if (!source_ready) {
+            hash_side(w.reader, source_path, selection_for(h, hash_source), w.source);
+        }
     }
     if (hash_source) {
         if (unicode != nullptr) {
@@ -243,6 +320,9 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
         if (!match && copy_succeeded) {
             ++s.counters.copy_failures;
         }
+    } else if (w.source_changed && copy_succeeded) {
+        // Nothing proves such a copy: the run does not end as a success.
+        ++s.counters.copy_failures;
     }
 
     if (unicode != nullptr) {
@@ -257,6 +337,8 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
 
     write_hash_log(s, source_path, dest_path, hash_source, hash_dest, both, match);
     logs::note_digests(hash_source ? &w.source : nullptr, hash_dest ? &w.destination : nullptr, both, match);
+    logs::note_source_changed(copy_succeeded && w.source_changed);
+    w.source_changed = false;
     return !both || match;
 }
 

@@ -37,6 +37,13 @@ constexpr auto sha256_read_error = padded_error_text<64>(read_error_message);
 constexpr auto sha384_read_error = padded_error_text<96>(read_error_message);
 constexpr auto sha512_read_error = padded_error_text<128>(read_error_message);
 
+constexpr std::string_view changed_message = " ERROR - SOURCE CHANGED ";
+constexpr auto md5_changed = padded_error_text<32>(changed_message);
+constexpr auto sha1_changed = padded_error_text<40>(changed_message);
+constexpr auto sha256_changed = padded_error_text<64>(changed_message);
+constexpr auto sha384_changed = padded_error_text<96>(changed_message);
+constexpr auto sha512_changed = padded_error_text<128>(changed_message);
+
 constexpr std::string_view not_found_message = " ERROR - FILE NOT FOUND ";
 constexpr auto md5_not_found = padded_error_text<32>(not_found_message);
 constexpr auto sha1_not_found = padded_error_text<40>(not_found_message);
@@ -61,51 +68,6 @@ void put_hex(std::array<char, N>& out, const std::array<unsigned char, M>& diges
     }
     out[2 * M] = '\0';
 }
-
-// One context per kind; only the selected ones are fed.
-struct Contexts {
-    Md5Context md5;
-    Sha1Context sha1;
-    Sha256Context sha256;
-    Sha384Context sha384;
-    Sha512Context sha512;
-
-    void add(const DigestSelection& selection, const unsigned char* data, std::size_t size) {
-        if (selection.md5) {
-            md5.add(data, size);
-        }
-        if (selection.sha1) {
-            sha1.add(data, size);
-        }
-        if (selection.sha256) {
-            sha256.add(data, size);
-        }
-        if (selection.sha384) {
-            sha384.add(data, size);
-        }
-        if (selection.sha512) {
-            sha512.add(data, size);
-        }
-    }
-
-    void finish(const DigestSelection& selection, HashSet& out) {
-        if (selection.md5) {
-            put_hex(out.md5, md5.finish());
-        }
-        if (selection.sha1) {
-            put_hex(out.sha1, sha1.finish());
-        }
-        if (selection.sha256) {
-            put_hex(out.sha256, sha256.finish());
-        }
-        if (selection.sha384) {
-            put_hex(out.sha384, sha384.finish());
-        }
-        if (selection.sha512) {
-            put_hex(out.sha512, sha512.finish());
-        }
-    }
-};
 
 void clear_texts(HashSet& out) {
     out.md5[0] = '\0';
@@ -225,6 +187,42 @@ std::string_view not_found_text(DigestKind kind) {
     return {};
 }
 
+std::string_view changed_text(DigestKind kind) {
+    switch (kind) {
+        case DigestKind::md5:
+            return {md5_changed.data(), md5_changed.size() - 1};
+        case DigestKind::sha1:
+            return {sha1_changed.data(), sha1_changed.size() - 1};
+        case DigestKind::sha256:
+            return {sha256_changed.data(), sha256_changed.size() - 1};
+        case DigestKind::sha384:
+            return {sha384_changed.data(), sha384_changed.size() - 1};
+        case DigestKind::sha512:
+            return {sha512_changed.data(), sha512_changed.size() - 1};
+    }
+    return {};
+}
+
+void put_changed_texts(const DigestSelection& selection, HashSet& out) {
+    clear_texts(out);
+    out.status = DigestStatus::read_failed;
+    if (selection.md5) {
+        put_text(out.md5, changed_text(DigestKind::md5));
+    }
+    if (selection.sha1) {
+        put_text(out.sha1, changed_text(DigestKind::sha1));
+    }
+    if (selection.sha256) {
+        put_text(out.sha256, changed_text(DigestKind::sha256));
+    }
+    if (selection.sha384) {
+        put_text(out.sha384, changed_text(DigestKind::sha384));
+    }
+    if (selection.sha512) {
+        put_text(out.sha512, changed_text(DigestKind::sha512));
+    }
+}
+
 void put_not_found_texts(const DigestSelection& selection, HashSet& out) {
     clear_texts(out);
     out.status = DigestStatus::open_failed;
@@ -261,6 +259,63 @@ std::string_view HashSet::text(DigestKind kind) const {
     return {};
 }
 
+void DigestFeed::start(const DigestSelection& selection) {
+    selection_ = selection;
+    if (selection.md5) {
+        md5_.start();
+    }
+    if (selection.sha1) {
+        sha1_.start();
+    }
+    if (selection.sha256) {
+        sha256_.start();
+    }
+    if (selection.sha384) {
+        sha384_.start();
+    }
+    if (selection.sha512) {
+        sha512_.start();
+    }
+}
+
+void DigestFeed::add(const unsigned char* data, std::size_t size) {
+    if (selection_.md5) {
+        md5_.add(data, size);
+    }
+    if (selection_.sha1) {
+        sha1_.add(data, size);
+    }
+    if (selection_.sha256) {
+        sha256_.add(data, size);
+    }
+    if (selection_.sha384) {
+        sha384_.add(data, size);
+    }
+    if (selection_.sha512) {
+        sha512_.add(data, size);
+    }
+}
+
+void DigestFeed::finish(HashSet& out) {
+    clear_texts(out);
+    out.status = DigestStatus::ok;
+    if (selection_.md5) {
+        put_hex(out.md5, md5_.finish());
+    }
+    if (selection_.sha1) {
+        put_hex(out.sha1, sha1_.finish());
+    }
+    if (selection_.sha256) {
+        put_hex(out.sha256, sha256_.finish());
+    }
+    if (selection_.sha384) {
+        put_hex(out.sha384, sha384_.finish());
+    }
+    if (selection_.sha512) {
+        put_hex(out.sha512, sha512_.finish());
+    }
+}
+
 DigestReader::DigestReader(std::size_t buffer_size) : size_(std::max(buffer_size, smallest_buffer_size)) {
     buffer_ = std::make_unique_for_overwrite<unsigned char[]>(size_);
 }
@@ -282,7 +337,8 @@ DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelect
 }
 
 DigestStatus DigestReader::hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out) {
-    Contexts contexts;
+    DigestFeed feed;
+    feed.start(selection);
     for (;;) {
         const std::int64_t got = read(source, buffer_.get(), size_);
         if (got < 0) {
@@ -294,20 +350,17 @@ DigestStatus DigestReader::hash_source(ReadStep read, void* source, const Digest
         if (got == 0) {
             break;
         }
-        contexts.add(selection, buffer_.get(), static_cast<std::size_t>(got));
+        feed.add(buffer_.get(), static_cast<std::size_t>(got));
     }
-    clear_texts(out);
-    out.status = DigestStatus::ok;
-    contexts.finish(selection, out);
+    feed.finish(out);
     return out.status;
 }
 
 void hash_memory(std::span<const unsigned char> data, const DigestSelection& selection, HashSet& out) {
-    Contexts contexts;
-    contexts.add(selection, data.data(), data.size());
-    clear_texts(out);
-    out.status = DigestStatus::ok;
-    contexts.finish(selection, out);
+    DigestFeed feed;
+    feed.start(selection);
+    feed.add(data.data(), data.size());
+    feed.finish(out);
 }
 
 namespace {

@@ -14,6 +14,11 @@
 #include <string>
 #include <string_view>
 
+#include "hash/md5.h"
+#include "hash/sha1.h"
+#include "hash/sha256.h"
+#include "hash/sha512.h"
+
 namespace veldro::hash {
 
 enum class DigestKind : std::uint8_t { md5, sha1, sha256, sha384, sha512 };
@@ -69,6 +74,31 @@ struct HashSet {
 
     [[nodiscard]] std::string_view text(DigestKind kind) const;
 };
+
+// Every selected digest of bytes given piece by piece, in order: the way a
+// copy that reads its source once hashes what it writes.
+class DigestFeed {
+public:
+    // Begins the digests of `selection` afresh.
+    void start(const DigestSelection& selection);
+    void add(const unsigned char* data, std::size_t size);
+    // Puts the texts of the selected kinds in `out` (the others empty).
+    void finish(HashSet& out);
+
+private:
+    DigestSelection selection_;
+    Md5Context md5_;
+    Sha1Context sha1_;
+    Sha256Context sha256_;
+    Sha384Context sha384_;
+    Sha512Context sha512_;
+};
+
+// Puts the texts that say the source changed while it was read in place of
+// whatever `out` holds, each of its kind's width: bytes of a file that moved
+// under the reader are the digest of no state the file ever had.
+void put_changed_texts(const DigestSelection& selection, HashSet& out);
+std::string_view changed_text(DigestKind kind);
 
 // Gives bytes of a source one piece at a time: the count placed in the
 // buffer, 0 at the end, -1 when the source cannot be read.

@@ -23,6 +23,7 @@ struct ManifestState {
     hash::DigestSelection kinds;
     std::unique_ptr<hash::DigestReader> reader;
     bool in_work = false;
+    bool source_changed = false;  // the copy of the file in work saw its source change
     FileRecord record;
     std::string last_written;
     std::vector<std::string> written_files;
@@ -58,16 +59,6 @@ void write_record(ManifestState& m) {
     m.in_work = false;
     m.last_written = m.record.source;
     record_file(m.record);
-}
-
-// A copy whose source no longer has the size or write time it was read
-// with was taken from a file that changed while it was copied.
-bool source_moved(const FileRecord& r) {
-    platform::FindRecord now;
-    if (!r.times_known || !platform::lookup_path(r.source, now)) {
-        return false;
-    }
-    return now.size != r.size || now.times.last_write != r.times.last_write;
 }
 
 void clear_digests(FileRecord& r) {
@@ -213,6 +204,7 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.reason.clear();
     m.last_written.clear();
     m.in_work = true;
+    m.source_changed = false;
 }
 
 void note_renamed(const std::string& before) {
@@ -239,6 +231,10 @@ void note_digests(const hash::HashSet* source, const hash::HashSet* destination,
     if (compared) {
         r.verdict = match ? Verdict::verified : Verdict::mismatch;
     }
+}
+
+void note_source_changed(bool changed) {
+    state().source_changed = changed;
 }
 
 void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared) {
@@ -298,7 +294,7 @@ void file_done(const std::string& destination, bool copied, bool existed) {
     }
     r.destination = destination;
     r.copy_existed = r.copy_existed || existed;
-    if (r.verdict != Verdict::mismatch && source_moved(r)) {
+    if (m.source_changed) {
         r.verdict = Verdict::source_changed;
     } else if (r.verdict == Verdict::not_copied) {
         r.verdict = r.copy_existed ? Verdict::updated : Verdict::copied_new;

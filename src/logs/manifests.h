@@ -25,7 +25,7 @@ enum class Verdict : std::uint8_t {
     not_copied,      // with its reason
     verified,        // copied, and the copy's digest equals the source's
     mismatch,        // copied, but the digests still differ after the retries
-    source_changed,  // copied, but the source's size or write time moved meanwhile
+    source_changed,  // copied, but the source's size, write or change time moved meanwhile
 };
 
 // What happened to one file.
@@ -97,6 +97,9 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
 void note_renamed(const std::string& before);
 // The digests verification found (each set only when that side was hashed).
 void note_digests(const hash::HashSet* source, const hash::HashSet* destination, bool compared, bool match);
+// Whether the copy saw its source change while it was copied (the copy
+// compares the source's size, write and change time before and after).
+void note_source_changed(bool changed);
 // The same from the MD5 texts of the file-list mode (an empty text: that
 // side was not hashed); compared texts match when equal and not errors.
 void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared);

@@ -70,6 +70,16 @@ bool write_all(FileHandle& file, const void* buffer, std::size_t size);
 // The size of an open file now; nothing when the system cannot tell.
 std::optional<std::uint64_t> open_file_size(FileHandle& file);
 
+// What tells that an open file changed: its size, last-write time and
+// change time (in the system's own units; only compared with each other).
+struct ChangeMarks {
+    std::uint64_t size = 0;
+    std::int64_t written = 0;
+    std::int64_t changed = 0;
+    bool operator==(const ChangeMarks&) const = default;
+};
+std::optional<ChangeMarks> change_marks(FileHandle& file);
+
 // The next stretch of data of an open file at or after `offset` and before
 // `limit`, as [begin, end): holes are skipped where the system shows them,
 // elsewhere all is data. Nothing when only a hole lies before `limit`. The

@@ -160,6 +160,19 @@ enum class CopyResult : std::uint8_t {
     interrupted,  // an interrupt was recorded; nothing changed at the destination
 };
 
+// What a copy tells about its source beyond the data: every byte, in file
+// order, for digests made from the one read that copies (the zeros of holes
+// included), and whether the source changed while it was copied.
+struct CopyFeed {
+    // Takes each piece of the data as it is written; null when no byte is
+    // wanted (the copy may then stay inside the kernel).
+    void (*take)(void* context, const unsigned char* data, std::size_t size) = nullptr;
+    void* context = nullptr;
+    // Set by the copy: the source's size, last-write time or change time
+    // differed between the start and the end of the copy.
+    bool source_changed = false;
+};
+
 // The system's own whole-file copy, replacing an existing destination: the
 // data, the named streams (Linux: user extended attributes), the permission
 // bits or attributes, and the last-write time. The data goes to a temporary
@@ -168,7 +181,9 @@ enum class CopyResult : std::uint8_t {
 // is not replaced unless `replace_protected` (-O): the new file then takes
 // its name without the old file being changed. Checks for a recorded
 // interrupt between chunks.
-CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected = false);
+// With a `feed`, the bytes go through it and the source's change is told.
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected = false,
+                           CopyFeed* feed = nullptr);
 
 // Recreates the symbolic link at `source` as a link at `destination` with
 // the same target text, replacing what stands there (never writing through

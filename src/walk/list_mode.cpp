@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -183,14 +184,15 @@ void report_copy_failure(RunSettings& s, const ListRun& run, bool onto_itself = 
 
 // The data (or, for a link, the link itself) by the system's copy and,
 // when that fails, by the program's own.
-bool copy_listed_file(const ListRun& run, bool replace_protected) {
+bool copy_listed_file(const ListRun& run, bool replace_protected, platform::CopyFeed& feed,
+                      const std::function<void()>& restart) {
     switch (run.record.kind) {
         case platform::EntryKind::symlink:
             return platform::copy_symbolic_link(run.source, run.dest_file) == platform::CopyResult::copied;
         case platform::EntryKind::special:
             return false;  // a FIFO or device is never opened for reading
         default:
-            return copy::copy_two_ways(run.source, run.dest_file, replace_protected);
+            return copy::copy_two_ways(run.source, run.dest_file, replace_protected, &feed, restart);
     }
 }
 
@@ -276,17 +278,41 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     const bool hashed_source = source_hashing(s) && run.record.kind == platform::EntryKind::regular;
     run.source_digest[0] = '\0';
     run.dest_digest[0] = '\0';
-    if (hashed_source) {
-        hash::md5_file_digest(run.source, &run.source_digest);
-    }
     std::fprintf(stdout, "\n %12" PRIu64 " %s", run.record.size, paths::shown_path(run.source).c_str());
 
-    if (!copy_listed_file(run, s.copy.overwrite_protected != 0)) {
+    // The source is read once: its digest is fed from the bytes the copy
+    // writes, and the copy tells whether it changed meanwhile.
+    hash::DigestFeed digests;
+    platform::CopyFeed feed;
+    if (hashed_source) {
+        feed.take = [](void* context, const unsigned char* data, std::size_t size) {
+            static_cast<hash::DigestFeed*>(context)->add(data, size);
+        };
+        feed.context = &digests;
+    }
+    const auto restart = [&] { digests.start(hash::DigestSelection{}); };
+    restart();
+    if (!copy_listed_file(run, s.copy.overwrite_protected != 0, feed, restart)) {
         // The earlier copy stays as it was, its protection included.
         report_copy_failure(s, run);
         logs::file_not_copied(run.source, "reason: COPY ERROR");
         return;
     }
+    if (hashed_source) {
+        hash::HashSet texts;
+        digests.finish(texts);
+        if (feed.source_changed) {
+            hash::put_changed_texts(hash::DigestSelection{}, texts);
+        }
+        run.source_digest = texts.md5;
+    }
+    if (feed.source_changed) {
+        std::fprintf(stdout, "\nSource changed while it was copied: %s\n", util::shown_name(run.source).c_str());
+        if (!hashed_source || !destination_hashing(s) || !comparing_digests(s)) {
+            ++s.counters.copy_failures;  // no verdict will say so: the run does not end as a success
+        }
+    }
+    logs::note_source_changed(feed.source_changed);
     const auto size = static_cast<std::int64_t>(run.record.size);
     std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(run.dest_file).c_str());
     ++run.copies;

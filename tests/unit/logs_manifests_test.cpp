@@ -178,10 +178,13 @@ TEST_F(ManifestFanOut, EachFileIsRecordedOnceWithItsVerdict) {
 TEST_F(ManifestFanOut, ASourceThatChangedDuringTheCopyIsSaidSo) {
     using namespace veldro::logs;
     begin_file(path("src"), entry());
-    veldro::test::write_file(dir_ / "src", "longer data");
+    note_source_changed(true);
     file_done(path("dst"), true, false);
-    ASSERT_EQ(records_.size(), 1U);
+    begin_file(path("src"), entry());  // the next file starts unchanged
+    file_done(path("dst"), true, false);
+    ASSERT_EQ(records_.size(), 2U);
     EXPECT_EQ(records_[0].verdict, Verdict::source_changed);
+    EXPECT_EQ(records_[1].verdict, Verdict::copied_new);
 }
 
 TEST(ManifestSeal, ListsEveryWrittenFileForSha256sum) {

@@ -91,6 +91,23 @@ std::optional<std::uint64_t> open_file_size(FileHandle& file) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::optional<ChangeMarks> posix::change_marks_of(int fd) {
+    struct statx st {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_SIZE | STATX_MTIME | STATX_CTIME, &st) != 0) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t billion = 1000000000;
+    ChangeMarks marks;
+    marks.size = st.stx_size;
+    marks.written = st.stx_mtime.tv_sec * billion + st.stx_mtime.tv_nsec;
+    marks.changed = st.stx_ctime.tv_sec * billion + st.stx_ctime.tv_nsec;
+    return marks;
+}
+
+std::optional<ChangeMarks> change_marks(FileHandle& file) {
+    return posix::change_marks_of(static_cast<int>(file.native()));
+}
+
 std::optional<posix::Stretch> posix::next_data(int fd, std::uint64_t offset, std::uint64_t limit) {
     if (offset >= limit) {
         return std::nullopt;

@@ -497,8 +497,19 @@ bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::ui
     return true;
 }
 
-// Copies [at, end) of `from` to the same place in `to` through the buffer.
-StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end) {
+// Hands `size` zero bytes (a hole) to the feed.
+void feed_zeros(const CopyFeed* feed, std::uint64_t size) {
+    static const std::vector<unsigned char> zeros(std::size_t{64} * 1024U);
+    while (size > 0) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, zeros.size()));
+        feed->take(feed->context, zeros.data(), piece);
+        size -= piece;
+    }
+}
+
+// Copies [at, end) of `from` to the same place in `to` through the buffer,
+// handing each piece written to the feed when there is one.
+StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end, const CopyFeed* feed) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
         return {CopyResult::failed, at};
@@ -521,6 +532,9 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
         if (!write_fully_at(to, buffer, static_cast<std::size_t>(n), at)) {
             return {CopyResult::failed, at};
         }
+        if (feed != nullptr) {
+            feed->take(feed->context, buffer, static_cast<std::size_t>(n));
+        }
         at += static_cast<std::uint64_t>(n);
     }
     return {CopyResult::copied, at};
@@ -529,7 +543,7 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
 // Copies [at, end) inside the kernel while it can (`kernel` is cleared for
 // the rest of the file when it refuses this pair of files), the rest
 // through the buffer.
-StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, bool& kernel) {
+StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, bool& kernel, const CopyFeed* feed) {
     constexpr std::uint64_t kernel_chunk = 8U * 1024U * 1024U;
     while (kernel && at < end) {
         if (interrupt_requested()) {
@@ -554,27 +568,33 @@ StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, b
         kernel = n == 0;
         break;
     }
-    return copy_stretch_by_reading(from, to, at, end);
+    return copy_stretch_by_reading(from, to, at, end, feed);
 }
 
 // Copies the first `size` bytes of `from` (its size when it was opened: a
 // source that grows meanwhile is not chased) into `to`, stretch of data by
 // stretch of data, so that holes stay holes. A source cut short while it is
-// copied gives a copy of what it still had.
-CopyResult copy_data(int from, int to, std::uint64_t size) {
-    bool kernel = true;
+// copied gives a copy of what it still had. A feed that takes the bytes
+// keeps the copy out of the kernel: the bytes hashed are the bytes written.
+CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed) {
+    const CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
+    bool kernel = taker == nullptr;
     std::uint64_t offset = 0;
     while (offset < size) {
         const auto stretch = posix::next_data(from, offset, size);
         if (!stretch) {
             break;
         }
-        const StretchEnd end = copy_stretch(from, to, stretch->begin, stretch->end, kernel);
+        if (taker != nullptr) {
+            feed_zeros(taker, stretch->begin - offset);
+        }
+        const StretchEnd end = copy_stretch(from, to, stretch->begin, stretch->end, kernel, taker);
         if (end.result != CopyResult::copied) {
             return end.result;
         }
         if (end.reached < stretch->end) {
             size = end.reached;
+            offset = size;
             break;
         }
         offset = stretch->end;
@@ -582,6 +602,9 @@ CopyResult copy_data(int from, int to, std::uint64_t size) {
     struct stat st {};
     if (::fstat(from, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size) {
         size = static_cast<std::uint64_t>(st.st_size);
+    }
+    if (taker != nullptr && offset < size) {
+        feed_zeros(taker, size - offset);
     }
     // The length, holes at the end included.
     return ::ftruncate(to, static_cast<off_t>(size)) == 0 ? CopyResult::copied : CopyResult::failed;
@@ -825,12 +848,14 @@ bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
     return false;
 }
 
-CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected) {
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
+                           CopyFeed* feed) {
     struct stat st {};
     const int from = open_regular_source(source, st);
     if (from < 0) {
         return CopyResult::failed;
     }
+    const std::optional<ChangeMarks> before = feed != nullptr ? posix::change_marks_of(from) : std::nullopt;
     ParentDir parent(destination);
     if (!parent.ok()) {
         ::close(from);
@@ -858,8 +883,12 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     if (st.st_size > static_cast<off_t>(copy_chunk_bytes)) {
         (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    CopyResult result =
-        copy_user_xattrs(from, to) ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size)) : CopyResult::failed;
+    CopyResult result = copy_user_xattrs(from, to) ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size), feed)
+                                                   : CopyResult::failed;
+    if (feed != nullptr) {
+        const std::optional<ChangeMarks> after = posix::change_marks_of(from);
+        feed->source_changed = !before || !after || !(*before == *after);
+    }
     ::close(from);
     if (result == CopyResult::copied) {
         // The permission bits and the times travel with the data, so that a

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/file_io.h"
+
 namespace veldro::platform::posix {
 
 // The next stretch of data in the open file `fd` at or after `offset` and
@@ -16,5 +18,8 @@ struct Stretch {
     std::uint64_t end;
 };
 std::optional<Stretch> next_data(int fd, std::uint64_t offset, std::uint64_t limit);
+
+// The size, last-write and change time of the open file `fd` (statx).
+std::optional<ChangeMarks> change_marks_of(int fd);
 
 }  // namespace veldro::platform::posix

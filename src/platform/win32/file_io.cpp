@@ -78,6 +78,21 @@ std::optional<std::uint64_t> open_file_size(FileHandle& file) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+std::optional<ChangeMarks> change_marks(FileHandle& file) {
+    FILE_BASIC_INFO basic{};
+    LARGE_INTEGER size{};
+    HANDLE h = as_handle(file.native());
+    if (GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) == 0 || GetFileSizeEx(h, &size) == 0 ||
+        size.QuadPart < 0) {
+        return std::nullopt;
+    }
+    ChangeMarks marks;
+    marks.size = static_cast<std::uint64_t>(size.QuadPart);
+    marks.written = basic.LastWriteTime.QuadPart;
+    marks.changed = basic.ChangeTime.QuadPart;
+    return marks;
+}
+
 std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t offset, std::uint64_t limit) {
     if (offset >= limit) {
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,9 +94,10 @@ void discard(const std::wstring& path, bool directory) {
     }
 }
 
-// Copies the contents of one open file into another; checks for an
-// interrupt between chunks.
-CopyResult copy_contents(HANDLE from, HANDLE to) {
+// Copies the contents of one open file into another, handing each piece
+// written to the feed when it takes bytes; checks for an interrupt between
+// chunks.
+CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr) {
     static std::vector<unsigned char> buffer(copy_chunk_bytes);
     for (;;) {
         if (interrupt_requested()) {
@@ -111,6 +113,9 @@ CopyResult copy_contents(HANDLE from, HANDLE to) {
         DWORD wrote = 0;
         if (WriteFile(to, buffer.data(), got, &wrote, nullptr) == 0 || wrote != got) {
             return CopyResult::failed;
+        }
+        if (feed != nullptr && feed->take != nullptr) {
+            feed->take(feed->context, buffer.data(), got);
         }
     }
 }
@@ -307,12 +312,16 @@ void allow_replacing(const std::wstring& to, bool replace_protected) {
 
 // The program's own copy rather than the system's: the system's would read
 // the source through a handle of its own and move its last-access time.
-CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected) {
+CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
+                           CopyFeed* feed) {
     const std::wstring to = win32::to_wide_path(destination);
     HANDLE from = win32::open_source(win32::to_wide_path(source), FILE_FLAG_SEQUENTIAL_SCAN);
     if (from == INVALID_HANDLE_VALUE) {
         return CopyResult::failed;
     }
+    FileHandle watched(reinterpret_cast<std::intptr_t>(from));  // NOLINT
+    const std::optional<ChangeMarks> before = feed != nullptr ? change_marks(watched) : std::nullopt;
+    watched.release();
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileInformationByHandle(from, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
         (destination_refuses(to) && !(replace_protected && replaceable_protected(to)))) {
@@ -333,7 +342,13 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         CloseHandle(from);
         return CopyResult::failed;
     }
-    CopyResult result = copy_contents(from, out);
+    CopyResult result = copy_contents(from, out, feed);
+    if (feed != nullptr) {
+        watched = FileHandle(reinterpret_cast<std::intptr_t>(from));  // NOLINT
+        const std::optional<ChangeMarks> after = change_marks(watched);
+        watched.release();
+        feed->source_changed = !before || !after || !(*before == *after);
+    }
     CloseHandle(from);
     if (result == CopyResult::copied) {
         result = copy_named_streams(source, temp);
