@@ -6,6 +6,7 @@ when opened, and holes in sparse files stay holes."""
 import hashlib
 import os
 import re
+import shutil
 import unittest
 
 from veldro_e2e import TreeCase, clean_env, preload_library, run, skip_under_wine
@@ -121,8 +122,43 @@ class GrowingSource(RecordCase):
         self.assertEqual(self.read("DST/growing.log"), start)
         # The source's digest is of more than was copied: the change shows.
         self.assertIn("[HASH ERROR]", r.stdout)
+        self.assertIn("Source changed while it was copied: " + self.path("SRC/growing.log"), r.stdout)
+        self.assertIn("---- ERROR - SOURCE CHANGED ---- |", self.text_of("HASH_ERROR.TXT"))
         self.assertNotIn("growing.log", self.text_of("RUN_COPIED.LOG"))
         self.assertStatus(r, 9)
+
+    def test_a_source_that_settles_is_copied_again_and_verified(self):
+        self.write("SRC/growing.log", os.urandom(100_000))
+        r = run(["-p", "SRC", "-d", "DST", "-m", "-H", "HASH.TXT", "--RET=2"], cwd=self.tmp,
+                env=preloaded_env("grow_while_read.c", "growing", VELDRO_TEST_GROW_NAME="SRC/growing.log",
+                                  VELDRO_TEST_GROW_TIMES="1"))
+        self.assertIn("Source changed while it was copied", r.stdout)
+        self.assertIn("Retry #1", r.stdout)
+        self.assertIn("[OK]", r.stdout)
+        self.assertEqual(self.read("DST/growing.log"), self.read("SRC/growing.log"))
+        self.assertStatus(r, 0)
+
+
+class OneReadOfEachSource(RecordCase):
+    def test_the_source_is_read_once_whatever_is_hashed(self):
+        data = os.urandom(3 * 1024 * 1024 + 17)
+        self.write("SRC/big.bin", data)
+        for options in ([], ["-H", "HASH.TXT"], ["-h=HASH.TXT", "--SHA1", "--SHA2", "--SHA5"], ["-hs=HASH.TXT"]):
+            with self.subTest(options=options):
+                shutil.rmtree(self.path("DST"), ignore_errors=True)
+                counter = self.path("READS")
+                r = run(["-p", "SRC", "-d", "DST", "-m"] + options, cwd=self.tmp,
+                        env=preloaded_env("count_source_reads.c", "read-counting", VELDRO_TEST_COUNT_NAME="SRC/big.bin",
+                                          VELDRO_TEST_READ_BYTES=counter))
+                self.assertStatus(r, 0)
+                self.assertEqual(int(self.text_of("READS")), len(data))
+                self.assertEqual(self.read("DST/big.bin"), data)
+                if options:
+                    log = self.text_of("HASH.TXT").upper()
+                    self.assertIn(hashlib.md5(data).hexdigest().upper(), log)
+                    if "--SHA5" in options:
+                        self.assertIn(hashlib.sha512(data).hexdigest().upper(), log)
+                    os.remove(self.path("HASH.TXT"))
 
 
 def write_sparse(path, size, blocks):

@@ -189,7 +189,27 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
 
         ASSERT_EQ(veldro::platform::copy_whole_file(path("sparse"), path("kernel")), CopyResult::copied);
         ASSERT_EQ(veldro::copy::copy_file_data(path("sparse"), path("buffered")), 1);
-        for (const char* copy : {"kernel", "buffered"}) {
+        // Copies that hash what they write: the zeros of the holes are fed.
+        veldro::hash::DigestFeed digests;
+        veldro::platform::CopyFeed feed;
+        feed.take = [](void* context, const unsigned char* data, std::size_t size) {
+            static_cast<veldro::hash::DigestFeed*>(context)->add(data, size);
+        };
+        feed.context = &digests;
+        for (const char* copy : {"kernel_fed", "buffered_fed"}) {
+            digests.start({});
+            feed.source_changed = true;
+            const bool copied =
+                std::string(copy) == "kernel_fed"
+                    ? veldro::platform::copy_whole_file(path("sparse"), path(copy), false, &feed) == CopyResult::copied
+                    : veldro::copy::copy_file_data(path("sparse"), path(copy), false, &feed) == 1;
+            ASSERT_TRUE(copied) << copy;
+            veldro::hash::HashSet fed;
+            digests.finish(fed);
+            EXPECT_STREQ(fed.md5.data(), whole.md5.data()) << copy;
+            EXPECT_FALSE(feed.source_changed) << copy;
+        }
+        for (const char* copy : {"kernel", "buffered", "kernel_fed", "buffered_fed"}) {
             struct stat st {};
             ASSERT_EQ(::stat(path(copy).c_str(), &st), 0);
             EXPECT_EQ(st.st_size, layout.size) << copy;
