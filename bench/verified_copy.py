@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""Verified-copy benchmark: the program with digests of both sides against
+what a user would otherwise run, on the same generated trees in one run,
+with every source cached.
+
+Each round runs every contender once, in an order that turns from round to
+round; figures are wall-clock medians of the rounds.
+
+  tree, copy + MD5 of both sides (-H):
+      veldro -H          vs  cp -a + md5sum of source and copy
+                         vs  hashdeep known set + cp -a + hashdeep audit of the copy
+                         vs  rsync -a + rsync -ac (a second pass that checksums both sides)
+  one large file, copy + MD5 of both sides:
+      veldro -H          vs  cp -a + md5sum of source and copy
+  tree, copy only:
+      veldro            vs  cp -a
+
+With --baseline OTHER_BIN, another build of the program (say, of an earlier
+commit) runs in the same rounds wherever the program does.
+
+Usage: verified_copy.py VELDRO_BIN [--baseline OTHER_BIN] [--dir D] [--rounds N]
+                        [--big-files N] [--big-mib N] [--small-files N] [--large-mib N]
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def generate_tree(root, big_files, big_mib, small_files, seed=13):
+    """big_files files of big_mib MiB, and small_files files of 1-8 KiB in
+    directories of 200 files, two levels deep."""
+    rng = random.Random(seed)
+    os.makedirs(root)
+    for i in range(big_files):
+        with open(os.path.join(root, f"big{i:02d}.bin"), "wb") as f:
+            for _ in range(big_mib):
+                f.write(os.urandom(1 << 20))
+    pool = os.urandom(8192 * 16)
+    for i in range(small_files):
+        d = os.path.join(root, f"d{i // 2000:03d}", f"s{(i // 200) % 10:02d}")
+        if i % 200 == 0:
+            os.makedirs(d, exist_ok=True)
+        size = rng.randint(1024, 8192)
+        start = rng.randint(0, len(pool) - size)
+        with open(os.path.join(d, f"f{i:06d}.dat"), "wb") as f:
+            f.write(pool[start:start + size])
+
+
+def generate_large(root, mib):
+    os.makedirs(root)
+    block = os.urandom(1 << 20)
+    with open(os.path.join(root, "large.bin"), "wb") as f:
+        for i in range(mib):
+            # Every MiB differs, so that nothing can be deduplicated.
+            f.write(i.to_bytes(8, "little") + block[8:])
+
+
+def warm(root):
+    for dirpath, _, names in os.walk(root):
+        for n in names:
+            with open(os.path.join(dirpath, n), "rb") as f:
+                while f.read(1 << 20):
+                    pass
+
+
+def sh(script):
+    return ["sh", "-ec", script]
+
+
+def timed(argv):
+    start = time.perf_counter()
+    proc = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    elapsed = time.perf_counter() - start
+    if proc.returncode != 0:
+        sys.exit(f"{' '.join(argv)} ended with status {proc.returncode}: {proc.stderr.decode()[-400:]}")
+    return elapsed
+
+
+def mount_tmpfs(path, gib):
+    """Mounts a tmpfs at `path` when the process may; False otherwise."""
+    os.makedirs(path, exist_ok=True)
+    if os.geteuid() != 0 or shutil.which("mount") is None:
+        return False
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={gib}g", "tmpfs", path], capture_output=True)
+    return done.returncode == 0
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("veldro")
+    ap.add_argument("--dir", default=None, help="scratch directory (default: a tmpfs mounted for the run, "
+                    "else a directory in /dev/shm)")
+    ap.add_argument("--baseline", default=None, help="another build of the program to run alongside")
+    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--big-files", type=int, default=8)
+    ap.add_argument("--big-mib", type=int, default=16)
+    ap.add_argument("--small-files", type=int, default=5000)
+    ap.add_argument("--large-mib", type=int, default=1024)
+    args = ap.parse_args()
+
+    for tool in ("cp", "md5sum", "rsync", "hashdeep", "find", "xargs"):
+        if shutil.which(tool) is None:
+            sys.exit(f"{tool} is needed for the comparison (hashdeep: Debian package hashdeep)")
+    veldro = os.path.abspath(args.veldro)
+    mounted = False
+    if args.dir:
+        work = args.dir
+        os.makedirs(work, exist_ok=True)
+        where = work
+    else:
+        work = tempfile.mkdtemp(prefix="veldro-vbench-", dir="/tmp")
+        mounted = mount_tmpfs(work, 6)
+        if not mounted:
+            os.rmdir(work)
+            base = "/dev/shm" if os.path.isdir("/dev/shm") else "/var/tmp"
+            work = tempfile.mkdtemp(prefix="veldro-vbench-", dir=base)
+        where = f"{work} ({'tmpfs mounted for the run' if mounted else 'no tmpfs mounted'})"
+    tree = os.path.join(work, "tree")
+    large = os.path.join(work, "large")
+    out = os.path.join(work, "out")
+    try:
+        print(f"generating {args.big_files} x {args.big_mib} MiB + {args.small_files} files of 1-8 KiB "
+              f"and one file of {args.large_mib} MiB in {where}", flush=True)
+        generate_tree(tree, args.big_files, args.big_mib, args.small_files)
+        generate_large(large, args.large_mib)
+        warm(tree)
+        warm(large)
+
+        def dst(name):
+            return os.path.join(out, name)
+
+        def veldro_run(src, name, *extra, program=veldro):
+            return sh(f'"{program}" -p "{src}" -d "{dst(name)}" -m -i {" ".join(extra)} > "{dst(name)}.report"')
+
+        def cp_md5(src, name):
+            return sh(f'cp -a "{src}" "{dst(name)}"; '
+                      f'(cd "{src}" && find . -type f -print0 | xargs -0 md5sum) > "{dst(name)}.src.md5"; '
+                      f'(cd "{dst(name)}" && find . -type f -print0 | xargs -0 md5sum) > "{dst(name)}.dst.md5"; '
+                      f'cmp -s "{dst(name)}.src.md5" "{dst(name)}.dst.md5"')
+
+        def hashdeep_run(src, name):
+            return sh(f'(cd "{src}" && hashdeep -c md5 -r -l .) > "{dst(name)}.known"; '
+                      f'cp -a "{src}" "{dst(name)}"; '
+                      f'cd "{dst(name)}" && hashdeep -c md5 -r -l -a -k "{dst(name)}.known" . > /dev/null')
+
+        def rsync_run(src, name):
+            return sh(f'rsync -a "{src}/" "{dst(name)}/"; rsync -ac "{src}/" "{dst(name)}/"')
+
+        groups = {
+            "tree, copy + MD5 both sides": [
+                ("veldro -H", lambda: veldro_run(tree, "v_tree", "-H", f'"{dst("v_tree")}.hash"')),
+                ("cp -a + md5sum both", lambda: cp_md5(tree, "c_tree")),
+                ("hashdeep pipeline", lambda: hashdeep_run(tree, "h_tree")),
+                ("rsync -a + rsync -ac", lambda: rsync_run(tree, "r_tree")),
+            ],
+            f"one {args.large_mib} MiB file, copy + MD5 both sides": [
+                ("veldro -H", lambda: veldro_run(large, "v_large", "-H", f'"{dst("v_large")}.hash"')),
+                ("cp -a + md5sum both", lambda: cp_md5(large, "c_large")),
+            ],
+            "tree, copy only": [
+                ("veldro", lambda: veldro_run(tree, "v_copy")),
+                ("cp -a", lambda: sh(f'cp -a "{tree}" "{dst("c_copy")}"')),
+            ],
+        }
+        if args.baseline:
+            other = os.path.abspath(args.baseline)
+            groups["tree, copy + MD5 both sides"].append(
+                ("baseline -H", lambda: veldro_run(tree, "b_tree", "-H", f'"{dst("b_tree")}.hash"', program=other)))
+            groups[f"one {args.large_mib} MiB file, copy + MD5 both sides"].append(
+                ("baseline -H", lambda: veldro_run(large, "b_large", "-H", f'"{dst("b_large")}.hash"', program=other)))
+            groups["tree, copy only"].append(("baseline", lambda: veldro_run(tree, "b_copy", program=other)))
+        times = {(g, name): [] for g, runs in groups.items() for name, _ in runs}
+        for r in range(args.rounds):
+            for g, runs in groups.items():
+                shift = r % len(runs)
+                for name, argv in runs[shift:] + runs[:shift]:
+                    shutil.rmtree(out, ignore_errors=True)
+                    os.makedirs(out)
+                    times[(g, name)].append(timed(argv()))
+            print(f"round {r + 1}: " + ", ".join(f"{g.split(',')[0]}/{n} {v[-1]:.3f}s"
+                                                   for (g, n), v in times.items()), flush=True)
+
+        print(f"\nprocessors: {os.cpu_count()}, load average now: {os.getloadavg()[0]:.2f}, rounds: {args.rounds}")
+        for g, runs in groups.items():
+            print(f"\n{g}")
+            base = statistics.median(times[(g, runs[0][0])])
+            print(f"  {runs[0][0]:<24}{base:8.3f} s")
+            for name, _ in runs[1:]:
+                m = statistics.median(times[(g, name)])
+                print(f"  {name:<24}{m:8.3f} s   veldro / this {base / m:5.2f}")
+        return 0
+    finally:
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.rmtree(tree, ignore_errors=True)
+        shutil.rmtree(large, ignore_errors=True)
+        if mounted:
+            subprocess.run(["umount", work])
+        if not args.dir:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
