@@ -71,11 +71,14 @@ bool write_all(FileHandle& file, const void* buffer, std::size_t size);
 std::optional<std::uint64_t> open_file_size(FileHandle& file);
 
 // What tells that an open file changed: its size, last-write time and
-// change time (in the system's own units; only compared with each other).
+// change time (in the system's own units, with the nanoseconds apart where
+// the system keeps them; only compared with each other).
 struct ChangeMarks {
     std::uint64_t size = 0;
     std::int64_t written = 0;
     std::int64_t changed = 0;
+    std::uint32_t written_ns = 0;
+    std::uint32_t changed_ns = 0;
     bool operator==(const ChangeMarks&) const = default;
 };
 std::optional<ChangeMarks> change_marks(FileHandle& file);

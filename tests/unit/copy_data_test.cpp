@@ -35,7 +35,8 @@ class CopyDataTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("veldro_data_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("veldro_data_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                std::to_string(::getpid()));  // builds on the same machine run the same tests at once
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }

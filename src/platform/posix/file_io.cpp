@@ -96,11 +96,14 @@ std::optional<ChangeMarks> posix::change_marks_of(int fd) {
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_SIZE | STATX_MTIME | STATX_CTIME, &st) != 0) {
         return std::nullopt;
     }
-    constexpr std::int64_t billion = 1000000000;
+    // Seconds and nanoseconds apart: a time far from the epoch (a forged
+    // date) has no room for nanoseconds in 64 bits.
     ChangeMarks marks;
     marks.size = st.stx_size;
-    marks.written = st.stx_mtime.tv_sec * billion + st.stx_mtime.tv_nsec;
-    marks.changed = st.stx_ctime.tv_sec * billion + st.stx_ctime.tv_nsec;
+    marks.written = st.stx_mtime.tv_sec;
+    marks.written_ns = st.stx_mtime.tv_nsec;
+    marks.changed = st.stx_ctime.tv_sec;
+    marks.changed_ns = st.stx_ctime.tv_nsec;
     return marks;
 }
 
