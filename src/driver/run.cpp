@@ -16,6 +16,7 @@
 #include "driver/version.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
+#include "logs/report.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -211,6 +212,7 @@ int run_program(const std::vector<std::string>& args) {
     check_destination(s);
     logs::write_run_header(s, args);
     logs::open_manifests(s, program_version_text());
+    logs::open_report(s);
     config::write_memo_to_logs(s);
 
     if (s.paths.list_file_mode != 0) {

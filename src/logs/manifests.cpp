@@ -26,6 +26,8 @@ struct ManifestState {
     FileRecord record;
     std::string last_written;
     std::vector<std::string> written_files;
+    std::vector<SealEntry> seal_entries;
+    std::string seal_path;
 };
 
 ManifestState& state() {
@@ -376,6 +378,7 @@ std::string seal_written_files(const RunSettings& s) {
         std::transform(hex.begin(), hex.end(), hex.begin(),
                        [](char c) { return (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c; });
         const std::string name = seal_name(paths::display_path(file), seal_dir);
+        state().seal_entries.push_back({name, hex});
         if (needs_seal_escape(name)) {
             std::fprintf(out, "\\%s  %s\n", hex.c_str(), seal_escaped(name).c_str());
         } else {
@@ -383,7 +386,16 @@ std::string seal_written_files(const RunSettings& s) {
         }
     }
     std::fclose(out);
+    state().seal_path = seal;
     return seal;
+}
+
+const std::vector<SealEntry>& seal_entries() {
+    return state().seal_entries;
+}
+
+const std::string& seal_path() {
+    return state().seal_path;
 }
 
 }  // namespace veldro::logs

@@ -118,4 +118,13 @@ const std::vector<std::string>& written_files();
 // Returns the seal's name, empty when there was nothing to seal.
 std::string seal_written_files(const RunSettings& s);
 
+// What the seal holds, for the report: each file as the seal names it.
+struct SealEntry {
+    std::string name;
+    std::string sha256;  // lower-case hexadecimal
+};
+const std::vector<SealEntry>& seal_entries();
+// The seal's own path; empty until one was written.
+const std::string& seal_path();
+
 }  // namespace veldro::logs
