@@ -213,6 +213,7 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.verdict = Verdict::not_copied;
     r.copy_existed = !destination.empty() && platform::path_exists(destination);
     r.reason.clear();
+    r.detail.clear();
     m.last_written.clear();
     m.in_work = true;
 }
@@ -262,6 +263,13 @@ void note_md5(std::string_view source_md5, std::string_view destination_md5, boo
                  match);
 }
 
+void note_failure_detail(std::string_view detail) {
+    ManifestState& m = state();
+    if (m.in_work) {
+        m.record.detail = std::string(detail);
+    }
+}
+
 void file_not_copied(const std::string& source, std::string_view reason) {
     ManifestState& m = state();
     if (m.writers.empty() || source == m.last_written) {
@@ -277,6 +285,7 @@ void file_not_copied(const std::string& source, std::string_view reason) {
         r.renamed_from.clear();
         r.parent.clear();
         r.times_known = false;
+        r.detail.clear();
         clear_digests(r);
     }
     m.record.verdict = Verdict::not_copied;

@@ -27,6 +27,19 @@ bool is_failure(std::string_view reason) {
            reason.starts_with("the run ended");
 }
 
+// A log's reason without its "reason:" label and its stars.
+std::string reason_words(std::string_view reason) {
+    if (reason.starts_with("reason:")) {
+        reason.remove_prefix(7);
+    }
+    const std::size_t first = reason.find_first_not_of(" *");
+    if (first == std::string_view::npos) {
+        return "no reason given";
+    }
+    const std::size_t last = reason.find_last_not_of(" *");
+    return std::string(reason.substr(first, last - first + 1));
+}
+
 int year_of(const platform::FileTime& time) {
     const std::string iso = iso8601_utc(time, 0);
     if (iso.size() < 4) {
@@ -548,9 +561,10 @@ void ReportTally::add(const FileRecord& r) {
         return;
     }
     if (r.verdict == Verdict::not_copied) {
-        ++not_copied[r.reason.empty() ? std::string("no reason given") : r.reason];
-        if (is_failure(r.reason)) {
-            failures.push_back({r.source, r.reason});
+        const std::string words = reason_words(r.reason);
+        ++not_copied[words];
+        if (is_failure(words)) {
+            failures.push_back({r.source, r.detail.empty() ? words : words + ": " + r.detail});
         }
         return;
     }

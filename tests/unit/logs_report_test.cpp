@@ -71,7 +71,9 @@ TEST(ReportTallyTest, KeepsCountsListsAndChartTotals) {
     t.add(record("/s/a.txt", Verdict::verified, 10));
     t.add(record("/s/b.TXT", Verdict::copied_new, 5));
     t.add(record("/s/c.bin", Verdict::mismatch, 7));
-    t.add(record("/s/d.bin", Verdict::not_copied, 1, "reason: ******** COPY ERROR *******"));
+    FileRecord failed = record("/s/d.bin", Verdict::not_copied, 1, "reason: ******** COPY ERROR *******");
+    failed.detail = "no room";
+    t.add(failed);
     t.add(record("/s/e.bin", Verdict::not_copied, 1, "reason: AGE Criteria"));
     t.add(record("/s/f.bin", Verdict::not_copied, 1, "reason: AGE Criteria"));
     FileRecord renamed = record("/s/g.txt", Verdict::verified, 1);
@@ -88,11 +90,12 @@ TEST(ReportTallyTest, KeepsCountsListsAndChartTotals) {
     EXPECT_EQ(t.unverified, 1U);
     ASSERT_EQ(t.failures.size(), 1U);
     EXPECT_EQ(t.failures[0].source, "/s/d.bin");
+    EXPECT_EQ(t.failures[0].detail, "COPY ERROR: no room");
     ASSERT_EQ(t.mismatches.size(), 1U);
     EXPECT_EQ(t.mismatches[0].source, "/s/c.bin");
     ASSERT_EQ(t.renames.size(), 1U);
     EXPECT_EQ(t.renames[0].detail, "/dst//s/g.txt");
-    EXPECT_EQ(t.not_copied.at("reason: AGE Criteria"), 2U);
+    EXPECT_EQ(t.not_copied.at("AGE Criteria"), 2U);
     EXPECT_EQ(t.types.at("txt").bytes, 16U);
     EXPECT_EQ(t.types.at("txt").files, 3U);
     EXPECT_EQ(t.types.at("bin").bytes, 7U);
