@@ -119,7 +119,7 @@ table{border-collapse:collapse;width:100%}
 th,td{text-align:left;vertical-align:top;padding:4px 8px;border-bottom:1px solid #e6e9ee}
 table.kv th{width:200px;color:#4a5568;font-weight:normal}
 td.num,th.num{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
-td.name,code,.mono{font-family:"DejaVu Sans Mono",Consolas,monospace;font-size:12.5px;word-break:break-all}
+td.name,code,.mono{font-family:"DejaVu Sans Mono",Consolas,monospace;font-size:12.5px;overflow-wrap:break-word;word-break:break-word}
 thead th{background:#eef2f7}
 thead{display:table-header-group}
 tr{break-inside:avoid}
@@ -299,6 +299,7 @@ struct Bar {
     std::string label;  // plain text
     std::uint64_t value = 0;
     std::string value_text;
+    bool rest = false;  // everything the other bars leave out
 };
 
 std::string bar_value_text(std::uint64_t bytes) {
@@ -314,36 +315,97 @@ std::string bar_value_text(std::uint64_t bytes) {
     return text.data();
 }
 
-// Horizontal bars, one row per label.
-void bar_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
-    constexpr int row = 22;
-    constexpr int label_width = 110;
-    constexpr int bar_width = 260;
-    const int height = static_cast<int>(bars.size()) * row + 6;
+constexpr std::string_view bar_colour = "#3a6ea5";
+constexpr std::string_view rest_colour = "#9aa5b1";
+
+void svg_open(Html& h, std::string_view id, int width, int height) {
+    std::array<char, 256> tag{};
+    std::snprintf(tag.data(), tag.size(),
+                  "<svg id=\"%.*s\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" role=\"img\" "
+                  "font-family=\"DejaVu Sans,Arial,sans-serif\" font-size=\"12\">",
+                  static_cast<int>(id.size()), id.data(), width, height, width, height);
+    h.raw(tag.data());
+}
+
+std::uint64_t largest(const std::vector<Bar>& bars) {
     std::uint64_t top = 1;
     for (const Bar& b : bars) {
         top = std::max(top, b.value);
     }
+    return top;
+}
+
+// Horizontal bars, one row per label, the value after the bar.
+void bar_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
+    constexpr int row = 22;
+    constexpr int label_width = 90;
+    constexpr int bar_width = 240;
+    const int height = static_cast<int>(bars.size()) * row + 6;
+    const std::uint64_t top = largest(bars);
+    svg_open(h, id, 480, height);
     std::array<char, 256> tag{};
-    std::snprintf(tag.data(), tag.size(),
-                  "<svg id=\"%.*s\" width=\"460\" height=\"%d\" viewBox=\"0 0 460 %d\" role=\"img\" "
-                  "font-family=\"DejaVu Sans,Arial,sans-serif\" font-size=\"12\">",
-                  static_cast<int>(id.size()), id.data(), height, height);
-    h.raw(tag.data());
     int y = 3;
     for (const Bar& b : bars) {
-        const auto width = static_cast<int>(static_cast<double>(b.value) * bar_width / static_cast<double>(top));
+        const int width =
+            std::max(1, static_cast<int>(static_cast<double>(b.value) * bar_width / static_cast<double>(top)));
+        const std::string_view fill = b.rest ? rest_colour : bar_colour;
         std::snprintf(tag.data(), tag.size(), "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">", label_width - 6, y + 15);
         h.raw(tag.data());
         h.text(b.label);
         std::snprintf(tag.data(), tag.size(),
-                      "</text><rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"16\" fill=\"#3a6ea5\"/>"
+                      "</text><rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"16\" fill=\"%.*s\"/>"
                       "<text x=\"%d\" y=\"%d\">",
-                      label_width, y + 2, std::max(width, 1), label_width + std::max(width, 1) + 6, y + 15);
+                      label_width, y + 2, width, static_cast<int>(fill.size()), fill.data(), label_width + width + 6,
+                      y + 15);
         h.raw(tag.data());
         h.text(b.value_text);
         h.raw("</text>");
         y += row;
+    }
+    h.raw("</svg>");
+}
+
+// Columns side by side, labelled below; with many columns only every
+// few carry a label, and the largest carries its value.
+void column_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
+    constexpr int width = 480;
+    constexpr int left = 40;
+    constexpr int plot_height = 150;
+    constexpr int top_margin = 16;
+    const int height = top_margin + plot_height + 34;
+    const std::uint64_t top = largest(bars);
+    const int n = static_cast<int>(bars.size());
+    const double step = static_cast<double>(width - left - 10) / n;
+    const int label_every = std::max(1, (n + 7) / 8);
+    svg_open(h, id, width, height);
+    std::array<char, 256> tag{};
+    std::snprintf(tag.data(), tag.size(),
+                  "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">%s</text>"
+                  "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">0</text>"
+                  "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"1\" fill=\"#8792a2\"/>",
+                  left - 6, top_margin + 10, number(top).c_str(), left - 6, top_margin + plot_height, left,
+                  top_margin + plot_height, width - left - 10);
+    h.raw(tag.data());
+    for (int i = 0; i < n; ++i) {
+        const Bar& b = bars[static_cast<std::size_t>(i)];
+        const int bar_height =
+            std::max(1, static_cast<int>(static_cast<double>(b.value) * plot_height / static_cast<double>(top)));
+        const double x = left + i * step;
+        const double bar_width = std::max(1.0, step * 0.8);
+        std::snprintf(tag.data(), tag.size(),
+                      "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%.*s\"><title>", x,
+                      top_margin + plot_height - bar_height, bar_width, bar_height, static_cast<int>(bar_colour.size()),
+                      bar_colour.data());
+        h.raw(tag.data());
+        h.text(b.label + ": " + b.value_text);
+        h.raw("</title></rect>");
+        if (i % label_every == 0 || i == n - 1) {
+            std::snprintf(tag.data(), tag.size(), "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">",
+                          x + bar_width / 2, top_margin + plot_height + 16);
+            h.raw(tag.data());
+            h.text(b.label);
+            h.raw("</text>");
+        }
     }
     h.raw("</svg>");
 }
@@ -359,14 +421,14 @@ std::vector<Bar> type_bars(const ReportTally& t) {
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         if (i < shown_types) {
             bars.push_back({util::shown_name(sorted[i].first), sorted[i].second.bytes,
-                            bar_value_text(sorted[i].second.bytes) + " in " + number(sorted[i].second.files)});
+                            bar_value_text(sorted[i].second.bytes) + " in " + number(sorted[i].second.files), false});
         } else {
             rest.bytes += sorted[i].second.bytes;
             rest.files += sorted[i].second.files;
         }
     }
     if (rest.files != 0) {
-        bars.push_back({"all others", rest.bytes, bar_value_text(rest.bytes) + " in " + number(rest.files)});
+        bars.push_back({"all others", rest.bytes, bar_value_text(rest.bytes) + " in " + number(rest.files), true});
     }
     return bars;
 }
@@ -374,7 +436,7 @@ std::vector<Bar> type_bars(const ReportTally& t) {
 // Years as they are while they fit the chart; grouped by decade, then by
 // century, when there are too many.
 std::vector<Bar> year_bars(const ReportTally& t) {
-    constexpr std::size_t most_bars = 24;
+    constexpr std::size_t most_bars = 60;
     for (const int span : {1, 10, 100, 1000}) {
         std::map<int, std::uint64_t> grouped;
         for (const auto& [year, files] : t.years) {
@@ -386,10 +448,12 @@ std::vector<Bar> year_bars(const ReportTally& t) {
         std::vector<Bar> bars;
         for (const auto& [first, files] : grouped) {
             std::string label = std::to_string(first);
-            if (span > 1) {
+            if (span == 10) {
+                label += "s";
+            } else if (span > 10) {
                 label += "\xE2\x80\x93" + std::to_string(first + span - 1);
             }
-            bars.push_back({label, files, number(files)});
+            bars.push_back({label, files, number(files), false});
         }
         return bars;
     }
@@ -410,7 +474,7 @@ void charts_section(Html& h, const ReportTally& t) {
     if (years.empty()) {
         h.raw("<p class=\"none\">no files copied</p>");
     } else {
-        bar_chart(h, "chart-years", years);
+        column_chart(h, "chart-years", years);
     }
     h.raw("</figure>\n</div></section>\n");
 }
@@ -753,6 +817,7 @@ void open_report(RunSettings& s) {
     std::FILE* stream = platform::open_stream(path, "wb");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", s.logs.report_path.c_str());
+        r.written = true;  // no second attempt at the end
         terminate_run(OUTPUT_FILE);
     }
     const std::string text = placeholder(s);
@@ -794,7 +859,8 @@ void write_report(const RunSettings& s, int exit_status, bool summary_written) {
     c.summary_written = summary_written;
     c.counters = s.counters;
     c.digest_kinds = digest_kinds(s.hashing);
-    c.hash_log = s.logs.hash_log_path.empty() ? std::string() : paths::shown_path(s.logs.hash_log_path);
+    c.hash_log =
+        s.logs.hash_log_path.empty() ? std::string() : paths::shown_path(paths::make_long_path(s.logs.hash_log_path));
     c.seal_file = seal_path().empty() ? std::string() : paths::shown_path(seal_path());
     c.seal = seal_entries();
 

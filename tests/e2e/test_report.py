@@ -18,7 +18,7 @@ YEAR_NS = {2015: 1_430_000_000 * 10**9, 2019: 1_550_000_000 * 10**9, 2024: 1_710
 VOID = {"meta", "br", "link", "img", "input", "hr", "wbr", "source", "area", "base", "col", "embed", "param"}
 ALLOWED = {"html", "head", "meta", "title", "style", "body", "main", "header", "h1", "h2", "p", "span", "section",
            "table", "thead", "tbody", "tr", "th", "td", "div", "b", "br", "code", "pre", "figure", "figcaption",
-           "svg", "text", "rect", "footer"}
+           "svg", "text", "rect", "title", "footer"}
 
 
 def browser():
