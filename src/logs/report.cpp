@@ -781,16 +781,21 @@ std::vector<std::pair<std::string, std::string>> options_in_words(const RunSetti
 std::string render_report(const ReportContent& c, const ReportTally& t) {
     Html h;
     h.raw(document_start("VELDRO acquisition report"));
-    const bool good = c.exit_status == NORMAL_EXIT && t.failures.empty() && t.mismatches.empty();
+    const bool good = c.exit_status == NORMAL_EXIT && c.summary_written && t.failures.empty() && t.mismatches.empty();
     h.raw("<header class=\"top\"><h1>Acquisition report</h1><p>");
     h.text(c.program);
     h.raw(" &middot; ");
     h.text(utc_text(c.start));
     h.raw("</p><span class=\"verdict ");
     h.raw(good ? "good\" id=\"verdict\">" : "bad\" id=\"verdict\">");
-    h.text(good ? "COMPLETE: every selected file copied and verified as chosen"
-                : "ENDED WITH PROBLEMS: " + std::string(exit_reason_text(c.exit_status)) + ", " +
-                      exit_status_meaning(c.exit_status));
+    if (good) {
+        h.text("COMPLETE: every selected file copied and verified as chosen");
+    } else if (!c.summary_written) {
+        h.text("ENDED EARLY, without the run summary: status " + std::to_string(c.exit_status));
+    } else {
+        h.text("ENDED WITH PROBLEMS: " + std::string(exit_reason_text(c.exit_status)) + ", " +
+               exit_status_meaning(c.exit_status));
+    }
     h.raw("</span></header>\n");
     run_section(h, c);
     what_section(h, c);
@@ -800,10 +805,13 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
     list_section(h, "failures", "Failures", "Reason", t.failures, false);
     list_section(h, "mismatches", "Mismatches", "Reason", t.mismatches, false);
     list_section(h, "renamed", "Renamed files", "Copied as", t.renames, true);
-    h.raw(
-        "<footer>Names are shown as in the logs: a backslash, a control character or a byte that is not UTF-8 is "
-        "written as an escape (\\\\, \\n, \\xHH). The seal was written before this report and does not list "
-        "it.</footer>\n</main></body></html>\n");
+    h.raw("<footer>");
+    if (paths::native_style == paths::Style::posix) {
+        h.raw(
+            "Names are shown as in the logs: a backslash, a control character or a byte that is not UTF-8 is "
+            "written as an escape (\\\\, \\n, \\xHH). ");
+    }
+    h.raw("The seal was written before this report and does not list it.</footer>\n</main></body></html>\n");
     return std::move(h.str());
 }
 
