@@ -375,7 +375,8 @@ void column_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
     const int height = top_margin + plot_height + 34;
     const std::uint64_t top = largest(bars);
     const int n = static_cast<int>(bars.size());
-    const double step = static_cast<double>(width - left - 10) / n;
+    constexpr double widest_step = 36;
+    const double step = std::min(widest_step, static_cast<double>(width - left - 10) / n);
     const int label_every = std::max(1, (n + 7) / 8);
     svg_open(h, id, width, height);
     std::array<char, 256> tag{};
@@ -384,7 +385,7 @@ void column_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
                   "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">0</text>"
                   "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"1\" fill=\"#8792a2\"/>",
                   left - 6, top_margin + 10, number(top).c_str(), left - 6, top_margin + plot_height, left,
-                  top_margin + plot_height, width - left - 10);
+                  top_margin + plot_height, std::max(60, static_cast<int>(step * n)));
     h.raw(tag.data());
     for (int i = 0; i < n; ++i) {
         const Bar& b = bars[static_cast<std::size_t>(i)];

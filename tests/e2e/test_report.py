@@ -165,6 +165,7 @@ class VariedRun(ReportCase):
         self.assertEqual(dom.number("bytes-copied"), int(copied[2].replace(",", "")))
         self.assertEqual(dom.number("files-updated"), int(re.search(r"Updated:\s+(\d+)", main_log)[1]))
         self.assertEqual(dom.number("files-new"), int(re.search(r"New:\s+(\d+)", main_log)[1]))
+        self.assertEqual(dom.number("files-not-copied"), int(re.search(r"NOT COPIED\s+(\d+) files", main_log)[1]))
         streams = re.search(r"Copied/extracted\s+(\d+) ADS", main_log)
         self.assertEqual(dom.number("streams-extracted"), int(streams[1]))
         self.assertEqual(dom.by_id("exit-status").text(), "9")
