@@ -215,6 +215,20 @@ class VariedRun(ReportCase):
         self.assertTrue(self.raw.endswith("</html>\n"))
 
 
+class FromTheIniFile(ReportCase):
+    def test_ini_names_the_report_which_shows_the_ini_file_and_the_memo(self):
+        self.write("src/a.txt", b"alpha")
+        self.write("KANDRELX.INI", f"[BASE]\nMEMO={self.path('memo.txt')}\nREPORT={self.path('r.html')}\n")
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"], cwd=self.tmp,
+                stdin_data=b"Exhibit <4711>\n\n\n")
+        self.assertEqual(r.status, 0, repr(r))
+        dom = Dom(self.read_text("r.html"))
+        self.assertEqual(dom.by_id("ini-file").text(), self.path("KANDRELX.INI"))
+        self.assertEqual(dom.by_id("memo").text().strip(), "Exhibit <4711>")
+        self.assertEqual(dom.number("copies-verified"), 0)
+        self.assertEqual(dom.by_id("digest-kinds").text(), "no hashing")
+
+
 class InterruptedRun(ReportCase):
     def test_interrupted_run_leaves_a_complete_report_saying_how_it_ended(self):
         browser()
