@@ -5,7 +5,7 @@
 # end-to-end test renders the report with (large, so asked for apart).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev googletest python3 clang-format clang-tidy
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest python3 clang-format clang-tidy
           g++-mingw-w64-x86-64 wine wine64 ntfs-3g attr rsync fuse3 openssl
           hashdeep libxml2-utils groff lintian dpkg-dev file gzip)
 if [ "${1:-}" = "--browser" ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every check: formatting, the unit and end-to-end suites, the same
 # suites under AddressSanitizer + UBSan, the Windows build with its smoke
-# suite under wine, and clang-tidy. Exits non-zero when anything fails.
+# suite and the end-to-end suite under wine, and clang-tidy. Exits non-zero
+# when anything fails.
 set -uo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -53,6 +54,10 @@ if [ $asan_ok -eq 0 ]; then
     record sanitizer-tests $?
 fi
 
+step "fuzz targets under ASan + UBSan, ${FUZZ_SECONDS:-20} s each"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+record fuzz $?
+
 step "Windows build (mingw-w64)"
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null &&
     ninja -C build-win -j "$jobs" veldro
@@ -68,6 +73,10 @@ if [ $win_ok -eq 0 ]; then
     (cd build-win && cpack -G ZIP >/dev/null) &&
         python3 -c 'import sys, zipfile; names = set(zipfile.ZipFile(sys.argv[1]).namelist()); sys.exit(not {"veldro.exe", "README.md"} <= names)' build-win/veldro-*.zip
     record windows-zip $?
+
+    step "end-to-end suite against the Windows build under wine"
+    JOBS=$jobs bash tests/wine/e2e.sh "$top/build-win/veldro.exe"
+    record wine-e2e $?
 fi
 
 step "clang-tidy"

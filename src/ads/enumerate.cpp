@@ -48,6 +48,7 @@ void ask_after_read_error(RunSettings& s) {
 void enable_backup_privileges() {
     switch (platform::enable_backup_privileges()) {
         case platform::PrivilegeStatus::enabled:
+        case platform::PrivilegeStatus::not_held:
             return;
         case platform::PrivilegeStatus::token_open_failed:
             privilege_failure(267, "Token open error");
@@ -61,6 +62,7 @@ void enable_backup_privileges() {
 int count_after_listing(RunSettings& s, platform::StreamListStatus status, std::size_t listed) {
     StreamState& streams = s.streams;
     std::size_t count = listed;
+    streams.open_failed = status == platform::StreamListStatus::open_failed;
     switch (status) {
         case platform::StreamListStatus::complete:
             break;

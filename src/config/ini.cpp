@@ -11,7 +11,10 @@
 #include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/lines.h"
+#include "util/numbers.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "walk/sources.h"
 
@@ -124,11 +127,13 @@ struct IniLine {
     bool has_equals = false;
     std::string value;        // text after the first '=', as written
     std::string value_upper;  // the same upper-cased
+    int number = 0;           // its line in the file, 0 when not read from one
     [[nodiscard]] bool has_value() const { return !value.empty(); }
 };
 
-IniLine split_line(std::string_view line) {
+IniLine split_line(std::string_view line, int number) {
     IniLine out;
+    out.number = number;
     out.upper = util::to_upper(line);
     const std::size_t equals = line.find('=');
     out.has_equals = equals != std::string_view::npos;
@@ -156,16 +161,51 @@ bool contains(std::string_view text, std::string_view word) {
     return text.find(word) != std::string_view::npos;
 }
 
-// ON/OFF directives: the directive itself sets 1, "ON" in the value keeps
-// it, "OFF" clears it; a line without '=' turns the setting on.
+// A value its directive cannot take: the line is named and the run ends
+// with ILLEGAL_OPTION, rather than the setting going some way not meant.
+[[noreturn]] void refuse_value(const IniLine& line) {
+    std::fprintf(stderr, "\nIllegal value in ini file line %d: %s\n", line.number, line.upper.c_str());
+    throw util::RunEnd{ILLEGAL_OPTION};
+}
+
+// The on/off meaning of a value, refused when it has none.
+bool switch_value(const IniLine& line) {
+    const std::optional<bool> on = util::parse_switch(line.value);
+    if (!on) {
+        refuse_value(line);
+    }
+    return *on;
+}
+
+// ON/OFF directives: written alone the directive turns its setting on; ON,
+// YES, TRUE, 1 turn it on and OFF, NO, FALSE, 0 off; other values are
+// refused.
 void set_on_off(int& field, const IniLine& line) {
-    field = 1;
-    if (contains(line.value_upper, "ON")) {
-        field = 1;
+    field = !line.has_value() || switch_value(line) ? 1 : 0;
+}
+
+std::int64_t size_of(const IniLine& line) {
+    const std::optional<std::int64_t> size = util::parse_size(line.value);
+    if (!size) {
+        refuse_value(line);
     }
-    if (contains(line.value_upper, "OFF")) {
-        field = 0;
+    return *size;
+}
+
+std::int64_t integer_of(const IniLine& line) {
+    const std::optional<std::int64_t> number = util::parse_integer(line.value);
+    if (!number) {
+        refuse_value(line);
     }
+    return *number;
+}
+
+int number_of(const IniLine& line) {
+    const std::optional<int> number = util::parse_int(line.value);
+    if (!number) {
+        refuse_value(line);
+    }
+    return *number;
 }
 
 // The message of a directive without its value (its text, then the line).
@@ -295,21 +335,24 @@ void apply_log_directive(RunSettings& s, const IniLine& line) {
 
 // ---- other directives with more to do ----------------------------------
 
+// HASH=ON (or another on word) hashes both sides, S... the source only,
+// D... the copy only, OFF (or another off word) nothing; HASH alone
+// leaves hashing off.
 void apply_hash(RunSettings& s, const IniLine& line) {
     int& mode = s.hashing.hash_mode;
     mode = 0;
+    if (!line.has_value()) {
+        return;
+    }
     const std::string& v = line.value_upper;
-    if (contains(v, "ON")) {
-        mode = hash_both;
-    }
-    if (v.starts_with('S')) {
-        mode = (mode & ~hash_both) | hash_source_only;
-    }
-    if (v.starts_with('D')) {
-        mode = (mode & ~hash_both) | hash_dest_only;
-    }
-    if (contains(v, "OFF")) {
-        mode = 0;
+    if (const std::optional<bool> on = util::parse_switch(v)) {
+        mode = *on ? hash_both : 0;
+    } else if (v.starts_with('S')) {
+        mode = hash_source_only;
+    } else if (v.starts_with('D')) {
+        mode = hash_dest_only;
+    } else {
+        refuse_value(line);
     }
 }
 
@@ -325,31 +368,21 @@ void apply_delim(RunSettings& s, const IniLine& line) {
     }
     s.console.delim_on = 1;
     s.console.delimiter =
-        line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(leading_int(line.value)));
+        line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(number_of(line)));
 }
 
-// RESET=ON, YES or 1 turns resetting on; RESET=OFF, NO or 0 turns it off.
-void apply_reset(RunSettings& s, const IniLine& line) {
-    int& reset = s.copy.reset_times;
-    reset = 1;
-    const std::string& v = line.value_upper;
-    if (contains(v, "ON") || contains(v, "YES") || contains(v, "1")) {
+// FLAT alone or FLAT=ON flattens; FLAT=n gives at most n files per folder
+// (FLAT=0 and FLAT=1 are off and on); FLAT=OFF does not flatten.
+void apply_flatten(RunSettings& s, const IniLine& line) {
+    if (!line.has_value()) {
+        s.copy.flatten = 1;
         return;
     }
-    if (contains(v, "OFF") || v == "NO" || v == "0" || v == "FALSE") {
-        reset = 0;
+    if (const std::optional<int> count = util::parse_int(line.value); count && *count >= 0) {
+        s.copy.flatten = *count;
+        return;
     }
-}
-
-// FLAT alone or FLAT=ON flattens; FLAT=n gives at most n files per folder;
-// FLAT=OFF does not flatten.
-void apply_flatten(RunSettings& s, const IniLine& line) {
-    const std::string& v = line.value_upper;
-    if (!v.empty() && v[0] >= '0' && v[0] <= '9') {
-        s.copy.flatten = leading_int(v);
-    } else {
-        s.copy.flatten = contains(v, "OFF") ? 0 : 1;
-    }
+    s.copy.flatten = switch_value(line) ? 1 : 0;
 }
 
 // Where the memo goes when MEMO names no file: asked on the console.
@@ -391,6 +424,9 @@ void apply_memo(RunSettings& s, const IniLine& line) {
 }
 
 void apply_age(RunSettings& s, const IniLine& line, AgeBound bound) {
+    if (line.has_value() && !is_date_form(line.value) && !util::parse_int(line.value)) {
+        refuse_value(line);
+    }
     if (!line.has_value()) {
         missing_value(bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ",
                       line, "\nAging modifier turned off");
@@ -436,6 +472,10 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             break;
         case Directive::crc:
         case Directive::military:
+            // Accepted for older files; the value must still say on or off.
+            if (line.has_value()) {
+                switch_value(line);
+            }
             break;
         case Directive::delim:
             apply_delim(s, line);
@@ -448,7 +488,7 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             if (!line.has_value()) {
                 missing_directive(line);
             } else {
-                s.console.display_value = contains(line.value_upper, "OFF") ? 0 : leading_int64(line.value);
+                s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
             }
             break;
         case Directive::hash:
@@ -482,7 +522,7 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
                 s.selection.greater_select = 0;
             } else {
                 s.selection.greater_select = 1;
-                s.selection.greater_size = leading_int64(line.value);
+                s.selection.greater_size = size_of(line);
             }
             break;
         case Directive::less:
@@ -491,15 +531,15 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
                 s.selection.less_select = 0;
             } else {
                 s.selection.less_select = 1;
-                s.selection.less_size = leading_int64(line.value);
+                s.selection.less_size = size_of(line);
             }
             break;
         case Directive::memo:
             apply_memo(s, line);
             break;
         case Directive::make:
-            if (contains(line.value, "1")) {
-                s.paths.make_dirs = 1;
+            if (line.has_value()) {
+                s.paths.make_dirs = switch_value(line) ? 1 : 0;
             }
             break;
         case Directive::name_only:
@@ -533,7 +573,7 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             set_on_off(s.selection.recurse, line);
             break;
         case Directive::reset:
-            apply_reset(s, line);
+            set_on_off(s.copy.reset_times, line);
             break;
         case Directive::sha1:
             set_on_off(s.hashing.sha1, line);
@@ -559,17 +599,12 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             if (!line.has_value()) {
                 missing_directive(line);
             } else {
-                s.console.name_width = name_width_value(line.value);
+                s.console.name_width = checked_name_width(number_of(line));
                 s.console.width_state += 1;
             }
             break;
         case Directive::zulu:
-            s.logs.zulu_time = 1;
-            if (line.value_upper == "ON") {
-                s.logs.zulu_time = 1;
-            } else if (line.value_upper == "OFF") {
-                s.logs.zulu_time = 0;
-            }
+            set_on_off(s.logs.zulu_time, line);
             break;
         case Directive::dfxml:
         case Directive::audit_set:
@@ -603,8 +638,8 @@ bool is_readable_file(const std::string& path) {
 
 }  // namespace
 
-bool apply_ini_line(RunSettings& s, std::string_view line) {
-    const IniLine parts = split_line(line);
+bool apply_ini_line(RunSettings& s, std::string_view line, int line_number) {
+    const IniLine parts = split_line(line, line_number);
     const std::optional<Directive> directive = match_directive(parts);
     if (!directive) {
         return false;
@@ -621,9 +656,10 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
         return;
     }
     std::string line;
+    util::ListReader lines(file, "the ini file");
     if (kind == IniFileKind::shared) {
         bool found = false;
-        while (!found && read_text_line(file, line)) {
+        while (!found && lines.next(line)) {
             found = contains(util::to_upper(line), "[BASE]");
         }
         if (!found) {
@@ -633,7 +669,7 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
     }
     s.logs.ini_processed = 1;
     s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
-    while (read_text_line(file, line)) {
+    while (lines.next(line)) {
         // The first line shorter than two characters ends the settings.
         if (line.size() < 2) {
             break;
@@ -644,7 +680,12 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
         if (line[0] == ';' || line[0] == '#') {
             continue;
         }
-        apply_ini_line(s, line);
+        try {
+            apply_ini_line(s, line, lines.line_number());
+        } catch (const util::RunEnd&) {
+            std::fclose(file);
+            throw;
+        }
     }
     std::fclose(file);
 }

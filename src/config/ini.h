@@ -24,8 +24,10 @@ enum class IniFileKind : std::uint8_t {
 // the file was found). A file that cannot be opened gives no settings.
 void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind);
 
-// One directive line without its line end. Returns true when the line
-// matched a directive (it is then echoed into ini_echo).
-bool apply_ini_line(RunSettings& s, std::string_view line);
+// One directive line without its line end, the `line_number`th of its file.
+// Returns true when the line matched a directive (it is then echoed into
+// ini_echo). A value its directive cannot take ends the run with
+// ILLEGAL_OPTION, naming the line.
+bool apply_ini_line(RunSettings& s, std::string_view line, int line_number = 0);
 
 }  // namespace veldro::config

@@ -6,12 +6,14 @@
 
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "driver/terminate.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/lines.h"
+#include "util/numbers.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "walk/list_mode.h"
 #include "walk/sources.h"
@@ -124,7 +126,8 @@ int add_bypass(RunSettings& s, const std::string& value) {
         return illegal;
     }
     std::string line;
-    while (read_text_line(file, line) && line.size() >= min_bypass_line) {
+    util::ListReader lines(file, "the bypass list");
+    while (lines.next(line) && line.size() >= min_bypass_line) {
         s.selection.bypass_list.push_back(bypass_entry(line));
     }
     std::fclose(file);
@@ -143,7 +146,8 @@ int add_exclusion_file(RunSettings& s, const std::string& value) {
         return handled;
     }
     std::string line;
-    while (read_text_line(file, line) && !line.empty()) {
+    util::ListReader lines(file, "the exclusion list");
+    while (lines.next(line) && !line.empty()) {
         s.selection.exclude_list.push_back(util::to_upper(line));
     }
     std::fclose(file);
@@ -182,11 +186,11 @@ int set_delimiter(RunSettings& s, const std::string& value) {
     }
     // A character code; text that names no character (0, or not a number)
     // would put NUL bytes into the console lines.
-    const int code = leading_int(value);
-    if (code < 1 || code > 255) {
+    const std::optional<int> code = util::parse_int(value);
+    if (!code || *code < 1 || *code > 255) {
         return illegal;
     }
-    s.console.delimiter = static_cast<char>(static_cast<unsigned char>(code));
+    s.console.delimiter = static_cast<char>(static_cast<unsigned char>(*code));
     return handled;
 }
 
@@ -196,7 +200,7 @@ int open_unicode_list(RunSettings& s, const std::string& value) {
     std::FILE* stream = platform::open_stream(paths::make_long_path(value), "wb+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", value.c_str());
-        terminate_run(OUTPUT_FILE);
+        throw util::RunEnd{OUTPUT_FILE};
     }
     if (s.hashing.unicode_list_stream != nullptr) {
         std::fclose(s.hashing.unicode_list_stream);
@@ -228,37 +232,15 @@ int set_hash_mode(RunSettings& s, const std::optional<std::string>& value) {
     }
 }
 
-// REC and RES: no value or a value beginning ON gives 1, beginning OFF
-// gives 0, anything else is illegal.
-int set_on_off_prefix(int& field, const std::optional<std::string>& value) {
-    if (!value || paths::starts_with_ignoring_case(*value, "ON")) {
-        field = 1;
-        return handled;
+// REC, RES, SIL and CHK: no value gives 1; ON, YES, TRUE, 1 give 1; OFF,
+// NO, FALSE, 0 give 0; anything else is illegal.
+int set_on_off(int& field, const std::optional<std::string>& value) {
+    const std::optional<bool> on = value ? util::parse_switch(*value) : std::optional<bool>(true);
+    if (!on) {
+        return illegal;
     }
-    if (paths::starts_with_ignoring_case(*value, "OFF")) {
-        field = 0;
-        return handled;
-    }
-    return illegal;
-}
-
-int set_silent(RunSettings& s, const std::optional<std::string>& value) {
-    if (!value || paths::equal_ignoring_case(*value, "ON")) {
-        s.console.silent = 1;
-        return handled;
-    }
-    if (paths::equal_ignoring_case(*value, "OFF")) {
-        s.console.silent = 0;
-        return handled;
-    }
-    return illegal;
-}
-
-void set_check_tilde(RunSettings& s, const std::optional<std::string>& value) {
-    s.copy.check_tilde = 1;
-    if (value && paths::starts_with_ignoring_case(*value, "OFF")) {
-        s.copy.check_tilde = 0;
-    }
+    field = *on ? 1 : 0;
+    return handled;
 }
 
 // The keywords that need a value; without one the option is illegal.
@@ -317,7 +299,7 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
             return logs::apply_error_mask_option(s, value) ? handled : illegal;
         case LongKeyword::greater:
             s.selection.greater_select = 1;
-            s.selection.greater_size = leading_int64(value);
+            s.selection.greater_size = size_value("--GREATER", value);
             return handled;
         case LongKeyword::hash_log:
             logs::open_hash_log(s, value, false);
@@ -326,7 +308,7 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
             return open_unicode_list(s, value);
         case LongKeyword::less:
             s.selection.less_select = 1;
-            s.selection.less_size = leading_int64(value);
+            s.selection.less_size = size_value("--LESSTHAN", value);
             return handled;
         case LongKeyword::list:
             s.paths.make_dirs = 1;
@@ -338,7 +320,7 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
             return handled;
         case LongKeyword::width:
             s.console.width_state += 1;
-            s.console.name_width = name_width_value(value);
+            s.console.name_width = name_width_value("--WIDTH", value);
             return handled;
         case LongKeyword::dfxml:
             s.logs.dfxml_path = value;
@@ -373,8 +355,7 @@ int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
             s.copy.ads_child = 1;
             break;
         case LongKeyword::check_tilde:
-            set_check_tilde(s, value);
-            break;
+            return set_on_off(s.copy.check_tilde, value);
         case LongKeyword::exist:
             s.selection.exist_only = 1;
             break;
@@ -404,15 +385,15 @@ int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
             s.copy.overwrite_protected = 1;
             break;
         case LongKeyword::retries:
-            s.hashing.retries = value ? leading_int(*value) : 0;
+            s.hashing.retries = value ? int_value("--RET", *value) : 0;
             break;
         case LongKeyword::recurse:
-            return set_on_off_prefix(s.selection.recurse, value);
+            return set_on_off(s.selection.recurse, value);
         case LongKeyword::no_recurse:
             s.selection.recurse = 0;
             break;
         case LongKeyword::reset:
-            return set_on_off_prefix(s.copy.reset_times, value);
+            return set_on_off(s.copy.reset_times, value);
         case LongKeyword::shadow:
             s.paths.shadow_copy = 1;
             break;
@@ -432,7 +413,7 @@ int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
             s.paths.test_mode = 1;
             break;
         case LongKeyword::flatten:
-            s.copy.flatten = value ? leading_int(*value) : 1;
+            s.copy.flatten = value ? int_value("--FLAT", *value) : 1;
             break;
         case LongKeyword::zero:
             s.copy.zero_dates = 1;
@@ -441,7 +422,7 @@ int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
             s.logs.zulu_time = 1;
             break;
         case LongKeyword::silent:
-            return set_silent(s, value);
+            return set_on_off(s.console.silent, value);
         case LongKeyword::seal:
             s.logs.seal = 1;
             break;
@@ -476,7 +457,7 @@ int parse_long_option(RunSettings& s, std::string_view text) {
     }
     if (paths::equal_ignoring_case(text, "version")) {
         show_version();
-        exit_without_summary(NORMAL_EXIT);
+        throw util::RunEnd{NORMAL_EXIT, false};
     }
     const LongKeyword keyword = match_long_keyword(text);
     if (keyword == LongKeyword::none) {

@@ -1,13 +1,13 @@
 #include "config/option_values.h"
 
-#include <array>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
-#include "driver/terminate.h"
 #include "platform/system.h"
 #include "util/dates.h"
+#include "util/lines.h"
+#include "util/numbers.h"
+#include "util/run_end.h"
 #include "walk/sources.h"
 
 namespace veldro::config {
@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::int64_t seconds_per_day = 86400;
 constexpr int max_type_file_patterns = 300;
+constexpr int max_cutoff_year = 9999;
 
 bool is_ascii_letter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -32,21 +33,24 @@ std::int64_t run_start_seconds(const RunSettings& s) {
 // A date value that can't serve as a cut-off: why, then ILLEGAL_OPTION.
 [[noreturn]] void refuse_date(std::string_view value, const char* why) {
     std::fprintf(stderr, "\nThe date %.*s %s\n", static_cast<int>(value.size()), value.data(), why);
-    terminate_run(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION};
 }
 
 constexpr std::int64_t widest_name_column = 4096;
 
 }  // namespace
 
-int name_width_value(std::string_view text) {
-    const std::int64_t width = leading_int64(text);
+int checked_name_width(std::int64_t width) {
     if (width < 0 || width > widest_name_column) {
-        std::fprintf(stderr, "\nThe width %.*s is out of range: give 1 to %d characters (0 for the widest column)\n",
-                     static_cast<int>(text.size()), text.data(), static_cast<int>(widest_name_column));
-        terminate_run(ILLEGAL_OPTION);
+        std::fprintf(stderr, "\nThe width %lld is out of range: give 1 to %d characters (0 for the widest column)\n",
+                     static_cast<long long>(width), static_cast<int>(widest_name_column));
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
     return static_cast<int>(width);
+}
+
+int name_width_value(std::string_view option, std::string_view text) {
+    return checked_name_width(int_value(option, text));
 }
 
 bool begins_option(std::string_view arg, paths::Style style) {
@@ -111,7 +115,7 @@ void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
     (bound == AgeBound::older ? sel.older_select : sel.younger_select) = 1;
 
     if (!is_date_form(value)) {
-        days = leading_int(value);
+        days = int_value("the days", value);
         return;
     }
     const std::optional<DateText> date = parse_date_text(value);
@@ -123,7 +127,10 @@ void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
     // roll silently into another date.
     if (!util::is_valid_date(date->month, date->day, year)) {
         std::fprintf(stderr, "%d/%d/%d is not a valid date\n", date->month, date->day, year);
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
+    }
+    if (year > max_cutoff_year) {
+        refuse_date(value, "lies after the year 9999 and can't be used");
     }
     const std::optional<std::int64_t> midnight = util::calendar_time(date->month, date->day, year, 0, 0, 0);
     if (!midnight) {
@@ -181,21 +188,13 @@ void set_destination(RunSettings& s, std::string_view value) {
 // ---- input files -------------------------------------------------------
 
 bool read_text_line(std::FILE* file, std::string& line) {
-    line.clear();
-    std::array<char, 4096> piece{};
-    bool read_any = false;
-    while (std::fgets(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {
-        read_any = true;
-        line += piece.data();
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            return true;
-        }
+    if (!util::read_raw_line(file, line)) {
+        return false;
     }
-    return read_any;
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
 }
 
 void open_list_file(RunSettings& s, const std::string& name) {
@@ -203,14 +202,15 @@ void open_list_file(RunSettings& s, const std::string& name) {
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
         std::fputs("\n\nCan't find source file to open\n", stderr);
-        terminate_run(INPUT_FILE);
+        throw util::RunEnd{INPUT_FILE};
     }
-    // The count the progress line shows: reads of at most 2,047 bytes that
-    // hold more than three bytes.
-    std::array<char, 2048> piece{};
+    // The count the progress line shows: lines that hold more than three
+    // bytes with their line end.
     int count = 0;
-    while (std::fgets(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {
-        if (std::strlen(piece.data()) > 3) {
+    util::ListReader lines(file, "the file list", false, true);
+    std::string line;
+    while (lines.next(line)) {
+        if (line.size() + 1 > 3) {
             ++count;
         }
     }
@@ -227,11 +227,12 @@ void read_type_file(RunSettings& s, const std::string& name) {
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
         std::fprintf(stdout, "\nCan't open file extention file %s", name.c_str());
-        terminate_run(INPUT_FILE);
+        throw util::RunEnd{INPUT_FILE};
     }
     std::string line;
     int accepted = 0;
-    while (read_text_line(file, line)) {
+    util::ListReader lines(file, "the file type list");
+    while (lines.next(line)) {
         // Lines of fewer than three characters hold no pattern.
         if (line.size() < 3) {
             continue;
@@ -240,7 +241,7 @@ void read_type_file(RunSettings& s, const std::string& name) {
             std::fclose(file);
             std::fprintf(stdout, "\nMaximum file types allowed for -F option in %s is %d", name.c_str(),
                          max_type_file_patterns);
-            terminate_run(INPUT_FILE);
+            throw util::RunEnd{INPUT_FILE};
         }
         walk::add_type_pattern(s, line);
     }
@@ -248,6 +249,28 @@ void read_type_file(RunSettings& s, const std::string& name) {
 }
 
 // ---- numbers -----------------------------------------------------------
+
+void refuse_number(std::string_view option, std::string_view value) {
+    std::fprintf(stderr, "\nIllegal number for %.*s: %.*s\n", static_cast<int>(option.size()), option.data(),
+                 static_cast<int>(value.size()), value.data());
+    throw util::RunEnd{ILLEGAL_OPTION};
+}
+
+std::int64_t size_value(std::string_view option, std::string_view value) {
+    const std::optional<std::int64_t> size = util::parse_size(value);
+    if (!size) {
+        refuse_number(option, value);
+    }
+    return *size;
+}
+
+int int_value(std::string_view option, std::string_view value) {
+    const std::optional<int> number = util::parse_int(value);
+    if (!number) {
+        refuse_number(option, value);
+    }
+    return *number;
+}
 
 std::int64_t leading_int64(std::string_view text) {
     const std::string copy(text);

@@ -78,6 +78,14 @@ bool read_text_line(std::FILE* file, std::string& line);
 
 // ---- numbers -----------------------------------------------------------
 
+// A value that is not the number its option needs: the message names the
+// option and the value, and the run ends with ILLEGAL_OPTION.
+[[noreturn]] void refuse_number(std::string_view option, std::string_view value);
+// A byte count (digits with an optional K, M, G or T), else refused.
+std::int64_t size_value(std::string_view option, std::string_view value);
+// A whole number within int, else refused.
+int int_value(std::string_view option, std::string_view value);
+
 // The integer at the start of the text, as the C library reads it (leading
 // blanks and a sign allowed, 0 when there is none).
 std::int64_t leading_int64(std::string_view text);
@@ -86,6 +94,8 @@ int leading_int(std::string_view text);
 // A console width for the name column (-w, -W, --WIDTH=, WIDTH): 1 to 4,096
 // characters, or 0 for the widest column. Any other value is an illegal
 // option: padding each line to billions of characters is no report.
-int name_width_value(std::string_view text);
+int name_width_value(std::string_view option, std::string_view text);
+// The same range check for a width already read as a number.
+int checked_name_width(std::int64_t width);
 
 }  // namespace veldro::config

@@ -9,10 +9,10 @@
 #include "config/option_values.h"
 #include "config/usage.h"
 #include "driver/pause.h"
-#include "driver/terminate.h"
 #include "logs/log_set.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "walk/sources.h"
 
@@ -44,7 +44,7 @@ struct ArgumentScan {
     if (rule == MissingRule::usage) {
         show_usage(ILLEGAL_OPTION);
     }
-    terminate_run(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION};
 }
 
 // A letter's value: the rest of its argument when anything follows the
@@ -95,7 +95,7 @@ void take_attribute_modifiers(ArgumentScan& scan, RunSettings& s) {
     scan.rest_taken = true;
     if (modifiers.empty()) {
         std::fputs("\n-a option needs a modifier [erhms]\n", stderr);
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
     SelectionSettings& sel = s.selection;
     sel.attr_filter = 1;
@@ -143,7 +143,7 @@ void take_drive_destination(ArgumentScan& scan, RunSettings& s) {
             std::fputs("\n\nYou used a -D option and forgot to include the ':' after the destination drive\n", stderr);
             std::fputs("Please rerun the program with proper ':' after destination drive designation\n\n", stderr);
             std::fputs("\a", stderr);
-            terminate_run(ILLEGAL_OPTION);
+            throw util::RunEnd{ILLEGAL_OPTION};
         }
     }
     s.paths.drive_only_dest = 1;
@@ -159,7 +159,7 @@ void take_type_patterns(ArgumentScan& scan, RunSettings& s) {
     for (const std::string& pattern : take_list(scan, slash_begins_option)) {
         if (pattern.find('\\') != std::string::npos) {
             std::fputs("Can't have a \\ in the file type option\n", stderr);
-            terminate_run(ILLEGAL_OPTION);
+            throw util::RunEnd{ILLEGAL_OPTION};
         }
         walk::add_type_pattern(s, pattern);
     }
@@ -189,7 +189,7 @@ void take_hash_option(ArgumentScan& scan, RunSettings& s) {
     if (equals == std::string::npos || s.hashing.hash_log != nullptr) {
         std::fputs("\n\n\aNEED a hash option of format:  -h[sd]=hashlogfilenames\n\n", stderr);
         std::fputs("\a -hs=source_hashes,  or -hd=destination_hashes or -H=hashlogsboth\a\n", stderr);
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
     int& mode = s.hashing.hash_mode;
     const char kind = scan.letter + 1 < a.size() ? a[scan.letter + 1] : '\0';
@@ -220,7 +220,7 @@ void take_long_option(ArgumentScan& scan, RunSettings& s) {
     scan.rest_taken = true;
     if (parse_long_option(s, text) != 0) {
         std::fprintf(stdout, "\nIllegal option: %s", text.c_str());
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
 }
 
@@ -241,7 +241,7 @@ void take_time_field(ArgumentScan& scan, RunSettings& s) {
 }
 
 void take_width(ArgumentScan& scan, RunSettings& s) {
-    const int width = name_width_value(take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+    const int width = name_width_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal));
     ConsoleSettings& con = s.console;
     con.width_state += 1;
     con.name_width = width;
@@ -296,7 +296,7 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             break;
         case 'G':
             s.selection.greater_select = 1;
-            s.selection.greater_size = leading_int64(take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
             break;
         case 'g':
             apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
@@ -318,7 +318,7 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             break;
         case 'L':
             s.selection.less_select = 1;
-            s.selection.less_size = leading_int64(take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
             break;
         case 'l':
             apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
@@ -410,7 +410,7 @@ void read_environment(RunSettings& s) {
         }
     }
     if (const auto width = platform::get_environment("WIDTH")) {
-        s.console.name_width = name_width_value(*width);
+        s.console.name_width = name_width_value("WIDTH", *width);
     }
 }
 
@@ -449,7 +449,7 @@ void complete_drive_destination(RunSettings& s) {
     std::fputs("\n\nYou forgot to enter either a -p (path) or -d (destination)\n", stdout);
     std::fputs("If you are using -S or --dirs,  enter -p with the first path in the files, or dirs file\n", stdout);
     std::fputs("Please check your command and rerun\n\n", stdout);
-    terminate_run(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION};
 }
 
 [[noreturn]] void test_without_list() {
@@ -459,7 +459,7 @@ void complete_drive_destination(RunSettings& s) {
     std::fputs("Please include a -S filename and a --logfile option\n\n", stdout);
     platform::set_console_attribute(platform::StdStream::error, 158);
     std::fputs("\n", stdout);
-    terminate_run(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION};
 }
 
 void finish_options(RunSettings& s) {
@@ -510,7 +510,7 @@ int parse_command_line(RunSettings& s, const std::vector<std::string>& args) {
     set_default_cutoffs(s);
     if (args.size() > 1 && paths::equal_ignoring_case(args[1], "logs")) {
         show_log_help();
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
     read_environment(s);
     read_ini_file(s);

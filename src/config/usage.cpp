@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "driver/banner.h"
-#include "driver/terminate.h"
 #include "driver/version.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 
 namespace veldro::config {
@@ -476,7 +476,7 @@ void wait_for_next_page(bool first_page) {
     const bool stop_key = key < 0 || key == key_ctrl_c || key == key_escape;
     if (platform::interrupt_requested() || (!first_page && stop_key)) {
         std::fputs("\n", stdout);
-        exit_without_summary(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION, false};
     }
     driver::show_banner();
 }
@@ -524,7 +524,7 @@ void show_usage(int status) {
     show_pages(usage_pages());
     std::fputs(usage_closing_text().c_str(), stdout);
     std::fflush(stdout);
-    exit_without_summary(status);
+    throw util::RunEnd{status, false};
 }
 
 void show_log_help() {

@@ -174,6 +174,11 @@ int make_directory_path(RunSettings& s, const std::string& path) {
             reset_directory_times(s, path.substr(0, length));
         }
     }
+    // The chain stays held while the files go in, so that nothing can put
+    // a link in its place after the look above.
+    if (usable && !platform::hold_destination_chain(below_root ? std::string(dest_root) : std::string(), path)) {
+        usable = false;
+    }
     if (usable) {
         e.last_checked_dir = path;
         return 1;

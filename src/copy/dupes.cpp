@@ -1,6 +1,7 @@
 #include "copy/dupes.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "logs/manifests.h"
 #include "platform/names.h"
@@ -23,8 +24,21 @@ std::FILE* report(const RunSettings& s) {
 
 // An indexed name must be free on the destination as the copy will meet
 // it: with --NOCASE a name that differs only in case is taken as well.
-bool name_in_use(const RunSettings& s, const std::string& path) {
-    return s.copy.no_case != 0 ? platform::exists_ignoring_case(path) : platform::path_exists(path);
+bool name_in_use(RunSettings& s, const std::string& path) {
+    return s.copy.no_case != 0 ? exists_ignoring_case(s, path) : platform::path_exists(path);
+}
+
+// Every name a destination directory holds, for the run's index.
+void list_directory(const std::string& directory, const std::function<void(std::string_view)>& add) {
+    platform::DirectorySearch search;
+    platform::FindRecord entry;
+    if (!search.open(directory, "*", platform::SearchDetail::kind_only)) {
+        return;
+    }
+    while (search.next(entry)) {
+        add(entry.name);
+    }
+    search.close();
 }
 
 bool tilde_in_short_name_window(const std::string& long_name) {
@@ -46,6 +60,27 @@ int last_write_second(const platform::FindRecord& entry) {
 }
 
 }  // namespace
+
+bool exists_ignoring_case(RunSettings& s, const std::string& path) {
+    if (platform::path_exists(path)) {
+        return true;
+    }
+    if (paths::native_style == paths::Style::windows) {
+        return false;  // every look-up there ignores case already
+    }
+    const std::string directory(paths::parent(path));
+    return s.dupes.names.holds_folded(directory, paths::file_name(path), list_directory);
+}
+
+void note_copy_written(RunSettings& s, const std::string& path, const std::string& source) {
+    s.dupes.names.note_written(path, source, paths::parent(path), paths::file_name(path));
+}
+
+void rename_if_written_by_run(RunSettings& s, std::string& destination_file_path, const std::string& source) {
+    if (s.dupes.names.written_from_other(destination_file_path, source)) {
+        rename_duplicate(s, destination_file_path);
+    }
+}
 
 std::string flat_destination_dir(RunSettings& s, const std::string& dest_root) {
     std::string dir = paths::with_trailing_separator(dest_root);
@@ -93,7 +128,7 @@ void rename_duplicates_before_copy(RunSettings& s, std::string& destination_file
     if (s.copy.flatten != 0 && s.copy.no_dupe != 0 && platform::path_exists(destination_file_path)) {
         rename_duplicate(s, destination_file_path);
     }
-    if (s.copy.no_case != 0 && platform::exists_ignoring_case(destination_file_path)) {
+    if (s.copy.no_case != 0 && exists_ignoring_case(s, destination_file_path)) {
         rename_duplicate(s, destination_file_path);
     }
 }

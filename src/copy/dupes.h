@@ -23,6 +23,22 @@ std::string flat_destination_dir(RunSettings& s, const std::string& dest_root);
 // console.
 void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const platform::FindRecord& entry);
 
+// True when something stands at the path or, on Linux, its directory
+// holds a name equal to the path's last component ignoring the case of
+// ASCII letters: the clash a case-insensitive destination would suffer.
+// Each destination directory is read once and then kept in the run's
+// index while the run writes into it.
+bool exists_ignoring_case(RunSettings& s, const std::string& path);
+
+// A copy this run made from `source`: later files of the same name from
+// other sources are renamed beside it instead of replacing it.
+void note_copy_written(RunSettings& s, const std::string& path, const std::string& source);
+
+// A destination this run already wrote from another source is given an
+// indexed name, as a duplicate is: a copy made earlier in the run is never
+// replaced.
+void rename_if_written_by_run(RunSettings& s, std::string& destination_file_path, const std::string& source);
+
 // Just before the copy: --FLAT with --NODUPE renames an existing
 // destination, then --NOCASE renames one that exists ignoring case.
 void rename_duplicates_before_copy(RunSettings& s, std::string& destination_file_path);

@@ -254,11 +254,12 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, entry);
     }
+    rename_if_written_by_run(s, dest, source);
     const bool found = platform::lookup_path(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.
-    const bool existed = found || (s.copy.no_case != 0 && platform::exists_ignoring_case(dest));
+    const bool existed = found || (s.copy.no_case != 0 && exists_ignoring_case(s, dest));
     if (s.selection.exist_only != 0 && !existed) {
         log_not_copied(s, source, "reason: CRITERIA: destination not previously existing");
         return;
@@ -324,7 +325,16 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         stream_count = ads::enumerate_streams(s, source);
     }
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
-        logs::file_not_copied(source, "reason: NO NAMED STREAMS");
+        if (s.streams.open_failed) {
+            // A file that could not even be opened is a failure, not a file
+            // without streams.
+            report_copy_error(s, shown_source, shown_dest);
+            ++counters.copy_failures;
+            std::fputc('\n', report(s));
+            logs::file_not_copied(source, "reason: FILE COULD NOT BE OPENED");
+        } else {
+            logs::file_not_copied(source, "reason: NO NAMED STREAMS");
+        }
         return;
     }
     if (s.logs.unicode_log != nullptr) {
@@ -370,6 +380,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         ++counters.copy_failures;
     } else {
         ++s.dupes.files_copied_so_far;
+        note_copy_written(s, dest, source);
     }
     if (!is_link && !streams_only) {
         settle_attributes(s, entry, protected_replaced && copied, protected_attributes, copied);

@@ -19,6 +19,7 @@
 #include "logs/report.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
+#include "platform/streams.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -174,6 +175,17 @@ void walk_all_roots(RunSettings& s) {
     terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
 }
 
+// The backup and restore privileges, where the account holds them, let
+// every road read protected files and folders and write their copies.
+void enable_privileges() {
+    if (platform::enable_backup_privileges() == platform::PrivilegeStatus::not_held) {
+        std::fputs(
+            "\nThe backup and restore privileges are not held: files and folders this account may not read "
+            "are not copied\n",
+            stderr);
+    }
+}
+
 void memory_exhausted() {
     std::fputs("\nError obtaining memory\n", stderr);
     terminate_run(MEMORY_ERROR);
@@ -185,11 +197,9 @@ void install_memory_handler() {
     std::set_new_handler(memory_exhausted);
 }
 
-int run_program(const std::vector<std::string>& args) {
-    platform::prepare_console();
-    platform::install_interrupt_handler();
-    install_memory_handler();
+namespace {
 
+[[noreturn]] void run_phases(const std::vector<std::string>& args) {
     static RunSettings settings;
     RunSettings& s = settings;
     set_live_settings(&s);
@@ -209,6 +219,7 @@ int run_program(const std::vector<std::string>& args) {
 
     show_banner();
     platform::confine_writes_below(s.paths.dest_named);
+    enable_privileges();
     check_destination(s);
     logs::write_run_header(s, args);
     logs::open_manifests(s, program_version_text());
@@ -236,6 +247,24 @@ int run_program(const std::vector<std::string>& args) {
     show_ini_echo(s);
     walk_all_roots(s);
     finish_run(s);
+}
+
+}  // namespace
+
+int run_program(const std::vector<std::string>& args) {
+    platform::prepare_console();
+    platform::install_interrupt_handler();
+    install_memory_handler();
+    try {
+        run_phases(args);
+    } catch (const util::RunEnd& end) {
+        // Whatever ended the run from below: the same end as if it had
+        // called terminate_run where it stopped.
+        if (!end.summary) {
+            exit_without_summary(end.reason);
+        }
+        terminate_run(end.reason);
+    }
 }
 
 }  // namespace veldro::driver

@@ -10,6 +10,7 @@
 
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "util/name_index.h"
 
 namespace veldro {
 
@@ -207,6 +208,7 @@ struct DupeState {
     std::int32_t dupe_sequence = 1;        // extra suffix counter of the tilde rule
     std::int32_t flat_folder_index = 0;    // current numbered folder, 0 = the root
     std::int32_t files_copied_so_far = 0;  // successful copies, for the flat folders
+    util::NameIndex names;                 // what the run wrote, and names ignoring case
 };
 
 // Named streams: the table that every listing refills from entry 0 (its
@@ -216,6 +218,7 @@ struct StreamState {
     std::vector<platform::StreamRecord> stream_table;
     std::size_t stream_count = 0;
     int ads_errors_ignored = 0;  // a stream read error was answered with 'Y'
+    bool open_failed = false;    // the last listing could not open its file at all
 };
 
 // The walk and the copy engine: path buffers reused for every file, the

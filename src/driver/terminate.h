@@ -1,21 +1,9 @@
 // Ending a run: exit reasons and terminate_run, the only way out.
 #pragma once
 
-namespace veldro {
+#include "util/run_end.h"
 
-enum ExitReason : int {
-    NORMAL_EXIT = 0,
-    USER_ABORTED = 2,
-    INPUT_FILE = 3,
-    OUTPUT_FILE = 4,
-    PARAMATER_FILE = 5,
-    ILLEGAL_OPTION = 6,
-    MEMORY_ERROR = 7,
-    OTHER_EXIT = 8,
-    WRITE_ERROR = 9,
-    READ_ERROR = 11,
-    NON_SPECIFIC_ERROR = 13,
-};
+namespace veldro {
 
 // The text of a reason code ("" for the codes that have none).
 const char* exit_reason_text(int reason);

@@ -6,6 +6,7 @@
 
 #include "platform/identity.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace veldro::logs {
 
@@ -122,16 +123,6 @@ std::string format_utc(std::int64_t seconds, std::uint64_t fraction, int fractio
     }
     std::string out(text.data(), static_cast<std::size_t>(n));
     out += 'Z';
-    return out;
-}
-
-std::string lower_hex(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'F') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
     return out;
 }
 
@@ -286,7 +277,7 @@ void DfxmlWriter::digests(std::string_view element_name, const hash::HashSet& se
             continue;
         }
         std::fprintf(stream_, "    <%.*s type=\"%s\">%s</%.*s>\n", static_cast<int>(element_name.size()),
-                     element_name.data(), k.type, lower_hex(text).c_str(), static_cast<int>(element_name.size()),
+                     element_name.data(), k.type, util::to_lower(text).c_str(), static_cast<int>(element_name.size()),
                      element_name.data());
     }
 }

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "driver/pause.h"
-#include "driver/terminate.h"
 #include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/file_update.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 
 namespace veldro::logs {
@@ -133,7 +133,7 @@ void open_member(RunSettings& s, const MemberInfo& m) {
         } else if (unicode) {
             std::fputs("\ncan't open UNICODE FILENAME LOG FILE\n\n", stdout);
         }
-        terminate_run(OUTPUT_FILE);
+        throw util::RunEnd{OUTPUT_FILE};
     }
     member_stream(s, m) = stream;
     if (m.bit == log_error && (s.logs.error_stream == nullptr || s.logs.error_stream == stderr)) {
@@ -245,7 +245,7 @@ bool open_long_log_option(RunSettings& s, const std::string& value) {
     const LogValue v = read_log_value(value, LogSource::long_option);
     if (v.colon_conflict) {
         std::fputs(colon_conflict_text, stdout);
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
     s.logs.log_mask |= v.mask;
     if (!name_the_logs(s, v.name, true)) {
@@ -320,7 +320,7 @@ void open_error_file(RunSettings& s, const std::string& name) {
     std::FILE* stream = platform::open_stream(name, "a+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
-        terminate_run(OUTPUT_FILE);
+        throw util::RunEnd{OUTPUT_FILE};
     }
     if (s.logs.error_stream != nullptr && s.logs.error_stream != stderr && s.logs.error_stream != s.logs.error_log) {
         std::fclose(s.logs.error_stream);
@@ -336,7 +336,7 @@ void open_hash_log(RunSettings& s, const std::string& name, bool with_companions
         std::FILE* stream = platform::open_stream(file, "a+");
         if (stream == nullptr) {
             std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
-            terminate_run(OUTPUT_FILE);
+            throw util::RunEnd{OUTPUT_FILE};
         }
         std::fseek(stream, 0, SEEK_END);
         return stream;
@@ -453,7 +453,7 @@ void prepare_append_file(const std::string& path) {
     if (!file.valid()) {
         std::fprintf(stderr, "\n%s\n%d\nerror opening ", ".\\Generic_u", 324);
         std::fprintf(stderr, " %s\n", path.c_str());
-        exit_without_summary(1);
+        throw util::RunEnd{1, false};
     }
     // Find where the trailing run of end-of-file marks and NUL bytes
     // begins. Only such padding is cut: text after a stray mark in the

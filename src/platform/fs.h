@@ -172,7 +172,8 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
 
 // Recreates the symbolic link at `source` as a link at `destination` with
 // the same target text, replacing what stands there (never writing through
-// it). Not available on Windows (failed).
+// it). On Windows symbolic links and junctions are recreated from their
+// reparse data (a symbolic link needs the privilege to create one).
 CopyResult copy_symbolic_link(const std::string& source, const std::string& destination);
 
 // From now on, nothing below `root` (the destination directory the user
@@ -181,6 +182,15 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
 // the destination, or put there while the run goes, makes the operation
 // fail instead of writing elsewhere. `root` itself is taken as named.
 void confine_writes_below(const std::string& root);
+
+// Holds open the directories of `dir` below `root` (the destination the
+// user named), each opened as what stands there and never through it, until
+// the next call; false, holding nothing, when one is missing or is a link,
+// junction or other reparse point. While held, a directory of the chain can
+// be neither renamed nor removed, so no link can take its place between
+// this check and the writes below it. A `dir` outside `root` holds nothing
+// (true). On Linux nothing is held and the answer is always true.
+bool hold_destination_chain(const std::string& root, const std::string& dir);
 
 // Opens an existing regular file for reading: no link is followed, a FIFO
 // or device is refused without blocking, access restrictions the process
@@ -203,8 +213,8 @@ bool remove_file(const std::string& path);
 // created it.
 bool make_directory(const std::string& path);
 
-// The local time of a UTC file time: on Linux under the zone rules in force
-// at that instant, on Windows as the system converts it (current bias).
+// The local time of a UTC file time under the zone rules in force at that
+// instant (the TZ variable, else the system's zone).
 FileTime local_file_time(FileTime utc);
 
 // The path at which the file system that holds `path` (or its nearest

@@ -49,7 +49,8 @@ enum class StreamListStatus : std::uint8_t {
 StreamListStatus list_named_streams(const std::string& path, std::vector<StreamRecord>& table, std::size_t& count);
 
 enum class PrivilegeStatus : std::uint8_t {
-    enabled,  // enabled, or asked for (a user without them goes on without)
+    enabled,   // enabled
+    not_held,  // the account does not hold them: it goes on without
     token_open_failed,
     backup_lookup_failed,
     restore_lookup_failed,
@@ -69,8 +70,9 @@ FileHandle open_stream_for_read(const std::string& file, const std::string& name
 bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size);
 
 // The system's own copy of a named stream to an ordinary file, replacing an
-// existing one. False where it failed or where the system has none (Linux):
-// the caller then copies the stream itself.
+// existing one. False where it failed or where none is used (Linux, and
+// Windows, whose own copy would move the source's last-access time): the
+// caller then copies the stream itself.
 bool system_copy_stream(const std::string& file, const std::string& name, const std::string& target);
 
 }  // namespace veldro::platform

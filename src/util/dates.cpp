@@ -3,8 +3,9 @@
 #include <array>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
-#include "driver/terminate.h"
+#include "util/run_end.h"
 
 namespace veldro::util {
 
@@ -32,7 +33,7 @@ bool in_day_range(int month, int day) {
 
 [[noreturn]] void impossible_date(int month, int day, int year) {
     std::fprintf(stdout, "%d/%d/%d is not a valid date\n", month, day, year);
-    exit_without_summary(ILLEGAL_OPTION);
+    throw util::RunEnd{ILLEGAL_OPTION, false};
 }
 
 }  // namespace
@@ -106,7 +107,18 @@ std::optional<std::int64_t> calendar_time(int month, int day, int year, int hour
 }
 
 std::uint64_t time_to_file_time(std::int64_t calendar_seconds) {
-    return static_cast<std::uint64_t>(calendar_seconds * file_ticks_per_second) + file_time_epoch_offset;
+    // Times beyond what a file time can hold (some 29,000 years from now,
+    // or before 1601) stay at its ends instead of wrapping around.
+    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max() / file_ticks_per_second;
+    if (calendar_seconds > most) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    const std::int64_t ticks =
+        calendar_seconds < -most ? -most * file_ticks_per_second : calendar_seconds * file_ticks_per_second;
+    if (ticks < -static_cast<std::int64_t>(file_time_epoch_offset)) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(ticks) + file_time_epoch_offset;
 }
 
 std::string version_text(std::string_view build_date, std::string_view build_time, std::string_view suffix) {

@@ -17,8 +17,24 @@ bool is_drive_letter_path(std::string_view p) {
     return p.size() >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
+// The end of the `count`th backslash-separated component of `text` from
+// `from` (the whole text when it has fewer).
+std::size_t after_components(std::string_view text, std::size_t from, int count) {
+    std::size_t at = from;
+    for (int i = 0; i < count; ++i) {
+        const std::size_t cut = text.find('\\', at);
+        if (cut == std::string_view::npos) {
+            return text.size();
+        }
+        at = i + 1 < count ? cut + 1 : cut;
+    }
+    return at;
+}
+
 // Length of the part of a Windows path that '..' cannot climb above:
-// "\\?\C:", "C:", or "\\server\share" (with or without the prefix).
+// "\\?\C:", "C:", "\\server\share" (with or without the prefix, which
+// then reads "\\?\UNC\server\share"), and the device forms of the
+// prefix: "\\?\GLOBALROOT\Device\Name" and "\\?\Volume{...}".
 std::size_t windows_root_length(std::string_view p) {
     std::size_t start = 0;
     if (has_long_prefix(p)) {
@@ -27,6 +43,15 @@ std::size_t windows_root_length(std::string_view p) {
     std::string_view rest = p.substr(start);
     if (is_drive_letter_path(rest)) {
         return start + 2;
+    }
+    if (start != 0 && !rest.empty()) {
+        if (starts_with_ignoring_case(rest, "UNC\\")) {
+            return start + after_components(rest, 0, 3);
+        }
+        if (starts_with_ignoring_case(rest, "GLOBALROOT\\")) {
+            return start + after_components(rest, 0, 3);
+        }
+        return start + after_components(rest, 0, 1);
     }
     if (start == 0 && rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
         // UNC: \\server\share
@@ -57,6 +82,49 @@ std::string add_long_prefix(std::string_view path, Style style) {
     std::string out(long_prefix);
     out += path;
     return out;
+}
+
+namespace {
+
+// True when the path has no '/' and no "." or ".." component.
+bool plainly_separated(std::string_view path) {
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = path.find('\\', begin);
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        const std::string_view part = path.substr(begin, end - begin);
+        if (part == "." || part == ".." || part.find('/') != std::string_view::npos) {
+            return false;
+        }
+        begin = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string call_form(std::string_view path) {
+    if (has_long_prefix(path)) {
+        std::string out(path);
+        if (out.size() == long_prefix.size() + 2 && is_drive_letter_path(path.substr(long_prefix.size()))) {
+            out += '\\';
+        }
+        return out;
+    }
+    if (path.size() > 2 && path[0] == '\\' && path[1] == '\\' && path[2] != '.' && plainly_separated(path.substr(2))) {
+        std::string out(long_prefix);
+        out += "UNC";
+        out += path.substr(1);
+        return out;
+    }
+    if (path.size() > 3 && is_drive_letter_path(path) && path[2] == '\\' && plainly_separated(path.substr(3))) {
+        std::string out(long_prefix);
+        out += path;
+        return out;
+    }
+    return std::string(path);
 }
 
 std::string_view display_path(std::string_view path) {
@@ -119,8 +187,9 @@ std::string normalize(std::string_view absolute, Style style) {
 
 std::string make_long_path(std::string_view input) {
     if (native_style == Style::windows && has_long_prefix(input)) {
-        std::string_view rest = input.substr(long_prefix.size());
-        return std::string(long_prefix) + normalize(rest, Style::windows);
+        // The prefixed forms name drives, shares and devices alike: the
+        // device part stays as it was typed.
+        return normalize(input, Style::windows);
     }
     const std::string absolute = platform::full_path(std::string(input));
     return add_long_prefix(normalize(absolute), native_style);

@@ -34,6 +34,16 @@ bool has_long_prefix(std::string_view path);
 // Posix paths are returned unchanged.
 std::string add_long_prefix(std::string_view path, Style style = native_style);
 
+// The form of an internal Windows path that the system's file calls are
+// given. A drive root keeps its backslash ("\\?\E:\", since "\\?\E:"
+// names the volume device), a UNC path takes the long form
+// "\\?\UNC\server\share\..." and an unprefixed absolute drive path
+// takes the prefix, so that no length limit applies and names ending in a
+// dot or blank stay as they are. A path holding '/' or a "." or ".."
+// component (the prefix turns off the system's own normalising) and every
+// other path pass unchanged.
+std::string call_form(std::string_view path);
+
 // The path as shown to the user: without its long-path prefix.
 std::string_view display_path(std::string_view path);
 // The display form as written to the console and the logs: on Linux with

@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
+#include "util/lines.h"
 #include "util/paths.h"
 #include "util/text.h"
 #include "walk/sources.h"
@@ -393,19 +394,6 @@ void reopen_default_log(RunSettings& s) {
 
 }  // namespace
 
-bool read_text_line(std::FILE* file, std::string& line) {
-    line.clear();
-    char piece[8192];
-    while (std::fgets(piece, sizeof piece, file) != nullptr) {
-        line += piece;
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-            return true;
-        }
-    }
-    return !line.empty();
-}
-
 bool clean_file_list_line(std::string& line) {
     cut_at_bar(line);
     trim_trailing(line, true);
@@ -438,7 +426,8 @@ int run_file_list(RunSettings& s) {
     reopen_default_log(s);
     ListRun run;
     bool first_line = true;
-    while (read_text_line(list, run.line)) {
+    util::ListReader lines(list, "the file list", false);
+    while (lines.next(run.line)) {
         check_interrupt();
         if (first_line && run.line.starts_with(utf8_byte_order_mark)) {
             run.line.erase(0, utf8_byte_order_mark.size());
@@ -462,7 +451,8 @@ void read_dirs_list(RunSettings& s, std::FILE* file) {
     }
     std::string line;
     bool first_line = true;
-    while (read_text_line(file, line)) {
+    util::ListReader lines(file, "the directory list", false);
+    while (lines.next(line)) {
         if (first_line && line.starts_with(utf8_byte_order_mark)) {
             line.erase(0, utf8_byte_order_mark.size());
         }

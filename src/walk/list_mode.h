@@ -19,10 +19,6 @@ int run_file_list(RunSettings& s);
 // separator, like every other root). Closes the file.
 void read_dirs_list(RunSettings& s, std::FILE* file);
 
-// Reads one line of any length (without its line end) into `line`; false
-// at the end of the file.
-bool read_text_line(std::FILE* file, std::string& line);
-
 // A file-list line as the list mode uses it: cut at the first '|', with
 // trailing blanks and line ends removed (leading blanks are kept). False
 // when the line ends the list (empty or one character long).

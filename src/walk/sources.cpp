@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "driver/pause.h"
-#include "driver/terminate.h"
 #include "platform/fs.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 
 namespace veldro::walk {
@@ -117,7 +117,7 @@ void refuse_overlapping_destination(RunSettings& s) {
             "Copying would write over the evidence or into it: please choose a destination outside the "
             "sources and rerun\n\n",
             stdout);
-        terminate_run(ILLEGAL_OPTION);
+        throw util::RunEnd{ILLEGAL_OPTION};
     }
 }
 
@@ -135,7 +135,7 @@ void add_source_path(RunSettings& s, const std::string& path) {
         if (!platform::path_exists(root)) {
             std::fprintf(stdout, "\nCan't find a file or folder of the name %s\n", paths::shown_path(root).c_str());
             std::fputs("Please check the -p option and rerun program\n", stdout);
-            terminate_run(INPUT_FILE);
+            throw util::RunEnd{INPUT_FILE};
         }
         if (!platform::is_directory(root)) {
             root = split_file_root(s, root);

@@ -12,6 +12,7 @@
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
+#include "walk/bypass.h"
 
 namespace veldro::walk {
 
@@ -34,19 +35,6 @@ void poll_user_abort(bool new_directory = false) {
             terminate_run(USER_ABORTED);
         }
     }
-}
-
-bool is_bypassed(const RunSettings& s, const std::string& dir_path) {
-    if (s.selection.bypass_mode == 0) {
-        return false;
-    }
-    // A plain text prefix: an entry for /data/tmp also covers /data/tmpfiles/.
-    for (const std::string& entry : s.selection.bypass_list) {
-        if (!entry.empty() && paths::starts_with_ignoring_case(dir_path, entry)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 bool ends_type_list(const std::string& pattern) {
@@ -171,7 +159,7 @@ struct WalkFrame {
 // its frame. False when the directory is passed over (bypassed or not
 // readable).
 bool enter_directory(RunSettings& s, const std::string& dir_path, std::vector<WalkFrame>& stack) {
-    if (is_bypassed(s, dir_path)) {
+    if (skip_bypassed(s, dir_path)) {
         return false;
     }
     poll_user_abort(true);

@@ -11,7 +11,7 @@ import subprocess
 import time
 import unittest
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, run
+from veldro_e2e import PtyRun, TreeCase, clean_env, run, skip_under_wine
 
 
 def copied_count(result):
@@ -42,6 +42,7 @@ class CopyCase(TreeCase):
 
 class CopyTreeTest(CopyCase):
     def test_every_copy_carries_contents_and_times_to_the_nanosecond(self):
+        skip_under_wine("100-ns times and no last-access protection")
         names = {
             "empty.bin": b"",
             "one.txt": b"1",
@@ -154,6 +155,8 @@ class CopyTreeTest(CopyCase):
         self.assertIn("fresh.txt| reason: CRITERIA: destination not previously existing", self.not_copied_log())
 
     def test_attribute_filter_selects_read_only_files(self):
+
+        skip_under_wine("read-only is set through Linux permissions")
         self.write("src/plain.txt", "p")
         ro = self.write("src/locked.txt", "l")
         os.chmod(ro, 0o444)
@@ -190,6 +193,8 @@ class CopyTreeTest(CopyCase):
         self.assertEqual(os.stat(dest).st_mtime_ns, t)
 
     def test_reset_leaves_the_source_as_it_was_found(self):
+
+        skip_under_wine("100-ns times")
         src = self.write("src/a.txt", os.urandom(100000))
         self.set_times(src, 1_300_000_000_111_111_111, 1_200_000_000_222_222_222)
         before = os.stat(src)
@@ -206,6 +211,8 @@ class CopyTreeTest(CopyCase):
             ["-p", self.src, "-d", self.dst, "-i", "-R"]).stderr)
 
     def test_special_files_and_link_loops_never_trap_the_walk(self):
+
+        skip_under_wine("Linux-only file types, and links wine shows as plain files")
         self.write("src/a.txt", "a")
         os.mkfifo(self.path("src", "pipe"))
         os.makedirs(self.path("src", "d"))
@@ -240,6 +247,8 @@ class CopyTreeTest(CopyCase):
         self.assertIn("NOT COPIED (error)", result.stdout)
 
     def test_trees_deeper_than_the_path_limit(self):
+
+        skip_under_wine("paths over PATH_MAX")
         # Built through relative steps: no single path may exceed the limit.
         name = "d" * 200
         here = os.open(self.src, os.O_RDONLY)
@@ -299,6 +308,8 @@ class CopyTreeTest(CopyCase):
         self.assertIn("\n     1   " + os.path.join(self.src, "two") + "/", text)
 
     def test_maintained_directory_dates(self):
+
+        skip_under_wine("no last-access protection")
         self.write("src/top/mid/leaf/f.txt", "f")
         self.write("src/top/x.txt", "x")
         self.write("src/Mixed/g.txt", "g")
@@ -335,6 +346,7 @@ class CopyTreeTest(CopyCase):
 
 class CreationTimeTest(CopyCase):
     def test_a_file_system_without_settable_creation_times_is_named_once(self):
+        skip_under_wine("creation times are kept by wine itself")
         self.write("src/a.txt", "a")
         self.write("src/b.txt", "b")
         result = self.copy()
@@ -343,6 +355,8 @@ class CreationTimeTest(CopyCase):
         self.assertEqual(result.stderr.count(note), 1, repr(result))
 
     def test_ntfs_copies_take_the_source_creation_time_and_streams(self):
+
+        skip_under_wine("no extended attributes as streams")
         for tool in ("mkntfs", "ntfs-3g"):
             if shutil.which(tool) is None:
                 self.skipTest(tool + " is not installed")

@@ -1,10 +1,11 @@
 """Flattening, duplicate renaming, --NOCASE and the tilde rule, end to end."""
 
+import hashlib
 import os
 import re
 import unittest
 
-from veldro_e2e import TreeCase, run
+from veldro_e2e import TreeCase, clean_env, preload_library, run, skip_under_wine
 
 
 class DupesCase(TreeCase):
@@ -52,12 +53,19 @@ class TestFlatten(DupesCase):
         self.assertEqual(len(self.files_in()), 8)
         self.assertEqual(len(os.listdir(self.dst)), 8)
 
-    def test_without_nodupe_a_later_file_of_the_same_name_replaces_the_earlier(self):
+    def test_a_copy_made_earlier_in_the_run_is_never_replaced(self):
         self.write("src/one/a.txt", "first")
         self.write("src/two/a.txt", "second")
-        r = self.copy("--FLAT", "-A")
+        hash_log = self.path("logs", "HASH.TXT")
+        r = self.copy("--FLAT", "-A", "-H", hash_log)
         self.assertStatus(r, 0)
-        self.assertEqual(self.files_in(), ["a.txt"])
+        self.assertEqual(self.files_in(), ["a.txt", "a[0000].txt"])
+        self.assertEqual(self.contents(), [b"first", b"second"])
+        with open(hash_log, encoding="utf-8") as f:
+            logged = f.read()
+        for name in self.files_in():
+            with open(os.path.join(self.dst, name), "rb") as f:
+                self.assertIn(hashlib.md5(f.read()).hexdigest().upper(), logged)
 
 
 class TestNoDupe(DupesCase):
@@ -106,7 +114,26 @@ class TestNoCase(DupesCase):
         self.assertIn("[UPDATED]", r.stdout)
         self.assertNotIn("[NEW FILE]", r.stdout)
 
+    def test_the_destination_is_read_once_not_once_per_file(self):
+        for i in range(300):
+            self.write(f"src/d{i % 3}/f{i:03d}.txt", "x")
+        self.write("dst/F000.TXT", "earlier")
+        counter = self.path("reads.txt")
+        # A sanitizer build must accept a library loaded before its runtime.
+        asan = os.environ.get("ASAN_OPTIONS", "")
+        env = clean_env(LD_PRELOAD=preload_library("count_dir_reads.c", "directory-read counting"),
+                        VELDRO_TEST_DIR_READS=counter,
+                        ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
+        r = run(["-p", self.src, "-d", self.dst, "-i", "--FLAT", "--NOCASE"], env=env)
+        self.assertStatus(r, 0)
+        self.assertEqual(len(self.files_in()), 301)
+        self.assertIn("f000[0000].txt", self.files_in())
+        with open(counter) as f:
+            self.assertLess(int(f.read()), 30)
+
     def test_without_nocase_names_of_other_case_are_separate_files(self):
+
+        skip_under_wine("Linux-only names (differing only in case)")
         self.write("src/report.doc", "new report")
         self.write("dst/REPORT.DOC", "old report")
         r = self.copy()

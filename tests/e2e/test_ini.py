@@ -3,11 +3,12 @@ KANDRELX.INI, read up to its first empty line, echoed, and overridden by
 the command line, which it overrides in turn for the environment."""
 
 import os
+import re
 import shutil
 import subprocess
 import unittest
 
-from veldro_e2e import Result, TreeCase, clean_env, program, run
+from veldro_e2e import UNDER_WINE, Result, TreeCase, clean_env, program, run
 
 
 class IniCase(TreeCase):
@@ -21,17 +22,27 @@ class IniCase(TreeCase):
         # nobody else's runs.
         os.makedirs(self.path("bin"))
         self.binary = self.path("bin", "veldro")
-        shutil.copy2(program(), self.binary)
+        if UNDER_WINE:
+            # The Windows program looks for the INI file beside itself.
+            shutil.copy2(os.environ["VELDRO_EXE"], self.binary + ".exe")
+        else:
+            shutil.copy2(program(), self.binary)
 
     def write_ini(self, text, name=None):
         path = name or self.binary + ".ini"
+        if UNDER_WINE:
+            text = re.sub(r"(?<=[=\s])/\S*", lambda m: "Z:" + m.group(0).replace("/", "\\"), text)
         with open(path, "wb") as f:
             f.write(text.encode())
         return path
 
     def run_own(self, args, env=None, cwd=None):
-        proc = subprocess.run([self.binary] + list(args), cwd=cwd or self.tmp,
-                              env=env if env is not None else clean_env(), stdin=subprocess.DEVNULL,
+        env = env if env is not None else clean_env()
+        command = [self.binary]
+        if UNDER_WINE:
+            command = [program()]
+            env = dict(env, VELDRO_EXE=self.binary + ".exe")
+        proc = subprocess.run(command + list(args), cwd=cwd or self.tmp, env=env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         return Result(proc.returncode, proc.stdout, proc.stderr)
 

@@ -6,7 +6,7 @@ import re
 import subprocess
 import unittest
 
-from veldro_e2e import TreeCase, run
+from veldro_e2e import TreeCase, run, skip_under_wine
 
 
 class WalkCase(TreeCase):
@@ -85,12 +85,12 @@ class WalkPatternTest(WalkCase):
         self.walk("-X", "*.BAK")
         self.assertEqual(self.copied(), ["keep.txt", "old.bak"])
 
-    def test_bypass_is_a_plain_prefix_of_the_directory_path(self):
+    def test_bypass_covers_the_directory_and_what_is_below_it(self):
         for rel in ("tmp/a.txt", "tmp/sub/b.txt", "tmpfiles/c.txt", "other/d.txt"):
             self.write("src/" + rel, "x")
-        result = self.walk("--bypass=" + os.path.join(self.src, "TMP"))
+        result = self.walk("--bypass=" + os.path.join(self.src, "tmp"))
         self.assertStatus(result, 0)
-        self.assertEqual(self.copied(), ["other/d.txt"])
+        self.assertEqual(self.copied(), ["other/d.txt", "tmpfiles/c.txt"])
 
     def test_a_source_that_names_a_file_becomes_its_directory_and_a_pattern(self):
         self.write("src/report.doc", "r")
@@ -138,6 +138,8 @@ class CountingPassTest(WalkCase):
         self.assertIn(" 1 of 0 files:", result.stdout)
 
     def test_too_little_free_space_warns_and_copies_anyway(self):
+
+        skip_under_wine("free space comes from a Linux preload shim")
         mnt = self.path("small")
         os.makedirs(mnt)
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", mnt],

@@ -1,19 +1,64 @@
 """Shared helpers for the end-to-end tests: run the built program on
 temporary trees and look at what it left behind."""
 
+import builtins
+import io
 import os
 import pty
+import re
 import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
 BIN = os.environ.get("VELDRO_BIN", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The program under test is the Windows build run under wine (through the
+# tests/wine/veldro-wine wrapper, named by VELDRO_BIN).
+UNDER_WINE = os.environ.get("VELDRO_UNDER_WINE", "") not in ("", "0")
 _preload_libraries = {}
+# A Z:\\ path (with or without the long-path prefix) up to the next one, a
+# bar or the end of its line.
+_ZPATH = re.compile(rb"(?:\\\\\?\\)?Z:(\\(?:(?!(?:\\\\\?\\)?Z:\\)[^\r\n|])*)")
+
+
+def skip_under_wine(reason):
+    """Skips the test when the program runs under wine, naming why."""
+    if UNDER_WINE:
+        raise unittest.SkipTest("under wine: " + reason)
+
+
+def normalised(data):
+    """A log as the Linux build writes it: LF line ends and Linux paths
+    where the Windows build writes Z:\\ paths (as the wrapper does for
+    what the program prints)."""
+    data = data.replace(b"\r\n", b"\n")
+    return _ZPATH.sub(lambda m: m.group(1).replace(b"\\", b"/"), data)
+
+
+def _is_log_name(file):
+    name = os.path.basename(os.fsdecode(file)).upper()
+    return ".LOG" in name or name.endswith(".TXT")
+
+
+def _open_normalised(file, mode="r", *args, **kwargs):
+    """open() for the test modules under wine: logs read back are
+    normalised; everything else is opened as it is."""
+    if "r" not in mode or "+" in mode or not isinstance(file, (str, bytes, os.PathLike)):
+        return builtins.open(file, mode, *args, **kwargs)
+    if not _is_log_name(file):
+        return builtins.open(file, mode, *args, **kwargs)
+    with builtins.open(file, "rb") as f:
+        data = normalised(f.read())
+    if "b" in mode:
+        return io.BytesIO(data)
+    encoding = kwargs.get("encoding") or (args[1] if len(args) > 1 else None) or "utf-8"
+    errors = kwargs.get("errors") or "strict"
+    return io.StringIO(data.decode(encoding, errors), newline=None)
 
 
 def program():
@@ -67,6 +112,7 @@ class PtyRun:
     """The program on a pseudo-terminal, for prompts and keys."""
 
     def __init__(self, args, cwd=None, env=None):
+        skip_under_wine("console prompts, keys and redraws on a terminal")
         self.pid, self.fd = pty.fork()
         if self.pid == 0:  # child
             try:
@@ -139,6 +185,10 @@ class TreeCase(unittest.TestCase):
 
     def setUp(self):
         program()
+        if UNDER_WINE:
+            # The test module reads logs back through the wrapper's
+            # normalisation.
+            sys.modules[type(self).__module__].open = _open_normalised
         self.tmp = tempfile.mkdtemp(prefix="veldro-e2e-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
 
@@ -159,7 +209,8 @@ class TreeCase(unittest.TestCase):
 
     def read(self, rel):
         with open(self.path(rel), "rb") as f:
-            return f.read()
+            data = f.read()
+        return normalised(data) if UNDER_WINE and _is_log_name(rel) else data
 
     def assertStatus(self, result, status):
         self.assertEqual(result.status, status, repr(result))
@@ -168,6 +219,7 @@ class TreeCase(unittest.TestCase):
 def preload_library(source_name, purpose):
     """Builds tests/e2e/support/<source_name> into a preload library once per
     run; skips the test (naming `purpose`) when no C compiler can build it."""
+    skip_under_wine(f"the {purpose} preload library works on Linux calls only")
     if source_name not in _preload_libraries:
         compiler = shutil.which("cc") or shutil.which("gcc")
         if compiler is None:

@@ -11,6 +11,7 @@
 #include "config/ini.h"
 #include "config/long_options.h"
 #include "driver/settings.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using veldro::RunSettings;
@@ -70,7 +71,14 @@ TEST_F(IniTest, OnOffDirectives) {
         {"SILENCE=OFF", 0, [](const RunSettings& s) { return s.console.silent; }},
         {"ZULU=ON", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
         {"ZULU=OFF", 0, [](const RunSettings& s) { return s.logs.zulu_time; }},
-        {"ZULU=ONE", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
+        {"ZULU=TRUE", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
+        {"FLAT=NO", 0, [](const RunSettings& s) { return s.copy.flatten; }},
+        {"FLAT=FALSE", 0, [](const RunSettings& s) { return s.copy.flatten; }},
+        {"LIST_ONLY=NO", 0, [](const RunSettings& s) { return s.copy.list_only; }},
+        {"SILENT=NO", 0, [](const RunSettings& s) { return s.console.silent; }},
+        {"SHA2=NO", 0, [](const RunSettings& s) { return s.hashing.sha256; }},
+        {"RECURSE=0", 0, [](const RunSettings& s) { return s.selection.recurse; }},
+        {"APPEND=yes", 1, [](const RunSettings& s) { return s.logs.append; }},
         {"LIST_ONLY=ON", 1, [](const RunSettings& s) { return s.copy.list_only; }},
         {"LIST=OFF", 0, [](const RunSettings& s) { return s.copy.list_only; }},
         {"MAKE=1", 1, [](const RunSettings& s) { return s.paths.make_dirs; }},
@@ -101,7 +109,7 @@ TEST_F(IniTest, Hash) {
 }
 
 TEST_F(IniTest, ResetOnAndOff) {
-    for (const char* line : {"RESET=ON", "RESET=YES", "RESET=1", "RESET", "RESETTIMES=ON", "RESET=maybe"}) {
+    for (const char* line : {"RESET=ON", "RESET=YES", "RESET=1", "RESET", "RESETTIMES=ON", "RESET=true"}) {
         EXPECT_EQ(one(line).copy.reset_times, 1) << line;
     }
     // NO, OFF and 0 turn resetting off.
@@ -147,6 +155,24 @@ TEST_F(IniTest, NumbersLettersAndDelimiters) {
     EXPECT_EQ(d.console.delimiter, ';');
     EXPECT_EQ(one("DELIMITER=124").console.delimiter, '|');
     EXPECT_EQ(one("DELIM=OFF").console.delim_on, 0);
+}
+
+TEST_F(IniTest, SizesTakeSuffixes) {
+    EXPECT_EQ(one("GREATER=1K").selection.greater_size, 1024);
+    EXPECT_EQ(one("LESS=2m").selection.less_size, 2 * 1024 * 1024);
+}
+
+// A value the directive cannot take ends the run, naming the line.
+TEST(IniDeathTest, ValuesThatMeanNothingAreRefused) {
+    for (const char* line : {"ZULU=ONE", "RESET=maybe", "FLAT=abc", "LIST=ONWARD", "GREATER=1X", "LESS=1G5", "WIDTH=7O",
+                             "HASH=NONE", "YOUNG=abc", "CRC=X"}) {
+        EXPECT_EXIT(veldro::ending_run([&] {
+                        RunSettings s;
+                        apply_ini_line(s, line, 7);
+                    }),
+                    ::testing::ExitedWithCode(6), "line 7")
+            << line;
+    }
 }
 
 TEST_F(IniTest, Ages) {

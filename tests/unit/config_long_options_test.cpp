@@ -221,13 +221,18 @@ TEST(LongOptionValuesTest, OptionalOnOffValues) {
             }
         }
     };
-    run({{"SIL", 0, 1}, {"SIL=on", 0, 1}, {"SIL=OFF", 0, 0}, {"SIL=onx", 1, 0}, {"silent=yes", 1, 0}},
+    run({{"SIL", 0, 1},
+         {"SIL=on", 0, 1},
+         {"SIL=OFF", 0, 0},
+         {"SIL=onx", 1, 0},
+         {"silent=yes", 0, 1},
+         {"SIL=false", 0, 0}},
         [](const RunSettings& s) { return s.console.silent; });
-    run({{"REC", 0, 1}, {"REC=onx", 0, 1}, {"REC=off", 0, 0}, {"REC=x", 1, 0}},
+    run({{"REC", 0, 1}, {"REC=onx", 1, 0}, {"REC=off", 0, 0}, {"REC=0", 0, 0}, {"REC=x", 1, 0}},
         [](const RunSettings& s) { return s.selection.recurse; });
-    run({{"RES", 0, 1}, {"reset=ON", 0, 1}, {"RES=Offline", 0, 0}, {"RES=maybe", 1, 0}},
+    run({{"RES", 0, 1}, {"reset=ON", 0, 1}, {"RES=Offline", 1, 0}, {"RES=no", 0, 0}, {"RES=maybe", 1, 0}},
         [](const RunSettings& s) { return s.copy.reset_times; });
-    run({{"CHK", 0, 1}, {"CHK=OFF", 0, 0}, {"CHK_TILDE=ON", 0, 1}, {"CHK=maybe", 0, 1}},
+    run({{"CHK", 0, 1}, {"CHK=OFF", 0, 0}, {"CHK_TILDE=ON", 0, 1}, {"CHK=maybe", 1, 0}},
         [](const RunSettings& s) { return s.copy.check_tilde; });
 }
 
@@ -354,7 +359,8 @@ TEST_F(LongOptionsTest, LogfileColonMask) {
 
 TEST_F(LongOptionsDeathTest, DriveColonAndOptionColon) {
     RunSettings s;
-    EXPECT_EXIT(parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"); }), ::testing::ExitedWithCode(6),
+                "");
 }
 
 TEST_F(LongOptionsTest, HashLogAndUnicodeList) {
@@ -371,7 +377,8 @@ TEST_F(LongOptionsTest, HashLogAndUnicodeList) {
 
 TEST_F(LongOptionsDeathTest, UnicodeListThatCannotBeCreated) {
     RunSettings s;
-    EXPECT_EXIT(parse_long_option(s, "UNICODE=" + path("no/such/dir/names.txt")), ::testing::ExitedWithCode(4), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "UNICODE=" + path("no/such/dir/names.txt")); }),
+                ::testing::ExitedWithCode(4), "");
 }
 
 TEST_F(LongOptionsTest, ListFile) {
@@ -385,7 +392,8 @@ TEST_F(LongOptionsTest, ListFile) {
 
 TEST_F(LongOptionsDeathTest, MissingListFile) {
     RunSettings s;
-    EXPECT_EXIT(parse_long_option(s, "LIS=" + path("none.txt")), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LIS=" + path("none.txt")); }),
+                ::testing::ExitedWithCode(3), "");
 }
 
 TEST_F(LongOptionsTest, BypassDirectoryOrMissingPath) {

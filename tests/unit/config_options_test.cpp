@@ -13,6 +13,7 @@
 #include "config/option_values.h"
 #include "config/options.h"
 #include "driver/settings.h"
+#include "test_files.h"
 #include "util/dates.h"
 
 namespace fs = std::filesystem;
@@ -93,12 +94,15 @@ TEST_F(OptionsTest, OptionsOnlyReturnOne) {
 
 TEST_F(OptionsDeathTest, PositionalDestinationAloneIsNotEnough) {
     RunSettings s;
-    EXPECT_EXIT(parse(s, {src_, dst_, "-A"}), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse(s, {src_, dst_, "-A"}); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(OptionsDeathTest, ArgumentsAfterAnOptionAreNotPositional) {
     RunSettings s;
-    EXPECT_EXIT(parse(s, {"-A", src_, dst_}), ::testing::ExitedWithCode(6), "Ignored after the options");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse(s, {"-A", src_, dst_});
+                }),
+                ::testing::ExitedWithCode(6), "Ignored after the options");
 }
 
 TEST_F(OptionsTest, ASlashLedArgumentIsAPathNotAnOption) {
@@ -216,7 +220,8 @@ TEST_F(OptionsTest, AttributeModifiers) {
 }
 
 TEST_F(OptionsDeathTest, AttributeOptionNeedsAModifier) {
-    EXPECT_EXIT(parse_with_paths({"-a"}), ::testing::ExitedWithCode(6), "-a option needs a modifier");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths({"-a"}); }), ::testing::ExitedWithCode(6),
+                "-a option needs a modifier");
 }
 
 // ---- bad command lines end with 6 ---------------------------------------
@@ -227,7 +232,7 @@ TEST_F(OptionsDeathTest, MissingAndDashLedValues) {
         {"-H"},       {"-d", "-A"}, {"-D", "-A"}, {"-D"}, {"-d", ""}, {"-T", ""},
     };
     for (const auto& args : bad) {
-        EXPECT_EXIT(parse_with_paths(args), ::testing::ExitedWithCode(6), "") << args[0];
+        EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths(args); }), ::testing::ExitedWithCode(6), "") << args[0];
     }
 }
 
@@ -237,46 +242,51 @@ TEST_F(OptionsDeathTest, UsageForUnknownLettersAndUsageValues) {
         {"-Q"}, {"-AQ"}, {"-1", "-A"}, {"-1"}, {"-E", "-x"}, {"-x", "-A"}, {"-x"}, {"-g"}, {"-l"},
     };
     for (const auto& args : bad) {
-        EXPECT_EXIT(
-            {
-                std::freopen("/dev/null", "r", stdin);
-                parse_with_paths(args);
-            },
-            ::testing::ExitedWithCode(6), "")
+        EXPECT_EXIT(veldro::ending_run([&] {
+                        {
+                            std::freopen("/dev/null", "r", stdin);
+                            parse_with_paths(args);
+                        };
+                    }),
+                    ::testing::ExitedWithCode(6), "")
             << args[0];
     }
 }
 
 TEST_F(OptionsDeathTest, LogsAsFirstArgumentShowsTheLogHelp) {
     RunSettings s;
-    EXPECT_EXIT(
-        {
-            std::freopen("/dev/null", "r", stdin);
-            parse(s, {"LOGS", "-p", src_});
-        },
-        ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    {
+                        std::freopen("/dev/null", "r", stdin);
+                        parse(s, {"LOGS", "-p", src_});
+                    };
+                }),
+                ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(OptionsDeathTest, IllegalLongOption) {
-    EXPECT_EXIT(parse_with_paths({"--HASH=x"}), ::testing::ExitedWithCode(6), "");
-    EXPECT_EXIT(parse_with_paths({"--PATH"}), ::testing::ExitedWithCode(6), "");
-    EXPECT_EXIT(parse_with_paths({"--SIL=onx"}), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths({"--HASH=x"}); }), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths({"--PATH"}); }), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths({"--SIL=onx"}); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(OptionsDeathTest, ForgottenPathOrDestination) {
     RunSettings s;
-    EXPECT_EXIT(parse(s, {"-p", src_}), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse(s, {"-p", src_}); }), ::testing::ExitedWithCode(6), "");
     RunSettings t;
-    EXPECT_EXIT(parse(t, {"-d", dst_}), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse(t, {"-d", dst_}); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(OptionsDeathTest, TestModeNeedsAList) {
-    EXPECT_EXIT(parse_with_paths({"--TEST"}), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths({"--TEST"}); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(OptionsDeathTest, MissingSourceRootIsAnInputError) {
     RunSettings s;
-    EXPECT_EXIT(parse(s, {"-p", path("nowhere"), "-d", dst_}), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse(s, {"-p", path("nowhere"), "-d", dst_});
+                }),
+                ::testing::ExitedWithCode(3), "");
 }
 
 // ---- days and dates ------------------------------------------------------
@@ -335,9 +345,15 @@ TEST_F(OptionsTest, DateLettersSetTheTimesTested) {
 
 TEST_F(OptionsDeathTest, ImpossibleOrUnusableDatesAreRefused) {
     // 10 is 1910, before 1970; 02-30 and a day-month swap are no dates;
+    // no cut-off lies beyond the year 9999; days are whole numbers;
     // a lone separator is no date at all.
-    for (const char* value : {"01-15-10", "01-01-1969", "02-30-2021", "25-12-2020", "12-2021", "-"}) {
-        EXPECT_EXIT(parse_with_paths({"-g", value}), ::testing::ExitedWithCode(6), "") << value;
+    for (const char* value :
+         {"01-15-10", "01-01-1969", "02-30-2021", "25-12-2020", "12-2021", "-", "1G22-31682", "3d"}) {
+        EXPECT_EXIT(veldro::ending_run([&] {
+                        parse_with_paths({"-g", value});
+                    }),
+                    ::testing::ExitedWithCode(6), "")
+            << value;
     }
 }
 
@@ -387,7 +403,10 @@ TEST_F(OptionsTest, TypePatterns) {
 }
 
 TEST_F(OptionsDeathTest, TypePatternWithBackslash) {
-    EXPECT_EXIT(parse_with_paths({"-f", "sub\\*.doc"}), ::testing::ExitedWithCode(6), "Can't have a");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse_with_paths({"-f", "sub\\*.doc"});
+                }),
+                ::testing::ExitedWithCode(6), "Can't have a");
 }
 
 TEST_F(OptionsTest, TypeFile) {
@@ -414,8 +433,14 @@ TEST_F(OptionsDeathTest, TypeFileLimitsAndMissingFile) {
         text += "*." + std::to_string(1000 + i) + "\n";
     }
     write_file("types.txt", text);
-    EXPECT_EXIT(parse_with_paths({"-F", path("types.txt")}), ::testing::ExitedWithCode(3), "");
-    EXPECT_EXIT(parse_with_paths({"-F", path("none.txt")}), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse_with_paths({"-F", path("types.txt")});
+                }),
+                ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse_with_paths({"-F", path("none.txt")});
+                }),
+                ::testing::ExitedWithCode(3), "");
 }
 
 TEST_F(OptionsTest, Exclusions) {
@@ -473,18 +498,22 @@ TEST_F(OptionsTest, HashSourceOrDestinationOnly) {
 TEST_F(OptionsDeathTest, UnknownHashLetterIsReadAsAnOption) {
     // -hA=...: 'A' is not s or d: a warning, then -A, then '=' is a letter
     // outside the table: the usage text and 6.
-    EXPECT_EXIT(
-        {
-            std::freopen("/dev/null", "r", stdin);
-            parse_with_paths({"-hA=" + path("x.txt")});
-        },
-        ::testing::ExitedWithCode(6), "Incorrect -h option");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    {
+                        std::freopen("/dev/null", "r", stdin);
+                        parse_with_paths({"-hA=" + path("x.txt")});
+                    };
+                }),
+                ::testing::ExitedWithCode(6), "Incorrect -h option");
 }
 
 TEST_F(OptionsDeathTest, SecondHashLogIsRefused) {
-    EXPECT_EXIT(parse_with_paths({"-H", path("a.txt"), "-h=" + path("b.txt")}), ::testing::ExitedWithCode(6),
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse_with_paths({"-H", path("a.txt"), "-h=" + path("b.txt")});
+                }),
+                ::testing::ExitedWithCode(6), "NEED a hash option");
+    EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths({"-hs"}); }), ::testing::ExitedWithCode(6),
                 "NEED a hash option");
-    EXPECT_EXIT(parse_with_paths({"-hs"}), ::testing::ExitedWithCode(6), "NEED a hash option");
 }
 
 TEST_F(OptionsTest, ListFileCountsItsLines) {
@@ -501,7 +530,10 @@ TEST_F(OptionsTest, ListFileCountsItsLines) {
 
 TEST_F(OptionsDeathTest, MissingListFile) {
     RunSettings s;
-    EXPECT_EXIT(parse(s, {"-S", path("none.txt"), "-d", dst_}), ::testing::ExitedWithCode(3), "Can't find source file");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse(s, {"-S", path("none.txt"), "-d", dst_});
+                }),
+                ::testing::ExitedWithCode(3), "Can't find source file");
 }
 
 TEST_F(OptionsTest, LogOptionOpensTheSetAndTheAbortMarker) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/settings.h"
+#include "test_files.h"
 #include "walk/sources.h"
 
 namespace fs = std::filesystem;
@@ -80,7 +81,7 @@ TEST_F(SourcesTest, ShadowCopyPathsAreNotLookedUp) {
 
 TEST_F(SourcesDeathTest, AMissingRootEndsTheRun) {
     RunSettings s;
-    EXPECT_EXIT(add_source_path(s, path("nowhere")), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(veldro::ending_run([&] { add_source_path(s, path("nowhere")); }), ::testing::ExitedWithCode(3), "");
 }
 
 TEST(TypePatternTest, IdenticalPatternsOnce) {

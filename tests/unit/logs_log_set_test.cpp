@@ -181,7 +181,8 @@ TEST_F(LogSetFiles, PrepareAppendCutsTrailingEndMarks) {
 
 TEST_F(LogSetFiles, PrepareAppendEndsWithStatusOneWhenImpossible) {
     const std::string impossible = at("no-such-dir/x.log");
-    EXPECT_EXIT(prepare_append_file(impossible), ::testing::ExitedWithCode(1), "error opening");
+    EXPECT_EXIT(veldro::ending_run([&] { prepare_append_file(impossible); }), ::testing::ExitedWithCode(1),
+                "error opening");
 }
 
 TEST_F(LogSetFiles, DefaultLogGetsAsteriskSeparatorEachTime) {
@@ -199,7 +200,8 @@ TEST_F(LogSetFiles, DefaultLogThatCannotBeOpenedIsReported) {
     // A directory standing at the name: neither preparation nor opening
     // can make a file of it, and preparation ends the program.
     fs::create_directories(dir / "RUN.LOG");
-    EXPECT_EXIT(open_default_log(s, at("RUN.LOG")), ::testing::ExitedWithCode(1), "error opening");
+    EXPECT_EXIT(veldro::ending_run([&] { open_default_log(s, at("RUN.LOG")); }), ::testing::ExitedWithCode(1),
+                "error opening");
 }
 
 TEST_F(LogSetFiles, LogSetOpensMembersWithHeadersAndAbortMarkerName) {
@@ -275,7 +277,8 @@ TEST_F(LogSetFiles, ErrorMaskOpensMembersOnlyOnceLogsAreNamed) {
 }
 
 TEST_F(LogSetFiles, LongOptionDriveColonConflictIsRefused) {
-    EXPECT_EXIT(open_long_log_option(s, "D:\\L\\RUN.LOG:4"), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { open_long_log_option(s, "D:\\L\\RUN.LOG:4"); }), ::testing::ExitedWithCode(6),
+                "");
     testing::internal::CaptureStdout();
     EXPECT_TRUE(open_long_log_option(s, at("RUN.LOG") + ":64"));
     testing::internal::GetCapturedStdout();
@@ -298,14 +301,16 @@ TEST_F(LogSetFiles, IniMembersKeepAnOpenDefaultLog) {
 TEST_F(LogSetFiles, MemberThatCannotBeOpenedEndsWithOutputFile) {
     s.logs.log_base_name = at("RUN.LOG");
     fs::create_directories(dir / "RUN_DIR-COUNTS.LOG");
-    EXPECT_EXIT(open_members_for_mask(s, log_dir_counts), ::testing::ExitedWithCode(4), "");
+    EXPECT_EXIT(veldro::ending_run([&] { open_members_for_mask(s, log_dir_counts); }), ::testing::ExitedWithCode(4),
+                "");
     fs::create_directories(dir / "RUN_UNICODE_FILES.LOG");
-    EXPECT_EXIT(
-        {
-            testing::internal::CaptureStdout();
-            open_members_for_mask(s, log_unicode);
-        },
-        ::testing::ExitedWithCode(4), "");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    {
+                        testing::internal::CaptureStdout();
+                        open_members_for_mask(s, log_unicode);
+                    };
+                }),
+                ::testing::ExitedWithCode(4), "");
 }
 
 TEST_F(LogSetFiles, LogDirectoryCreatesEachMissingLevel) {

@@ -2,10 +2,29 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "util/run_end.h"
+
+namespace veldro {
+
+// Runs `body` as the driver runs a phase: a run ended from below leaves the
+// process with its reason as the exit status (for death tests).
+template <class Body>
+void ending_run(Body body) {
+    try {
+        body();
+    } catch (const util::RunEnd& end) {
+        std::fflush(nullptr);
+        std::_Exit(end.reason);
+    }
+}
+
+}  // namespace veldro
 
 namespace veldro::test {
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "test_files.h"
 #include "util/dates.h"
 
 namespace util = veldro::util;
@@ -83,8 +84,8 @@ TEST(DatesTest, DayNumberOutOfRangeIsZero) {
 }
 
 TEST(DatesDeathTest, ImpossibleDateEndsWithStatusSix) {
-    EXPECT_EXIT(util::day_number(2, 30, 2021), ::testing::ExitedWithCode(6), "");
-    EXPECT_EXIT(util::day_of_year(2, 29, 2019), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { util::day_number(2, 30, 2021); }), ::testing::ExitedWithCode(6), "");
+    EXPECT_EXIT(veldro::ending_run([&] { util::day_of_year(2, 29, 2019); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST(DatesTest, TodayIsADayOldZero) {
@@ -97,6 +98,10 @@ TEST(DatesTest, TodayIsADayOldZero) {
 TEST(DatesTest, FileTimeArithmetic) {
     EXPECT_EQ(util::time_to_file_time(0), 116444736000000000ULL);
     EXPECT_EQ(util::time_to_file_time(1), 116444736010000000ULL);
+    // Beyond either end a file time stays at that end instead of wrapping.
+    EXPECT_EQ(util::time_to_file_time(INT64_MAX), UINT64_MAX);
+    EXPECT_EQ(util::time_to_file_time(INT64_MIN), 0U);
+    EXPECT_EQ(util::time_to_file_time(-11644473601), 0U);
     EXPECT_EQ(util::time_to_file_time(86400) - util::time_to_file_time(0), 864000000000ULL);
     // 2038 and beyond need all 64 bits of the seconds.
     EXPECT_EQ(util::time_to_file_time(4102444800LL), 116444736000000000ULL + 4102444800ULL * 10000000ULL);

@@ -21,6 +21,44 @@ TEST(PathsNormalize, WindowsKeepsDriveAndPrefix) {
     EXPECT_EQ(normalize("\\\\server\\share\\x\\..\\..\\y", Style::windows), "\\\\server\\share\\y");
 }
 
+TEST(PathsNormalize, PrefixedDeviceFormsKeepTheirDevice) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\Users\\..\\x",
+         "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\x"},
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3",
+         "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\"},
+        {"\\\\?\\UNC\\srv\\share\\a\\..\\..\\b", "\\\\?\\UNC\\srv\\share\\b"},
+        {"\\\\?\\Volume{0b1d}\\a\\.\\b", "\\\\?\\Volume{0b1d}\\a\\b"},
+        {"\\\\?\\E:", "\\\\?\\E:\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(normalize(c.in, Style::windows), c.out) << c.in;
+    }
+    EXPECT_EQ(below_drive("\\\\?\\UNC\\srv\\share\\x", Style::windows), "\\x");
+}
+
+TEST(PathsCallForm, DriveRootsUncAndUntouchedPaths) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"\\\\?\\E:", "\\\\?\\E:\\"},
+        {"\\\\?\\E:\\x", "\\\\?\\E:\\x"},
+        {"\\\\srv\\share\\dir\\name. ", "\\\\?\\UNC\\srv\\share\\dir\\name. "},
+        {"C:\\logs\\run.log", "\\\\?\\C:\\logs\\run.log"},
+        {"C:\\logs\\..\\run.log", "C:\\logs\\..\\run.log"},
+        {"C:/logs/run.log", "C:/logs/run.log"},
+        {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive0"},
+        {"run.log", "run.log"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(call_form(c.in), c.out) << c.in;
+    }
+}
+
 TEST(PathsPrefix, AddedOnceAndShownWithout) {
     EXPECT_EQ(add_long_prefix("C:\\cases\\x", Style::windows), "\\\\?\\C:\\cases\\x");
     EXPECT_EQ(add_long_prefix("\\\\?\\C:\\x", Style::windows), "\\\\?\\C:\\x");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "test_files.h"
+#include "util/lines.h"
 #include "walk/list_mode.h"
 
 namespace fs = std::filesystem;
@@ -76,19 +77,23 @@ TEST(ListedFileDestination, RepeatsTheSourcePathBelowTheDestination) {
     EXPECT_EQ(listed_file_destination_dir("\\\\?\\E:\\OUT\\", "\\\\?\\C:\\a.txt", Style::windows), "\\\\?\\E:\\OUT\\");
 }
 
-TEST(ReadTextLine, ReadsLinesOfAnyLengthAndALastLineWithoutEnd) {
+TEST(ListReader, LinesOfAnyLengthEndOnlyAtLineFeeds) {
     std::FILE* f = std::tmpfile();
     const std::string long_line(20000, 'x');
-    std::fputs((long_line + "\nshort\nlast").c_str(), f);
+    const std::string text = long_line + "\n*.doc" + std::string(1, '\0') + "\n*.txt\r\nlast";
+    std::fwrite(text.data(), 1, text.size(), f);
     std::rewind(f);
+    veldro::util::ListReader lines(f, "the test list");
     std::string line;
-    ASSERT_TRUE(veldro::walk::read_text_line(f, line));
+    ASSERT_TRUE(lines.next(line));
     EXPECT_EQ(line, long_line);
-    ASSERT_TRUE(veldro::walk::read_text_line(f, line));
-    EXPECT_EQ(line, "short");
-    ASSERT_TRUE(veldro::walk::read_text_line(f, line));
+    // The line holding a NUL is left out; the next one is read whole.
+    ASSERT_TRUE(lines.next(line));
+    EXPECT_EQ(line, "*.txt");
+    EXPECT_EQ(lines.line_number(), 3);
+    ASSERT_TRUE(lines.next(line));
     EXPECT_EQ(line, "last");
-    EXPECT_FALSE(veldro::walk::read_text_line(f, line));
+    EXPECT_FALSE(lines.next(line));
     std::fclose(f);
 }
 

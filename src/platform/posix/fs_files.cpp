@@ -557,12 +557,23 @@ StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, b
     return copy_stretch_by_reading(from, to, at, end);
 }
 
+// Fewer blocks than the length needs: the file may have holes worth keeping.
+bool has_holes(const struct stat& st) {
+    return static_cast<std::uint64_t>(st.st_blocks) * 512U < static_cast<std::uint64_t>(st.st_size);
+}
+
 // Copies the first `size` bytes of `from` (its size when it was opened: a
 // source that grows meanwhile is not chased) into `to`, stretch of data by
 // stretch of data, so that holes stay holes. A source cut short while it is
 // copied gives a copy of what it still had.
-CopyResult copy_data(int from, int to, std::uint64_t size) {
+CopyResult copy_data(int from, int to, std::uint64_t size, bool may_have_holes) {
     bool kernel = true;
+    if (!may_have_holes) {
+        // Every block holds data: one stretch, and the copy's length is
+        // what was written.
+        const StretchEnd end = copy_stretch(from, to, 0, size, kernel);
+        return end.result;
+    }
     std::uint64_t offset = 0;
     while (offset < size) {
         const auto stretch = posix::next_data(from, offset, size);
@@ -613,7 +624,8 @@ bool DirectorySearch::open(const std::string& dir_path, const std::string& patte
     if (!at.ok()) {
         return false;
     }
-    const int fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        open_no_atime(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (at.confined() ? O_NOFOLLOW : 0));
     if (fd < 0) {
         return false;
     }
@@ -857,8 +869,9 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     if (st.st_size > static_cast<off_t>(copy_chunk_bytes)) {
         (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    CopyResult result =
-        copy_user_xattrs(from, to) ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size)) : CopyResult::failed;
+    CopyResult result = copy_user_xattrs(from, to)
+                            ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size), has_holes(st))
+                            : CopyResult::failed;
     ::close(from);
     if (result == CopyResult::copied) {
         // The permission bits and the times travel with the data, so that a

@@ -31,15 +31,18 @@ bool FileHandle::close() {
 }
 
 FileHandle open_for_read(const std::string& path, ReadShare share) {
-    const DWORD share_mode =
-        share == ReadShare::deny_writers ? FILE_SHARE_READ : (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    HANDLE h = CreateFileW(win32::to_wide(path).c_str(), GENERIC_READ, share_mode, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return FileHandle(from_handle(h));
+    return FileHandle(from_handle(win32::open_source(
+        win32::to_wide_path(path), FILE_FLAG_SEQUENTIAL_SCAN,
+        share == ReadShare::deny_writers ? win32::SourceShare::readers_only : win32::SourceShare::anyone)));
 }
 
 FileHandle create_for_write(const std::string& path) {
-    HANDLE h = CreateFileW(win32::to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::wstring wide = win32::to_wide_path(path);
+    const DWORD existing = GetFileAttributesW(wide.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return {};  // never written through a link
+    }
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     return FileHandle(from_handle(h));
 }

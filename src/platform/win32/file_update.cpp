@@ -15,7 +15,7 @@ HANDLE as_handle(std::intptr_t native) {
 }  // namespace
 
 FileHandle open_or_create_for_update(const std::string& path) {
-    const std::wstring wide = win32::to_wide(path);
+    const std::wstring wide = win32::to_wide_path(path);
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -38,7 +38,7 @@ bool truncate_file(FileHandle& file, std::uint64_t size) {
 }
 
 bool delete_file(const std::string& path) {
-    return DeleteFileW(win32::to_wide(path).c_str()) != 0;
+    return DeleteFileW(win32::to_wide_path(path).c_str()) != 0;
 }
 
 }  // namespace veldro::platform

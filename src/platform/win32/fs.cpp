@@ -8,16 +8,16 @@
 namespace veldro::platform {
 
 bool path_exists(const std::string& path) {
-    return GetFileAttributesW(win32::to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win32::to_wide_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool is_directory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(win32::to_wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(win32::to_wide_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool create_directory(const std::string& path) {
-    if (CreateDirectoryW(win32::to_wide(path).c_str(), nullptr) != 0) {
+    if (CreateDirectoryW(win32::to_wide_path(path).c_str(), nullptr) != 0) {
         return true;
     }
     return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
@@ -53,7 +53,8 @@ std::string program_path() {
 
 namespace {
 
-// "X:\" for a path whose drive is X (with or without the long prefix).
+// The directory form GetDiskFreeSpaceExW asks for, with its trailing
+// backslash: "X:\\" for a path on drive X, else the path's own long form.
 std::wstring volume_root(const std::string& path) {
     std::string p = path;
     if (p.size() >= 4 && p[0] == '\\' && p[2] == '?') {
@@ -62,7 +63,11 @@ std::wstring volume_root(const std::string& path) {
     if (p.size() >= 2 && p[1] == ':') {
         return win32::to_wide(p.substr(0, 2) + "\\");
     }
-    return win32::to_wide(p);
+    std::wstring wide = win32::to_wide_path(path);
+    if (wide.empty() || wide.back() != L'\\') {
+        wide += L'\\';
+    }
+    return wide;
 }
 
 }  // namespace

@@ -3,12 +3,19 @@
 // the long-path prefix, so their length is not limited to 260 characters.
 #include <windows.h>
 
+#include <winioctl.h>
+
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "platform/fs.h"
+#include "platform/streams.h"
 #include "platform/system.h"
 #include "platform/win32/wide.h"
+#include "platform/windows_entries.h"
 
 namespace veldro::platform {
 
@@ -27,28 +34,32 @@ FILETIME to_filetime(const FileTime& t) {
 
 void fill_record(const WIN32_FIND_DATAW& data, FindRecord& record) {
     record.name = win32::from_wide(data.cFileName, wcslen(data.cFileName));
-    record.attributes = data.dwFileAttributes;
     record.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32U) | data.nFileSizeLow;
     record.times.creation = from_filetime(data.ftCreationTime);
     record.times.last_access = from_filetime(data.ftLastAccessTime);
     record.times.last_write = from_filetime(data.ftLastWriteTime);
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        // Junctions and directory links are reparse points: never descended.
-        record.kind =
-            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::symlink : EntryKind::directory;
-    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
-        record.kind = EntryKind::special;
-    } else {
-        record.kind = EntryKind::regular;
-    }
+    // The reparse tag stands in dwReserved0 when the reparse bit is set.
+    const DWORD tag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+    record.kind = classify_windows_entry(data.dwFileAttributes, tag);
+    record.attributes = walk_attributes(data.dwFileAttributes, record.kind);
 }
 
 std::wstring with_backslash(const std::string& dir) {
-    std::wstring wide = win32::to_wide(dir);
+    std::wstring wide = win32::to_wide_path(dir);
     if (wide.empty() || (wide.back() != L'\\' && wide.back() != L'/')) {
         wide += L'\\';
     }
     return wide;
+}
+
+// Upper case in the system's own case mapping, as the file system compares
+// names, in UTF-8 for the pattern test.
+std::string folded(const std::wstring& text) {
+    std::wstring upper = text;
+    if (!upper.empty()) {
+        CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    }
+    return win32::from_wide(upper);
 }
 
 // The directory part of a path, with its trailing backslash.
@@ -66,10 +77,79 @@ std::string temp_name_in(const std::string& directory) {
     return directory + name;
 }
 
-DWORD CALLBACK copy_progress(LARGE_INTEGER /*total*/, LARGE_INTEGER /*done*/, LARGE_INTEGER /*stream_total*/,
-                             LARGE_INTEGER /*stream_done*/, DWORD /*stream*/, DWORD /*reason*/, HANDLE /*from*/,
-                             HANDLE /*to*/, LPVOID /*data*/) {
-    return interrupt_requested() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+constexpr std::size_t copy_chunk_bytes = 1024U * 1024U;
+
+std::intptr_t as_native(HANDLE h) {
+    return h == INVALID_HANDLE_VALUE ? FileHandle::invalid_value : reinterpret_cast<std::intptr_t>(h);  // NOLINT
+}
+
+// Removes a temporary file or directory whatever its attributes.
+void discard(const std::wstring& path, bool directory) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (directory) {
+        RemoveDirectoryW(path.c_str());
+    } else {
+        DeleteFileW(path.c_str());
+    }
+}
+
+// Copies the contents of one open file into another; checks for an
+// interrupt between chunks.
+CopyResult copy_contents(HANDLE from, HANDLE to) {
+    static std::vector<unsigned char> buffer(copy_chunk_bytes);
+    for (;;) {
+        if (interrupt_requested()) {
+            return CopyResult::interrupted;
+        }
+        DWORD got = 0;
+        if (ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) == 0) {
+            return CopyResult::failed;
+        }
+        if (got == 0) {
+            return CopyResult::copied;
+        }
+        DWORD wrote = 0;
+        if (WriteFile(to, buffer.data(), got, &wrote, nullptr) == 0 || wrote != got) {
+            return CopyResult::failed;
+        }
+    }
+}
+
+// Copies every named stream of `source` onto the file `target`.
+CopyResult copy_named_streams(const std::string& source, const std::wstring& target) {
+    static std::vector<StreamRecord> table;
+    std::size_t count = 0;
+    const StreamListStatus status = list_named_streams(source, table, count);
+    if (status == StreamListStatus::unsupported || status == StreamListStatus::open_failed) {
+        return CopyResult::copied;  // a file system without streams, or none to be had
+    }
+    if (status != StreamListStatus::complete) {
+        return CopyResult::failed;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        FileHandle from = open_stream_for_read(source, table[i].name);
+        if (!from.valid()) {
+            return CopyResult::failed;
+        }
+        const std::wstring stream = target + L":" + win32::to_wide(table[i].name);
+        HANDLE to =
+            CreateFileW(stream.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (to == INVALID_HANDLE_VALUE) {
+            return CopyResult::failed;
+        }
+        const CopyResult result = copy_contents(reinterpret_cast<HANDLE>(from.native()), to);  // NOLINT
+        if (CloseHandle(to) == 0 || result != CopyResult::copied) {
+            return result == CopyResult::copied ? CopyResult::failed : result;
+        }
+    }
+    return CopyResult::copied;
+}
+
+// A destination that may not be replaced: a directory, or a read-only file.
+bool destination_refuses(const std::wstring& destination) {
+    const DWORD attributes = GetFileAttributesW(destination.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
 }
 
 }  // namespace
@@ -80,6 +160,7 @@ struct DirectorySearch::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAW data{};
     bool pending = false;  // data holds an entry not yet handed out
+    std::string pattern;   // upper case; empty for every name
 };
 
 DirectorySearch::DirectorySearch() : state_(nullptr) {}
@@ -94,11 +175,15 @@ bool DirectorySearch::open(const std::string& dir_path, const std::string& patte
     if (state_ == nullptr) {
         state_ = new State;
     }
-    const std::wstring search = with_backslash(dir_path) + win32::to_wide(pattern.empty() ? std::string("*") : pattern);
-    SetFileApisToANSI();
-    state_->handle = FindFirstFileW(search.c_str(), &state_->data);
+    // Every long name is listed and the pattern tested here: the system's
+    // own matching would also select names by their short (8.3) form.
+    const std::wstring search = with_backslash(dir_path) + L"*";
+    state_->pattern = pattern == "*" || pattern == "*.*" ? std::string() : folded(win32::to_wide(pattern));
+    state_->handle = FindFirstFileExW(search.c_str(), FindExInfoBasic, &state_->data, FindExSearchNameMatch, nullptr,
+                                      FIND_FIRST_EX_LARGE_FETCH);
     state_->pending = state_->handle != INVALID_HANDLE_VALUE;
-    return state_->pending;
+    // A drive root without entries has no "." either: empty, not unreadable.
+    return state_->pending || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool DirectorySearch::next(FindRecord& record) {
@@ -112,6 +197,9 @@ bool DirectorySearch::next(FindRecord& record) {
         state_->pending = false;
         const wchar_t* name = state_->data.cFileName;
         if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) {
+            continue;
+        }
+        if (!state_->pattern.empty() && !long_name_matches(state_->pattern, folded(name))) {
             continue;
         }
         fill_record(state_->data, record);
@@ -130,9 +218,9 @@ void DirectorySearch::close() {
 // ---- look-ups, times, attributes ---------------------------------------
 
 bool lookup_path(const std::string& path, FindRecord& record) {
-    const std::wstring wide = win32::to_wide(path);
+    const std::wstring wide = win32::to_wide_path(path);
     WIN32_FIND_DATAW data{};
-    HANDLE h = FindFirstFileW(wide.c_str(), &data);
+    HANDLE h = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
     if (h != INVALID_HANDLE_VALUE) {
         FindClose(h);
         fill_record(data, record);
@@ -157,8 +245,7 @@ bool lookup_path(const std::string& path, FindRecord& record) {
 
 bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
     creation_set = false;
-    const std::wstring wide = win32::to_wide(path);
-    SetFileApisToOEM();
+    const std::wstring wide = win32::to_wide_path(path);
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_READONLY |
                                FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -168,7 +255,6 @@ bool set_times(const std::string& path, const FileTimeSet& times, bool& creation
         h = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     }
-    SetFileApisToANSI();
     if (h == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -182,7 +268,7 @@ bool set_times(const std::string& path, const FileTimeSet& times, bool& creation
 }
 
 std::optional<std::uint32_t> get_attributes(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(win32::to_wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(win32::to_wide_path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }
@@ -190,12 +276,18 @@ std::optional<std::uint32_t> get_attributes(const std::string& path) {
 }
 
 bool set_attributes(const std::string& path, std::uint32_t attributes) {
-    return SetFileAttributesW(win32::to_wide(path).c_str(), attributes) != 0;
+    return SetFileAttributesW(win32::to_wide_path(path).c_str(), attributes) != 0;
 }
 
 // ---- copies ------------------------------------------------------------
 
 namespace {
+
+// A read-only file (not a directory) that -O lets the copy replace.
+bool replaceable_protected(const std::wstring& to) {
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 // Windows refuses to replace a read-only file: with -O its mark is taken
 // off first (a hard link elsewhere shares it; the system offers no rename
@@ -213,47 +305,139 @@ void allow_replacing(const std::wstring& to, bool replace_protected) {
 
 }  // namespace
 
+// The program's own copy rather than the system's: the system's would read
+// the source through a handle of its own and move its last-access time.
 CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected) {
-    const std::wstring from = win32::to_wide(source);
-    const std::wstring to = win32::to_wide(destination);
-    const std::wstring temp = win32::to_wide(temp_name_in(directory_of(destination)));
-    BOOL cancel = FALSE;
-    if (CopyFileExW(from.c_str(), temp.c_str(), copy_progress, nullptr, &cancel, COPY_FILE_FAIL_IF_EXISTS) == 0) {
-        const DWORD error = GetLastError();
-        DeleteFileW(temp.c_str());
-        return error == ERROR_REQUEST_ABORTED || interrupt_requested() ? CopyResult::interrupted : CopyResult::failed;
+    const std::wstring to = win32::to_wide_path(destination);
+    HANDLE from = win32::open_source(win32::to_wide_path(source), FILE_FLAG_SEQUENTIAL_SCAN);
+    if (from == INVALID_HANDLE_VALUE) {
+        return CopyResult::failed;
     }
-    allow_replacing(to, replace_protected);
-    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        // A read-only copy of a read-only source cannot be deleted as it is.
-        SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(temp.c_str());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(from, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (destination_refuses(to) && !(replace_protected && replaceable_protected(to)))) {
+        CloseHandle(from);
+        return CopyResult::failed;
+    }
+    std::wstring temp;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && out == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = win32::to_wide_path(temp_name_in(directory_of(destination)));
+        out = CreateFileW(temp.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (out == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    if (out == INVALID_HANDLE_VALUE) {
+        CloseHandle(from);
+        return CopyResult::failed;
+    }
+    CopyResult result = copy_contents(from, out);
+    CloseHandle(from);
+    if (result == CopyResult::copied) {
+        result = copy_named_streams(source, temp);
+    }
+    // The times travel with the data, so that a complete copy never carries
+    // a name without its source's times.
+    if (result == CopyResult::copied &&
+        SetFileTime(out, &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime) == 0) {
+        result = CopyResult::failed;
+    }
+    if (CloseHandle(out) == 0 && result == CopyResult::copied) {
+        result = CopyResult::failed;
+    }
+    constexpr DWORD carried = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = info.dwFileAttributes & carried;
+    if (result == CopyResult::copied && attributes != 0 && SetFileAttributesW(temp.c_str(), attributes) == 0) {
+        result = CopyResult::failed;
+    }
+    if (result == CopyResult::copied) {
+        allow_replacing(to, replace_protected);
+    }
+    if (result == CopyResult::copied &&
+        MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        result = CopyResult::failed;
+    }
+    if (result != CopyResult::copied) {
+        // A read-only temporary file cannot be deleted as it is.
+        discard(temp, false);
+    }
+    return result;
+}
+
+// A link is recreated from its reparse data, byte for byte, so that its
+// target text (relative or absolute) is the source's.
+CopyResult copy_symbolic_link(const std::string& source, const std::string& destination) {
+    HANDLE from = win32::open_source_link(win32::to_wide_path(source));
+    if (from == INVALID_HANDLE_VALUE) {
+        return CopyResult::failed;
+    }
+    std::vector<unsigned char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD got = 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool read = DeviceIoControl(from, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                                      static_cast<DWORD>(data.size()), &got, nullptr) != 0 &&
+                      GetFileInformationByHandle(from, &info) != 0;
+    CloseHandle(from);
+    DWORD tag = 0;
+    if (read && got >= sizeof tag) {
+        std::memcpy(&tag, data.data(), sizeof tag);
+    }
+    if (!read || (tag != reparse_tag_symlink && tag != reparse_tag_mount_point)) {
+        return CopyResult::failed;
+    }
+    const bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::wstring to = win32::to_wide_path(destination);
+    const std::wstring temp = win32::to_wide_path(temp_name_in(directory_of(destination)));
+    HANDLE made = INVALID_HANDLE_VALUE;
+    if (directory ? CreateDirectoryW(temp.c_str(), nullptr) != 0 : true) {
+        made = CreateFileW(temp.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                           directory ? OPEN_EXISTING : CREATE_NEW,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    }
+    if (made == INVALID_HANDLE_VALUE) {
+        if (directory) {
+            RemoveDirectoryW(temp.c_str());
+        }
+        return CopyResult::failed;
+    }
+    DWORD ignored = 0;
+    bool ok = DeviceIoControl(made, FSCTL_SET_REPARSE_POINT, data.data(), got, nullptr, 0, &ignored, nullptr) != 0;
+    CloseHandle(made);
+    // What stands at the destination is replaced, never written through:
+    // an earlier link is removed as a link; a real directory stays.
+    const DWORD existing = GetFileAttributesW(to.c_str());
+    if (ok && existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        ok = (existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && RemoveDirectoryW(to.c_str()) != 0;
+    } else if (ok && existing != INVALID_FILE_ATTRIBUTES && directory) {
+        ok = (existing & FILE_ATTRIBUTE_READONLY) == 0 && DeleteFileW(to.c_str()) != 0;
+    }
+    if (ok) {
+        ok = MoveFileExW(temp.c_str(), to.c_str(), directory ? 0 : MOVEFILE_REPLACE_EXISTING) != 0;
+    }
+    if (!ok) {
+        discard(temp, directory);
         return CopyResult::failed;
     }
     return CopyResult::copied;
 }
 
-CopyResult copy_symbolic_link(const std::string& /*source*/, const std::string& /*destination*/) {
-    return CopyResult::failed;
-}
-
 FileHandle open_source_file(const std::string& path) {
     // Backup semantics reach files whose access rules would refuse a plain
     // open, for a process that holds the backup privilege.
-    HANDLE h = CreateFileW(win32::to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0x02004007, nullptr);
-    return FileHandle(h == INVALID_HANDLE_VALUE ? FileHandle::invalid_value
-                                                : reinterpret_cast<std::intptr_t>(h));  // NOLINT
+    return FileHandle(as_native(win32::open_source(win32::to_wide_path(path), FILE_FLAG_SEQUENTIAL_SCAN)));
 }
 
 FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path) {
     const std::string directory = directory_of(destination);
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path = temp_name_in(directory);
-        HANDLE h = CreateFileW(win32::to_wide(temp_path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+        HANDLE h = CreateFileW(win32::to_wide_path(temp_path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
-            return FileHandle(reinterpret_cast<std::intptr_t>(h));  // NOLINT
+            return FileHandle(as_native(h));
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
             break;
@@ -263,38 +447,104 @@ FileHandle create_temporary_beside(const std::string& destination, std::string& 
 }
 
 bool rename_over(const std::string& from, const std::string& to, bool replace_protected) {
-    const std::wstring target = win32::to_wide(to);
+    const std::wstring target = win32::to_wide_path(to);
     allow_replacing(target, replace_protected);
-    return MoveFileExW(win32::to_wide(from).c_str(), target.c_str(),
+    return MoveFileExW(win32::to_wide_path(from).c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool remove_file(const std::string& path) {
-    return DeleteFileW(win32::to_wide(path).c_str()) != 0;
+    return DeleteFileW(win32::to_wide_path(path).c_str()) != 0;
 }
 
 bool make_directory(const std::string& path) {
-    return CreateDirectoryW(win32::to_wide(path).c_str(), nullptr) != 0;
+    return CreateDirectoryW(win32::to_wide_path(path).c_str(), nullptr) != 0;
 }
 
+// Local time under the zone rules in force at the instant itself (the
+// runtime's conversion, which honours TZ), not today's offset.
 FileTime local_file_time(FileTime utc) {
-    const FILETIME in = to_filetime(utc);
-    FILETIME out{};
-    if (FileTimeToLocalFileTime(&in, &out) == 0) {
+    constexpr std::uint64_t ticks_per_second = 10000000ULL;
+    constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
+    const auto seconds = static_cast<std::int64_t>(utc.ticks / ticks_per_second) - seconds_1601_to_1970;
+    const auto instant = static_cast<__time64_t>(seconds);
+    std::tm fields{};
+    if (seconds < 0 || _localtime64_s(&fields, &instant) != 0) {
         return utc;
     }
-    FileTime local = from_filetime(out);
-    local.extra_ns = utc.extra_ns;
+    const __time64_t as_if_utc = _mkgmtime64(&fields);
+    if (as_if_utc == -1) {
+        return utc;
+    }
+    const std::int64_t offset = static_cast<std::int64_t>(as_if_utc) - seconds;
+    FileTime local = utc;
+    local.ticks = static_cast<std::uint64_t>(static_cast<std::int64_t>(utc.ticks) +
+                                             offset * static_cast<std::int64_t>(ticks_per_second));
     return local;
 }
 
 std::string file_system_root(const std::string& path) {
-    std::wstring wide = win32::to_wide(path);
-    wchar_t root[MAX_PATH + 1] = {};  // NOLINT(modernize-avoid-c-arrays)
-    if (GetVolumePathNameW(wide.c_str(), root, MAX_PATH) == 0) {
+    std::wstring wide = win32::to_wide_path(path);
+    std::vector<wchar_t> root(wide.size() + MAX_PATH + 2);
+    if (GetVolumePathNameW(wide.c_str(), root.data(), static_cast<DWORD>(root.size())) == 0) {
         return path;
     }
-    return win32::from_wide(root, wcslen(root));
+    return win32::from_wide(root.data(), wcslen(root.data()));
+}
+
+// ---- the destination chain ----------------------------------------------
+
+namespace {
+
+std::vector<HANDLE>& held_chain() {
+    static std::vector<HANDLE> handles;
+    return handles;
+}
+
+void release_chain() {
+    for (HANDLE h : held_chain()) {
+        CloseHandle(h);
+    }
+    held_chain().clear();
+}
+
+}  // namespace
+
+bool hold_destination_chain(const std::string& root, const std::string& dir) {
+    release_chain();
+    std::string trimmed = dir;
+    while (trimmed.size() > root.size() && (trimmed.back() == '\\' || trimmed.back() == '/')) {
+        trimmed.pop_back();
+    }
+    if (root.empty() || trimmed.size() <= root.size() || trimmed.compare(0, root.size(), root) != 0) {
+        return true;
+    }
+    std::size_t at = root.size();
+    while (at < trimmed.size()) {
+        std::size_t end = trimmed.find_first_of("\\/", at + 1);
+        if (end == std::string::npos) {
+            end = trimmed.size();
+        }
+        // Opened as what stands there, never through it, and held without
+        // delete sharing: while held it can be neither renamed nor removed,
+        // so no link can take its place.
+        HANDLE h = CreateFileW(win32::to_wide_path(trimmed.substr(0, end)).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            release_chain();
+            return false;
+        }
+        held_chain().push_back(h);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (GetFileInformationByHandle(h, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            release_chain();
+            return false;
+        }
+        at = end;
+    }
+    return true;
 }
 
 }  // namespace veldro::platform

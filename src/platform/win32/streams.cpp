@@ -116,7 +116,7 @@ bool refuses_backup_reads(DWORD error) {
 }
 
 std::wstring stream_path(const std::string& file, const std::string& name) {
-    return win32::to_wide(file) + L":" + win32::to_wide(name);
+    return win32::to_wide_path(file) + L":" + win32::to_wide(name);
 }
 
 }  // namespace
@@ -124,8 +124,9 @@ std::wstring stream_path(const std::string& file, const std::string& name) {
 StreamListStatus list_named_streams(const std::string& path, std::vector<StreamRecord>& table, std::size_t& count) {
     count = 0;
     BackupListing listing;
-    listing.file = CreateFileW(win32::to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Read sharing first, then letting writers go on; never through a link,
+    // and without moving the last-access time.
+    listing.file = win32::open_source(win32::to_wide_path(path), 0);
     if (listing.file == nullptr) {
         listing.file = INVALID_HANDLE_VALUE;
     }
@@ -200,23 +201,17 @@ PrivilegeStatus enable_backup_privileges() {
     }
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     privileges.Privileges[1].Attributes = SE_PRIVILEGE_ENABLED;
-    // A user who does not hold the privileges goes on without them: the
-    // result is not examined.
-    (void)AdjustTokenPrivileges(token, FALSE, reinterpret_cast<PTOKEN_PRIVILEGES>(&privileges),  // NOLINT
-                                0, nullptr, nullptr);
+    // A user who does not hold the privileges goes on without them.
+    const BOOL adjusted =
+        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<PTOKEN_PRIVILEGES>(&privileges),  // NOLINT
+                              0, nullptr, nullptr);
+    const DWORD error = GetLastError();
     CloseHandle(token);
-    return PrivilegeStatus::enabled;
+    return adjusted != 0 && error == ERROR_NOT_ALL_ASSIGNED ? PrivilegeStatus::not_held : PrivilegeStatus::enabled;
 }
 
 FileHandle open_stream_for_read(const std::string& file, const std::string& name) {
-    const std::wstring path = stream_path(file, name);
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    }
-    return FileHandle(from_handle(h));
+    return FileHandle(from_handle(win32::open_source(stream_path(file, name), FILE_FLAG_SEQUENTIAL_SCAN)));
 }
 
 bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size) {
@@ -230,8 +225,11 @@ bool write_stream(const std::string& file, const std::string& name, const void* 
     return target.close() && written;
 }
 
-bool system_copy_stream(const std::string& file, const std::string& name, const std::string& target) {
-    return CopyFileW(stream_path(file, name).c_str(), win32::to_wide(target).c_str(), FALSE) != 0;
+// The system's copy would read the stream through a handle of its own,
+// moving the file's last-access time, and write straight onto the final
+// name: the caller's copy through a temporary name is used instead.
+bool system_copy_stream(const std::string& /*file*/, const std::string& /*name*/, const std::string& /*target*/) {
+    return false;
 }
 
 }  // namespace veldro::platform

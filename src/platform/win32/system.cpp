@@ -15,9 +15,19 @@ namespace {
 
 volatile LONG g_interrupt = 0;
 
+// Closing the console window (or logging off, or shutting down) ends the
+// process as soon as this handler returns: the handler records the
+// interrupt and then waits, within the seconds the system allows, so that
+// the run ends through its own ending (summary, closing log lines, no
+// temporary file left), which exits the process while this thread waits.
 BOOL WINAPI console_control(DWORD type) {
-    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
         InterlockedExchange(&g_interrupt, 1);
+        return TRUE;
+    }
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+        InterlockedExchange(&g_interrupt, 1);
+        Sleep(4500);
         return TRUE;
     }
     return FALSE;
@@ -123,7 +133,7 @@ void clear_interrupt_request() {
 }
 
 std::FILE* open_stream(const std::string& path, const char* mode) {
-    return _wfopen(win32::to_wide(path).c_str(), win32::to_wide(mode).c_str());
+    return _wfopen(win32::to_wide_path(path).c_str(), win32::to_wide(mode).c_str());
 }
 
 }  // namespace veldro::platform

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs the end-to-end suite against the Windows program under wine, with
+# one persistent wine server for the whole suite.
+# Usage: tests/wine/e2e.sh path/to/veldro.exe [test_file.py...]
+set -uo pipefail
+
+exe=${1:?usage: e2e.sh veldro.exe [test files]}
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+if ! command -v wine >/dev/null 2>&1; then
+    echo "wine e2e: wine is not installed" >&2
+    exit 1
+fi
+export WINEDEBUG=-all
+export WINEPREFIX=${WINEPREFIX:-$(cd "$(dirname "$exe")" && pwd)/wineprefix}
+export VELDRO_EXE=$exe
+export VELDRO_BIN=$here/veldro-wine
+export VELDRO_UNDER_WINE=1
+export PYTHONDONTWRITEBYTECODE=1
+wine cmd /c exit >/dev/null 2>&1 || true
+wineserver -p
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+if [ $# -eq 0 ]; then
+    set -- "$top"/tests/e2e/test_*.py
+fi
+python3 "$here/run_e2e.py" "${JOBS:-2}" "$@"
