@@ -14,9 +14,11 @@ out=${DEMO_OUT:-/tmp/veldro-demo}
 rm -rf "$out"
 mkdir -p "$out"
 
-echo "== veldro -p examples/case-042 -d $out/copy -m -1 $out/logs/RUN.LOG!255 -H $out/logs/HASH.TXT --SHA2"
+report="$out/logs/report.html"
+echo "== veldro -p examples/case-042 -d $out/copy -m -1 $out/logs/RUN.LOG!255 -H $out/logs/HASH.TXT --SHA2 --SEAL --REPORT=$report"
 set +e
-./build/veldro -p examples/case-042 -d "$out/copy" -m -1 "$out/logs/RUN.LOG!255" -H "$out/logs/HASH.TXT" --SHA2 </dev/null
+./build/veldro -p examples/case-042 -d "$out/copy" -m -1 "$out/logs/RUN.LOG!255" -H "$out/logs/HASH.TXT" --SHA2 \
+    --SEAL "--REPORT=$report" </dev/null
 status=$?
 set -e
 echo
@@ -29,4 +31,5 @@ if [ -f "$out/logs/HASH.TXT" ]; then
     echo "== hash log:"
     cat "$out/logs/HASH.TXT"
 fi
+echo "== acquisition report: $report"
 exit "$status"

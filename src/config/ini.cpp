@@ -61,6 +61,7 @@ enum class Directive : std::uint8_t {
     dfxml,
     audit_set,
     seal,
+    report,
 };
 
 struct DirectiveMatch {
@@ -114,6 +115,7 @@ constexpr auto directive_table = std::to_array<DirectiveMatch>({
     {"DFXML", false, Directive::dfxml},
     {"AUDITSET", false, Directive::audit_set},
     {"SEAL", false, Directive::seal},
+    {"REPORT", false, Directive::report},
 });
 
 // One directive line taken apart. `upper` is the line upper-cased, as it
@@ -606,10 +608,13 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
             break;
         case Directive::dfxml:
         case Directive::audit_set:
+        case Directive::report:
             if (!line.has_value()) {
                 missing_directive(line);
             } else {
-                (d == Directive::dfxml ? s.logs.dfxml_path : s.logs.audit_set_path) = line.value;
+                (d == Directive::dfxml       ? s.logs.dfxml_path
+                 : d == Directive::audit_set ? s.logs.audit_set_path
+                                             : s.logs.report_path) = line.value;
             }
             break;
         case Directive::seal:

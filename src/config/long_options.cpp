@@ -87,6 +87,7 @@ constexpr auto keyword_table = std::to_array<KeywordEntry>({
     {"DFXML", LongKeyword::dfxml},
     {"AUDITSET", LongKeyword::audit_set},
     {"SEAL", LongKeyword::seal},
+    {"REP", LongKeyword::report},
 });
 
 constexpr int handled = 0;
@@ -263,6 +264,7 @@ bool needs_value(LongKeyword k) {
         case LongKeyword::width:
         case LongKeyword::dfxml:
         case LongKeyword::audit_set:
+        case LongKeyword::report:
             return true;
         default:
             return false;
@@ -325,6 +327,9 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
             return handled;
         case LongKeyword::audit_set:
             s.logs.audit_set_path = value;
+            return handled;
+        case LongKeyword::report:
+            s.logs.report_path = value;
             return handled;
         default:
             return handled;

@@ -59,6 +59,7 @@ enum class LongKeyword : std::uint8_t {
     dfxml,
     audit_set,
     seal,
+    report,
 };
 
 // The first keyword whose leading characters the text begins with, ignoring

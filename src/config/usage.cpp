@@ -339,7 +339,7 @@ constexpr std::string_view usage_page_texts[] = {
     " command line overrides it, and it overrides the environment.\n"
     " MEMO=file  asks for a memo at the start and appends it to the file\n"
     "            (MEMO alone asks for the file; MEMO=OFF: no memo)\n"
-    " DFXML=file  AUDITSET=file  SEAL=ON   manifests and seal (page 19)\n",
+    " DFXML=file  AUDITSET=file  SEAL=ON  REPORT=file  manifests (page 19)\n",
 
     // 17
     "--SHADOW_COPY\n\n"
@@ -377,7 +377,9 @@ constexpr std::string_view usage_page_texts[] = {
     "                  hash logs, Unicode file, manifests     INI: SEAL=ON\n"
     "                  later, in the log directory:  sha256sum -c RUN.LOG.sha256\n"
     " Digests come from the hashing chosen (-H, --HASH, --SHA1 ...); the audit\n"
-    " set hashes the copies itself when they were not hashed.\n",
+    " set hashes the copies itself when they were not hashed.\n"
+    " --REPORT=file    one HTML acquisition report (counts, failures, digests,\n"
+    "                  charts), written at every end of a run   INI: REPORT=file\n",
 };
 
 constexpr std::string_view log_help_texts[] = {

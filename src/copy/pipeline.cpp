@@ -372,6 +372,10 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         restore_source_times(source, entry.times);
     }
     if (!copied) {
+        logs::note_failure_detail(streams_only       ? "its named streams could not be written"
+                                  : !directory_ready ? "its destination directory could not be made safely"
+                                  : is_link          ? "the link could not be made at the destination"
+                                                     : "neither way of copying could write the copy");
         report_copy_error(s, shown_source, shown_dest);
         ++counters.copy_failures;
     } else {

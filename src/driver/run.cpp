@@ -16,6 +16,7 @@
 #include "driver/version.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
+#include "logs/report.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
@@ -222,6 +223,7 @@ namespace {
     check_destination(s);
     logs::write_run_header(s, args);
     logs::open_manifests(s, program_version_text());
+    logs::open_report(s);
     config::write_memo_to_logs(s);
 
     if (s.paths.list_file_mode != 0) {

@@ -155,6 +155,7 @@ struct LogSettings {
     std::string audit_set_path;
     std::string hash_log_path;  // the hash log's name, for the seal
     int seal = 0;
+    std::string report_path;  // the acquisition report (HTML)
 };
 
 struct ConsoleSettings {

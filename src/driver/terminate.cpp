@@ -6,6 +6,7 @@
 
 #include "driver/settings.h"
 #include "logs/manifests.h"
+#include "logs/report.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -287,6 +288,7 @@ void terminate_run(int reason) {
     close_stream(s.hashing.unicode_list_stream, false);
     close_stream(s.logs.memo_stream, false);
     close_manifests_and_seal(s);
+    logs::write_report(s, reason, true);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
@@ -300,6 +302,7 @@ void check_interrupt() {
 
 void exit_without_summary(int status) {
     close_manifests_and_seal(live_settings());
+    logs::write_report(live_settings(), status, false);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);  // NOLINT(concurrency-mt-unsafe)

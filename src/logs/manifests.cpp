@@ -27,6 +27,8 @@ struct ManifestState {
     FileRecord record;
     std::string last_written;
     std::vector<std::string> written_files;
+    std::vector<SealEntry> seal_entries;
+    std::string seal_path;
 };
 
 ManifestState& state() {
@@ -202,6 +204,7 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.verdict = Verdict::not_copied;
     r.copy_existed = !destination.empty() && platform::path_exists(destination);
     r.reason.clear();
+    r.detail.clear();
     m.last_written.clear();
     m.in_work = true;
     m.source_changed = false;
@@ -256,6 +259,13 @@ void note_md5(std::string_view source_md5, std::string_view destination_md5, boo
                  match);
 }
 
+void note_failure_detail(std::string_view detail) {
+    ManifestState& m = state();
+    if (m.in_work) {
+        m.record.detail = std::string(detail);
+    }
+}
+
 void file_not_copied(const std::string& source, std::string_view reason) {
     ManifestState& m = state();
     if (m.writers.empty() || source == m.last_written) {
@@ -271,6 +281,7 @@ void file_not_copied(const std::string& source, std::string_view reason) {
         r.renamed_from.clear();
         r.parent.clear();
         r.times_known = false;
+        r.detail.clear();
         clear_digests(r);
     }
     m.record.verdict = Verdict::not_copied;
@@ -372,6 +383,7 @@ std::string seal_written_files(const RunSettings& s) {
         std::transform(hex.begin(), hex.end(), hex.begin(),
                        [](char c) { return (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c; });
         const std::string name = seal_name(paths::display_path(file), seal_dir);
+        state().seal_entries.push_back({name, hex});
         if (needs_seal_escape(name)) {
             std::fprintf(out, "\\%s  %s\n", hex.c_str(), seal_escaped(name).c_str());
         } else {
@@ -379,7 +391,16 @@ std::string seal_written_files(const RunSettings& s) {
         }
     }
     std::fclose(out);
+    state().seal_path = seal;
     return seal;
+}
+
+const std::vector<SealEntry>& seal_entries() {
+    return state().seal_entries;
+}
+
+const std::string& seal_path() {
+    return state().seal_path;
 }
 
 }  // namespace veldro::logs

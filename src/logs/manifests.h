@@ -44,6 +44,7 @@ struct FileRecord {
     Verdict verdict = Verdict::not_copied;
     bool copy_existed = false;  // a copy stood at the destination before
     std::string reason;         // why a file was not copied
+    std::string detail;         // what went wrong, for a copy that failed
 };
 
 // A document that takes every record as the run goes, and its closing
@@ -103,6 +104,8 @@ void note_source_changed(bool changed);
 // The same from the MD5 texts of the file-list mode (an empty text: that
 // side was not hashed); compared texts match when equal and not errors.
 void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared);
+// Why the copy of the file in work failed, in words.
+void note_failure_detail(std::string_view detail);
 // The file was not copied; a later call for the same file changes nothing.
 void file_not_copied(const std::string& source, std::string_view reason);
 // The file reached its end on the copy road (`copied` false: the copy failed).
@@ -120,5 +123,14 @@ const std::vector<std::string>& written_files();
 // hash log, or the first file written) in the format of sha256sum.
 // Returns the seal's name, empty when there was nothing to seal.
 std::string seal_written_files(const RunSettings& s);
+
+// What the seal holds, for the report: each file as the seal names it.
+struct SealEntry {
+    std::string name;
+    std::string sha256;  // lower-case hexadecimal
+};
+const std::vector<SealEntry>& seal_entries();
+// The seal's own path; empty until one was written.
+const std::string& seal_path();
 
 }  // namespace veldro::logs

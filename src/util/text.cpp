@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/system.h"
+#include "util/wtf8.h"
 
 namespace veldro::util {
 
@@ -375,7 +376,9 @@ std::optional<std::string> unescape_name(std::string_view text) {
 
 std::string shown_name(std::string_view name) {
 #ifdef _WIN32
-    return std::string(name);
+    // Windows names hold none of the characters escaped on Linux; a lone
+    // surrogate (carried as its own sequence) is written as its escape.
+    return escape_lone_surrogates(name);
 #else
     return escape_name(name);
 #endif

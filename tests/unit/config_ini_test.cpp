@@ -232,6 +232,8 @@ TEST_F(IniTest, ManifestNamesKeepTheirCase) {
     RunSettings s;
     apply_ini_line(s, "DFXML=" + path("Case/Run.xml"));
     apply_ini_line(s, "auditset=" + path("Case/Known.txt"));
+    apply_ini_line(s, "report=" + path("Case/Run.html"));
+    EXPECT_EQ(s.logs.report_path, path("Case/Run.html"));
     EXPECT_EQ(s.logs.dfxml_path, path("Case/Run.xml"));
     EXPECT_EQ(s.logs.audit_set_path, path("Case/Known.txt"));
 }

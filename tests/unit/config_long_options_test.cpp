@@ -133,6 +133,8 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"AUDITSE", LongKeyword::none},
         {"SEAL", LongKeyword::seal},
         {"SEA", LongKeyword::none},
+        {"report=x", LongKeyword::report},
+        {"REP=x", LongKeyword::report},
         {"whatever", LongKeyword::none},
         {"", LongKeyword::none},
     };
@@ -189,6 +191,9 @@ TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
     EXPECT_EQ(parse_long_option(s, "dfxml=Case/Run.xml"), 0);
     EXPECT_EQ(parse_long_option(s, "AUDITSET=Case/Known.txt"), 0);
     EXPECT_EQ(parse_long_option(s, "seal"), 0);
+    EXPECT_NE(parse_long_option(s, "REPORT"), 0);
+    EXPECT_EQ(parse_long_option(s, "Report=Case/Run.html"), 0);
+    EXPECT_EQ(s.logs.report_path, "Case/Run.html");
     EXPECT_EQ(s.logs.dfxml_path, "Case/Run.xml");
     EXPECT_EQ(s.logs.audit_set_path, "Case/Known.txt");
     EXPECT_EQ(s.logs.seal, 1);

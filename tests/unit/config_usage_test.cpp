@@ -93,7 +93,8 @@ TEST(UsageText, KeepsTheFixedLines) {
     EXPECT_TRUE(mentions(pages[13], "--dirs=pathfilename"));
     EXPECT_TRUE(mentions(pages[14], "--UNICODE=filename_output"));
     EXPECT_TRUE(mentions(pages[17], ".D[nnnnn]"));
-    EXPECT_TRUE(mentions(pages[18], "--DFXML=file") && mentions(pages[18], "--AUDITSET=file"));
+    EXPECT_TRUE(mentions(pages[18], "--DFXML=file") && mentions(pages[18], "--AUDITSET=file") &&
+                mentions(pages[18], "--REPORT=file"));
     EXPECT_TRUE(mentions(pages[15], " DFXML=file  AUDITSET=file  SEAL=ON"));
 
     const std::vector<std::string> help = veldro::config::log_help_pages();

@@ -19,7 +19,7 @@ below_win=$(echo "$below" | tr '/' '\\')
 } >"$WORK/list.txt"
 
 veldro -S "$WORK_WIN\\list.txt" -d "$WORK_WIN\\out" -m
-expect_status 3  # a listed file was not there
+expect_status 3  # a listed file that is not there ends the run as an input fault
 expect_file "$WORK/out/$below/src/a.txt"
 expect_same "$WORK/src/a.txt" "$WORK/out/$below/src/a.txt"
 expect_same "$WORK/src/sub/b.txt" "$WORK/out/$below/src/sub/b.txt"

@@ -1,12 +1,14 @@
 # The manifests under Windows: a DFXML document with Windows names and
-# 100-ns times, a known-hash set of the copies, and the seal over the logs.
+# 100-ns times, a known-hash set of the copies, the seal over the logs, and
+# the acquisition report that shows the seal.
 mkdir -p "$WORK/src/sub"
 printf 'first\n' >"$WORK/src/a.txt"
 printf 'second & <more>\n' >"$WORK/src/sub/b.txt"
 printf 'third\n' >"$WORK/src/sub/caf$(printf '\xc3\xa9').txt"
 
 veldro -p "$WORK_WIN\\src" -d "$WORK_WIN\\dst" -m -1 "$WORK_WIN\\LOGS\\RUN.LOG!31" -H "$WORK_WIN\\LOGS\\HASH.TXT" \
-    --SHA2 "--DFXML=$WORK_WIN\\LOGS\\RUN.XML" "--AUDITSET=$WORK_WIN\\LOGS\\KNOWN.TXT" --SEAL
+    --SHA2 "--DFXML=$WORK_WIN\\LOGS\\RUN.XML" "--AUDITSET=$WORK_WIN\\LOGS\\KNOWN.TXT" --SEAL \
+    "--REPORT=$WORK_WIN\\LOGS\\REPORT.HTML"
 expect_status 0
 expect_file "$WORK/LOGS/RUN.XML"
 expect_file "$WORK/LOGS/KNOWN.TXT"
@@ -32,3 +34,12 @@ tr -d '\r' <"$known" | grep -qxF "$(stat -c %s "$WORK/src/a.txt"),$md5_a,$sha_a,
 expect_file "$WORK/LOGS/RUN.LOG.sha256"
 (cd "$WORK/LOGS" && sha256sum -c RUN.LOG.sha256 >/dev/null) || { cat "$WORK/LOGS/RUN.LOG.sha256"; fail "seal"; }
 grep -qF '  RUN.XML' "$WORK/LOGS/RUN.LOG.sha256" || fail "seal lacks the manifest"
+
+report="$WORK/LOGS/REPORT.HTML"
+expect_file "$report"
+tail -n 1 "$report" | grep -qx '</main></body></html>' || fail "report not finished"
+grep -qF 'id="files-copied">3<' "$report" || fail "report: three files copied"
+grep -qF 'id="copies-verified">3<' "$report" || fail "report: three copies verified"
+grep -qF "<div class=\"mono\">$WORK_WIN\\src</div>" "$report" || fail "report: the source with its Windows name"
+grep -qF "<td class=\"name\">RUN.XML</td><td class=\"mono\">$(sha256sum "$WORK/LOGS/RUN.XML" | cut -d' ' -f1)<" "$report" ||
+    fail "report: the seal's digest of the manifest"

@@ -571,14 +571,24 @@ StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, b
     return copy_stretch_by_reading(from, to, at, end, feed);
 }
 
+// Fewer blocks than the length needs: the file may have holes worth keeping.
+bool has_holes(const struct stat& st) {
+    return static_cast<std::uint64_t>(st.st_blocks) * 512U < static_cast<std::uint64_t>(st.st_size);
+}
+
 // Copies the first `size` bytes of `from` (its size when it was opened: a
 // source that grows meanwhile is not chased) into `to`, stretch of data by
 // stretch of data, so that holes stay holes. A source cut short while it is
 // copied gives a copy of what it still had. A feed that takes the bytes
 // keeps the copy out of the kernel: the bytes hashed are the bytes written.
-CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed) {
+CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed, bool may_have_holes) {
     const CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
     bool kernel = taker == nullptr;
+    if (!may_have_holes) {
+        // Every block holds data: one stretch, and the copy's length is
+        // what was written.
+        return copy_stretch(from, to, 0, size, kernel, taker).result;
+    }
     std::uint64_t offset = 0;
     while (offset < size) {
         const auto stretch = posix::next_data(from, offset, size);
@@ -883,8 +893,9 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     if (st.st_size > static_cast<off_t>(copy_chunk_bytes)) {
         (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    CopyResult result = copy_user_xattrs(from, to) ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size), feed)
-                                                   : CopyResult::failed;
+    CopyResult result = copy_user_xattrs(from, to)
+                            ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size), feed, has_holes(st))
+                            : CopyResult::failed;
     if (feed != nullptr) {
         const std::optional<ChangeMarks> after = posix::change_marks_of(from);
         feed->source_changed = !before || !after || !(*before == *after);
