@@ -16,8 +16,12 @@ sys.path.insert(0, sys.argv[1])
 suite = unittest.defaultTestLoader.loadTestsFromName(sys.argv[2])
 result = unittest.TextTestRunner(stream=sys.stderr, verbosity=0).run(suite)
 reasons = sorted({reason for _, reason in result.skipped})
-print(json.dumps({"run": result.testsRun, "skipped": len(result.skipped),
-                  "failed": len(result.failures) + len(result.errors), "reasons": reasons}))
+# A test counts once however many of its subtests skipped or failed.
+def tests_of(entries):
+    return {getattr(test, "test_case", test).id() for test, _ in entries}
+failed = tests_of(result.failures + result.errors)
+skipped = tests_of(result.skipped) - failed
+print(json.dumps({"run": result.testsRun, "skipped": len(skipped), "failed": len(failed), "reasons": reasons}))
 """
 
 
