@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/file_io.h"
 
@@ -110,6 +111,12 @@ enum class SearchDetail : std::uint8_t {
     full,       // kind, attributes, the three times and the size
     kind_only,  // the kind and the directory bit (cheaper where the system allows)
 };
+
+// The pattern test of a directory search, the same on every system: true
+// when the long name `name` matches `pattern` ('*' any run, '?' one
+// character, ASCII letters ignoring case; "", "*" and "*.*" match every
+// name). Both are UTF-8.
+bool long_name_matches(std::string_view pattern, std::string_view name);
 
 // A search of one directory. Entries come in the system's order, "." and
 // ".." left out. On Linux the directory is read without moving its

@@ -1,7 +1,7 @@
 // Decisions the Windows directory code takes about what it finds, kept
 // apart from the system calls so that they can be checked on any system:
 // what kind of entry a search record with a given reparse tag stands for,
-// and which long names a search pattern selects.
+// and (in fs.h) which long names a search pattern selects.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +32,5 @@ EntryKind classify_windows_entry(std::uint32_t attributes, std::uint32_t reparse
 // The attribute bits a record of that kind carries: a link or other
 // reparse point standing for a directory is no directory to the walk.
 std::uint32_t walk_attributes(std::uint32_t attributes, EntryKind kind);
-
-// True when the long name `name` matches `pattern` ('*' any run, '?' one
-// character, ASCII letters ignoring case; "", "*" and "*.*" match every
-// name). Both are UTF-8.
-bool long_name_matches(std::string_view pattern, std::string_view name);
 
 }  // namespace veldro::platform

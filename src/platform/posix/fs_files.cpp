@@ -177,61 +177,6 @@ const char* last_component(const std::string& path, std::string& scratch) {
     return scratch.c_str();
 }
 
-// Case-insensitive (ASCII letters) wildcard match with '*' and '?'; '?'
-// takes one whole UTF-8 character.
-char fold(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::size_t char_length(const char* s) {
-    const auto lead = static_cast<unsigned char>(*s);
-    std::size_t n = 1;
-    if (lead >= 0xF0) {
-        n = 4;
-    } else if (lead >= 0xE0) {
-        n = 3;
-    } else if (lead >= 0xC0) {
-        n = 2;
-    }
-    for (std::size_t i = 1; i < n; ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-            return 1;  // not a valid sequence: one byte stands for itself
-        }
-    }
-    return n;
-}
-
-bool pattern_matches(const char* pattern, const char* name) {
-    const char* star = nullptr;
-    const char* resume = nullptr;
-    while (*name != '\0') {
-        if (*pattern == '*') {
-            star = ++pattern;
-            resume = name;
-        } else if (*pattern == '?') {
-            ++pattern;
-            name += char_length(name);
-        } else if (*pattern != '\0' && fold(*pattern) == fold(*name)) {
-            ++pattern;
-            ++name;
-        } else if (star != nullptr) {
-            pattern = star;
-            resume += char_length(resume);
-            name = resume;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == '*') {
-        ++pattern;
-    }
-    return *pattern == '\0';
-}
-
-bool matches_everything(const std::string& pattern) {
-    return pattern.empty() || pattern == "*" || pattern == "*.*";
-}
-
 // Directories kept open between files: the copies of one directory come
 // one after the other, so the destination directory of the last copy and
 // the source directory of the last file read are kept, and calls on paths
@@ -661,7 +606,7 @@ bool DirectorySearch::open(const std::string& dir_path, const std::string& patte
     }
     state_->dir = dir;
     state_->pattern = pattern;
-    state_->match_all = matches_everything(pattern);
+    state_->match_all = pattern.empty() || pattern == "*" || pattern == "*.*";
     state_->detail = detail;
     state_->ntfs = false;
     if (detail == SearchDetail::full) {
@@ -686,7 +631,7 @@ bool DirectorySearch::next(FindRecord& record) {
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
             continue;
         }
-        if (!st.match_all && !pattern_matches(st.pattern.c_str(), name)) {
+        if (!st.match_all && !long_name_matches(st.pattern, name)) {
             continue;
         }
         const int dir_fd = ::dirfd(st.dir);
