@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/system.h"
+#include "util/dates.h"
 #include "util/paths.h"
 
 namespace veldro::copy {
@@ -13,21 +14,6 @@ constexpr std::uint64_t ticks_per_second = 10000000ULL;
 constexpr std::uint64_t ticks_per_day = 86400ULL * ticks_per_second;
 // Days from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t days_1601_to_1970 = 134774;
-
-// The civil date of a count of days since 1970-01-01 (proleptic Gregorian).
-void civil_from_days(std::int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-    month = static_cast<int>(m);
-    day = static_cast<int>(d);
-}
 
 bool break_down_one(const platform::FileTime& raw, CalendarParts& parts, bool zulu) {
     const platform::FileTime value = zulu ? raw : to_local_file_time(raw);
@@ -67,7 +53,10 @@ bool file_time_to_calendar(std::uint64_t ticks, CalendarParts& parts) {
     }
     const auto days = static_cast<std::int64_t>(ticks / ticks_per_day);
     const std::uint64_t in_day = ticks % ticks_per_day;
-    civil_from_days(days - days_1601_to_1970, parts.year, parts.month, parts.day);
+    const util::CivilDate date = util::civil_from_days(days - days_1601_to_1970);
+    parts.year = static_cast<int>(date.year);
+    parts.month = date.month;
+    parts.day = date.day;
     const std::uint64_t seconds = in_day / ticks_per_second;
     parts.hour = static_cast<int>(seconds / 3600U);
     parts.minute = static_cast<int>((seconds / 60U) % 60U);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/identity.h"
+#include "util/dates.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -90,18 +91,6 @@ void append_escaped_char(std::string& out, std::string_view ch) {
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civil_from_days(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(days - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = doy - (153 * mp + 2) / 5 + 1;
-    month = mp < 10 ? mp + 3 : mp - 9;
-    year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 std::string format_utc(std::int64_t seconds, std::uint64_t fraction, int fraction_digits) {
     std::int64_t days = seconds / 86400;
     std::int64_t rest = seconds % 86400;
@@ -109,14 +98,11 @@ std::string format_utc(std::int64_t seconds, std::uint64_t fraction, int fractio
         rest += 86400;
         --days;
     }
-    std::int64_t year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    civil_from_days(days, year, month, day);
+    const util::CivilDate date = util::civil_from_days(days);
     std::array<char, 64> text{};
-    int n = std::snprintf(text.data(), text.size(), "%04lld-%02u-%02uT%02d:%02d:%02d", static_cast<long long>(year),
-                          month, day, static_cast<int>(rest / 3600), static_cast<int>((rest % 3600) / 60),
-                          static_cast<int>(rest % 60));
+    int n = std::snprintf(text.data(), text.size(), "%04lld-%02d-%02dT%02d:%02d:%02d",
+                          static_cast<long long>(date.year), date.month, date.day, static_cast<int>(rest / 3600),
+                          static_cast<int>((rest % 3600) / 60), static_cast<int>(rest % 60));
     if (fraction_digits > 0) {
         n += std::snprintf(text.data() + n, text.size() - static_cast<std::size_t>(n), ".%0*llu", fraction_digits,
                            static_cast<unsigned long long>(fraction));

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/system.h"
+#include "util/dates.h"
 #include "util/text.h"
 
 namespace veldro::logs {
@@ -28,15 +29,10 @@ platform::CalendarFields utc_calendar(std::int64_t seconds) {
     f.minute = static_cast<int>(rest % 3600 / 60);
     f.second = static_cast<int>(rest % 60);
     f.weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    f.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    f.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    f.year = static_cast<int>(yoe + era * 400 + (f.month <= 2 ? 1 : 0));
+    const util::CivilDate date = util::civil_from_days(days);
+    f.year = static_cast<int>(date.year);
+    f.month = date.month;
+    f.day = date.day;
     return f;
 }
 

@@ -38,6 +38,20 @@ bool in_day_range(int month, int day) {
 
 }  // namespace
 
+CivilDate civil_from_days(std::int64_t days) {
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    CivilDate date;
+    date.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    date.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    date.year = yoe + era * 400 + (date.month <= 2 ? 1 : 0);
+    return date;
+}
+
 bool is_leap_year(int year) {
     return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
 }

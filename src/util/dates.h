@@ -9,6 +9,16 @@
 
 namespace veldro::util {
 
+// A date of the proleptic Gregorian calendar.
+struct CivilDate {
+    std::int64_t year = 1970;
+    int month = 1;
+    int day = 1;
+};
+
+// The date that lies `days` days after 1970-01-01 (before it when negative).
+CivilDate civil_from_days(std::int64_t days);
+
 // 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
 inline constexpr std::uint64_t file_time_epoch_offset = 116444736000000000ULL;
 inline constexpr std::int64_t file_ticks_per_second = 10000000;
