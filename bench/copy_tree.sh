@@ -5,17 +5,5 @@
 # VELDRO_BIN names an already built program and skips the build.
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-bin=${VELDRO_BIN:-}
-if [[ -z "$bin" ]]; then
-    build=${VELDRO_BENCH_BUILD:-$root/build-bench}
-    generator=()
-    if command -v ninja >/dev/null 2>&1; then
-        generator=(-G Ninja)
-    fi
-    cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DVELDRO_TESTS=OFF >/dev/null
-    cmake --build "$build" --target veldro -j 2 >/dev/null
-    bin=$build/veldro
-fi
+source "$(dirname "$0")/program.sh"
 exec python3 "$here/copy_tree.py" "$bin" "$@"

@@ -24,7 +24,6 @@ Usage: verified_copy.py VELDRO_BIN [--baseline OTHER_BIN] [--dir D] [--rounds N]
 
 import argparse
 import os
-import random
 import shutil
 import statistics
 import subprocess
@@ -32,25 +31,7 @@ import sys
 import tempfile
 import time
 
-
-def generate_tree(root, big_files, big_mib, small_files, seed=13):
-    """big_files files of big_mib MiB, and small_files files of 1-8 KiB in
-    directories of 200 files, two levels deep."""
-    rng = random.Random(seed)
-    os.makedirs(root)
-    for i in range(big_files):
-        with open(os.path.join(root, f"big{i:02d}.bin"), "wb") as f:
-            for _ in range(big_mib):
-                f.write(os.urandom(1 << 20))
-    pool = os.urandom(8192 * 16)
-    for i in range(small_files):
-        d = os.path.join(root, f"d{i // 2000:03d}", f"s{(i // 200) % 10:02d}")
-        if i % 200 == 0:
-            os.makedirs(d, exist_ok=True)
-        size = rng.randint(1024, 8192)
-        start = rng.randint(0, len(pool) - size)
-        with open(os.path.join(d, f"f{i:06d}.dat"), "wb") as f:
-            f.write(pool[start:start + size])
+from copy_tree import generate, warm
 
 
 def generate_large(root, mib):
@@ -60,14 +41,6 @@ def generate_large(root, mib):
         for i in range(mib):
             # Every MiB differs, so that nothing can be deduplicated.
             f.write(i.to_bytes(8, "little") + block[8:])
-
-
-def warm(root):
-    for dirpath, _, names in os.walk(root):
-        for n in names:
-            with open(os.path.join(dirpath, n), "rb") as f:
-                while f.read(1 << 20):
-                    pass
 
 
 def sh(script):
@@ -128,7 +101,7 @@ def main():
     try:
         print(f"generating {args.big_files} x {args.big_mib} MiB + {args.small_files} files of 1-8 KiB "
               f"and one file of {args.large_mib} MiB in {where}", flush=True)
-        generate_tree(tree, args.big_files, args.big_mib, args.small_files)
+        generate(tree, args.big_files, args.big_mib, args.small_files)
         generate_large(large, args.large_mib)
         warm(tree)
         warm(large)
