@@ -87,7 +87,7 @@ constexpr const char* unsafe_name_reason = "stream name holds a path separator";
 // (or a NUL) in it would name a file somewhere else.
 bool stream_name_is_safe(std::string_view name) {
     for (const char c : name) {
-        if (c == '\0' || paths::is_separator(c) || c == '/') {
+        if (c == '\0' || paths::is_separator(c)) {
             return false;
         }
     }

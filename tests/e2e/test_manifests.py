@@ -224,13 +224,7 @@ class ListedFiles(TreeCase):
 
 class Interrupted(TreeCase):
     def test_interrupted_run_leaves_a_well_formed_document(self):
-        for i in range(3):
-            self.write(f"src/a/small{i}.txt", b"small")
-        block = os.urandom(1 << 20)
-        for i in range(4):
-            with open(self.path("src", f"big{i}.bin"), "wb") as f:
-                for _ in range(48):
-                    f.write(block)
+        self.write_slow_tree()
         xml = self.path("run.xml")
         proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--DFXML=" + xml, "--HASH"])
         proc.read_until("big")

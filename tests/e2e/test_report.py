@@ -236,13 +236,7 @@ class FromTheIniFile(ReportCase):
 class InterruptedRun(ReportCase):
     def test_interrupted_run_leaves_a_complete_report_saying_how_it_ended(self):
         browser()
-        for i in range(3):
-            self.write(f"src/a/small{i}.txt", b"small")
-        block = os.urandom(1 << 20)
-        for i in range(4):
-            with open(self.path("src", f"big{i}.bin"), "wb") as f:
-                for _ in range(48):
-                    f.write(block)
+        self.write_slow_tree()
         report = self.path("logs", "report.html")
         proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "-1",
                        self.path("logs", "RUN.LOG") + "!1", "--HASH", "--REPORT=" + report])

@@ -207,6 +207,17 @@ class TreeCase(unittest.TestCase):
                                mtime_ns if mtime_ns is not None else st.st_mtime_ns))
         return full
 
+    def write_slow_tree(self):
+        """src/ with three small files and four of 48 MiB: a copy of it lasts
+        long enough to be interrupted among the large ones."""
+        for i in range(3):
+            self.write(f"src/a/small{i}.txt", b"small")
+        block = os.urandom(1 << 20)
+        for i in range(4):
+            with open(self.path("src", f"big{i}.bin"), "wb") as f:
+                for _ in range(48):
+                    f.write(block)
+
     def read(self, rel):
         with open(self.path(rel), "rb") as f:
             data = f.read()
