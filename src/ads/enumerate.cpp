@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "ads/streams.h"
-#include "driver/terminate.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "util/run_end.h"
 
 namespace veldro::ads {
 
@@ -14,21 +14,21 @@ namespace {
 constexpr const char* listing_module = ".\\dmp_fun_veldro";
 constexpr const char* rerun_hint = "\nTry using the -S option and rerun program\n\n";
 
-std::FILE* console(const RunSettings& s) {
-    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+std::FILE* console(const Run& s) {
+    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
 }
 
 [[noreturn]] void privilege_failure(int line, const char* what) {
     std::printf("\n%d %s %s", line, listing_module, what);
     std::fputs(rerun_hint, stdout);
     std::fflush(stdout);
-    terminate_run(OTHER_EXIT);
+    throw util::RunEnd{OTHER_EXIT};
 }
 
 // A stream header could not be read. Asks once per run whether to go on;
 // 'Y' (upper case only) ignores this and every later read error; any
 // other answer ends the run.
-void ask_after_read_error(RunSettings& s) {
+void ask_after_read_error(Run& s) {
     std::FILE* out = console(s);
     std::fprintf(out, "\nLine: %d Source File: %s Has encountered an Alt Data Stream Read error", 98, listing_module);
     std::fputs("\n\nIf you want me to continue press 'Y' else anyting else aborts", out);
@@ -38,7 +38,7 @@ void ask_after_read_error(RunSettings& s) {
     if (platform::read_key() != 'Y') {
         // The run ends as an abort, with its summary and its logs closed.
         std::fputs("\n", out);
-        terminate_run(USER_ABORTED);
+        throw util::RunEnd{USER_ABORTED};
     }
     s.streams.ads_errors_ignored = 1;
 }
@@ -59,7 +59,7 @@ void enable_backup_privileges() {
     }
 }
 
-int count_after_listing(RunSettings& s, platform::StreamListStatus status, std::size_t listed) {
+int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed) {
     StreamState& streams = s.streams;
     std::size_t count = listed;
     streams.open_failed = status == platform::StreamListStatus::open_failed;
@@ -86,7 +86,7 @@ int count_after_listing(RunSettings& s, platform::StreamListStatus status, std::
     return static_cast<int>(count);
 }
 
-int enumerate_streams(RunSettings& s, const std::string& path) {
+int enumerate_streams(Run& s, const std::string& path) {
     enable_backup_privileges();
     std::size_t listed = 0;
     const platform::StreamListStatus status = platform::list_named_streams(path, s.streams.stream_table, listed);

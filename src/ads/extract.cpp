@@ -9,7 +9,6 @@
 
 #include "ads/streams.h"
 #include "copy/times.h"
-#include "driver/terminate.h"
 #include "hash/file_digest.h"
 #include "logs/manifests.h"
 #include "platform/file_io.h"
@@ -17,6 +16,7 @@
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 
 namespace veldro::ads {
@@ -27,14 +27,14 @@ constexpr const char* modes_module = ".\\ads_veldro_test";
 constexpr std::size_t copy_buffer_size = std::size_t{1} << 20U;
 constexpr const char* source_filler = "  SOURCE_FILE FILLER        |      SOURCE_FILE FILLER      |";
 
-bool hashing_source(int mode) {
-    return (mode & (hash_both | hash_source_only)) != 0;
+bool hashing_source(const HashOptions& mode) {
+    return mode.hash_sources;
 }
-bool hashing_destination(int mode) {
-    return (mode & (hash_both | hash_dest_only)) != 0;
+bool hashing_destination(const HashOptions& mode) {
+    return mode.hash_copies;
 }
-bool comparing(int mode) {
-    return (mode & hash_both) != 0;
+bool comparing(const HashOptions& mode) {
+    return mode.compare;
 }
 
 // Working state kept from one stream to the next.
@@ -56,14 +56,14 @@ ExtractState& state() {
     return extract_state;
 }
 
-std::FILE* error_stream(const RunSettings& s) {
-    return s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
+std::FILE* error_stream(const Run& s) {
+    return s.files.error_stream != nullptr ? s.files.error_stream : stderr;
 }
 
 // A stream that could be copied by neither way, or whose name may not
 // become part of a file name: it is reported (with the reason when there
 // is one beyond a failed copy) and the run does not end as a success.
-void report_stream_not_extracted(RunSettings& s, std::string_view stream_text, const std::string& target,
+void report_stream_not_extracted(Run& s, std::string_view stream_text, const std::string& target,
                                  const char* reason = nullptr) {
     const std::string shown = paths::shown_path(target);
     std::printf("\n\n%.*s\n NOT EXTRACTED (error) to %s ", static_cast<int>(stream_text.size()), stream_text.data(),
@@ -158,7 +158,7 @@ void set_open_failed(hash::HashSet& out) {
     put_text(out.sha1, hash::sha1_open_error_text);
 }
 
-hash::DigestSelection selection_of(const RunSettings& s) {
+hash::DigestSelection selection_of(const Run& s) {
     hash::DigestSelection selection;
     selection.sha1 = s.hashing.sha1 != 0;
     selection.sha256 = s.hashing.sha256 != 0;
@@ -183,7 +183,7 @@ void hash_ordinary_file(const std::string& path, const hash::DigestSelection& se
 
 // "%s  | %S |" with the MD5, then each selected SHA text as " %S |" (the
 // destination's with a blank after the bar).
-void write_digest_columns(std::FILE* log, std::string_view shown, const hash::HashSet& digests, const RunSettings& s,
+void write_digest_columns(std::FILE* log, std::string_view shown, const hash::HashSet& digests, const Run& s,
                           bool blank_after_sha) {
     std::fprintf(log, "%.*s  | %s |", static_cast<int>(shown.size()), shown.data(), digests.md5.data());
     const struct {
@@ -206,7 +206,7 @@ void write_digest_columns(std::FILE* log, std::string_view shown, const hash::Ha
 
 // The texts compared: the MD5 texts, or the SHA-1 texts when SHA-1 is
 // computed. A side that could not be read never matches.
-bool digests_match(const RunSettings& s, const hash::HashSet& a, const hash::HashSet& b) {
+bool digests_match(const Run& s, const hash::HashSet& a, const hash::HashSet& b) {
     const hash::DigestKind kind = s.hashing.sha1 != 0 ? hash::DigestKind::sha1 : hash::DigestKind::md5;
     const std::string_view left = a.text(kind);
     const std::string_view right = b.text(kind);
@@ -216,13 +216,13 @@ bool digests_match(const RunSettings& s, const hash::HashSet& a, const hash::Has
     return !left.empty() && left == right;
 }
 
-void write_stream_file_hash_line(RunSettings& s, const std::string& stream_file, bool written) {
-    std::FILE* log = s.hashing.hash_log;
-    if (s.hashing.hash_mode == 0 || log == nullptr) {
+void write_stream_file_hash_line(Run& s, const std::string& stream_file, bool written) {
+    std::FILE* log = s.files.hash_log;
+    if (!s.hashing.any() || log == nullptr) {
         return;
     }
     std::fputs("\n", log);
-    if (comparing(s.hashing.hash_mode)) {
+    if (comparing(s.hashing)) {
         std::fputs(source_filler, log);
     }
     hash::Md5Text& md5 = state().md5_text;
@@ -253,7 +253,7 @@ std::string stream_display_text(std::string_view file_path, std::string_view str
     return text;
 }
 
-int extract_copy_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
+int extract_copy_streams(Run& s, const std::string& source_path, const std::string& destination_file_path,
                          const platform::FindRecord& entry) {
     if (s.copy.ads_child != 0) {
         // The stream files were written from the source already; the path
@@ -303,7 +303,7 @@ int extract_copy_streams(RunSettings& s, const std::string& source_path, const s
     return written;
 }
 
-bool write_source_streams(RunSettings& s, const std::string& source_path, std::string& destination_file_path,
+bool write_source_streams(Run& s, const std::string& source_path, std::string& destination_file_path,
                           const platform::FindRecord& entry) {
     // From here on the destination path names the destination directory.
     destination_file_path = std::string(paths::parent(destination_file_path));
@@ -339,15 +339,15 @@ bool write_source_streams(RunSettings& s, const std::string& source_path, std::s
     return all_written;
 }
 
-void hash_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
+void hash_streams(Run& s, const std::string& source_path, const std::string& destination_file_path,
                   const platform::FindRecord& entry) {
     const int count = enumerate_streams(s, source_path);
     if (count == 0) {
         return;
     }
     ExtractState& work = state();
-    const int mode = s.hashing.hash_mode;
-    std::FILE* log = s.hashing.hash_log;
+    const HashOptions& mode = s.hashing;
+    std::FILE* log = s.files.hash_log;
     const hash::DigestSelection selection = selection_of(s);
     const bool child = s.copy.ads_child != 0;
     if (child) {
@@ -362,7 +362,7 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
         if (!source_stream.valid()) {
             std::printf("\n%d %s\nCouldn't get filetime for %s", 319, modes_module, work.source_text.c_str());
         }
-        if (mode == 0 || log == nullptr) {
+        if (!mode.any() || log == nullptr) {
             continue;
         }
         std::fputs("\n", log);

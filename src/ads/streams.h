@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "run/run.h"
 
 namespace veldro::ads {
 
@@ -18,7 +18,7 @@ namespace veldro::ads {
 // table grows as needed. A file that cannot be opened has none. A read
 // error asks the user whether to go on (once per run); a refusal ends the
 // run with USER_ABORTED.
-int enumerate_streams(RunSettings& s, const std::string& path);
+int enumerate_streams(Run& s, const std::string& path);
 
 // What a listing that ended with `status` after `listed` streams counts,
 // with the messages and the question that such an end calls for: a file
@@ -26,7 +26,7 @@ int enumerate_streams(RunSettings& s, const std::string& path);
 // failed header read the user is asked (once per run) whether to go on,
 // and the file then has none, or the ones listed so far once the user
 // chose to go on; after a failed name read the ones listed so far.
-int count_after_listing(RunSettings& s, platform::StreamListStatus status, std::size_t listed);
+int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed);
 
 // Enables the backup and restore privileges; when they cannot even be
 // looked up, reports it and ends the run with OTHER_EXIT.
@@ -38,7 +38,7 @@ void enable_backup_privileges();
 // the destination directory, as the remaining steps of the file expect.
 // Adds every stream file written to ads_files_copied. True when every
 // stream of the source became a file.
-bool write_source_streams(RunSettings& s, const std::string& source_path, std::string& destination_file_path,
+bool write_source_streams(Run& s, const std::string& source_path, std::string& destination_file_path,
                           const platform::FindRecord& entry);
 
 // --ADSEXTRACT/--ADSPARENT: writes each stream of the source as
@@ -48,7 +48,7 @@ bool write_source_streams(RunSettings& s, const std::string& source_path, std::s
 // file written to ads_files_copied and returns their number. With
 // --ADSCHILD (the path then names the destination directory) there is
 // nothing left to do.
-int extract_copy_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
+int extract_copy_streams(Run& s, const std::string& source_path, const std::string& destination_file_path,
                          const platform::FindRecord& entry);
 
 // Writes the digests of every stream of the source and of its counterpart
@@ -56,7 +56,7 @@ int extract_copy_streams(RunSettings& s, const std::string& source_path, const s
 // of the same name, or with --ADSCHILD the stream file written for it. A
 // stream that differs (or cannot be read) is marked [ERROR] and counted
 // among the copy failures.
-void hash_streams(RunSettings& s, const std::string& source_path, const std::string& destination_file_path,
+void hash_streams(Run& s, const std::string& source_path, const std::string& destination_file_path,
                   const platform::FindRecord& entry);
 
 // "dir/report.doc" + "notes" -> "dir/report.doc[notes]".

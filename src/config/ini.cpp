@@ -6,7 +6,6 @@
 
 #include "config/long_options.h"
 #include "config/option_values.h"
-#include "driver/pause.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "platform/fs.h"
@@ -180,8 +179,8 @@ bool switch_value(const IniLine& line) {
 // ON/OFF directives: written alone the directive turns its setting on; ON,
 // YES, TRUE, 1 turn it on and OFF, NO, FALSE, 0 off; other values are
 // refused.
-void set_on_off(int& field, const IniLine& line) {
-    field = !line.has_value() || switch_value(line) ? 1 : 0;
+void set_on_off(bool& field, const IniLine& line) {
+    field = !line.has_value() || switch_value(line);
 }
 
 std::int64_t size_of(const IniLine& line) {
@@ -211,7 +210,7 @@ int number_of(const IniLine& line) {
 // The message of a directive without its value (its text, then the line).
 void missing_value(const char* text, const IniLine& line, const char* more = "") {
     std::fprintf(stdout, "%s%s%s", text, line.upper.c_str(), more);
-    driver::pause_seconds(2);
+    platform::pause_seconds(2);
 }
 
 void missing_directive(const IniLine& line) {
@@ -303,7 +302,7 @@ bool is_mask_only(std::string_view value) {
     return true;
 }
 
-void apply_log_directive(RunSettings& s, const IniLine& line) {
+void apply_log_directive(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_value("\nMissing ini file modifier at: ", line);
         s.logs.log_mask = 0;
@@ -338,25 +337,27 @@ void apply_log_directive(RunSettings& s, const IniLine& line) {
 // HASH=ON (or another on word) hashes both sides, S... the source only,
 // D... the copy only, OFF (or another off word) nothing; HASH alone
 // leaves hashing off.
-void apply_hash(RunSettings& s, const IniLine& line) {
-    int& mode = s.hashing.hash_mode;
-    mode = 0;
+void apply_hash(OptionTarget& s, const IniLine& line) {
+    HashOptions& mode = s.hashing;
+    mode.hash_none();
     if (!line.has_value()) {
         return;
     }
     const std::string& v = line.value_upper;
     if (const std::optional<bool> on = util::parse_switch(v)) {
-        mode = *on ? hash_both : 0;
+        if (*on) {
+            mode.hash_both();
+        }
     } else if (v.starts_with('S')) {
-        mode = hash_source_only;
+        mode.hash_sources = true;
     } else if (v.starts_with('D')) {
-        mode = hash_dest_only;
+        mode.hash_copies = true;
     } else {
         refuse_value(line);
     }
 }
 
-void apply_delim(RunSettings& s, const IniLine& line) {
+void apply_delim(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(line);
         s.console.delim_on = 0;
@@ -373,7 +374,7 @@ void apply_delim(RunSettings& s, const IniLine& line) {
 
 // FLAT alone or FLAT=ON flattens; FLAT=n gives at most n files per folder
 // (FLAT=0 and FLAT=1 are off and on); FLAT=OFF does not flatten.
-void apply_flatten(RunSettings& s, const IniLine& line) {
+void apply_flatten(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         s.copy.flatten = 1;
         return;
@@ -396,7 +397,7 @@ std::optional<std::string> choose_output_file() {
     return answer;
 }
 
-void apply_memo(RunSettings& s, const IniLine& line) {
+void apply_memo(OptionTarget& s, const IniLine& line) {
     s.logs.memo = 1;
     if (is_off_word(line.value)) {
         s.logs.memo = 0;
@@ -417,13 +418,13 @@ void apply_memo(RunSettings& s, const IniLine& line) {
         std::fprintf(stderr, "\nCan't open memo file %s\n", file->c_str());
         return;
     }
-    if (s.logs.memo_stream != nullptr) {
-        std::fclose(s.logs.memo_stream);
+    if (s.files.memo_stream != nullptr) {
+        std::fclose(s.files.memo_stream);
     }
-    s.logs.memo_stream = stream;
+    s.files.memo_stream = stream;
 }
 
-void apply_age(RunSettings& s, const IniLine& line, AgeBound bound) {
+void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
     if (line.has_value() && !is_date_form(line.value) && !util::parse_int(line.value)) {
         refuse_value(line);
     }
@@ -436,7 +437,7 @@ void apply_age(RunSettings& s, const IniLine& line, AgeBound bound) {
     apply_age_value(s, bound, line.value);
 }
 
-void apply_destination(RunSettings& s, const IniLine& line) {
+void apply_destination(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(line);
         return;
@@ -445,7 +446,7 @@ void apply_destination(RunSettings& s, const IniLine& line) {
     set_destination(s, line.value);
 }
 
-void apply_bypass(RunSettings& s, const IniLine& line) {
+void apply_bypass(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(line);
         // Bypass entries of earlier lines stay in force.
@@ -456,7 +457,7 @@ void apply_bypass(RunSettings& s, const IniLine& line) {
     s.selection.bypass_list.push_back(bypass_entry(line.value));
 }
 
-void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
+void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
     switch (d) {
         case Directive::log:
             apply_log_directive(s, line);
@@ -500,9 +501,11 @@ void apply_directive(RunSettings& s, Directive d, const IniLine& line) {
         case Directive::list:
             if (!line.has_value()) {
                 missing_directive(line);
-                s.copy.list_only = 0;
+                s.copy.list_only = ListOnly::off;
             } else {
-                set_on_off(s.copy.list_only, line);
+                bool on = false;
+                set_on_off(on, line);
+                s.copy.list_only = on ? ListOnly::names : ListOnly::off;
             }
             break;
         case Directive::maintain:
@@ -638,7 +641,7 @@ bool is_readable_file(const std::string& path) {
 
 }  // namespace
 
-bool apply_ini_line(RunSettings& s, std::string_view line, int line_number) {
+bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
     const IniLine parts = split_line(line, line_number);
     const std::optional<Directive> directive = match_directive(parts);
     if (!directive) {
@@ -650,7 +653,7 @@ bool apply_ini_line(RunSettings& s, std::string_view line, int line_number) {
     return true;
 }
 
-void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
+void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
     std::FILE* file = platform::open_stream(path, "r");
     if (file == nullptr) {
         return;
@@ -690,7 +693,7 @@ void read_ini_from(RunSettings& s, const std::string& path, IniFileKind kind) {
     std::fclose(file);
 }
 
-void read_ini_file(RunSettings& s) {
+void read_ini_file(OptionTarget& s) {
     const std::string own = ini_name_beside_program();
     if (is_readable_file(own)) {
         read_ini_from(s, own, IniFileKind::own);

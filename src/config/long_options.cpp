@@ -112,7 +112,7 @@ void report_cannot_open(int line, const std::string& name) {
 // Linux a two-character path such as /a is a real directory.
 constexpr std::size_t min_bypass_line = paths::native_style == paths::Style::windows ? 3 : 2;
 
-int add_bypass(RunSettings& s, const std::string& value) {
+int add_bypass(OptionTarget& s, const std::string& value) {
     s.selection.bypass_mode = 1;
     const std::string internal = paths::make_long_path(value);
     if (!platform::path_exists(internal) || platform::is_directory(internal)) {
@@ -134,7 +134,7 @@ int add_bypass(RunSettings& s, const std::string& value) {
     return handled;
 }
 
-int add_exclusion_file(RunSettings& s, const std::string& value) {
+int add_exclusion_file(OptionTarget& s, const std::string& value) {
     s.selection.exclude_mode = 1;
     const std::string internal = paths::make_long_path(value);
     if (!platform::path_exists(internal)) {
@@ -154,7 +154,7 @@ int add_exclusion_file(RunSettings& s, const std::string& value) {
     return handled;
 }
 
-int read_directory_list(RunSettings& s, const std::string& value) {
+int read_directory_list(OptionTarget& s, const std::string& value) {
     s.copy.immediate = 1;
     s.paths.make_dirs = 1;
     s.paths.dirs_list_mode = 1;
@@ -175,7 +175,7 @@ bool all_digits(std::string_view text) {
 
 // One character is the delimiter itself, digits are a character code
 // (--DEL=9 is the tab), "pipe" is the bar.
-int set_delimiter(RunSettings& s, const std::string& value) {
+int set_delimiter(OptionTarget& s, const std::string& value) {
     if (value.size() == 1 && !all_digits(value)) {
         s.console.delimiter = value[0];
         return handled;
@@ -194,7 +194,7 @@ int set_delimiter(RunSettings& s, const std::string& value) {
     return handled;
 }
 
-int open_unicode_list(RunSettings& s, const std::string& value) {
+int open_unicode_list(OptionTarget& s, const std::string& value) {
     s.hashing.unicode_list = 1;
     logs::note_written_file(paths::make_long_path(value));
     std::FILE* stream = platform::open_stream(paths::make_long_path(value), "wb+");
@@ -202,30 +202,32 @@ int open_unicode_list(RunSettings& s, const std::string& value) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", value.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
-    if (s.hashing.unicode_list_stream != nullptr) {
-        std::fclose(s.hashing.unicode_list_stream);
+    if (s.files.unicode_list_stream != nullptr) {
+        std::fclose(s.files.unicode_list_stream);
     }
-    s.hashing.unicode_list_stream = stream;
+    s.files.unicode_list_stream = stream;
     const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
     std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
     std::fflush(stream);
     return handled;
 }
 
-int set_hash_mode(RunSettings& s, const std::optional<std::string>& value) {
+int set_hash_mode(OptionTarget& s, const std::optional<std::string>& value) {
     if (!value) {
-        s.hashing.hash_mode = hash_both;
+        s.hashing.hash_both();
         return handled;
     }
     switch ((*value)[0]) {
         case 's':
-            s.hashing.hash_mode = hash_source_only;
+            s.hashing.hash_none();
+            s.hashing.hash_sources = true;
             return handled;
         case 'd':
-            s.hashing.hash_mode = hash_dest_only;
+            s.hashing.hash_none();
+            s.hashing.hash_copies = true;
             return handled;
         case 'b':
-            s.hashing.hash_mode = hash_both;
+            s.hashing.hash_both();
             return handled;
         default:
             return illegal;
@@ -234,12 +236,12 @@ int set_hash_mode(RunSettings& s, const std::optional<std::string>& value) {
 
 // REC, RES, SIL and CHK: no value gives 1; ON, YES, TRUE, 1 give 1; OFF,
 // NO, FALSE, 0 give 0; anything else is illegal.
-int set_on_off(int& field, const std::optional<std::string>& value) {
+int set_on_off(bool& field, const std::optional<std::string>& value) {
     const std::optional<bool> on = value ? util::parse_switch(*value) : std::optional<bool>(true);
     if (!on) {
         return illegal;
     }
-    field = *on ? 1 : 0;
+    field = *on;
     return handled;
 }
 
@@ -272,7 +274,7 @@ bool needs_value(LongKeyword k) {
 }
 
 // The keywords whose value is a file or path.
-int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
+int handle_with_value(OptionTarget& s, LongKeyword k, const std::string& value) {
     switch (k) {
         case LongKeyword::log:
             return logs::open_long_log_option(s, value) ? handled : illegal;
@@ -337,7 +339,7 @@ int handle_with_value(RunSettings& s, LongKeyword k, const std::string& value) {
 }
 
 // The keywords that take no value or an optional one.
-int handle_without_value(RunSettings& s, LongKeyword k, std::string_view text,
+int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
                          const std::optional<std::string>& value) {
     switch (k) {
         case LongKeyword::all:
@@ -450,7 +452,7 @@ LongKeyword match_long_keyword(std::string_view text) {
     return LongKeyword::none;
 }
 
-int parse_long_option(RunSettings& s, std::string_view text) {
+int parse_long_option(OptionTarget& s, std::string_view text) {
     // The conventions users expect; neither word is one of the keywords.
     if (paths::equal_ignoring_case(text, "help")) {
         show_usage(NORMAL_EXIT);

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "run/run.h"
 #include "util/paths.h"
 
 namespace veldro::config {
@@ -70,7 +70,7 @@ LongKeyword match_long_keyword(std::string_view text);
 // unknown, nonzero when a value it needs is missing or outside its allowed
 // set (the caller reports "Illegal option" and ends the run). Input files
 // that cannot be opened end the run themselves where their option says so.
-int parse_long_option(RunSettings& s, std::string_view text);
+int parse_long_option(OptionTarget& s, std::string_view text);
 
 // A bypass entry in internal form. A trailing separator as typed is kept,
 // so that an entry for /data/temp/ does not also cover /data/templates/.

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <string>
 
-#include "driver/terminate.h"
 #include "platform/system.h"
+#include "util/run_end.h"
 
 namespace veldro::config {
 namespace {
@@ -42,7 +42,7 @@ std::string local_time_text() {
 
 }  // namespace
 
-void collect_memo(RunSettings& s, std::FILE* input) {
+void collect_memo(OptionTarget& s, std::FILE* input) {
     std::string& memo = s.logs.memo_text;
     char line[line_buffer_size];
     int blank_lines = 0;
@@ -66,25 +66,25 @@ void collect_memo(RunSettings& s, std::FILE* input) {
     }
 }
 
-void take_memo(RunSettings& s) {
+void take_memo(OptionTarget& s) {
     std::fputs("\n\n\nInput up to 2000 characters of your memo information now.\n", stdout);
     std::fprintf(stdout, "End with two blank lines (carriage returns)%c\n\n\n", bell);
     std::fflush(stdout);
     collect_memo(s, stdin);
     // Ctrl-C while the memo is typed ends the run like anywhere else.
     check_interrupt();
-    if (s.logs.memo_stream != nullptr && !s.logs.memo_text.empty()) {
-        std::fprintf(s.logs.memo_stream, "\n******** MEMO %s\n%s******** END MEMO\n", local_time_text().c_str(),
+    if (s.files.memo_stream != nullptr && !s.logs.memo_text.empty()) {
+        std::fprintf(s.files.memo_stream, "\n******** MEMO %s\n%s******** END MEMO\n", local_time_text().c_str(),
                      s.logs.memo_text.c_str());
-        std::fflush(s.logs.memo_stream);
+        std::fflush(s.files.memo_stream);
     }
 }
 
-void write_memo_to_logs(RunSettings& s) {
+void write_memo_to_logs(OptionTarget& s) {
     if (s.logs.memo_text.empty()) {
         return;
     }
-    std::FILE* log = s.logs.default_log;
+    std::FILE* log = s.files.default_log;
     const bool reopened = log == nullptr && !s.logs.default_log_path.empty();
     if (reopened) {
         log = platform::open_stream(s.logs.default_log_path, "a+");

@@ -26,7 +26,7 @@ char upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-std::int64_t run_start_seconds(const RunSettings& s) {
+std::int64_t run_start_seconds(const OptionTarget& s) {
     return s.progress.start_time != 0 ? s.progress.start_time : platform::now_seconds();
 }
 
@@ -107,8 +107,8 @@ std::optional<DateText> parse_date_text(std::string_view value) {
     return date;
 }
 
-void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
-    SelectionSettings& sel = s.selection;
+void apply_age_value(OptionTarget& s, AgeBound bound, std::string_view value) {
+    SelectionOptions& sel = s.selection;
     sel.age_select = 1;
     int& days = bound == AgeBound::older ? sel.older_days : sel.younger_days;
     std::uint64_t& cutoff = bound == AgeBound::older ? sel.older_cutoff : sel.younger_cutoff;
@@ -149,8 +149,8 @@ void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value) {
     cutoff = util::time_to_file_time(*midnight);
 }
 
-void set_default_cutoffs(RunSettings& s) {
-    SelectionSettings& sel = s.selection;
+void set_default_cutoffs(OptionTarget& s) {
+    SelectionOptions& sel = s.selection;
     sel.date_use_access = 0;
     sel.date_use_create = 0;
     sel.date_use_write = 0;
@@ -176,7 +176,7 @@ int drive_index_of(std::string_view internal_path, paths::Style style) {
     return 0;
 }
 
-void set_destination(RunSettings& s, std::string_view value) {
+void set_destination(OptionTarget& s, std::string_view value) {
     // A bare drive (F:) names the drive itself, not the working directory
     // that the system keeps for it.
     const bool bare_drive = paths::native_style == paths::Style::windows && value.size() == 2 && value[1] == ':' &&
@@ -197,7 +197,7 @@ bool read_text_line(std::FILE* file, std::string& line) {
     return true;
 }
 
-void open_list_file(RunSettings& s, const std::string& name) {
+void open_list_file(OptionTarget& s, const std::string& name) {
     s.paths.list_file_mode = 1;
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
@@ -215,14 +215,14 @@ void open_list_file(RunSettings& s, const std::string& name) {
         }
     }
     std::rewind(file);
-    if (s.paths.list_file != nullptr) {
-        std::fclose(s.paths.list_file);
+    if (s.files.list_file != nullptr) {
+        std::fclose(s.files.list_file);
     }
-    s.paths.list_file = file;
+    s.files.list_file = file;
     s.paths.expected_files = count;
 }
 
-void read_type_file(RunSettings& s, const std::string& name) {
+void read_type_file(OptionTarget& s, const std::string& name) {
     s.selection.type_file_given = 1;
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "run/run.h"
 #include "util/paths.h"
 
 namespace veldro::config {
@@ -47,29 +47,29 @@ enum class AgeBound : std::uint8_t { older, younger };
 // local midnight to the start of the run) and its cut-off, and the ACW
 // flags it names. A date that is impossible, unreadable or before 1970 is
 // refused with a message and ILLEGAL_OPTION.
-void apply_age_value(RunSettings& s, AgeBound bound, std::string_view value);
+void apply_age_value(OptionTarget& s, AgeBound bound, std::string_view value);
 
 // younger_cutoff = 01-01-1980 00:00:00 and older_cutoff = today 23:59:59,
 // both local; the three ACW flags cleared.
-void set_default_cutoffs(RunSettings& s);
+void set_default_cutoffs(OptionTarget& s);
 
 // ---- destinations ------------------------------------------------------
 
 // dest_path = the value in internal form, dest_drive_index from its drive
 // letter (0 on Linux, which has no drive letters). dest_given is the
 // caller's business.
-void set_destination(RunSettings& s, std::string_view value);
+void set_destination(OptionTarget& s, std::string_view value);
 int drive_index_of(std::string_view internal_path, paths::Style style = paths::native_style);
 
 // ---- input files -------------------------------------------------------
 
 // -S and --LIS: opens the file list, counts its lines into expected_files
 // and rewinds it. A list that cannot be opened ends the run with INPUT_FILE.
-void open_list_file(RunSettings& s, const std::string& name);
+void open_list_file(OptionTarget& s, const std::string& name);
 
 // -F: the type patterns of a file, one a line. A file that cannot be opened
 // and the 300th pattern end the run with INPUT_FILE.
-void read_type_file(RunSettings& s, const std::string& name);
+void read_type_file(OptionTarget& s, const std::string& name);
 
 // One line of a text file without its line end (LF or CR LF); only a real
 // line end is removed, so a last line without one keeps every character.

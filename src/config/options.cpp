@@ -8,7 +8,6 @@
 #include "config/memo.h"
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "driver/pause.h"
 #include "logs/log_set.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -90,14 +89,14 @@ std::vector<std::string> take_list(ArgumentScan& scan, bool slash_stops) {
 
 // ---- letters with more to do -------------------------------------------
 
-void take_attribute_modifiers(ArgumentScan& scan, RunSettings& s) {
+void take_attribute_modifiers(ArgumentScan& scan, OptionTarget& s) {
     const std::string_view modifiers = scan.rest();
     scan.rest_taken = true;
     if (modifiers.empty()) {
         std::fputs("\n-a option needs a modifier [erhms]\n", stderr);
         throw util::RunEnd{ILLEGAL_OPTION};
     }
-    SelectionSettings& sel = s.selection;
+    SelectionOptions& sel = s.selection;
     sel.attr_filter = 1;
     for (const char c : modifiers) {
         switch (c) {
@@ -134,7 +133,7 @@ void take_attribute_modifiers(ArgumentScan& scan, RunSettings& s) {
 }
 
 // -D: on Windows a drive designation with its ':'; on Linux a directory.
-void take_drive_destination(ArgumentScan& scan, RunSettings& s) {
+void take_drive_destination(ArgumentScan& scan, OptionTarget& s) {
     const bool attached = !scan.rest().empty();
     const std::string value = take_value(scan, false, DashRule::fatal, MissingRule::fatal);
     if (paths::native_style == paths::Style::windows) {
@@ -155,7 +154,7 @@ void take_drive_destination(ArgumentScan& scan, RunSettings& s) {
     s.paths.dest_drive_index = drive_index_of(s.paths.dest_path);
 }
 
-void take_type_patterns(ArgumentScan& scan, RunSettings& s) {
+void take_type_patterns(ArgumentScan& scan, OptionTarget& s) {
     for (const std::string& pattern : take_list(scan, slash_begins_option)) {
         if (pattern.find('\\') != std::string::npos) {
             std::fputs("Can't have a \\ in the file type option\n", stderr);
@@ -165,7 +164,7 @@ void take_type_patterns(ArgumentScan& scan, RunSettings& s) {
     }
 }
 
-void take_exclusions(ArgumentScan& scan, RunSettings& s) {
+void take_exclusions(ArgumentScan& scan, OptionTarget& s) {
     s.selection.exclude_mode = 1;
     if (scan.next >= scan.args.size() || scan.args[scan.next].empty() || scan.args[scan.next][0] == '-') {
         bad_command_line(MissingRule::usage);
@@ -175,7 +174,7 @@ void take_exclusions(ArgumentScan& scan, RunSettings& s) {
     }
 }
 
-void take_source_paths(ArgumentScan& scan, RunSettings& s) {
+void take_source_paths(ArgumentScan& scan, OptionTarget& s) {
     s.paths.path_given = 1;
     for (const std::string& path : take_list(scan, false)) {
         walk::add_source_path(s, path);
@@ -183,27 +182,29 @@ void take_source_paths(ArgumentScan& scan, RunSettings& s) {
 }
 
 // -h, -hs, -hd: "=" and the hash log's name in the same argument.
-void take_hash_option(ArgumentScan& scan, RunSettings& s) {
+void take_hash_option(ArgumentScan& scan, OptionTarget& s) {
     const std::string& a = scan.arg();
     const std::size_t equals = a.find('=');
-    if (equals == std::string::npos || s.hashing.hash_log != nullptr) {
+    if (equals == std::string::npos || s.files.hash_log != nullptr) {
         std::fputs("\n\n\aNEED a hash option of format:  -h[sd]=hashlogfilenames\n\n", stderr);
         std::fputs("\a -hs=source_hashes,  or -hd=destination_hashes or -H=hashlogsboth\a\n", stderr);
         throw util::RunEnd{ILLEGAL_OPTION};
     }
-    int& mode = s.hashing.hash_mode;
+    HashOptions& mode = s.hashing;
     const char kind = scan.letter + 1 < a.size() ? a[scan.letter + 1] : '\0';
     switch (kind) {
         case '=':
-            if (mode == 0) {
-                mode = hash_both;
+            if (!mode.any()) {
+                mode.hash_both();
             }
             break;
         case 's':
-            mode = (mode & ~hash_both) | hash_source_only;
+            mode.compare = false;
+            mode.hash_sources = true;
             break;
         case 'd':
-            mode = (mode & ~hash_both) | hash_dest_only;
+            mode.compare = false;
+            mode.hash_copies = true;
             break;
         default:
             // The letter is read again as an option of its own.
@@ -215,7 +216,7 @@ void take_hash_option(ArgumentScan& scan, RunSettings& s) {
     logs::open_hash_log(s, a.substr(equals + 1), false);
 }
 
-void take_long_option(ArgumentScan& scan, RunSettings& s) {
+void take_long_option(ArgumentScan& scan, OptionTarget& s) {
     const std::string text(scan.rest());
     scan.rest_taken = true;
     if (parse_long_option(s, text) != 0) {
@@ -224,7 +225,7 @@ void take_long_option(ArgumentScan& scan, RunSettings& s) {
     }
 }
 
-void take_time_field(ArgumentScan& scan, RunSettings& s) {
+void take_time_field(ArgumentScan& scan, OptionTarget& s) {
     if (scan.plus) {
         s.selection.time_field = 'w';
         return;
@@ -240,9 +241,9 @@ void take_time_field(ArgumentScan& scan, RunSettings& s) {
     s.selection.time_field = static_cast<unsigned char>(value.front());
 }
 
-void take_width(ArgumentScan& scan, RunSettings& s) {
+void take_width(ArgumentScan& scan, OptionTarget& s) {
     const int width = name_width_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal));
-    ConsoleSettings& con = s.console;
+    ConsoleOptions& con = s.console;
     con.width_state += 1;
     con.name_width = width;
     con.width_given = width;
@@ -253,7 +254,7 @@ void take_width(ArgumentScan& scan, RunSettings& s) {
 
 // ---- one letter --------------------------------------------------------
 
-void handle_letter(ArgumentScan& scan, RunSettings& s) {
+void handle_letter(ArgumentScan& scan, OptionTarget& s) {
     const char letter = scan.arg()[scan.letter];
     switch (letter) {
         case '-':
@@ -303,8 +304,8 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             break;
         case 'H': {
             const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
-            if (s.hashing.hash_mode == 0) {
-                s.hashing.hash_mode = hash_both;
+            if (!s.hashing.any()) {
+                s.hashing.hash_both();
             }
             logs::open_hash_log(s, name, true);
             break;
@@ -331,10 +332,11 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             s.paths.make_dirs = 1;
             break;
         case 'N':
-            s.copy.list_only = 2;
+            s.copy.list_only = ListOnly::with_destinations;
             break;
         case 'n':
-            s.copy.list_only += 1;
+            // -n lists names; a second -n adds the destinations.
+            s.copy.list_only = s.copy.list_only == ListOnly::off ? ListOnly::names : ListOnly::with_destinations;
             break;
         case 'O':
             s.copy.overwrite_protected = 1;
@@ -361,10 +363,10 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
             s.paths.upper_case_dirs = 0;
             break;
         case 'V':
-            s.console.silent += 2;
+            s.console.silent = true;
             break;
         case 'v':
-            s.console.silent += 1;
+            s.console.silent = true;
             break;
         case 'W':
             s.console.width_state += 2;
@@ -392,7 +394,7 @@ void handle_letter(ArgumentScan& scan, RunSettings& s) {
     }
 }
 
-void read_option_argument(ArgumentScan& scan, RunSettings& s) {
+void read_option_argument(ArgumentScan& scan, OptionTarget& s) {
     scan.plus = scan.arg()[0] == '+';
     scan.rest_taken = false;
     for (scan.letter = 1; scan.letter < scan.arg().size() && !scan.rest_taken; ++scan.letter) {
@@ -402,7 +404,7 @@ void read_option_argument(ArgumentScan& scan, RunSettings& s) {
 
 // ---- before and after the arguments ------------------------------------
 
-void read_environment(RunSettings& s) {
+void read_environment(OptionTarget& s) {
     logs::open_default_log_from_environment(s);
     if (const auto reset = platform::get_environment("RESET")) {
         if (paths::starts_with_ignoring_case(*reset, "ON")) {
@@ -414,7 +416,7 @@ void read_environment(RunSettings& s) {
     }
 }
 
-void take_positional(RunSettings& s, const std::string& arg) {
+void take_positional(OptionTarget& s, const std::string& arg) {
     if (s.paths.source_paths.empty()) {
         s.paths.path_given = 1;
         walk::add_source_path(s, arg);
@@ -437,7 +439,7 @@ void report_ignored(const std::vector<std::string>& args, std::size_t from) {
     std::fprintf(stderr, "\nIgnored after the options (paths come first):%s\n", ignored.c_str());
 }
 
-void complete_drive_destination(RunSettings& s) {
+void complete_drive_destination(OptionTarget& s) {
     if (s.paths.source_paths.empty()) {
         return;
     }
@@ -462,7 +464,7 @@ void complete_drive_destination(RunSettings& s) {
     throw util::RunEnd{ILLEGAL_OPTION};
 }
 
-void finish_options(RunSettings& s) {
+void finish_options(OptionTarget& s) {
     if (s.selection.type_list.empty()) {
         walk::add_type_pattern(s, "*.*");
     }
@@ -476,21 +478,21 @@ void finish_options(RunSettings& s) {
     if (s.paths.drive_only_dest != 0) {
         complete_drive_destination(s);
     }
-    if (s.logs.error_stream == nullptr) {
-        s.logs.error_stream = stderr;
+    if (s.files.error_stream == nullptr) {
+        s.files.error_stream = stderr;
     }
-    if (s.logs.memo != 0 && s.logs.memo_stream != nullptr) {
+    if (s.logs.memo != 0 && s.files.memo_stream != nullptr) {
         take_memo(s);
     }
     if (s.logs.ini_processed != 0) {
         std::fputs("\n\nINI PROCESSED\n", stderr);
     }
-    if (s.logs.dupes_log != nullptr) {
+    if (s.files.dupes_log != nullptr) {
         std::fputs(s.copy.check_tilde != 0 ? "Check Tilde Duplicate Names Used\n"
                                            : "Check Tilde Duplicate Names NOT CHECKED\n",
-                   s.logs.dupes_log);
+                   s.files.dupes_log);
     }
-    const PathSettings& p = s.paths;
+    const PathOptions& p = s.paths;
     if (p.dest_given == 0 || (p.path_given == 0 && p.list_file_mode == 0 && p.dirs_list_mode == 0)) {
         missing_path_or_destination();
     }
@@ -499,14 +501,14 @@ void finish_options(RunSettings& s) {
     }
     if (s.copy.reset_times != 0) {
         std::fputs("\nRESET filetimes is ON\n", stdout);
-        driver::pause_seconds(1);
+        platform::pause_seconds(1);
     }
-    logs::create_abort_marker(s);
+    logs::create_abort_marker(s.run);
 }
 
 }  // namespace
 
-int parse_command_line(RunSettings& s, const std::vector<std::string>& args) {
+int parse_command_line(OptionTarget& s, const std::vector<std::string>& args) {
     set_default_cutoffs(s);
     if (args.size() > 1 && paths::equal_ignoring_case(args[1], "logs")) {
         show_log_help();

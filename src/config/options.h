@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "run/run.h"
 
 namespace veldro::config {
 
@@ -13,6 +13,6 @@ namespace veldro::config {
 // checks. Returns 1 plus the number of leading positional arguments. Ends
 // the run itself on bad options (ILLEGAL_OPTION) and on input files that
 // cannot be read (INPUT_FILE).
-int parse_command_line(RunSettings& s, const std::vector<std::string>& args);
+int parse_command_line(OptionTarget& s, const std::vector<std::string>& args);
 
 }  // namespace veldro::config

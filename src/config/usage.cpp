@@ -5,12 +5,12 @@
 #include <string_view>
 #include <utility>
 
-#include "driver/banner.h"
-#include "driver/version.h"
+#include "config/banner.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
+#include "util/version.h"
 
 namespace veldro::config {
 namespace {
@@ -455,7 +455,7 @@ std::string compiler_text() {
 std::string build_lines() {
     char line[512];
     std::string text;
-    std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Built", driver::build_date, driver::build_time);
+    std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Built", util::build_date, util::build_time);
     text += line;
     std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Release", VELDRO_VERSION_STRING, platform_name());
     text += line;
@@ -478,7 +478,7 @@ void wait_for_next_page(bool first_page) {
         std::fputs("\n", stdout);
         throw util::RunEnd{ILLEGAL_OPTION, false};
     }
-    driver::show_banner();
+    config::show_banner();
 }
 
 // Prints the pages with a prompt after each when a person is there to
@@ -487,7 +487,7 @@ void wait_for_next_page(bool first_page) {
 void show_pages(const std::vector<std::string>& pages) {
     const bool prompting = platform::stdin_is_terminal();
     std::fflush(stdout);
-    driver::show_banner();
+    config::show_banner();
     for (std::size_t i = 0; i < pages.size(); ++i) {
         std::fputs(pages[i].c_str(), stdout);
         if (prompting) {
@@ -533,7 +533,7 @@ void show_log_help() {
 }
 
 void show_version() {
-    std::fprintf(stdout, "VELDRO Ver. %s (%s)\n", driver::program_version_text().c_str(), platform_name());
+    std::fprintf(stdout, "VELDRO Ver. %s (%s)\n", util::program_version_text().c_str(), platform_name());
     std::fflush(stdout);
 }
 

@@ -18,7 +18,7 @@ std::int32_t today_day_number() {
     return today;
 }
 
-bool inside_band(const RunSettings& s, const platform::FileTime& t) {
+bool inside_band(const Run& s, const platform::FileTime& t) {
     return s.selection.younger_cutoff < t.ticks && t.ticks < s.selection.older_cutoff;
 }
 
@@ -32,8 +32,8 @@ std::int32_t age_in_days(const platform::FileTimeSet& times, int letter) {
     return today_day_number() - util::day_number(local.month, local.day, local.year);
 }
 
-bool passes_age_criteria(const RunSettings& s, const platform::FindRecord& entry) {
-    const SelectionSettings& sel = s.selection;
+bool passes_age_criteria(const Run& s, const platform::FindRecord& entry) {
+    const SelectionOptions& sel = s.selection;
     if (sel.age_select == 0) {
         return true;
     }
@@ -46,8 +46,8 @@ bool passes_age_criteria(const RunSettings& s, const platform::FindRecord& entry
     return days >= sel.older_days && days < sel.younger_days;
 }
 
-bool passes_size_criteria(const RunSettings& s, const platform::FindRecord& entry) {
-    const SelectionSettings& sel = s.selection;
+bool passes_size_criteria(const Run& s, const platform::FindRecord& entry) {
+    const SelectionOptions& sel = s.selection;
     const auto size = static_cast<std::int64_t>(entry.size);
     if (sel.greater_select != 0 && size < sel.greater_size) {
         return false;
@@ -55,7 +55,7 @@ bool passes_size_criteria(const RunSettings& s, const platform::FindRecord& entr
     return !(sel.less_select != 0 && size > sel.less_size);
 }
 
-std::int64_t newer_difference(const RunSettings& s, const platform::FindRecord& entry,
+std::int64_t newer_difference(const Run& s, const platform::FindRecord& entry,
                               const platform::FindRecord* destination) {
     if (s.copy.zero_dates != 0 && is_zero_dated(entry.times)) {
         return 1;

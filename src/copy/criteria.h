@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "driver/settings.h"
 #include "platform/fs.h"
+#include "run/run.h"
 
 namespace veldro::copy {
 
@@ -19,16 +19,15 @@ std::int32_t age_in_days(const platform::FileTimeSet& times, int letter);
 // The age criteria, when age_select is set: the date form when any of the
 // A, C, W letters was given, else the days form. True when the file passes
 // (or no age criterion is in force).
-bool passes_age_criteria(const RunSettings& s, const platform::FindRecord& entry);
+bool passes_age_criteria(const Run& s, const platform::FindRecord& entry);
 
 // -G and -L: true when the size passes.
-bool passes_size_criteria(const RunSettings& s, const platform::FindRecord& entry);
+bool passes_size_criteria(const Run& s, const platform::FindRecord& entry);
 
 // The newer test's difference in 100-ns units between the source's chosen
 // time and the destination's same time (a destination that does not exist
 // counts as infinitely old, so the difference is positive). With --ZERO a
 // zero-dated source gives 1.
-std::int64_t newer_difference(const RunSettings& s, const platform::FindRecord& entry,
-                              const platform::FindRecord* destination);
+std::int64_t newer_difference(const Run& s, const platform::FindRecord& entry, const platform::FindRecord* destination);
 
 }  // namespace veldro::copy

@@ -8,10 +8,10 @@
 #include <new>
 #include <optional>
 
-#include "driver/terminate.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/run_end.h"
 
 namespace veldro::copy {
 

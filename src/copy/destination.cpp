@@ -14,8 +14,8 @@ namespace veldro::copy {
 
 namespace {
 
-std::FILE* report(const RunSettings& s) {
-    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+std::FILE* report(const Run& s) {
+    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
 }
 
 bool is_sep(char c) {
@@ -64,7 +64,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // its dates, which are given once the whole chain stands.
 // Only the lengths are kept: every directory made lies on one path, and a
 // deep chain must not cost the square of its depth.
-void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::size_t>& made) {
+void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made) {
     if (platform::make_directory(dir)) {
         std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
         made.push_back(dir.size());
@@ -73,15 +73,15 @@ void create_and_report(RunSettings& s, const std::string& dir, std::vector<std::
 
 }  // namespace
 
-void destination_dir_for(RunSettings& s, const std::string& directory, std::string& out) {
-    const std::string_view root = root_without_separator(s.paths.dest_path);
+void destination_dir_for(Run& s, const std::string& directory, std::string& out) {
+    const std::string_view root = root_without_separator(s.destination_root());
     if (s.copy.flatten != 0) {
         out = flat_destination_dir(s, std::string(root));
         return;
     }
     out.assign(root);
     std::string_view below = directory;
-    below.remove_prefix(std::min(s.paths.current_root_length, below.size()));
+    below.remove_prefix(std::min(s.engine.current_root_length, below.size()));
     while (!below.empty() && is_sep(below.front())) {
         below.remove_prefix(1);
     }
@@ -94,19 +94,19 @@ void destination_dir_for(RunSettings& s, const std::string& directory, std::stri
     }
 }
 
-int build_destination_path(RunSettings& s, const std::string& directory, const std::string& name) {
+int build_destination_path(Run& s, const std::string& directory, const std::string& name) {
     EngineState& e = s.engine;
     destination_dir_for(s, directory, e.destination_dir);
     int made = 1;
-    if (s.copy.list_only == 0) {
-        made = make_directory_path(s, e.destination_dir);
+    if (s.copy.list_only == ListOnly::off) {
+        made = make_directory_path(s, e.destination_dir, s.paths.maintain_dir_dates);
     }
     e.destination_file_path.assign(e.destination_dir);
     e.destination_file_path += name;
     return made;
 }
 
-int make_directory_path(RunSettings& s, const std::string& path) {
+int make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
     EngineState& e = s.engine;
     if (path == e.last_checked_dir) {
         return 1;  // the files of one directory come one after the other
@@ -169,7 +169,7 @@ int make_directory_path(RunSettings& s, const std::string& path) {
         usable = platform::lookup_path(part, record) &&
                  (record.kind == platform::EntryKind::directory || (!guarded && platform::is_directory(part)));
     }
-    if (s.paths.maintain_dir_dates != 0) {
+    if (date_made_dirs) {
         for (const std::size_t length : made) {
             reset_directory_times(s, path.substr(0, length));
         }
@@ -187,7 +187,7 @@ int make_directory_path(RunSettings& s, const std::string& path) {
     return 0;
 }
 
-int capture_directory_times(RunSettings& s, const std::string& path) {
+int capture_directory_times(Run& s, const std::string& path) {
     static platform::FindRecord record;
     const std::string_view trimmed = root_without_separator(path);
     static std::string plain;
@@ -199,7 +199,7 @@ int capture_directory_times(RunSettings& s, const std::string& path) {
     return 0;
 }
 
-void maintain_directory_chain(RunSettings& s, const std::string& source_dir, const std::string& dest_root,
+void maintain_directory_chain(Run& s, const std::string& source_dir, const std::string& dest_root,
                               const std::string& /*first_root*/) {
     // Directory names are upper-cased only where names ignore case, so that
     // on Linux the chain and the files' own paths meet in one directory.

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "driver/settings.h"
 #include "platform/fs.h"
+#include "run/run.h"
 
 namespace veldro::copy {
 
@@ -13,12 +13,12 @@ namespace veldro::copy {
 // the root being walked, ending in a separator): the destination root
 // plus the directory below the source root, or with --FLAT the flat
 // folder. Ends with a separator. Written into `out`.
-void destination_dir_for(RunSettings& s, const std::string& directory, std::string& out);
+void destination_dir_for(Run& s, const std::string& directory, std::string& out);
 
 // Builds s.engine.destination_dir and s.engine.destination_file_path for a
 // file; unless list_only, makes the directories on the way. Returns the
 // result of make_directory_path (1 when not made).
-int build_destination_path(RunSettings& s, const std::string& directory, const std::string& name);
+int build_destination_path(Run& s, const std::string& directory, const std::string& name);
 
 // Creates each missing directory along `path` (which ends in a
 // separator), printing "\n Directory %s created\n\n" for each and, with
@@ -26,17 +26,17 @@ int build_destination_path(RunSettings& s, const std::string& directory, const s
 // a directory that can be written into, 0 otherwise: below the destination
 // root nothing is ever created or written through a symbolic link (or a
 // file) standing in the way.
-int make_directory_path(RunSettings& s, const std::string& path);
+int make_directory_path(Run& s, const std::string& path, bool date_made_dirs);
 
 // Reads the times of the directory at `path` into the saved directory
 // times. Returns 0, or 1 when nothing is found there.
-int capture_directory_times(RunSettings& s, const std::string& path);
+int capture_directory_times(Run& s, const std::string& path);
 
 // -M: makes the destination directories that correspond to the source
 // directory (compared by name component), each dated like its source
 // directory; other directories of the destination root chain are made
 // without dates.
-void maintain_directory_chain(RunSettings& s, const std::string& source_dir, const std::string& dest_root,
+void maintain_directory_chain(Run& s, const std::string& source_dir, const std::string& dest_root,
                               const std::string& first_root);
 
 }  // namespace veldro::copy

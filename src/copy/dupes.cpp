@@ -18,13 +18,13 @@ constexpr int smallest_folder_count = 5;
 constexpr std::size_t tilde_window = 8;
 constexpr std::uint64_t ticks_per_second = 10000000;
 
-std::FILE* report(const RunSettings& s) {
-    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+std::FILE* report(const Run& s) {
+    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
 }
 
 // An indexed name must be free on the destination as the copy will meet
 // it: with --NOCASE a name that differs only in case is taken as well.
-bool name_in_use(RunSettings& s, const std::string& path) {
+bool name_in_use(Run& s, const std::string& path) {
     return s.copy.no_case != 0 ? exists_ignoring_case(s, path) : platform::path_exists(path);
 }
 
@@ -61,7 +61,7 @@ int last_write_second(const platform::FindRecord& entry) {
 
 }  // namespace
 
-bool exists_ignoring_case(RunSettings& s, const std::string& path) {
+bool exists_ignoring_case(Run& s, const std::string& path) {
     if (platform::path_exists(path)) {
         return true;
     }
@@ -72,17 +72,17 @@ bool exists_ignoring_case(RunSettings& s, const std::string& path) {
     return s.dupes.names.holds_folded(directory, paths::file_name(path), list_directory);
 }
 
-void note_copy_written(RunSettings& s, const std::string& path, const std::string& source) {
+void note_copy_written(Run& s, const std::string& path, const std::string& source) {
     s.dupes.names.note_written(path, source, paths::parent(path), paths::file_name(path));
 }
 
-void rename_if_written_by_run(RunSettings& s, std::string& destination_file_path, const std::string& source) {
+void rename_if_written_by_run(Run& s, std::string& destination_file_path, const std::string& source) {
     if (s.dupes.names.written_from_other(destination_file_path, source)) {
         rename_duplicate(s, destination_file_path);
     }
 }
 
-std::string flat_destination_dir(RunSettings& s, const std::string& dest_root) {
+std::string flat_destination_dir(Run& s, const std::string& dest_root) {
     std::string dir = paths::with_trailing_separator(dest_root);
     const int per_folder = s.copy.flatten;
     if (per_folder <= smallest_folder_count) {
@@ -103,7 +103,7 @@ std::string flat_destination_dir(RunSettings& s, const std::string& dest_root) {
     return dir;
 }
 
-int rename_duplicate(RunSettings& s, std::string& path) {
+int rename_duplicate(Run& s, std::string& path) {
     logs::note_renamed(path);
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
@@ -124,7 +124,7 @@ int rename_duplicate(RunSettings& s, std::string& path) {
     return 0;
 }
 
-void rename_duplicates_before_copy(RunSettings& s, std::string& destination_file_path) {
+void rename_duplicates_before_copy(Run& s, std::string& destination_file_path) {
     if (s.copy.flatten != 0 && s.copy.no_dupe != 0 && platform::path_exists(destination_file_path)) {
         rename_duplicate(s, destination_file_path);
     }
@@ -133,15 +133,15 @@ void rename_duplicates_before_copy(RunSettings& s, std::string& destination_file
     }
 }
 
-void apply_tilde_rule(RunSettings& s, std::string& destination_file_path, const platform::FindRecord& entry) {
-    if (s.copy.check_tilde != 1 || !tilde_in_short_name_window(entry.name)) {
+void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform::FindRecord& entry) {
+    if (!s.copy.check_tilde || !tilde_in_short_name_window(entry.name)) {
         return;
     }
     if (!platform::path_exists(destination_file_path)) {
         return;
     }
     const std::string suffix = tilde_suffix();
-    std::FILE* dupes_log = s.logs.dupes_log;
+    std::FILE* dupes_log = s.files.dupes_log;
     const std::string old_display = paths::shown_path(destination_file_path);
     if (dupes_log != nullptr) {
         std::fprintf(dupes_log, "\n%s |RENAMED TO:|", old_display.c_str());

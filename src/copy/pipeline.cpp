@@ -10,10 +10,10 @@
 #include "copy/dupes.h"
 #include "copy/times.h"
 #include "copy/verify.h"
-#include "driver/pause.h"
-#include "driver/progress.h"
 #include "logs/manifests.h"
+#include "logs/throughput.h"
 #include "platform/names.h"
+#include "platform/system.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -21,19 +21,19 @@ namespace veldro::copy {
 
 namespace {
 
-std::FILE* report(const RunSettings& s) {
-    return s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+std::FILE* report(const Run& s) {
+    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
 }
 
-std::FILE* error_stream(const RunSettings& s) {
-    return s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
+std::FILE* error_stream(const Run& s) {
+    return s.files.error_stream != nullptr ? s.files.error_stream : stderr;
 }
 
 // The three times of the file broken down for the logs and the console,
 // computed once per file and only when something shows them.
 class FileFields {
 public:
-    FileFields(const RunSettings& s, const platform::FileTimeSet& times) : s_(s), times_(times) {}
+    FileFields(const Run& s, const platform::FileTimeSet& times) : s_(s), times_(times) {}
     const FileTimeFields& get() {
         if (!ready_) {
             break_down_file_times(times_, fields_, s_.logs.zulu_time != 0, BreakDown::as_found);
@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    const RunSettings& s_;
+    const Run& s_;
     const platform::FileTimeSet& times_;
     FileTimeFields fields_;
     bool ready_ = false;
@@ -64,17 +64,16 @@ void write_three_times(std::FILE* log, const FileTimeFields& f, bool milli) {
     write_time_group(log, f.last_access, milli, 'a');
 }
 
-void write_list_line(RunSettings& s, std::string_view shown_source, const platform::FindRecord& entry,
-                     FileFields& fields) {
-    std::FILE* log = s.logs.list_log;
+void write_list_line(Run& s, std::string_view shown_source, const platform::FindRecord& entry, FileFields& fields) {
+    std::FILE* log = s.files.list_log;
     std::fprintf(log, "\n%.*s|", static_cast<int>(shown_source.size()), shown_source.data());
     std::fprintf(log, " %lld|", static_cast<long long>(entry.size));
     write_three_times(log, fields.get(), s.logs.milli != 0);
 }
 
 // The -a filter: each attribute asked for must be present, in this order.
-bool passes_attribute_filter(const RunSettings& s, std::uint32_t attributes) {
-    const SelectionSettings& sel = s.selection;
+bool passes_attribute_filter(const Run& s, std::uint32_t attributes) {
+    const SelectionOptions& sel = s.selection;
     if (sel.attr_dir_count > 1 && (attributes & platform::attr_directory) == 0) {
         return false;
     }
@@ -95,7 +94,7 @@ bool passes_attribute_filter(const RunSettings& s, std::uint32_t attributes) {
 
 // The console's name column: padded (or, for the path, also cut) to its
 // width in characters.
-void write_name_column(RunSettings& s, std::string_view shown_source, const std::string& name) {
+void write_name_column(Run& s, std::string_view shown_source, const std::string& name) {
     std::FILE* out = report(s);
     if (s.console.name_only != 0) {
         const std::string shown_name = util::shown_name(name);
@@ -113,11 +112,11 @@ void write_name_column(RunSettings& s, std::string_view shown_source, const std:
     std::fputc('\n', out);
 }
 
-void write_list_only_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest) {
+void write_list_only_line(Run& s, std::string_view shown_source, std::string_view shown_dest) {
     std::FILE* out = report(s);
     const char delim = s.console.delimiter;
     std::fprintf(out, "%.*s%c", static_cast<int>(shown_source.size()), shown_source.data(), delim);
-    if (s.copy.list_only == 2) {
+    if (s.copy.list_only == ListOnly::with_destinations) {
         std::fprintf(out, "%10s %c ==> %c %.*s", s.engine.size_text.c_str(), delim, delim,
                      static_cast<int>(shown_dest.size()), shown_dest.data());
     }
@@ -125,31 +124,31 @@ void write_list_only_line(RunSettings& s, std::string_view shown_source, std::st
 }
 
 // The line of a verified copy, with the source's digest when it was hashed.
-void write_copied_line(RunSettings& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields,
+void write_copied_line(Run& s, std::string_view shown_source, std::string_view shown_dest, FileFields& fields,
                        bool hashed) {
-    std::FILE* log = s.logs.copied_log;
+    std::FILE* log = s.files.copied_log;
     // The source's full UTF-8 form: cutting a character to one byte would
     // make every name beyond ASCII unreadable in this log.
     std::fprintf(log, "%14s |%.*s|", s.engine.size_text.c_str(), static_cast<int>(shown_source.size()),
                  shown_source.data());
     std::fprintf(log, " ==> |%.*s|", static_cast<int>(shown_dest.size()), shown_dest.data());
     write_three_times(log, fields.get(), s.logs.milli != 0);
-    if (hashed && (s.hashing.hash_mode & (hash_source_only | hash_both)) != 0) {
+    if (hashed && s.hashing.hash_sources) {
         std::fprintf(log, "%s|", last_source_digests().md5.data());
     }
     std::fputc('\n', log);
 }
 
-void write_unicode_line(RunSettings& s, std::string_view shown_source, const std::string& destination) {
+void write_unicode_line(Run& s, std::string_view shown_source, const std::string& destination) {
     static std::string line;
     line.assign(shown_source);
     line += " | ";
     line += util::shown_name(destination);
     line += "\r\n";
-    util::write_utf16le(s.logs.unicode_log, line);
+    util::write_utf16le(s.files.unicode_log, line);
 }
 
-void report_copy_error(RunSettings& s, std::string_view shown_source, std::string_view shown_dest) {
+void report_copy_error(Run& s, std::string_view shown_source, std::string_view shown_dest) {
     std::fprintf(stdout, "\n\n%.*s\n NOT COPIED (error) to %.*s ", static_cast<int>(shown_source.size()),
                  shown_source.data(), static_cast<int>(shown_dest.size()), shown_dest.data());
     std::FILE* errors = error_stream(s);
@@ -160,7 +159,7 @@ void report_copy_error(RunSettings& s, std::string_view shown_source, std::strin
     log_not_copied(s, s.engine.source_file_path, "reason: ******** COPY ERROR *******");
 }
 
-void report_time_failure(RunSettings& s, int console_line, int log_line, std::string_view shown) {
+void report_time_failure(Run& s, int console_line, int log_line, std::string_view shown) {
     std::fprintf(stderr, "\n%d Can't reset filetime for %.*s\n", console_line, static_cast<int>(shown.size()),
                  shown.data());
     std::FILE* errors = error_stream(s);
@@ -172,7 +171,7 @@ void report_time_failure(RunSettings& s, int console_line, int log_line, std::st
 
 // The destination's attributes after a copy: the source's without
 // read-only, or with -O the ones the destination had before.
-void settle_attributes(RunSettings& s, const platform::FindRecord& entry, bool restore_protected,
+void settle_attributes(Run& s, const platform::FindRecord& entry, bool restore_protected,
                        std::uint32_t protected_attributes, bool copied) {
     const std::string& dest = s.engine.destination_file_path;
     bool ok = true;
@@ -187,28 +186,27 @@ void settle_attributes(RunSettings& s, const platform::FindRecord& entry, bool r
     }
 }
 
-void show_progress(RunSettings& s) {
+void show_progress(Run& s) {
     ProgressState& p = s.progress;
     if (s.counters.bytes_processed > p.next_progress_bytes) {
-        driver::show_throughput(s, p.bytes_to_process, s.counters.bytes_processed);
-        driver::pause_seconds(3);
+        logs::show_throughput(s, p.bytes_to_process, s.counters.bytes_processed);
+        platform::pause_seconds(3);
         p.next_progress_bytes = s.counters.bytes_processed + 200000000;
     }
 }
 
 }  // namespace
 
-int log_not_copied(RunSettings& s, const std::string& path, const char* reason) {
+int log_not_copied(Run& s, const std::string& path, const char* reason) {
     ++s.counters.files_not_processed;
     logs::file_not_copied(path, reason);
-    if (s.logs.not_copied_log != nullptr) {
-        std::fprintf(s.logs.not_copied_log, "\n%s| %s", util::shown_name(path).c_str(), reason);
+    if (s.files.not_copied_log != nullptr) {
+        std::fprintf(s.files.not_copied_log, "\n%s| %s", util::shown_name(path).c_str(), reason);
     }
     return 0;
 }
 
-void process_file(RunSettings& s, const std::string& directory, const std::string& name,
-                  const platform::FindRecord& entry) {
+void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
     EngineState& e = s.engine;
     RunCounters& counters = s.counters;
 
@@ -228,7 +226,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     counters.bytes_processed += static_cast<std::int64_t>(entry.size);
     e.size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
 
-    if (s.logs.list_log != nullptr) {
+    if (s.files.list_log != nullptr) {
         write_list_line(s, shown_source, entry, fields);
     }
     // FIFOs, sockets and devices are never opened: reading a FIFO would hang.
@@ -270,13 +268,13 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         log_not_copied(s, source, "reason: AGE Criteria");
         return;
     }
-    if (s.copy.list_only != 0) {
+    if (s.copy.list_only != ListOnly::off) {
         write_list_only_line(s, shown_source, paths::shown_path(dest));
         log_not_copied(s, source, "reason: LISTING ONLY REQUESTED");
         return;
     }
     if (difference == 0 && s.selection.copy_all == 0) {
-        if (s.logs.not_copied_log != nullptr) {
+        if (s.files.not_copied_log != nullptr) {
             log_not_copied(s, source, "reason: AGE Criteria");
         }
         logs::file_not_copied(source, "reason: AGE Criteria");
@@ -321,7 +319,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
 
     const bool is_link = entry.kind == platform::EntryKind::symlink;
     int stream_count = 0;
-    if (!is_link && (s.copy.ads_extract != 0 || s.hashing.hash_mode != 0)) {
+    if (!is_link && (s.copy.ads_extract != 0 || s.hashing.any())) {
         stream_count = ads::enumerate_streams(s, source);
     }
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && stream_count == 0) {
@@ -337,7 +335,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         }
         return;
     }
-    if (s.logs.unicode_log != nullptr) {
+    if (s.files.unicode_log != nullptr) {
         write_unicode_line(s, shown_source, dest);
     }
 
@@ -362,7 +360,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
     if (s.copy.ads_extract != 0 && stream_count > 0) {
         ads::extract_copy_streams(s, source, dest, entry);
     }
-    if (stream_count > 0 && s.hashing.hash_mode != 0) {
+    if (stream_count > 0 && s.hashing.any()) {
         ads::hash_streams(s, source, dest, entry);
     }
     if (s.copy.reset_times != 0) {
@@ -396,12 +394,12 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
         // Listed as not copied; the manifests keep the copy with its
         // mismatch, which file_done below records.
         ++s.counters.files_not_processed;
-        if (s.logs.not_copied_log != nullptr) {
-            std::fprintf(s.logs.not_copied_log, "\n%s| reason: HASH ERROR: COPY NOT VERIFIED",
+        if (s.files.not_copied_log != nullptr) {
+            std::fprintf(s.files.not_copied_log, "\n%s| reason: HASH ERROR: COPY NOT VERIFIED",
                          util::shown_name(source).c_str());
         }
     }
-    if (s.logs.copied_log != nullptr && succeeded) {
+    if (s.files.copied_log != nullptr && succeeded) {
         write_copied_line(s, shown_source, shown_dest, fields, hashed);
     }
     logs::file_done(streams_only ? std::string() : dest, copied, existed);

@@ -3,17 +3,16 @@
 
 #include <string>
 
-#include "driver/settings.h"
 #include "platform/fs.h"
+#include "run/run.h"
 
 namespace veldro::copy {
 
 // Decides on, copies, stamps, verifies and logs one file found by the walk.
 // `directory` ends with a separator.
-void process_file(RunSettings& s, const std::string& directory, const std::string& name,
-                  const platform::FindRecord& entry);
+void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
 
 // Records a file as not copied with its reason; returns 0.
-int log_not_copied(RunSettings& s, const std::string& path, const char* reason);
+int log_not_copied(Run& s, const std::string& path, const char* reason);
 
 }  // namespace veldro::copy

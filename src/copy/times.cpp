@@ -165,7 +165,7 @@ int set_directory_times(const std::string& path, const platform::FileTimeSet& ti
     return 1;
 }
 
-int reset_directory_times(RunSettings& s, const std::string& path) {
+int reset_directory_times(Run& s, const std::string& path) {
     return set_directory_times(path, s.engine.saved_dir_times);
 }
 
@@ -177,7 +177,7 @@ bool is_zero_dated(const platform::FileTimeSet& times) {
     return times.last_write.ticks == 1 || times.creation.ticks == 1;
 }
 
-void note_creation_time_left(RunSettings& s) {
+void note_creation_time_left(Run& s) {
     if (s.engine.creation_note_written != 0) {
         return;
     }

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/settings.h"
 #include "platform/fs.h"
+#include "run/run.h"
 
 namespace veldro::copy {
 
@@ -81,7 +81,7 @@ int restore_source_times(const std::string& path, const platform::FileTimeSet& t
 
 // Writes the saved directory times (s.engine.saved_dir_times) onto the
 // directory at `path`, with the messages of a failure. Returns 0 or 1.
-int reset_directory_times(RunSettings& s, const std::string& path);
+int reset_directory_times(Run& s, const std::string& path);
 
 // Writes times onto a directory; 0 or 1, with the same messages.
 int set_directory_times(const std::string& path, const platform::FileTimeSet& times);
@@ -95,6 +95,6 @@ bool is_zero_dated(const platform::FileTimeSet& times);
 
 // Once per run, on standard error: the destination cannot take creation
 // times, so the copies keep the ones their file system gives them.
-void note_creation_time_left(RunSettings& s);
+void note_creation_time_left(Run& s);
 
 }  // namespace veldro::copy

@@ -20,14 +20,14 @@ namespace {
 struct ShaKind {
     hash::DigestKind kind;
     const char* label;
-    int HashSettings::*flag;
+    bool HashOptions::*flag;
 };
 
 constexpr std::array<ShaKind, 4> sha_kinds{{
-    {hash::DigestKind::sha1, "|SHA1|", &HashSettings::sha1},
-    {hash::DigestKind::sha256, "|SHA2|", &HashSettings::sha256},
-    {hash::DigestKind::sha384, "|SHA3|", &HashSettings::sha384},
-    {hash::DigestKind::sha512, "|SHA5|", &HashSettings::sha512},
+    {hash::DigestKind::sha1, "|SHA1|", &HashOptions::sha1},
+    {hash::DigestKind::sha256, "|SHA2|", &HashOptions::sha256},
+    {hash::DigestKind::sha384, "|SHA3|", &HashOptions::sha384},
+    {hash::DigestKind::sha512, "|SHA5|", &HashOptions::sha512},
 }};
 
 // Work state kept for the whole run: one read buffer for every digest and
@@ -59,11 +59,11 @@ void clear(hash::HashSet& set) {
     set.sha512[0] = '\0';
 }
 
-bool sha_selected(const HashSettings& h, const ShaKind& k) {
+bool sha_selected(const HashOptions& h, const ShaKind& k) {
     return h.*(k.flag) != 0;
 }
 
-hash::DigestSelection selection_for(const HashSettings& h, bool with_md5) {
+hash::DigestSelection selection_for(const HashOptions& h, bool with_md5) {
     hash::DigestSelection selection;
     selection.md5 = with_md5;
     selection.sha1 = h.sha1 != 0;
@@ -73,7 +73,7 @@ hash::DigestSelection selection_for(const HashSettings& h, bool with_md5) {
     return selection;
 }
 
-bool any_sha(const HashSettings& h) {
+bool any_sha(const HashOptions& h) {
     return h.sha1 != 0 || h.sha256 != 0 || h.sha384 != 0 || h.sha512 != 0;
 }
 
@@ -112,14 +112,14 @@ void take_bytes(void* context, const unsigned char* data, std::size_t size) {
     static_cast<hash::DigestFeed*>(context)->add(data, size);
 }
 
-bool hashes_source(const HashSettings& h) {
-    return (h.hash_mode & (hash_source_only | hash_both)) != 0;
+bool hashes_source(const HashOptions& h) {
+    return h.hash_sources;
 }
 
 // A digest of the source is wanted: for the hash log, or only for the
 // SHA texts of the --UNICODE record.
-bool source_digests_wanted(const HashSettings& h) {
-    return hashes_source(h) || (any_sha(h) && h.unicode_list_stream != nullptr);
+bool source_digests_wanted(const HashOptions& h, const std::FILE* unicode_list) {
+    return hashes_source(h) || (any_sha(h) && unicode_list != nullptr);
 }
 
 // Copies once: with a digest of the source wanted, the copy goes through
@@ -127,10 +127,10 @@ bool source_digests_wanted(const HashSettings& h) {
 // that the source is read once. The copy also tells whether the source
 // changed meanwhile: its digests are then error texts, so that such a copy
 // never passes for a verified one.
-bool copy_feeding(RunSettings& s, const std::string& source_path, const std::string& dest_path, bool two_ways) {
+bool copy_feeding(Run& s, const std::string& source_path, const std::string& dest_path, bool two_ways) {
     VerifyWork& w = work();
-    const HashSettings& h = s.hashing;
-    const bool want = source_digests_wanted(h);
+    const HashOptions& h = s.hashing;
+    const bool want = source_digests_wanted(h, s.files.unicode_list_stream);
     const hash::DigestSelection selection = selection_for(h, hashes_source(h));
     platform::CopyFeed feed;
     if (want) {
@@ -158,13 +158,13 @@ bool copy_feeding(RunSettings& s, const std::string& source_path, const std::str
         w.source_ready = true;
     }
     if (feed.source_changed) {
-        std::FILE* console = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+        std::FILE* console = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
         std::fprintf(console, "\nSource changed while it was copied: %s\n", util::shown_name(source_path).c_str());
     }
     return true;
 }
 
-void copy_again(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+void copy_again(Run& s, const std::string& source_path, const std::string& dest_path,
                 const platform::FileTimeSet& source_times) {
     VerifyWork& w = work();
     const hash::DigestSelection selection = selection_for(s.hashing, true);
@@ -186,10 +186,10 @@ void copy_again(RunSettings& s, const std::string& source_path, const std::strin
     }
 }
 
-void write_hash_log(RunSettings& s, const std::string& source_path, const std::string& dest_path, bool hash_source,
+void write_hash_log(Run& s, const std::string& source_path, const std::string& dest_path, bool hash_source,
                     bool hash_dest, bool both, bool match) {
-    HashSettings& h = s.hashing;
-    std::FILE* log = h.hash_log;
+    const HashOptions& h = s.hashing;
+    std::FILE* log = s.files.hash_log;
     if (log == nullptr) {
         return;
     }
@@ -222,15 +222,17 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
     if (both) {
         if (!match) {
             ++s.counters.hash_mismatches;
-            if (h.hash_error_log != nullptr) {
-                std::fprintf(h.hash_error_log, "%.*s  | %s |", source_length, source_shown.data(), w.source.md5.data());
-                std::fprintf(h.hash_error_log, "%.*s  | %s |ERROR\n", dest_length, dest_shown.data(),
+            if (s.files.hash_error_log != nullptr) {
+                std::fprintf(s.files.hash_error_log, "%.*s  | %s |", source_length, source_shown.data(),
+                             w.source.md5.data());
+                std::fprintf(s.files.hash_error_log, "%.*s  | %s |ERROR\n", dest_length, dest_shown.data(),
                              w.destination.md5.data());
-                std::fflush(h.hash_error_log);
+                std::fflush(s.files.hash_error_log);
             }
-            if (h.hash_rerun_log != nullptr) {
-                std::fprintf(h.hash_rerun_log, "%.*s  | %s\n", source_length, source_shown.data(), w.source.md5.data());
-                std::fflush(h.hash_rerun_log);
+            if (s.files.hash_rerun_log != nullptr) {
+                std::fprintf(s.files.hash_rerun_log, "%.*s  | %s\n", source_length, source_shown.data(),
+                             w.source.md5.data());
+                std::fflush(s.files.hash_rerun_log);
             }
         }
         std::fprintf(log, "|[%s]", verdict_text(match));
@@ -240,7 +242,7 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
 
 }  // namespace
 
-bool copy_for_verification(RunSettings& s, const std::string& source_path, const std::string& dest_path) {
+bool copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path) {
     VerifyWork& w = work();
     w.source_ready = false;
     w.source_changed = false;
@@ -261,14 +263,13 @@ const hash::HashSet& last_destination_digests() {
     return work().destination;
 }
 
-bool verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+bool verify_copy(Run& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded) {
-    HashSettings& h = s.hashing;
-    const int mode = h.hash_mode;
-    const bool hash_source = (mode & (hash_source_only | hash_both)) != 0;
-    const bool hash_dest = (mode & (hash_dest_only | hash_both)) != 0;
-    const bool both = (mode & hash_both) != 0;
-    std::FILE* unicode = h.unicode_list_stream;
+    const HashOptions& h = s.hashing;
+    const bool hash_source = h.hash_sources;
+    const bool hash_dest = h.hash_copies;
+    const bool both = h.compare;
+    std::FILE* unicode = s.files.unicode_list_stream;
     VerifyWork& w = work();
     const bool source_ready = w.source_ready && copy_succeeded;
     w.source_ready = false;
@@ -277,7 +278,7 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
     }
     clear(w.destination);
 
-    if (mode == 0 && unicode != nullptr) {
+    if (!h.any() && unicode != nullptr) {
         logs::write_unicode_text(unicode, util::shown_name(source_path));
     }
 
@@ -312,7 +313,7 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
 
     const bool match = digests_match(w.source.md5.data(), w.destination.md5.data());
     if (both) {
-        std::FILE* console = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+        std::FILE* console = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
         std::fprintf(console, " [%s]", verdict_text(match));
         if (unicode != nullptr) {
             logs::write_unicode_text(unicode, match ? " [OK]" : " [HASH ERROR]");

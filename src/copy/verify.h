@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
 #include "hash/file_digest.h"
 #include "platform/fs.h"
+#include "run/run.h"
 
 namespace veldro::copy {
 
@@ -16,10 +16,10 @@ namespace veldro::copy {
 // instead of reading the source again. A source that changed while it was
 // copied is told on the console and gets error texts for digests. True when
 // a complete copy was made.
-bool copy_for_verification(RunSettings& s, const std::string& source_path, const std::string& dest_path);
+bool copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path);
 
 // Runs for every file that reached the copy road, whether or not the copy
-// succeeded: hashes the sides that hash_mode asks for (each file read once,
+// succeeded: hashes the sides the options ask for (each file read once,
 // whatever digest kinds are selected), compares the MD5 texts, copies again
 // up to `retries` times while they differ, and writes the verdict on the
 // console, the hash log with its _ERROR and _RERUN companions and the
@@ -28,7 +28,7 @@ bool copy_for_verification(RunSettings& s, const std::string& source_path, const
 // copy itself had already failed (`copy_succeeded` false: the pipeline
 // counted it). Returns false when source and copy were both hashed and do
 // not match: such a copy is not a verified one.
-bool verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
+bool verify_copy(Run& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded = true);
 
 // The digests of the file last verified (for callers that report them).

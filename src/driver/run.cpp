@@ -4,25 +4,25 @@
 #include <new>
 #include <string>
 
+#include "config/banner.h"
 #include "config/memo.h"
 #include "config/options.h"
 #include "config/usage.h"
 #include "copy/destination.h"
-#include "driver/banner.h"
-#include "driver/pause.h"
 #include "driver/progress.h"
-#include "driver/settings.h"
 #include "driver/terminate.h"
-#include "driver/version.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "logs/report.h"
 #include "logs/run_header.h"
+#include "logs/throughput.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "run/run.h"
 #include "util/paths.h"
 #include "util/text.h"
+#include "util/version.h"
 #include "walk/list_mode.h"
 #include "walk/sources.h"
 #include "walk/walk.h"
@@ -35,44 +35,28 @@ namespace {
 // epoch of file times.
 constexpr std::uint64_t zero_date_ticks = ((358ULL * 24ULL + 8ULL) * 3600ULL) * 10000000ULL;
 
-void apply_defaults(RunSettings& s) {
+// The environment's part of the options (the defaults themselves are in
+// the Options record); the INI file and the command line come after it.
+void apply_environment(OptionTarget& s) {
     if (s.progress.start_time == 0) {
         s.progress.start_time = platform::now_seconds();
     }
-    s.console.report_stream = stdout;
-    s.logs.error_stream = stderr;
-    s.progress.files_to_process = 0;
-    s.progress.bytes_to_process = 0;
-    s.console.name_width = 65;
-    s.console.width_given = 15;
-    s.selection.time_field = 'w';
-    s.selection.recurse = 1;
-    // RESET=ON... turns resetting on; OFF, other texts or no variable leave it off.
-    s.copy.reset_times = 0;
-    if (const auto reset = platform::get_environment("RESET")) {
-        if (paths::starts_with_ignoring_case(*reset, "ON")) {
-            s.copy.reset_times = 1;
-        }
-    }
+    s.files.report_stream = stdout;
+    s.files.error_stream = stderr;
     if (util::environment_contains("SILENT", "ON")) {
-        s.console.silent = 1;
+        s.console.silent = true;
     }
-    s.logs.error_file_given = 0;
 }
 
 // Creates the destination with every missing parent, reporting each
 // directory made. It has no source directory whose dates it could carry,
 // so -M does not date it.
-bool create_destination(RunSettings& s) {
-    const int maintain = s.paths.maintain_dir_dates;
-    s.paths.maintain_dir_dates = 0;
-    const bool made = copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path)) == 1;
-    s.paths.maintain_dir_dates = maintain;
-    return made;
+bool create_destination(Run& s) {
+    return copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path), false) == 1;
 }
 
 // A bare drive (F: or F:\) is taken as it is; F:\ is kept as F:.
-bool accept_bare_drive(RunSettings& s) {
+bool accept_bare_drive(OptionTarget& s) {
     if (paths::native_style != paths::Style::windows) {
         return false;
     }
@@ -84,7 +68,7 @@ bool accept_bare_drive(RunSettings& s) {
     return shown.size() == 2 && shown[1] == ':';
 }
 
-void ask_to_create_destination(RunSettings& s) {
+void ask_to_create_destination(Run& s) {
     const std::string shown = paths::shown_path(s.paths.dest_path);
     for (;;) {
         std::fprintf(stdout, "\n\n%s Doesn't appear to exist.%c\n", shown.c_str(), 7);
@@ -113,8 +97,8 @@ void ask_to_create_destination(RunSettings& s) {
     }
 }
 
-void check_destination(RunSettings& s) {
-    if (accept_bare_drive(s) || s.copy.list_only != 0) {
+void check_destination(Run& s) {
+    if (s.copy.list_only != ListOnly::off) {
         return;
     }
     if (s.paths.dest_path.empty() || platform::is_directory(s.paths.dest_path)) {
@@ -131,25 +115,24 @@ void check_destination(RunSettings& s) {
     ask_to_create_destination(s);
 }
 
-void show_ini_echo(RunSettings& s) {
+void show_ini_echo(Run& s) {
     if (s.logs.ini_path.empty()) {
         return;
     }
     std::fprintf(stdout, "\n INI FILE USED: \"%s\" ", s.logs.ini_path.c_str());
     std::fprintf(stdout, "%s\n\n", s.logs.ini_echo.c_str());
-    pause_seconds(2);
+    platform::pause_seconds(2);
 }
 
-void walk_all_roots(RunSettings& s) {
-    const std::string saved_dest = s.paths.dest_path;
+void walk_all_roots(Run& s) {
     for (std::size_t i = 0; i < s.paths.source_paths.size(); ++i) {
         const std::string& root = s.paths.source_paths[i];
         if (s.paths.dirs_list_mode != 0) {
             // Each listed root lands below the destination under its own path.
-            s.paths.dest_path = paths::without_trailing_separator(
-                paths::join(saved_dest, paths::without_trailing_separator(paths::below_drive(root))));
+            s.engine.dest_root = paths::without_trailing_separator(
+                paths::join(s.paths.dest_path, paths::without_trailing_separator(paths::below_drive(root))));
         }
-        s.paths.current_root_length =
+        s.engine.current_root_length =
             i < s.paths.source_root_lengths.size() ? s.paths.source_root_lengths[i] : root.size();
         walk::walk_directory(s, paths::with_trailing_separator(root));
     }
@@ -157,15 +140,15 @@ void walk_all_roots(RunSettings& s) {
 
 // The end every run reaches when nothing stopped it: the abort marker goes,
 // and a run that left files uncopied says so through its status.
-[[noreturn]] void finish_run(RunSettings& s) {
-    LogSettings& logs = s.logs;
-    if (!logs.default_log_path.empty() && logs.default_log == nullptr) {
-        logs.default_log = platform::open_stream(logs.default_log_path, "a+");
+[[noreturn]] void finish_run(Run& s) {
+    const LogOptions& logs = s.logs;
+    if (!logs.default_log_path.empty() && s.files.default_log == nullptr) {
+        s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
     logs::remove_abort_marker(s);
-    if (logs.dir_count_log != nullptr) {
-        std::fclose(logs.dir_count_log);
-        logs.dir_count_log = nullptr;
+    if (s.files.dir_count_log != nullptr) {
+        std::fclose(s.files.dir_count_log);
+        s.files.dir_count_log = nullptr;
     }
     // A listed file that was not there is an input fault, and says so even
     // when other files also failed.
@@ -200,43 +183,50 @@ void install_memory_handler() {
 namespace {
 
 [[noreturn]] void run_phases(const std::vector<std::string>& args) {
-    static RunSettings settings;
-    RunSettings& s = settings;
-    set_live_settings(&s);
+    // The options are filled in here and then only read: below this
+    // function every module sees them through the run, as const.
+    static OwnedRun owned;
+    Options& options = owned.options;
+    Run& s = owned.run;
+    OptionTarget& target = owned.target;
+    set_live_run(&s);
 
     if (args.size() <= 1) {
         config::show_usage(0);
     }
 
-    apply_defaults(s);
-    config::parse_command_line(s, args);
+    apply_environment(target);
+    config::parse_command_line(target, args);
     if (s.paths.list_file_mode == 0 && s.paths.source_paths.empty()) {
-        walk::add_source_path(s, platform::current_directory());
+        walk::add_source_path(target, platform::current_directory());
     }
-    if (s.paths.list_file_mode == 0 && s.copy.list_only == 0) {
+    logs::set_command_line(target, args);
+    options.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};
+    if (s.paths.list_file_mode == 0 && s.copy.list_only == ListOnly::off) {
         walk::refuse_overlapping_destination(s);
     }
 
-    show_banner();
+    config::show_banner();
     platform::confine_writes_below(s.paths.dest_named);
     enable_privileges();
-    check_destination(s);
-    logs::write_run_header(s, args);
-    logs::open_manifests(s, program_version_text());
+    if (!accept_bare_drive(target)) {
+        check_destination(s);
+    }
+    logs::write_run_header(s);
+    logs::open_manifests(s, util::program_version_text());
     logs::open_report(s);
-    config::write_memo_to_logs(s);
+    config::write_memo_to_logs(target);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);
         finish_run(s);
     }
 
-    s.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};
-    start_progress_clock(s);
+    logs::start_progress_clock(s);
     if (s.paths.dest_given != 0 && s.copy.immediate == 0) {
         run_counting_pass(s);
     }
-    s.progress.counting_pass = 0;
+    s.progress.counting_pass = false;
 
     if (s.copy.reset_times != 0) {
         std::fputs(

@@ -4,17 +4,38 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/settings.h"
 #include "logs/manifests.h"
 #include "logs/report.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/timezone.h"
+#include "run/run.h"
 #include "util/paths.h"
 #include "util/text.h"
 
 namespace veldro {
+
+namespace {
+
+Run* g_live = nullptr;
+
+}  // namespace
+
+Run& live_run() {
+    if (g_live == nullptr) {
+        // Before the driver has made its run (unit tests, early exits)
+        // there is still one to report on.
+        static const Options fallback_options;
+        static Run fallback(fallback_options);
+        g_live = &fallback;
+    }
+    return *g_live;
+}
+
+void set_live_run(Run* run) {
+    g_live = run;
+}
 
 namespace {
 
@@ -46,8 +67,8 @@ std::string calendar_text(std::int64_t seconds) {
     return logs::calendar_text(platform::zone_state(seconds).local);
 }
 
-void write_console_summary(RunSettings& s, int reason, const Elapsed& e) {
-    std::FILE* out = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+void write_console_summary(Run& s, int reason, const Elapsed& e) {
+    std::FILE* out = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
     const RunCounters& c = s.counters;
     std::fprintf(out, "\n  Processed  %9d files. %12s bytes", c.files_processed,
                  util::with_separators(c.bytes_processed).c_str());
@@ -74,17 +95,17 @@ void write_console_summary(RunSettings& s, int reason, const Elapsed& e) {
     }
 }
 
-void write_default_log_summary(RunSettings& s, int reason, std::int64_t end_time, const Elapsed& e) {
-    LogSettings& logs = s.logs;
-    if (!logs.default_log_path.empty() && logs.default_log == nullptr) {
-        logs.default_log = platform::open_stream(logs.default_log_path, "r+");
-        if (logs.default_log == nullptr) {
+void write_default_log_summary(Run& s, int reason, std::int64_t end_time, const Elapsed& e) {
+    const LogOptions& logs = s.logs;
+    if (!logs.default_log_path.empty() && s.files.default_log == nullptr) {
+        s.files.default_log = platform::open_stream(logs.default_log_path, "r+");
+        if (s.files.default_log == nullptr) {
             std::fprintf(stdout, "Can't open accounting file %s\n", logs.default_log_path.c_str());
             return;
         }
-        std::fseek(logs.default_log, 0, SEEK_END);
+        std::fseek(s.files.default_log, 0, SEEK_END);
     }
-    std::FILE* log = logs.default_log;
+    std::FILE* log = s.files.default_log;
     if (log == nullptr) {
         return;
     }
@@ -94,8 +115,8 @@ void write_default_log_summary(RunSettings& s, int reason, std::int64_t end_time
     std::fprintf(log, "\n Copied    %9d files, %12s bytes: ", c.files_copied,
                  util::with_separators(c.bytes_copied).c_str());
     std::fprintf(log, "\n Updated:  %9d\n New:      %9d", c.files_updated, c.files_new);
-    if (logs.not_copied_log != nullptr && c.files_not_processed != 0) {
-        std::FILE* report = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+    if (s.files.not_copied_log != nullptr && c.files_not_processed != 0) {
+        std::FILE* report = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
         std::fprintf(report, "\n NOT COPIED %9d files\n", c.files_not_processed);
         std::fprintf(log, "\n NOT COPIED %9d files ", c.files_not_processed);
         if (c.not_processed_newer != 0) {
@@ -122,7 +143,7 @@ void write_default_log_summary(RunSettings& s, int reason, std::int64_t end_time
     }
     std::fputs("*****************************************************\n", log);
     std::fclose(log);
-    logs.default_log = nullptr;
+    s.files.default_log = nullptr;
 }
 
 void report_last_access(std::FILE* stream, std::int64_t value) {
@@ -149,32 +170,31 @@ void report_last_access(std::FILE* stream, std::int64_t value) {
     }
 }
 
-void close_hash_logs(RunSettings& s) {
-    HashSettings& h = s.hashing;
-    if (h.hash_log == nullptr) {
+void close_hash_logs(Run& s) {
+    if (s.files.hash_log == nullptr) {
         return;
     }
     const int mismatches = s.counters.hash_mismatches;
     if (mismatches != 0) {
-        std::fprintf(h.hash_log, "\nAT LEAST %d HASHES DIDN'T MATCH\n", mismatches);
+        std::fprintf(s.files.hash_log, "\nAT LEAST %d HASHES DIDN'T MATCH\n", mismatches);
         platform::set_console_attribute(platform::StdStream::error, 12);
         std::fprintf(stderr, "\nAT LEAST %d HASHES DIDN'T MATCH", mismatches);
         platform::set_console_attribute(platform::StdStream::error, 158);
         std::fputs("\n", stderr);
     } else {
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", h.hash_log);
+        std::fputs("\nNo apparent mismatches in the copied hashes\n", s.files.hash_log);
         std::fputs("\nNo apparent mismatches in the copied hashes\n", stderr);
     }
-    close_stream(h.hash_log, false);
-    if (h.hash_error_log != nullptr && h.hash_rerun_log != nullptr) {
-        close_stream(h.hash_error_log, false);
-        close_stream(h.hash_rerun_log, false);
+    close_stream(s.files.hash_log, false);
+    if (s.files.hash_error_log != nullptr && s.files.hash_rerun_log != nullptr) {
+        close_stream(s.files.hash_error_log, false);
+        close_stream(s.files.hash_rerun_log, false);
     }
 }
 
 // The manifests get their closing lines; with --SEAL the seal follows,
 // once everything the run wrote is on disk.
-void close_manifests_and_seal(const RunSettings& s) {
+void close_manifests_and_seal(const Run& s) {
     logs::close_manifests();
     if (s.logs.seal != 0) {
         std::fflush(nullptr);
@@ -183,7 +203,7 @@ void close_manifests_and_seal(const RunSettings& s) {
 }
 
 // The place the first source lives, for the last-access setting.
-std::string first_source_or_cwd(const RunSettings& s) {
+std::string first_source_or_cwd(const Run& s) {
     if (!s.paths.source_paths.empty()) {
         return s.paths.source_paths.front();
     }
@@ -191,40 +211,6 @@ std::string first_source_or_cwd(const RunSettings& s) {
 }
 
 }  // namespace
-
-const char* exit_reason_text(int reason) {
-    switch (reason) {
-        case 0:
-        case 1:
-            return "NORMAL_EXIT";
-        case 2:
-            return "USER_ABORTED";
-        case 3:
-            return "INPUT_FILE";
-        case 4:
-            return "OUTPUT_FILE";
-        case 5:
-            return "PARAMATER_FILE";
-        case 6:
-            return "ILLEGAL or INCOMPLETE OPTION";
-        case 7:
-            return "MEMORY ERROR";
-        case 8:
-            return "OTHER_EXIT";
-        case 9:
-            return "WRITE_ERROR";
-        case 11:
-            return "READ_ERROR";
-        case 13:
-            return "NON_SPECIFIC ERROR";
-        case 14:
-            return "Missing -f filetype (-f *.*)                                       ";
-        case 15:
-            return "                                      ";
-        default:
-            return "";
-    }
-}
 
 void terminate_run(int reason) {
     static bool terminating = false;
@@ -236,7 +222,7 @@ void terminate_run(int reason) {
     }
     terminating = true;
 
-    RunSettings& s = live_settings();
+    Run& s = live_run();
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
     const std::int64_t end_time = platform::now_seconds();
     const Elapsed e = split_elapsed(end_time - s.progress.start_time);
@@ -244,7 +230,7 @@ void terminate_run(int reason) {
     if (s.paths.dest_given != 0 && s.console.silent == 0) {
         write_console_summary(s, reason, e);
     }
-    std::FILE* error_stream = s.logs.error_stream;
+    std::FILE* error_stream = s.files.error_stream;
     const bool error_is_file = error_stream != nullptr && error_stream != stderr;
     if (error_is_file && s.logs.error_file_given != 0) {
         // What was copied, as the copied log and the other summaries count
@@ -261,20 +247,20 @@ void terminate_run(int reason) {
     }
     write_default_log_summary(s, reason, end_time, e);
 
-    close_stream(s.logs.list_log, true);
-    close_stream(s.logs.copied_log, true);
-    close_stream(s.logs.not_copied_log, true);
-    close_stream(s.logs.dupes_log, true);
+    close_stream(s.files.list_log, true);
+    close_stream(s.files.copied_log, true);
+    close_stream(s.files.not_copied_log, true);
+    close_stream(s.files.dupes_log, true);
     if (error_is_file) {
-        if (s.logs.error_log == error_stream) {
-            s.logs.error_log = nullptr;  // one stream under two names
+        if (s.files.error_log == error_stream) {
+            s.files.error_log = nullptr;  // one stream under two names
         }
         report_last_access(error_stream, last_access);
         std::fputs("\n", error_stream);
         std::fclose(error_stream);
-        s.logs.error_stream = nullptr;
+        s.files.error_stream = nullptr;
     }
-    close_stream(s.logs.unicode_log, false);
+    close_stream(s.files.unicode_log, false);
     close_hash_logs(s);
     if (!error_is_file) {
         report_last_access(stderr, last_access);
@@ -283,10 +269,10 @@ void terminate_run(int reason) {
         std::fprintf(stdout, "\n\nProgram Not completed %s", exit_reason_text(reason));
     }
     // Streams that no closing text belongs to.
-    close_stream(s.logs.error_log, false);
-    close_stream(s.logs.dir_count_log, false);
-    close_stream(s.hashing.unicode_list_stream, false);
-    close_stream(s.logs.memo_stream, false);
+    close_stream(s.files.error_log, false);
+    close_stream(s.files.dir_count_log, false);
+    close_stream(s.files.unicode_list_stream, false);
+    close_stream(s.files.memo_stream, false);
     close_manifests_and_seal(s);
     logs::write_report(s, reason, true);
     std::fflush(stdout);
@@ -294,15 +280,9 @@ void terminate_run(int reason) {
     std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
 }
 
-void check_interrupt() {
-    if (platform::interrupt_requested()) {
-        terminate_run(USER_ABORTED);
-    }
-}
-
 void exit_without_summary(int status) {
-    close_manifests_and_seal(live_settings());
-    logs::write_report(live_settings(), status, false);
+    close_manifests_and_seal(live_run());
+    logs::write_report(live_run(), status, false);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);  // NOLINT(concurrency-mt-unsafe)

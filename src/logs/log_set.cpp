@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "driver/pause.h"
 #include "logs/manifests.h"
 #include "logs/run_header.h"
 #include "platform/file_update.h"
@@ -31,25 +30,25 @@ struct MemberInfo {
     const char* suffix;
     const char* console_line;
     const char* header;
-    std::FILE* LogSettings::*stream;
+    std::FILE* OpenFiles::*stream;
 };
 
 constexpr std::array<MemberInfo, 7> members{{
     {log_list, "_LIST", "\nOpened files list ",
-     "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |", &LogSettings::list_log},
+     "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |", &OpenFiles::list_log},
     {log_copied, "_COPIED", "\nOpened copied list ",
      "FILES SUCCESSFULLY COPIED SIZE | SOURCE | Filler | DESTINATION | SOURCE CREATED DATE-TIME | MODIFIED DATE-TIME | "
      "ACCESSED DATE-TIME |\n",
-     &LogSettings::copied_log},
-    {log_not_copied, "_NOT_COPIED", "\nOpened not copied list ", "FILES NOT COPIED", &LogSettings::not_copied_log},
+     &OpenFiles::copied_log},
+    {log_not_copied, "_NOT_COPIED", "\nOpened not copied list ", "FILES NOT COPIED", &OpenFiles::not_copied_log},
     {log_error, "_ERROR", "\nOpened error list ", "SOME FILES MAY NOT HAVE COPIED DUE TO SOME ERROR\n",
-     &LogSettings::error_log},
+     &OpenFiles::error_log},
     {log_dupes, "_DUPE_FILES", "\nOpened renamed file list ",
-     "FILES WHICH HAVE A SHORT FILENAME xxx~N AS LONG FILENAME AND HAVE BEEN RENAMED\n", &LogSettings::dupes_log},
+     "FILES WHICH HAVE A SHORT FILENAME xxx~N AS LONG FILENAME AND HAVE BEEN RENAMED\n", &OpenFiles::dupes_log},
     {log_dir_counts, "_DIR-COUNTS", "\nOpened DIRECTORY file counts list ",
-     " FILE COUNTS PER DIRECTORY\n Count:  SOURCE DIRECTORY\n", &LogSettings::dir_count_log},
+     " FILE COUNTS PER DIRECTORY\n Count:  SOURCE DIRECTORY\n", &OpenFiles::dir_count_log},
     {log_unicode, "_UNICODE_FILES", "\nOpened UNICODE names list ", "UNICODE FILENAMES OF COPIED FILES\r\n",
-     &LogSettings::unicode_log},
+     &OpenFiles::unicode_log},
 }};
 
 bool starts_with_digit(std::string_view text) {
@@ -108,19 +107,19 @@ std::size_t find_mask_separator(std::string_view value) {
 }
 
 // The member's stream slot in the settings.
-std::FILE*& member_stream(RunSettings& s, const MemberInfo& m) {
-    return s.logs.*(m.stream);
+std::FILE*& member_stream(OpenFiles& files, const MemberInfo& m) {
+    return files.*(m.stream);
 }
 
-void close_default_log(RunSettings& s) {
-    if (s.logs.default_log != nullptr) {
-        std::fclose(s.logs.default_log);
-        s.logs.default_log = nullptr;
+void close_default_log(OptionTarget& s) {
+    if (s.files.default_log != nullptr) {
+        std::fclose(s.files.default_log);
+        s.files.default_log = nullptr;
     }
 }
 
 // Opens one member and writes its header; ends the run when it cannot be opened.
-void open_member(RunSettings& s, const MemberInfo& m) {
+void open_member(OptionTarget& s, const MemberInfo& m) {
     const std::string name = member_name(s.logs.log_base_name, m.bit);
     const bool unicode = m.bit == log_unicode;
     // The unicode log is opened by its full name: a name with characters
@@ -135,11 +134,11 @@ void open_member(RunSettings& s, const MemberInfo& m) {
         }
         throw util::RunEnd{OUTPUT_FILE};
     }
-    member_stream(s, m) = stream;
-    if (m.bit == log_error && (s.logs.error_stream == nullptr || s.logs.error_stream == stderr)) {
+    member_stream(s.files, m) = stream;
+    if (m.bit == log_error && (s.files.error_stream == nullptr || s.files.error_stream == stderr)) {
         // The error member is where the run's error lines go, unless -E
         // named a file for them.
-        s.logs.error_stream = stream;
+        s.files.error_stream = stream;
     }
     std::fprintf(stdout, "%s%s", m.console_line, name.c_str());
     if (unicode) {
@@ -152,11 +151,11 @@ void open_member(RunSettings& s, const MemberInfo& m) {
     std::fseek(stream, 0, SEEK_END);
     std::fputs(m.header, stream);
     std::fflush(stream);
-    driver::pause_seconds(1);
+    platform::pause_seconds(1);
 }
 
 // The common road of -1 and --LOG: directory, marker, base name, default log.
-bool name_the_logs(RunSettings& s, const std::string& given_name, bool apply_marker) {
+bool name_the_logs(OptionTarget& s, const std::string& given_name, bool apply_marker) {
     make_log_directory(given_name);
     const std::string name = apply_marker ? apply_date_marker(given_name) : given_name;
     s.logs.log_base_name = name;
@@ -233,7 +232,7 @@ unsigned read_error_mask(std::string_view text) {
 
 // ---- opening -----------------------------------------------------------
 
-void open_log_set(RunSettings& s, const std::string& value, bool apply_marker) {
+void open_log_set(OptionTarget& s, const std::string& value, bool apply_marker) {
     const LogValue v = read_log_value(value, LogSource::short_option);
     s.logs.log_mask |= v.mask;
     name_the_logs(s, v.name, apply_marker);
@@ -241,7 +240,7 @@ void open_log_set(RunSettings& s, const std::string& value, bool apply_marker) {
     open_members_for_mask(s, s.logs.log_mask);
 }
 
-bool open_long_log_option(RunSettings& s, const std::string& value) {
+bool open_long_log_option(OptionTarget& s, const std::string& value) {
     const LogValue v = read_log_value(value, LogSource::long_option);
     if (v.colon_conflict) {
         std::fputs(colon_conflict_text, stdout);
@@ -255,7 +254,7 @@ bool open_long_log_option(RunSettings& s, const std::string& value) {
     return true;
 }
 
-bool apply_error_mask_option(RunSettings& s, const std::string& text) {
+bool apply_error_mask_option(OptionTarget& s, const std::string& text) {
     if (text.empty()) {
         return false;
     }
@@ -266,28 +265,28 @@ bool apply_error_mask_option(RunSettings& s, const std::string& text) {
     return true;
 }
 
-void open_log_members(RunSettings& s, const std::string& base_name, unsigned mask) {
+void open_log_members(OptionTarget& s, const std::string& base_name, unsigned mask) {
     make_log_directory(base_name);
     s.logs.log_base_name = base_name;
-    if (s.logs.default_log == nullptr) {
+    if (s.files.default_log == nullptr) {
         open_default_log(s, base_name);
     }
     s.logs.log_mask |= mask;
     open_members_for_mask(s, s.logs.log_mask);
 }
 
-void open_members_for_mask(RunSettings& s, unsigned mask) {
+void open_members_for_mask(OptionTarget& s, unsigned mask) {
     if (s.logs.log_base_name.empty()) {
         return;
     }
     for (const MemberInfo& m : members) {
-        if ((mask & m.bit) != 0 && member_stream(s, m) == nullptr) {
+        if ((mask & m.bit) != 0 && member_stream(s.files, m) == nullptr) {
             open_member(s, m);
         }
     }
 }
 
-bool open_default_log(RunSettings& s, const std::string& name) {
+bool open_default_log(OptionTarget& s, const std::string& name) {
     make_log_directory(name);
     prepare_append_file(name);
     note_written_file(name);
@@ -297,7 +296,7 @@ bool open_default_log(RunSettings& s, const std::string& name) {
         return false;
     }
     close_default_log(s);
-    s.logs.default_log = stream;
+    s.files.default_log = stream;
     s.logs.default_log_path = name;
     std::fseek(stream, 0, SEEK_END);
     std::fprintf(stream, "\n%.40s\n", separator_row.data());
@@ -305,7 +304,7 @@ bool open_default_log(RunSettings& s, const std::string& name) {
     return true;
 }
 
-void open_default_log_from_environment(RunSettings& s) {
+void open_default_log_from_environment(OptionTarget& s) {
     const auto value = platform::get_environment("ACCT");
     if (!value || value->empty()) {
         return;
@@ -313,7 +312,7 @@ void open_default_log_from_environment(RunSettings& s) {
     open_default_log(s, paths::equal_ignoring_case(*value, "ON") ? std::string("ACCT-ING") : *value);
 }
 
-void open_error_file(RunSettings& s, const std::string& name) {
+void open_error_file(OptionTarget& s, const std::string& name) {
     s.logs.error_file_given = 1;
     make_log_directory(name);
     note_written_file(name);
@@ -322,14 +321,15 @@ void open_error_file(RunSettings& s, const std::string& name) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
-    if (s.logs.error_stream != nullptr && s.logs.error_stream != stderr && s.logs.error_stream != s.logs.error_log) {
-        std::fclose(s.logs.error_stream);
+    if (s.files.error_stream != nullptr && s.files.error_stream != stderr &&
+        s.files.error_stream != s.files.error_log) {
+        std::fclose(s.files.error_stream);
     }
     std::fseek(stream, 0, SEEK_END);
-    s.logs.error_stream = stream;
+    s.files.error_stream = stream;
 }
 
-void open_hash_log(RunSettings& s, const std::string& name, bool with_companions) {
+void open_hash_log(OptionTarget& s, const std::string& name, bool with_companions) {
     make_log_directory(name);
     auto open_or_end = [](const std::string& file) {
         note_written_file(file);
@@ -341,24 +341,23 @@ void open_hash_log(RunSettings& s, const std::string& name, bool with_companions
         std::fseek(stream, 0, SEEK_END);
         return stream;
     };
-    HashSettings& h = s.hashing;
     // A hash log named again replaces the earlier one (and its companions),
     // which are closed rather than left open and forgotten.
-    for (std::FILE** earlier : {&h.hash_log, &h.hash_error_log, &h.hash_rerun_log}) {
+    for (std::FILE** earlier : {&s.files.hash_log, &s.files.hash_error_log, &s.files.hash_rerun_log}) {
         if (*earlier != nullptr) {
             std::fclose(*earlier);
             *earlier = nullptr;
         }
     }
-    h.hash_log = open_or_end(name);
-    s.logs.hash_log_path = name;
+    s.files.hash_log = open_or_end(name);
+    s.hashing.hash_log_path = name;
     if (with_companions) {
-        h.hash_error_log = open_or_end(hash_companion_name(name, "_ERROR"));
-        h.hash_rerun_log = open_or_end(hash_companion_name(name, "_RERUN"));
+        s.files.hash_error_log = open_or_end(hash_companion_name(name, "_ERROR"));
+        s.files.hash_rerun_log = open_or_end(hash_companion_name(name, "_RERUN"));
     }
 }
 
-void close_log_set(RunSettings& s) {
+void close_log_set(OptionTarget& s) {
     s.logs.log_mask = 0;
     close_default_log(s);
     s.logs.default_log_path.clear();
@@ -443,7 +442,7 @@ void make_log_directory(const std::string& log_path) {
     }
     platform::create_directory(directory);
     std::fprintf(stdout, "Creating (log) directory:  %s\n", directory.c_str());
-    driver::pause_seconds(1);
+    platform::pause_seconds(1);
 }
 
 // ---- the default log file and the abort marker -------------------------
@@ -485,7 +484,7 @@ void prepare_append_file(const std::string& path) {
     }
 }
 
-void create_abort_marker(const RunSettings& s) {
+void create_abort_marker(const Run& s) {
     if (s.logs.abort_marker_name.size() <= 2) {
         return;
     }
@@ -498,7 +497,7 @@ void create_abort_marker(const RunSettings& s) {
     std::fclose(marker);
 }
 
-void remove_abort_marker(const RunSettings& s) {
+void remove_abort_marker(const Run& s) {
     if (s.logs.abort_marker_name.size() > 2) {
         platform::delete_file(s.logs.abort_marker_name);
     }

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "run/run.h"
 
 namespace veldro::logs {
 
@@ -46,51 +46,51 @@ unsigned read_error_mask(std::string_view text);
 // short-option rules, makes the log directory, applies the date marker when
 // `apply_marker`, sets log_base_name, opens the default log, sets the abort
 // marker name (log name + "X") and opens every member whose bit is set.
-void open_log_set(RunSettings& s, const std::string& value, bool apply_marker);
+void open_log_set(OptionTarget& s, const std::string& value, bool apply_marker);
 
 // --LOG= / --ACC=: as open_log_set with the long-option rules (and no abort
 // marker). A drive colon followed by an option colon prints the "Sorry"
 // message and ends the run with ILLEGAL_OPTION. Returns false when the
 // default log could not be opened (the option is then illegal).
-bool open_long_log_option(RunSettings& s, const std::string& value);
+bool open_long_log_option(OptionTarget& s, const std::string& value);
 
 // --ERR=: ORs the mask in and, when the logs have been named already, opens
 // the members of the new bits. Returns false when the text gives no bits.
-bool apply_error_mask_option(RunSettings& s, const std::string& text);
+bool apply_error_mask_option(OptionTarget& s, const std::string& text);
 
 // INI log directive with an already computed mask (see read_log_value with
 // LogSource::ini): makes the directory, sets log_base_name, opens the default
 // log when none is open yet, ORs `mask` into log_mask and opens the members
 // of the set bits. No date marker. A mask of 0 opens only the default log.
-void open_log_members(RunSettings& s, const std::string& base_name, unsigned mask);
+void open_log_members(OptionTarget& s, const std::string& base_name, unsigned mask);
 
 // Opens every member of `mask` (bits 2..128, in that order) that is not open
 // yet, named from log_base_name, with its console line and header. A member
 // that cannot be opened ends the run with OUTPUT_FILE. The error member
 // becomes the error stream unless -E has named one.
-void open_members_for_mask(RunSettings& s, unsigned mask);
+void open_members_for_mask(OptionTarget& s, unsigned mask);
 
 // Opens (appending, after prepare_append_file) the default log `name`,
 // replacing an earlier default-log stream, and writes its asterisk
 // separator. Remembers the name in default_log_path. On failure prints
 // "Can't open accounting file %s\n" and returns false; the run goes on.
-bool open_default_log(RunSettings& s, const std::string& name);
+bool open_default_log(OptionTarget& s, const std::string& name);
 
 // The environment variable ACCT: "ON" names the log "ACCT-ING", any other
 // value is the default log's name. Nothing happens when it is unset.
-void open_default_log_from_environment(RunSettings& s);
+void open_default_log_from_environment(OptionTarget& s);
 
 // -E: makes the directory, opens the error log for appending and makes it the
 // error stream; sets error_file_given. Failure ends the run with OUTPUT_FILE.
-void open_error_file(RunSettings& s, const std::string& name);
+void open_error_file(OptionTarget& s, const std::string& name);
 
 // -H (with_companions) and -h=/--HASHLOG=: opens the hash log for appending,
 // and with -H its "_ERROR" and "_RERUN" companions beside it. Failure ends
 // the run with OUTPUT_FILE.
-void open_hash_log(RunSettings& s, const std::string& name, bool with_companions);
+void open_hash_log(OptionTarget& s, const std::string& name, bool with_companions);
 
 // +1/+2/+3: mask 0, the default log closed and no longer written.
-void close_log_set(RunSettings& s);
+void close_log_set(OptionTarget& s);
 
 // ---- names -------------------------------------------------------------
 
@@ -121,9 +121,9 @@ void make_log_directory(const std::string& log_path);
 void prepare_append_file(const std::string& path);
 
 // Creates the abort-marker file (when a name is set) with its warning text.
-void create_abort_marker(const RunSettings& s);
+void create_abort_marker(const Run& s);
 // Deletes it at the normal end of a run.
-void remove_abort_marker(const RunSettings& s);
+void remove_abort_marker(const Run& s);
 
 // ---- writing -----------------------------------------------------------
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "driver/terminate.h"
 #include "logs/audit_set_writer.h"
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 
 namespace veldro::logs {
 
@@ -36,7 +36,7 @@ ManifestState& state() {
     return manifest_state;
 }
 
-hash::DigestSelection selected_kinds(const HashSettings& h) {
+hash::DigestSelection selected_kinds(const HashOptions& h) {
     hash::DigestSelection kinds;
     kinds.sha1 = h.sha1 != 0;
     kinds.sha256 = h.sha256 != 0;
@@ -51,7 +51,7 @@ std::FILE* create_manifest(const std::string& name) {
     std::FILE* stream = platform::open_stream(path, "wb");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
-        terminate_run(OUTPUT_FILE);
+        throw util::RunEnd{OUTPUT_FILE};
     }
     note_written_file(path);
     return stream;
@@ -109,9 +109,9 @@ std::string seal_escaped(std::string_view name) {
 
 // ---- the run's manifests ----------------------------------------------
 
-void open_manifests(RunSettings& s, const std::string& program_version) {
+void open_manifests(Run& s, const std::string& program_version) {
     ManifestState& m = state();
-    const LogSettings& logs = s.logs;
+    const LogOptions& logs = s.logs;
     if (logs.dfxml_path.empty() && logs.audit_set_path.empty()) {
         return;
     }
@@ -350,13 +350,13 @@ const std::vector<std::string>& written_files() {
     return state().written_files;
 }
 
-std::string seal_written_files(const RunSettings& s) {
+std::string seal_written_files(const Run& s) {
     const std::vector<std::string>& files = state().written_files;
     std::string seal;
     if (!s.logs.default_log_path.empty()) {
         seal = s.logs.default_log_path;
-    } else if (!s.logs.hash_log_path.empty()) {
-        seal = s.logs.hash_log_path;
+    } else if (!s.hashing.hash_log_path.empty()) {
+        seal = s.hashing.hash_log_path;
     } else if (!files.empty()) {
         seal = files.front();
     } else {

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/settings.h"
 #include "hash/file_digest.h"
 #include "platform/fs.h"
+#include "run/run.h"
 
 namespace veldro::logs {
 
@@ -78,7 +78,7 @@ struct RunProvenance {
 
 // Opens the manifests the options name. A manifest that cannot be created
 // is reported and ends the run with OUTPUT_FILE (by RunEnd).
-void open_manifests(RunSettings& s, const std::string& program_version);
+void open_manifests(Run& s, const std::string& program_version);
 // For other documents and for tests: adds a writer to the fan-out.
 void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name = {});
 bool manifests_open();
@@ -122,7 +122,7 @@ const std::vector<std::string>& written_files();
 // After every log is closed: writes "<default log>.sha256" (or beside the
 // hash log, or the first file written) in the format of sha256sum.
 // Returns the seal's name, empty when there was nothing to seal.
-std::string seal_written_files(const RunSettings& s);
+std::string seal_written_files(const Run& s);
 
 // What the seal holds, for the report: each file as the seal names it.
 struct SealEntry {

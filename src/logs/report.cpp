@@ -6,15 +6,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "driver/terminate.h"
-#include "driver/version.h"
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
 #include "platform/identity.h"
 #include "platform/system.h"
 #include "platform/timezone.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
+#include "util/version.h"
 
 namespace veldro::logs {
 
@@ -542,8 +542,8 @@ public:
     bool close() override { return true; }
 };
 
-std::string digest_kinds(const HashSettings& h) {
-    if (h.hash_mode == 0) {
+std::string digest_kinds(const HashOptions& h) {
+    if (!h.any()) {
         return {};
     }
     std::string kinds = "MD5";
@@ -557,7 +557,7 @@ std::string digest_kinds(const HashSettings& h) {
     return kinds;
 }
 
-std::string placeholder(const RunSettings& s) {
+std::string placeholder(const Run& s) {
     std::string out = document_start("VELDRO acquisition report: run under way");
     out += "<header class=\"top\"><h1>Acquisition report</h1><p>The run that writes this report began at ";
     out += html_text(utc_text(s.progress.start_time));
@@ -684,9 +684,9 @@ std::string exit_status_meaning(int status) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> options_in_words(const RunSettings& s) {
+std::vector<std::pair<std::string, std::string>> options_in_words(const Run& s) {
     std::vector<std::pair<std::string, std::string>> out;
-    const SelectionSettings& sel = s.selection;
+    const SelectionOptions& sel = s.selection;
     if (s.paths.list_file_mode != 0) {
         out.emplace_back("Files", "the files named in a list file");
     } else {
@@ -736,12 +736,13 @@ std::vector<std::pair<std::string, std::string>> options_in_words(const RunSetti
         }
         out.emplace_back("Attributes", attrs);
     }
-    const HashSettings& h = s.hashing;
+    const HashOptions& h = s.hashing;
     std::string hashing = "none";
-    if (h.hash_mode != 0) {
-        hashing = digest_kinds(h) + (h.hash_mode == hash_source_only ? " of the sources"
-                                     : h.hash_mode == hash_dest_only ? " of the copies"
-                                                                     : " of sources and copies, compared");
+    if (h.any()) {
+        const bool one_side = !h.compare && h.hash_sources != h.hash_copies;
+        hashing = digest_kinds(h) + (one_side && h.hash_sources  ? " of the sources"
+                                     : one_side && h.hash_copies ? " of the copies"
+                                                                 : " of sources and copies, compared");
         if (h.retries > 0) {
             hashing += "; a copy that differs is made again up to " + std::to_string(h.retries) + " times";
         }
@@ -770,7 +771,7 @@ std::vector<std::pair<std::string, std::string>> options_in_words(const RunSetti
     if (s.copy.reset_times != 0) {
         out.emplace_back("Source times", "put back after reading");
     }
-    if (s.copy.list_only != 0) {
+    if (s.copy.list_only != ListOnly::off) {
         out.emplace_back("Listing only", "nothing is copied");
     }
     if (s.copy.overwrite_protected != 0) {
@@ -816,7 +817,7 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
     return std::move(h.str());
 }
 
-void open_report(RunSettings& s) {
+void open_report(Run& s) {
     ReportState& r = report_state();
     if (s.logs.report_path.empty() || r.opened) {
         return;
@@ -827,7 +828,7 @@ void open_report(RunSettings& s) {
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", s.logs.report_path.c_str());
         r.written = true;  // no second attempt at the end
-        terminate_run(OUTPUT_FILE);
+        throw util::RunEnd{OUTPUT_FILE};
     }
     const std::string text = placeholder(s);
     std::fwrite(text.data(), 1, text.size(), stream);
@@ -836,14 +837,14 @@ void open_report(RunSettings& s) {
     subscribe(std::make_unique<ReportFeed>(), s.logs.report_path);
 }
 
-void write_report(const RunSettings& s, int exit_status, bool summary_written) {
+void write_report(const Run& s, int exit_status, bool summary_written) {
     ReportState& r = report_state();
     if (s.logs.report_path.empty() || r.written) {
         return;
     }
     r.written = true;
     ReportContent c;
-    c.program = "VELDRO " + driver::program_version_text();
+    c.program = "VELDRO " + util::program_version_text();
     const platform::ExecutionIdentity id = platform::execution_identity();
     c.host = id.host;
     c.user = id.username;
@@ -868,8 +869,8 @@ void write_report(const RunSettings& s, int exit_status, bool summary_written) {
     c.summary_written = summary_written;
     c.counters = s.counters;
     c.digest_kinds = digest_kinds(s.hashing);
-    c.hash_log =
-        s.logs.hash_log_path.empty() ? std::string() : paths::shown_path(paths::make_long_path(s.logs.hash_log_path));
+    c.hash_log = s.hashing.hash_log_path.empty() ? std::string()
+                                                 : paths::shown_path(paths::make_long_path(s.hashing.hash_log_path));
     c.seal_file = seal_path().empty() ? std::string() : paths::shown_path(seal_path());
     c.seal = seal_entries();
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/settings.h"
 #include "logs/manifests.h"
+#include "run/run.h"
 
 namespace veldro::logs {
 
@@ -87,17 +87,17 @@ std::string render_report(const ReportContent& content, const ReportTally& tally
 std::string exit_status_meaning(int status);
 
 // The selection, hashing, flattening and stream settings in words.
-std::vector<std::pair<std::string, std::string>> options_in_words(const RunSettings& s);
+std::vector<std::pair<std::string, std::string>> options_in_words(const Run& s);
 
 // ---- the run's report -------------------------------------------------
 
 // Starts the report the options name: a placeholder that says the run is
 // under way is written at once (a report that cannot be created ends the
 // run with OUTPUT_FILE), and the report joins the records' fan-out.
-void open_report(RunSettings& s);
+void open_report(Run& s);
 // Writes the whole report over the placeholder (or first, when the run
 // ended before the report was opened). `summary_written` is false for the
 // ends that leave without the run summary.
-void write_report(const RunSettings& s, int exit_status, bool summary_written);
+void write_report(const Run& s, int exit_status, bool summary_written);
 
 }  // namespace veldro::logs

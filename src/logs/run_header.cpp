@@ -70,8 +70,8 @@ void write_console_header(const ZoneDescription& zone, const std::string& argume
     std::fputs("\n\n", stdout);
 }
 
-void write_default_log_header(RunSettings& s, const ZoneDescription& zone) {
-    std::FILE* log = s.logs.default_log;
+void write_default_log_header(Run& s, const ZoneDescription& zone) {
+    std::FILE* log = s.files.default_log;
     if (log == nullptr) {
         return;
     }
@@ -88,11 +88,11 @@ void write_default_log_header(RunSettings& s, const ZoneDescription& zone) {
     }
     // Later writers (the summary) reopen the log by its name.
     std::fclose(log);
-    s.logs.default_log = nullptr;
+    s.files.default_log = nullptr;
 }
 
-void write_error_log_header(RunSettings& s, const ZoneDescription& zone) {
-    std::FILE* log = s.logs.error_stream;
+void write_error_log_header(Run& s, const ZoneDescription& zone) {
+    std::FILE* log = s.files.error_stream;
     if (s.logs.error_file_given == 0 || log == nullptr || log == stderr) {
         return;
     }
@@ -155,7 +155,7 @@ ZoneDescription describe_zone(const platform::ZoneState& zone, std::int64_t now_
     return d;
 }
 
-void set_command_line(RunSettings& s, const std::vector<std::string>& args) {
+void set_command_line(OptionTarget& s, const std::vector<std::string>& args) {
     s.logs.command_line.clear();
     for (const std::string& arg : args) {
         s.logs.command_line += arg;
@@ -163,17 +163,12 @@ void set_command_line(RunSettings& s, const std::vector<std::string>& args) {
     }
 }
 
-void write_run_header(RunSettings& s, const std::vector<std::string>& args) {
-    set_command_line(s, args);
-    write_run_header(s);
-}
-
-void write_run_header(RunSettings& s) {
+void write_run_header(Run& s) {
     const std::int64_t now = platform::now_seconds();
     write_run_header_for_zone(s, describe_zone(platform::zone_state(now), now));
 }
 
-void write_run_header_for_zone(RunSettings& s, const ZoneDescription& zone) {
+void write_run_header_for_zone(Run& s, const ZoneDescription& zone) {
     if (s.console.silent != 0) {
         return;
     }

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/settings.h"
 #include "platform/timezone.h"
+#include "run/run.h"
 
 namespace veldro::logs {
 
@@ -40,13 +40,12 @@ std::string calendar_text(const platform::CalendarFields& fields);
 
 // Keeps the arguments (the program's path first) for the header: each
 // argument followed by a blank.
-void set_command_line(RunSettings& s, const std::vector<std::string>& args);
+void set_command_line(OptionTarget& s, const std::vector<std::string>& args);
 
 // Writes the header (nothing at all when silent), then closes the default
 // log; later writers reopen it by name. Uses s.logs.command_line.
-void write_run_header(RunSettings& s);
-void write_run_header(RunSettings& s, const std::vector<std::string>& args);
+void write_run_header(Run& s);
 // The same with a zone already described.
-void write_run_header_for_zone(RunSettings& s, const ZoneDescription& zone);
+void write_run_header_for_zone(Run& s, const ZoneDescription& zone);
 
 }  // namespace veldro::logs

@@ -25,6 +25,10 @@ enum class StdStream : std::uint8_t { output, error };
 
 bool is_terminal(StdStream stream);
 bool stdin_is_terminal();
+// A pause that lets a person read the console: waits whole seconds, and
+// returns at once when neither standard output nor standard error is a
+// terminal (nobody is there to read).
+void pause_seconds(int seconds);
 // Sets the text colour attribute (12 = bright red, 158 = bright yellow on
 // bright blue) of a console stream; nothing happens when the stream is not
 // a console or colour is switched off.

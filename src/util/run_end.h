@@ -29,4 +29,13 @@ struct RunEnd {
 };
 
 }  // namespace util
+
+// The text of a reason code ("" for the codes that have none).
+const char* exit_reason_text(int reason);
+
+// Ends the run as an abort (USER_ABORTED) when an interrupt (Ctrl-C,
+// SIGTERM) has been recorded. Called by every long loop; the interrupt
+// handler itself only records the request.
+void check_interrupt();
+
 }  // namespace veldro

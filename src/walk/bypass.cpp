@@ -12,16 +12,16 @@ bool same_text(std::string_view a, std::string_view b, paths::Style style) {
     return style == paths::Style::windows ? paths::equal_ignoring_case(a, b) : a == b;
 }
 
-void report_bypassed(RunSettings& s, const std::string& directory) {
+void report_bypassed(Run& s, const std::string& directory) {
     const std::string shown(paths::display_path(paths::without_trailing_separator(directory)));
-    std::FILE* console = s.console.report_stream != nullptr ? s.console.report_stream : stdout;
+    std::FILE* console = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
     std::fprintf(console, "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
-    LogSettings& logs = s.logs;
-    if (logs.default_log == nullptr && !logs.default_log_path.empty()) {
-        logs.default_log = platform::open_stream(logs.default_log_path, "a+");
+    const LogOptions& logs = s.logs;
+    if (s.files.default_log == nullptr && !logs.default_log_path.empty()) {
+        s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
-    if (logs.default_log != nullptr) {
-        std::fprintf(logs.default_log, "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
+    if (s.files.default_log != nullptr) {
+        std::fprintf(s.files.default_log, "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
     }
 }
 
@@ -46,7 +46,7 @@ bool bypass_covers(std::string_view entry, std::string_view directory, paths::St
            paths::is_separator(directory[entry.size()], style);
 }
 
-bool skip_bypassed(RunSettings& s, const std::string& directory) {
+bool skip_bypassed(Run& s, const std::string& directory) {
     if (s.selection.bypass_mode == 0) {
         return false;
     }

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "run/run.h"
 #include "util/paths.h"
 
 namespace veldro::walk {
@@ -19,6 +19,6 @@ bool bypass_covers(std::string_view entry, std::string_view directory, paths::St
 // True when a bypass entry covers the directory. Outside the counting pass
 // the skipped directory is named on the console and in the default log, so
 // that what was left out is on record.
-bool skip_bypassed(RunSettings& s, const std::string& directory);
+bool skip_bypassed(Run& s, const std::string& directory);
 
 }  // namespace veldro::walk

@@ -10,15 +10,15 @@
 #include "copy/data_copy.h"
 #include "copy/destination.h"
 #include "copy/times.h"
-#include "driver/progress.h"
-#include "driver/terminate.h"
 #include "hash/file_digest.h"
 #include "logs/manifests.h"
+#include "logs/throughput.h"
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
 #include "util/lines.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "walk/sources.h"
 #include "walk/walk.h"
@@ -68,26 +68,26 @@ void cut_at_bar(std::string& text) {
 
 // The mode is a set of bits: an INI "HASH=S" followed by -hd= leaves both
 // the source and the destination bit set, without the comparing one.
-bool source_hashing(const RunSettings& s) {
-    return (s.hashing.hash_mode & (hash_source_only | hash_both)) != 0;
+bool source_hashing(const Run& s) {
+    return s.hashing.hash_sources;
 }
-bool destination_hashing(const RunSettings& s) {
-    return (s.hashing.hash_mode & (hash_dest_only | hash_both)) != 0;
+bool destination_hashing(const Run& s) {
+    return s.hashing.hash_copies;
 }
-bool comparing_digests(const RunSettings& s) {
-    return (s.hashing.hash_mode & hash_both) != 0;
+bool comparing_digests(const Run& s) {
+    return s.hashing.compare;
 }
 
 void ring_bell() {
     std::fputc('\a', stdout);
 }
 
-std::FILE* named_error_log(const RunSettings& s) {
-    return s.logs.error_file_given != 0 ? s.logs.error_stream : nullptr;
+std::FILE* named_error_log(const Run& s) {
+    return s.logs.error_file_given != 0 ? s.files.error_stream : nullptr;
 }
 
 // A listed name that is a directory is reported and passed over.
-void report_directory(const RunSettings& s, const std::string& path) {
+void report_directory(const Run& s, const std::string& path) {
     const std::string source = util::shown_name(path);
     std::fprintf(stdout, "\n%s ==> SOURCE IS DIRECTORY, NOT PROCESSED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
@@ -95,24 +95,24 @@ void report_directory(const RunSettings& s, const std::string& path) {
     }
 }
 
-void report_not_located(RunSettings& s, const std::string& path) {
+void report_not_located(Run& s, const std::string& path) {
     ++s.counters.files_not_located;
     const std::string source = util::shown_name(path);
     std::fprintf(stdout, "\n%s ==> NOT LOCATED", source.c_str());
     if (std::FILE* log = named_error_log(s)) {
         std::fprintf(log, "\n%s ==> NOT LOCATED", source.c_str());
     }
-    if (s.logs.not_copied_log != nullptr) {
+    if (s.files.not_copied_log != nullptr) {
         ++s.counters.files_not_processed;
         ring_bell();
-        std::fprintf(s.logs.not_copied_log, "\n%s| Not Copied: Reason: File NOT LOCATED", source.c_str());
+        std::fprintf(s.files.not_copied_log, "\n%s| Not Copied: Reason: File NOT LOCATED", source.c_str());
     }
 }
 
 // The age (days form, by time_field) and size criteria of a listed file;
 // a file that is not there fails them.
-bool passes_criteria(const RunSettings& s, bool found, const platform::FindRecord& record) {
-    const SelectionSettings& sel = s.selection;
+bool passes_criteria(const Run& s, bool found, const platform::FindRecord& record) {
+    const SelectionOptions& sel = s.selection;
     if (sel.age_select == 0 && sel.greater_select == 0 && sel.less_select == 0) {
         return true;
     }
@@ -130,9 +130,9 @@ bool passes_criteria(const RunSettings& s, bool found, const platform::FindRecor
 
 // -n and -N: show the listed file (and with -N its size and destination)
 // and copy nothing.
-void list_only_line(const RunSettings& s, const ListRun& run) {
+void list_only_line(const Run& s, const ListRun& run) {
     std::fprintf(stdout, "%s%c", paths::shown_path(run.source).c_str(), s.console.delimiter);
-    if (s.copy.list_only > 1) {
+    if (s.copy.list_only == ListOnly::with_destinations) {
         std::fprintf(stdout, "%10s %c ==> %c %s",
                      util::with_separators(static_cast<std::int64_t>(run.record.size)).c_str(), s.console.delimiter,
                      s.console.delimiter, paths::shown_path(run.dest_file).c_str());
@@ -140,13 +140,13 @@ void list_only_line(const RunSettings& s, const ListRun& run) {
     std::fputs("\n", stdout);
 }
 
-void report_copy_failure(RunSettings& s, const ListRun& run, bool onto_itself = false) {
+void report_copy_failure(Run& s, const ListRun& run, bool onto_itself = false) {
     const std::string shown_source = util::shown_name(run.source);
     const std::string shown_dest = util::shown_name(run.dest_file);
     const char* source = shown_source.c_str();
     const char* dest = shown_dest.c_str();
-    std::FILE* error_log = s.logs.error_stream != nullptr ? s.logs.error_stream : stderr;
-    std::FILE* not_copied = s.logs.not_copied_log;
+    std::FILE* error_log = s.files.error_stream != nullptr ? s.files.error_stream : stderr;
+    std::FILE* not_copied = s.files.not_copied_log;
     ring_bell();
     std::fprintf(stdout, "\nERROR: %s | NOT COPIED to %s", source, dest);
     std::fprintf(error_log, "\n%s | NOT COPIED to %s", source, dest);
@@ -196,8 +196,8 @@ bool copy_listed_file(const ListRun& run, bool replace_protected, platform::Copy
     }
 }
 
-void write_copied_log_line(const RunSettings& s, const ListRun& run) {
-    std::FILE* log = s.logs.copied_log;
+void write_copied_log_line(const Run& s, const ListRun& run) {
+    std::FILE* log = s.files.copied_log;
     if (log == nullptr) {
         return;
     }
@@ -211,7 +211,7 @@ void write_copied_log_line(const RunSettings& s, const ListRun& run) {
 // Source and copy digests, their comparison on the console and the hash
 // log lines. False when both were hashed and differ: the copy is not a
 // verified one.
-bool hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
+bool hash_and_compare(Run& s, ListRun& run, bool hashed_source) {
     const bool want_dest = destination_hashing(s) && run.record.kind == platform::EntryKind::regular;
     if (want_dest) {
         hash::md5_file_digest(run.dest_file, &run.dest_digest);
@@ -233,7 +233,7 @@ bool hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
             ++s.counters.copy_failures;
         }
     }
-    if (std::FILE* log = s.hashing.hash_log) {
+    if (std::FILE* log = s.files.hash_log) {
         if (hashed_source) {
             std::fprintf(log, "\n\n%s  %s ", util::shown_name(run.source).c_str(), run.source_digest.data());
         }
@@ -244,8 +244,8 @@ bool hash_and_compare(RunSettings& s, ListRun& run, bool hashed_source) {
     return verified;
 }
 
-void write_default_log_line(const RunSettings& s, const ListRun& run) {
-    std::FILE* log = s.logs.default_log;
+void write_default_log_line(const Run& s, const ListRun& run) {
+    std::FILE* log = s.files.default_log;
     if (s.logs.log_mask <= 1 || log == nullptr) {
         return;
     }
@@ -261,7 +261,7 @@ void write_default_log_line(const RunSettings& s, const ListRun& run) {
 }
 
 // The copy road of one located file.
-void copy_located_file(RunSettings& s, ListRun& run) {
+void copy_located_file(Run& s, ListRun& run) {
     // -O: the new copy is renamed over a protected one, which is never
     // changed itself, and then takes its attributes.
     std::uint32_t saved_attributes = 0;
@@ -317,8 +317,8 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(run.dest_file).c_str());
     ++run.copies;
     ++s.counters.files_processed;
-    if (s.logs.list_log != nullptr) {
-        std::fprintf(s.logs.list_log, "\n%s|", util::shown_name(run.source).c_str());
+    if (s.files.list_log != nullptr) {
+        std::fprintf(s.files.list_log, "\n%s|", util::shown_name(run.source).c_str());
     }
     run.copied_total += size;
     copy::break_down_file_times(times, run.fields, s.logs.zulu_time != 0, copy::BreakDown::as_found);
@@ -327,9 +327,9 @@ void copy_located_file(RunSettings& s, ListRun& run) {
         write_copied_log_line(s, run);
         ++s.counters.files_copied;
         s.counters.bytes_copied += size;
-    } else if (s.logs.not_copied_log != nullptr) {
+    } else if (s.files.not_copied_log != nullptr) {
         ++s.counters.files_not_processed;
-        std::fprintf(s.logs.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
+        std::fprintf(s.files.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
                      util::shown_name(run.source).c_str());
     }
     logs::file_done(run.dest_file, true, false);
@@ -348,7 +348,7 @@ void copy_located_file(RunSettings& s, ListRun& run) {
     }
 }
 
-void show_progress(RunSettings& s, ListRun& run) {
+void show_progress(Run& s, ListRun& run) {
     ++run.lines_handled;
     std::fprintf(stderr, "%10d of %d files, ", static_cast<int>(run.lines_handled), s.paths.expected_files);
     std::fprintf(stderr, "  %s bytes\n", util::with_separators(s.counters.bytes_copied).c_str());
@@ -361,20 +361,20 @@ void show_progress(RunSettings& s, ListRun& run) {
     }
     platform::set_console_attribute(platform::StdStream::error, colour_normal);
     std::fputs("\n", stderr);
-    driver::show_throughput(s, 0, s.counters.bytes_copied);
+    logs::show_throughput(s, 0, s.counters.bytes_copied);
     run.next_progress_bytes = s.counters.bytes_copied + progress_step_bytes;
 }
 
 // One line of the list, from the built source path to the progress line.
-void handle_listed_file(RunSettings& s, ListRun& run) {
+void handle_listed_file(Run& s, ListRun& run) {
     const bool found = platform::lookup_path(run.source, run.record);
     if (found && run.record.kind == platform::EntryKind::directory) {
         report_directory(s, run.source);
         return;
     }
     run.dest_dir = listed_file_destination_dir(s.paths.dest_path, run.source);
-    if (s.copy.list_only == 0) {
-        copy::make_directory_path(s, run.dest_dir);
+    if (s.copy.list_only == ListOnly::off) {
+        copy::make_directory_path(s, run.dest_dir, s.paths.maintain_dir_dates);
     }
     const std::string_view name = paths::file_name(run.source);
     if (!passes_criteria(s, found, run.record) ||
@@ -391,12 +391,12 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
     // --TEST only records that the file is there; -n and -N only list it.
     // Neither reaches a copy, so neither counts in the progress line.
     if (s.paths.test_mode != 0) {
-        if (s.logs.copied_log != nullptr) {
-            std::fprintf(s.logs.copied_log, "\n%s|", util::shown_name(run.source).c_str());
+        if (s.files.copied_log != nullptr) {
+            std::fprintf(s.files.copied_log, "\n%s|", util::shown_name(run.source).c_str());
         }
         return;
     }
-    if (s.copy.list_only != 0) {
+    if (s.copy.list_only != ListOnly::off) {
         list_only_line(s, run);
         return;
     }
@@ -411,10 +411,10 @@ void handle_listed_file(RunSettings& s, ListRun& run) {
 
 // The run writes its copy lines into the default log; the run header
 // closed it, so it is opened again by its name.
-void reopen_default_log(RunSettings& s) {
-    LogSettings& logs = s.logs;
-    if (logs.log_mask > 1 && logs.default_log == nullptr && !logs.default_log_path.empty()) {
-        logs.default_log = platform::open_stream(logs.default_log_path, "a+");
+void reopen_default_log(Run& s) {
+    const LogOptions& logs = s.logs;
+    if (logs.log_mask > 1 && s.files.default_log == nullptr && !logs.default_log_path.empty()) {
+        s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
 }
 
@@ -443,12 +443,12 @@ std::string listed_file_destination_dir(const std::string& dest_root, const std:
     return paths::with_trailing_separator(paths::join(dest_root, below, style), style);
 }
 
-int run_file_list(RunSettings& s) {
-    std::FILE* list = s.paths.list_file;
+int run_file_list(Run& s) {
+    std::FILE* list = s.files.list_file;
     if (list == nullptr) {
         return 0;
     }
-    driver::start_progress_clock(s);
+    logs::start_progress_clock(s);
     reopen_default_log(s);
     ListRun run;
     bool first_line = true;
@@ -471,7 +471,7 @@ int run_file_list(RunSettings& s) {
     return run.copies;
 }
 
-void read_dirs_list(RunSettings& s, std::FILE* file) {
+void read_dirs_list(OptionTarget& s, std::FILE* file) {
     if (file == nullptr) {
         return;
     }

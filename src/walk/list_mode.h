@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/settings.h"
+#include "run/run.h"
 #include "util/paths.h"
 
 namespace veldro::walk {
@@ -12,12 +12,12 @@ namespace veldro::walk {
 // Copies every file named in the open list file into the destination
 // tree, each below the destination under its own path; with --TEST only
 // checks that each exists. Returns the copies made.
-int run_file_list(RunSettings& s);
+int run_file_list(Run& s);
 
 // Reads an open directory-list file into source_paths: each line naming a
 // directory becomes one more root (in internal form, without a trailing
 // separator, like every other root). Closes the file.
-void read_dirs_list(RunSettings& s, std::FILE* file);
+void read_dirs_list(OptionTarget& s, std::FILE* file);
 
 // A file-list line as the list mode uses it: cut at the first '|', with
 // trailing blanks and line ends removed (leading blanks are kept). False

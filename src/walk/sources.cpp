@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "driver/pause.h"
 #include "platform/fs.h"
+#include "platform/system.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -13,21 +13,21 @@ namespace veldro::walk {
 
 namespace {
 
-bool is_listed_root(const RunSettings& s, const std::string& root) {
+bool is_listed_root(const OptionTarget& s, const std::string& root) {
     return std::any_of(s.paths.source_paths.begin(), s.paths.source_paths.end(),
                        [&root](const std::string& listed) { return paths::equal_ignoring_case(listed, root); });
 }
 
 // A source path that names a file: its directory becomes the root and the
 // file's name a type pattern. Gives the directory.
-std::string split_file_root(RunSettings& s, const std::string& path) {
+std::string split_file_root(OptionTarget& s, const std::string& path) {
     const std::string name(paths::file_name(path));
     std::string directory(paths::parent(path));
     std::fprintf(stdout, "\n%s appears to be a file, not a folder.", util::shown_name(name).c_str());
     std::fputs("\nwill make the following adjustments\n", stdout);
     std::fprintf(stdout, "source directory=%s\n", paths::shown_path(directory).c_str());
     std::fprintf(stdout, "new file added=%s\n", util::shown_name(name).c_str());
-    driver::pause_seconds(3);
+    platform::pause_seconds(3);
     add_type_pattern(s, name);
     return directory;
 }
@@ -101,7 +101,7 @@ Overlap overlap_of(const std::string& source_root, const std::string& destinatio
     return Overlap::none;
 }
 
-void refuse_overlapping_destination(RunSettings& s) {
+void refuse_overlapping_destination(Run& s) {
     for (const std::string& root : s.paths.source_paths) {
         std::string destination = s.paths.dest_path;
         if (s.paths.dirs_list_mode != 0) {
@@ -127,7 +127,7 @@ bool is_same_file(const std::string& source, const std::string& destination) {
     return a && b && *a == *b;
 }
 
-void add_source_path(RunSettings& s, const std::string& path) {
+void add_source_path(OptionTarget& s, const std::string& path) {
     // Internal form: absolute and normalised, so that a root given with
     // ".." is the directory it names and its copies land where it says.
     std::string root = paths::make_long_path(path);
@@ -149,7 +149,7 @@ void add_source_path(RunSettings& s, const std::string& path) {
     s.paths.source_paths.push_back(std::move(root));
 }
 
-void add_type_pattern(RunSettings& s, const std::string& pattern) {
+void add_type_pattern(OptionTarget& s, const std::string& pattern) {
     std::vector<std::string>& types = s.selection.type_list;
     if (std::find(types.begin(), types.end(), pattern) == types.end()) {
         types.push_back(pattern);

@@ -7,10 +7,10 @@
 #include "copy/destination.h"
 #include "copy/pipeline.h"
 #include "copy/times.h"
-#include "driver/terminate.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "walk/bypass.h"
 
@@ -32,7 +32,7 @@ void poll_user_abort(bool new_directory = false) {
     if (platform::key_waiting()) {
         const int key = platform::read_key();
         if (key == 3 || key == 27) {
-            terminate_run(USER_ABORTED);
+            throw util::RunEnd{USER_ABORTED};
         }
     }
 }
@@ -41,7 +41,7 @@ bool ends_type_list(const std::string& pattern) {
     return pattern.empty() || pattern[0] == '-';
 }
 
-void count_file(RunSettings& s, const platform::FindRecord& record) {
+void count_file(Run& s, const platform::FindRecord& record) {
     ProgressState& p = s.progress;
     ++p.files_to_process;
     if (p.files_to_process % 1000 == 0) {
@@ -50,12 +50,12 @@ void count_file(RunSettings& s, const platform::FindRecord& record) {
     p.bytes_to_process += static_cast<std::int64_t>(record.size);
 }
 
-void write_dir_count_line(RunSettings& s) {
+void write_dir_count_line(Run& s) {
     EngineState& e = s.engine;
-    if (s.logs.dir_count_log == nullptr || e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
+    if (s.files.dir_count_log == nullptr || e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
         return;
     }
-    std::fprintf(s.logs.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
+    std::fprintf(s.files.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
                  paths::shown_path(e.last_source_dir).c_str());
     e.last_counted_dir = e.last_source_dir;
 }
@@ -64,14 +64,14 @@ void write_dir_count_line(RunSettings& s) {
 // the walk came to it (written only when they moved, so that an untouched
 // directory is not touched by the writing either), and its copy gets them
 // too, now that every copy into it is made.
-void put_back_directory_times(RunSettings& s, const std::string& dir_path, const platform::FileTimeSet& own) {
+void put_back_directory_times(Run& s, const std::string& dir_path, const platform::FileTimeSet& own) {
     const std::string plain = paths::without_trailing_separator(dir_path);
     platform::FindRecord now;
     if (!platform::lookup_path(plain, now) || !(now.times.last_access == own.last_access) ||
         !(now.times.last_write == own.last_write)) {
         copy::set_directory_times(plain, own);
     }
-    if (s.copy.flatten != 0 || s.copy.list_only != 0) {
+    if (s.copy.flatten != 0 || s.copy.list_only != ListOnly::off) {
         return;
     }
     std::string dest_dir;
@@ -83,11 +83,11 @@ void put_back_directory_times(RunSettings& s, const std::string& dir_path, const
     }
 }
 
-void process_directory_files(RunSettings& s, const std::string& dir_path, const platform::FileTimeSet* own_times) {
+void process_directory_files(Run& s, const std::string& dir_path, const platform::FileTimeSet* own_times) {
     const bool counting = s.progress.counting_pass != 0;
     if (s.paths.maintain_dir_dates != 0 && !counting) {
         const std::string first_root = s.paths.source_paths.empty() ? std::string() : s.paths.source_paths.front();
-        copy::maintain_directory_chain(s, dir_path, s.paths.dest_path, first_root);
+        copy::maintain_directory_chain(s, dir_path, s.destination_root(), first_root);
         if (own_times != nullptr) {
             // Directories made for this directory's files take its dates.
             s.engine.saved_dir_times = *own_times;
@@ -125,7 +125,7 @@ void process_directory_files(RunSettings& s, const std::string& dir_path, const 
 // A directory whose entries cannot be listed: nothing below it can be
 // copied, so the copy pass says so everywhere a missing file is told, and
 // the run does not end as a success.
-void report_unreadable_directory(RunSettings& s, const std::string& dir_path, const std::error_code& error) {
+void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error) {
     if (s.progress.counting_pass != 0) {
         return;
     }
@@ -133,12 +133,12 @@ void report_unreadable_directory(RunSettings& s, const std::string& dir_path, co
     const std::string reason = platform::error_text(error);
     std::fprintf(stdout, "\nERROR: %s | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (%s)\n", shown.c_str(),
                  reason.c_str());
-    if (s.logs.error_stream != nullptr && s.logs.error_stream != stderr) {
-        std::fprintf(s.logs.error_stream, "\n%s | DIRECTORY NOT READ (%s)", shown.c_str(), reason.c_str());
+    if (s.files.error_stream != nullptr && s.files.error_stream != stderr) {
+        std::fprintf(s.files.error_stream, "\n%s | DIRECTORY NOT READ (%s)", shown.c_str(), reason.c_str());
     }
-    if (s.logs.not_copied_log != nullptr) {
-        std::fprintf(s.logs.not_copied_log, "\n%s| Not Copied: Reason: Directory could not be read (%s)", shown.c_str(),
-                     reason.c_str());
+    if (s.files.not_copied_log != nullptr) {
+        std::fprintf(s.files.not_copied_log, "\n%s| Not Copied: Reason: Directory could not be read (%s)",
+                     shown.c_str(), reason.c_str());
     }
     ++s.counters.files_not_processed;
     ++s.counters.copy_failures;
@@ -158,7 +158,7 @@ struct WalkFrame {
 // Comes to the directory `dir_path`: lists its subdirectories and pushes
 // its frame. False when the directory is passed over (bypassed or not
 // readable).
-bool enter_directory(RunSettings& s, const std::string& dir_path, std::vector<WalkFrame>& stack) {
+bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>& stack) {
     if (skip_bypassed(s, dir_path)) {
         return false;
     }
@@ -197,7 +197,7 @@ bool enter_directory(RunSettings& s, const std::string& dir_path, std::vector<Wa
 
 // Leaves a directory whose subdirectories are done: its files, then (-M)
 // its times back.
-void leave_directory(RunSettings& s, const std::string& dir_path, const WalkFrame& frame) {
+void leave_directory(Run& s, const std::string& dir_path, const WalkFrame& frame) {
     process_directory_files(s, dir_path, frame.have_own_times ? &frame.own_times : nullptr);
     if (s.paths.maintain_dir_dates != 0 && frame.have_own_times && s.progress.counting_pass == 0) {
         put_back_directory_times(s, dir_path, frame.own_times);
@@ -206,7 +206,7 @@ void leave_directory(RunSettings& s, const std::string& dir_path, const WalkFram
 
 }  // namespace
 
-void walk_directory(RunSettings& s, const std::string& dir_path) {
+void walk_directory(Run& s, const std::string& dir_path) {
     // Depth first without recursion: the walk's own memory grows with the
     // depth of the tree, one frame and one name per level, and no tree is
     // too deep for it.
@@ -230,7 +230,7 @@ void walk_directory(RunSettings& s, const std::string& dir_path) {
     }
 }
 
-bool is_excluded(const RunSettings& s, const std::string& file_name) {
+bool is_excluded(const Run& s, const std::string& file_name) {
     static std::string name;
     name.assign(file_name);
     if (s.selection.exclude_keep_case == 0) {

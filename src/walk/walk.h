@@ -3,16 +3,16 @@
 
 #include <string>
 
-#include "driver/settings.h"
+#include "run/run.h"
 
 namespace veldro::walk {
 
 // Walks one root (internal form, with trailing separator) and everything
 // below it, counting (counting_pass) or handing files to the pipeline.
-void walk_directory(RunSettings& s, const std::string& dir_path);
+void walk_directory(Run& s, const std::string& dir_path);
 
 // True when the bare file name matches an exclusion pattern.
-bool is_excluded(const RunSettings& s, const std::string& file_name);
+bool is_excluded(const Run& s, const std::string& file_name);
 
 // fnmatch rules without flags over the whole text: 0 on a match.
 int wildcard_match(const std::string& pattern, const std::string& text);

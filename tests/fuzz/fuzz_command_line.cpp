@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::string& line : veldro::fuzz::split_lines(text)) {
         args.push_back(std::move(line));
     }
-    veldro::RunSettings s;
-    veldro::set_live_settings(&s);
+    veldro::OwnedRun s;
     try {
         veldro::config::parse_command_line(s, args);
     } catch (const veldro::util::RunEnd&) {

@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto kind = (text.front() & 1) != 0 ? veldro::config::IniFileKind::shared : veldro::config::IniFileKind::own;
     text.remove_prefix(1);
     const std::string file = veldro::fuzz::write_work_file("fuzz.ini", text);
-    veldro::RunSettings s;
-    veldro::set_live_settings(&s);
+    veldro::OwnedRun s;
     try {
         veldro::config::read_ini_from(s, file, kind);
     } catch (const veldro::util::RunEnd&) {

@@ -13,9 +13,9 @@
 
 namespace {
 
-void read_file_list(veldro::RunSettings& s, const std::string& file) {
+void read_file_list(veldro::OwnedRun& s, const std::string& file) {
     veldro::config::open_list_file(s, file);
-    veldro::util::ListReader lines(s.paths.list_file, "the file list", false);
+    veldro::util::ListReader lines(s.files.list_file, "the file list", false);
     std::string line;
     while (lines.next(line) && veldro::walk::clean_file_list_line(line)) {
         const std::string source = veldro::paths::make_long_path(line);
@@ -38,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int kind = static_cast<unsigned char>(text.front()) % 5;
     text.remove_prefix(1);
     const std::string file = veldro::fuzz::write_work_file("list.txt", text);
-    veldro::RunSettings s;
-    veldro::set_live_settings(&s);
+    veldro::OwnedRun s;
     try {
         switch (kind) {
             case 0:

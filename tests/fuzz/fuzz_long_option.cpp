@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1;
     }
     veldro::config::match_long_keyword(text);
-    veldro::RunSettings s;
-    veldro::set_live_settings(&s);
+    veldro::OwnedRun s;
     try {
         veldro::config::parse_long_option(s, text);
     } catch (const veldro::util::RunEnd&) {

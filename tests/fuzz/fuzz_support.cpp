@@ -51,11 +51,11 @@ bool stays_in_sandbox(std::string_view text) {
     return text.find('/') == std::string_view::npos && text.find("..") == std::string_view::npos;
 }
 
-void finish_input(RunSettings& s) {
-    LogSettings& l = s.logs;
-    close_streams({&s.paths.list_file, &s.hashing.hash_log, &s.hashing.hash_error_log, &s.hashing.hash_rerun_log,
-                   &s.hashing.unicode_list_stream, &l.default_log, &l.list_log, &l.copied_log, &l.not_copied_log,
-                   &l.error_log, &l.dupes_log, &l.dir_count_log, &l.unicode_log, &l.error_stream, &l.memo_stream});
+void finish_input(OwnedRun& s) {
+    OpenFiles& l = s.files;
+    close_streams({&l.list_file, &l.hash_log, &l.hash_error_log, &l.hash_rerun_log, &l.unicode_list_stream,
+                   &l.default_log, &l.list_log, &l.copied_log, &l.not_copied_log, &l.error_log, &l.dupes_log,
+                   &l.dir_count_log, &l.unicode_log, &l.error_stream, &l.memo_stream});
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(scratch, ignored)) {
         if (entry.path().filename() != "work") {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/settings.h"
+#include "run/run.h"
 
 namespace veldro::fuzz {
 
@@ -25,7 +25,7 @@ bool stays_in_sandbox(std::string_view text);
 
 // Closes every stream the settings hold and removes everything the input
 // created in the scratch directory.
-void finish_input(RunSettings& s);
+void finish_input(OwnedRun& s);
 
 // Writes the bytes to a file in the work directory; gives its name.
 std::string write_work_file(std::string_view name, std::string_view bytes);

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     veldro::util::parse_switch(text);
     try {
         check_date(text);
-        veldro::RunSettings s;
+        veldro::OwnedRun s;
         s.progress.start_time = 1700000000;
         veldro::config::apply_age_value(
             s, (size & 1) != 0 ? veldro::config::AgeBound::older : veldro::config::AgeBound::younger, text);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "ads/streams.h"
-#include "driver/settings.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "run/run.h"
 #include "util/paths.h"
 
 namespace veldro {
@@ -145,7 +145,7 @@ protected:
 
 TEST_F(StreamModesTest, ExtractWritesEachStreamBesideTheCopyWithTheSourceTimes) {
     const std::string copy = copied_pair("report.doc", {{"a", "a"}, {"b", "abc"}, {"empty", ""}});
-    RunSettings s;
+    OwnedRun s;
     s.copy.ads_extract = 1;
 
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_), 3);
@@ -168,7 +168,7 @@ TEST_F(StreamModesTest, ExtractTakesTheCopysStreamWhereItHasOne) {
     // A stream file shows what the copy holds.
     const std::string copy = copied_pair("report.doc", {{"a", "source"}});
     add_stream(copy, "a", "copy");
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_), 1);
     EXPECT_EQ(contents_of(copy + "[a]"), "copy");
 }
@@ -180,7 +180,7 @@ TEST_F(StreamModesTest, ExtractTakesAStreamTheCopyLacksFromTheSource) {
     stamp(source);
     const std::string copy = make_file("dst/report.doc", "body");
     add_stream(copy, "kept", "on both");
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(ads::extract_copy_streams(s, source, copy, entry_), 2);
     EXPECT_EQ(contents_of(copy + "[lost]"), "only on the source");
     EXPECT_EQ(contents_of(copy + "[kept]"), "on both");
@@ -196,7 +196,7 @@ TEST_F(StreamModesTest, ExtractHandlesEveryStreamOfAFileWithMany) {
         streams.emplace_back(name, name);
     }
     const std::string copy = copied_pair("many", streams);
-    RunSettings s;
+    OwnedRun s;
     s.copy.ads_extract = 1;
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/many"), copy, entry_), 14);
     EXPECT_EQ(s.counters.ads_files_copied, 14);
@@ -207,7 +207,7 @@ TEST_F(StreamModesTest, ExtractHandlesEveryStreamOfAFileWithMany) {
 TEST_F(StreamModesTest, ExtractOverwritesAStreamFileOfAnEarlierRun) {
     const std::string copy = copied_pair("report.doc", {{"a", "a"}});
     make_file("dst/report.doc[a]", "an older and much longer extraction");
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_), 1);
     EXPECT_EQ(contents_of(copy + "[a]"), "a");
     // Nothing but the copy and its stream file stands in the directory.
@@ -216,34 +216,35 @@ TEST_F(StreamModesTest, ExtractOverwritesAStreamFileOfAnEarlierRun) {
 
 TEST_F(StreamModesTest, ExtractNamesWithBlanksAndNonAsciiCharacters) {
     const std::string copy = copied_pair("résumé.txt", {{"Zone Identifier ü€", "abc"}});
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/résumé.txt"), copy, entry_), 1);
     EXPECT_EQ(contents_of(copy + "[Zone Identifier ü€]"), "abc");
 }
 
 TEST_F(StreamModesTest, ExtractWritesTheStreamFileDigestsWithTheSourceFiller) {
     const std::string copy = copied_pair("report.doc", {{"a", "a"}});
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
     ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_);
     EXPECT_EQ(log_text(), std::string("\n") + filler + copy + "[a]  | " + md5_a);
 }
 
 TEST_F(StreamModesTest, ExtractWithOneSidedHashingHasNoFiller) {
     const std::string copy = copied_pair("report.doc", {{"b", "abc"}});
-    RunSettings s;
-    s.hashing.hash_mode = hash_dest_only;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_none();
+    s.hashing.hash_copies = true;
+    s.files.hash_log = log_;
     ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_);
     EXPECT_EQ(log_text(), "\n" + copy + "[b]  | " + md5_abc);
 }
 
 TEST_F(StreamModesTest, ExtractOfAFileWithoutStreamsDoesNothing) {
     const std::string copy = copied_pair("plain", {});
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/plain"), copy, entry_), 0);
     EXPECT_EQ(s.counters.ads_files_copied, 0);
     EXPECT_EQ(log_text(), "");
@@ -254,7 +255,7 @@ TEST_F(StreamModesTest, ExtractLeavesADirectorysOwnStreamsAloneInChildMode) {
     // With --ADSCHILD the path names the destination directory by now.
     copied_pair("report.doc", {{"a", "a"}});
     add_stream(path("dst"), "dir stream", "d");
-    RunSettings s;
+    OwnedRun s;
     s.copy.ads_extract = 1;
     s.copy.ads_child = 1;
     EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), path("dst"), entry_), 0);
@@ -270,7 +271,7 @@ TEST_F(StreamModesTest, ChildWritesOnlyTheStreamFilesAndLeavesTheSourceTimes) {
     add_stream(source, "a", "a");
     add_stream(source, "b", "abc");
     stamp(source);
-    RunSettings s;
+    OwnedRun s;
     s.copy.ads_extract = 1;
     s.copy.ads_child = 1;
     std::string destination = path("dst/report.doc");
@@ -293,7 +294,7 @@ TEST_F(StreamModesTest, ChildNamesTheStreamFilesAfterTheSourceName) {
     // the stream files: they sit in the destination's directory.
     const std::string source = make_file("src/report.doc", "body");
     add_stream(source, "a", "a");
-    RunSettings s;
+    OwnedRun s;
     s.copy.ads_child = 1;
     std::string destination = path("dst/report(1).doc");
     EXPECT_TRUE(ads::write_source_streams(s, source, destination, entry_));
@@ -309,9 +310,9 @@ TEST_F(StreamModesTest, HashStreamsComparesEachStreamWithTheCopysStream) {
     add_stream(copy, "same", "abc");
     add_stream(source, "differs", "abc");
     add_stream(copy, "differs", "a");
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
 
     ads::hash_streams(s, source, copy, entry_);
 
@@ -330,9 +331,9 @@ TEST_F(StreamModesTest, HashStreamsMarksAStreamMissingFromTheCopyAsAnError) {
     const std::string source = make_file("src/report.doc", "body");
     const std::string copy = make_file("dst/report.doc", "body");
     add_stream(source, "lost", "");
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
     ads::hash_streams(s, source, copy, entry_);
     const std::string text = log_text();
     EXPECT_NE(text.find(source + ":lost  | " + md5_empty + " |"), std::string::npos) << text;
@@ -342,9 +343,9 @@ TEST_F(StreamModesTest, HashStreamsMarksAStreamMissingFromTheCopyAsAnError) {
 TEST_F(StreamModesTest, HashStreamsOfTwoUnreadableSidesIsNeverOk) {
     const std::string source = make_file("src/report.doc", "body");
     add_stream(source, "s", "a");
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
     // Neither the destination file nor its stream exists.
     ads::hash_streams(s, source, path("dst/absent"), entry_);
     EXPECT_NE(log_text().find(" [ERROR] "), std::string::npos);
@@ -355,10 +356,12 @@ TEST_F(StreamModesTest, HashStreamsSourceOnlyAndDestinationOnly) {
     const std::string copy = make_file("dst/report.doc", "body");
     add_stream(source, "s", "a");
     add_stream(copy, "s", "abc");
-    RunSettings s;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.files.hash_log = log_;
 
-    s.hashing.hash_mode = hash_source_only;
+    s.hashing.hash_none();
+
+    s.hashing.hash_sources = true;
     ads::hash_streams(s, source, copy, entry_);
     EXPECT_EQ(log_text(), "\n" + source + ":s  | " + md5_a + " |");
 
@@ -366,8 +369,9 @@ TEST_F(StreamModesTest, HashStreamsSourceOnlyAndDestinationOnly) {
     ASSERT_NE(second, nullptr);
     std::fclose(log_);
     log_ = second;
-    s.hashing.hash_log = log_;
-    s.hashing.hash_mode = hash_dest_only;
+    s.files.hash_log = log_;
+    s.hashing.hash_none();
+    s.hashing.hash_copies = true;
     ads::hash_streams(s, source, copy, entry_);
     EXPECT_EQ(log_text(), "\n" + copy + ":s  | " + md5_abc + " |");
 }
@@ -377,10 +381,10 @@ TEST_F(StreamModesTest, HashStreamsWithSha1WritesItsColumnsAndComparesThem) {
     const std::string copy = make_file("dst/report.doc", "body");
     add_stream(source, "s", "abc");
     add_stream(copy, "s", "abc");
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
+    OwnedRun s;
+    s.hashing.hash_both();
     s.hashing.sha1 = 1;
-    s.hashing.hash_log = log_;
+    s.files.hash_log = log_;
     ads::hash_streams(s, source, copy, entry_);
     EXPECT_EQ(log_text(), "\n" + source + ":s  | " + md5_abc + " | " + sha1_abc + " |" + copy + ":s  | " + md5_abc +
                               " | " + sha1_abc + " |  [OK] ");
@@ -392,9 +396,9 @@ TEST_F(StreamModesTest, HashStreamsLeavesTheSourceTimesAsFound) {
     add_stream(source, "s", std::string(3000, 'x'));
     add_stream(copy, "s", "x");
     stamp(source);
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    OwnedRun s;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
     ads::hash_streams(s, source, copy, entry_);
     const platform::FileTimeSet after = times_of(source);
     EXPECT_EQ(after.last_access, entry_.times.last_access);
@@ -404,11 +408,11 @@ TEST_F(StreamModesTest, HashStreamsLeavesTheSourceTimesAsFound) {
 TEST_F(StreamModesTest, HashStreamsInChildModeComparesWithTheStreamFiles) {
     const std::string source = make_file("src/report.doc", "body");
     add_stream(source, "a", "a");
-    RunSettings s;
+    OwnedRun s;
     s.copy.ads_extract = 1;
     s.copy.ads_child = 1;
-    s.hashing.hash_mode = hash_both;
-    s.hashing.hash_log = log_;
+    s.hashing.hash_both();
+    s.files.hash_log = log_;
     std::string destination = path("dst/report.doc");
     ASSERT_TRUE(ads::write_source_streams(s, source, destination, entry_));
     ads::hash_streams(s, source, destination, entry_);
@@ -419,8 +423,8 @@ TEST_F(StreamModesTest, HashStreamsInChildModeComparesWithTheStreamFiles) {
 TEST_F(StreamModesTest, HashStreamsWithoutAHashLogHashesNothing) {
     const std::string source = make_file("src/report.doc", "body");
     add_stream(source, "s", "a");
-    RunSettings s;
-    s.hashing.hash_mode = hash_both;
+    OwnedRun s;
+    s.hashing.hash_both();
     testing::internal::CaptureStdout();
     ads::hash_streams(s, source, path("dst/report.doc"), entry_);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

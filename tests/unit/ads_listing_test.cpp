@@ -3,6 +3,8 @@
 // handling of listing failures.
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,9 +14,9 @@
 #include <vector>
 
 #include "ads/streams.h"
-#include "driver/settings.h"
 #include "platform/file_io.h"
 #include "platform/streams.h"
+#include "run/run.h"
 
 namespace veldro {
 namespace {
@@ -100,7 +102,7 @@ TEST_F(StreamListingTest, TableGrowsPastTenAndIsReusedForSmallerFiles) {
     const std::string few = make_file("few", "f");
     add_stream(few, "only", "1");
 
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(ads::enumerate_streams(s, many), 25);
     EXPECT_EQ(s.streams.stream_count, 25U);
     std::set<std::string> names;
@@ -149,13 +151,13 @@ TEST_F(StreamListingTest, ColonInFileNameIsAnOrdinaryCharacter) {
     EXPECT_EQ(read_all(stream), "from a:b");
     EXPECT_FALSE(platform::open_stream_for_read(plain, "b:c").valid());
 
-    RunSettings s;
+    OwnedRun s;
     ASSERT_EQ(ads::enumerate_streams(s, colon), 1);
     EXPECT_EQ(s.streams.stream_table[0].name, "c");
 }
 
 TEST_F(StreamListingTest, MissingFileHasNoStreamsAndNoMessage) {
-    RunSettings s;
+    OwnedRun s;
     testing::internal::CaptureStdout();
     EXPECT_EQ(ads::enumerate_streams(s, (dir_ / "gone").string()), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -165,7 +167,7 @@ TEST_F(StreamListingTest, MissingFileHasNoStreamsAndNoMessage) {
 // ---- the end of a listing -------------------------------------------------
 
 TEST(StreamListingEnd, CompleteAndNameFailureKeepTheStreamsListed) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(ads::count_after_listing(s, platform::StreamListStatus::complete, 12), 12);
     testing::internal::CaptureStdout();
     EXPECT_EQ(ads::count_after_listing(s, platform::StreamListStatus::name_read_failed, 3), 3);
@@ -174,7 +176,7 @@ TEST(StreamListingEnd, CompleteAndNameFailureKeepTheStreamsListed) {
 }
 
 TEST(StreamListingEnd, RefusedOrUnopenableFileHasNoneWithoutAQuestion) {
-    RunSettings s;
+    OwnedRun s;
     testing::internal::CaptureStdout();
     EXPECT_EQ(ads::count_after_listing(s, platform::StreamListStatus::unsupported, 4), 0);
     EXPECT_EQ(ads::count_after_listing(s, platform::StreamListStatus::open_failed, 0), 0);
@@ -183,7 +185,7 @@ TEST(StreamListingEnd, RefusedOrUnopenableFileHasNoneWithoutAQuestion) {
 }
 
 TEST(StreamListingEnd, AfterAnswerYLaterReadErrorsOnlyPrintALineEnd) {
-    RunSettings s;
+    OwnedRun s;
     s.streams.ads_errors_ignored = 1;
     testing::internal::CaptureStdout();
     EXPECT_EQ(ads::count_after_listing(s, platform::StreamListStatus::header_read_failed, 2), 2);
@@ -199,7 +201,7 @@ void answer_with(const char* answer) {
 }
 
 TEST(StreamListingEnd, AnswerYGoesOnWithoutTheFilesStreams) {
-    RunSettings s;
+    OwnedRun s;
     answer_with("Y");
     testing::internal::CaptureStdout();
     EXPECT_EQ(ads::count_after_listing(s, platform::StreamListStatus::header_read_failed, 5), 0);
@@ -214,10 +216,9 @@ TEST(StreamListingEndDeathTest, AnyOtherAnswerEndsTheRunAsAnAbort) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            RunSettings s;
-            set_live_settings(&s);
+            OwnedRun s;
             answer_with("y");
-            (void)ads::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1);
+            ending_run([&] { (void)ads::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1); });
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "");
@@ -227,10 +228,9 @@ TEST(StreamListingEndDeathTest, NoAnswerAtAllEndsTheRunAsAnAbort) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            RunSettings s;
-            set_live_settings(&s);
+            OwnedRun s;
             answer_with("");
-            (void)ads::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1);
+            ending_run([&] { (void)ads::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1); });
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "");

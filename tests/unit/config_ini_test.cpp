@@ -5,16 +5,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/ini.h"
 #include "config/long_options.h"
-#include "driver/settings.h"
+#include "run/run.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
-using veldro::RunSettings;
+using veldro::OwnedRun;
 using veldro::config::apply_ini_line;
 using veldro::config::IniFileKind;
 using veldro::config::read_ini_from;
@@ -37,9 +38,9 @@ protected:
         std::ofstream(dir_ / name, std::ios::binary) << text;
     }
     // Applies one line to a fresh record.
-    static RunSettings one(const std::string& line) {
-        RunSettings s;
-        apply_ini_line(s, line);
+    static std::unique_ptr<OwnedRun> one(const std::string& line) {
+        auto s = std::make_unique<OwnedRun>();
+        apply_ini_line(*s, line);
         return s;
     }
     fs::path dir_;
@@ -51,48 +52,48 @@ TEST_F(IniTest, OnOffDirectives) {
     struct Case {
         const char* line;
         int expected;
-        int (*field)(const RunSettings&);
+        int (*field)(const OwnedRun&);
     };
     const std::vector<Case> cases{
-        {"APPEND=ON", 1, [](const RunSettings& s) { return s.logs.append; }},
-        {"APPEND=OFF", 0, [](const RunSettings& s) { return s.logs.append; }},
-        {"APPEND", 1, [](const RunSettings& s) { return s.logs.append; }},
-        {"CHK_TILDE=ON", 1, [](const RunSettings& s) { return s.copy.check_tilde; }},
-        {"IMMEDIATE=ON", 1, [](const RunSettings& s) { return s.copy.immediate; }},
-        {"NO_COUNT=ON", 1, [](const RunSettings& s) { return s.copy.immediate; }},
-        {"NAMEONLY=on", 1, [](const RunSettings& s) { return s.console.name_only; }},
-        {"PATHONLY=ON", 1, [](const RunSettings& s) { return s.console.path_only; }},
-        {"RECURSE=OFF", 0, [](const RunSettings& s) { return s.selection.recurse; }},
-        {"SHA1=ON", 1, [](const RunSettings& s) { return s.hashing.sha1; }},
-        {"SHA2=OFF", 0, [](const RunSettings& s) { return s.hashing.sha256; }},
-        {"SHA384=ON", 1, [](const RunSettings& s) { return s.hashing.sha384; }},
-        {"SHA5", 1, [](const RunSettings& s) { return s.hashing.sha512; }},
-        {"SILENT=ON", 1, [](const RunSettings& s) { return s.console.silent; }},
-        {"SILENCE=OFF", 0, [](const RunSettings& s) { return s.console.silent; }},
-        {"ZULU=ON", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
-        {"ZULU=OFF", 0, [](const RunSettings& s) { return s.logs.zulu_time; }},
-        {"ZULU=TRUE", 1, [](const RunSettings& s) { return s.logs.zulu_time; }},
-        {"FLAT=NO", 0, [](const RunSettings& s) { return s.copy.flatten; }},
-        {"FLAT=FALSE", 0, [](const RunSettings& s) { return s.copy.flatten; }},
-        {"LIST_ONLY=NO", 0, [](const RunSettings& s) { return s.copy.list_only; }},
-        {"SILENT=NO", 0, [](const RunSettings& s) { return s.console.silent; }},
-        {"SHA2=NO", 0, [](const RunSettings& s) { return s.hashing.sha256; }},
-        {"RECURSE=0", 0, [](const RunSettings& s) { return s.selection.recurse; }},
-        {"APPEND=yes", 1, [](const RunSettings& s) { return s.logs.append; }},
-        {"LIST_ONLY=ON", 1, [](const RunSettings& s) { return s.copy.list_only; }},
-        {"LIST=OFF", 0, [](const RunSettings& s) { return s.copy.list_only; }},
-        {"MAKE=1", 1, [](const RunSettings& s) { return s.paths.make_dirs; }},
-        {"MAKE=0", 0, [](const RunSettings& s) { return s.paths.make_dirs; }},
-        {"SEAL=ON", 1, [](const RunSettings& s) { return s.logs.seal; }},
-        {"SEAL=OFF", 0, [](const RunSettings& s) { return s.logs.seal; }},
+        {"APPEND=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.append); }},
+        {"APPEND=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.logs.append); }},
+        {"APPEND", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.append); }},
+        {"CHK_TILDE=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.copy.check_tilde); }},
+        {"IMMEDIATE=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.copy.immediate); }},
+        {"NO_COUNT=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.copy.immediate); }},
+        {"NAMEONLY=on", 1, [](const OwnedRun& s) { return static_cast<int>(s.console.name_only); }},
+        {"PATHONLY=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.console.path_only); }},
+        {"RECURSE=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.selection.recurse); }},
+        {"SHA1=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.hashing.sha1); }},
+        {"SHA2=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.hashing.sha256); }},
+        {"SHA384=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.hashing.sha384); }},
+        {"SHA5", 1, [](const OwnedRun& s) { return static_cast<int>(s.hashing.sha512); }},
+        {"SILENT=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.console.silent); }},
+        {"SILENCE=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.console.silent); }},
+        {"ZULU=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.zulu_time); }},
+        {"ZULU=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.logs.zulu_time); }},
+        {"ZULU=TRUE", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.zulu_time); }},
+        {"FLAT=NO", 0, [](const OwnedRun& s) { return static_cast<int>(s.copy.flatten); }},
+        {"FLAT=FALSE", 0, [](const OwnedRun& s) { return static_cast<int>(s.copy.flatten); }},
+        {"LIST_ONLY=NO", 0, [](const OwnedRun& s) { return static_cast<int>(s.copy.list_only); }},
+        {"SILENT=NO", 0, [](const OwnedRun& s) { return static_cast<int>(s.console.silent); }},
+        {"SHA2=NO", 0, [](const OwnedRun& s) { return static_cast<int>(s.hashing.sha256); }},
+        {"RECURSE=0", 0, [](const OwnedRun& s) { return static_cast<int>(s.selection.recurse); }},
+        {"APPEND=yes", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.append); }},
+        {"LIST_ONLY=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.copy.list_only); }},
+        {"LIST=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.copy.list_only); }},
+        {"MAKE=1", 1, [](const OwnedRun& s) { return static_cast<int>(s.paths.make_dirs); }},
+        {"MAKE=0", 0, [](const OwnedRun& s) { return static_cast<int>(s.paths.make_dirs); }},
+        {"SEAL=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.seal); }},
+        {"SEAL=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.logs.seal); }},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.field(one(c.line)), c.expected) << c.line;
+        EXPECT_EQ(c.field(*one(c.line)), c.expected) << c.line;
     }
 }
 
 TEST_F(IniTest, UnknownLinesAreIgnoredAndNotEchoed) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_FALSE(apply_ini_line(s, "COLOUR=BLUE"));
     EXPECT_TRUE(s.logs.ini_echo.empty());
     EXPECT_TRUE(apply_ini_line(s, "crc=on"));
@@ -101,65 +102,71 @@ TEST_F(IniTest, UnknownLinesAreIgnoredAndNotEchoed) {
 }
 
 TEST_F(IniTest, Hash) {
-    EXPECT_EQ(one("HASH=SD").hashing.hash_mode, 2);
-    EXPECT_EQ(one("HASH=D").hashing.hash_mode, 4);
-    EXPECT_EQ(one("HASH=ON").hashing.hash_mode, 8);
-    EXPECT_EQ(one("HASH=OFF").hashing.hash_mode, 0);
-    EXPECT_EQ(one("HASH").hashing.hash_mode, 0);
+    EXPECT_EQ(hash_code(one("HASH=SD")->hashing), 2);
+    EXPECT_EQ(hash_code(one("HASH=D")->hashing), 4);
+    EXPECT_EQ(hash_code(one("HASH=ON")->hashing), 8);
+    EXPECT_EQ(hash_code(one("HASH=OFF")->hashing), 0);
+    EXPECT_EQ(hash_code(one("HASH")->hashing), 0);
 }
 
 TEST_F(IniTest, ResetOnAndOff) {
     for (const char* line : {"RESET=ON", "RESET=YES", "RESET=1", "RESET", "RESETTIMES=ON", "RESET=true"}) {
-        EXPECT_EQ(one(line).copy.reset_times, 1) << line;
+        EXPECT_EQ(one(line)->copy.reset_times, 1) << line;
     }
     // NO, OFF and 0 turn resetting off.
     for (const char* line : {"RESET=NO", "RESET=no", "RESET=OFF", "RESET=0"}) {
-        EXPECT_EQ(one(line).copy.reset_times, 0) << line;
+        EXPECT_EQ(one(line)->copy.reset_times, 0) << line;
     }
 }
 
 TEST_F(IniTest, Flatten) {
-    EXPECT_EQ(one("FLAT").copy.flatten, 1);
-    EXPECT_EQ(one("FLATTEN=10").copy.flatten, 10);
-    EXPECT_EQ(one("FLAT=ON").copy.flatten, 1);
-    EXPECT_EQ(one("FLAT=OFF").copy.flatten, 0);
+    EXPECT_EQ(one("FLAT")->copy.flatten, 1);
+    EXPECT_EQ(one("FLATTEN=10")->copy.flatten, 10);
+    EXPECT_EQ(one("FLAT=ON")->copy.flatten, 1);
+    EXPECT_EQ(one("FLAT=OFF")->copy.flatten, 0);
 }
 
 TEST_F(IniTest, NoDupeAndMaintain) {
-    const RunSettings s = one("NODUPE=OFF");
+    const auto s_owned = one("NODUPE=OFF");
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.copy.no_dupe, 0);
     EXPECT_EQ(s.selection.copy_all, 1);
-    EXPECT_EQ(one("NODUPE=ON").copy.no_dupe, 1);
-    const RunSettings m = one("MAINTAIN=ON");
+    EXPECT_EQ(one("NODUPE=ON")->copy.no_dupe, 1);
+    const auto m_owned = one("MAINTAIN=ON");
+    const OwnedRun& m = *m_owned;
     EXPECT_EQ(m.paths.maintain_dir_dates, 1);
     EXPECT_EQ(m.paths.make_dirs, 1);
-    EXPECT_EQ(one("MAINT=OFF").paths.maintain_dir_dates, 0);
+    EXPECT_EQ(one("MAINT=OFF")->paths.maintain_dir_dates, 0);
 }
 
 TEST_F(IniTest, NumbersLettersAndDelimiters) {
-    const RunSettings g = one("GREATER=1000");
+    const auto g_owned = one("GREATER=1000");
+    const OwnedRun& g = *g_owned;
     EXPECT_EQ(g.selection.greater_select, 1);
     EXPECT_EQ(g.selection.greater_size, 1000);
-    const RunSettings l = one("LESSTHAN=2000");
+    const auto l_owned = one("LESSTHAN=2000");
+    const OwnedRun& l = *l_owned;
     EXPECT_EQ(l.selection.less_select, 1);
     EXPECT_EQ(l.selection.less_size, 2000);
-    const RunSettings w = one("WIDTH=70");
+    const auto w_owned = one("WIDTH=70");
+    const OwnedRun& w = *w_owned;
     EXPECT_EQ(w.console.name_width, 70);
     EXPECT_EQ(w.console.width_state, 2);
-    EXPECT_EQ(one("TIME=c").selection.time_field, 'C');
-    EXPECT_EQ(one("TIME").selection.time_field, 'w');
-    EXPECT_EQ(one("DISPLAY=1234").console.display_value, 1234);
-    EXPECT_EQ(one("DISPL=OFF").console.display_value, 0);
-    const RunSettings d = one("DELIM=;");
+    EXPECT_EQ(one("TIME=c")->selection.time_field, 'C');
+    EXPECT_EQ(one("TIME")->selection.time_field, 'w');
+    EXPECT_EQ(one("DISPLAY=1234")->console.display_value, 1234);
+    EXPECT_EQ(one("DISPL=OFF")->console.display_value, 0);
+    const auto d_owned = one("DELIM=;");
+    const OwnedRun& d = *d_owned;
     EXPECT_EQ(d.console.delim_on, 1);
     EXPECT_EQ(d.console.delimiter, ';');
-    EXPECT_EQ(one("DELIMITER=124").console.delimiter, '|');
-    EXPECT_EQ(one("DELIM=OFF").console.delim_on, 0);
+    EXPECT_EQ(one("DELIMITER=124")->console.delimiter, '|');
+    EXPECT_EQ(one("DELIM=OFF")->console.delim_on, 0);
 }
 
 TEST_F(IniTest, SizesTakeSuffixes) {
-    EXPECT_EQ(one("GREATER=1K").selection.greater_size, 1024);
-    EXPECT_EQ(one("LESS=2m").selection.less_size, 2 * 1024 * 1024);
+    EXPECT_EQ(one("GREATER=1K")->selection.greater_size, 1024);
+    EXPECT_EQ(one("LESS=2m")->selection.less_size, 2 * 1024 * 1024);
 }
 
 // A value the directive cannot take ends the run, naming the line.
@@ -167,7 +174,7 @@ TEST(IniDeathTest, ValuesThatMeanNothingAreRefused) {
     for (const char* line : {"ZULU=ONE", "RESET=maybe", "FLAT=abc", "LIST=ONWARD", "GREATER=1X", "LESS=1G5", "WIDTH=7O",
                              "HASH=NONE", "YOUNG=abc", "CRC=X"}) {
         EXPECT_EXIT(veldro::ending_run([&] {
-                        RunSettings s;
+                        OwnedRun s;
                         apply_ini_line(s, line, 7);
                     }),
                     ::testing::ExitedWithCode(6), "line 7")
@@ -176,17 +183,19 @@ TEST(IniDeathTest, ValuesThatMeanNothingAreRefused) {
 }
 
 TEST_F(IniTest, Ages) {
-    const RunSettings y = one("YOUNGER=7");
+    const auto y_owned = one("YOUNGER=7");
+    const OwnedRun& y = *y_owned;
     EXPECT_EQ(y.selection.age_select, 1);
     EXPECT_EQ(y.selection.younger_days, 7);
-    EXPECT_EQ(one("NEWER=3").selection.younger_days, 3);
-    const RunSettings o = one("OLDER=30");
+    EXPECT_EQ(one("NEWER=3")->selection.younger_days, 3);
+    const auto o_owned = one("OLDER=30");
+    const OwnedRun& o = *o_owned;
     EXPECT_EQ(o.selection.older_select, 1);
     EXPECT_EQ(o.selection.older_days, 30);
 }
 
 TEST_F(IniTest, MissingValuesAreReportedAndTheReadingGoesOn) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "GREATER=5");
     apply_ini_line(s, "GREATER=");
     EXPECT_EQ(s.selection.greater_select, 0);
@@ -195,7 +204,7 @@ TEST_F(IniTest, MissingValuesAreReportedAndTheReadingGoesOn) {
     EXPECT_EQ(s.selection.age_select, 0);
     apply_ini_line(s, "LIST=ON");
     apply_ini_line(s, "LIST");
-    EXPECT_EQ(s.copy.list_only, 0);
+    EXPECT_EQ(s.copy.list_only, veldro::ListOnly::off);
     apply_ini_line(s, "PATH=");
     EXPECT_EQ(s.paths.path_given, 0);
     apply_ini_line(s, "WIDTH");
@@ -208,12 +217,12 @@ TEST_F(IniTest, MissingValuesAreReportedAndTheReadingGoesOn) {
 // ---- paths ---------------------------------------------------------------
 
 TEST_F(IniTest, PathWithADirectiveWordInItIsAPath) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "PATH=" + path("APPEND/X"));
     EXPECT_EQ(s.logs.append, 0);
     EXPECT_EQ(s.paths.path_given, 1);
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("APPEND/X")});
-    RunSettings t;
+    OwnedRun t;
     apply_ini_line(t, "DEST=" + path("NODUPE/MILITARY"));
     EXPECT_EQ(t.copy.no_dupe, 0);
     EXPECT_EQ(t.paths.dest_path, path("NODUPE/MILITARY"));
@@ -221,7 +230,7 @@ TEST_F(IniTest, PathWithADirectiveWordInItIsAPath) {
 
 TEST_F(IniTest, PathsKeepTheirCase) {
     fs::create_directories(dir_ / "Data" / "MixedCase");
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "path=" + path("Data/MixedCase"));
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("Data/MixedCase")});
     // The echo is the line upper-cased.
@@ -229,7 +238,7 @@ TEST_F(IniTest, PathsKeepTheirCase) {
 }
 
 TEST_F(IniTest, ManifestNamesKeepTheirCase) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "DFXML=" + path("Case/Run.xml"));
     apply_ini_line(s, "auditset=" + path("Case/Known.txt"));
     apply_ini_line(s, "report=" + path("Case/Run.html"));
@@ -239,15 +248,16 @@ TEST_F(IniTest, ManifestNamesKeepTheirCase) {
 }
 
 TEST_F(IniTest, Destinations) {
-    const RunSettings d = one("DEST=" + path("out/x/.."));
+    const auto d_owned = one("DEST=" + path("out/x/.."));
+    const OwnedRun& d = *d_owned;
     EXPECT_EQ(d.paths.dest_given, 1);
     EXPECT_EQ(d.paths.dest_path, path("out"));
     EXPECT_EQ(d.paths.make_dirs, 0);
-    EXPECT_EQ(one("OUTPUT=" + path("out2")).paths.dest_path, path("out2"));
+    EXPECT_EQ(one("OUTPUT=" + path("out2"))->paths.dest_path, path("out2"));
 }
 
 TEST_F(IniTest, BypassLines) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "BYPASS=" + path("DATA/TEMP"));
     apply_ini_line(s, "BYPASS=" + path("DATA/TMP/"));
     EXPECT_EQ(s.selection.bypass_mode, 1);
@@ -255,75 +265,77 @@ TEST_F(IniTest, BypassLines) {
     // A later line without its value leaves the earlier entries in force.
     apply_ini_line(s, "BYPASS");
     EXPECT_EQ(s.selection.bypass_mode, 1);
-    EXPECT_EQ(one("BYPASS=").selection.bypass_mode, 0);
+    EXPECT_EQ(one("BYPASS=")->selection.bypass_mode, 0);
 }
 
 // ---- the log directive -------------------------------------------------------
 
 TEST_F(IniTest, LogDirectiveWithMask) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "LOGFILE=" + path("logs/RUN.LOG!6"));
-    EXPECT_NE(s.logs.default_log, nullptr);
-    EXPECT_NE(s.logs.list_log, nullptr);
-    EXPECT_NE(s.logs.copied_log, nullptr);
-    EXPECT_EQ(s.logs.not_copied_log, nullptr);
+    EXPECT_NE(s.files.default_log, nullptr);
+    EXPECT_NE(s.files.list_log, nullptr);
+    EXPECT_NE(s.files.copied_log, nullptr);
+    EXPECT_EQ(s.files.not_copied_log, nullptr);
     // No abort marker and no date marker for INI names.
     EXPECT_TRUE(s.logs.abort_marker_name.empty());
     EXPECT_EQ(s.logs.log_base_name, path("logs/RUN.LOG"));
 }
 
 TEST_F(IniTest, LogMaskOf128SelectsEveryLog) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "LOGFILE=" + path("RUN.LOG!128"));
     EXPECT_EQ(s.logs.log_mask & 0xFFU, 0xFFU);
-    EXPECT_NE(s.logs.dir_count_log, nullptr);
-    EXPECT_NE(s.logs.unicode_log, nullptr);
+    EXPECT_NE(s.files.dir_count_log, nullptr);
+    EXPECT_NE(s.files.unicode_log, nullptr);
 }
 
 TEST_F(IniTest, LogKeywordsAnyCase) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "LOGS=" + path("RUN.LOG;List,NOT,Errors"));
-    EXPECT_NE(s.logs.list_log, nullptr);
-    EXPECT_NE(s.logs.not_copied_log, nullptr);
-    EXPECT_NE(s.logs.error_log, nullptr);
-    EXPECT_EQ(s.logs.copied_log, nullptr);
+    EXPECT_NE(s.files.list_log, nullptr);
+    EXPECT_NE(s.files.not_copied_log, nullptr);
+    EXPECT_NE(s.files.error_log, nullptr);
+    EXPECT_EQ(s.files.copied_log, nullptr);
 }
 
 TEST_F(IniTest, LogsLineWithKeywordsOnlyAddsLogsToTheNamedOne) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "LOGFILE=" + path("RUN.LOG"));
     apply_ini_line(s, "LOGS=list,cop");
-    EXPECT_NE(s.logs.list_log, nullptr);
-    EXPECT_NE(s.logs.copied_log, nullptr);
+    EXPECT_NE(s.files.list_log, nullptr);
+    EXPECT_NE(s.files.copied_log, nullptr);
     EXPECT_FALSE(fs::exists("list,cop"));
 }
 
 TEST_F(IniTest, OnlyAnOffValueTurnsTheLogsOff) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "LOGFILE=" + path("OFFICE/RUN.LOG!2"));
-    EXPECT_NE(s.logs.default_log, nullptr);
-    EXPECT_NE(s.logs.list_log, nullptr);
+    EXPECT_NE(s.files.default_log, nullptr);
+    EXPECT_NE(s.files.list_log, nullptr);
     EXPECT_TRUE(fs::exists(dir_ / "OFFICE" / "RUN.LOG"));
-    const RunSettings off = one("LOGFILE=OFF");
-    EXPECT_EQ(off.logs.default_log, nullptr);
+    const auto off_owned = one("LOGFILE=OFF");
+    const OwnedRun& off = *off_owned;
+    EXPECT_EQ(off.files.default_log, nullptr);
     EXPECT_EQ(off.logs.log_mask, 0U);
-    const RunSettings mask_off = one("LOGFILE=" + path("RUN2.LOG!off"));
-    EXPECT_EQ(mask_off.logs.default_log, nullptr);
+    const auto mask_off_owned = one("LOGFILE=" + path("RUN2.LOG!off"));
+    const OwnedRun& mask_off = *mask_off_owned;
+    EXPECT_EQ(mask_off.files.default_log, nullptr);
     EXPECT_FALSE(fs::exists(dir_ / "RUN2.LOG"));
 }
 
 TEST_F(IniTest, LogDirectiveKeepsAnOpenAccountingFile) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "ACCT=" + path("acct.log"));
-    std::FILE* first = s.logs.default_log;
+    std::FILE* first = s.files.default_log;
     ASSERT_NE(first, nullptr);
     apply_ini_line(s, "LOGFILE=" + path("RUN.LOG!2"));
-    EXPECT_EQ(s.logs.default_log, first);
-    EXPECT_NE(s.logs.list_log, nullptr);
+    EXPECT_EQ(s.files.default_log, first);
+    EXPECT_NE(s.files.list_log, nullptr);
 }
 
 TEST_F(IniTest, MissingLogNameClearsTheMask) {
-    RunSettings s;
+    OwnedRun s;
     s.logs.log_mask = 6;
     apply_ini_line(s, "LOGFILE");
     EXPECT_EQ(s.logs.log_mask, 0U);
@@ -332,19 +344,21 @@ TEST_F(IniTest, MissingLogNameClearsTheMask) {
 // ---- the memo ----------------------------------------------------------------
 
 TEST_F(IniTest, Memo) {
-    const RunSettings s = one("MEMO=" + path("OFFICE/memo.txt"));
+    const auto s_owned = one("MEMO=" + path("OFFICE/memo.txt"));
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.logs.memo, 1);
-    EXPECT_NE(s.logs.memo_stream, nullptr);
-    const RunSettings off = one("MEMO=OFF");
+    EXPECT_NE(s.files.memo_stream, nullptr);
+    const auto off_owned = one("MEMO=OFF");
+    const OwnedRun& off = *off_owned;
     EXPECT_EQ(off.logs.memo, 0);
-    EXPECT_EQ(off.logs.memo_stream, nullptr);
+    EXPECT_EQ(off.files.memo_stream, nullptr);
 }
 
 // ---- whole files ---------------------------------------------------------------
 
 TEST_F(IniTest, OwnFileFromItsFirstLineToTheFirstEmptyLine) {
     write_file("veldro.ini", "; settings\r\n#more\r\nSILENT=ON\r\nCOLOUR=RED\r\nIMMED=ON\r\n\r\nZULU=ON\r\n");
-    RunSettings s;
+    OwnedRun s;
     read_ini_from(s, path("veldro.ini"), IniFileKind::own);
     EXPECT_EQ(s.logs.ini_processed, 1);
     EXPECT_EQ(s.logs.ini_path, path("veldro.ini"));
@@ -356,21 +370,21 @@ TEST_F(IniTest, OwnFileFromItsFirstLineToTheFirstEmptyLine) {
 
 TEST_F(IniTest, EmptyFirstLineGivesNoSettings) {
     write_file("veldro.ini", "\nSILENT=ON\n");
-    RunSettings s;
+    OwnedRun s;
     read_ini_from(s, path("veldro.ini"), IniFileKind::own);
     EXPECT_EQ(s.console.silent, 0);
 }
 
 TEST_F(IniTest, LastLineWithoutLineEndKeepsItsLastCharacter) {
     write_file("veldro.ini", "SILENT=ON\nPATH=" + path("DATA"));
-    RunSettings s;
+    OwnedRun s;
     read_ini_from(s, path("veldro.ini"), IniFileKind::own);
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("DATA")});
 }
 
 TEST_F(IniTest, SharedFileReadsOnlyItsBaseSection) {
     write_file("KANDRELX.INI", "[OTHER]\nSILENT=ON\n[base]\nIMMED=ON\nZULU=ON\n[BASE]\nMILLI=ON\nRESET=ON\n");
-    RunSettings s;
+    OwnedRun s;
     read_ini_from(s, path("KANDRELX.INI"), IniFileKind::shared);
     EXPECT_EQ(s.logs.ini_processed, 1);
     EXPECT_EQ(s.console.silent, 0);
@@ -381,7 +395,7 @@ TEST_F(IniTest, SharedFileReadsOnlyItsBaseSection) {
 
 TEST_F(IniTest, SharedFileWithoutBaseGivesNothing) {
     write_file("KANDRELX.INI", "SILENT=ON\n");
-    RunSettings s;
+    OwnedRun s;
     read_ini_from(s, path("KANDRELX.INI"), IniFileKind::shared);
     EXPECT_EQ(s.logs.ini_processed, 0);
     EXPECT_TRUE(s.logs.ini_path.empty());
@@ -389,7 +403,7 @@ TEST_F(IniTest, SharedFileWithoutBaseGivesNothing) {
 }
 
 TEST_F(IniTest, CommandLineOverridesTheIniFile) {
-    RunSettings s;
+    OwnedRun s;
     apply_ini_line(s, "SILENT=ON");
     EXPECT_EQ(veldro::config::parse_long_option(s, "SIL=OFF"), 0);
     EXPECT_EQ(s.console.silent, 0);

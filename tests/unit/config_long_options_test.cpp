@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "config/long_options.h"
-#include "driver/settings.h"
+#include "run/run.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
-using veldro::RunSettings;
+using veldro::OwnedRun;
 using veldro::config::LongKeyword;
 using veldro::config::match_long_keyword;
 using veldro::config::parse_long_option;
@@ -163,7 +163,7 @@ protected:
 using LongOptionsDeathTest = LongOptionsTest;
 
 TEST(LongOptionValuesTest, FlagsWithoutValues) {
-    RunSettings s;
+    OwnedRun s;
     for (const char* text : {"ALL", "ADSPARENT", "EXI", "IM", "MILLI", "OVER", "SHADOW_COPY", "SHA1", "256", "SHA3",
                              "512", "TEST", "ZERO", "ZUL", "NOR"}) {
         EXPECT_EQ(parse_long_option(s, text), 0) << text;
@@ -185,7 +185,7 @@ TEST(LongOptionValuesTest, FlagsWithoutValues) {
 }
 
 TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_NE(parse_long_option(s, "DFXML"), 0);
     EXPECT_NE(parse_long_option(s, "AUDITSET="), 0);
     EXPECT_EQ(parse_long_option(s, "dfxml=Case/Run.xml"), 0);
@@ -200,7 +200,7 @@ TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
 }
 
 TEST(LongOptionValuesTest, UnknownKeywordsChangeNothing) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "whatever=1"), 0);
     EXPECT_EQ(parse_long_option(s, "immediate"), 0);
     EXPECT_EQ(s.copy.immediate, 0);
@@ -214,7 +214,7 @@ TEST(LongOptionValuesTest, OptionalOnOffValues) {
     };
     auto run = [](const std::vector<Case>& cases, auto field) {
         for (const Case& c : cases) {
-            RunSettings s;
+            OwnedRun s;
             EXPECT_EQ(parse_long_option(s, c.text), c.result) << c.text;
             if (c.result == 0) {
                 EXPECT_EQ(field(s), c.expected) << c.text;
@@ -227,13 +227,13 @@ TEST(LongOptionValuesTest, OptionalOnOffValues) {
          {"SIL=onx", 1, 0},
          {"silent=yes", 0, 1},
          {"SIL=false", 0, 0}},
-        [](const RunSettings& s) { return s.console.silent; });
+        [](const OwnedRun& s) { return s.console.silent; });
     run({{"REC", 0, 1}, {"REC=onx", 1, 0}, {"REC=off", 0, 0}, {"REC=0", 0, 0}, {"REC=x", 1, 0}},
-        [](const RunSettings& s) { return s.selection.recurse; });
+        [](const OwnedRun& s) { return s.selection.recurse; });
     run({{"RES", 0, 1}, {"reset=ON", 0, 1}, {"RES=Offline", 1, 0}, {"RES=no", 0, 0}, {"RES=maybe", 1, 0}},
-        [](const RunSettings& s) { return s.copy.reset_times; });
+        [](const OwnedRun& s) { return s.copy.reset_times; });
     run({{"CHK", 0, 1}, {"CHK=OFF", 0, 0}, {"CHK_TILDE=ON", 0, 1}, {"CHK=maybe", 1, 0}},
-        [](const RunSettings& s) { return s.copy.check_tilde; });
+        [](const OwnedRun& s) { return s.copy.check_tilde; });
 }
 
 TEST(LongOptionValuesTest, HashModes) {
@@ -249,14 +249,14 @@ TEST(LongOptionValuesTest, HashModes) {
                                            {"md5", 0, 8},
                                            {"HASH=x", 1, 0},
                                            {"HASH=S", 1, 0}}) {
-        RunSettings s;
+        OwnedRun s;
         EXPECT_EQ(parse_long_option(s, c.text), c.result) << c.text;
-        EXPECT_EQ(s.hashing.hash_mode, c.mode) << c.text;
+        EXPECT_EQ(hash_code(s.hashing), c.mode) << c.text;
     }
 }
 
 TEST(LongOptionValuesTest, CountsAndSizes) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "RET=12"), 0);
     EXPECT_EQ(s.hashing.retries, 12);
     EXPECT_EQ(parse_long_option(s, "RET"), 0);
@@ -284,7 +284,7 @@ TEST(LongOptionValuesTest, CountsAndSizes) {
 TEST(LongOptionValuesTest, RequiredValuesMissing) {
     for (const char* text : {"LOG", "LOG=", "OLD", "NEW", "BYP", "EXC", "DES", "DEL", "DIR", "ERR", "GRE", "HASHLOG",
                              "UNICODE", "LES", "LIS", "PATH", "PATH=", "WID"}) {
-        RunSettings s;
+        OwnedRun s;
         EXPECT_NE(parse_long_option(s, text), 0) << text;
     }
 }
@@ -303,22 +303,22 @@ TEST(LongOptionValuesTest, Delimiter) {
                                            {"DEL=abc", 1, ' '},
                                            {"DEL=0", 1, ' '},
                                            {"DEL=300", 1, ' '}}) {
-        RunSettings s;
+        OwnedRun s;
         EXPECT_EQ(parse_long_option(s, c.text), c.result) << c.text;
         EXPECT_EQ(s.console.delimiter, c.delimiter) << c.text;
     }
 }
 
 TEST(LongOptionValuesTest, DuplicateHandling) {
-    RunSettings s;
+    OwnedRun s;
     parse_long_option(s, "NOC");
     EXPECT_EQ(s.copy.no_case, 1);
     EXPECT_EQ(s.selection.copy_all, 1);
-    RunSettings t;
+    OwnedRun t;
     parse_long_option(t, "nodupe");
     EXPECT_EQ(t.copy.no_dupe, 1);
     EXPECT_EQ(t.selection.copy_all, 1);
-    RunSettings u;
+    OwnedRun u;
     parse_long_option(u, "MAIN");
     EXPECT_EQ(u.paths.make_dirs, 1);
     EXPECT_EQ(u.paths.maintain_dir_dates, 0);
@@ -327,7 +327,7 @@ TEST(LongOptionValuesTest, DuplicateHandling) {
 }
 
 TEST_F(LongOptionsTest, DestinationAndPath) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "destination=" + path("out/./x/..")), 0);
     EXPECT_EQ(s.paths.dest_given, 1);
     EXPECT_EQ(s.paths.make_dirs, 1);
@@ -338,52 +338,52 @@ TEST_F(LongOptionsTest, DestinationAndPath) {
 }
 
 TEST_F(LongOptionsTest, LogfileWithKeywordsAndError) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "logfile=" + path("logs/RUN.LOG!list,cop")), 0);
-    EXPECT_NE(s.logs.default_log, nullptr);
-    EXPECT_NE(s.logs.list_log, nullptr);
-    EXPECT_NE(s.logs.copied_log, nullptr);
-    EXPECT_EQ(s.logs.not_copied_log, nullptr);
+    EXPECT_NE(s.files.default_log, nullptr);
+    EXPECT_NE(s.files.list_log, nullptr);
+    EXPECT_NE(s.files.copied_log, nullptr);
+    EXPECT_EQ(s.files.not_copied_log, nullptr);
     EXPECT_TRUE(fs::exists(dir_ / "logs" / "RUN_COPIED.LOG"));
     // --LOG makes no abort marker; that is -1's.
     EXPECT_TRUE(s.logs.abort_marker_name.empty());
     EXPECT_EQ(parse_long_option(s, "ERR=8"), 0);
-    EXPECT_NE(s.logs.not_copied_log, nullptr);
+    EXPECT_NE(s.files.not_copied_log, nullptr);
 }
 
 TEST_F(LongOptionsTest, LogfileColonMask) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "LOG=" + path("RUN.LOG:64")), 0);
-    EXPECT_NE(s.logs.dir_count_log, nullptr);
+    EXPECT_NE(s.files.dir_count_log, nullptr);
 }
 
 TEST_F(LongOptionsDeathTest, DriveColonAndOptionColon) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"); }), ::testing::ExitedWithCode(6),
                 "");
 }
 
 TEST_F(LongOptionsTest, HashLogAndUnicodeList) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "hashlog=" + path("h.txt")), 0);
-    EXPECT_NE(s.hashing.hash_log, nullptr);
-    EXPECT_EQ(s.hashing.hash_error_log, nullptr);
+    EXPECT_NE(s.files.hash_log, nullptr);
+    EXPECT_EQ(s.files.hash_error_log, nullptr);
     EXPECT_EQ(parse_long_option(s, "UNICODE=" + path("names.txt")), 0);
     EXPECT_EQ(s.hashing.unicode_list, 1);
-    ASSERT_NE(s.hashing.unicode_list_stream, nullptr);
-    std::fflush(s.hashing.unicode_list_stream);
+    ASSERT_NE(s.files.unicode_list_stream, nullptr);
+    std::fflush(s.files.unicode_list_stream);
     EXPECT_EQ(read_file("names.txt"), std::string("\xFF\xFE"));
 }
 
 TEST_F(LongOptionsDeathTest, UnicodeListThatCannotBeCreated) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "UNICODE=" + path("no/such/dir/names.txt")); }),
                 ::testing::ExitedWithCode(4), "");
 }
 
 TEST_F(LongOptionsTest, ListFile) {
     write_file("list.txt", "/a/b.txt\n/c/d.txt\n");
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "list=" + path("list.txt")), 0);
     EXPECT_EQ(s.paths.make_dirs, 1);
     EXPECT_EQ(s.paths.list_file_mode, 1);
@@ -391,13 +391,13 @@ TEST_F(LongOptionsTest, ListFile) {
 }
 
 TEST_F(LongOptionsDeathTest, MissingListFile) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LIS=" + path("none.txt")); }),
                 ::testing::ExitedWithCode(3), "");
 }
 
 TEST_F(LongOptionsTest, BypassDirectoryOrMissingPath) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "bypass=" + path("data/temp")), 0);
     EXPECT_EQ(parse_long_option(s, "BYP=" + path("data/gone/")), 0);
     EXPECT_EQ(s.selection.bypass_mode, 1);
@@ -410,36 +410,36 @@ TEST_F(LongOptionsTest, BypassFile) {
     // The last line has no line end and keeps its last character; a line
     // of one character ends the list.
     write_file("bypass.txt", path("data/temp") + "\r\n" + path("data/a/../b") + "\n" + path("data/c"));
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "BYP=" + path("bypass.txt")), 0);
     EXPECT_EQ(s.selection.bypass_list, (std::vector<std::string>{path("data/temp"), path("data/b"), path("data/c")}));
     write_file("bypass2.txt", path("data/x") + "\n/\n" + path("data/y") + "\n");
-    RunSettings t;
+    OwnedRun t;
     EXPECT_EQ(parse_long_option(t, "BYP=" + path("bypass2.txt")), 0);
     EXPECT_EQ(t.selection.bypass_list, std::vector<std::string>{path("data/x")});
 }
 
 TEST_F(LongOptionsTest, ExclusionFile) {
     write_file("exclude.txt", "*.bak\r\nThumbs.db\n\n*.tmp\n");
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "exclude=" + path("exclude.txt")), 0);
     EXPECT_EQ(s.selection.exclude_mode, 1);
     EXPECT_EQ(s.selection.exclude_list, (std::vector<std::string>{"*.BAK", "THUMBS.DB"}));
-    RunSettings t;
+    OwnedRun t;
     EXPECT_EQ(parse_long_option(t, "EXC=" + path("none.txt")), 0);
     EXPECT_TRUE(t.selection.exclude_list.empty());
 }
 
 TEST_F(LongOptionsTest, DirectoryList) {
     write_file("dirs.txt", path("data/temp") + "\n");
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "dirs=" + path("dirs.txt")), 0);
     EXPECT_EQ(s.paths.dirs_list_mode, 1);
     EXPECT_EQ(s.copy.immediate, 1);
     EXPECT_EQ(s.paths.make_dirs, 1);
     // A list that cannot be read is an illegal option, not a run over the
     // working directory.
-    RunSettings t;
+    OwnedRun t;
     EXPECT_NE(parse_long_option(t, "DIR=" + path("none.txt")), 0);
 }
 

@@ -15,7 +15,7 @@ std::string collect(const std::string& typed) {
     std::FILE* input = std::tmpfile();
     std::fwrite(typed.data(), 1, typed.size(), input);
     std::rewind(input);
-    veldro::RunSettings s;
+    veldro::OwnedRun s;
     veldro::config::collect_memo(s, input);
     std::fclose(input);
     return s.logs.memo_text;
@@ -59,12 +59,12 @@ TEST(Memo, AnOverlongLineIsCutAndItsRestDropped) {
 TEST(Memo, IsAppendedToTheDefaultLogMarkedAsTheRunsMemo) {
     const std::filesystem::path log = std::filesystem::temp_directory_path() / "veldro_memo_test_RUN.LOG";
     std::ofstream(log) << "earlier text";
-    veldro::RunSettings s;
+    veldro::OwnedRun s;
     s.logs.default_log_path = log.string();
     veldro::config::write_memo_to_logs(s);  // nothing taken: nothing written
     s.logs.memo_text = "seized laptop\n\nroom 12\n";
     veldro::config::write_memo_to_logs(s);
-    EXPECT_EQ(s.logs.default_log, nullptr) << "the log stays closed, as the run header left it";
+    EXPECT_EQ(s.files.default_log, nullptr) << "the log stays closed, as the run header left it";
     std::stringstream text;
     text << std::ifstream(log).rdbuf();
     EXPECT_EQ(text.str(), "earlier text\n MEMO:\nseized laptop\n\nroom 12\n END MEMO\n");
@@ -74,14 +74,14 @@ TEST(Memo, IsAppendedToTheDefaultLogMarkedAsTheRunsMemo) {
 TEST(Memo, TakeMemoAppendsTheTextToTheMemoFile) {
     // take_memo reads standard input; the memo file part is checked through
     // a memo stream and an input that ends at once.
-    veldro::RunSettings s;
-    s.logs.memo_stream = std::tmpfile();
+    veldro::OwnedRun s;
+    s.files.memo_stream = std::tmpfile();
     std::FILE* saved = std::freopen("/dev/null", "r", stdin);
     ASSERT_NE(saved, nullptr);
     veldro::config::take_memo(s);
-    std::rewind(s.logs.memo_stream);
-    EXPECT_EQ(std::fgetc(s.logs.memo_stream), EOF) << "an empty memo writes nothing";
-    std::fclose(s.logs.memo_stream);
+    std::rewind(s.files.memo_stream);
+    EXPECT_EQ(std::fgetc(s.files.memo_stream), EOF) << "an empty memo writes nothing";
+    std::fclose(s.files.memo_stream);
 }
 
 }  // namespace

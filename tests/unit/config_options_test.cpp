@@ -7,17 +7,18 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/option_values.h"
 #include "config/options.h"
-#include "driver/settings.h"
+#include "run/run.h"
 #include "test_files.h"
 #include "util/dates.h"
 
 namespace fs = std::filesystem;
-using veldro::RunSettings;
+using veldro::OwnedRun;
 using veldro::config::parse_command_line;
 
 namespace {
@@ -39,16 +40,16 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     // Parses the arguments after the program name into a fresh record.
-    int parse(RunSettings& s, std::vector<std::string> args) {
+    int parse(OwnedRun& s, std::vector<std::string> args) {
         args.insert(args.begin(), "veldro");
         return parse_command_line(s, args);
     }
     // The same with "-p src -d dst" in front, so that the closing check passes.
-    RunSettings parse_with_paths(const std::vector<std::string>& more) {
-        RunSettings s;
+    std::unique_ptr<OwnedRun> parse_with_paths(const std::vector<std::string>& more) {
+        auto s = std::make_unique<OwnedRun>();
         std::vector<std::string> args{"-p", src_, "-d", dst_};
         args.insert(args.end(), more.begin(), more.end());
-        parse(s, args);
+        parse(*s, args);
         return s;
     }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
@@ -71,7 +72,7 @@ std::uint64_t local_midnight(int month, int day, int year) {
 // ---- positional arguments ------------------------------------------------
 
 TEST_F(OptionsTest, PositionalSourceAndDestinationWithDashD) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse(s, {src_, dst_, "-d", dst_}), 3);
     ASSERT_EQ(s.paths.source_paths.size(), 1U);
     EXPECT_EQ(s.paths.source_paths[0], src_);
@@ -82,23 +83,23 @@ TEST_F(OptionsTest, PositionalSourceAndDestinationWithDashD) {
 }
 
 TEST_F(OptionsTest, LaterPositionalReplacesTheDestination) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse(s, {src_, path("other"), dst_, "-d", dst_}), 4);
     EXPECT_EQ(s.paths.dest_path, dst_);
 }
 
 TEST_F(OptionsTest, OptionsOnlyReturnOne) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse(s, {"-p", src_, "-d", dst_}), 1);
 }
 
 TEST_F(OptionsDeathTest, PositionalDestinationAloneIsNotEnough) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] { parse(s, {src_, dst_, "-A"}); }), ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(OptionsDeathTest, ArgumentsAfterAnOptionAreNotPositional) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] {
                     parse(s, {"-A", src_, dst_});
                 }),
@@ -107,21 +108,23 @@ TEST_F(OptionsDeathTest, ArgumentsAfterAnOptionAreNotPositional) {
 
 TEST_F(OptionsTest, ASlashLedArgumentIsAPathNotAnOption) {
     // On Linux '/' begins an absolute path, also inside the lists of -p.
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EQ(parse(s, {src_, dst_, "-d", dst_}), 3);
-    RunSettings t = parse_with_paths({"-p", (dir_ / "src" / "sub").string(), "-x", "/a", "*.tmp"});
-    EXPECT_EQ(t.paths.source_paths.size(), 2U);
-    EXPECT_EQ(t.selection.exclude_list, (std::vector<std::string>{"/A", "*.TMP"}));
+    const auto t = parse_with_paths({"-p", (dir_ / "src" / "sub").string(), "-x", "/a", "*.tmp"});
+    EXPECT_EQ(t->paths.source_paths.size(), 2U);
+    EXPECT_EQ(t->selection.exclude_list, (std::vector<std::string>{"/A", "*.TMP"}));
 }
 
 // ---- letters, '+' forms and values ------------------------------------------
 
 TEST_F(OptionsTest, LettersCombine) {
-    const RunSettings s = parse_with_paths({"-Ami"});
+    const auto s_owned = parse_with_paths({"-Ami"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.copy_all, 1);
     EXPECT_EQ(s.paths.make_dirs, 1);
     EXPECT_EQ(s.copy.immediate, 1);
-    const RunSettings t = parse_with_paths({"-MUeOrzI"});
+    const auto t_owned = parse_with_paths({"-MUeOrzI"});
+    const OwnedRun& t = *t_owned;
     EXPECT_EQ(t.paths.maintain_dir_dates, 1);
     EXPECT_EQ(t.paths.make_dirs, 1);
     EXPECT_EQ(t.paths.upper_case_dirs, 0);
@@ -133,33 +136,34 @@ TEST_F(OptionsTest, LettersCombine) {
 }
 
 TEST_F(OptionsTest, PlusForms) {
-    EXPECT_EQ(parse_with_paths({"-A", "+A"}).selection.copy_all, 0);
-    EXPECT_EQ(parse_with_paths({"+A", "-A"}).selection.copy_all, 1);
-    EXPECT_EQ(parse_with_paths({"-R", "+R"}).copy.reset_times, 0);
-    EXPECT_EQ(parse_with_paths({"-Tc", "+T"}).selection.time_field, 'w');
-    const RunSettings w = parse_with_paths({"-w", "40", "+w"});
+    EXPECT_EQ(parse_with_paths({"-A", "+A"})->selection.copy_all, 0);
+    EXPECT_EQ(parse_with_paths({"+A", "-A"})->selection.copy_all, 1);
+    EXPECT_EQ(parse_with_paths({"-R", "+R"})->copy.reset_times, 0);
+    EXPECT_EQ(parse_with_paths({"-Tc", "+T"})->selection.time_field, 'w');
+    const auto w_owned = parse_with_paths({"-w", "40", "+w"});
+    const OwnedRun& w = *w_owned;
     EXPECT_EQ(w.console.width_state, 1);
     EXPECT_EQ(w.console.name_width, 40);
     // Letters without a '+' form act as with '-'.
-    EXPECT_EQ(parse_with_paths({"+m"}).paths.make_dirs, 1);
+    EXPECT_EQ(parse_with_paths({"+m"})->paths.make_dirs, 1);
 }
 
 TEST_F(OptionsTest, PlusAOverridesTheEnvironmentAndIniKind) {
-    RunSettings s;
+    OwnedRun s;
     s.selection.copy_all = 1;  // as an INI file would have left it
     parse(s, {"-p", src_, "-d", dst_, "+A"});
     EXPECT_EQ(s.selection.copy_all, 0);
 }
 
 TEST_F(OptionsTest, SilentCountsAndListOnlyAdds) {
-    EXPECT_EQ(parse_with_paths({"-vV"}).console.silent, 3);
-    EXPECT_EQ(parse_with_paths({"-n"}).copy.list_only, 1);
-    EXPECT_EQ(parse_with_paths({"-nn"}).copy.list_only, 2);
-    EXPECT_EQ(parse_with_paths({"-N"}).copy.list_only, 2);
-    RunSettings s;
-    s.copy.list_only = 1;  // INI LIST=ON
+    EXPECT_TRUE(parse_with_paths({"-vV"})->console.silent);
+    EXPECT_EQ(parse_with_paths({"-n"})->copy.list_only, veldro::ListOnly::names);
+    EXPECT_EQ(parse_with_paths({"-nn"})->copy.list_only, veldro::ListOnly::with_destinations);
+    EXPECT_EQ(parse_with_paths({"-N"})->copy.list_only, veldro::ListOnly::with_destinations);
+    OwnedRun s;
+    s.copy.list_only = veldro::ListOnly::names;  // INI LIST=ON
     parse(s, {"-p", src_, "-d", dst_, "-n"});
-    EXPECT_EQ(s.copy.list_only, 2);
+    EXPECT_EQ(s.copy.list_only, veldro::ListOnly::with_destinations);
 }
 
 TEST_F(OptionsTest, ValuesAttachedAndSeparate) {
@@ -175,7 +179,8 @@ TEST_F(OptionsTest, ValuesAttachedAndSeparate) {
         {{"-G", "12345678901", "-w", "0", "-t3"}, 12345678901LL, 260, '3'},
     };
     for (const Case& c : cases) {
-        const RunSettings s = parse_with_paths(c.args);
+        const auto s_owned = parse_with_paths(c.args);
+        const OwnedRun& s = *s_owned;
         EXPECT_EQ(s.selection.greater_select, 1);
         EXPECT_EQ(s.selection.greater_size, c.greater);
         EXPECT_EQ(s.console.name_width, c.width);
@@ -184,31 +189,36 @@ TEST_F(OptionsTest, ValuesAttachedAndSeparate) {
 }
 
 TEST_F(OptionsTest, TimeLetterIsFollowedByMoreLetters) {
-    const RunSettings s = parse_with_paths({"-Tci"});
+    const auto s_owned = parse_with_paths({"-Tci"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.time_field, 'c');
     EXPECT_EQ(s.copy.immediate, 1);
 }
 
 TEST_F(OptionsTest, WidthStates) {
-    const RunSettings w = parse_with_paths({"-w", "30"});
+    const auto w_owned = parse_with_paths({"-w", "30"});
+    const OwnedRun& w = *w_owned;
     EXPECT_EQ(w.console.width_state, 2);
     EXPECT_EQ(w.console.width_given, 30);
-    const RunSettings big_w = parse_with_paths({"-W", "30"});
+    const auto big_w_owned = parse_with_paths({"-W", "30"});
+    const OwnedRun& big_w = *big_w_owned;
     EXPECT_EQ(big_w.console.width_state, 4);
     EXPECT_EQ(big_w.console.name_width, 30);
 }
 
 TEST_F(OptionsTest, LessSize) {
-    const RunSettings s = parse_with_paths({"-L", "2048"});
+    const auto s_owned = parse_with_paths({"-L", "2048"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.less_select, 1);
     EXPECT_EQ(s.selection.less_size, 2048);
 }
 
 TEST_F(OptionsTest, AttributeModifiers) {
-    EXPECT_EQ(parse_with_paths({"-aD"}).selection.attr_dir_count, 2);
-    EXPECT_EQ(parse_with_paths({"-add"}).selection.attr_dir_count, 2);
-    EXPECT_EQ(parse_with_paths({"-ad"}).selection.attr_dir_count, 1);
-    const RunSettings s = parse_with_paths({"-aEhMrsq"});
+    EXPECT_EQ(parse_with_paths({"-aD"})->selection.attr_dir_count, 2);
+    EXPECT_EQ(parse_with_paths({"-add"})->selection.attr_dir_count, 2);
+    EXPECT_EQ(parse_with_paths({"-ad"})->selection.attr_dir_count, 1);
+    const auto s_owned = parse_with_paths({"-aEhMrsq"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.attr_filter, 1);
     EXPECT_EQ(s.selection.attr_encrypted, 1);
     EXPECT_EQ(s.selection.attr_hidden, 1);
@@ -254,7 +264,7 @@ TEST_F(OptionsDeathTest, UsageForUnknownLettersAndUsageValues) {
 }
 
 TEST_F(OptionsDeathTest, LogsAsFirstArgumentShowsTheLogHelp) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] {
                     {
                         std::freopen("/dev/null", "r", stdin);
@@ -271,9 +281,9 @@ TEST_F(OptionsDeathTest, IllegalLongOption) {
 }
 
 TEST_F(OptionsDeathTest, ForgottenPathOrDestination) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] { parse(s, {"-p", src_}); }), ::testing::ExitedWithCode(6), "");
-    RunSettings t;
+    OwnedRun t;
     EXPECT_EXIT(veldro::ending_run([&] { parse(t, {"-d", dst_}); }), ::testing::ExitedWithCode(6), "");
 }
 
@@ -282,7 +292,7 @@ TEST_F(OptionsDeathTest, TestModeNeedsAList) {
 }
 
 TEST_F(OptionsDeathTest, MissingSourceRootIsAnInputError) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] {
                     parse(s, {"-p", path("nowhere"), "-d", dst_});
                 }),
@@ -292,7 +302,8 @@ TEST_F(OptionsDeathTest, MissingSourceRootIsAnInputError) {
 // ---- days and dates ------------------------------------------------------
 
 TEST_F(OptionsTest, DaysForm) {
-    const RunSettings s = parse_with_paths({"-g", "30", "-l", "60"});
+    const auto s_owned = parse_with_paths({"-g", "30", "-l", "60"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.age_select, 1);
     EXPECT_EQ(s.selection.older_select, 1);
     EXPECT_EQ(s.selection.older_days, 30);
@@ -304,7 +315,8 @@ TEST_F(OptionsTest, DaysForm) {
 }
 
 TEST_F(OptionsTest, DefaultCutoffs) {
-    const RunSettings s = parse_with_paths({});
+    const auto s_owned = parse_with_paths({});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.younger_cutoff, local_midnight(1, 1, 1980));
     const veldro::util::CalendarDate today = veldro::util::today();
     const auto end_of_today = veldro::util::calendar_time(today.month, today.day, today.year, 23, 59, 59);
@@ -320,7 +332,8 @@ TEST_F(OptionsTest, DateFormsAndYears) {
         {"01-15-05", 2005}, {"01/15/2005", 2005}, {"01\\15\\99", 1999}, {"1-15-0", 2000}, {"01.15-2009", 2009},
     };
     for (const Case& c : cases) {
-        const RunSettings s = parse_with_paths({"-g", c.value});
+        const auto s_owned = parse_with_paths({"-g", c.value});
+        const OwnedRun& s = *s_owned;
         EXPECT_EQ(s.selection.older_cutoff, local_midnight(1, 15, c.year)) << c.value;
         const std::int64_t midnight = *veldro::util::calendar_time(1, 15, c.year, 0, 0, 0);
         const std::int64_t now = std::time(nullptr);
@@ -333,11 +346,13 @@ TEST_F(OptionsTest, DateFormsAndYears) {
 }
 
 TEST_F(OptionsTest, DateLettersSetTheTimesTested) {
-    const RunSettings s = parse_with_paths({"-g", "01-15-2005AW"});
+    const auto s_owned = parse_with_paths({"-g", "01-15-2005AW"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.date_use_access, 'a');
     EXPECT_EQ(s.selection.date_use_write, 'a');
     EXPECT_EQ(s.selection.date_use_create, 0);
-    const RunSettings t = parse_with_paths({"-l01-15-2005c"});
+    const auto t_owned = parse_with_paths({"-l01-15-2005c"});
+    const OwnedRun& t = *t_owned;
     EXPECT_EQ(t.selection.younger_select, 1);
     EXPECT_EQ(t.selection.younger_cutoff, local_midnight(1, 15, 2005));
     EXPECT_EQ(t.selection.date_use_create, 'a');
@@ -388,18 +403,20 @@ TEST(OptionValuesTest, DateText) {
 // ---- paths and patterns ------------------------------------------------------
 
 TEST_F(OptionsTest, SourcePathsUpToTheNextOption) {
-    const RunSettings s = parse_with_paths({"-p", (dir_ / "src" / "sub").string(), src_ + "/../src", "-A"});
+    const auto s_owned = parse_with_paths({"-p", (dir_ / "src" / "sub").string(), src_ + "/../src", "-A"});
+    const OwnedRun& s = *s_owned;
     // The same root twice (once through "..") is walked once.
     EXPECT_EQ(s.paths.source_paths, (std::vector<std::string>{src_, (dir_ / "src" / "sub").string()}));
     EXPECT_EQ(s.selection.copy_all, 1);
 }
 
 TEST_F(OptionsTest, TypePatterns) {
-    const RunSettings s = parse_with_paths({"-f", "*.doc", "*.xls", "-A"});
+    const auto s_owned = parse_with_paths({"-f", "*.doc", "*.xls", "-A"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.type_list, (std::vector<std::string>{"*.doc", "*.xls"}));
     EXPECT_EQ(s.selection.copy_all, 1);
-    EXPECT_EQ(parse_with_paths({}).selection.type_list, (std::vector<std::string>{"*.*"}));
-    EXPECT_EQ(parse_with_paths({"-f", "*.a", "*.a"}).selection.type_list, (std::vector<std::string>{"*.a"}));
+    EXPECT_EQ(parse_with_paths({})->selection.type_list, (std::vector<std::string>{"*.*"}));
+    EXPECT_EQ(parse_with_paths({"-f", "*.a", "*.a"})->selection.type_list, (std::vector<std::string>{"*.a"}));
 }
 
 TEST_F(OptionsDeathTest, TypePatternWithBackslash) {
@@ -413,7 +430,8 @@ TEST_F(OptionsTest, TypeFile) {
     // Short lines are skipped; a last line without a line end keeps all its
     // characters; CR LF ends are removed.
     write_file("types.txt", "*.doc\r\nab\n\n*.xls\n*.c");
-    const RunSettings s = parse_with_paths({"-F", path("types.txt")});
+    const auto s_owned = parse_with_paths({"-F", path("types.txt")});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.type_file_given, 1);
     EXPECT_EQ(s.selection.type_list, (std::vector<std::string>{"*.doc", "*.xls", "*.c"}));
 }
@@ -424,7 +442,7 @@ TEST_F(OptionsTest, TypeFileOf299Patterns) {
         text += "*." + std::to_string(1000 + i) + "\n";
     }
     write_file("types.txt", text);
-    EXPECT_EQ(parse_with_paths({"-F", path("types.txt")}).selection.type_list.size(), 299U);
+    EXPECT_EQ(parse_with_paths({"-F", path("types.txt")})->selection.type_list.size(), 299U);
 }
 
 TEST_F(OptionsDeathTest, TypeFileLimitsAndMissingFile) {
@@ -444,16 +462,18 @@ TEST_F(OptionsDeathTest, TypeFileLimitsAndMissingFile) {
 }
 
 TEST_F(OptionsTest, Exclusions) {
-    const RunSettings s = parse_with_paths({"-x", "*.bak", "Thumbs.db", "-A"});
+    const auto s_owned = parse_with_paths({"-x", "*.bak", "Thumbs.db", "-A"});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.selection.exclude_mode, 1);
     EXPECT_EQ(s.selection.exclude_list, (std::vector<std::string>{"*.BAK", "THUMBS.DB"}));
-    const RunSettings t = parse_with_paths({"-X", "*.bak"});
+    const auto t_owned = parse_with_paths({"-X", "*.bak"});
+    const OwnedRun& t = *t_owned;
     EXPECT_EQ(t.selection.exclude_keep_case, 1);
     EXPECT_EQ(t.selection.exclude_list, (std::vector<std::string>{"*.bak"}));
 }
 
 TEST_F(OptionsTest, DriveOnlyDestinationOnLinuxIsADirectory) {
-    RunSettings s;
+    OwnedRun s;
     parse(s, {"-p", src_, "-D", dst_});
     EXPECT_EQ(s.paths.drive_only_dest, 1);
     EXPECT_EQ(s.paths.dest_given, 1);
@@ -464,7 +484,7 @@ TEST_F(OptionsTest, DriveOnlyDestinationOnLinuxIsADirectory) {
 TEST_F(OptionsTest, RelativeDestinationBecomesAbsolute) {
     const fs::path here = fs::current_path();
     fs::current_path(dir_);
-    RunSettings s;
+    OwnedRun s;
     parse(s, {"-p", "src/sub/..", "-d", "dst/./x/.."});
     fs::current_path(here);
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{src_});
@@ -474,11 +494,12 @@ TEST_F(OptionsTest, RelativeDestinationBecomesAbsolute) {
 // ---- files the options open ----------------------------------------------
 
 TEST_F(OptionsTest, HashLogWithCompanions) {
-    const RunSettings s = parse_with_paths({"-H", path("HASH.TXT")});
-    EXPECT_EQ(s.hashing.hash_mode, 8);
-    EXPECT_NE(s.hashing.hash_log, nullptr);
-    EXPECT_NE(s.hashing.hash_error_log, nullptr);
-    EXPECT_NE(s.hashing.hash_rerun_log, nullptr);
+    const auto s_owned = parse_with_paths({"-H", path("HASH.TXT")});
+    const OwnedRun& s = *s_owned;
+    EXPECT_EQ(hash_code(s.hashing), 8);
+    EXPECT_NE(s.files.hash_log, nullptr);
+    EXPECT_NE(s.files.hash_error_log, nullptr);
+    EXPECT_NE(s.files.hash_rerun_log, nullptr);
     EXPECT_TRUE(fs::exists(dir_ / "HASH_ERROR.TXT"));
     EXPECT_TRUE(fs::exists(dir_ / "HASH_RERUN.TXT"));
     EXPECT_TRUE(fs::exists(dir_ / "HASH.TXT"));
@@ -487,12 +508,13 @@ TEST_F(OptionsTest, HashLogWithCompanions) {
 }
 
 TEST_F(OptionsTest, HashSourceOrDestinationOnly) {
-    const RunSettings s = parse_with_paths({"-hs=" + path("src.txt")});
-    EXPECT_EQ(s.hashing.hash_mode, 2);
-    EXPECT_NE(s.hashing.hash_log, nullptr);
-    EXPECT_EQ(s.hashing.hash_error_log, nullptr);
-    EXPECT_EQ(parse_with_paths({"-hd=" + path("dst.txt")}).hashing.hash_mode, 4);
-    EXPECT_EQ(parse_with_paths({"-h=" + path("both.txt")}).hashing.hash_mode, 8);
+    const auto s_owned = parse_with_paths({"-hs=" + path("src.txt")});
+    const OwnedRun& s = *s_owned;
+    EXPECT_EQ(hash_code(s.hashing), 2);
+    EXPECT_NE(s.files.hash_log, nullptr);
+    EXPECT_EQ(s.files.hash_error_log, nullptr);
+    EXPECT_EQ(hash_code(parse_with_paths({"-hd=" + path("dst.txt")})->hashing), 4);
+    EXPECT_EQ(hash_code(parse_with_paths({"-h=" + path("both.txt")})->hashing), 8);
 }
 
 TEST_F(OptionsDeathTest, UnknownHashLetterIsReadAsAnOption) {
@@ -518,18 +540,18 @@ TEST_F(OptionsDeathTest, SecondHashLogIsRefused) {
 
 TEST_F(OptionsTest, ListFileCountsItsLines) {
     write_file("list.txt", "/a/b/c.txt\n/d/e.txt|x\nab\n\n/f.txt");
-    RunSettings s;
+    OwnedRun s;
     parse(s, {"-S", path("list.txt"), "-d", dst_});
     EXPECT_EQ(s.paths.list_file_mode, 1);
-    ASSERT_NE(s.paths.list_file, nullptr);
+    ASSERT_NE(s.files.list_file, nullptr);
     EXPECT_EQ(s.paths.expected_files, 3);
     char first[64] = {};
-    ASSERT_NE(std::fgets(first, sizeof first, s.paths.list_file), nullptr);  // rewound
+    ASSERT_NE(std::fgets(first, sizeof first, s.files.list_file), nullptr);  // rewound
     EXPECT_STREQ(first, "/a/b/c.txt\n");
 }
 
 TEST_F(OptionsDeathTest, MissingListFile) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] {
                     parse(s, {"-S", path("none.txt"), "-d", dst_});
                 }),
@@ -537,37 +559,42 @@ TEST_F(OptionsDeathTest, MissingListFile) {
 }
 
 TEST_F(OptionsTest, LogOptionOpensTheSetAndTheAbortMarker) {
-    const RunSettings s = parse_with_paths({"-1", path("logs/run.log!6")});
-    EXPECT_NE(s.logs.default_log, nullptr);
-    EXPECT_NE(s.logs.list_log, nullptr);
-    EXPECT_NE(s.logs.copied_log, nullptr);
-    EXPECT_EQ(s.logs.not_copied_log, nullptr);
+    const auto s_owned = parse_with_paths({"-1", path("logs/run.log!6")});
+    const OwnedRun& s = *s_owned;
+    EXPECT_NE(s.files.default_log, nullptr);
+    EXPECT_NE(s.files.list_log, nullptr);
+    EXPECT_NE(s.files.copied_log, nullptr);
+    EXPECT_EQ(s.files.not_copied_log, nullptr);
     EXPECT_EQ(s.logs.log_mask & 6U, 6U);
     EXPECT_TRUE(fs::exists(dir_ / "logs" / "run.logX"));
     EXPECT_TRUE(fs::exists(dir_ / "logs" / "run_LIST.log"));
 }
 
 TEST_F(OptionsTest, PlusOneClosesTheDefaultLog) {
-    const RunSettings s = parse_with_paths({"-1=" + path("run.log!2"), "+1"});
-    EXPECT_EQ(s.logs.default_log, nullptr);
+    const auto s_owned = parse_with_paths({"-1=" + path("run.log!2"), "+1"});
+    const OwnedRun& s = *s_owned;
+    EXPECT_EQ(s.files.default_log, nullptr);
     EXPECT_EQ(s.logs.log_mask, 0U);
 }
 
 TEST_F(OptionsTest, ErrorFile) {
-    const RunSettings s = parse_with_paths({"-E", path("err/errors.txt")});
+    const auto s_owned = parse_with_paths({"-E", path("err/errors.txt")});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.logs.error_file_given, 1);
-    EXPECT_NE(s.logs.error_stream, stderr);
+    EXPECT_NE(s.files.error_stream, stderr);
     EXPECT_TRUE(fs::exists(dir_ / "err" / "errors.txt"));
-    EXPECT_EQ(parse_with_paths({}).logs.error_stream, stderr);
+    EXPECT_EQ(parse_with_paths({})->files.error_stream, stderr);
 }
 
 TEST_F(OptionsTest, EnvironmentIsTheWeakestSource) {
     ::setenv("WIDTH", "90", 1);  // NOLINT(concurrency-mt-unsafe)
     ::setenv("RESET", "on", 1);  // NOLINT(concurrency-mt-unsafe)
-    const RunSettings s = parse_with_paths({});
+    const auto s_owned = parse_with_paths({});
+    const OwnedRun& s = *s_owned;
     EXPECT_EQ(s.console.name_width, 90);
     EXPECT_EQ(s.copy.reset_times, 1);
-    const RunSettings t = parse_with_paths({"-w", "50", "+R"});
+    const auto t_owned = parse_with_paths({"-w", "50", "+R"});
+    const OwnedRun& t = *t_owned;
     EXPECT_EQ(t.console.name_width, 50);
     EXPECT_EQ(t.copy.reset_times, 0);
     ::unsetenv("WIDTH");  // NOLINT(concurrency-mt-unsafe)
@@ -576,9 +603,10 @@ TEST_F(OptionsTest, EnvironmentIsTheWeakestSource) {
 
 TEST_F(OptionsTest, AccountingFileFromTheEnvironment) {
     ::setenv("ACCT", path("acct.log").c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
-    const RunSettings s = parse_with_paths({});
+    const auto s_owned = parse_with_paths({});
+    const OwnedRun& s = *s_owned;
     ::unsetenv("ACCT");  // NOLINT(concurrency-mt-unsafe)
-    EXPECT_NE(s.logs.default_log, nullptr);
+    EXPECT_NE(s.files.default_log, nullptr);
     EXPECT_TRUE(fs::exists(dir_ / "acct.log"));
     // No abort marker: only -1 makes one.
     EXPECT_FALSE(fs::exists(dir_ / "acct.logX"));

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "run/run.h"
 #include "test_files.h"
 #include "walk/sources.h"
 
 namespace fs = std::filesystem;
-using veldro::RunSettings;
+using veldro::OwnedRun;
 using veldro::walk::add_source_path;
 using veldro::walk::add_type_pattern;
 
@@ -34,7 +34,7 @@ protected:
 using SourcesDeathTest = SourcesTest;
 
 TEST_F(SourcesTest, RootsAreNormalisedAndStoredWithTheirLength) {
-    RunSettings s;
+    OwnedRun s;
     add_source_path(s, path("data/sub/../"));
     add_source_path(s, path("data/sub"));
     EXPECT_EQ(s.paths.source_paths, (std::vector<std::string>{path("data"), path("data/sub")}));
@@ -42,7 +42,7 @@ TEST_F(SourcesTest, RootsAreNormalisedAndStoredWithTheirLength) {
 }
 
 TEST_F(SourcesTest, TheSameRootIsAddedOnce) {
-    RunSettings s;
+    OwnedRun s;
     add_source_path(s, path("data"));
     add_source_path(s, path("data/./"));
     EXPECT_EQ(s.paths.source_paths.size(), 1U);
@@ -54,7 +54,7 @@ TEST_F(SourcesTest, TheSameRootIsAddedOnce) {
 }
 
 TEST_F(SourcesTest, AFileBecomesItsDirectoryAndAPattern) {
-    RunSettings s;
+    OwnedRun s;
     testing::internal::CaptureStdout();
     add_source_path(s, path("data/report.doc"));
     const std::string out = testing::internal::GetCapturedStdout();
@@ -67,25 +67,25 @@ TEST_F(SourcesTest, AFileBecomesItsDirectoryAndAPattern) {
 }
 
 TEST_F(SourcesTest, TheFileSystemRootStaysARoot) {
-    RunSettings s;
+    OwnedRun s;
     add_source_path(s, "/");
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{"/"});
 }
 
 TEST_F(SourcesTest, ShadowCopyPathsAreNotLookedUp) {
-    RunSettings s;
+    OwnedRun s;
     s.paths.shadow_copy = 1;
     add_source_path(s, path("snapshot/data"));
     EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("snapshot/data")});
 }
 
 TEST_F(SourcesDeathTest, AMissingRootEndsTheRun) {
-    RunSettings s;
+    OwnedRun s;
     EXPECT_EXIT(veldro::ending_run([&] { add_source_path(s, path("nowhere")); }), ::testing::ExitedWithCode(3), "");
 }
 
 TEST(TypePatternTest, IdenticalPatternsOnce) {
-    RunSettings s;
+    OwnedRun s;
     add_type_pattern(s, "*.txt");
     add_type_pattern(s, "*.TXT");  // another pattern: the comparison is exact
     add_type_pattern(s, "*.txt");

@@ -6,9 +6,9 @@
 #include <ctime>
 
 #include "copy/criteria.h"
-#include "driver/settings.h"
+#include "run/run.h"
 
-using veldro::RunSettings;
+using veldro::OwnedRun;
 using veldro::platform::FileTime;
 using veldro::platform::FileTimeSet;
 using veldro::platform::FindRecord;
@@ -54,7 +54,7 @@ TEST(CopyCriteriaAge, CountsCalendarDaysNotPeriodsOf24Hours) {
 
 TEST(CopyCriteriaAge, DaysFormSelectsTheBandBetweenBothCounts) {
     const std::int64_t midnight = today_local_midnight();
-    RunSettings s;
+    OwnedRun s;
     s.selection.age_select = 1;
     s.selection.older_days = 30;  // -g 30
     EXPECT_TRUE(veldro::copy::passes_age_criteria(s, file_written(midnight - 30 * 86400 + 3600)));
@@ -71,7 +71,7 @@ TEST(CopyCriteriaAge, DaysFormSelectsTheBandBetweenBothCounts) {
 }
 
 TEST(CopyCriteriaAge, DateFormExcludesBothCutoffsAndAcceptsAnyLetteredTime) {
-    RunSettings s;
+    OwnedRun s;
     s.selection.age_select = 1;
     s.selection.date_use_write = 'w';
     s.selection.younger_cutoff = at_unix(1000).ticks;
@@ -90,7 +90,7 @@ TEST(CopyCriteriaAge, DateFormExcludesBothCutoffsAndAcceptsAnyLetteredTime) {
 }
 
 TEST(CopyCriteriaSize, BothLimitsIncludeTheirOwnValue) {
-    RunSettings s;
+    OwnedRun s;
     s.selection.greater_select = 1;
     s.selection.greater_size = 100;
     EXPECT_TRUE(veldro::copy::passes_size_criteria(s, file_written(0, 100)));
@@ -103,7 +103,7 @@ TEST(CopyCriteriaSize, BothLimitsIncludeTheirOwnValue) {
 }
 
 TEST(CopyCriteriaNewer, ComparesTheChosenTimesExactly) {
-    RunSettings s;
+    OwnedRun s;
     const FindRecord source = file_written(5000);
     FindRecord same = file_written(5000);
     FindRecord older = file_written(4999);
@@ -122,7 +122,7 @@ TEST(CopyCriteriaNewer, ComparesTheChosenTimesExactly) {
 }
 
 TEST(CopyCriteriaNewer, TimeFieldChoosesTheTimeCompared) {
-    RunSettings s;
+    OwnedRun s;
     FindRecord source = file_written(5000);
     FindRecord dest = file_written(5000);
     dest.times.last_access = at_unix(6000);
@@ -132,7 +132,7 @@ TEST(CopyCriteriaNewer, TimeFieldChoosesTheTimeCompared) {
 }
 
 TEST(CopyCriteriaNewer, ZeroDatedSourceCountsAsNewerOnlyWithZero) {
-    RunSettings s;
+    OwnedRun s;
     FindRecord source = file_written(5000);
     source.times.last_write = FileTime{1, 0};
     const FindRecord dest = file_written(9000);

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "copy/data_copy.h"
-#include "driver/settings.h"
 #include "hash/file_digest.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "run/run.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -322,26 +322,24 @@ TEST_F(CopyDataTest, InterruptDuringACopyEndsTheRunAndLeavesNothing) {
     const std::string dst = path("dst");
     EXPECT_EXIT(
         {
-            static veldro::RunSettings s;
-            s.console.report_stream = stdout;
-            s.logs.error_stream = stderr;
-            veldro::set_live_settings(&s);
+            static veldro::OwnedRun s;
+            s.files.report_stream = stdout;
+            s.files.error_stream = stderr;
             veldro::platform::install_interrupt_handler();
             std::raise(SIGINT);
-            veldro::copy::copy_file_data(src, dst);
+            veldro::ending_run([&] { veldro::copy::copy_file_data(src, dst); });
         },
         ::testing::ExitedWithCode(2), "");
     EXPECT_EQ(read("dst"), "earlier copy");
     EXPECT_EQ(names(), (std::set<std::string>{"src", "dst"}));
     EXPECT_EXIT(
         {
-            static veldro::RunSettings s;
-            s.console.report_stream = stdout;
-            s.logs.error_stream = stderr;
-            veldro::set_live_settings(&s);
+            static veldro::OwnedRun s;
+            s.files.report_stream = stdout;
+            s.files.error_stream = stderr;
             veldro::platform::install_interrupt_handler();
             std::raise(SIGINT);
-            veldro::copy::platform_copy(src, dst);
+            veldro::ending_run([&] { veldro::copy::platform_copy(src, dst); });
         },
         ::testing::ExitedWithCode(2), "");
     EXPECT_EQ(read("dst"), "earlier copy");

@@ -7,17 +7,17 @@
 #include <string>
 
 #include "copy/destination.h"
-#include "driver/settings.h"
+#include "run/run.h"
 
 namespace fs = std::filesystem;
-using veldro::RunSettings;
+using veldro::OwnedRun;
 
 namespace {
 
 TEST(CopyDestinationPath, RepeatsTheDirectoryBelowTheSourceRoot) {
-    RunSettings s;
+    OwnedRun s;
     s.paths.dest_path = "/out";
-    s.paths.current_root_length = std::string("/data").size();
+    s.engine.current_root_length = std::string("/data").size();
     std::string dir;
     veldro::copy::destination_dir_for(s, "/data/sub/x/", dir);
     EXPECT_EQ(dir, "/out/sub/x/");
@@ -31,9 +31,9 @@ TEST(CopyDestinationPath, RepeatsTheDirectoryBelowTheSourceRoot) {
 }
 
 TEST(CopyDestinationPath, RootOfTheFileSystemAsSourceOrDestination) {
-    RunSettings s;
+    OwnedRun s;
     s.paths.dest_path = "/";
-    s.paths.current_root_length = 1;  // the root "/" as stored
+    s.engine.current_root_length = 1;  // the root "/" as stored
     std::string dir;
     veldro::copy::destination_dir_for(s, "/etc/ssh/", dir);
     EXPECT_EQ(dir, "/etc/ssh/");
@@ -43,9 +43,9 @@ TEST(CopyDestinationPath, RootOfTheFileSystemAsSourceOrDestination) {
 }
 
 TEST(CopyDestinationPath, FlatCopiesIgnoreTheSourceDirectory) {
-    RunSettings s;
+    OwnedRun s;
     s.paths.dest_path = "/out";
-    s.paths.current_root_length = 5;
+    s.engine.current_root_length = 5;
     s.copy.flatten = 1;
     std::string dir;
     veldro::copy::destination_dir_for(s, "/data/deep/er/", dir);
@@ -60,9 +60,9 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "src");
         report_ = std::tmpfile();
-        s_.console.report_stream = report_;
+        s_.files.report_stream = report_;
         s_.paths.dest_path = (dir_ / "out").string();
-        s_.paths.current_root_length = (dir_ / "src").string().size();
+        s_.engine.current_root_length = (dir_ / "src").string().size();
     }
     void TearDown() override {
         std::fclose(report_);
@@ -84,7 +84,7 @@ protected:
 
     fs::path dir_;
     std::FILE* report_ = nullptr;
-    RunSettings s_;
+    OwnedRun s_;
 };
 
 TEST_F(CopyDestinationDisk, MakesEachMissingDirectoryOutermostFirst) {
@@ -108,7 +108,7 @@ TEST_F(CopyDestinationDisk, MakesEachMissingDirectoryOutermostFirst) {
 }
 
 TEST_F(CopyDestinationDisk, ListingOnlyMakesNoDirectories) {
-    s_.copy.list_only = 2;
+    s_.copy.list_only = veldro::ListOnly::with_destinations;
     EXPECT_EQ(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"), 1);
     EXPECT_EQ(s_.engine.destination_file_path, out("a/f.txt"));
     EXPECT_FALSE(fs::exists(out("a")));

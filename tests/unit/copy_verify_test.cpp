@@ -7,7 +7,7 @@
 #include <string>
 
 #include "copy/verify.h"
-#include "driver/settings.h"
+#include "run/run.h"
 #include "test_files.h"
 
 namespace veldro::copy {
@@ -35,7 +35,7 @@ std::string utf16(const std::string& ascii) {
 class Verify : public ::testing::Test {
 protected:
     fs::path dir;
-    RunSettings s;
+    OwnedRun s;
     std::string src;
     std::string dst;
     std::string console;
@@ -51,32 +51,30 @@ protected:
         dst = (dir / "out" / "a.txt").string();
         write_file(src, "abc");
         write_file(dst, "abc");
-        s.console.report_stream = stdout;
-        s.logs.error_stream = stderr;
-        set_live_settings(&s);
+        s.files.report_stream = stdout;
+        s.files.error_stream = stderr;
     }
     void TearDown() override {
-        for (std::FILE** f : {&s.hashing.hash_log, &s.hashing.hash_error_log, &s.hashing.hash_rerun_log,
-                              &s.hashing.unicode_list_stream, &s.logs.copied_log}) {
+        for (std::FILE** f : {&s.files.hash_log, &s.files.hash_error_log, &s.files.hash_rerun_log,
+                              &s.files.unicode_list_stream, &s.files.copied_log}) {
             if (*f != nullptr) {
                 std::fclose(*f);
                 *f = nullptr;
             }
         }
-        set_live_settings(nullptr);
         fs::remove_all(dir);
     }
 
     void open_hash_logs(bool companions) {
-        s.hashing.hash_log = std::fopen((dir / "H.TXT").string().c_str(), "w");
+        s.files.hash_log = std::fopen((dir / "H.TXT").string().c_str(), "w");
         if (companions) {
-            s.hashing.hash_error_log = std::fopen((dir / "H_ERROR.TXT").string().c_str(), "w");
-            s.hashing.hash_rerun_log = std::fopen((dir / "H_RERUN.TXT").string().c_str(), "w");
+            s.files.hash_error_log = std::fopen((dir / "H_ERROR.TXT").string().c_str(), "w");
+            s.files.hash_rerun_log = std::fopen((dir / "H_RERUN.TXT").string().c_str(), "w");
         }
     }
     std::string log_text(const char* name) {
-        for (std::FILE* f : {s.hashing.hash_log, s.hashing.hash_error_log, s.hashing.hash_rerun_log,
-                             s.hashing.unicode_list_stream, s.logs.copied_log}) {
+        for (std::FILE* f : {s.files.hash_log, s.files.hash_error_log, s.files.hash_rerun_log,
+                             s.files.unicode_list_stream, s.files.copied_log}) {
             if (f != nullptr) {
                 std::fflush(f);
             }
@@ -100,7 +98,7 @@ TEST(DigestsMatch, ErrorTextsNeverMatch) {
 }
 
 TEST_F(Verify, BothSidesWithShaColumnsAndOkVerdict) {
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     s.hashing.sha1 = 1;
     open_hash_logs(true);
     run();
@@ -116,7 +114,7 @@ TEST_F(Verify, BothSidesWithShaColumnsAndOkVerdict) {
 
 TEST_F(Verify, CorruptedCopyIsRepairedByARetry) {
     write_file(dst, "abd");
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     s.hashing.retries = 2;
     open_hash_logs(true);
     run();
@@ -130,7 +128,7 @@ TEST_F(Verify, CorruptedCopyIsRepairedByARetry) {
 
 TEST_F(Verify, MismatchWithoutRetriesIsReportedAndListedInCompanions) {
     write_file(dst, "abd");
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     open_hash_logs(true);
     run();
     EXPECT_EQ(console, " [HASH ERROR]");
@@ -144,7 +142,7 @@ TEST_F(Verify, MismatchWithoutRetriesIsReportedAndListedInCompanions) {
 
 TEST_F(Verify, RetriesThatCannotCopyEndInHashError) {
     dst = (dir / "missing" / "a.txt").string();  // no directory: every copy fails
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     s.hashing.retries = 2;
     open_hash_logs(true);
     run(false);
@@ -161,7 +159,7 @@ TEST_F(Verify, RetriesThatCannotCopyEndInHashError) {
 TEST_F(Verify, TwoUnreadableSidesAreNoMatch) {
     src = (dir / "gone.txt").string();
     dst = (dir / "out" / "gone.txt").string();
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     open_hash_logs(true);
     run(false);
     EXPECT_EQ(console, " [HASH ERROR]");
@@ -170,7 +168,8 @@ TEST_F(Verify, TwoUnreadableSidesAreNoMatch) {
 }
 
 TEST_F(Verify, SourceOnlyAndDestinationOnlyLines) {
-    s.hashing.hash_mode = hash_source_only;
+    s.hashing.hash_none();
+    s.hashing.hash_sources = true;
     s.hashing.sha256 = 1;
     open_hash_logs(false);
     run();
@@ -179,7 +178,9 @@ TEST_F(Verify, SourceOnlyAndDestinationOnlyLines) {
     const std::string sha256_abc = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
     EXPECT_EQ(log_text("H.TXT"), "\n" + src + "  | " + md5_abc + "  | " + sha256_abc + " ");
 
-    s.hashing.hash_mode = hash_dest_only;
+    s.hashing.hash_none();
+
+    s.hashing.hash_copies = true;
     s.hashing.sha256 = 0;
     run();
     EXPECT_EQ(console, "");
@@ -190,7 +191,7 @@ TEST_F(Verify, SourceOnlyAndDestinationOnlyLines) {
 
 TEST_F(Verify, MismatchesCountOnlyWithAHashLog) {
     write_file(dst, "abd");
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     run();
     EXPECT_EQ(console, " [HASH ERROR]");
     EXPECT_EQ(s.counters.hash_mismatches, 0);
@@ -200,8 +201,8 @@ TEST_F(Verify, MismatchesCountOnlyWithAHashLog) {
 TEST_F(Verify, LeavesTheCopiedLogToThePipeline) {
     // The copied log lists verified copies only: its line, digest included,
     // is written once the verdict is known, not here.
-    s.hashing.hash_mode = hash_both;
-    s.logs.copied_log = std::fopen((dir / "C.LOG").string().c_str(), "w");
+    s.hashing.hash_both();
+    s.files.copied_log = std::fopen((dir / "C.LOG").string().c_str(), "w");
     run();
     EXPECT_TRUE(verified);
     EXPECT_EQ(log_text("C.LOG"), "");
@@ -209,16 +210,16 @@ TEST_F(Verify, LeavesTheCopiedLogToThePipeline) {
 }
 
 TEST_F(Verify, UnicodeRecord) {
-    s.hashing.hash_mode = hash_both;
+    s.hashing.hash_both();
     s.hashing.sha1 = 1;
-    s.hashing.unicode_list_stream = std::fopen((dir / "U.BIN").string().c_str(), "wb");
+    s.files.unicode_list_stream = std::fopen((dir / "U.BIN").string().c_str(), "wb");
     run();
     EXPECT_EQ(log_text("U.BIN"),
               utf16(src + "|" + md5_abc + "|" + dst + "|" + md5_abc + "| [OK]|SHA1|" + sha1_abc + "|\r\n"));
 }
 
 TEST_F(Verify, UnicodeRecordWithoutHashing) {
-    s.hashing.unicode_list_stream = std::fopen((dir / "U.BIN").string().c_str(), "wb");
+    s.files.unicode_list_stream = std::fopen((dir / "U.BIN").string().c_str(), "wb");
     run();
     EXPECT_EQ(console, "");
     EXPECT_EQ(errors, "");

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "driver/run.h"
-#include "driver/settings.h"
 #include "driver/terminate.h"
+#include "run/run.h"
 
 namespace veldro {
 namespace {
@@ -28,14 +28,14 @@ TEST(ExitReasons, TextsByCode) {
 // what it printed and the status it ended with.
 class Termination : public ::testing::Test {
 protected:
-    RunSettings settings;
+    OwnedRun settings;
     void SetUp() override {
         settings.paths.dest_given = 1;
-        settings.console.report_stream = stdout;
-        settings.logs.error_stream = stderr;
-        set_live_settings(&settings);
+        settings.files.report_stream = stdout;
+        settings.files.error_stream = stderr;
+        set_live_run(&settings.run);
     }
-    void TearDown() override { set_live_settings(nullptr); }
+    void TearDown() override { set_live_run(nullptr); }
 };
 
 TEST_F(Termination, DefaultLogReceivesTheStatistics) {
@@ -79,10 +79,10 @@ TEST_F(Termination, DefaultLogReceivesTheStatistics) {
 }
 
 TEST_F(Termination, AbnormalEndNamesTheReason) {
-    settings.logs.error_stream = stdout;  // keep the report where the matcher can't see it
+    settings.files.error_stream = stdout;  // keep the report where the matcher can't see it
     EXPECT_EXIT(
         {
-            settings.console.report_stream = stderr;
+            settings.files.report_stream = stderr;
             terminate_run(USER_ABORTED);
         },
         ::testing::ExitedWithCode(2), "Abnormal termination. Reason: USER_ABORTED");
@@ -92,7 +92,7 @@ TEST_F(Termination, ElapsedTimeInHoursMinutesSeconds) {
     EXPECT_EXIT(
         {
             settings.progress.start_time = std::time(nullptr) - 3725;
-            settings.console.report_stream = stderr;
+            settings.files.report_stream = stderr;
             terminate_run(0);
         },
         ::testing::ExitedWithCode(0), "Elapsed time:   1 hrs. 2 mins. 5 secs.");
@@ -101,14 +101,14 @@ TEST_F(Termination, ElapsedTimeInHoursMinutesSeconds) {
 TEST_F(Termination, NewCopiesSingularAndPlural) {
     EXPECT_EXIT(
         {
-            settings.console.report_stream = stderr;
+            settings.files.report_stream = stderr;
             settings.counters.new_copies = 1;
             terminate_run(0);
         },
         ::testing::ExitedWithCode(0), "of which         1 is a NEW file");
     EXPECT_EXIT(
         {
-            settings.console.report_stream = stderr;
+            settings.files.report_stream = stderr;
             settings.counters.new_copies = 2;
             terminate_run(0);
         },
@@ -118,13 +118,13 @@ TEST_F(Termination, NewCopiesSingularAndPlural) {
 TEST_F(Termination, HashLogVerdictLines) {
     EXPECT_EXIT(
         {
-            settings.hashing.hash_log = std::tmpfile();
+            settings.files.hash_log = std::tmpfile();
             terminate_run(0);
         },
         ::testing::ExitedWithCode(0), "No apparent mismatches in the copied hashes");
     EXPECT_EXIT(
         {
-            settings.hashing.hash_log = std::tmpfile();
+            settings.files.hash_log = std::tmpfile();
             settings.counters.hash_mismatches = 3;
             terminate_run(0);
         },
@@ -135,7 +135,7 @@ TEST_F(Termination, HashLogVerdictLines) {
 TEST_F(Termination, MemoryThatCannotBeHadEndsWithMemoryError) {
     EXPECT_EXIT(
         {
-            settings.console.report_stream = stderr;
+            settings.files.report_stream = stderr;
             driver::install_memory_handler();
             void* never = ::operator new (std::size_t{1} << 62);
             ::operator delete(never);

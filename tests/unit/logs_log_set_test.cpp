@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string>
 
-#include "driver/settings.h"
 #include "logs/log_set.h"
+#include "run/run.h"
 #include "test_files.h"
 
 namespace veldro::logs {
@@ -22,7 +22,7 @@ using test::write_file;
 class LogSetFiles : public ::testing::Test {
 protected:
     fs::path dir;
-    RunSettings s;
+    OwnedRun s;
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
@@ -30,26 +30,24 @@ protected:
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        s.console.report_stream = stdout;
-        s.logs.error_stream = stderr;
-        set_live_settings(&s);
+        s.files.report_stream = stdout;
+        s.files.error_stream = stderr;
     }
     void TearDown() override {
-        if (s.logs.error_stream == s.logs.error_log) {
-            s.logs.error_stream = nullptr;  // one stream under two names
+        if (s.files.error_stream == s.files.error_log) {
+            s.files.error_stream = nullptr;  // one stream under two names
         }
-        for (std::FILE** f : {&s.logs.default_log, &s.logs.list_log, &s.logs.copied_log, &s.logs.not_copied_log,
-                              &s.logs.error_log, &s.logs.dupes_log, &s.logs.dir_count_log, &s.logs.unicode_log,
-                              &s.hashing.hash_log, &s.hashing.hash_error_log, &s.hashing.hash_rerun_log}) {
+        for (std::FILE** f : {&s.files.default_log, &s.files.list_log, &s.files.copied_log, &s.files.not_copied_log,
+                              &s.files.error_log, &s.files.dupes_log, &s.files.dir_count_log, &s.files.unicode_log,
+                              &s.files.hash_log, &s.files.hash_error_log, &s.files.hash_rerun_log}) {
             if (*f != nullptr) {
                 std::fclose(*f);
                 *f = nullptr;
             }
         }
-        if (s.logs.error_stream != nullptr && s.logs.error_stream != stderr) {
-            std::fclose(s.logs.error_stream);
+        if (s.files.error_stream != nullptr && s.files.error_stream != stderr) {
+            std::fclose(s.files.error_stream);
         }
-        set_live_settings(nullptr);
         fs::remove_all(dir);
     }
     std::string at(const std::string& name) const { return (dir / name).string(); }
@@ -190,8 +188,8 @@ TEST_F(LogSetFiles, DefaultLogGetsAsteriskSeparatorEachTime) {
     ASSERT_TRUE(open_default_log(s, name));
     EXPECT_EQ(s.logs.default_log_path, name);
     ASSERT_TRUE(open_default_log(s, name));  // replaces the earlier stream
-    std::fclose(s.logs.default_log);
-    s.logs.default_log = nullptr;
+    std::fclose(s.files.default_log);
+    s.files.default_log = nullptr;
     const std::string row(40, '*');
     EXPECT_EQ(read_file(name), "\n" + row + "\n\n" + row + "\n");
 }
@@ -220,9 +218,9 @@ TEST_F(LogSetFiles, LogSetOpensMembersWithHeadersAndAbortMarkerName) {
     EXPECT_EQ(s.logs.log_mask, 255U);
     EXPECT_EQ(s.logs.log_base_name, base);
     EXPECT_EQ(s.logs.abort_marker_name, base + "X");
-    EXPECT_EQ(s.logs.error_stream, s.logs.error_log);
-    for (std::FILE* f : {s.logs.list_log, s.logs.copied_log, s.logs.not_copied_log, s.logs.error_log, s.logs.dupes_log,
-                         s.logs.dir_count_log, s.logs.unicode_log, s.logs.default_log}) {
+    EXPECT_EQ(s.files.error_stream, s.files.error_log);
+    for (std::FILE* f : {s.files.list_log, s.files.copied_log, s.files.not_copied_log, s.files.error_log,
+                         s.files.dupes_log, s.files.dir_count_log, s.files.unicode_log, s.files.default_log}) {
         ASSERT_NE(f, nullptr);
         std::fflush(f);
     }
@@ -248,15 +246,15 @@ TEST_F(LogSetFiles, LogSetOpensMembersWithHeadersAndAbortMarkerName) {
 TEST_F(LogSetFiles, MembersAppendButUnicodeLogStartsAfresh) {
     const std::string base = at("RUN.LOG");
     for (int run = 0; run < 2; ++run) {
-        RunSettings fresh;
+        OwnedRun fresh;
         testing::internal::CaptureStdout();
         open_log_set(fresh, base + "!130", false);
         testing::internal::GetCapturedStdout();
-        EXPECT_EQ(fresh.logs.copied_log, nullptr);
-        ASSERT_NE(fresh.logs.list_log, nullptr);
-        std::fclose(fresh.logs.list_log);
-        std::fclose(fresh.logs.unicode_log);
-        std::fclose(fresh.logs.default_log);
+        EXPECT_EQ(fresh.files.copied_log, nullptr);
+        ASSERT_NE(fresh.files.list_log, nullptr);
+        std::fclose(fresh.files.list_log);
+        std::fclose(fresh.files.unicode_log);
+        std::fclose(fresh.files.default_log);
     }
     const std::string list_header =
         "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |";
@@ -267,12 +265,12 @@ TEST_F(LogSetFiles, MembersAppendButUnicodeLogStartsAfresh) {
 TEST_F(LogSetFiles, ErrorMaskOpensMembersOnlyOnceLogsAreNamed) {
     testing::internal::CaptureStdout();
     EXPECT_TRUE(apply_error_mask_option(s, "8"));
-    EXPECT_EQ(s.logs.not_copied_log, nullptr);  // recorded for a later name
+    EXPECT_EQ(s.files.not_copied_log, nullptr);  // recorded for a later name
     open_log_set(s, at("RUN.LOG") + "!6", true);
-    EXPECT_NE(s.logs.not_copied_log, nullptr);
+    EXPECT_NE(s.files.not_copied_log, nullptr);
     EXPECT_TRUE(apply_error_mask_option(s, "ERR"));
     testing::internal::GetCapturedStdout();
-    EXPECT_NE(s.logs.error_log, nullptr);
+    EXPECT_NE(s.files.error_log, nullptr);
     EXPECT_EQ(s.logs.log_mask, 2U + 4U + 8U + 16U);
 }
 
@@ -282,19 +280,19 @@ TEST_F(LogSetFiles, LongOptionDriveColonConflictIsRefused) {
     testing::internal::CaptureStdout();
     EXPECT_TRUE(open_long_log_option(s, at("RUN.LOG") + ":64"));
     testing::internal::GetCapturedStdout();
-    EXPECT_NE(s.logs.dir_count_log, nullptr);
-    EXPECT_EQ(s.logs.list_log, nullptr);
+    EXPECT_NE(s.files.dir_count_log, nullptr);
+    EXPECT_EQ(s.files.list_log, nullptr);
 }
 
 TEST_F(LogSetFiles, IniMembersKeepAnOpenDefaultLog) {
     testing::internal::CaptureStdout();
     ASSERT_TRUE(open_default_log(s, at("ACCT-ING")));
-    std::FILE* first = s.logs.default_log;
+    std::FILE* first = s.files.default_log;
     open_log_members(s, at("INI.LOG"), 4);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(s.logs.default_log, first);
+    EXPECT_EQ(s.files.default_log, first);
     EXPECT_EQ(s.logs.default_log_path, at("ACCT-ING"));
-    EXPECT_NE(s.logs.copied_log, nullptr);
+    EXPECT_NE(s.files.copied_log, nullptr);
     EXPECT_TRUE(fs::exists(at("INI_COPIED.LOG")));
 }
 
@@ -334,39 +332,39 @@ TEST_F(LogSetFiles, ErrorFileAndHashLogWithCompanions) {
     open_hash_log(s, at("h/HASH.TXT"), true);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(s.logs.error_file_given, 1);
-    EXPECT_NE(s.logs.error_stream, stderr);
+    EXPECT_NE(s.files.error_stream, stderr);
     EXPECT_TRUE(fs::exists(at("e/ERRORS.TXT")));
-    EXPECT_NE(s.hashing.hash_log, nullptr);
+    EXPECT_NE(s.files.hash_log, nullptr);
     EXPECT_TRUE(fs::exists(at("h/HASH_ERROR.TXT")));
     EXPECT_TRUE(fs::exists(at("h/HASH_RERUN.TXT")));
     // With -E given, the error member is a log of its own.
-    std::FILE* named = s.logs.error_stream;
+    std::FILE* named = s.files.error_stream;
     open_log_set(s, at("RUN.LOG!16"), false);
-    EXPECT_NE(s.logs.error_log, nullptr);
-    EXPECT_EQ(s.logs.error_stream, named);
+    EXPECT_NE(s.files.error_log, nullptr);
+    EXPECT_EQ(s.files.error_stream, named);
 
-    RunSettings plain;
+    OwnedRun plain;
     open_hash_log(plain, at("h/ONLY.TXT"), false);
-    EXPECT_NE(plain.hashing.hash_log, nullptr);
-    EXPECT_EQ(plain.hashing.hash_error_log, nullptr);
-    std::fclose(plain.hashing.hash_log);
+    EXPECT_NE(plain.files.hash_log, nullptr);
+    EXPECT_EQ(plain.files.hash_error_log, nullptr);
+    std::fclose(plain.files.hash_log);
     EXPECT_FALSE(fs::exists(at("h/ONLY_ERROR.TXT")));
 }
 
 TEST_F(LogSetFiles, HashLogNamedAgainReplacesTheEarlierOne) {
     testing::internal::CaptureStdout();
     open_hash_log(s, at("h/FIRST.TXT"), true);
-    std::fputs("first line", s.hashing.hash_log);  // still in the stream's buffer
+    std::fputs("first line", s.files.hash_log);  // still in the stream's buffer
     open_hash_log(s, at("h/SECOND.TXT"), false);
     testing::internal::GetCapturedStdout();
     // The earlier log was closed, so what it held reached its file.
     EXPECT_EQ(read_file(at("h/FIRST.TXT")), "first line");
-    EXPECT_EQ(s.hashing.hash_error_log, nullptr);
-    EXPECT_EQ(s.hashing.hash_rerun_log, nullptr);
-    ASSERT_NE(s.hashing.hash_log, nullptr);
-    std::fputs("second", s.hashing.hash_log);
-    std::fclose(s.hashing.hash_log);
-    s.hashing.hash_log = nullptr;
+    EXPECT_EQ(s.files.hash_error_log, nullptr);
+    EXPECT_EQ(s.files.hash_rerun_log, nullptr);
+    ASSERT_NE(s.files.hash_log, nullptr);
+    std::fputs("second", s.files.hash_log);
+    std::fclose(s.files.hash_log);
+    s.files.hash_log = nullptr;
     EXPECT_EQ(read_file(at("h/SECOND.TXT")), "second");
 }
 

@@ -195,7 +195,7 @@ TEST(ManifestSeal, ListsEveryWrittenFileForSha256sum) {
     veldro::logs::note_written_file((dir / "RUN.LOG").string());
     veldro::logs::note_written_file((dir / "sub" / "x\\y").string());
     veldro::logs::note_written_file((dir / "gone.txt").string());  // never made: left out
-    veldro::RunSettings s;
+    veldro::OwnedRun s;
     s.logs.default_log_path = (dir / "RUN.LOG").string();
     const std::string seal = veldro::logs::seal_written_files(s);
     EXPECT_EQ(seal, (dir / "RUN.LOG.sha256").string());

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "driver/settings.h"
 #include "logs/run_header.h"
 #include "platform/timezone.h"
+#include "run/run.h"
 #include "test_files.h"
 
 namespace veldro::logs {
@@ -100,7 +100,7 @@ TEST(RunHeaderZone, ZoneWithoutDaylightSaving) {
 class RunHeaderLogs : public ::testing::Test {
 protected:
     fs::path dir;
-    RunSettings s;
+    OwnedRun s;
     void SetUp() override {
         dir = fs::temp_directory_path() /
               ("veldro-header-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -115,17 +115,18 @@ TEST_F(RunHeaderLogs, DefaultAndErrorLogLines) {
     const ZoneScope zone("JST-9");
     const fs::path log = dir / "RUN.LOG";
     const fs::path errors = dir / "ERR.LOG";
-    s.logs.default_log = std::fopen(log.string().c_str(), "w");
-    s.logs.error_stream = std::fopen(errors.string().c_str(), "w");
+    s.files.default_log = std::fopen(log.string().c_str(), "w");
+    s.files.error_stream = std::fopen(errors.string().c_str(), "w");
     s.logs.error_file_given = 1;
     s.selection.bypass_mode = 1;
     s.logs.ini_path = "veldro.ini";
     s.logs.ini_echo = "\n LOG=x.log";
     testing::internal::CaptureStdout();
-    write_run_header(s, {"/opt/veldro", "-p", "src dir"});
+    set_command_line(s, {"/opt/veldro", "-p", "src dir"});
+    write_run_header(s);
     const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(s.logs.default_log, nullptr);  // closed; reopened by name later
-    std::fclose(s.logs.error_stream);
+    EXPECT_EQ(s.files.default_log, nullptr);  // closed; reopened by name later
+    std::fclose(s.files.error_stream);
 
     const std::string text = slurp(log);
     ASSERT_EQ(text.rfind("\n Started ", 0), 0U) << text;
@@ -146,19 +147,20 @@ TEST_F(RunHeaderLogs, DefaultAndErrorLogLines) {
 
 TEST_F(RunHeaderLogs, SilentWritesNothing) {
     const fs::path log = dir / "RUN.LOG";
-    s.logs.default_log = std::fopen(log.string().c_str(), "w");
+    s.files.default_log = std::fopen(log.string().c_str(), "w");
     s.console.silent = 1;
     testing::internal::CaptureStdout();
-    write_run_header(s, {"veldro"});
+    set_command_line(s, {"veldro"});
+    write_run_header(s);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    ASSERT_NE(s.logs.default_log, nullptr);
-    std::fclose(s.logs.default_log);
+    ASSERT_NE(s.files.default_log, nullptr);
+    std::fclose(s.files.default_log);
     EXPECT_EQ(slurp(log), "");
 }
 
 TEST_F(RunHeaderLogs, ZoneWithoutNameShowsLocalTime) {
     const fs::path log = dir / "RUN.LOG";
-    s.logs.default_log = std::fopen(log.string().c_str(), "w");
+    s.files.default_log = std::fopen(log.string().c_str(), "w");
     platform::ZoneState state;
     state.local = platform::CalendarFields{2026, 12, 9, 10, 30, 15, 3};
     set_command_line(s, {"veldro", "-A"});

@@ -8,9 +8,19 @@
 #include <iterator>
 #include <string>
 
+#include "run/options.h"
 #include "util/run_end.h"
 
 namespace veldro {
+
+// The hash choice as one number, the way the options tables below were
+// first written: 2 the sources, 4 the copies, 8 both compared.
+inline int hash_code(const HashOptions& h) {
+    if (h.compare) {
+        return 8;
+    }
+    return (h.hash_sources ? 2 : 0) + (h.hash_copies ? 4 : 0);
+}
 
 // Runs `body` as the driver runs a phase: a run ended from below leaves the
 // process with its reason as the exit status (for death tests).

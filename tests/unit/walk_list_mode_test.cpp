@@ -13,7 +13,7 @@
 #include "walk/list_mode.h"
 
 namespace fs = std::filesystem;
-using veldro::RunSettings;
+using veldro::OwnedRun;
 using veldro::walk::clean_dirs_list_line;
 using veldro::walk::clean_file_list_line;
 
@@ -108,10 +108,10 @@ protected:
         write(root_ / "src" / "a.txt", "alpha");
         write(root_ / "src" / "sub" / "b.txt", "bravo!");
         s_.paths.dest_path = (root_ / "out").string();
-        s_.logs.error_stream = stderr;
+        s_.files.error_stream = stderr;
     }
     void TearDown() override {
-        for (std::FILE* f : {s_.logs.copied_log, s_.logs.not_copied_log, s_.logs.list_log}) {
+        for (std::FILE* f : {s_.files.copied_log, s_.files.not_copied_log, s_.files.list_log}) {
             if (f != nullptr) {
                 std::fclose(f);
             }
@@ -123,17 +123,17 @@ protected:
     std::string src(const std::string& rel) const { return (root_ / "src" / rel).string(); }
     fs::path copy_of(const std::string& rel) const { return root_ / "out" / fs::path(src(rel)).relative_path(); }
     int run_list(const std::string& text) {
-        s_.paths.list_file = std::tmpfile();
-        std::fputs(text.c_str(), s_.paths.list_file);
-        std::rewind(s_.paths.list_file);
+        s_.files.list_file = std::tmpfile();
+        std::fputs(text.c_str(), s_.files.list_file);
+        std::rewind(s_.files.list_file);
         const int copies = veldro::walk::run_file_list(s_);
-        std::fclose(s_.paths.list_file);
-        s_.paths.list_file = nullptr;
+        std::fclose(s_.files.list_file);
+        s_.files.list_file = nullptr;
         return copies;
     }
 
     fs::path root_;
-    RunSettings s_;
+    OwnedRun s_;
 };
 
 TEST_F(ListModeTree, CopiesEachListedFileBelowTheDestinationUnderItsOwnPath) {
@@ -169,36 +169,36 @@ TEST_F(ListModeTree, MissingFilesAreCountedOnlyWithTheNotCopiedLog) {
     EXPECT_EQ(run_list(src("nothing.txt") + "\n"), 0);
     EXPECT_EQ(s_.counters.files_not_processed, 0);
 
-    s_.logs.not_copied_log = std::tmpfile();
+    s_.files.not_copied_log = std::tmpfile();
     EXPECT_EQ(run_list(src("nothing.txt") + "\n"), 0);
     EXPECT_EQ(s_.counters.files_not_processed, 1);
-    EXPECT_EQ(read(s_.logs.not_copied_log), "\n" + src("nothing.txt") + "| Not Copied: Reason: File NOT LOCATED");
+    EXPECT_EQ(read(s_.files.not_copied_log), "\n" + src("nothing.txt") + "| Not Copied: Reason: File NOT LOCATED");
     EXPECT_EQ(s_.counters.copy_failures, 0);
 }
 
 TEST_F(ListModeTree, ADirectoryLineIsPassedOver) {
-    s_.logs.list_log = std::tmpfile();
+    s_.files.list_log = std::tmpfile();
     EXPECT_EQ(run_list(src("sub") + "\n" + src("a.txt") + "\n"), 1);
-    EXPECT_EQ(read(s_.logs.list_log), "\n" + src("a.txt") + "|");
+    EXPECT_EQ(read(s_.files.list_log), "\n" + src("a.txt") + "|");
 }
 
 TEST_F(ListModeTree, TestModeRecordsLocatedFilesAndCopiesNothing) {
     s_.paths.test_mode = 1;
-    s_.logs.copied_log = std::tmpfile();
-    s_.logs.not_copied_log = std::tmpfile();
+    s_.files.copied_log = std::tmpfile();
+    s_.files.not_copied_log = std::tmpfile();
     EXPECT_EQ(run_list(src("a.txt") + "\n" + src("gone.txt") + "\n"), 0);
     EXPECT_FALSE(fs::exists(copy_of("a.txt")));
     EXPECT_TRUE(fs::is_directory(copy_of("a.txt").parent_path())) << "the directories are still made";
-    EXPECT_EQ(read(s_.logs.copied_log), "\n" + src("a.txt") + "|");
-    EXPECT_NE(read(s_.logs.not_copied_log).find(src("gone.txt")), std::string::npos);
+    EXPECT_EQ(read(s_.files.copied_log), "\n" + src("a.txt") + "|");
+    EXPECT_NE(read(s_.files.not_copied_log).find(src("gone.txt")), std::string::npos);
     EXPECT_EQ(s_.counters.files_copied, 0);
 }
 
 TEST_F(ListModeTree, CopiedLogLineCarriesSizeAndTwoDates) {
-    s_.logs.copied_log = std::tmpfile();
+    s_.files.copied_log = std::tmpfile();
     s_.logs.zulu_time = 1;
     run_list(src("a.txt") + "\n");
-    const std::string line = read(s_.logs.copied_log);
+    const std::string line = read(s_.files.copied_log);
     ASSERT_EQ(line.rfind("\n" + src("a.txt") + "| 5|", 0), 0U) << line;
     // yyyy/mm/dd|hh:mm:ssc| then the same with m
     const std::string dates = line.substr(src("a.txt").size() + 5);
@@ -224,7 +224,7 @@ TEST_F(ListModeTree, ExclusionPatternsApplyToTheFileName) {
 }
 
 TEST_F(ListModeTree, MatchingDigestsAreNoFailure) {
-    s_.hashing.hash_mode = veldro::hash_both;
+    s_.hashing.hash_both();
     EXPECT_EQ(run_list(src("a.txt") + "\n"), 1);
     EXPECT_EQ(s_.counters.hash_mismatches, 0);
     EXPECT_EQ(s_.counters.copy_failures, 0);
@@ -232,12 +232,13 @@ TEST_F(ListModeTree, MatchingDigestsAreNoFailure) {
 
 TEST_F(ListModeTree, SourceAndDestinationBitsTogetherHashBothSidesWithoutAVerdict) {
     // An INI "HASH=S" followed by -hd= on the command line.
-    s_.hashing.hash_mode = veldro::hash_source_only | veldro::hash_dest_only;
-    s_.hashing.hash_log = std::tmpfile();
+    s_.hashing.hash_sources = true;
+    s_.hashing.hash_copies = true;
+    s_.files.hash_log = std::tmpfile();
     EXPECT_EQ(run_list(src("a.txt") + "\n"), 1);
-    const std::string log = read(s_.hashing.hash_log);
-    std::fclose(s_.hashing.hash_log);
-    s_.hashing.hash_log = nullptr;
+    const std::string log = read(s_.files.hash_log);
+    std::fclose(s_.files.hash_log);
+    s_.files.hash_log = nullptr;
     const std::string md5_alpha = "2C1743A391305FBF367DF8E4F069F9F9";
     EXPECT_EQ(log,
               "\n\n" + src("a.txt") + "  " + md5_alpha + " \n" + copy_of("a.txt").string() + "  " + md5_alpha + " ");
@@ -247,11 +248,11 @@ TEST_F(ListModeTree, SourceAndDestinationBitsTogetherHashBothSidesWithoutAVerdic
 TEST_F(ListModeTree, ACopyThatFailsIsCountedAsAFailure) {
     // A directory stands where the copy should go.
     fs::create_directories(copy_of("a.txt"));
-    s_.logs.not_copied_log = std::tmpfile();
+    s_.files.not_copied_log = std::tmpfile();
     EXPECT_EQ(run_list(src("a.txt") + "\n"), 0);
     EXPECT_EQ(s_.counters.copy_failures, 1);
     EXPECT_EQ(s_.counters.files_copied, 0);
-    const std::string log = read(s_.logs.not_copied_log);
+    const std::string log = read(s_.files.not_copied_log);
     EXPECT_NE(log.find("| NOT COPIED to "), std::string::npos) << log;
     EXPECT_NE(log.find("| NOT COPIED: Reason: Destination is folder"), std::string::npos) << log;
 }

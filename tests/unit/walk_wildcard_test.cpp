@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/settings.h"
+#include "run/run.h"
 #include "walk/walk.h"
 
 using veldro::walk::wildcard_match;
@@ -77,7 +77,7 @@ TEST(WalkWildcard, QuestionMarkTakesOneWholeCharacter) {
 }
 
 TEST(WalkWildcard, ExclusionFoldsCaseUnlessAskedNotTo) {
-    veldro::RunSettings s;
+    veldro::OwnedRun s;
     s.selection.exclude_mode = 1;
     // -x stores its patterns upper-cased; the name is upper-cased to meet them.
     s.selection.exclude_list = {"*.BAK", "TEMP?"};

@@ -1,10 +1,9 @@
-#include "driver/pause.h"
-
+// Console services shared by both systems, built on the calls of each.
 #include <cstdio>
 
 #include "platform/system.h"
 
-namespace veldro::driver {
+namespace veldro::platform {
 
 void pause_seconds(int seconds) {
     std::fflush(stdout);
@@ -13,10 +12,10 @@ void pause_seconds(int seconds) {
     // A fuzz target has nobody to read the console and must not sleep.
     return;
 #endif
-    if (!platform::is_terminal(platform::StdStream::output) && !platform::is_terminal(platform::StdStream::error)) {
+    if (!is_terminal(StdStream::output) && !is_terminal(StdStream::error)) {
         return;
     }
-    platform::sleep_seconds(seconds);
+    sleep_seconds(seconds);
 }
 
-}  // namespace veldro::driver
+}  // namespace veldro::platform

@@ -2,23 +2,23 @@
 
 #include <string>
 
-#include "driver/progress.h"
-#include "driver/settings.h"
+#include "logs/throughput.h"
 #include "platform/system.h"
+#include "run/run.h"
 
-namespace veldro::driver {
+namespace veldro::logs {
 namespace {
 
 // The clocks are set far enough back that a second passing while the test
 // runs cannot change what the lines show.
-std::string throughput_text(RunSettings& s, std::int64_t total, std::int64_t done) {
+std::string throughput_text(OwnedRun& s, std::int64_t total, std::int64_t done) {
     testing::internal::CaptureStdout();
     show_throughput(s, total, done);
     return testing::internal::GetCapturedStdout();
 }
 
 TEST(Throughput, HalfDoneAfterAnHourLeavesAnHour) {
-    RunSettings s;
+    OwnedRun s;
     const std::int64_t now = platform::now_seconds();
     s.progress.start_time = now - 3600;
     s.progress.progress_start = now - 3600;
@@ -30,7 +30,7 @@ TEST(Throughput, HalfDoneAfterAnHourLeavesAnHour) {
 }
 
 TEST(Throughput, NamesHashErrorsSoFar) {
-    RunSettings s;
+    OwnedRun s;
     const std::int64_t now = platform::now_seconds();
     s.progress.start_time = now - 3600;
     s.progress.progress_start = now - 3600;
@@ -40,7 +40,7 @@ TEST(Throughput, NamesHashErrorsSoFar) {
 }
 
 TEST(Throughput, WithoutATotalShowsWholeMinutesOnly) {
-    RunSettings s;
+    OwnedRun s;
     const std::int64_t now = platform::now_seconds();
     s.progress.progress_start = now - 150;  // two whole minutes
     EXPECT_EQ(throughput_text(s, 0, 500000000), "\n\n\n250 meg/min \n\n\n");
@@ -49,4 +49,4 @@ TEST(Throughput, WithoutATotalShowsWholeMinutesOnly) {
 }
 
 }  // namespace
-}  // namespace veldro::driver
+}  // namespace veldro::logs

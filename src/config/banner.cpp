@@ -1,11 +1,11 @@
-#include "driver/banner.h"
+#include "config/banner.h"
 
 #include <cstdio>
 #include <string>
 
-#include "driver/version.h"
+#include "util/version.h"
 
-namespace veldro::driver {
+namespace veldro::config {
 
 namespace {
 
@@ -51,7 +51,7 @@ void show_banner() {
     const std::string lines[] = {
         border(box_top_left, box_top_right),
         text_line("VELDRO"),
-        text_line("Ver. " + program_version_text() + " (32 bit_unicode)"),
+        text_line("Ver. " + util::program_version_text() + " (32 bit_unicode)"),
         text_line(""),
         border(box_bottom_left, box_bottom_right),
     };
@@ -60,4 +60,4 @@ void show_banner() {
     }
 }
 
-}  // namespace veldro::driver
+}  // namespace veldro::config

@@ -1,0 +1,85 @@
+// Run: one run of the program as the modules below the driver see it. The
+// options are read-only views; the state beside them changes as the run
+// goes. Tests build one from an Options record they fill in first.
+#pragma once
+
+#include "run/options.h"
+#include "run/state.h"
+
+namespace veldro {
+
+struct Run : RunState {
+    explicit Run(const Options& chosen) : options(chosen) {}
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+    ~Run() = default;
+    Run(Run&&) = delete;
+    Run& operator=(Run&&) = delete;
+
+    const Options& options;
+    const PathOptions& paths = options.paths;
+    const SelectionOptions& selection = options.selection;
+    const CopyOptions& copy = options.copy;
+    const HashOptions& hashing = options.hashing;
+    const LogOptions& logs = options.logs;
+    const ConsoleOptions& console = options.console;
+
+    // The destination of the root being walked: in directory-list mode each
+    // root has one of its own below the destination.
+    [[nodiscard]] const std::string& destination_root() const {
+        return engine.dest_root.empty() ? paths.dest_path : engine.dest_root;
+    }
+};
+
+// What the option readers fill in: the options, and (until the run opens
+// them itself) the files some options name. Views like Run's, writable.
+struct OptionTarget {
+    OptionTarget(Options& chosen, Run& run_) : options(chosen), run(run_) {}
+
+    Options& options;
+    Run& run;
+    PathOptions& paths = options.paths;
+    SelectionOptions& selection = options.selection;
+    CopyOptions& copy = options.copy;
+    HashOptions& hashing = options.hashing;
+    LogOptions& logs = options.logs;
+    ConsoleOptions& console = options.console;
+    OpenFiles& files = run.files;
+    ProgressState& progress = run.progress;
+};
+
+// Options and the run that reads them, kept together: what the driver
+// makes once, and what a test makes to fill in options and state directly.
+struct OwnedRun {
+    OwnedRun() = default;
+    OwnedRun(const OwnedRun&) = delete;
+    OwnedRun& operator=(const OwnedRun&) = delete;
+    OwnedRun(OwnedRun&&) = delete;
+    OwnedRun& operator=(OwnedRun&&) = delete;
+    ~OwnedRun() = default;
+
+    Options options;
+    Run run{options};
+    OptionTarget target{options, run};
+
+    // NOLINTBEGIN(google-explicit-constructor): stands for either view.
+    operator Run&() { return run; }
+    operator const Run&() const { return run; }
+    operator OptionTarget&() { return target; }
+    // NOLINTEND(google-explicit-constructor)
+
+    PathOptions& paths = options.paths;
+    SelectionOptions& selection = options.selection;
+    CopyOptions& copy = options.copy;
+    HashOptions& hashing = options.hashing;
+    LogOptions& logs = options.logs;
+    ConsoleOptions& console = options.console;
+    OpenFiles& files = run.files;
+    RunCounters& counters = run.counters;
+    ProgressState& progress = run.progress;
+    DupeState& dupes = run.dupes;
+    StreamState& streams = run.streams;
+    EngineState& engine = run.engine;
+};
+
+}  // namespace veldro

@@ -1,0 +1,115 @@
+// Run state: what changes while a run goes. Each part has one owner: the
+// counters and the files the run writes belong to the run report (logs),
+// the duplicate state to the destination naming (copy), the stream table to
+// the stream listing (ads), the engine's paths to the walk and the copy.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/streams.h"
+#include "util/name_index.h"
+
+namespace veldro {
+
+// Every file the run has open, besides the copies themselves.
+struct OpenFiles {
+    std::FILE* report_stream = nullptr;  // always standard output
+    std::FILE* error_stream = nullptr;   // -E file, or standard error
+    std::FILE* default_log = nullptr;
+    std::FILE* list_log = nullptr;        // mask 2
+    std::FILE* copied_log = nullptr;      // mask 4
+    std::FILE* not_copied_log = nullptr;  // mask 8
+    std::FILE* error_log = nullptr;       // mask 16
+    std::FILE* dupes_log = nullptr;       // mask 32
+    std::FILE* dir_count_log = nullptr;   // mask 64
+    std::FILE* unicode_log = nullptr;     // mask 128 (UTF-16LE)
+    std::FILE* memo_stream = nullptr;
+    std::FILE* hash_log = nullptr;
+    std::FILE* hash_error_log = nullptr;  // the _ERROR companion
+    std::FILE* hash_rerun_log = nullptr;  // the _RERUN companion
+    std::FILE* unicode_list_stream = nullptr;
+    std::FILE* list_file = nullptr;  // the file list being read
+};
+
+struct RunCounters {
+    std::int32_t files_processed = 0;
+    std::int64_t bytes_processed = 0;
+    std::int32_t files_copied = 0;
+    std::int64_t bytes_copied = 0;
+    std::int32_t files_updated = 0;
+    std::int32_t files_new = 0;
+    std::int32_t new_copies = 0;
+    std::int32_t files_completed = 0;
+    std::int32_t files_not_processed = 0;
+    std::int32_t not_processed_newer = 0;
+    std::int32_t ads_files_copied = 0;
+    std::int32_t highest_dupe_index = 0;
+    std::int32_t hash_mismatches = 0;
+    // Files that could be copied by neither way, or whose copy still
+    // differed after the retries: such a run does not end as a success.
+    std::int32_t copy_failures = 0;
+    // Listed files that were not there: such a run ends as an input fault.
+    std::int32_t files_not_located = 0;
+};
+
+struct ProgressState {
+    bool counting_pass = true;
+    std::int32_t files_to_process = 0;
+    std::int64_t bytes_to_process = 0;
+    std::string bytes_to_process_text = "0";
+    std::int64_t start_time = 0;  // calendar seconds
+    std::int64_t progress_start = 0;
+    std::int64_t next_progress_bytes = 200000000;
+};
+
+// Flattening and duplicate renaming: state kept for the whole run.
+struct DupeState {
+    std::int32_t dupe_index = 0;           // next index rename_duplicate tries
+    std::int32_t dupe_sequence = 1;        // extra suffix counter of the tilde rule
+    std::int32_t flat_folder_index = 0;    // current numbered folder, 0 = the root
+    std::int32_t files_copied_so_far = 0;  // successful copies, for the flat folders
+    util::NameIndex names;                 // what the run wrote, and names ignoring case
+};
+
+// Named streams: the table that every listing refills from entry 0 (its
+// entries and their names' memory are reused from one file to the next;
+// it grows for a file with more streams than it has held so far).
+struct StreamState {
+    std::vector<platform::StreamRecord> stream_table;
+    std::size_t stream_count = 0;
+    bool ads_errors_ignored = false;  // a stream read error was answered with 'Y'
+    bool open_failed = false;         // the last listing could not open its file at all
+};
+
+// The walk and the copy engine: path buffers reused for every file, the
+// root being walked, the dir-count state, and the saved directory times of -M.
+struct EngineState {
+    std::string dest_root;                // destination of the root being walked
+    std::size_t current_root_length = 0;  // of the root being walked
+    std::string source_file_path;         // directory + name of the current file
+    std::string destination_dir;          // its destination directory
+    std::string destination_file_path;    // its destination
+    std::string size_text;                // its size with separators
+    std::string last_source_dir;          // directory of the last file handled
+    std::int32_t dir_copied_count = 0;    // files copied from it
+    std::string last_counted_dir;         // directory last written to the dir-count log
+    std::string last_checked_dir;         // destination directory last found in place
+    platform::FileTimeSet saved_dir_times;
+    platform::FindRecord destination_record;
+    bool creation_note_written = false;  // "creation times cannot be set" said once
+};
+
+struct RunState {
+    OpenFiles files;
+    RunCounters counters;
+    ProgressState progress;
+    DupeState dupes;
+    StreamState streams;
+    EngineState engine;
+};
+
+}  // namespace veldro
