@@ -421,7 +421,7 @@ void process_file(RunSettings& s, const std::string& directory, const std::strin
 
     if (s.copy.zero_dates != 0 && zero_dated) {
         const platform::FileTime replacement =
-            s.copy.zero_date_replacement.ticks != 0 ? s.copy.zero_date_replacement : zero_date_file_time();
+            s.copy.zero_date_replacement.ticks != 0 ? s.copy.zero_date_replacement : platform::zero_date_time;
         if (entry.times.last_write.ticks == 1) {
             times.last_write = replacement;
         }

@@ -31,10 +31,6 @@ namespace veldro::driver {
 
 namespace {
 
-// 1601-12-25 08:00:00 UTC as a file time: 358 days and 8 hours after the
-// epoch of file times.
-constexpr std::uint64_t zero_date_ticks = ((358ULL * 24ULL + 8ULL) * 3600ULL) * 10000000ULL;
-
 void apply_defaults(RunSettings& s) {
     if (s.progress.start_time == 0) {
         s.progress.start_time = platform::now_seconds();
@@ -231,7 +227,7 @@ namespace {
         finish_run(s);
     }
 
-    s.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};
+    s.copy.zero_date_replacement = platform::zero_date_time;
     start_progress_clock(s);
     if (s.paths.dest_given != 0 && s.copy.immediate == 0) {
         run_counting_pass(s);

@@ -175,10 +175,9 @@ std::string iso8601_utc(const platform::FileTime& time, int digits) {
     if (time.ticks == 0) {
         return {};
     }
-    constexpr std::uint64_t ticks_per_second = 10000000;
-    constexpr std::int64_t seconds_1601_to_1970 = 11644473600;
-    const auto seconds = static_cast<std::int64_t>(time.ticks / ticks_per_second) - seconds_1601_to_1970;
-    const std::uint64_t ticks = time.ticks % ticks_per_second;
+    const auto seconds =
+        static_cast<std::int64_t>(time.ticks / platform::ticks_per_second) - platform::seconds_1601_to_1970;
+    const std::uint64_t ticks = time.ticks % platform::ticks_per_second;
     const std::uint64_t fraction = digits >= 9 ? ticks * 100 + time.extra_ns : ticks;
     return format_utc(seconds, fraction, digits >= 9 ? 9 : 7);
 }

@@ -34,6 +34,16 @@ struct FileTime {
     friend bool operator==(const FileTime&, const FileTime&) = default;
 };
 
+// Ticks in a second, and the distance from the epoch of file times to that
+// of calendar time (1970-01-01 UTC), in seconds and in ticks.
+inline constexpr std::uint64_t ticks_per_second = 10000000ULL;
+inline constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
+inline constexpr std::uint64_t epoch_offset_ticks = 11644473600ULL * ticks_per_second;
+
+// What the empty times of a zero-dated file become: 1601-12-25 08:00:00
+// UTC, 358 days and 8 hours after the epoch of file times.
+inline constexpr FileTime zero_date_time{(358ULL * 24ULL + 8ULL) * 3600ULL * ticks_per_second, 0};
+
 // The three times of a file in the order the system sets them.
 struct FileTimeSet {
     FileTime creation;

@@ -32,8 +32,6 @@ using posix::AtPath;
 
 namespace {
 
-constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
-constexpr std::uint64_t ticks_per_second = 10000000ULL;
 // Reads and writes of the buffered way, and the pieces of a kernel copy
 // between two checks for an interrupt.
 constexpr std::size_t copy_chunk_bytes = 1024U * 1024U;
