@@ -12,6 +12,7 @@
 #include "copy/verify.h"
 #include "driver/pause.h"
 #include "driver/progress.h"
+#include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "platform/names.h"
 #include "util/paths.h"
@@ -146,7 +147,7 @@ void write_unicode_line(RunSettings& s, std::string_view shown_source, const std
     line += " | ";
     line += util::shown_name(destination);
     line += "\r\n";
-    util::write_utf16le(s.logs.unicode_log, line);
+    logs::write_unicode_text(s.logs.unicode_log, line);
 }
 
 void report_copy_error(RunSettings& s, std::string_view shown_source, std::string_view shown_dest) {
