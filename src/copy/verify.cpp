@@ -50,15 +50,6 @@ VerifyWork& work() {
     return state;
 }
 
-void clear(hash::HashSet& set) {
-    set.status = hash::DigestStatus::ok;
-    set.md5[0] = '\0';
-    set.sha1[0] = '\0';
-    set.sha256[0] = '\0';
-    set.sha384[0] = '\0';
-    set.sha512[0] = '\0';
-}
-
 bool sha_selected(const HashSettings& h, const ShaKind& k) {
     return h.*(k.flag) != 0;
 }
@@ -257,9 +248,6 @@ bool digests_match(std::string_view source_md5, std::string_view destination_md5
 const hash::HashSet& last_source_digests() {
     return work().source;
 }
-const hash::HashSet& last_destination_digests() {
-    return work().destination;
-}
 
 bool verify_copy(RunSettings& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded) {
@@ -273,9 +261,9 @@ bool verify_copy(RunSettings& s, const std::string& source_path, const std::stri
     const bool source_ready = w.source_ready && copy_succeeded;
     w.source_ready = false;
     if (!source_ready) {
-        clear(w.source);
+        w.source.clear();
     }
-    clear(w.destination);
+    w.destination.clear();
 
     if (mode == 0 && unicode != nullptr) {
         logs::write_unicode_text(unicode, util::shown_name(source_path));
