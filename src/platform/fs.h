@@ -3,6 +3,7 @@
 // space. Paths are UTF-8 strings in internal form (see util/paths.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -189,6 +190,15 @@ struct CopyFeed {
     // differed between the start and the end of the copy.
     bool source_changed = false;
 };
+
+// The size of every read and write of a buffered copy.
+inline constexpr std::size_t copy_buffer_bytes = std::size_t{1} << 20U;
+// The one buffer of the buffered copies, taken on the first call and kept
+// for the run; null when the memory cannot be had (the next call tries
+// again).
+unsigned char* copy_buffer();
+// Hands `size` zero bytes (a hole) to the feed.
+void feed_zeros(const CopyFeed* feed, std::uint64_t size);
 
 // The system's own whole-file copy, replacing an existing destination: the
 // data, the named streams (Linux: user extended attributes), the permission
