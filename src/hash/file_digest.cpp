@@ -80,24 +80,30 @@ void put_open_errors(const DigestSelection& selection, HashSet& out) {
     }
 }
 
-void put_read_errors(const DigestSelection& selection, HashSet& out) {
+// Clears `out`, gives it `status` and the text of each selected kind.
+void put_texts(const DigestSelection& selection, HashSet& out, DigestStatus status,
+               std::string_view (*text_of)(DigestKind)) {
     out.clear();
-    out.status = DigestStatus::read_failed;
+    out.status = status;
     if (selection.md5) {
-        put_text(out.md5, read_error_text(DigestKind::md5));
+        put_text(out.md5, text_of(DigestKind::md5));
     }
     if (selection.sha1) {
-        put_text(out.sha1, read_error_text(DigestKind::sha1));
+        put_text(out.sha1, text_of(DigestKind::sha1));
     }
     if (selection.sha256) {
-        put_text(out.sha256, read_error_text(DigestKind::sha256));
+        put_text(out.sha256, text_of(DigestKind::sha256));
     }
     if (selection.sha384) {
-        put_text(out.sha384, read_error_text(DigestKind::sha384));
+        put_text(out.sha384, text_of(DigestKind::sha384));
     }
     if (selection.sha512) {
-        put_text(out.sha512, read_error_text(DigestKind::sha512));
+        put_text(out.sha512, text_of(DigestKind::sha512));
     }
+}
+
+void put_read_errors(const DigestSelection& selection, HashSet& out) {
+    put_texts(selection, out, DigestStatus::read_failed, read_error_text);
 }
 
 // A file read up to the size it had when it was opened (one that keeps
@@ -196,43 +202,11 @@ std::string_view changed_text(DigestKind kind) {
 }
 
 void put_changed_texts(const DigestSelection& selection, HashSet& out) {
-    out.clear();
-    out.status = DigestStatus::read_failed;
-    if (selection.md5) {
-        put_text(out.md5, changed_text(DigestKind::md5));
-    }
-    if (selection.sha1) {
-        put_text(out.sha1, changed_text(DigestKind::sha1));
-    }
-    if (selection.sha256) {
-        put_text(out.sha256, changed_text(DigestKind::sha256));
-    }
-    if (selection.sha384) {
-        put_text(out.sha384, changed_text(DigestKind::sha384));
-    }
-    if (selection.sha512) {
-        put_text(out.sha512, changed_text(DigestKind::sha512));
-    }
+    put_texts(selection, out, DigestStatus::read_failed, changed_text);
 }
 
 void put_not_found_texts(const DigestSelection& selection, HashSet& out) {
-    out.clear();
-    out.status = DigestStatus::open_failed;
-    if (selection.md5) {
-        put_text(out.md5, not_found_text(DigestKind::md5));
-    }
-    if (selection.sha1) {
-        put_text(out.sha1, not_found_text(DigestKind::sha1));
-    }
-    if (selection.sha256) {
-        put_text(out.sha256, not_found_text(DigestKind::sha256));
-    }
-    if (selection.sha384) {
-        put_text(out.sha384, not_found_text(DigestKind::sha384));
-    }
-    if (selection.sha512) {
-        put_text(out.sha512, not_found_text(DigestKind::sha512));
-    }
+    put_texts(selection, out, DigestStatus::open_failed, not_found_text);
 }
 
 std::string_view HashSet::text(DigestKind kind) const {
