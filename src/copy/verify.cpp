@@ -189,26 +189,24 @@ void write_hash_log(RunSettings& s, const std::string& source_path, const std::s
     const std::string dest_shown = paths::shown_path(dest_path);
     const int source_length = static_cast<int>(source_shown.size());
     const int dest_length = static_cast<int>(dest_shown.size());
-    if (hash_source) {
-        std::fprintf(log, "\n%.*s  | %s ", source_length, source_shown.data(), w.source.md5.data());
+    // One side: its name, its MD5 and each selected SHA text.
+    const auto write_side = [&](const std::string& shown, const hash::HashSet& digests) {
+        std::fprintf(log, "%.*s  | %s ", static_cast<int>(shown.size()), shown.data(), digests.md5.data());
         for (const ShaKind& k : sha_kinds) {
             if (sha_selected(h, k)) {
                 std::fputs(" | ", log);
-                write_text(log, sha_text(w.source, k.kind));
+                write_text(log, sha_text(digests, k.kind));
                 std::fputs(" ", log);
             }
         }
+    };
+    if (hash_source) {
+        std::fputs("\n", log);
+        write_side(source_shown, w.source);
     }
     if (hash_dest) {
         std::fputs(both ? "|" : "\n", log);
-        std::fprintf(log, "%.*s  | %s ", dest_length, dest_shown.data(), w.destination.md5.data());
-        for (const ShaKind& k : sha_kinds) {
-            if (sha_selected(h, k)) {
-                std::fputs(" | ", log);
-                write_text(log, sha_text(w.destination, k.kind));
-                std::fputs(" ", log);
-            }
-        }
+        write_side(dest_shown, w.destination);
     }
     if (both) {
         if (!match) {
