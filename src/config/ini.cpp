@@ -219,16 +219,6 @@ void missing_directive(const IniLine& line) {
 
 // ---- the log directive -------------------------------------------------
 
-std::size_t find_log_separator(std::string_view value) {
-    for (const char sep : {'!', '|', ';'}) {
-        const std::size_t at = value.find(sep);
-        if (at != std::string_view::npos) {
-            return at;
-        }
-    }
-    return std::string_view::npos;
-}
-
 bool is_off_word(std::string_view text) {
     const std::string trimmed = util::to_upper(text);
     const std::size_t first = trimmed.find_first_not_of(' ');
@@ -314,7 +304,7 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
         s.logs.log_mask = 0;
         return;
     }
-    const std::size_t at = find_log_separator(line.value);
+    const std::size_t at = logs::find_mask_separator(line.value);
     if (at == std::string::npos) {
         if (line.name.starts_with("LOGS") && is_mask_only(line.value)) {
             s.logs.log_mask |= ini_log_mask(line.value);

@@ -1,11 +1,8 @@
 #include "copy/data_copy.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-#include <new>
 #include <optional>
 
 #include "platform/file_io.h"
@@ -16,18 +13,6 @@
 namespace veldro::copy {
 
 namespace {
-
-constexpr std::size_t copy_buffer_bytes = 1024U * 1024U;
-
-// Taken on the first call and kept for the run; a failed attempt is tried
-// again on the next call.
-unsigned char* copy_buffer() {
-    static std::unique_ptr<unsigned char[]> buffer;  // NOLINT(modernize-avoid-c-arrays)
-    if (!buffer) {
-        buffer.reset(new (std::nothrow) unsigned char[copy_buffer_bytes]);  // NOLINT
-    }
-    return buffer.get();
-}
 
 // A destination that the system would refuse to overwrite: a directory,
 // or a file marked read-only (unless -O lets it be replaced).
@@ -53,7 +38,7 @@ LoopEnd copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsig
         if (platform::interrupt_requested()) {
             return LoopEnd::interrupted;
         }
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, end - at));
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(platform::copy_buffer_bytes, end - at));
         const std::int64_t got = platform::read_some(from, buffer, want);
         if (got < 0) {
             return LoopEnd::failed;
@@ -70,16 +55,6 @@ LoopEnd copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsig
         at += static_cast<std::uint64_t>(got);
     }
     return LoopEnd::complete;
-}
-
-// Hands `size` zero bytes (a hole) to the feed.
-void feed_zeros(const platform::CopyFeed* feed, std::uint64_t size) {
-    static constexpr std::array<unsigned char, 4096> zeros{};
-    while (size > 0) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, zeros.size()));
-        feed->take(feed->context, zeros.data(), piece);
-        size -= piece;
-    }
 }
 
 // Copies the first `size` bytes of the source (its size when it was opened:
@@ -100,7 +75,7 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
             holes_allowed = true;
         }
         if (feed != nullptr) {
-            feed_zeros(feed, stretch->begin - offset);
+            platform::feed_zeros(feed, stretch->begin - offset);
         }
         std::uint64_t at = stretch->begin;
         const LoopEnd end = copy_stretch(from, to, buffer, at, stretch->end, feed);
@@ -122,7 +97,7 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
         size = *now;
     }
     if (feed != nullptr && offset < size) {
-        feed_zeros(feed, size - offset);
+        platform::feed_zeros(feed, size - offset);
     }
     return platform::set_file_size(to, size) ? LoopEnd::complete : LoopEnd::failed;
 }
@@ -131,7 +106,7 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
 
 int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected,
                    platform::CopyFeed* feed) {
-    unsigned char* buffer = copy_buffer();
+    unsigned char* buffer = platform::copy_buffer();
     if (buffer == nullptr) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
         return 0;

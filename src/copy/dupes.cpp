@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "logs/manifests.h"
+#include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -16,7 +17,6 @@ namespace {
 constexpr int smallest_folder_count = 5;
 // The tilde rule looks this many characters into the long name.
 constexpr std::size_t tilde_window = 8;
-constexpr std::uint64_t ticks_per_second = 10000000;
 
 std::FILE* report(const Run& s) {
     return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
@@ -56,7 +56,7 @@ std::string tilde_suffix() {
 }
 
 int last_write_second(const platform::FindRecord& entry) {
-    return static_cast<int>((entry.times.last_write.ticks / ticks_per_second) % 60);
+    return static_cast<int>((entry.times.last_write.ticks / platform::ticks_per_second) % 60);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "copy/dupes.h"
 #include "copy/times.h"
 #include "copy/verify.h"
+#include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "logs/throughput.h"
 #include "platform/names.h"
@@ -145,7 +146,7 @@ void write_unicode_line(Run& s, std::string_view shown_source, const std::string
     line += " | ";
     line += util::shown_name(destination);
     line += "\r\n";
-    util::write_utf16le(s.files.unicode_log, line);
+    logs::write_unicode_text(s.files.unicode_log, line);
 }
 
 void report_copy_error(Run& s, std::string_view shown_source, std::string_view shown_dest) {
@@ -419,7 +420,7 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
 
     if (s.copy.zero_dates != 0 && zero_dated) {
         const platform::FileTime replacement =
-            s.copy.zero_date_replacement.ticks != 0 ? s.copy.zero_date_replacement : zero_date_file_time();
+            s.copy.zero_date_replacement.ticks != 0 ? s.copy.zero_date_replacement : platform::zero_date_time;
         if (entry.times.last_write.ticks == 1) {
             times.last_write = replacement;
         }

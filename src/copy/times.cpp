@@ -10,10 +10,9 @@ namespace veldro::copy {
 
 namespace {
 
-constexpr std::uint64_t ticks_per_second = 10000000ULL;
+using platform::ticks_per_second;
 constexpr std::uint64_t ticks_per_day = 86400ULL * ticks_per_second;
-// Days from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t days_1601_to_1970 = 134774;
+constexpr std::int64_t days_1601_to_1970 = platform::seconds_1601_to_1970 / 86400;
 
 bool break_down_one(const platform::FileTime& raw, CalendarParts& parts, bool zulu) {
     const platform::FileTime value = zulu ? raw : to_local_file_time(raw);
@@ -35,14 +34,6 @@ void correct(CalendarParts& parts, bool converted) {
 
 bool same_time(const platform::FileTime& a, const platform::FileTime& b) {
     return a == b;
-}
-
-std::uint64_t cached_now() {
-    static std::uint64_t now = 0;
-    if (now == 0) {
-        now = platform::now_file_time();
-    }
-    return now;
 }
 
 }  // namespace
@@ -83,14 +74,6 @@ int break_down_file_times(const platform::FileTimeSet& times, FileTimeFields& fi
     return (!access_ok && !creation_ok && !write_ok) ? 1 : 0;
 }
 
-int get_file_times(const std::string& path, FileTimeFields& fields, bool zulu) {
-    platform::FindRecord record;
-    if (!platform::lookup_path(path, record)) {
-        return 1;
-    }
-    return break_down_file_times(record.times, fields, zulu, BreakDown::corrected);
-}
-
 const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int letter) {
     if (letter == 'A' || letter == 'a') {
         return times.last_access;
@@ -99,20 +82,6 @@ const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int le
         return times.creation;
     }
     return times.last_write;
-}
-
-platform::FileTime file_time_age(const std::string& path, int letter, std::int32_t& age) {
-    age = 0;
-    static platform::FindRecord record;
-    if (!platform::lookup_path(path, record)) {
-        return {};
-    }
-    const platform::FileTime utc = chosen_time(record.times, letter);
-    // The age is measured between two UTC instants, so that neither the
-    // zone's offset nor its daylight rules can bend it.
-    const auto difference = static_cast<std::int64_t>(cached_now() - utc.ticks);
-    age = static_cast<std::int32_t>(difference / static_cast<std::int64_t>(ticks_per_second));
-    return to_local_file_time(utc);
 }
 
 int set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
@@ -167,10 +136,6 @@ int set_directory_times(const std::string& path, const platform::FileTimeSet& ti
 
 int reset_directory_times(Run& s, const std::string& path) {
     return set_directory_times(path, s.engine.saved_dir_times);
-}
-
-platform::FileTime zero_date_file_time() {
-    return platform::FileTime{(358ULL * 24ULL + 8ULL) * 3600ULL * ticks_per_second, 0};
 }
 
 bool is_zero_dated(const platform::FileTimeSet& times) {

@@ -52,19 +52,9 @@ platform::FileTime to_local_file_time(platform::FileTime utc);
 int break_down_file_times(const platform::FileTimeSet& times, FileTimeFields& fields, bool zulu,
                           BreakDown form = BreakDown::corrected);
 
-// Reads the times of the file or directory at `path` and breaks them down
-// (corrected form). Returns 1 when nothing is found there, else the result
-// of the breakdown.
-int get_file_times(const std::string& path, FileTimeFields& fields, bool zulu);
-
 // The time chosen by a letter: 'A'/'a' last access, 'C'/'c' creation,
 // anything else last write.
 const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int letter);
-
-// Returns the chosen time of the file at `path` as a local file time and
-// writes its age in whole seconds to `age` (0 and age 0 when nothing is
-// there).
-platform::FileTime file_time_age(const std::string& path, int letter, std::int32_t& age);
 
 // Writes the three times onto the file at `path`. Read-only and system
 // attributes are cleared for the while and put back; hidden is never
@@ -85,9 +75,6 @@ int reset_directory_times(Run& s, const std::string& path);
 
 // Writes times onto a directory; 0 or 1, with the same messages.
 int set_directory_times(const std::string& path, const platform::FileTimeSet& times);
-
-// The date that replaces an emptied (zero) date: 1601-12-25 08:00:00 UTC.
-platform::FileTime zero_date_file_time();
 
 // A raw creation or last-write time of exactly 1 marks a file whose dates
 // an extraction tool emptied.

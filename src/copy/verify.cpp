@@ -50,15 +50,6 @@ VerifyWork& work() {
     return state;
 }
 
-void clear(hash::HashSet& set) {
-    set.status = hash::DigestStatus::ok;
-    set.md5[0] = '\0';
-    set.sha1[0] = '\0';
-    set.sha256[0] = '\0';
-    set.sha384[0] = '\0';
-    set.sha512[0] = '\0';
-}
-
 bool sha_selected(const HashOptions& h, const ShaKind& k) {
     return h.*(k.flag) != 0;
 }
@@ -198,26 +189,24 @@ void write_hash_log(Run& s, const std::string& source_path, const std::string& d
     const std::string dest_shown = paths::shown_path(dest_path);
     const int source_length = static_cast<int>(source_shown.size());
     const int dest_length = static_cast<int>(dest_shown.size());
-    if (hash_source) {
-        std::fprintf(log, "\n%.*s  | %s ", source_length, source_shown.data(), w.source.md5.data());
+    // One side: its name, its MD5 and each selected SHA text.
+    const auto write_side = [&](const std::string& shown, const hash::HashSet& digests) {
+        std::fprintf(log, "%.*s  | %s ", static_cast<int>(shown.size()), shown.data(), digests.md5.data());
         for (const ShaKind& k : sha_kinds) {
             if (sha_selected(h, k)) {
                 std::fputs(" | ", log);
-                write_text(log, sha_text(w.source, k.kind));
+                write_text(log, sha_text(digests, k.kind));
                 std::fputs(" ", log);
             }
         }
+    };
+    if (hash_source) {
+        std::fputs("\n", log);
+        write_side(source_shown, w.source);
     }
     if (hash_dest) {
         std::fputs(both ? "|" : "\n", log);
-        std::fprintf(log, "%.*s  | %s ", dest_length, dest_shown.data(), w.destination.md5.data());
-        for (const ShaKind& k : sha_kinds) {
-            if (sha_selected(h, k)) {
-                std::fputs(" | ", log);
-                write_text(log, sha_text(w.destination, k.kind));
-                std::fputs(" ", log);
-            }
-        }
+        write_side(dest_shown, w.destination);
     }
     if (both) {
         if (!match) {
@@ -259,9 +248,6 @@ bool digests_match(std::string_view source_md5, std::string_view destination_md5
 const hash::HashSet& last_source_digests() {
     return work().source;
 }
-const hash::HashSet& last_destination_digests() {
-    return work().destination;
-}
 
 bool verify_copy(Run& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded) {
@@ -274,9 +260,9 @@ bool verify_copy(Run& s, const std::string& source_path, const std::string& dest
     const bool source_ready = w.source_ready && copy_succeeded;
     w.source_ready = false;
     if (!source_ready) {
-        clear(w.source);
+        w.source.clear();
     }
-    clear(w.destination);
+    w.destination.clear();
 
     if (!h.any() && unicode != nullptr) {
         logs::write_unicode_text(unicode, util::shown_name(source_path));

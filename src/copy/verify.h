@@ -31,9 +31,8 @@ bool copy_for_verification(Run& s, const std::string& source_path, const std::st
 bool verify_copy(Run& s, const std::string& source_path, const std::string& dest_path,
                  const platform::FileTimeSet& source_times, bool copy_succeeded = true);
 
-// The digests of the file last verified (for callers that report them).
+// The source digests of the file last verified (for callers that report them).
 const hash::HashSet& last_source_digests();
-const hash::HashSet& last_destination_digests();
 
 // True when two MD5 texts prove the copy: equal, and neither is an error
 // text (two unreadable files do not match each other).

@@ -31,10 +31,6 @@ namespace veldro::driver {
 
 namespace {
 
-// 1601-12-25 08:00:00 UTC as a file time: 358 days and 8 hours after the
-// epoch of file times.
-constexpr std::uint64_t zero_date_ticks = ((358ULL * 24ULL + 8ULL) * 3600ULL) * 10000000ULL;
-
 // The environment's part of the options (the defaults themselves are in
 // the Options record); the INI file and the command line come after it.
 void apply_environment(OptionTarget& s) {
@@ -201,7 +197,7 @@ namespace {
         walk::add_source_path(target, platform::current_directory());
     }
     logs::set_command_line(target, args);
-    options.copy.zero_date_replacement = platform::FileTime{zero_date_ticks, 0};
+    options.copy.zero_date_replacement = platform::zero_date_time;
     if (s.paths.list_file_mode == 0 && s.copy.list_only == ListOnly::off) {
         walk::refuse_overlapping_destination(s);
     }

@@ -69,16 +69,8 @@ void put_hex(std::array<char, N>& out, const std::array<unsigned char, M>& diges
     out[2 * M] = '\0';
 }
 
-void clear_texts(HashSet& out) {
-    out.md5[0] = '\0';
-    out.sha1[0] = '\0';
-    out.sha256[0] = '\0';
-    out.sha384[0] = '\0';
-    out.sha512[0] = '\0';
-}
-
 void put_open_errors(const DigestSelection& selection, HashSet& out) {
-    clear_texts(out);
+    out.clear();
     out.status = DigestStatus::open_failed;
     if (selection.md5) {
         put_text(out.md5, md5_open_error_text);
@@ -88,24 +80,30 @@ void put_open_errors(const DigestSelection& selection, HashSet& out) {
     }
 }
 
-void put_read_errors(const DigestSelection& selection, HashSet& out) {
-    clear_texts(out);
-    out.status = DigestStatus::read_failed;
+// Clears `out`, gives it `status` and the text of each selected kind.
+void put_texts(const DigestSelection& selection, HashSet& out, DigestStatus status,
+               std::string_view (*text_of)(DigestKind)) {
+    out.clear();
+    out.status = status;
     if (selection.md5) {
-        put_text(out.md5, read_error_text(DigestKind::md5));
+        put_text(out.md5, text_of(DigestKind::md5));
     }
     if (selection.sha1) {
-        put_text(out.sha1, read_error_text(DigestKind::sha1));
+        put_text(out.sha1, text_of(DigestKind::sha1));
     }
     if (selection.sha256) {
-        put_text(out.sha256, read_error_text(DigestKind::sha256));
+        put_text(out.sha256, text_of(DigestKind::sha256));
     }
     if (selection.sha384) {
-        put_text(out.sha384, read_error_text(DigestKind::sha384));
+        put_text(out.sha384, text_of(DigestKind::sha384));
     }
     if (selection.sha512) {
-        put_text(out.sha512, read_error_text(DigestKind::sha512));
+        put_text(out.sha512, text_of(DigestKind::sha512));
     }
+}
+
+void put_read_errors(const DigestSelection& selection, HashSet& out) {
+    put_texts(selection, out, DigestStatus::read_failed, read_error_text);
 }
 
 // A file read up to the size it had when it was opened (one that keeps
@@ -204,43 +202,11 @@ std::string_view changed_text(DigestKind kind) {
 }
 
 void put_changed_texts(const DigestSelection& selection, HashSet& out) {
-    clear_texts(out);
-    out.status = DigestStatus::read_failed;
-    if (selection.md5) {
-        put_text(out.md5, changed_text(DigestKind::md5));
-    }
-    if (selection.sha1) {
-        put_text(out.sha1, changed_text(DigestKind::sha1));
-    }
-    if (selection.sha256) {
-        put_text(out.sha256, changed_text(DigestKind::sha256));
-    }
-    if (selection.sha384) {
-        put_text(out.sha384, changed_text(DigestKind::sha384));
-    }
-    if (selection.sha512) {
-        put_text(out.sha512, changed_text(DigestKind::sha512));
-    }
+    put_texts(selection, out, DigestStatus::read_failed, changed_text);
 }
 
 void put_not_found_texts(const DigestSelection& selection, HashSet& out) {
-    clear_texts(out);
-    out.status = DigestStatus::open_failed;
-    if (selection.md5) {
-        put_text(out.md5, not_found_text(DigestKind::md5));
-    }
-    if (selection.sha1) {
-        put_text(out.sha1, not_found_text(DigestKind::sha1));
-    }
-    if (selection.sha256) {
-        put_text(out.sha256, not_found_text(DigestKind::sha256));
-    }
-    if (selection.sha384) {
-        put_text(out.sha384, not_found_text(DigestKind::sha384));
-    }
-    if (selection.sha512) {
-        put_text(out.sha512, not_found_text(DigestKind::sha512));
-    }
+    put_texts(selection, out, DigestStatus::open_failed, not_found_text);
 }
 
 std::string_view HashSet::text(DigestKind kind) const {
@@ -257,6 +223,15 @@ std::string_view HashSet::text(DigestKind kind) const {
             return sha512.data();
     }
     return {};
+}
+
+void HashSet::clear() {
+    status = DigestStatus::ok;
+    md5[0] = '\0';
+    sha1[0] = '\0';
+    sha256[0] = '\0';
+    sha384[0] = '\0';
+    sha512[0] = '\0';
 }
 
 void DigestFeed::start(const DigestSelection& selection) {
@@ -297,8 +272,7 @@ void DigestFeed::add(const unsigned char* data, std::size_t size) {
 }
 
 void DigestFeed::finish(HashSet& out) {
-    clear_texts(out);
-    out.status = DigestStatus::ok;
+    out.clear();
     if (selection_.md5) {
         put_hex(out.md5, md5_.finish());
     }
@@ -356,17 +330,10 @@ DigestStatus DigestReader::hash_source(ReadStep read, void* source, const Digest
     return out.status;
 }
 
-void hash_memory(std::span<const unsigned char> data, const DigestSelection& selection, HashSet& out) {
-    DigestFeed feed;
-    feed.start(selection);
-    feed.add(data.data(), data.size());
-    feed.finish(out);
-}
-
 namespace {
 
-// The reader behind the one-kind routines: made on first use, kept for the
-// rest of the thread's life.
+// The reader behind md5_file_digest: made on first use, kept for the rest
+// of the thread's life.
 DigestReader* shared_reader() {
     thread_local std::unique_ptr<DigestReader> reader;
     if (!reader) {
@@ -379,40 +346,21 @@ DigestReader* shared_reader() {
     return reader.get();
 }
 
-// Hashes one kind into the routine's own set; null when no buffer.
-const HashSet* hash_one(const std::string& path, DigestKind kind) {
+// Hashes MD5 alone into the routine's own set; null when no buffer.
+const HashSet* hash_md5(const std::string& path) {
     thread_local HashSet own;
     DigestReader* reader = shared_reader();
     if (reader == nullptr) {
         return nullptr;
     }
-    DigestSelection selection;
-    selection.md5 = kind == DigestKind::md5;
-    selection.sha1 = kind == DigestKind::sha1;
-    selection.sha256 = kind == DigestKind::sha256;
-    selection.sha384 = kind == DigestKind::sha384;
-    selection.sha512 = kind == DigestKind::sha512;
-    reader->hash_file(path, selection, own);
+    reader->hash_file(path, DigestSelection{}, own);
     return &own;
-}
-
-// The SHA-2 routines have no text for a file that cannot be opened.
-template <std::size_t N>
-const char* sha2_result(const HashSet* set, const std::array<char, N>& text, std::array<char, N>* out) {
-    if (set == nullptr || set->status == DigestStatus::open_failed) {
-        return nullptr;
-    }
-    if (out == nullptr) {
-        return text.data();
-    }
-    *out = text;
-    return out->data();
 }
 
 }  // namespace
 
 const char* md5_file_digest(const std::string& path, Md5Text* out) {
-    const HashSet* set = hash_one(path, DigestKind::md5);
+    const HashSet* set = hash_md5(path);
     if (set == nullptr) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create MD5 hash input buffer\n", ".\\Md5func_u", 93);
         return nullptr;
@@ -422,34 +370,6 @@ const char* md5_file_digest(const std::string& path, Md5Text* out) {
     }
     *out = set->md5;
     return out->data();
-}
-
-const char* sha1_file_digest(const std::string& path, Sha1Text* out) {
-    const HashSet* set = hash_one(path, DigestKind::sha1);
-    if (set == nullptr) {
-        std::fputs("Memory allocation error\n", stderr);
-        return nullptr;
-    }
-    if (out == nullptr) {
-        return set->sha1.data();
-    }
-    *out = set->sha1;
-    return out->data();
-}
-
-const char* sha256_file_digest(const std::string& path, Sha256Text* out) {
-    const HashSet* set = hash_one(path, DigestKind::sha256);
-    return set == nullptr ? nullptr : sha2_result(set, set->sha256, out);
-}
-
-const char* sha384_file_digest(const std::string& path, Sha384Text* out) {
-    const HashSet* set = hash_one(path, DigestKind::sha384);
-    return set == nullptr ? nullptr : sha2_result(set, set->sha384, out);
-}
-
-const char* sha512_file_digest(const std::string& path, Sha512Text* out) {
-    const HashSet* set = hash_one(path, DigestKind::sha512);
-    return set == nullptr ? nullptr : sha2_result(set, set->sha512, out);
 }
 
 }  // namespace veldro::hash

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -73,6 +72,8 @@ struct HashSet {
     Sha512Text sha512{};
 
     [[nodiscard]] std::string_view text(DigestKind kind) const;
+    // Status ok and every text empty.
+    void clear();
 };
 
 // Every selected digest of bytes given piece by piece, in order: the way a
@@ -132,23 +133,12 @@ private:
 // `out` holds (for a file whose open failed because it does not exist).
 void put_not_found_texts(const DigestSelection& selection, HashSet& out);
 
-// Digests of bytes in memory (never fails).
-void hash_memory(std::span<const unsigned char> data, const DigestSelection& selection, HashSet& out);
-
-// The whole-file routines, one kind each. Each gives a pointer to the text,
-// or null where the kind has no result (see below). When `out` is given the
-// text is placed there and the pointer points into it; otherwise it points
-// to a text of the routine's own that stays valid until the routine's next
-// call on the same thread.
-//
-// A file that cannot be opened: MD5 and SHA-1 give their open error texts;
-// SHA-256, SHA-384 and SHA-512 give null and leave `out` as it was.
-// A file that cannot be read to its end: every kind gives its error text.
-// Null is also given when the routine's read buffer cannot be obtained.
+// The MD5 digest of a whole file: a pointer to its text, or to the open or
+// read error text when the file cannot be opened or read to its end. When
+// `out` is given the text is placed there and the pointer points into it;
+// otherwise it points to a text of the routine's own that stays valid until
+// its next call on the same thread. Null when the routine's read buffer
+// cannot be obtained.
 const char* md5_file_digest(const std::string& path, Md5Text* out = nullptr);
-const char* sha1_file_digest(const std::string& path, Sha1Text* out = nullptr);
-const char* sha256_file_digest(const std::string& path, Sha256Text* out = nullptr);
-const char* sha384_file_digest(const std::string& path, Sha384Text* out = nullptr);
-const char* sha512_file_digest(const std::string& path, Sha512Text* out = nullptr);
 
 }  // namespace veldro::hash

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "logs/run_header.h"
 #include "platform/identity.h"
-#include "util/dates.h"
+#include "platform/timezone.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -90,19 +91,13 @@ void append_escaped_char(std::string& out, std::string_view ch) {
     }
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+// Calendar seconds, with a fraction of `fraction_digits` digits, as an ISO
+// 8601 UTC time.
 std::string format_utc(std::int64_t seconds, std::uint64_t fraction, int fraction_digits) {
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    const util::CivilDate date = util::civil_from_days(days);
+    const platform::CalendarFields f = utc_calendar(seconds);
     std::array<char, 64> text{};
-    int n = std::snprintf(text.data(), text.size(), "%04lld-%02d-%02dT%02d:%02d:%02d",
-                          static_cast<long long>(date.year), date.month, date.day, static_cast<int>(rest / 3600),
-                          static_cast<int>((rest % 3600) / 60), static_cast<int>(rest % 60));
+    int n = std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d", f.year, f.month, f.day, f.hour,
+                          f.minute, f.second);
     if (fraction_digits > 0) {
         n += std::snprintf(text.data() + n, text.size() - static_cast<std::size_t>(n), ".%0*llu", fraction_digits,
                            static_cast<unsigned long long>(fraction));
@@ -175,10 +170,9 @@ std::string iso8601_utc(const platform::FileTime& time, int digits) {
     if (time.ticks == 0) {
         return {};
     }
-    constexpr std::uint64_t ticks_per_second = 10000000;
-    constexpr std::int64_t seconds_1601_to_1970 = 11644473600;
-    const auto seconds = static_cast<std::int64_t>(time.ticks / ticks_per_second) - seconds_1601_to_1970;
-    const std::uint64_t ticks = time.ticks % ticks_per_second;
+    const auto seconds =
+        static_cast<std::int64_t>(time.ticks / platform::ticks_per_second) - platform::seconds_1601_to_1970;
+    const std::uint64_t ticks = time.ticks % platform::ticks_per_second;
     const std::uint64_t fraction = digits >= 9 ? ticks * 100 + time.extra_ns : ticks;
     return format_utc(seconds, fraction, digits >= 9 ? 9 : 7);
 }

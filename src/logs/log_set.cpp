@@ -72,7 +72,7 @@ struct Keyword {
 };
 
 // Keyword masks found by substring search, so "copy" holds "cop".
-unsigned keyword_mask(std::string_view text, bool with_all, bool with_unicode, bool lower_case_spellings) {
+unsigned keyword_mask(std::string_view text, bool with_all, bool with_unicode) {
     const std::array<Keyword, 8> command_line{{{"all", 255},
                                                {"list", log_list},
                                                {"cop", log_copied},
@@ -86,24 +86,11 @@ unsigned keyword_mask(std::string_view text, bool with_all, bool with_unicode, b
         if ((k.bits == 255 && !with_all) || (k.bits == log_unicode && !with_unicode)) {
             continue;
         }
-        const std::string word = lower_case_spellings ? util::to_lower(k.word) : std::string(k.word);
-        if (text.find(word) != std::string_view::npos) {
+        if (text.find(k.word) != std::string_view::npos) {
             mask |= k.bits;
         }
     }
     return mask;
-}
-
-// Splits at the first separator of the first kind present: '!', then '|',
-// then ';'. Gives npos when there is none.
-std::size_t find_mask_separator(std::string_view value) {
-    for (const char sep : {'!', '|', ';'}) {
-        const std::size_t at = value.find(sep);
-        if (at != std::string_view::npos) {
-            return at;
-        }
-    }
-    return std::string_view::npos;
 }
 
 // The member's stream slot in the settings.
@@ -170,12 +157,18 @@ bool is_name_separator(char c) {
 
 // ---- reading a log value -----------------------------------------------
 
+std::size_t find_mask_separator(std::string_view value) {
+    for (const char sep : {'!', '|', ';'}) {
+        const std::size_t at = value.find(sep);
+        if (at != std::string_view::npos) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
 LogValue read_log_value(std::string_view value, LogSource source) {
     LogValue out;
-    if (source == LogSource::ini && value.find("OFF") != std::string_view::npos) {
-        out.off = true;
-        return out;
-    }
     std::size_t at = find_mask_separator(value);
     if (at == std::string_view::npos && source == LogSource::long_option) {
         const std::size_t colon = value.find(':');
@@ -206,27 +199,15 @@ LogValue read_log_value(std::string_view value, LogSource source) {
                     out.mask |= 255U;
                 }
             } else {
-                out.mask = keyword_mask(mask_text, true, true, false);
+                out.mask = keyword_mask(mask_text, true, true);
             }
             break;
-        case LogSource::ini: {
-            const std::string lowered = util::to_lower(mask_text);
-            if (starts_with_digit(lowered)) {
-                out.mask = integer_mask(lowered);
-                if (out.mask > 127) {
-                    out.mask |= 127U;
-                }
-            } else {
-                out.mask = keyword_mask(lowered, true, true, true);
-            }
-            break;
-        }
     }
     return out;
 }
 
 unsigned read_error_mask(std::string_view text) {
-    const unsigned mask = starts_with_digit(text) ? integer_mask(text) : keyword_mask(text, false, false, false);
+    const unsigned mask = starts_with_digit(text) ? integer_mask(text) : keyword_mask(text, false, false);
     return mask > 255 ? 255U : mask;
 }
 

@@ -21,20 +21,21 @@ enum class LogSource : std::uint8_t {
     short_option,  // -1, -2, -3: '!', '|', ';'; "all" anywhere (any case) = 255, else the integer, no cap
     long_option,   // --LOG=, --ACC=: also ':' (not a drive colon); digit first: integer, above 255 all bits;
                    // else the keywords all/list/cop/not/dup/ERR/DIR/UNI (case-sensitive)
-    ini,           // INI LOG*/ACCT*: "OFF" anywhere = nothing; digit first: integer, above 127 also the low
-                   // seven bits; else the keywords, the text lower-cased first
 };
 
 struct LogValue {
     std::string name;             // the log name (no mask text)
     unsigned mask = 0;            // bits to OR into log_mask
-    bool off = false;             // INI "OFF": nothing is opened
     bool colon_conflict = false;  // --LOG with a drive colon and an option colon: refused
 };
 
 // Splits a log value into name and mask by the rules of its source. Pure:
 // opens nothing and prints nothing.
 LogValue read_log_value(std::string_view value, LogSource source);
+
+// Where a log value's mask text begins: at the first '!', else the first
+// '|', else the first ';'. npos when there is none.
+std::size_t find_mask_separator(std::string_view value);
 
 // Mask text of --ERR=: digit first: the integer; else the keywords without
 // "all" and "uni"; capped at 255.
@@ -58,8 +59,7 @@ bool open_long_log_option(OptionTarget& s, const std::string& value);
 // the members of the new bits. Returns false when the text gives no bits.
 bool apply_error_mask_option(OptionTarget& s, const std::string& text);
 
-// INI log directive with an already computed mask (see read_log_value with
-// LogSource::ini): makes the directory, sets log_base_name, opens the default
+// INI log directive with an already computed mask: makes the directory, sets log_base_name, opens the default
 // log when none is open yet, ORs `mask` into log_mask and opens the members
 // of the set bits. No date marker. A mask of 0 opens only the default log.
 void open_log_members(OptionTarget& s, const std::string& base_name, unsigned mask);

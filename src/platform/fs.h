@@ -3,6 +3,7 @@
 // space. Paths are UTF-8 strings in internal form (see util/paths.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,16 @@ struct FileTime {
     std::uint32_t extra_ns = 0;
     friend bool operator==(const FileTime&, const FileTime&) = default;
 };
+
+// Ticks in a second, and the distance from the epoch of file times to that
+// of calendar time (1970-01-01 UTC), in seconds and in ticks.
+inline constexpr std::uint64_t ticks_per_second = 10000000ULL;
+inline constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
+inline constexpr std::uint64_t epoch_offset_ticks = 11644473600ULL * ticks_per_second;
+
+// What the empty times of a zero-dated file become: 1601-12-25 08:00:00
+// UTC, 358 days and 8 hours after the epoch of file times.
+inline constexpr FileTime zero_date_time{(358ULL * 24ULL + 8ULL) * 3600ULL * ticks_per_second, 0};
 
 // The three times of a file in the order the system sets them.
 struct FileTimeSet {
@@ -179,6 +190,15 @@ struct CopyFeed {
     // differed between the start and the end of the copy.
     bool source_changed = false;
 };
+
+// The size of every read and write of a buffered copy.
+inline constexpr std::size_t copy_buffer_bytes = std::size_t{1} << 20U;
+// The one buffer of the buffered copies, taken on the first call and kept
+// for the run; null when the memory cannot be had (the next call tries
+// again).
+unsigned char* copy_buffer();
+// Hands `size` zero bytes (a hole) to the feed.
+void feed_zeros(const CopyFeed* feed, std::uint64_t size);
 
 // The system's own whole-file copy, replacing an existing destination: the
 // data, the named streams (Linux: user extended attributes), the permission

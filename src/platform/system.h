@@ -15,8 +15,6 @@ std::optional<std::string> get_environment(const char* name);
 // ---- clock -------------------------------------------------------------
 // Calendar seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();
-// The current UTC time as 100-ns ticks since 1601.
-std::uint64_t now_file_time();
 // Sleeps whole seconds.
 void sleep_seconds(int seconds);
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <limits>
 
+#include "platform/fs.h"
 #include "util/run_end.h"
 
 namespace veldro::util {
@@ -123,16 +124,16 @@ std::optional<std::int64_t> calendar_time(int month, int day, int year, int hour
 std::uint64_t time_to_file_time(std::int64_t calendar_seconds) {
     // Times beyond what a file time can hold (some 29,000 years from now,
     // or before 1601) stay at its ends instead of wrapping around.
-    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max() / file_ticks_per_second;
+    constexpr auto per_second = static_cast<std::int64_t>(platform::ticks_per_second);
+    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max() / per_second;
     if (calendar_seconds > most) {
         return std::numeric_limits<std::uint64_t>::max();
     }
-    const std::int64_t ticks =
-        calendar_seconds < -most ? -most * file_ticks_per_second : calendar_seconds * file_ticks_per_second;
-    if (ticks < -static_cast<std::int64_t>(file_time_epoch_offset)) {
+    const std::int64_t ticks = calendar_seconds < -most ? -most * per_second : calendar_seconds * per_second;
+    if (ticks < -static_cast<std::int64_t>(platform::epoch_offset_ticks)) {
         return 0;
     }
-    return static_cast<std::uint64_t>(ticks) + file_time_epoch_offset;
+    return static_cast<std::uint64_t>(ticks) + platform::epoch_offset_ticks;
 }
 
 std::string version_text(std::string_view build_date, std::string_view build_time, std::string_view suffix) {

@@ -19,10 +19,6 @@ struct CivilDate {
 // The date that lies `days` days after 1970-01-01 (before it when negative).
 CivilDate civil_from_days(std::int64_t days);
 
-// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
-inline constexpr std::uint64_t file_time_epoch_offset = 116444736000000000ULL;
-inline constexpr std::int64_t file_ticks_per_second = 10000000;
-
 bool is_leap_year(int year);
 // Days in a month (1..12) of a year; 0 for a month outside 1..12.
 int month_length(int month, int year);

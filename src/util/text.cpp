@@ -162,52 +162,6 @@ std::u16string utf8_to_utf16(std::string_view utf8) {
     return out;
 }
 
-bool utf16_to_utf8(std::u16string_view utf16, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        char32_t cp = utf16[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 >= utf16.size() || utf16[i + 1] < 0xDC00 || utf16[i + 1] > 0xDFFF) {
-                return false;
-            }
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return false;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return true;
-}
-
-void write_utf16le(std::FILE* stream, std::string_view utf8) {
-    if (stream == nullptr) {
-        return;
-    }
-    const std::u16string units = utf8_to_utf16(utf8);
-    std::string bytes;
-    bytes.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        bytes.push_back(static_cast<char>(u & 0xFF));
-        bytes.push_back(static_cast<char>(u >> 8));
-    }
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-}
-
 bool has_non_ascii(std::string_view text) {
     for (char c : text) {
         if (static_cast<unsigned char>(c) > 127) {

@@ -33,13 +33,8 @@ std::string_view first_chars(std::string_view utf8, std::size_t chars);
 // Pads with blanks on the right, or cuts, to exactly `chars` characters.
 std::string fit_to_width(std::string_view utf8, std::size_t chars);
 
-// UTF-8 to UTF-16LE code units (invalid bytes become U+FFFD), and back.
+// UTF-8 to UTF-16LE code units (invalid bytes become U+FFFD).
 std::u16string utf8_to_utf16(std::string_view utf8);
-// Strict conversion: false (and a partial result) on an unpaired surrogate.
-bool utf16_to_utf8(std::u16string_view utf16, std::string& out);
-
-// Writes text as UTF-16LE code units to a binary stream.
-void write_utf16le(std::FILE* stream, std::string_view utf8);
 
 // A name as it may stand in a text output: a line end, tab or other
 // control character (C0, DEL, C1), the line and paragraph separators

@@ -182,7 +182,10 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
         ::close(fd);
         const std::string content = read("sparse");
         veldro::hash::HashSet whole;
-        veldro::hash::hash_memory({reinterpret_cast<const unsigned char*>(content.data()), content.size()}, {}, whole);
+        veldro::hash::DigestFeed memory;
+        memory.start({});
+        memory.add(reinterpret_cast<const unsigned char*>(content.data()), content.size());
+        memory.finish(whole);
         veldro::hash::HashSet read_back;
         veldro::hash::DigestReader reader;
         ASSERT_EQ(reader.hash_file(path("sparse"), {}, read_back), veldro::hash::DigestStatus::ok);

@@ -97,19 +97,6 @@ TEST(LogValue, LongOptionColonRuleAndKeywords) {
     EXPECT_EQ(read_log_value("RUN.LOG!300", LogSource::long_option).mask & 255U, 255U);
 }
 
-TEST(LogValue, IniRules) {
-    EXPECT_TRUE(read_log_value("RUN.LOG!OFF", LogSource::ini).off);
-    EXPECT_TRUE(read_log_value("OFF", LogSource::ini).off);
-    // 128 and above also get the low seven bits: every member.
-    EXPECT_EQ(read_log_value("RUN.LOG!128", LogSource::ini).mask, 255U);
-    EXPECT_EQ(read_log_value("RUN.LOG!6", LogSource::ini).mask, 6U);
-    EXPECT_EQ(read_log_value("RUN.LOG!LIST,Copied,ERR,Dir,UNI", LogSource::ini).mask, 2U + 4U + 16U + 64U + 128U);
-    // No colon rule in the INI file.
-    const LogValue v = read_log_value("RUN.LOG:4", LogSource::ini);
-    EXPECT_EQ(v.name, "RUN.LOG:4");
-    EXPECT_EQ(v.mask, 0U);
-}
-
 TEST(LogValue, ErrorMask) {
     EXPECT_EQ(read_error_mask("8"), 8U);
     EXPECT_EQ(read_error_mask("ERR"), 16U);

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,12 +30,6 @@ using posix::open_no_atime;
 using posix::AtPath;
 
 namespace {
-
-constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
-constexpr std::uint64_t ticks_per_second = 10000000ULL;
-// Reads and writes of the buffered way, and the pieces of a kernel copy
-// between two checks for an interrupt.
-constexpr std::size_t copy_chunk_bytes = 1024U * 1024U;
 
 // File systems that keep NTFS attributes and creation times, shown as
 // "system.ntfs_*" extended attributes (ntfs-3g through FUSE, the kernel's
@@ -411,14 +404,6 @@ bool copy_user_xattrs(int from, int to) {
     return true;
 }
 
-unsigned char* copy_buffer() {
-    static std::unique_ptr<unsigned char[]> buffer;  // NOLINT(modernize-avoid-c-arrays)
-    if (!buffer) {
-        buffer.reset(new (std::nothrow) unsigned char[copy_chunk_bytes]);  // NOLINT
-    }
-    return buffer.get();
-}
-
 // How far a stretch of the copy got: `reached` is where the source ended
 // when it is shorter than the stretch (it was cut while being copied).
 struct StretchEnd {
@@ -442,16 +427,6 @@ bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::ui
     return true;
 }
 
-// Hands `size` zero bytes (a hole) to the feed.
-void feed_zeros(const CopyFeed* feed, std::uint64_t size) {
-    static const std::vector<unsigned char> zeros(std::size_t{64} * 1024U);
-    while (size > 0) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, zeros.size()));
-        feed->take(feed->context, zeros.data(), piece);
-        size -= piece;
-    }
-}
-
 // Copies [at, end) of `from` to the same place in `to` through the buffer,
 // handing each piece written to the feed when there is one.
 StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end, const CopyFeed* feed) {
@@ -463,7 +438,7 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
         if (interrupt_requested()) {
             return {CopyResult::interrupted, at};
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_chunk_bytes, end - at));
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, end - at));
         const ssize_t n = ::pread(from, buffer, want, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) {
             continue;
@@ -835,7 +810,7 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
             return CopyResult::failed;
         }
     }
-    if (st.st_size > static_cast<off_t>(copy_chunk_bytes)) {
+    if (st.st_size > static_cast<off_t>(copy_buffer_bytes)) {
         (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     CopyResult result = copy_user_xattrs(from, to)

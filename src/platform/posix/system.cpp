@@ -79,14 +79,6 @@ std::int64_t now_seconds() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-std::uint64_t now_file_time() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    constexpr std::uint64_t epoch_ticks = 116444736000000000ULL;
-    return epoch_ticks + static_cast<std::uint64_t>(ts.tv_sec) * 10000000ULL +
-           static_cast<std::uint64_t>(ts.tv_nsec) / 100ULL;
-}
-
 void sleep_seconds(int seconds) {
     timespec left{seconds, 0};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR && g_interrupt == 0) {

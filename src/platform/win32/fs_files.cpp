@@ -479,8 +479,6 @@ bool make_directory(const std::string& path) {
 // Local time under the zone rules in force at the instant itself (the
 // runtime's conversion, which honours TZ), not today's offset.
 FileTime local_file_time(FileTime utc) {
-    constexpr std::uint64_t ticks_per_second = 10000000ULL;
-    constexpr std::int64_t seconds_1601_to_1970 = 11644473600LL;
     const auto seconds = static_cast<std::int64_t>(utc.ticks / ticks_per_second) - seconds_1601_to_1970;
     const auto instant = static_cast<__time64_t>(seconds);
     std::tm fields{};

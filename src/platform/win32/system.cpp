@@ -60,12 +60,6 @@ std::int64_t now_seconds() {
     return static_cast<std::int64_t>(_time64(nullptr));
 }
 
-std::uint64_t now_file_time() {
-    FILETIME ft{};
-    GetSystemTimeAsFileTime(&ft);
-    return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
 void sleep_seconds(int seconds) {
     for (int i = 0; i < seconds * 10 && g_interrupt == 0; ++i) {
         Sleep(100);
