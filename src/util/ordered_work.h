@@ -35,7 +35,8 @@
 //   recorded are dropped. A closed pool skips whatever is submitted later.
 //
 // With one thread nothing is started: submit() does the work inline and
-// records the item before it returns, as a run without the pool would.
+// records the item before it returns, as a run without the pool would. No
+// more workers are started than items may be in flight.
 //
 // Items are moved, never copied, and live in a ring of `max_in_flight`
 // slots that is reused: beyond what an item holds itself, and the work
@@ -51,6 +52,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -76,12 +78,19 @@ public:
         if (threads <= 1) {
             return;
         }
-        // With fewer slots than workers, the extra workers stay idle: the
-        // limit is the caller's bound on memory.
+        // No more workers than items that may be in flight: the limit is
+        // the caller's bound on memory, and more workers would stay idle.
         slots_.resize(std::max<std::size_t>(max_in_flight, 1));
-        workers_.reserve(threads);
-        for (unsigned i = 0; i < threads; ++i) {
-            workers_.emplace_back([this] { work_loop(); });
+        const std::size_t count = std::min<std::size_t>(threads, slots_.size());
+        workers_.reserve(count);
+        // A system that refuses a thread leaves the run with the workers it
+        // has; with none, the work runs inline.
+        try {
+            for (std::size_t i = 0; i < count; ++i) {
+                workers_.emplace_back([this] { work_loop(); });
+            }
+        } catch (const std::system_error&) {
+            // Go on with the workers started.
         }
     }
 
