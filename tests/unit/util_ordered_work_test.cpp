@@ -135,6 +135,30 @@ TEST(OrderedWork, StopRequestSkipsItemsNotBegun) {
     }
 }
 
+TEST(OrderedWork, DestroyedWithoutDrainWaitsForRunningItemsAndStartsNoOther) {
+    std::atomic<int> worked{0};
+    std::atomic<int> recorded{0};
+    {
+        OrderedWork<Job> pool(2, 16, 100, [&recorded](Job&, bool) { ++recorded; });
+        std::latch both_running(2);
+        for (int i = 0; i < 10; ++i) {
+            pool.submit(job(i), 1, [&worked, &both_running, i](Job&) {
+                if (i < 2) {
+                    both_running.count_down();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                ++worked;
+            });
+        }
+        both_running.wait();
+    }
+    // The two running items finished; the queued ones were dropped (unless
+    // this thread was held off for the whole pause of the running ones).
+    EXPECT_GE(worked.load(), 2);
+    EXPECT_LT(worked.load(), 10);
+    EXPECT_EQ(recorded.load(), 0);
+}
+
 TEST(OrderedWork, ThrowIsRaisedAtItsTurnAndClosesThePool) {
     struct Case {
         unsigned threads;
