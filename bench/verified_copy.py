@@ -14,6 +14,10 @@ round; figures are wall-clock medians of the rounds.
       veldro -H          vs  cp -a + md5sum of source and copy
   tree, copy only:
       veldro            vs  cp -a
+  tree, copy + MD5 of both sides, threads:
+      veldro -H          vs  veldro -H --THREADS=1
+      (only when the program knows --THREADS; otherwise the row is skipped
+      with a note)
 
 With --baseline OTHER_BIN, another build of the program (say, of an earlier
 commit) runs in the same rounds wherever the program does.
@@ -41,6 +45,47 @@ def generate_large(root, mib):
         for i in range(mib):
             # Every MiB differs, so that nothing can be deduplicated.
             f.write(i.to_bytes(8, "little") + block[8:])
+
+
+def machine():
+    """The processor model and the processors this process may use."""
+    model = "unknown processor"
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    return f"{model}, nproc {usable} (of {os.cpu_count()}), load average {os.getloadavg()[0]:.2f}"
+
+
+def file_system(path):
+    done = subprocess.run(["stat", "-f", "-c", "%T", path], capture_output=True, text=True)
+    return done.stdout.strip() if done.returncode == 0 else "unknown file system"
+
+
+def knows_threads(veldro, work):
+    """Whether the program has --THREADS. An unknown long option is ignored
+    without a message, so a run with --THREADS=1 cannot tell by itself: the
+    option must also refuse an empty value (status 6, as every option that
+    needs a value does), and accept 1."""
+    tiny = os.path.join(work, "tiny")
+    os.makedirs(os.path.join(tiny, "src"))
+    with open(os.path.join(tiny, "src", "a.txt"), "w", encoding="ascii") as f:
+        f.write("a\n")
+
+    def status(option, name):
+        argv = [veldro, option, "-p", os.path.join(tiny, "src"), "-d", os.path.join(tiny, name), "-m", "-i"]
+        return subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode
+
+    try:
+        return status("--THREADS=", "empty") != 0 and status("--THREADS=1", "one") == 0
+    finally:
+        shutil.rmtree(tiny, ignore_errors=True)
 
 
 def sh(script):
@@ -94,11 +139,14 @@ def main():
             os.rmdir(work)
             base = "/dev/shm" if os.path.isdir("/dev/shm") else "/var/tmp"
             work = tempfile.mkdtemp(prefix="veldro-vbench-", dir=base)
-        where = f"{work} ({'tmpfs mounted for the run' if mounted else 'no tmpfs mounted'})"
+        where = f"{work} ({'tmpfs mounted for the run' if mounted else 'no tmpfs could be mounted'})"
+    where += f", file system {file_system(work)}"
     tree = os.path.join(work, "tree")
     large = os.path.join(work, "large")
     out = os.path.join(work, "out")
     try:
+        print(f"machine: {machine()}")
+        threads = knows_threads(veldro, work)
         print(f"generating {args.big_files} x {args.big_mib} MiB + {args.small_files} files of 1-8 KiB "
               f"and one file of {args.large_mib} MiB in {where}", flush=True)
         generate(tree, args.big_files, args.big_mib, args.small_files)
@@ -142,6 +190,13 @@ def main():
                 ("cp -a", lambda: sh(f'cp -a "{tree}" "{dst("c_copy")}"')),
             ],
         }
+        threads_group = "tree, copy + MD5 both sides, threads"
+        if threads:
+            groups[threads_group] = [
+                ("veldro -H", lambda: veldro_run(tree, "t_tree", "-H", f'"{dst("t_tree")}.hash"')),
+                ("veldro -H --THREADS=1",
+                 lambda: veldro_run(tree, "t1_tree", "--THREADS=1", "-H", f'"{dst("t1_tree")}.hash"')),
+            ]
         if args.baseline:
             other = os.path.abspath(args.baseline)
             groups["tree, copy + MD5 both sides"].append(
@@ -160,7 +215,7 @@ def main():
             print(f"round {r + 1}: " + ", ".join(f"{g.split(',')[0]}/{n} {v[-1]:.3f}s"
                                                    for (g, n), v in times.items()), flush=True)
 
-        print(f"\nprocessors: {os.cpu_count()}, load average now: {os.getloadavg()[0]:.2f}, rounds: {args.rounds}")
+        print(f"\nmachine: {machine()}; rounds: {args.rounds}; in {where}")
         for g, runs in groups.items():
             print(f"\n{g}")
             base = statistics.median(times[(g, runs[0][0])])
@@ -168,6 +223,9 @@ def main():
             for name, _ in runs[1:]:
                 m = statistics.median(times[(g, name)])
                 print(f"  {name:<24}{m:8.3f} s   veldro / this {base / m:5.2f}")
+        if not threads:
+            print(f"\n{threads_group}\n  skipped: the program does not know --THREADS "
+                  "(it did not refuse an empty --THREADS=, as it refuses an option it knows)")
         return 0
     finally:
         shutil.rmtree(out, ignore_errors=True)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every check: formatting, the unit and end-to-end suites, the same
-# suites under AddressSanitizer + UBSan, the Windows build with its smoke
+# suites under AddressSanitizer + UBSan, the thread pool and copy tests under
+# ThreadSanitizer, the Windows build with its smoke
 # suite and the end-to-end suite under wine, and clang-tidy. Exits non-zero
 # when anything fails.
 set -uo pipefail
@@ -52,6 +53,20 @@ if [ $asan_ok -eq 0 ]; then
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --output-on-failure -j "$jobs")
     record sanitizer-tests $?
+fi
+
+step "build (ThreadSanitizer)"
+# Only the program and the pool's tests: the copy tests below run the program.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELDRO_TSAN=ON >/dev/null &&
+    ninja -C build-tsan -j "$jobs" veldro veldro_thread_tests
+tsan_ok=$?
+record tsan-build $tsan_ok
+if [ $tsan_ok -eq 0 ]; then
+    step "thread pool and copy tests under ThreadSanitizer"
+    (export TSAN_OPTIONS=halt_on_error=1 VELDRO_BIN="$top/build-tsan/veldro" PYTHONDONTWRITEBYTECODE=1 &&
+        build-tsan/veldro_thread_tests &&
+        cd tests/e2e && python3 -m unittest test_copy_tree test_copy_criteria test_dupes test_hash_verify)
+    record tsan-tests $?
 fi
 
 step "fuzz targets under ASan + UBSan, ${FUZZ_SECONDS:-20} s each"

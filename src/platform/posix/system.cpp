@@ -2,6 +2,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -14,12 +15,17 @@ namespace veldro::platform {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupt = 0;
+// Set by the signal handler and read by every thread that polls for an
+// interrupt (the walk, and the workers copying data): a lock-free atomic is
+// safe in a handler and between threads, where a volatile flag is only the
+// former.
+std::atomic<bool> g_interrupt{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 int g_pending_key = -1;
 bool g_colour_used = false;
 
 extern "C" void record_interrupt(int /*signal*/) {
-    g_interrupt = 1;
+    g_interrupt.store(true);
 }
 
 // Puts the terminal into single-key mode for the life of the object.
@@ -81,7 +87,7 @@ std::int64_t now_seconds() {
 
 void sleep_seconds(int seconds) {
     timespec left{seconds, 0};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR && g_interrupt == 0) {
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR && !g_interrupt.load()) {
     }
 }
 
@@ -188,11 +194,11 @@ void install_interrupt_handler() {
 }
 
 bool interrupt_requested() {
-    return g_interrupt != 0;
+    return g_interrupt.load();
 }
 
 void clear_interrupt_request() {
-    g_interrupt = 0;
+    g_interrupt.store(false);
 }
 
 std::FILE* open_stream(const std::string& path, const char* mode) {

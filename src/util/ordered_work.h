@@ -1,0 +1,320 @@
+// Work done on a pool of threads and recorded on one thread in the order it
+// was handed in.
+//
+// The thread that walks the sources decides each file and submits it here
+// with the work its data needs (copy, times, digests, read-back). Workers do
+// that work in any order, at the same time; the record stage (console lines,
+// log lines, counters) is called back on the submitting thread, one item at
+// a time, strictly in submission order, as soon as an item and every item
+// before it are finished. What a run prints and logs is therefore the same
+// byte for byte whatever the number of threads.
+//
+//     OrderedWork<FileJob> pool(threads, 64, 256 << 20, record, platform::interrupt_requested);
+//     for (...) {
+//         pool.submit(std::move(job), job_buffer_bytes, [&engine](FileJob& j) { engine.work(j); });
+//     }
+//     pool.drain();
+//
+// Bounds: at most `max_in_flight` items are between submission and record,
+// and the byte costs they declared add up to at most `byte_budget`; submit()
+// blocks (recording what finishes meanwhile) until the new item fits. An
+// item that costs more than the whole budget still runs, alone. Memory
+// therefore does not grow with the number of files.
+//
+// Ends:
+// - A stop request (the `stop` predicate turning true, as the interrupt
+//   handler makes it) keeps workers from starting items not begun yet; those
+//   are recorded in their turn with `worked == false`. Items already running
+//   are expected to look at the same request themselves.
+// - An exception thrown by an item's work is carried to the submitting
+//   thread and rethrown from submit() or drain() at that item's turn, after
+//   every item before it was recorded. From the moment it is thrown no
+//   worker starts another item; the items after it are never recorded. Any
+//   exception that leaves submit() or drain() (the record stage may throw
+//   too) closes the pool first: its workers are joined and the items not
+//   recorded are dropped. A closed pool skips whatever is submitted later.
+//
+// With one thread nothing is started: submit() does the work inline and
+// records the item before it returns, as a run without the pool would. No
+// more workers are started than items may be in flight.
+//
+// Items are moved, never copied, and live in a ring of `max_in_flight`
+// slots that is reused: beyond what an item holds itself, and the work
+// callable when its captures do not fit in std::function's own storage (a
+// pointer or two do), nothing is allocated per item.
+#pragma once
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace veldro::util {
+
+template <class Item>
+class OrderedWork {
+public:
+    // The work of one item; runs on a worker (on the submitting thread with
+    // one thread) and may throw to end the run.
+    using Work = std::function<void(Item&)>;
+    // The record stage; runs on the submitting thread, in submission order.
+    // `worked` is false for an item skipped after a stop request.
+    using Record = std::function<void(Item& item, bool worked)>;
+    // True once the run was asked to stop. Polled by the workers, with the
+    // pool's lock held: it must be cheap and must not throw.
+    using StopRequested = std::function<bool()>;
+
+    OrderedWork(unsigned threads, std::size_t max_in_flight, std::size_t byte_budget, Record record,
+                StopRequested stop = {})
+        : record_(std::move(record)), stop_(std::move(stop)), byte_budget_(byte_budget) {
+        if (threads <= 1) {
+            return;
+        }
+        // No more workers than items that may be in flight: the limit is
+        // the caller's bound on memory, and more workers would stay idle.
+        slots_.resize(std::max<std::size_t>(max_in_flight, 1));
+        const std::size_t count = std::min<std::size_t>(threads, slots_.size());
+        workers_.reserve(count);
+        // A system that refuses a thread leaves the run with the workers it
+        // has; with none, the work runs inline.
+        try {
+            for (std::size_t i = 0; i < count; ++i) {
+                workers_.emplace_back([this] { work_loop(); });
+            }
+        } catch (const std::system_error&) {
+            // Go on with the workers started.
+        }
+    }
+
+    OrderedWork(const OrderedWork&) = delete;
+    OrderedWork& operator=(const OrderedWork&) = delete;
+    OrderedWork(OrderedWork&&) = delete;
+    OrderedWork& operator=(OrderedWork&&) = delete;
+
+    // Items not recorded yet are dropped: items not begun are not worked,
+    // running ones are waited for.
+    ~OrderedWork() { close(); }
+
+    // Hands in the next item with its work and the bytes it will hold while
+    // in flight (its buffers). Records every item that is ready, waiting
+    // for room when the pool is full.
+    void submit(Item item, std::size_t bytes, Work work) {
+        // Only this thread sets closing_, so it reads it without the lock.
+        if (closing_) {
+            record_(item, false);
+            return;
+        }
+        if (workers_.empty()) {
+            run_inline(item, work);
+            return;
+        }
+        guarded([&] {
+            record_ready();
+            while (!has_room(bytes)) {
+                wait_for_head();
+                record_ready();
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                Slot& slot = slots_[next_seq_ % slots_.size()];
+                slot.item.emplace(std::move(item));
+                slot.work = std::move(work);
+                slot.bytes = bytes;
+                slot.state = State::queued;
+                ++next_seq_;
+                bytes_in_flight_ += bytes;
+            }
+            work_ready_.notify_one();
+        });
+    }
+
+    // Waits for every item submitted and records them.
+    void drain() {
+        if (workers_.empty()) {
+            return;
+        }
+        guarded([&] {
+            record_ready();
+            while (in_flight() != 0) {
+                wait_for_head();
+                record_ready();
+            }
+        });
+    }
+
+private:
+    enum class State : std::uint8_t { free, queued, running, done, skipped, failed };
+
+    struct Slot {
+        std::optional<Item> item;
+        Work work;
+        std::exception_ptr error;
+        std::size_t bytes = 0;
+        State state = State::free;
+    };
+
+    static bool finished(State state) {
+        return state == State::done || state == State::skipped || state == State::failed;
+    }
+
+    bool stop_requested() const { return stop_ && stop_(); }
+
+    void run_inline(Item& item, Work& work) {
+        guarded([&] {
+            const bool worked = !stop_requested();
+            if (worked) {
+                work(item);
+            }
+            record_(item, worked);
+        });
+    }
+
+    // Runs `body`; an exception that leaves it closes the pool on its way.
+    template <class Body>
+    void guarded(Body&& body) {
+        try {
+            body();
+        } catch (...) {
+            close();
+            throw;
+        }
+    }
+
+    std::size_t in_flight() {
+        const std::lock_guard lock(mutex_);
+        return static_cast<std::size_t>(next_seq_ - head_);
+    }
+
+    // Room for one more item costing `bytes`: a free slot, and the budget
+    // not exceeded unless the pool is empty.
+    bool has_room(std::size_t bytes) {
+        const std::lock_guard lock(mutex_);
+        const auto count = static_cast<std::size_t>(next_seq_ - head_);
+        if (count == 0) {
+            return true;
+        }
+        return count < slots_.size() && bytes <= byte_budget_ && bytes_in_flight_ <= byte_budget_ - bytes;
+    }
+
+    // Blocks until the oldest item in flight has finished (or nothing is in
+    // flight).
+    void wait_for_head() {
+        std::unique_lock lock(mutex_);
+        head_finished_.wait(lock,
+                            [this] { return head_ == next_seq_ || finished(slots_[head_ % slots_.size()].state); });
+    }
+
+    // Records, in order, the finished items at the head of the ring.
+    void record_ready() {
+        for (;;) {
+            Slot* slot = nullptr;
+            {
+                const std::lock_guard lock(mutex_);
+                if (head_ == next_seq_ || !finished(slots_[head_ % slots_.size()].state)) {
+                    return;
+                }
+                slot = &slots_[head_ % slots_.size()];
+            }
+            // A finished slot belongs to this thread until it is released.
+            if (slot->state == State::failed) {
+                std::rethrow_exception(slot->error);
+            }
+            record_(*slot->item, slot->state == State::done);
+            const std::lock_guard lock(mutex_);
+            bytes_in_flight_ -= slot->bytes;
+            release(*slot);
+            ++head_;
+        }
+    }
+
+    static void release(Slot& slot) {
+        slot.item.reset();
+        slot.work = nullptr;
+        slot.error = nullptr;
+        slot.bytes = 0;
+        slot.state = State::free;
+    }
+
+    void work_loop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_ready_.wait(lock, [this] { return closing_ || next_start_ != next_seq_; });
+            if (closing_) {
+                return;
+            }
+            const std::uint64_t seq = next_start_++;
+            Slot& slot = slots_[seq % slots_.size()];
+            if (failed_ || stop_requested()) {
+                slot.state = State::skipped;
+            } else {
+                slot.state = State::running;
+                lock.unlock();
+                std::exception_ptr error;
+                try {
+                    slot.work(*slot.item);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                lock.lock();
+                if (error) {
+                    slot.error = std::move(error);
+                    slot.state = State::failed;
+                    failed_ = true;
+                } else {
+                    slot.state = State::done;
+                }
+            }
+            // Only the item at the head can let the recording thread go on.
+            if (seq == head_) {
+                head_finished_.notify_one();
+            }
+        }
+    }
+
+    // Stops the workers (items not begun are never begun), joins them and
+    // drops every item not recorded. Later submissions are skipped.
+    void close() noexcept {
+        {
+            const std::lock_guard lock(mutex_);
+            if (closing_) {
+                return;
+            }
+            closing_ = true;
+        }
+        work_ready_.notify_all();
+        for (std::thread& worker : workers_) {
+            worker.join();
+        }
+        for (Slot& slot : slots_) {
+            release(slot);
+        }
+        head_ = next_seq_;
+        bytes_in_flight_ = 0;
+    }
+
+    Record record_;
+    StopRequested stop_;
+    std::size_t byte_budget_;
+
+    std::mutex mutex_;
+    std::condition_variable work_ready_;     // an item was queued, or the pool closes
+    std::condition_variable head_finished_;  // the oldest item in flight finished
+    std::vector<Slot> slots_;                // ring: item `seq` lives in slots_[seq % size]
+    std::uint64_t head_ = 0;                 // oldest item not recorded
+    std::uint64_t next_start_ = 0;           // next item a worker takes
+    std::uint64_t next_seq_ = 0;             // next item submitted
+    std::size_t bytes_in_flight_ = 0;
+    bool failed_ = false;   // an item's work threw: start nothing more
+    bool closing_ = false;  // guarded by mutex_ while workers run
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace veldro::util

@@ -1,0 +1,208 @@
+// Work done on a pool and recorded on the submitting thread in order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <latch>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "util/ordered_work.h"
+#include "util/run_end.h"
+
+namespace veldro::util {
+namespace {
+
+// Move-only, so that a copy anywhere in the pool fails to compile.
+struct Job {
+    int index = 0;
+    std::size_t bytes = 0;
+    std::unique_ptr<int> payload;
+};
+
+Job job(int index, std::size_t bytes = 1) {
+    return Job{index, bytes, std::make_unique<int>(index)};
+}
+
+std::vector<int> iota(int n) {
+    std::vector<int> all(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        all[static_cast<std::size_t>(i)] = i;
+    }
+    return all;
+}
+
+TEST(OrderedWork, RecordsInSubmissionOrderWithinTheBounds) {
+    struct Case {
+        unsigned threads;
+        std::size_t max_in_flight;
+    };
+    constexpr std::size_t budget = 100;
+    constexpr int items = 300;
+    for (const Case c : {Case{1, 1}, Case{2, 4}, Case{4, 16}, Case{8, 3}, Case{8, 64}}) {
+        SCOPED_TRACE(testing::Message() << c.threads << " threads, " << c.max_in_flight << " in flight");
+        const auto caller = std::this_thread::get_id();
+        std::vector<int> recorded;
+        std::size_t bytes_recorded = 0;
+        std::atomic<int> running{0};
+        std::atomic<int> most_running{0};
+        OrderedWork<Job> pool(c.threads, c.max_in_flight, budget, [&](Job& done, bool worked) {
+            EXPECT_EQ(std::this_thread::get_id(), caller);
+            EXPECT_TRUE(worked);
+            EXPECT_EQ(*done.payload, done.index);
+            recorded.push_back(done.index);
+            bytes_recorded += done.bytes;
+        });
+
+        std::mt19937 random(c.threads);
+        std::size_t bytes_submitted = 0;
+        for (int i = 0; i < items; ++i) {
+            // Every 37th item needs more than the whole budget.
+            const std::size_t bytes = i % 37 == 5 ? budget * 3 : 1 + random() % 40;
+            const auto pause = std::chrono::microseconds(random() % 300);
+            pool.submit(job(i, bytes), bytes, [&running, &most_running, pause](Job& j) {
+                const int now = ++running;
+                int most = most_running.load();
+                while (now > most && !most_running.compare_exchange_weak(most, now)) {
+                }
+                std::this_thread::sleep_for(pause);
+                *j.payload = j.index;
+                --running;
+            });
+            bytes_submitted += bytes;
+            const auto in_flight = static_cast<std::size_t>(i + 1) - recorded.size();
+            ASSERT_LE(in_flight, c.max_in_flight);
+            ASSERT_TRUE(bytes_submitted - bytes_recorded <= budget || in_flight == 1)
+                << "item " << i << ": " << in_flight << " items, " << bytes_submitted - bytes_recorded << " bytes";
+        }
+        pool.drain();
+        EXPECT_EQ(recorded, iota(items));
+        EXPECT_LE(most_running.load(), static_cast<int>(std::min<std::size_t>(c.threads, c.max_in_flight)));
+    }
+}
+
+TEST(OrderedWork, OneThreadWorksAndRecordsInsideSubmit) {
+    std::atomic<bool> stop{false};
+    std::vector<std::pair<int, bool>> recorded;
+    OrderedWork<Job> pool(
+        1, 8, 100, [&](Job& done, bool worked) { recorded.emplace_back(done.index, worked); },
+        [&stop] { return stop.load(); });
+    const auto caller = std::this_thread::get_id();
+    std::vector<int> worked_on;
+    const auto work = [&](Job& j) {
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        worked_on.push_back(j.index);
+    };
+    pool.submit(job(0), 1, work);
+    ASSERT_EQ(recorded.size(), 1U);
+    stop = true;
+    pool.submit(job(1), 1, work);
+    pool.drain();
+    EXPECT_EQ(worked_on, std::vector<int>{0});
+    EXPECT_EQ(recorded, (std::vector<std::pair<int, bool>>{{0, true}, {1, false}}));
+}
+
+TEST(OrderedWork, StopRequestSkipsItemsNotBegun) {
+    std::atomic<bool> stop{false};
+    std::vector<std::pair<int, bool>> recorded;
+    OrderedWork<Job> pool(
+        2, 16, 100, [&](Job& done, bool worked) { recorded.emplace_back(done.index, worked); },
+        [&stop] { return stop.load(); });
+    std::latch both_running(2);
+    std::latch gate(1);
+    std::atomic<int> worked{0};
+    for (int i = 0; i < 2; ++i) {
+        pool.submit(job(i), 1, [&](Job&) {
+            ++worked;
+            both_running.count_down();
+            gate.wait();
+        });
+    }
+    both_running.wait();
+    for (int i = 2; i < 10; ++i) {
+        pool.submit(job(i), 1, [&worked](Job&) { ++worked; });
+    }
+    stop = true;
+    gate.count_down();
+    pool.drain();
+    EXPECT_EQ(worked.load(), 2);
+    ASSERT_EQ(recorded.size(), 10U);
+    for (const auto& [index, was_worked] : recorded) {
+        EXPECT_EQ(was_worked, index < 2) << index;
+    }
+}
+
+TEST(OrderedWork, DestroyedWithoutDrainWaitsForRunningItemsAndStartsNoOther) {
+    std::atomic<int> worked{0};
+    std::atomic<int> recorded{0};
+    {
+        OrderedWork<Job> pool(2, 16, 100, [&recorded](Job&, bool) { ++recorded; });
+        std::latch both_running(2);
+        for (int i = 0; i < 10; ++i) {
+            pool.submit(job(i), 1, [&worked, &both_running, i](Job&) {
+                if (i < 2) {
+                    both_running.count_down();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                ++worked;
+            });
+        }
+        both_running.wait();
+    }
+    // The two running items finished; the queued ones were dropped (unless
+    // this thread was held off for the whole pause of the running ones).
+    EXPECT_GE(worked.load(), 2);
+    EXPECT_LT(worked.load(), 10);
+    EXPECT_EQ(recorded.load(), 0);
+}
+
+TEST(OrderedWork, ThrowIsRaisedAtItsTurnAndClosesThePool) {
+    struct Case {
+        unsigned threads;
+        bool from_record;  // the record stage throws instead of the work
+    };
+    constexpr int fails = 20;
+    for (const Case c : {Case{1, false}, Case{2, false}, Case{4, false}, Case{8, false}, Case{4, true}}) {
+        SCOPED_TRACE(testing::Message() << c.threads << " threads, from record " << c.from_record);
+        std::vector<std::pair<int, bool>> recorded;
+        OrderedWork<Job> pool(c.threads, 8, 1000, [&](Job& done, bool worked) {
+            if (c.from_record && done.index == fails) {
+                throw RunEnd{WRITE_ERROR};
+            }
+            recorded.emplace_back(done.index, worked);
+        });
+        int reason = NORMAL_EXIT;
+        try {
+            for (int i = 0; i < 60; ++i) {
+                pool.submit(job(i), 1, [&c](Job& j) {
+                    // Items before the failing one finish late, so that it is
+                    // done first and must wait for its turn.
+                    std::this_thread::sleep_for(std::chrono::microseconds(j.index < fails ? 200 : 0));
+                    if (!c.from_record && j.index == fails) {
+                        throw RunEnd{READ_ERROR};
+                    }
+                });
+            }
+            pool.drain();
+        } catch (const RunEnd& end) {
+            reason = end.reason;
+        }
+        EXPECT_EQ(reason, c.from_record ? WRITE_ERROR : READ_ERROR);
+        ASSERT_EQ(recorded.size(), static_cast<std::size_t>(fails));
+        for (int i = 0; i < fails; ++i) {
+            EXPECT_EQ(recorded[static_cast<std::size_t>(i)], std::make_pair(i, true));
+        }
+        // A closed pool works on nothing more.
+        bool ran = false;
+        pool.submit(job(99), 1, [&ran](Job&) { ran = true; });
+        pool.drain();
+        EXPECT_FALSE(ran);
+        EXPECT_EQ(recorded.back(), std::make_pair(99, false));
+    }
+}
+
+}  // namespace
+}  // namespace veldro::util
