@@ -99,8 +99,8 @@ bool stream_name_is_safe(std::string_view name) {
 // stream file of an earlier run survives a failed copy.
 bool write_stream_file(platform::FileHandle& stream, const std::string& target) {
     ExtractState& work = state();
-    platform::FileHandle out = platform::create_temporary_beside(target, work.temp_path);
-    if (!out.valid()) {
+    platform::FileHandle out;
+    if (platform::create_temporary_beside(target, work.temp_path, out)) {
         return false;
     }
     if (work.copy_buffer.empty()) {
@@ -108,39 +108,47 @@ bool write_stream_file(platform::FileHandle& stream, const std::string& target) 
     }
     bool complete = true;
     for (;;) {
-        const std::int64_t got = platform::read_some(stream, work.copy_buffer.data(), work.copy_buffer.size());
+        std::size_t got = 0;
+        if (platform::read_some(stream, work.copy_buffer.data(), work.copy_buffer.size(), got)) {
+            complete = false;
+            break;
+        }
         if (got == 0) {
             break;
         }
-        if (got < 0 || !platform::write_all(out, work.copy_buffer.data(), static_cast<std::size_t>(got))) {
+        if (platform::write_all(out, work.copy_buffer.data(), got)) {
             complete = false;
             break;
         }
         if (platform::interrupt_requested()) {
-            out.close();
-            platform::remove_file(work.temp_path);
+            (void)out.close();
+            (void)platform::remove_file(work.temp_path);
             check_interrupt();
         }
     }
-    complete = out.close() && complete;
-    if (complete && platform::rename_over(work.temp_path, target)) {
+    complete = !out.close() && complete;
+    if (complete && !platform::rename_over(work.temp_path, target)) {
         return true;
     }
-    platform::remove_file(work.temp_path);
+    (void)platform::remove_file(work.temp_path);
     return false;
 }
 
 // The system's own copy of the stream, else the program's.
 bool copy_stream_to_file(const std::string& file, const std::string& name, const std::string& target) {
-    if (platform::system_copy_stream(file, name, target)) {
+    if (!platform::system_copy_stream(file, name, target)) {
         return true;
     }
-    platform::FileHandle stream = platform::open_stream_for_read(file, name);
-    return stream.valid() && write_stream_file(stream, target);
+    platform::FileHandle stream;
+    return !platform::open_stream_for_read(file, name, stream) && write_stream_file(stream, target);
 }
 
 std::int64_t read_open_stream(void* source, void* buffer, std::size_t size) {
-    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+    std::size_t got = 0;
+    if (platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size, got)) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(got);
 }
 
 template <std::size_t N>
@@ -358,8 +366,8 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
     for (int i = 0; i < count; ++i) {
         const std::string& name = s.streams.stream_table[static_cast<std::size_t>(i)].name;
         work.source_text = stream_display_text(source_path, name);
-        platform::FileHandle source_stream = platform::open_stream_for_read(source_path, name);
-        if (!source_stream.valid()) {
+        platform::FileHandle source_stream;
+        if (platform::open_stream_for_read(source_path, name, source_stream)) {
             std::printf("\n%d %s\nCouldn't get filetime for %s", 319, modes_module, work.source_text.c_str());
         }
         if (mode == 0 || log == nullptr) {
@@ -372,7 +380,7 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
             source_read = source_stream.valid();
             write_digest_columns(log, work.source_text, work.source_digests, s, false);
         }
-        source_stream.close();
+        (void)source_stream.close();
         if (hashing_destination(mode)) {
             if (child) {
                 work.stream_file = stream_file_path(work.base, name);
@@ -385,7 +393,8 @@ void hash_streams(RunSettings& s, const std::string& source_path, const std::str
                 (void)copy::restore_source_times(work.stream_file, entry.times);
             } else {
                 work.destination_text = stream_display_text(destination_file_path, name);
-                platform::FileHandle copy_stream = platform::open_stream_for_read(destination_file_path, name);
+                platform::FileHandle copy_stream;
+                (void)platform::open_stream_for_read(destination_file_path, name, copy_stream);
                 hash_open_stream(copy_stream, selection, work.destination_digests);
             }
             write_digest_columns(log, work.destination_text, work.destination_digests, s, true);

@@ -66,7 +66,7 @@ void apply_defaults(RunSettings& s) {
 bool create_destination(RunSettings& s) {
     const int maintain = s.paths.maintain_dir_dates;
     s.paths.maintain_dir_dates = 0;
-    const bool made = copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path)) == 1;
+    const bool made = !copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path));
     s.paths.maintain_dir_dates = maintain;
     return made;
 }

@@ -437,11 +437,11 @@ void make_log_directory(const std::string& log_path) {
         }
         const std::string prefix = directory.substr(0, i);
         if (!platform::path_exists(prefix)) {
-            platform::create_directory(prefix);
+            (void)platform::create_directory(prefix);
             std::fprintf(stdout, "Creating (log\\error) directory:  %s\n", prefix.c_str());
         }
     }
-    platform::create_directory(directory);
+    (void)platform::create_directory(directory);
     std::fprintf(stdout, "Creating (log) directory:  %s\n", directory.c_str());
     driver::pause_seconds(1);
 }
@@ -463,14 +463,14 @@ void prepare_append_file(const std::string& path) {
     std::uint64_t padding_start = 0;
     bool in_padding = false;
     for (;;) {
-        const std::int64_t got = platform::read_some(file, buffer.data(), buffer.size());
-        if (got < 0) {
+        std::size_t got = 0;
+        if (platform::read_some(file, buffer.data(), buffer.size(), got)) {
             return;  // unreadable: leave the file as it is
         }
         if (got == 0) {
             break;
         }
-        for (std::int64_t i = 0; i < got; ++i) {
+        for (std::size_t i = 0; i < got; ++i) {
             const unsigned char byte = buffer[static_cast<std::size_t>(i)];
             const bool pad = byte == 0 || byte == 26;
             if (pad && !in_padding) {
