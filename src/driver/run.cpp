@@ -63,12 +63,12 @@ void apply_defaults(RunSettings& s) {
 // Creates the destination with every missing parent, reporting each
 // directory made. It has no source directory whose dates it could carry,
 // so -M does not date it.
-bool create_destination(RunSettings& s) {
+std::error_code create_destination(RunSettings& s) {
     const int maintain = s.paths.maintain_dir_dates;
     s.paths.maintain_dir_dates = 0;
-    const bool made = !copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path));
+    const std::error_code error = copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path));
     s.paths.maintain_dir_dates = maintain;
-    return made;
+    return error;
 }
 
 // A bare drive (F: or F:\) is taken as it is; F:\ is kept as F:.
@@ -107,8 +107,9 @@ void ask_to_create_destination(RunSettings& s) {
             break;
         }
     }
-    if (!create_destination(s)) {
-        std::fprintf(stderr, "\nCan't create the destination directory %s\n", shown.c_str());
+    if (const std::error_code error = create_destination(s)) {
+        std::fprintf(stderr, "\nCan't create the destination directory %s (%s)\n", shown.c_str(),
+                     platform::error_text(error).c_str());
         terminate_run(OUTPUT_FILE);
     }
 }
@@ -121,9 +122,9 @@ void check_destination(RunSettings& s) {
         return;
     }
     if (s.paths.make_dirs != 0) {
-        if (!create_destination(s)) {
-            std::fprintf(stderr, "\nCan't create the destination directory %s\n",
-                         paths::shown_path(s.paths.dest_path).c_str());
+        if (const std::error_code error = create_destination(s)) {
+            std::fprintf(stderr, "\nCan't create the destination directory %s (%s)\n",
+                         paths::shown_path(s.paths.dest_path).c_str(), platform::error_text(error).c_str());
             terminate_run(OUTPUT_FILE);
         }
         return;

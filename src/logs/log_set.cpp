@@ -449,8 +449,8 @@ void make_log_directory(const std::string& log_path) {
 // ---- the default log file and the abort marker -------------------------
 
 void prepare_append_file(const std::string& path) {
-    platform::FileHandle file = platform::open_or_create_for_update(path);
-    if (!file.valid()) {
+    platform::FileHandle file;
+    if (platform::open_or_create_for_update(path, file)) {
         std::fprintf(stderr, "\n%s\n%d\nerror opening ", ".\\Generic_u", 324);
         std::fprintf(stderr, " %s\n", path.c_str());
         throw util::RunEnd{1, false};
@@ -481,7 +481,7 @@ void prepare_append_file(const std::string& path) {
         size += static_cast<std::uint64_t>(got);
     }
     if (size > 9 && in_padding) {
-        platform::truncate_file(file, padding_start);
+        (void)platform::truncate_file(file, padding_start);
     }
 }
 
@@ -500,7 +500,7 @@ void create_abort_marker(const RunSettings& s) {
 
 void remove_abort_marker(const RunSettings& s) {
     if (s.logs.abort_marker_name.size() > 2) {
-        platform::delete_file(s.logs.abort_marker_name);
+        (void)platform::delete_file(s.logs.abort_marker_name);
     }
 }
 
