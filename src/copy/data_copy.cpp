@@ -30,8 +30,8 @@ unsigned char* copy_buffer() {
 }
 
 // A destination that the system would refuse to overwrite: a directory,
-// or a file marked read-only (unless -O lets it be replaced).
-// Says why: a directory, or a protected file.
+// or a file marked read-only (unless -O lets it be replaced); the reason
+// says which.
 std::error_code destination_refuses(const std::string& destination, bool replace_protected) {
     static platform::FindRecord record;
     if (platform::lookup_path(destination, record)) {

@@ -174,8 +174,10 @@ enum class CopyResult : std::uint8_t {
 // The error a copy gives back when it stopped for a recorded interrupt
 // (nothing changed at the destination).
 std::error_code copy_interrupted_error();
+// Only that exact code: a system failure whose meaning is alike is not an
+// interrupt of this program.
 inline bool is_copy_interrupted(const std::error_code& error) {
-    return error == std::errc::operation_canceled;
+    return error == copy_interrupted_error();
 }
 
 // What a copy tells about its source beyond the data: every byte, in file
