@@ -12,7 +12,7 @@ import os
 import re
 import unittest
 
-from veldro_e2e import TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
 
 # What differs from one run to the next whatever the threads: the run's own
 # calendar times, elapsed times and rates.
@@ -92,6 +92,26 @@ class OneAndManyThreads(TreeCase):
     def test_flattened_copy_with_clashing_names(self):
         one = self.assertSameOutputs("--FLAT")
         self.assertTrue(any("same[" in key for key in one), sorted(one))
+
+
+class InterruptedWorkers(TreeCase):
+    def test_an_interrupt_stops_every_worker_and_leaves_no_partial_copy(self):
+        os.makedirs(self.path("src"))
+        block = os.urandom(1 << 20)
+        for i in range(12):
+            with open(self.path("src", "f%02d.bin" % i), "wb") as f:
+                for _ in range(48):
+                    f.write(block)
+        proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--HASH", "--THREADS=4"])
+        # A file's line comes once its work is done: the later files are
+        # still in the workers' hands.
+        proc.read_until("==>")
+        proc.interrupt()
+        self.assertEqual(proc.wait(), 2, proc.text)
+        self.assertLess(len(os.listdir(self.path("dst"))), 12, proc.text)
+        for name in os.listdir(self.path("dst")):
+            self.assertFalse(name.startswith(".veldro"), name)
+            self.assertEqual(self.read("dst/" + name), self.read("src/" + name), name)
 
 
 if __name__ == "__main__":
