@@ -61,6 +61,7 @@ enum class Directive : std::uint8_t {
     audit_set,
     seal,
     report,
+    threads,
 };
 
 struct DirectiveMatch {
@@ -115,6 +116,7 @@ constexpr auto directive_table = std::to_array<DirectiveMatch>({
     {"AUDITSET", false, Directive::audit_set},
     {"SEAL", false, Directive::seal},
     {"REPORT", false, Directive::report},
+    {"THREADS", false, Directive::threads},
 });
 
 // One directive line taken apart. `upper` is the line upper-cased, as it
@@ -447,6 +449,14 @@ void apply_bypass(OptionTarget& s, const IniLine& line) {
     s.selection.bypass_list.push_back(bypass_entry(line.value));
 }
 
+void apply_threads(OptionTarget& s, const IniLine& line) {
+    const std::optional<unsigned> count = thread_count_value(line.value);
+    if (!count) {
+        refuse_value(line);
+    }
+    s.options.threads = *count;
+}
+
 void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
     switch (d) {
         case Directive::log:
@@ -612,6 +622,9 @@ void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
             break;
         case Directive::seal:
             set_on_off(s.logs.seal, line);
+            break;
+        case Directive::threads:
+            apply_threads(s, line);
             break;
     }
 }

@@ -88,6 +88,7 @@ constexpr auto keyword_table = std::to_array<KeywordEntry>({
     {"AUDITSET", LongKeyword::audit_set},
     {"SEAL", LongKeyword::seal},
     {"REP", LongKeyword::report},
+    {"THR", LongKeyword::threads},
 });
 
 constexpr int handled = 0;
@@ -267,6 +268,7 @@ bool needs_value(LongKeyword k) {
         case LongKeyword::dfxml:
         case LongKeyword::audit_set:
         case LongKeyword::report:
+        case LongKeyword::threads:
             return true;
         default:
             return false;
@@ -333,6 +335,12 @@ int handle_with_value(OptionTarget& s, LongKeyword k, const std::string& value) 
         case LongKeyword::report:
             s.logs.report_path = value;
             return handled;
+        case LongKeyword::threads:
+            if (const std::optional<unsigned> count = thread_count_value(value)) {
+                s.options.threads = *count;
+                return handled;
+            }
+            return illegal;
         default:
             return handled;
     }

@@ -272,6 +272,14 @@ int int_value(std::string_view option, std::string_view value) {
     return *number;
 }
 
+std::optional<unsigned> thread_count_value(std::string_view text) {
+    const std::optional<int> number = util::parse_int(text);
+    if (!number || *number < 1 || *number > static_cast<int>(max_thread_count)) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(*number);
+}
+
 std::int64_t leading_int64(std::string_view text) {
     const std::string copy(text);
     return std::strtoll(copy.c_str(), nullptr, 10);

@@ -86,6 +86,10 @@ std::int64_t size_value(std::string_view option, std::string_view value);
 // A whole number within int, else refused.
 int int_value(std::string_view option, std::string_view value);
 
+// A number of worker threads (--THREADS, THREADS): a whole number from 1
+// to 64, else nothing.
+std::optional<unsigned> thread_count_value(std::string_view text);
+
 // The integer at the start of the text, as the C library reads it (leading
 // blanks and a sign allowed, 0 when there is none).
 std::int64_t leading_int64(std::string_view text);

@@ -414,6 +414,13 @@ void read_environment(OptionTarget& s) {
     if (const auto width = platform::get_environment("WIDTH")) {
         s.console.name_width = name_width_value("WIDTH", *width);
     }
+    if (const auto threads = platform::get_environment("THREADS")) {
+        const std::optional<unsigned> count = thread_count_value(*threads);
+        if (!count) {
+            refuse_number("THREADS", *threads);
+        }
+        s.options.threads = *count;
+    }
 }
 
 void take_positional(OptionTarget& s, const std::string& arg) {

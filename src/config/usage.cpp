@@ -349,7 +349,9 @@ constexpr std::string_view usage_page_texts[] = {
     " source:  -p {SHADOW} --SHADOW_COPY\n"
     " The source path is then used as given, without checking that it exists.\n"
     " The shadow-copy service (or the snapshot tool of the system) must be\n"
-    " running and the snapshot made before the run; this program only reads it.\n",
+    " running and the snapshot made before the run; this program only reads it.\n\n"
+    "--THREADS=n  files whose data is worked on at once: 1 to 64 (default: one\n"
+    "             per processor, at most 8)   INI: THREADS=n   env: THREADS=n\n",
 
     // 18
     "--CHK_TILDE\n\n"

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fs.h"
@@ -160,6 +161,15 @@ struct ConsoleOptions {
     std::int64_t display_value = 0;  // INI DISPL
 };
 
+// Workers for the data of files when the user names no number: one per
+// processor, at most eight (more rarely helps a copy bound by its disks).
+inline unsigned default_thread_count() {
+    constexpr unsigned most = 8;
+    const unsigned processors = std::thread::hardware_concurrency();
+    return processors == 0 ? 1U : (processors > most ? most : processors);
+}
+inline constexpr unsigned max_thread_count = 64;  // --THREADS, THREADS
+
 struct Options {
     PathOptions paths;
     SelectionOptions selection;
@@ -167,7 +177,7 @@ struct Options {
     HashOptions hashing;
     LogOptions logs;
     ConsoleOptions console;
-    unsigned threads = 1;  // workers for the data of files
+    unsigned threads = default_thread_count();  // workers for the data of files
 };
 
 }  // namespace veldro

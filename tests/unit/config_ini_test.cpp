@@ -148,6 +148,7 @@ TEST_F(IniTest, NumbersLettersAndDelimiters) {
     const OwnedRun& l = *l_owned;
     EXPECT_EQ(l.selection.less_select, 1);
     EXPECT_EQ(l.selection.less_size, 2000);
+    EXPECT_EQ(one("THREADS=12")->options.threads, 12U);
     const auto w_owned = one("WIDTH=70");
     const OwnedRun& w = *w_owned;
     EXPECT_EQ(w.console.name_width, 70);
@@ -172,7 +173,7 @@ TEST_F(IniTest, SizesTakeSuffixes) {
 // A value the directive cannot take ends the run, naming the line.
 TEST(IniDeathTest, ValuesThatMeanNothingAreRefused) {
     for (const char* line : {"ZULU=ONE", "RESET=maybe", "FLAT=abc", "LIST=ONWARD", "GREATER=1X", "LESS=1G5", "WIDTH=7O",
-                             "HASH=NONE", "YOUNG=abc", "CRC=X"}) {
+                             "HASH=NONE", "YOUNG=abc", "CRC=X", "THREADS=0", "THREADS=65", "THREADS=many"}) {
         EXPECT_EXIT(veldro::ending_run([&] {
                         OwnedRun s;
                         apply_ini_line(s, line, 7);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/long_options.h"
+#include "config/option_values.h"
 #include "run/run.h"
 #include "test_files.h"
 
@@ -279,6 +280,37 @@ TEST(LongOptionValuesTest, CountsAndSizes) {
     EXPECT_EQ(parse_long_option(s, "after=7"), 0);
     EXPECT_EQ(s.selection.younger_days, 7);
     EXPECT_EQ(s.selection.age_select, 1);
+}
+
+// --THREADS and the INI's THREADS take a whole number from 1 to 64; a value
+// outside that leaves the default and is illegal.
+TEST(LongOptionValuesTest, Threads) {
+    struct Case {
+        const char* value;
+        unsigned expected;  // 0: illegal
+    };
+    const unsigned fallback = veldro::default_thread_count();
+    EXPECT_GE(fallback, 1U);
+    EXPECT_LE(fallback, 8U);
+    for (const Case& c : std::vector<Case>{{"1", 1},
+                                           {"4", 4},
+                                           {"64", 64},
+                                           {"0", 0},
+                                           {"65", 0},
+                                           {"-2", 0},
+                                           {"x", 0},
+                                           {"", 0},
+                                           {"4x", 0},
+                                           {"2.5", 0}}) {
+        OwnedRun s;
+        const std::string text = std::string("THREADS=") + c.value;
+        EXPECT_EQ(parse_long_option(s, text), c.expected == 0 ? 1 : 0) << text;
+        EXPECT_EQ(s.options.threads, c.expected == 0 ? fallback : c.expected) << text;
+        EXPECT_EQ(veldro::config::thread_count_value(c.value).value_or(0), c.expected) << c.value;
+    }
+    OwnedRun s;
+    EXPECT_EQ(parse_long_option(s, "thr=3"), 0) << "compared on three letters";
+    EXPECT_EQ(s.options.threads, 3U);
 }
 
 TEST(LongOptionValuesTest, RequiredValuesMissing) {
