@@ -309,11 +309,10 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
     const std::size_t at = logs::find_mask_separator(line.value);
     if (at == std::string::npos) {
         if (line.name.starts_with("LOGS") && is_mask_only(line.value)) {
-            s.logs.log_mask |= ini_log_mask(line.value);
-            logs::open_members_for_mask(s, s.logs.log_mask);
+            logs::add_log_members(s.options, ini_log_mask(line.value));
             return;
         }
-        logs::open_log_members(s, line.value, 0);
+        logs::name_ini_logs(s.options, line.value, 0);
         return;
     }
     const std::string_view mask_text = std::string_view(line.value).substr(at + 1);
@@ -321,7 +320,7 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
         s.logs.log_mask = 0;
         return;
     }
-    logs::open_log_members(s, line.value.substr(0, at), ini_log_mask(mask_text));
+    logs::name_ini_logs(s.options, line.value.substr(0, at), ini_log_mask(mask_text));
 }
 
 // ---- other directives with more to do ----------------------------------
@@ -352,14 +351,14 @@ void apply_hash(OptionTarget& s, const IniLine& line) {
 void apply_delim(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(line);
-        s.console.delim_on = 0;
+        s.console.delim_on = false;
         return;
     }
     if (contains(line.value_upper, "OFF")) {
-        s.console.delim_on = 0;
+        s.console.delim_on = false;
         return;
     }
-    s.console.delim_on = 1;
+    s.console.delim_on = true;
     s.console.delimiter =
         line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(number_of(line)));
 }
@@ -390,9 +389,9 @@ std::optional<std::string> choose_output_file() {
 }
 
 void apply_memo(OptionTarget& s, const IniLine& line) {
-    s.logs.memo = 1;
+    s.logs.memo = true;
     if (is_off_word(line.value)) {
-        s.logs.memo = 0;
+        s.logs.memo = false;
         return;
     }
     std::optional<std::string> file;
@@ -404,16 +403,8 @@ void apply_memo(OptionTarget& s, const IniLine& line) {
     if (!file) {
         return;
     }
-    logs::note_written_file(paths::make_long_path(*file));
-    std::FILE* stream = platform::open_stream(paths::make_long_path(*file), "a+");
-    if (stream == nullptr) {
-        std::fprintf(stderr, "\nCan't open memo file %s\n", file->c_str());
-        return;
-    }
-    if (s.files.memo_stream != nullptr) {
-        std::fclose(s.files.memo_stream);
-    }
-    s.files.memo_stream = stream;
+    s.logs.memo_path = *file;
+    s.options.named_files.push_back(NamedFile{NamedFileKind::memo, *file, 0, {}, {}});
 }
 
 void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
@@ -423,7 +414,7 @@ void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
     if (!line.has_value()) {
         missing_value(bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ",
                       line, "\nAging modifier turned off");
-        s.selection.age_select = 0;
+        s.selection.age_select = false;
         return;
     }
     apply_age_value(s, bound, line.value);
@@ -434,7 +425,7 @@ void apply_destination(OptionTarget& s, const IniLine& line) {
         missing_directive(line);
         return;
     }
-    s.paths.dest_given = 1;
+    s.paths.dest_given = true;
     set_destination(s, line.value);
 }
 
@@ -442,10 +433,10 @@ void apply_bypass(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(line);
         // Bypass entries of earlier lines stay in force.
-        s.selection.bypass_mode = s.selection.bypass_list.empty() ? 0 : 1;
+        s.selection.bypass_mode = s.selection.bypass_list.empty() ? false : true;
         return;
     }
-    s.selection.bypass_mode = 1;
+    s.selection.bypass_mode = true;
     s.selection.bypass_list.push_back(bypass_entry(line.value));
 }
 
@@ -511,29 +502,29 @@ void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
         case Directive::maintain:
             if (!line.has_value()) {
                 missing_directive(line);
-                s.paths.maintain_dir_dates = 0;
+                s.paths.maintain_dir_dates = false;
             } else {
                 set_on_off(s.paths.maintain_dir_dates, line);
                 if (s.paths.maintain_dir_dates != 0) {
-                    s.paths.make_dirs = 1;
+                    s.paths.make_dirs = true;
                 }
             }
             break;
         case Directive::greater:
             if (!line.has_value()) {
                 missing_directive(line);
-                s.selection.greater_select = 0;
+                s.selection.greater_select = false;
             } else {
-                s.selection.greater_select = 1;
+                s.selection.greater_select = true;
                 s.selection.greater_size = size_of(line);
             }
             break;
         case Directive::less:
             if (!line.has_value()) {
                 missing_directive(line);
-                s.selection.less_select = 0;
+                s.selection.less_select = false;
             } else {
-                s.selection.less_select = 1;
+                s.selection.less_select = true;
                 s.selection.less_size = size_of(line);
             }
             break;
@@ -542,7 +533,7 @@ void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
             break;
         case Directive::make:
             if (line.has_value()) {
-                s.paths.make_dirs = switch_value(line) ? 1 : 0;
+                s.paths.make_dirs = switch_value(line) ? true : false;
             }
             break;
         case Directive::name_only:
@@ -552,7 +543,7 @@ void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
             apply_flatten(s, line);
             break;
         case Directive::no_dupe:
-            s.selection.copy_all = 1;
+            s.selection.copy_all = true;
             set_on_off(s.copy.no_dupe, line);
             break;
         case Directive::younger:
@@ -568,7 +559,7 @@ void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
             if (!line.has_value()) {
                 missing_value("\nMissing/Illegal ini file directive ", line);
             } else {
-                s.paths.path_given = 1;
+                s.paths.path_given = true;
                 walk::add_source_path(s, line.value);
             }
             break;
@@ -673,7 +664,7 @@ void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
             return;
         }
     }
-    s.logs.ini_processed = 1;
+    s.logs.ini_processed = true;
     s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
     while (lines.next(line)) {
         // The first line shorter than two characters ends the settings.

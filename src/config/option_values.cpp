@@ -109,10 +109,10 @@ std::optional<DateText> parse_date_text(std::string_view value) {
 
 void apply_age_value(OptionTarget& s, AgeBound bound, std::string_view value) {
     SelectionOptions& sel = s.selection;
-    sel.age_select = 1;
+    sel.age_select = true;
     int& days = bound == AgeBound::older ? sel.older_days : sel.younger_days;
     std::uint64_t& cutoff = bound == AgeBound::older ? sel.older_cutoff : sel.younger_cutoff;
-    (bound == AgeBound::older ? sel.older_select : sel.younger_select) = 1;
+    (bound == AgeBound::older ? sel.older_select : sel.younger_select) = true;
 
     if (!is_date_form(value)) {
         days = int_value("the days", value);
@@ -197,33 +197,14 @@ bool read_text_line(std::FILE* file, std::string& line) {
     return true;
 }
 
-void open_list_file(OptionTarget& s, const std::string& name) {
-    s.paths.list_file_mode = 1;
-    std::FILE* file = platform::open_stream(name, "r");
-    if (file == nullptr) {
-        std::fputs("\n\nCan't find source file to open\n", stderr);
-        throw util::RunEnd{INPUT_FILE};
-    }
-    // The count the progress line shows: lines that hold more than three
-    // bytes with their line end.
-    int count = 0;
-    util::ListReader lines(file, "the file list", false, true);
-    std::string line;
-    while (lines.next(line)) {
-        if (line.size() + 1 > 3) {
-            ++count;
-        }
-    }
-    std::rewind(file);
-    if (s.files.list_file != nullptr) {
-        std::fclose(s.files.list_file);
-    }
-    s.files.list_file = file;
-    s.paths.expected_files = count;
+void name_list_file(OptionTarget& s, const std::string& name) {
+    s.paths.list_file_mode = true;
+    s.paths.list_file_path = name;
+    s.options.named_files.push_back(NamedFile{NamedFileKind::list_file, name, 0, {}, {}});
 }
 
 void read_type_file(OptionTarget& s, const std::string& name) {
-    s.selection.type_file_given = 1;
+    s.selection.type_file_given = true;
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
         std::fprintf(stdout, "\nCan't open file extention file %s", name.c_str());

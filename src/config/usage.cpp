@@ -539,4 +539,18 @@ void show_version() {
     std::fflush(stdout);
 }
 
+void say(const OptionStop& stop) {
+    switch (stop.page) {
+        case OptionStop::Page::usage:
+            show_usage(stop.status);
+        case OptionStop::Page::version:
+            show_version();
+            throw util::RunEnd{stop.status, false};
+        case OptionStop::Page::none:
+            break;
+    }
+    std::fputs(stop.text.c_str(), stdout);
+    throw util::RunEnd{stop.status};
+}
+
 }  // namespace veldro::config

@@ -31,8 +31,8 @@ struct Run : RunState {
     }
 };
 
-// What the option readers fill in: the options, and (until the run opens
-// them itself) the files some options name. Views like Run's, writable.
+// What the option readers fill in: the options, with views like Run's,
+// writable. The files the options name are opened by the run afterwards.
 struct OptionTarget {
     OptionTarget(Options& chosen, Run& run_) : options(chosen), run(run_) {}
 
@@ -44,7 +44,6 @@ struct OptionTarget {
     HashOptions& hashing = options.hashing;
     LogOptions& logs = options.logs;
     ConsoleOptions& console = options.console;
-    OpenFiles& files = run.files;
     ProgressState& progress = run.progress;
 };
 

@@ -6,6 +6,7 @@
 #include "config/long_options.h"
 #include "config/option_values.h"
 #include "fuzz_support.h"
+#include "logs/log_set.h"
 #include "util/lines.h"
 #include "util/run_end.h"
 #include "walk/bypass.h"
@@ -14,7 +15,8 @@
 namespace {
 
 void read_file_list(veldro::OwnedRun& s, const std::string& file) {
-    veldro::config::open_list_file(s, file);
+    veldro::config::name_list_file(s, file);
+    veldro::logs::open_named_files(s.options, s.files);
     veldro::util::ListReader lines(s.files.list_file, "the file list", false);
     std::string line;
     while (lines.next(line) && veldro::walk::clean_file_list_line(line)) {

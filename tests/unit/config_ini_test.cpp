@@ -11,16 +11,23 @@
 
 #include "config/ini.h"
 #include "config/long_options.h"
+#include "logs/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
 using veldro::OwnedRun;
-using veldro::config::apply_ini_line;
 using veldro::config::IniFileKind;
 using veldro::config::read_ini_from;
 
 namespace {
+
+// The line read, then the files it named opened as the run opens them.
+bool apply_ini_line(OwnedRun& s, std::string_view line, int line_number = 0) {
+    const bool matched = veldro::config::apply_ini_line(s, line, line_number);
+    veldro::logs::open_named_files(s.options, s.files);
+    return matched;
+}
 
 class IniTest : public ::testing::Test {
 protected:

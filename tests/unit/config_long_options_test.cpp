@@ -12,6 +12,7 @@
 
 #include "config/long_options.h"
 #include "config/option_values.h"
+#include "logs/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 
@@ -19,9 +20,15 @@ namespace fs = std::filesystem;
 using veldro::OwnedRun;
 using veldro::config::LongKeyword;
 using veldro::config::match_long_keyword;
-using veldro::config::parse_long_option;
 
 namespace {
+
+// The option read, then the files it named opened as the run opens them.
+int parse_long_option(OwnedRun& s, std::string_view text) {
+    const int result = veldro::config::parse_long_option(s, text);
+    veldro::logs::open_named_files(s.options, s.files);
+    return result;
+}
 
 struct MatchCase {
     const char* text;
