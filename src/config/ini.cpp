@@ -21,104 +21,6 @@ namespace veldro::config {
 
 namespace {
 
-enum class Directive : std::uint8_t {
-    log,
-    append,
-    bypass,
-    check_tilde,
-    crc,
-    delim,
-    destination,
-    display,
-    hash,
-    immediate,
-    list,
-    maintain,
-    greater,
-    less,
-    memo,
-    make,
-    military,
-    name_only,
-    flatten,
-    no_dupe,
-    younger,
-    older,
-    output,
-    path_only,
-    path,
-    recurse,
-    reset,
-    sha1,
-    sha256,
-    sha384,
-    sha512,
-    silent,
-    time,
-    width,
-    zulu,
-    dfxml,
-    audit_set,
-    seal,
-    report,
-    threads,
-};
-
-struct DirectiveMatch {
-    std::string_view word;
-    bool anywhere;  // searched in the directive's name, else compared at its start
-    Directive directive;
-};
-
-// Tried in this order; the first match wins. Words compared at the start
-// are compared on their whole length (SILEN matches SILENT and SILENCE).
-constexpr auto directive_table = std::to_array<DirectiveMatch>({
-    {"ACCT", false, Directive::log},
-    {"ACCOUNT", false, Directive::log},
-    {"LOG", false, Directive::log},
-    {"APPEND", true, Directive::append},
-    {"BYP", false, Directive::bypass},
-    {"CHK_TILDE", false, Directive::check_tilde},
-    {"CRC", false, Directive::crc},
-    {"DELIM", false, Directive::delim},
-    {"DES", false, Directive::destination},
-    {"DISPL", false, Directive::display},
-    {"HASH", false, Directive::hash},
-    {"IMMED", false, Directive::immediate},
-    {"NO_COUNT", false, Directive::immediate},
-    {"LIST", false, Directive::list},
-    {"MAINT", false, Directive::maintain},
-    {"GREAT", false, Directive::greater},
-    {"LESS", false, Directive::less},
-    {"MEMO", false, Directive::memo},
-    {"MAKE", false, Directive::make},
-    {"MILITARY", true, Directive::military},
-    {"NAMEONLY", true, Directive::name_only},
-    {"FLAT", false, Directive::flatten},
-    {"NODUPE", true, Directive::no_dupe},
-    {"YOUNG", false, Directive::younger},
-    {"NEWER", false, Directive::younger},
-    {"OLD", false, Directive::older},
-    {"OUTPUT", false, Directive::output},
-    {"PATHONLY", false, Directive::path_only},
-    {"PATH", false, Directive::path},
-    {"REC", false, Directive::recurse},
-    {"RESET", false, Directive::reset},
-    {"SHA1", false, Directive::sha1},
-    {"SHA2", false, Directive::sha256},
-    {"SHA3", false, Directive::sha384},
-    {"SHA5", false, Directive::sha512},
-    {"SILEN", false, Directive::silent},
-    {"TIME", false, Directive::time},
-    {"WIDTH", false, Directive::width},
-    {"ZULU", false, Directive::zulu},
-    {"DFXML", false, Directive::dfxml},
-    {"AUDITSET", false, Directive::audit_set},
-    {"SEAL", false, Directive::seal},
-    {"REPORT", false, Directive::report},
-    {"THREADS", false, Directive::threads},
-});
-
 // One directive line taken apart. `upper` is the line upper-cased, as it
 // is matched and echoed; the value keeps the case it was written in, since
 // paths on Linux are case-sensitive.
@@ -144,18 +46,6 @@ IniLine split_line(std::string_view line, int number) {
         out.value_upper = util::to_upper(out.value);
     }
     return out;
-}
-
-std::optional<Directive> match_directive(const IniLine& line) {
-    for (const DirectiveMatch& m : directive_table) {
-        // "Anywhere" words are looked for in the directive's own name only:
-        // PATH=C:\APPEND\X is a path, not the APPEND directive.
-        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
-        if (found) {
-            return m.directive;
-        }
-    }
-    return std::nullopt;
 }
 
 bool contains(std::string_view text, std::string_view word) {
@@ -433,7 +323,7 @@ void apply_bypass(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(line);
         // Bypass entries of earlier lines stay in force.
-        s.selection.bypass_mode = s.selection.bypass_list.empty() ? false : true;
+        s.selection.bypass_mode = !s.selection.bypass_list.empty();
         return;
     }
     s.selection.bypass_mode = true;
@@ -448,176 +338,187 @@ void apply_threads(OptionTarget& s, const IniLine& line) {
     s.options.threads = *count;
 }
 
-void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
-    switch (d) {
-        case Directive::log:
-            apply_log_directive(s, line);
-            break;
-        case Directive::append:
-            set_on_off(s.logs.append, line);
-            break;
-        case Directive::bypass:
-            apply_bypass(s, line);
-            break;
-        case Directive::check_tilde:
-            set_on_off(s.copy.check_tilde, line);
-            break;
-        case Directive::crc:
-        case Directive::military:
-            // Accepted for older files; the value must still say on or off.
-            if (line.has_value()) {
-                switch_value(line);
-            }
-            break;
-        case Directive::delim:
-            apply_delim(s, line);
-            break;
-        case Directive::destination:
-        case Directive::output:
-            apply_destination(s, line);
-            break;
-        case Directive::display:
-            if (!line.has_value()) {
-                missing_directive(line);
-            } else {
-                s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
-            }
-            break;
-        case Directive::hash:
-            apply_hash(s, line);
-            break;
-        case Directive::immediate:
-            set_on_off(s.copy.immediate, line);
-            break;
-        case Directive::list:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.copy.list_only = ListOnly::off;
-            } else {
-                bool on = false;
-                set_on_off(on, line);
-                s.copy.list_only = on ? ListOnly::names : ListOnly::off;
-            }
-            break;
-        case Directive::maintain:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.paths.maintain_dir_dates = false;
-            } else {
-                set_on_off(s.paths.maintain_dir_dates, line);
-                if (s.paths.maintain_dir_dates != 0) {
-                    s.paths.make_dirs = true;
-                }
-            }
-            break;
-        case Directive::greater:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.selection.greater_select = false;
-            } else {
-                s.selection.greater_select = true;
-                s.selection.greater_size = size_of(line);
-            }
-            break;
-        case Directive::less:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.selection.less_select = false;
-            } else {
-                s.selection.less_select = true;
-                s.selection.less_size = size_of(line);
-            }
-            break;
-        case Directive::memo:
-            apply_memo(s, line);
-            break;
-        case Directive::make:
-            if (line.has_value()) {
-                s.paths.make_dirs = switch_value(line) ? true : false;
-            }
-            break;
-        case Directive::name_only:
-            set_on_off(s.console.name_only, line);
-            break;
-        case Directive::flatten:
-            apply_flatten(s, line);
-            break;
-        case Directive::no_dupe:
-            s.selection.copy_all = true;
-            set_on_off(s.copy.no_dupe, line);
-            break;
-        case Directive::younger:
-            apply_age(s, line, AgeBound::younger);
-            break;
-        case Directive::older:
-            apply_age(s, line, AgeBound::older);
-            break;
-        case Directive::path_only:
-            set_on_off(s.console.path_only, line);
-            break;
-        case Directive::path:
-            if (!line.has_value()) {
-                missing_value("\nMissing/Illegal ini file directive ", line);
-            } else {
-                s.paths.path_given = true;
-                walk::add_source_path(s, line.value);
-            }
-            break;
-        case Directive::recurse:
-            set_on_off(s.selection.recurse, line);
-            break;
-        case Directive::reset:
-            set_on_off(s.copy.reset_times, line);
-            break;
-        case Directive::sha1:
-            set_on_off(s.hashing.sha1, line);
-            break;
-        case Directive::sha256:
-            set_on_off(s.hashing.sha256, line);
-            break;
-        case Directive::sha384:
-            set_on_off(s.hashing.sha384, line);
-            break;
-        case Directive::sha512:
-            set_on_off(s.hashing.sha512, line);
-            break;
-        case Directive::silent:
-            set_on_off(s.console.silent, line);
-            break;
-        case Directive::time:
-            if (line.has_value()) {
-                s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
-            }
-            break;
-        case Directive::width:
-            if (!line.has_value()) {
-                missing_directive(line);
-            } else {
-                s.console.name_width = checked_name_width(number_of(line));
-                s.console.width_state += 1;
-            }
-            break;
-        case Directive::zulu:
-            set_on_off(s.logs.zulu_time, line);
-            break;
-        case Directive::dfxml:
-        case Directive::audit_set:
-        case Directive::report:
-            if (!line.has_value()) {
-                missing_directive(line);
-            } else {
-                (d == Directive::dfxml       ? s.logs.dfxml_path
-                 : d == Directive::audit_set ? s.logs.audit_set_path
-                                             : s.logs.report_path) = line.value;
-            }
-            break;
-        case Directive::seal:
-            set_on_off(s.logs.seal, line);
-            break;
-        case Directive::threads:
-            apply_threads(s, line);
-            break;
+// Directives that only turn a setting on or off.
+template <auto Group, auto Field>
+void on_off(OptionTarget& s, const IniLine& line) {
+    set_on_off((s.options.*Group).*Field, line);
+}
+
+// Directives that name a file of their own.
+template <auto Field>
+void file_name(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        return;
     }
+    s.logs.*Field = line.value;
+}
+
+// Accepted for older files; the value must still say on or off.
+void accept_switch(OptionTarget& /*s*/, const IniLine& line) {
+    if (line.has_value()) {
+        switch_value(line);
+    }
+}
+
+void apply_display(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        return;
+    }
+    s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
+}
+
+void apply_list(OptionTarget& s, const IniLine& line) {
+    bool on = false;
+    if (!line.has_value()) {
+        missing_directive(line);
+    } else {
+        set_on_off(on, line);
+    }
+    s.copy.list_only = on ? ListOnly::names : ListOnly::off;
+}
+
+void apply_maintain(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        s.paths.maintain_dir_dates = false;
+        return;
+    }
+    set_on_off(s.paths.maintain_dir_dates, line);
+    if (s.paths.maintain_dir_dates) {
+        s.paths.make_dirs = true;
+    }
+}
+
+void apply_greater(OptionTarget& s, const IniLine& line) {
+    s.selection.greater_select = line.has_value();
+    if (!line.has_value()) {
+        missing_directive(line);
+        return;
+    }
+    s.selection.greater_size = size_of(line);
+}
+
+void apply_less(OptionTarget& s, const IniLine& line) {
+    s.selection.less_select = line.has_value();
+    if (!line.has_value()) {
+        missing_directive(line);
+        return;
+    }
+    s.selection.less_size = size_of(line);
+}
+
+void apply_make(OptionTarget& s, const IniLine& line) {
+    if (line.has_value()) {
+        s.paths.make_dirs = switch_value(line);
+    }
+}
+
+void apply_no_dupe(OptionTarget& s, const IniLine& line) {
+    s.selection.copy_all = true;
+    set_on_off(s.copy.no_dupe, line);
+}
+
+void apply_younger(OptionTarget& s, const IniLine& line) {
+    apply_age(s, line, AgeBound::younger);
+}
+
+void apply_older(OptionTarget& s, const IniLine& line) {
+    apply_age(s, line, AgeBound::older);
+}
+
+void apply_path(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_value("\nMissing/Illegal ini file directive ", line);
+        return;
+    }
+    s.paths.path_given = true;
+    walk::add_source_path(s, line.value);
+}
+
+void apply_time(OptionTarget& s, const IniLine& line) {
+    if (line.has_value()) {
+        s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
+    }
+}
+
+void apply_width(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(line);
+        return;
+    }
+    s.console.name_width = checked_name_width(number_of(line));
+    s.console.width_state += 1;
+}
+
+using Handler = void (*)(OptionTarget&, const IniLine&);
+
+struct DirectiveMatch {
+    std::string_view word;
+    bool anywhere;  // searched in the directive's name, else compared at its start
+    Handler apply;
+};
+
+// Tried in this order; the first match wins. Words compared at the start
+// are compared on their whole length (SILEN matches SILENT and SILENCE).
+constexpr auto directive_table = std::to_array<DirectiveMatch>({
+    {"ACCT", false, apply_log_directive},
+    {"ACCOUNT", false, apply_log_directive},
+    {"LOG", false, apply_log_directive},
+    {"APPEND", true, on_off<&Options::logs, &LogOptions::append>},
+    {"BYP", false, apply_bypass},
+    {"CHK_TILDE", false, on_off<&Options::copy, &CopyOptions::check_tilde>},
+    {"CRC", false, accept_switch},
+    {"DELIM", false, apply_delim},
+    {"DES", false, apply_destination},
+    {"DISPL", false, apply_display},
+    {"HASH", false, apply_hash},
+    {"IMMED", false, on_off<&Options::copy, &CopyOptions::immediate>},
+    {"NO_COUNT", false, on_off<&Options::copy, &CopyOptions::immediate>},
+    {"LIST", false, apply_list},
+    {"MAINT", false, apply_maintain},
+    {"GREAT", false, apply_greater},
+    {"LESS", false, apply_less},
+    {"MEMO", false, apply_memo},
+    {"MAKE", false, apply_make},
+    {"MILITARY", true, accept_switch},
+    {"NAMEONLY", true, on_off<&Options::console, &ConsoleOptions::name_only>},
+    {"FLAT", false, apply_flatten},
+    {"NODUPE", true, apply_no_dupe},
+    {"YOUNG", false, apply_younger},
+    {"NEWER", false, apply_younger},
+    {"OLD", false, apply_older},
+    {"OUTPUT", false, apply_destination},
+    {"PATHONLY", false, on_off<&Options::console, &ConsoleOptions::path_only>},
+    {"PATH", false, apply_path},
+    {"REC", false, on_off<&Options::selection, &SelectionOptions::recurse>},
+    {"RESET", false, on_off<&Options::copy, &CopyOptions::reset_times>},
+    {"SHA1", false, on_off<&Options::hashing, &HashOptions::sha1>},
+    {"SHA2", false, on_off<&Options::hashing, &HashOptions::sha256>},
+    {"SHA3", false, on_off<&Options::hashing, &HashOptions::sha384>},
+    {"SHA5", false, on_off<&Options::hashing, &HashOptions::sha512>},
+    {"SILEN", false, on_off<&Options::console, &ConsoleOptions::silent>},
+    {"TIME", false, apply_time},
+    {"WIDTH", false, apply_width},
+    {"ZULU", false, on_off<&Options::logs, &LogOptions::zulu_time>},
+    {"DFXML", false, file_name<&LogOptions::dfxml_path>},
+    {"AUDITSET", false, file_name<&LogOptions::audit_set_path>},
+    {"SEAL", false, on_off<&Options::logs, &LogOptions::seal>},
+    {"REPORT", false, file_name<&LogOptions::report_path>},
+    {"THREADS", false, apply_threads},
+});
+
+Handler match_directive(const IniLine& line) {
+    for (const DirectiveMatch& m : directive_table) {
+        // "Anywhere" words are looked for in the directive's own name only:
+        // PATH=C:\APPEND\X is a path, not the APPEND directive.
+        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
+        if (found) {
+            return m.apply;
+        }
+    }
+    return nullptr;
 }
 
 std::string ini_name_beside_program() {
@@ -637,13 +538,13 @@ bool is_readable_file(const std::string& path) {
 
 bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
     const IniLine parts = split_line(line, line_number);
-    const std::optional<Directive> directive = match_directive(parts);
-    if (!directive) {
+    const Handler apply = match_directive(parts);
+    if (apply == nullptr) {
         return false;
     }
     s.logs.ini_echo += "\n ";
     s.logs.ini_echo += parts.upper;
-    apply_directive(s, *directive, parts);
+    apply(s, parts);
     return true;
 }
 

@@ -235,6 +235,26 @@ int set_on_off(bool& field, const std::optional<std::string>& value) {
     return handled;
 }
 
+// --SHA1 ... --SHA5: the digests wanted besides MD5. False for other keywords.
+bool set_digest_flag(HashOptions& h, LongKeyword k) {
+    switch (k) {
+        case LongKeyword::sha1:
+            h.sha1 = true;
+            return true;
+        case LongKeyword::sha256:
+            h.sha256 = true;
+            return true;
+        case LongKeyword::sha384:
+            h.sha384 = true;
+            return true;
+        case LongKeyword::sha512:
+            h.sha512 = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The keywords that need a value; without one the option is illegal.
 bool needs_value(LongKeyword k) {
     switch (k) {
@@ -336,9 +356,8 @@ int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, con
     }
 }
 
-// The keywords that take no value or an optional one.
-int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
-                         const std::optional<std::string>& value) {
+// The keywords that take no value: each sets its flags. False for the others.
+bool set_flags(OptionTarget& s, LongKeyword k) {
     switch (k) {
         case LongKeyword::all:
             s.selection.copy_all = true;
@@ -354,21 +373,11 @@ int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
             s.copy.ads_extract = true;
             s.copy.ads_child = true;
             break;
-        case LongKeyword::check_tilde:
-            return set_on_off(s.copy.check_tilde, value);
         case LongKeyword::exist:
             s.selection.exist_only = true;
             break;
-        case LongKeyword::hash:
-            return set_hash_mode(s, value);
         case LongKeyword::immediate:
             s.copy.immediate = true;
-            break;
-        case LongKeyword::maintain:
-            s.paths.make_dirs = true;
-            if (paths::starts_with_ignoring_case(text, "MAINTAIN")) {
-                s.paths.maintain_dir_dates = true;
-            }
             break;
         case LongKeyword::milli:
             s.logs.milli = true;
@@ -384,36 +393,14 @@ int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
         case LongKeyword::overwrite:
             s.copy.overwrite_protected = true;
             break;
-        case LongKeyword::retries:
-            s.hashing.retries = value ? int_value("--RET", *value) : 0;
-            break;
-        case LongKeyword::recurse:
-            return set_on_off(s.selection.recurse, value);
         case LongKeyword::no_recurse:
             s.selection.recurse = false;
             break;
-        case LongKeyword::reset:
-            return set_on_off(s.copy.reset_times, value);
         case LongKeyword::shadow:
             s.paths.shadow_copy = true;
             break;
-        case LongKeyword::sha1:
-            s.hashing.sha1 = true;
-            break;
-        case LongKeyword::sha256:
-            s.hashing.sha256 = true;
-            break;
-        case LongKeyword::sha384:
-            s.hashing.sha384 = true;
-            break;
-        case LongKeyword::sha512:
-            s.hashing.sha512 = true;
-            break;
         case LongKeyword::test:
             s.paths.test_mode = true;
-            break;
-        case LongKeyword::flatten:
-            s.copy.flatten = value ? int_value("--FLAT", *value) : 1;
             break;
         case LongKeyword::zero:
             s.copy.zero_dates = true;
@@ -421,12 +408,43 @@ int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
         case LongKeyword::zulu:
             s.logs.zulu_time = true;
             break;
-        case LongKeyword::silent:
-            return set_on_off(s.console.silent, value);
         case LongKeyword::seal:
             s.logs.seal = true;
             break;
         default:
+            return set_digest_flag(s.hashing, k);
+    }
+    return true;
+}
+
+// The keywords that take an optional value.
+int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
+                         const std::optional<std::string>& value) {
+    switch (k) {
+        case LongKeyword::check_tilde:
+            return set_on_off(s.copy.check_tilde, value);
+        case LongKeyword::hash:
+            return set_hash_mode(s, value);
+        case LongKeyword::maintain:
+            s.paths.make_dirs = true;
+            if (paths::starts_with_ignoring_case(text, "MAINTAIN")) {
+                s.paths.maintain_dir_dates = true;
+            }
+            break;
+        case LongKeyword::retries:
+            s.hashing.retries = value ? int_value("--RET", *value) : 0;
+            break;
+        case LongKeyword::recurse:
+            return set_on_off(s.selection.recurse, value);
+        case LongKeyword::reset:
+            return set_on_off(s.copy.reset_times, value);
+        case LongKeyword::flatten:
+            s.copy.flatten = value ? int_value("--FLAT", *value) : 1;
+            break;
+        case LongKeyword::silent:
+            return set_on_off(s.console.silent, value);
+        default:
+            set_flags(s, k);
             break;
     }
     return handled;

@@ -216,6 +216,16 @@ void take_hash_option(ArgumentScan& scan, OptionTarget& s) {
     logs::name_hash_log(s.options, a.substr(equals + 1), false);
 }
 
+// -H: the hash log and its companions; both sides hashed unless -hs or -hd
+// chose one already.
+void take_hash_log_with_companions(ArgumentScan& scan, OptionTarget& s) {
+    const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
+    if (!s.hashing.any()) {
+        s.hashing.hash_both();
+    }
+    logs::name_hash_log(s.options, name, true);
+}
+
 void take_long_option(ArgumentScan& scan, OptionTarget& s) {
     const std::string text(scan.rest());
     scan.rest_taken = true;
@@ -253,74 +263,18 @@ void take_width(ArgumentScan& scan, OptionTarget& s) {
 
 // ---- one letter --------------------------------------------------------
 
-void handle_letter(ArgumentScan& scan, OptionTarget& s) {
-    const char letter = scan.arg()[scan.letter];
+// The letters that only set or clear flags. False for the others.
+bool set_letter_flags(const ArgumentScan& scan, OptionTarget& s, char letter) {
     switch (letter) {
-        case '-':
-            take_long_option(scan, s);
-            break;
-        case '1':
-        case '2':
-        case '3':
-            if (scan.plus) {
-                logs::drop_log_set(s.options);
-            } else {
-                logs::name_log_set(s.options, take_value(scan, true, DashRule::usage, MissingRule::usage), true);
-            }
-            break;
         case 'A':
-            s.selection.copy_all = scan.plus ? false : true;
-            break;
-        case 'a':
-            take_attribute_modifiers(scan, s);
-            break;
-        case 'D':
-            take_drive_destination(scan, s);
-            break;
-        case 'd':
-            s.paths.dest_given = true;
-            set_destination(s, take_value(scan, false, DashRule::fatal, MissingRule::fatal));
-            break;
-        case 'E':
-            logs::name_error_file(s.options, take_value(scan, false, DashRule::usage, MissingRule::usage));
+            s.selection.copy_all = !scan.plus;
             break;
         case 'e':
             s.selection.exist_only = true;
             break;
-        case 'F':
-            read_type_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
-            break;
-        case 'f':
-            take_type_patterns(scan, s);
-            break;
-        case 'G':
-            s.selection.greater_select = true;
-            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
-            break;
-        case 'g':
-            apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
-            break;
-        case 'H': {
-            const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
-            if (!s.hashing.any()) {
-                s.hashing.hash_both();
-            }
-            logs::name_hash_log(s.options, name, true);
-            break;
-        }
-        case 'h':
-            take_hash_option(scan, s);
-            break;
         case 'I':
         case 'i':
             s.copy.immediate = true;
-            break;
-        case 'L':
-            s.selection.less_select = true;
-            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
-            break;
-        case 'l':
-            apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
             break;
         case 'M':
             s.paths.maintain_dir_dates = true;
@@ -339,22 +293,11 @@ void handle_letter(ArgumentScan& scan, OptionTarget& s) {
         case 'O':
             s.copy.overwrite_protected = true;
             break;
-        case 'p':
-            take_source_paths(scan, s);
-            break;
         case 'R':
-            s.copy.reset_times = scan.plus ? false : true;
+            s.copy.reset_times = !scan.plus;
             break;
         case 'r':
             s.selection.recurse = false;
-            break;
-        case 'S':
-        case 's':
-            name_list_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
-            break;
-        case 'T':
-        case 't':
-            take_time_field(scan, s);
             break;
         case 'U':
         case 'u':
@@ -363,6 +306,92 @@ void handle_letter(ArgumentScan& scan, OptionTarget& s) {
         case 'V':
         case 'v':
             s.console.silent = true;
+            break;
+        case 'z':
+            s.logs.zulu_time = true;
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
+
+// The letters that take a value. False for the others.
+bool take_letter_value(ArgumentScan& scan, OptionTarget& s, char letter) {
+    switch (letter) {
+        case '1':
+        case '2':
+        case '3':
+            if (scan.plus) {
+                logs::drop_log_set(s.options);
+            } else {
+                logs::name_log_set(s.options, take_value(scan, true, DashRule::usage, MissingRule::usage), true);
+            }
+            break;
+        case 'D':
+            take_drive_destination(scan, s);
+            break;
+        case 'd':
+            s.paths.dest_given = true;
+            set_destination(s, take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'E':
+            logs::name_error_file(s.options, take_value(scan, false, DashRule::usage, MissingRule::usage));
+            break;
+        case 'F':
+            read_type_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            break;
+        case 'G':
+            s.selection.greater_select = true;
+            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'g':
+            apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            break;
+        case 'H':
+            take_hash_log_with_companions(scan, s);
+            break;
+        case 'L':
+            s.selection.less_select = true;
+            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'l':
+            apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            break;
+        case 'S':
+        case 's':
+            name_list_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
+
+void handle_letter(ArgumentScan& scan, OptionTarget& s) {
+    const char letter = scan.arg()[scan.letter];
+    if (set_letter_flags(scan, s, letter) || take_letter_value(scan, s, letter)) {
+        return;
+    }
+    switch (letter) {
+        case '-':
+            take_long_option(scan, s);
+            break;
+        case 'a':
+            take_attribute_modifiers(scan, s);
+            break;
+        case 'f':
+            take_type_patterns(scan, s);
+            break;
+        case 'h':
+            take_hash_option(scan, s);
+            break;
+        case 'p':
+            take_source_paths(scan, s);
+            break;
+        case 'T':
+        case 't':
+            take_time_field(scan, s);
             break;
         case 'W':
             s.console.width_state += 2;
@@ -381,9 +410,6 @@ void handle_letter(ArgumentScan& scan, OptionTarget& s) {
             break;
         case 'x':
             take_exclusions(scan, s);
-            break;
-        case 'z':
-            s.logs.zulu_time = true;
             break;
         default:
             bad_command_line(MissingRule::usage);
