@@ -100,13 +100,20 @@ int number_of(const IniLine& line) {
 }
 
 // The message of a directive without its value (its text, then the line).
-void missing_value(const char* text, const IniLine& line, const char* more = "") {
-    std::fprintf(stdout, "%s%s%s", text, line.upper.c_str(), more);
+// Printed at once; or, when files named on earlier lines are still to be
+// opened, in its place after them, as if they had been opened where named.
+void missing_value(OptionTarget& s, const char* text, const IniLine& line, const char* more = "") {
+    std::string message = text + line.upper + more;
+    if (!s.options.named_files.empty()) {
+        s.options.named_files.push_back(NamedFile{NamedFileKind::console_note, std::move(message), 0, {}, {}});
+        return;
+    }
+    std::fputs(message.c_str(), stdout);
     platform::pause_seconds(2);
 }
 
-void missing_directive(const IniLine& line) {
-    missing_value("\nMissing ini directive ", line);
+void missing_directive(OptionTarget& s, const IniLine& line) {
+    missing_value(s, "\nMissing ini directive ", line);
 }
 
 // ---- the log directive -------------------------------------------------
@@ -186,7 +193,7 @@ bool is_mask_only(std::string_view value) {
 
 void apply_log_directive(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_value("\nMissing ini file modifier at: ", line);
+        missing_value(s, "\nMissing ini file modifier at: ", line);
         s.logs.log_mask = 0;
         return;
     }
@@ -240,7 +247,7 @@ void apply_hash(OptionTarget& s, const IniLine& line) {
 
 void apply_delim(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         s.console.delim_on = false;
         return;
     }
@@ -302,8 +309,9 @@ void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
         refuse_value(line);
     }
     if (!line.has_value()) {
-        missing_value(bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ",
-                      line, "\nAging modifier turned off");
+        missing_value(
+            s, bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ", line,
+            "\nAging modifier turned off");
         s.selection.age_select = false;
         return;
     }
@@ -312,7 +320,7 @@ void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
 
 void apply_destination(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
     s.paths.dest_given = true;
@@ -321,7 +329,7 @@ void apply_destination(OptionTarget& s, const IniLine& line) {
 
 void apply_bypass(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         // Bypass entries of earlier lines stay in force.
         s.selection.bypass_mode = !s.selection.bypass_list.empty();
         return;
@@ -348,7 +356,7 @@ void on_off(OptionTarget& s, const IniLine& line) {
 template <auto Field>
 void file_name(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
     s.logs.*Field = line.value;
@@ -363,7 +371,7 @@ void accept_switch(OptionTarget& /*s*/, const IniLine& line) {
 
 void apply_display(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
     s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
@@ -372,7 +380,7 @@ void apply_display(OptionTarget& s, const IniLine& line) {
 void apply_list(OptionTarget& s, const IniLine& line) {
     bool on = false;
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
     } else {
         set_on_off(on, line);
     }
@@ -381,7 +389,7 @@ void apply_list(OptionTarget& s, const IniLine& line) {
 
 void apply_maintain(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         s.paths.maintain_dir_dates = false;
         return;
     }
@@ -394,7 +402,7 @@ void apply_maintain(OptionTarget& s, const IniLine& line) {
 void apply_greater(OptionTarget& s, const IniLine& line) {
     s.selection.greater_select = line.has_value();
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
     s.selection.greater_size = size_of(line);
@@ -403,7 +411,7 @@ void apply_greater(OptionTarget& s, const IniLine& line) {
 void apply_less(OptionTarget& s, const IniLine& line) {
     s.selection.less_select = line.has_value();
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
     s.selection.less_size = size_of(line);
@@ -430,7 +438,7 @@ void apply_older(OptionTarget& s, const IniLine& line) {
 
 void apply_path(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_value("\nMissing/Illegal ini file directive ", line);
+        missing_value(s, "\nMissing/Illegal ini file directive ", line);
         return;
     }
     s.paths.path_given = true;
@@ -445,7 +453,7 @@ void apply_time(OptionTarget& s, const IniLine& line) {
 
 void apply_width(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
     s.console.name_width = checked_name_width(number_of(line));

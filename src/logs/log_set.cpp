@@ -291,6 +291,10 @@ void open_named_file(Options& o, OpenFiles& files, const NamedFile& f) {
         case NamedFileKind::list_file:
             open_list_file(o, files, f.name);
             break;
+        case NamedFileKind::console_note:
+            std::fputs(f.name.c_str(), stdout);
+            platform::pause_seconds(2);
+            break;
     }
 }
 

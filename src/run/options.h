@@ -185,6 +185,9 @@ enum class NamedFileKind : std::uint8_t {
     unicode_list,              // --UNICODE=
     memo,                      // INI MEMO=
     list_file,                 // -S, --LIST=
+    // A message of the INI reading that came after a file was named: said
+    // in its place, once the files named before it are open.
+    console_note,
 };
 
 struct NamedFile {

@@ -202,6 +202,20 @@ TEST_F(IniTest, Ages) {
     EXPECT_EQ(o.selection.older_days, 30);
 }
 
+// A message that follows a log named on an earlier line comes after that
+// log's own console lines, as when the log was opened where it was named.
+TEST_F(IniTest, MissingValueMessagesKeepTheirPlaceAfterNamedLogs) {
+    OwnedRun s;
+    veldro::config::apply_ini_line(s, "LOGFILE=" + path("logs/RUN.LOG!2"));
+    veldro::config::apply_ini_line(s, "GREATER=");
+    testing::internal::CaptureStdout();
+    veldro::logs::open_named_files(s.options, s.files);
+    const std::string console = testing::internal::GetCapturedStdout();
+    const std::size_t opened = console.find("Opened files list");
+    EXPECT_NE(opened, std::string::npos) << console;
+    EXPECT_GT(console.find("\nMissing ini directive GREATER="), opened) << console;
+}
+
 TEST_F(IniTest, MissingValuesAreReportedAndTheReadingGoesOn) {
     OwnedRun s;
     apply_ini_line(s, "GREATER=5");
