@@ -104,6 +104,10 @@ std::optional<std::string> value_of(std::string_view text) {
     return std::string(text.substr(equals + 1));
 }
 
+// A list that cannot be opened is named with the number its message has
+// always carried for that list.
+enum ListNumber : int { bypass_list = 125, exclusion_list = 145, directory_list = 165 };
+
 void report_cannot_open(int line, const std::string& name) {
     std::fprintf(stdout, "\n%d %s, Can't open %s", line, "long_options", name.c_str());
 }
@@ -123,7 +127,7 @@ int add_bypass(OptionTarget& s, const std::string& value) {
     // An existing file lists the paths to bypass, one a line.
     std::FILE* file = platform::open_stream(internal, "r");
     if (file == nullptr) {
-        report_cannot_open(__LINE__, value);
+        report_cannot_open(bypass_list, value);
         return illegal;
     }
     std::string line;
@@ -143,7 +147,7 @@ int add_exclusion_file(OptionTarget& s, const std::string& value) {
     }
     std::FILE* file = platform::open_stream(internal, "r");
     if (file == nullptr) {
-        report_cannot_open(__LINE__, value);
+        report_cannot_open(exclusion_list, value);
         return handled;
     }
     std::string line;
@@ -163,7 +167,7 @@ int read_directory_list(OptionTarget& s, const std::string& value) {
     if (file == nullptr) {
         // Without its list the run would fall back to the working directory
         // as its source: refuse instead.
-        report_cannot_open(__LINE__, value);
+        report_cannot_open(directory_list, value);
         return illegal;
     }
     walk::read_dirs_list(s, file);
@@ -288,7 +292,9 @@ bool needs_value(LongKeyword k) {
 int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, const std::string& value) {
     switch (k) {
         case LongKeyword::log:
-            logs::name_long_log(s.options, value, text);
+            if (!logs::name_long_log(s.options, value, text)) {
+                throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, logs::colon_conflict_text};
+            }
             return handled;
         case LongKeyword::older:
             apply_age_value(s, AgeBound::older, value);

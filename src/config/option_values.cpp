@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "config/usage.h"
 #include "platform/system.h"
 #include "util/dates.h"
 #include "util/lines.h"
@@ -207,8 +208,7 @@ void read_type_file(OptionTarget& s, const std::string& name) {
     s.selection.type_file_given = true;
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
-        std::fprintf(stdout, "\nCan't open file extention file %s", name.c_str());
-        throw util::RunEnd{INPUT_FILE};
+        throw OptionStop{OptionStop::Page::none, INPUT_FILE, "\nCan't open file extention file " + name};
     }
     std::string line;
     int accepted = 0;
@@ -220,9 +220,9 @@ void read_type_file(OptionTarget& s, const std::string& name) {
         }
         if (++accepted >= max_type_file_patterns) {
             std::fclose(file);
-            std::fprintf(stdout, "\nMaximum file types allowed for -F option in %s is %d", name.c_str(),
-                         max_type_file_patterns);
-            throw util::RunEnd{INPUT_FILE};
+            throw OptionStop{OptionStop::Page::none, INPUT_FILE,
+                             "\nMaximum file types allowed for -F option in " + name + " is " +
+                                 std::to_string(max_type_file_patterns)};
         }
         walk::add_type_pattern(s, line);
     }

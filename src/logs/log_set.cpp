@@ -22,8 +22,6 @@ namespace {
 constexpr std::string_view separator_row = "****************************************";  // 40
 constexpr std::string_view abort_marker_text =
     "\nIF YOU ARE READING THIS, THERE MAY HAVE BEEN AN UNUSUAL PROGRAM ABORT ";
-constexpr const char* colon_conflict_text =
-    "\n\nSorry: Can't have a drive letter/colon and a log option colon. \nReplace option colon with ! and re-run\n\n";
 
 // What each member of the set is: its bit, name suffix, the console line
 // printed (followed by the member's name) once it is open, and its header.
@@ -367,14 +365,14 @@ void name_log_set(Options& o, const std::string& value, bool apply_marker) {
     o.logs.abort_marker_name = o.logs.log_base_name + "X";
 }
 
-void name_long_log(Options& o, const std::string& value, std::string_view option) {
+bool name_long_log(Options& o, const std::string& value, std::string_view option) {
     const LogValue v = read_log_value(value, LogSource::long_option);
     if (v.colon_conflict) {
-        std::fputs(colon_conflict_text, stdout);
-        throw util::RunEnd{ILLEGAL_OPTION};
+        return false;
     }
     name_the_logs(o, NamedFileKind::long_log, v, true);
     o.named_files.back().option = std::string(option);
+    return true;
 }
 
 bool add_error_mask(Options& o, const std::string& text) {

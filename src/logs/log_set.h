@@ -50,9 +50,11 @@ void name_log_set(Options& o, const std::string& value, bool apply_marker);
 
 // --LOG= / --ACC=: as name_log_set with the long-option rules (and no abort
 // marker); `option` is the option's text for the message when the default
-// log cannot be opened. A drive colon followed by an option colon prints
-// the "Sorry" message and ends the run with ILLEGAL_OPTION.
-void name_long_log(Options& o, const std::string& value, std::string_view option);
+// log cannot be opened. A drive colon followed by an option colon names
+// nothing and gives false: the option is refused with colon_conflict_text.
+bool name_long_log(Options& o, const std::string& value, std::string_view option);
+inline constexpr const char* colon_conflict_text =
+    "\n\nSorry: Can't have a drive letter/colon and a log option colon. \nReplace option colon with ! and re-run\n\n";
 
 // --ERR=: ORs the mask in and, when the logs have been named already,
 // records the members of the new bits. Returns false when the text is empty.

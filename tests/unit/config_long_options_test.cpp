@@ -12,6 +12,7 @@
 
 #include "config/long_options.h"
 #include "config/option_values.h"
+#include "config/usage.h"
 #include "logs/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
@@ -396,10 +397,15 @@ TEST_F(LongOptionsTest, LogfileColonMask) {
     EXPECT_NE(s.files.dir_count_log, nullptr);
 }
 
-TEST_F(LongOptionsDeathTest, DriveColonAndOptionColon) {
+TEST_F(LongOptionsTest, DriveColonAndOptionColon) {
     OwnedRun s;
-    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"); }), ::testing::ExitedWithCode(6),
-                "");
+    try {
+        parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4");
+        ADD_FAILURE() << "accepted";
+    } catch (const veldro::config::OptionStop& stop) {
+        EXPECT_EQ(stop.status, 6);
+        EXPECT_NE(stop.text.find("Sorry: Can't have a drive letter/colon"), std::string::npos);
+    }
 }
 
 TEST_F(LongOptionsTest, HashLogAndUnicodeList) {
