@@ -588,7 +588,7 @@ void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
         }
         try {
             apply_ini_line(s, line, lines.line_number());
-        } catch (const util::RunEnd&) {
+        } catch (...) {
             std::fclose(file);
             throw;
         }

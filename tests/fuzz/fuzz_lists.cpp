@@ -5,6 +5,7 @@
 
 #include "config/long_options.h"
 #include "config/option_values.h"
+#include "config/usage.h"
 #include "fuzz_support.h"
 #include "logs/log_set.h"
 #include "util/lines.h"
@@ -64,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const veldro::util::RunEnd&) {
         // A list refused whole is a normal outcome.
+    } catch (const veldro::config::OptionStop&) {
+        // So is a type file refused whole.
     }
     veldro::fuzz::finish_input(s);
     return 0;
