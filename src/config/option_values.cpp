@@ -28,7 +28,7 @@ char upper(char c) {
 }
 
 std::int64_t run_start_seconds(const OptionTarget& s) {
-    return s.progress.start_time != 0 ? s.progress.start_time : platform::now_seconds();
+    return s.run_start != 0 ? s.run_start : platform::now_seconds();
 }
 
 // A date value that can't serve as a cut-off: why, then ILLEGAL_OPTION.
