@@ -1,7 +1,10 @@
 // The log set: the default log (the accounting file) and the members chosen
 // by the LogMask, how their names are read and formed, how each is opened and
 // the header it receives; the -E error log, the hash log with its companions,
-// and the abort-marker file beside the default log.
+// and the abort-marker file beside the default log. While the options are
+// read these files are only named (in Options::named_files); the run opens
+// every file so named, the --UNICODE list, the memo file and the file list
+// included, once the options are read.
 #pragma once
 
 #include <cstdint>
