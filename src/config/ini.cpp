@@ -21,102 +21,6 @@ namespace veldro::config {
 
 namespace {
 
-enum class Directive : std::uint8_t {
-    log,
-    append,
-    bypass,
-    check_tilde,
-    crc,
-    delim,
-    destination,
-    display,
-    hash,
-    immediate,
-    list,
-    maintain,
-    greater,
-    less,
-    memo,
-    make,
-    military,
-    name_only,
-    flatten,
-    no_dupe,
-    younger,
-    older,
-    output,
-    path_only,
-    path,
-    recurse,
-    reset,
-    sha1,
-    sha256,
-    sha384,
-    sha512,
-    silent,
-    time,
-    width,
-    zulu,
-    dfxml,
-    audit_set,
-    seal,
-    report,
-};
-
-struct DirectiveMatch {
-    std::string_view word;
-    bool anywhere;  // searched in the directive's name, else compared at its start
-    Directive directive;
-};
-
-// Tried in this order; the first match wins. Words compared at the start
-// are compared on their whole length (SILEN matches SILENT and SILENCE).
-constexpr auto directive_table = std::to_array<DirectiveMatch>({
-    {"ACCT", false, Directive::log},
-    {"ACCOUNT", false, Directive::log},
-    {"LOG", false, Directive::log},
-    {"APPEND", true, Directive::append},
-    {"BYP", false, Directive::bypass},
-    {"CHK_TILDE", false, Directive::check_tilde},
-    {"CRC", false, Directive::crc},
-    {"DELIM", false, Directive::delim},
-    {"DES", false, Directive::destination},
-    {"DISPL", false, Directive::display},
-    {"HASH", false, Directive::hash},
-    {"IMMED", false, Directive::immediate},
-    {"NO_COUNT", false, Directive::immediate},
-    {"LIST", false, Directive::list},
-    {"MAINT", false, Directive::maintain},
-    {"GREAT", false, Directive::greater},
-    {"LESS", false, Directive::less},
-    {"MEMO", false, Directive::memo},
-    {"MAKE", false, Directive::make},
-    {"MILITARY", true, Directive::military},
-    {"NAMEONLY", true, Directive::name_only},
-    {"FLAT", false, Directive::flatten},
-    {"NODUPE", true, Directive::no_dupe},
-    {"YOUNG", false, Directive::younger},
-    {"NEWER", false, Directive::younger},
-    {"OLD", false, Directive::older},
-    {"OUTPUT", false, Directive::output},
-    {"PATHONLY", false, Directive::path_only},
-    {"PATH", false, Directive::path},
-    {"REC", false, Directive::recurse},
-    {"RESET", false, Directive::reset},
-    {"SHA1", false, Directive::sha1},
-    {"SHA2", false, Directive::sha256},
-    {"SHA3", false, Directive::sha384},
-    {"SHA5", false, Directive::sha512},
-    {"SILEN", false, Directive::silent},
-    {"TIME", false, Directive::time},
-    {"WIDTH", false, Directive::width},
-    {"ZULU", false, Directive::zulu},
-    {"DFXML", false, Directive::dfxml},
-    {"AUDITSET", false, Directive::audit_set},
-    {"SEAL", false, Directive::seal},
-    {"REPORT", false, Directive::report},
-});
-
 // One directive line taken apart. `upper` is the line upper-cased, as it
 // is matched and echoed; the value keeps the case it was written in, since
 // paths on Linux are case-sensitive.
@@ -142,18 +46,6 @@ IniLine split_line(std::string_view line, int number) {
         out.value_upper = util::to_upper(out.value);
     }
     return out;
-}
-
-std::optional<Directive> match_directive(const IniLine& line) {
-    for (const DirectiveMatch& m : directive_table) {
-        // "Anywhere" words are looked for in the directive's own name only:
-        // PATH=C:\APPEND\X is a path, not the APPEND directive.
-        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
-        if (found) {
-            return m.directive;
-        }
-    }
-    return std::nullopt;
 }
 
 bool contains(std::string_view text, std::string_view word) {
@@ -208,13 +100,20 @@ int number_of(const IniLine& line) {
 }
 
 // The message of a directive without its value (its text, then the line).
-void missing_value(const char* text, const IniLine& line, const char* more = "") {
-    std::fprintf(stdout, "%s%s%s", text, line.upper.c_str(), more);
+// Printed at once; or, when files named on earlier lines are still to be
+// opened, in its place after them, as if they had been opened where named.
+void missing_value(OptionTarget& s, const char* text, const IniLine& line, const char* more = "") {
+    std::string message = text + line.upper + more;
+    if (!s.options.named_files.empty()) {
+        s.options.named_files.push_back(NamedFile{NamedFileKind::console_note, std::move(message), 0, {}, {}});
+        return;
+    }
+    std::fputs(message.c_str(), stdout);
     platform::pause_seconds(2);
 }
 
-void missing_directive(const IniLine& line) {
-    missing_value("\nMissing ini directive ", line);
+void missing_directive(OptionTarget& s, const IniLine& line) {
+    missing_value(s, "\nMissing ini directive ", line);
 }
 
 // ---- the log directive -------------------------------------------------
@@ -294,7 +193,7 @@ bool is_mask_only(std::string_view value) {
 
 void apply_log_directive(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_value("\nMissing ini file modifier at: ", line);
+        missing_value(s, "\nMissing ini file modifier at: ", line);
         s.logs.log_mask = 0;
         return;
     }
@@ -307,11 +206,10 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
     const std::size_t at = logs::find_mask_separator(line.value);
     if (at == std::string::npos) {
         if (line.name.starts_with("LOGS") && is_mask_only(line.value)) {
-            s.logs.log_mask |= ini_log_mask(line.value);
-            logs::open_members_for_mask(s, s.logs.log_mask);
+            logs::add_log_members(s.options, ini_log_mask(line.value));
             return;
         }
-        logs::open_log_members(s, line.value, 0);
+        logs::name_ini_logs(s.options, line.value, 0);
         return;
     }
     const std::string_view mask_text = std::string_view(line.value).substr(at + 1);
@@ -319,7 +217,7 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
         s.logs.log_mask = 0;
         return;
     }
-    logs::open_log_members(s, line.value.substr(0, at), ini_log_mask(mask_text));
+    logs::name_ini_logs(s.options, line.value.substr(0, at), ini_log_mask(mask_text));
 }
 
 // ---- other directives with more to do ----------------------------------
@@ -349,15 +247,15 @@ void apply_hash(OptionTarget& s, const IniLine& line) {
 
 void apply_delim(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
-        s.console.delim_on = 0;
+        missing_directive(s, line);
+        s.console.delim_on = false;
         return;
     }
     if (contains(line.value_upper, "OFF")) {
-        s.console.delim_on = 0;
+        s.console.delim_on = false;
         return;
     }
-    s.console.delim_on = 1;
+    s.console.delim_on = true;
     s.console.delimiter =
         line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(number_of(line)));
 }
@@ -388,9 +286,9 @@ std::optional<std::string> choose_output_file() {
 }
 
 void apply_memo(OptionTarget& s, const IniLine& line) {
-    s.logs.memo = 1;
+    s.logs.memo = true;
     if (is_off_word(line.value)) {
-        s.logs.memo = 0;
+        s.logs.memo = false;
         return;
     }
     std::optional<std::string> file;
@@ -402,16 +300,8 @@ void apply_memo(OptionTarget& s, const IniLine& line) {
     if (!file) {
         return;
     }
-    logs::note_written_file(paths::make_long_path(*file));
-    std::FILE* stream = platform::open_stream(paths::make_long_path(*file), "a+");
-    if (stream == nullptr) {
-        std::fprintf(stderr, "\nCan't open memo file %s\n", file->c_str());
-        return;
-    }
-    if (s.files.memo_stream != nullptr) {
-        std::fclose(s.files.memo_stream);
-    }
-    s.files.memo_stream = stream;
+    s.logs.memo_path = *file;
+    s.options.named_files.push_back(NamedFile{NamedFileKind::memo, *file, 0, {}, {}});
 }
 
 void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
@@ -419,9 +309,10 @@ void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
         refuse_value(line);
     }
     if (!line.has_value()) {
-        missing_value(bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ",
-                      line, "\nAging modifier turned off");
-        s.selection.age_select = 0;
+        missing_value(
+            s, bound == AgeBound::younger ? "\nMissing ini modifier at: " : "\nMissing ini file modifier at: ", line,
+            "\nAging modifier turned off");
+        s.selection.age_select = false;
         return;
     }
     apply_age_value(s, bound, line.value);
@@ -429,191 +320,213 @@ void apply_age(OptionTarget& s, const IniLine& line, AgeBound bound) {
 
 void apply_destination(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         return;
     }
-    s.paths.dest_given = 1;
+    s.paths.dest_given = true;
     set_destination(s, line.value);
 }
 
 void apply_bypass(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
-        missing_directive(line);
+        missing_directive(s, line);
         // Bypass entries of earlier lines stay in force.
-        s.selection.bypass_mode = s.selection.bypass_list.empty() ? 0 : 1;
+        s.selection.bypass_mode = !s.selection.bypass_list.empty();
         return;
     }
-    s.selection.bypass_mode = 1;
+    s.selection.bypass_mode = true;
     s.selection.bypass_list.push_back(bypass_entry(line.value));
 }
 
-void apply_directive(OptionTarget& s, Directive d, const IniLine& line) {
-    switch (d) {
-        case Directive::log:
-            apply_log_directive(s, line);
-            break;
-        case Directive::append:
-            set_on_off(s.logs.append, line);
-            break;
-        case Directive::bypass:
-            apply_bypass(s, line);
-            break;
-        case Directive::check_tilde:
-            set_on_off(s.copy.check_tilde, line);
-            break;
-        case Directive::crc:
-        case Directive::military:
-            // Accepted for older files; the value must still say on or off.
-            if (line.has_value()) {
-                switch_value(line);
-            }
-            break;
-        case Directive::delim:
-            apply_delim(s, line);
-            break;
-        case Directive::destination:
-        case Directive::output:
-            apply_destination(s, line);
-            break;
-        case Directive::display:
-            if (!line.has_value()) {
-                missing_directive(line);
-            } else {
-                s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
-            }
-            break;
-        case Directive::hash:
-            apply_hash(s, line);
-            break;
-        case Directive::immediate:
-            set_on_off(s.copy.immediate, line);
-            break;
-        case Directive::list:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.copy.list_only = ListOnly::off;
-            } else {
-                bool on = false;
-                set_on_off(on, line);
-                s.copy.list_only = on ? ListOnly::names : ListOnly::off;
-            }
-            break;
-        case Directive::maintain:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.paths.maintain_dir_dates = 0;
-            } else {
-                set_on_off(s.paths.maintain_dir_dates, line);
-                if (s.paths.maintain_dir_dates != 0) {
-                    s.paths.make_dirs = 1;
-                }
-            }
-            break;
-        case Directive::greater:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.selection.greater_select = 0;
-            } else {
-                s.selection.greater_select = 1;
-                s.selection.greater_size = size_of(line);
-            }
-            break;
-        case Directive::less:
-            if (!line.has_value()) {
-                missing_directive(line);
-                s.selection.less_select = 0;
-            } else {
-                s.selection.less_select = 1;
-                s.selection.less_size = size_of(line);
-            }
-            break;
-        case Directive::memo:
-            apply_memo(s, line);
-            break;
-        case Directive::make:
-            if (line.has_value()) {
-                s.paths.make_dirs = switch_value(line) ? 1 : 0;
-            }
-            break;
-        case Directive::name_only:
-            set_on_off(s.console.name_only, line);
-            break;
-        case Directive::flatten:
-            apply_flatten(s, line);
-            break;
-        case Directive::no_dupe:
-            s.selection.copy_all = 1;
-            set_on_off(s.copy.no_dupe, line);
-            break;
-        case Directive::younger:
-            apply_age(s, line, AgeBound::younger);
-            break;
-        case Directive::older:
-            apply_age(s, line, AgeBound::older);
-            break;
-        case Directive::path_only:
-            set_on_off(s.console.path_only, line);
-            break;
-        case Directive::path:
-            if (!line.has_value()) {
-                missing_value("\nMissing/Illegal ini file directive ", line);
-            } else {
-                s.paths.path_given = 1;
-                walk::add_source_path(s, line.value);
-            }
-            break;
-        case Directive::recurse:
-            set_on_off(s.selection.recurse, line);
-            break;
-        case Directive::reset:
-            set_on_off(s.copy.reset_times, line);
-            break;
-        case Directive::sha1:
-            set_on_off(s.hashing.sha1, line);
-            break;
-        case Directive::sha256:
-            set_on_off(s.hashing.sha256, line);
-            break;
-        case Directive::sha384:
-            set_on_off(s.hashing.sha384, line);
-            break;
-        case Directive::sha512:
-            set_on_off(s.hashing.sha512, line);
-            break;
-        case Directive::silent:
-            set_on_off(s.console.silent, line);
-            break;
-        case Directive::time:
-            if (line.has_value()) {
-                s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
-            }
-            break;
-        case Directive::width:
-            if (!line.has_value()) {
-                missing_directive(line);
-            } else {
-                s.console.name_width = checked_name_width(number_of(line));
-                s.console.width_state += 1;
-            }
-            break;
-        case Directive::zulu:
-            set_on_off(s.logs.zulu_time, line);
-            break;
-        case Directive::dfxml:
-        case Directive::audit_set:
-        case Directive::report:
-            if (!line.has_value()) {
-                missing_directive(line);
-            } else {
-                (d == Directive::dfxml       ? s.logs.dfxml_path
-                 : d == Directive::audit_set ? s.logs.audit_set_path
-                                             : s.logs.report_path) = line.value;
-            }
-            break;
-        case Directive::seal:
-            set_on_off(s.logs.seal, line);
-            break;
+void apply_threads(OptionTarget& s, const IniLine& line) {
+    const std::optional<unsigned> count = thread_count_value(line.value);
+    if (!count) {
+        refuse_value(line);
     }
+    s.options.threads = *count;
+}
+
+// Directives that only turn a setting on or off.
+template <auto Group, auto Field>
+void on_off(OptionTarget& s, const IniLine& line) {
+    set_on_off((s.options.*Group).*Field, line);
+}
+
+// Directives that name a file of their own.
+template <auto Field>
+void file_name(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(s, line);
+        return;
+    }
+    s.logs.*Field = line.value;
+}
+
+// Accepted for older files; the value must still say on or off.
+void accept_switch(OptionTarget& /*s*/, const IniLine& line) {
+    if (line.has_value()) {
+        switch_value(line);
+    }
+}
+
+void apply_display(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(s, line);
+        return;
+    }
+    s.console.display_value = is_off_word(line.value) ? 0 : integer_of(line);
+}
+
+void apply_list(OptionTarget& s, const IniLine& line) {
+    bool on = false;
+    if (!line.has_value()) {
+        missing_directive(s, line);
+    } else {
+        set_on_off(on, line);
+    }
+    s.copy.list_only = on ? ListOnly::names : ListOnly::off;
+}
+
+void apply_maintain(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(s, line);
+        s.paths.maintain_dir_dates = false;
+        return;
+    }
+    set_on_off(s.paths.maintain_dir_dates, line);
+    if (s.paths.maintain_dir_dates) {
+        s.paths.make_dirs = true;
+    }
+}
+
+void apply_greater(OptionTarget& s, const IniLine& line) {
+    s.selection.greater_select = line.has_value();
+    if (!line.has_value()) {
+        missing_directive(s, line);
+        return;
+    }
+    s.selection.greater_size = size_of(line);
+}
+
+void apply_less(OptionTarget& s, const IniLine& line) {
+    s.selection.less_select = line.has_value();
+    if (!line.has_value()) {
+        missing_directive(s, line);
+        return;
+    }
+    s.selection.less_size = size_of(line);
+}
+
+void apply_make(OptionTarget& s, const IniLine& line) {
+    if (line.has_value()) {
+        s.paths.make_dirs = switch_value(line);
+    }
+}
+
+void apply_no_dupe(OptionTarget& s, const IniLine& line) {
+    s.selection.copy_all = true;
+    set_on_off(s.copy.no_dupe, line);
+}
+
+void apply_younger(OptionTarget& s, const IniLine& line) {
+    apply_age(s, line, AgeBound::younger);
+}
+
+void apply_older(OptionTarget& s, const IniLine& line) {
+    apply_age(s, line, AgeBound::older);
+}
+
+void apply_path(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_value(s, "\nMissing/Illegal ini file directive ", line);
+        return;
+    }
+    s.paths.path_given = true;
+    walk::add_source_path(s, line.value);
+}
+
+void apply_time(OptionTarget& s, const IniLine& line) {
+    if (line.has_value()) {
+        s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
+    }
+}
+
+void apply_width(OptionTarget& s, const IniLine& line) {
+    if (!line.has_value()) {
+        missing_directive(s, line);
+        return;
+    }
+    s.console.name_width = checked_name_width(number_of(line));
+    s.console.width_state += 1;
+}
+
+using Handler = void (*)(OptionTarget&, const IniLine&);
+
+struct DirectiveMatch {
+    std::string_view word;
+    bool anywhere;  // searched in the directive's name, else compared at its start
+    Handler apply;
+};
+
+// Tried in this order; the first match wins. Words compared at the start
+// are compared on their whole length (SILEN matches SILENT and SILENCE).
+constexpr auto directive_table = std::to_array<DirectiveMatch>({
+    {"ACCT", false, apply_log_directive},
+    {"ACCOUNT", false, apply_log_directive},
+    {"LOG", false, apply_log_directive},
+    {"APPEND", true, on_off<&Options::logs, &LogOptions::append>},
+    {"BYP", false, apply_bypass},
+    {"CHK_TILDE", false, on_off<&Options::copy, &CopyOptions::check_tilde>},
+    {"CRC", false, accept_switch},
+    {"DELIM", false, apply_delim},
+    {"DES", false, apply_destination},
+    {"DISPL", false, apply_display},
+    {"HASH", false, apply_hash},
+    {"IMMED", false, on_off<&Options::copy, &CopyOptions::immediate>},
+    {"NO_COUNT", false, on_off<&Options::copy, &CopyOptions::immediate>},
+    {"LIST", false, apply_list},
+    {"MAINT", false, apply_maintain},
+    {"GREAT", false, apply_greater},
+    {"LESS", false, apply_less},
+    {"MEMO", false, apply_memo},
+    {"MAKE", false, apply_make},
+    {"MILITARY", true, accept_switch},
+    {"NAMEONLY", true, on_off<&Options::console, &ConsoleOptions::name_only>},
+    {"FLAT", false, apply_flatten},
+    {"NODUPE", true, apply_no_dupe},
+    {"YOUNG", false, apply_younger},
+    {"NEWER", false, apply_younger},
+    {"OLD", false, apply_older},
+    {"OUTPUT", false, apply_destination},
+    {"PATHONLY", false, on_off<&Options::console, &ConsoleOptions::path_only>},
+    {"PATH", false, apply_path},
+    {"REC", false, on_off<&Options::selection, &SelectionOptions::recurse>},
+    {"RESET", false, on_off<&Options::copy, &CopyOptions::reset_times>},
+    {"SHA1", false, on_off<&Options::hashing, &HashOptions::sha1>},
+    {"SHA2", false, on_off<&Options::hashing, &HashOptions::sha256>},
+    {"SHA3", false, on_off<&Options::hashing, &HashOptions::sha384>},
+    {"SHA5", false, on_off<&Options::hashing, &HashOptions::sha512>},
+    {"SILEN", false, on_off<&Options::console, &ConsoleOptions::silent>},
+    {"TIME", false, apply_time},
+    {"WIDTH", false, apply_width},
+    {"ZULU", false, on_off<&Options::logs, &LogOptions::zulu_time>},
+    {"DFXML", false, file_name<&LogOptions::dfxml_path>},
+    {"AUDITSET", false, file_name<&LogOptions::audit_set_path>},
+    {"SEAL", false, on_off<&Options::logs, &LogOptions::seal>},
+    {"REPORT", false, file_name<&LogOptions::report_path>},
+    {"THREADS", false, apply_threads},
+});
+
+Handler match_directive(const IniLine& line) {
+    for (const DirectiveMatch& m : directive_table) {
+        // "Anywhere" words are looked for in the directive's own name only:
+        // PATH=C:\APPEND\X is a path, not the APPEND directive.
+        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
+        if (found) {
+            return m.apply;
+        }
+    }
+    return nullptr;
 }
 
 std::string ini_name_beside_program() {
@@ -633,13 +546,13 @@ bool is_readable_file(const std::string& path) {
 
 bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
     const IniLine parts = split_line(line, line_number);
-    const std::optional<Directive> directive = match_directive(parts);
-    if (!directive) {
+    const Handler apply = match_directive(parts);
+    if (apply == nullptr) {
         return false;
     }
     s.logs.ini_echo += "\n ";
     s.logs.ini_echo += parts.upper;
-    apply_directive(s, *directive, parts);
+    apply(s, parts);
     return true;
 }
 
@@ -660,7 +573,7 @@ void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
             return;
         }
     }
-    s.logs.ini_processed = 1;
+    s.logs.ini_processed = true;
     s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
     while (lines.next(line)) {
         // The first line shorter than two characters ends the settings.
@@ -675,7 +588,7 @@ void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
         }
         try {
             apply_ini_line(s, line, lines.line_number());
-        } catch (const util::RunEnd&) {
+        } catch (...) {
             std::fclose(file);
             throw;
         }

@@ -88,6 +88,7 @@ constexpr auto keyword_table = std::to_array<KeywordEntry>({
     {"AUDITSET", LongKeyword::audit_set},
     {"SEAL", LongKeyword::seal},
     {"REP", LongKeyword::report},
+    {"THR", LongKeyword::threads},
 });
 
 constexpr int handled = 0;
@@ -103,6 +104,10 @@ std::optional<std::string> value_of(std::string_view text) {
     return std::string(text.substr(equals + 1));
 }
 
+// A list that cannot be opened is named with the number its message has
+// always carried for that list.
+enum ListNumber : int { bypass_list = 125, exclusion_list = 145, directory_list = 165 };
+
 void report_cannot_open(int line, const std::string& name) {
     std::fprintf(stdout, "\n%d %s, Can't open %s", line, "long_options", name.c_str());
 }
@@ -113,7 +118,7 @@ void report_cannot_open(int line, const std::string& name) {
 constexpr std::size_t min_bypass_line = paths::native_style == paths::Style::windows ? 3 : 2;
 
 int add_bypass(OptionTarget& s, const std::string& value) {
-    s.selection.bypass_mode = 1;
+    s.selection.bypass_mode = true;
     const std::string internal = paths::make_long_path(value);
     if (!platform::path_exists(internal) || platform::is_directory(internal)) {
         s.selection.bypass_list.push_back(bypass_entry(value));
@@ -122,7 +127,7 @@ int add_bypass(OptionTarget& s, const std::string& value) {
     // An existing file lists the paths to bypass, one a line.
     std::FILE* file = platform::open_stream(internal, "r");
     if (file == nullptr) {
-        report_cannot_open(__LINE__, value);
+        report_cannot_open(bypass_list, value);
         return illegal;
     }
     std::string line;
@@ -135,14 +140,14 @@ int add_bypass(OptionTarget& s, const std::string& value) {
 }
 
 int add_exclusion_file(OptionTarget& s, const std::string& value) {
-    s.selection.exclude_mode = 1;
+    s.selection.exclude_mode = true;
     const std::string internal = paths::make_long_path(value);
     if (!platform::path_exists(internal)) {
         return handled;
     }
     std::FILE* file = platform::open_stream(internal, "r");
     if (file == nullptr) {
-        report_cannot_open(__LINE__, value);
+        report_cannot_open(exclusion_list, value);
         return handled;
     }
     std::string line;
@@ -155,14 +160,14 @@ int add_exclusion_file(OptionTarget& s, const std::string& value) {
 }
 
 int read_directory_list(OptionTarget& s, const std::string& value) {
-    s.copy.immediate = 1;
-    s.paths.make_dirs = 1;
-    s.paths.dirs_list_mode = 1;
+    s.copy.immediate = true;
+    s.paths.make_dirs = true;
+    s.paths.dirs_list_mode = true;
     std::FILE* file = platform::open_stream(paths::make_long_path(value), "r");
     if (file == nullptr) {
         // Without its list the run would fall back to the working directory
         // as its source: refuse instead.
-        report_cannot_open(__LINE__, value);
+        report_cannot_open(directory_list, value);
         return illegal;
     }
     walk::read_dirs_list(s, file);
@@ -194,21 +199,10 @@ int set_delimiter(OptionTarget& s, const std::string& value) {
     return handled;
 }
 
-int open_unicode_list(OptionTarget& s, const std::string& value) {
-    s.hashing.unicode_list = 1;
-    logs::note_written_file(paths::make_long_path(value));
-    std::FILE* stream = platform::open_stream(paths::make_long_path(value), "wb+");
-    if (stream == nullptr) {
-        std::fprintf(stdout, "\ncan't open %s file \n\n", value.c_str());
-        throw util::RunEnd{OUTPUT_FILE};
-    }
-    if (s.files.unicode_list_stream != nullptr) {
-        std::fclose(s.files.unicode_list_stream);
-    }
-    s.files.unicode_list_stream = stream;
-    const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
-    std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
-    std::fflush(stream);
+int name_unicode_list(OptionTarget& s, const std::string& value) {
+    s.hashing.unicode_list = true;
+    s.hashing.unicode_list_path = value;
+    s.options.named_files.push_back(NamedFile{NamedFileKind::unicode_list, value, 0, {}, {}});
     return handled;
 }
 
@@ -245,6 +239,26 @@ int set_on_off(bool& field, const std::optional<std::string>& value) {
     return handled;
 }
 
+// --SHA1 ... --SHA5: the digests wanted besides MD5. False for other keywords.
+bool set_digest_flag(HashOptions& h, LongKeyword k) {
+    switch (k) {
+        case LongKeyword::sha1:
+            h.sha1 = true;
+            return true;
+        case LongKeyword::sha256:
+            h.sha256 = true;
+            return true;
+        case LongKeyword::sha384:
+            h.sha384 = true;
+            return true;
+        case LongKeyword::sha512:
+            h.sha512 = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The keywords that need a value; without one the option is illegal.
 bool needs_value(LongKeyword k) {
     switch (k) {
@@ -267,6 +281,7 @@ bool needs_value(LongKeyword k) {
         case LongKeyword::dfxml:
         case LongKeyword::audit_set:
         case LongKeyword::report:
+        case LongKeyword::threads:
             return true;
         default:
             return false;
@@ -274,10 +289,13 @@ bool needs_value(LongKeyword k) {
 }
 
 // The keywords whose value is a file or path.
-int handle_with_value(OptionTarget& s, LongKeyword k, const std::string& value) {
+int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, const std::string& value) {
     switch (k) {
         case LongKeyword::log:
-            return logs::open_long_log_option(s, value) ? handled : illegal;
+            if (!logs::name_long_log(s.options, value, text)) {
+                throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, logs::colon_conflict_text};
+            }
+            return handled;
         case LongKeyword::older:
             apply_age_value(s, AgeBound::older, value);
             return handled;
@@ -289,8 +307,8 @@ int handle_with_value(OptionTarget& s, LongKeyword k, const std::string& value) 
         case LongKeyword::exclude:
             return add_exclusion_file(s, value);
         case LongKeyword::destination:
-            s.paths.dest_given = 1;
-            s.paths.make_dirs = 1;
+            s.paths.dest_given = true;
+            s.paths.make_dirs = true;
             set_destination(s, value);
             return handled;
         case LongKeyword::delimiter:
@@ -298,26 +316,26 @@ int handle_with_value(OptionTarget& s, LongKeyword k, const std::string& value) 
         case LongKeyword::dirs:
             return read_directory_list(s, value);
         case LongKeyword::error_mask:
-            return logs::apply_error_mask_option(s, value) ? handled : illegal;
+            return logs::add_error_mask(s.options, value) ? handled : illegal;
         case LongKeyword::greater:
-            s.selection.greater_select = 1;
+            s.selection.greater_select = true;
             s.selection.greater_size = size_value("--GREATER", value);
             return handled;
         case LongKeyword::hash_log:
-            logs::open_hash_log(s, value, false);
+            logs::name_hash_log(s.options, value, false);
             return handled;
         case LongKeyword::unicode:
-            return open_unicode_list(s, value);
+            return name_unicode_list(s, value);
         case LongKeyword::less:
-            s.selection.less_select = 1;
+            s.selection.less_select = true;
             s.selection.less_size = size_value("--LESSTHAN", value);
             return handled;
         case LongKeyword::list:
-            s.paths.make_dirs = 1;
-            open_list_file(s, value);
+            s.paths.make_dirs = true;
+            name_list_file(s, value);
             return handled;
         case LongKeyword::path:
-            s.paths.path_given = 1;
+            s.paths.path_given = true;
             walk::add_source_path(s, value);
             return handled;
         case LongKeyword::width:
@@ -333,102 +351,106 @@ int handle_with_value(OptionTarget& s, LongKeyword k, const std::string& value) 
         case LongKeyword::report:
             s.logs.report_path = value;
             return handled;
+        case LongKeyword::threads:
+            if (const std::optional<unsigned> count = thread_count_value(value)) {
+                s.options.threads = *count;
+                return handled;
+            }
+            return illegal;
         default:
             return handled;
     }
 }
 
-// The keywords that take no value or an optional one.
+// The keywords that take no value: each sets its flags. False for the others.
+bool set_flags(OptionTarget& s, LongKeyword k) {
+    switch (k) {
+        case LongKeyword::all:
+            s.selection.copy_all = true;
+            break;
+        case LongKeyword::ads_extract:
+            s.copy.ads_extract = true;
+            break;
+        case LongKeyword::ads_parent:
+            s.copy.ads_extract = true;
+            s.copy.ads_parent = true;
+            break;
+        case LongKeyword::ads_child:
+            s.copy.ads_extract = true;
+            s.copy.ads_child = true;
+            break;
+        case LongKeyword::exist:
+            s.selection.exist_only = true;
+            break;
+        case LongKeyword::immediate:
+            s.copy.immediate = true;
+            break;
+        case LongKeyword::milli:
+            s.logs.milli = true;
+            break;
+        case LongKeyword::no_case:
+            s.copy.no_case = true;
+            s.selection.copy_all = true;
+            break;
+        case LongKeyword::no_dupe:
+            s.copy.no_dupe = true;
+            s.selection.copy_all = true;
+            break;
+        case LongKeyword::overwrite:
+            s.copy.overwrite_protected = true;
+            break;
+        case LongKeyword::no_recurse:
+            s.selection.recurse = false;
+            break;
+        case LongKeyword::shadow:
+            s.paths.shadow_copy = true;
+            break;
+        case LongKeyword::test:
+            s.paths.test_mode = true;
+            break;
+        case LongKeyword::zero:
+            s.copy.zero_dates = true;
+            break;
+        case LongKeyword::zulu:
+            s.logs.zulu_time = true;
+            break;
+        case LongKeyword::seal:
+            s.logs.seal = true;
+            break;
+        default:
+            return set_digest_flag(s.hashing, k);
+    }
+    return true;
+}
+
+// The keywords that take an optional value.
 int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
                          const std::optional<std::string>& value) {
     switch (k) {
-        case LongKeyword::all:
-            s.selection.copy_all = 1;
-            break;
-        case LongKeyword::ads_extract:
-            s.copy.ads_extract = 1;
-            break;
-        case LongKeyword::ads_parent:
-            s.copy.ads_extract = 1;
-            s.copy.ads_parent = 1;
-            break;
-        case LongKeyword::ads_child:
-            s.copy.ads_extract = 1;
-            s.copy.ads_child = 1;
-            break;
         case LongKeyword::check_tilde:
             return set_on_off(s.copy.check_tilde, value);
-        case LongKeyword::exist:
-            s.selection.exist_only = 1;
-            break;
         case LongKeyword::hash:
             return set_hash_mode(s, value);
-        case LongKeyword::immediate:
-            s.copy.immediate = 1;
-            break;
         case LongKeyword::maintain:
-            s.paths.make_dirs = 1;
+            s.paths.make_dirs = true;
             if (paths::starts_with_ignoring_case(text, "MAINTAIN")) {
-                s.paths.maintain_dir_dates = 1;
+                s.paths.maintain_dir_dates = true;
             }
-            break;
-        case LongKeyword::milli:
-            s.logs.milli = 1;
-            break;
-        case LongKeyword::no_case:
-            s.copy.no_case = 1;
-            s.selection.copy_all = 1;
-            break;
-        case LongKeyword::no_dupe:
-            s.copy.no_dupe = 1;
-            s.selection.copy_all = 1;
-            break;
-        case LongKeyword::overwrite:
-            s.copy.overwrite_protected = 1;
             break;
         case LongKeyword::retries:
             s.hashing.retries = value ? int_value("--RET", *value) : 0;
             break;
         case LongKeyword::recurse:
             return set_on_off(s.selection.recurse, value);
-        case LongKeyword::no_recurse:
-            s.selection.recurse = 0;
-            break;
         case LongKeyword::reset:
             return set_on_off(s.copy.reset_times, value);
-        case LongKeyword::shadow:
-            s.paths.shadow_copy = 1;
-            break;
-        case LongKeyword::sha1:
-            s.hashing.sha1 = 1;
-            break;
-        case LongKeyword::sha256:
-            s.hashing.sha256 = 1;
-            break;
-        case LongKeyword::sha384:
-            s.hashing.sha384 = 1;
-            break;
-        case LongKeyword::sha512:
-            s.hashing.sha512 = 1;
-            break;
-        case LongKeyword::test:
-            s.paths.test_mode = 1;
-            break;
         case LongKeyword::flatten:
             s.copy.flatten = value ? int_value("--FLAT", *value) : 1;
             break;
-        case LongKeyword::zero:
-            s.copy.zero_dates = 1;
-            break;
-        case LongKeyword::zulu:
-            s.logs.zulu_time = 1;
-            break;
         case LongKeyword::silent:
             return set_on_off(s.console.silent, value);
-        case LongKeyword::seal:
-            s.logs.seal = 1;
-            break;
         default:
+            set_flags(s, k);
             break;
     }
     return handled;
@@ -455,11 +477,10 @@ LongKeyword match_long_keyword(std::string_view text) {
 int parse_long_option(OptionTarget& s, std::string_view text) {
     // The conventions users expect; neither word is one of the keywords.
     if (paths::equal_ignoring_case(text, "help")) {
-        show_usage(NORMAL_EXIT);
+        throw OptionStop{OptionStop::Page::usage, NORMAL_EXIT, {}};
     }
     if (paths::equal_ignoring_case(text, "version")) {
-        show_version();
-        throw util::RunEnd{NORMAL_EXIT, false};
+        throw OptionStop{OptionStop::Page::version, NORMAL_EXIT, {}};
     }
     const LongKeyword keyword = match_long_keyword(text);
     if (keyword == LongKeyword::none) {
@@ -470,7 +491,7 @@ int parse_long_option(OptionTarget& s, std::string_view text) {
         if (!value) {
             return illegal;
         }
-        return handle_with_value(s, keyword, *value);
+        return handle_with_value(s, keyword, text, *value);
     }
     return handle_without_value(s, keyword, text, value);
 }

@@ -60,6 +60,7 @@ enum class LongKeyword : std::uint8_t {
     audit_set,
     seal,
     report,
+    threads,
 };
 
 // The first keyword whose leading characters the text begins with, ignoring

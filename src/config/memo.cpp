@@ -42,8 +42,8 @@ std::string local_time_text() {
 
 }  // namespace
 
-void collect_memo(OptionTarget& s, std::FILE* input) {
-    std::string& memo = s.logs.memo_text;
+void collect_memo(LogOptions& logs, std::FILE* input) {
+    std::string& memo = logs.memo_text;
     char line[line_buffer_size];
     int blank_lines = 0;
     while (std::fgets(line, sizeof line, input) != nullptr) {
@@ -66,33 +66,33 @@ void collect_memo(OptionTarget& s, std::FILE* input) {
     }
 }
 
-void take_memo(OptionTarget& s) {
+void take_memo(LogOptions& logs, std::FILE* memo_file) {
     std::fputs("\n\n\nInput up to 2000 characters of your memo information now.\n", stdout);
     std::fprintf(stdout, "End with two blank lines (carriage returns)%c\n\n\n", bell);
     std::fflush(stdout);
-    collect_memo(s, stdin);
+    collect_memo(logs, stdin);
     // Ctrl-C while the memo is typed ends the run like anywhere else.
     check_interrupt();
-    if (s.files.memo_stream != nullptr && !s.logs.memo_text.empty()) {
-        std::fprintf(s.files.memo_stream, "\n******** MEMO %s\n%s******** END MEMO\n", local_time_text().c_str(),
-                     s.logs.memo_text.c_str());
-        std::fflush(s.files.memo_stream);
+    if (memo_file != nullptr && !logs.memo_text.empty()) {
+        std::fprintf(memo_file, "\n******** MEMO %s\n%s******** END MEMO\n", local_time_text().c_str(),
+                     logs.memo_text.c_str());
+        std::fflush(memo_file);
     }
 }
 
-void write_memo_to_logs(OptionTarget& s) {
-    if (s.logs.memo_text.empty()) {
+void write_memo_to_logs(const LogOptions& logs, OpenFiles& files) {
+    if (logs.memo_text.empty()) {
         return;
     }
-    std::FILE* log = s.files.default_log;
-    const bool reopened = log == nullptr && !s.logs.default_log_path.empty();
+    std::FILE* log = files.default_log;
+    const bool reopened = log == nullptr && !logs.default_log_path.empty();
     if (reopened) {
-        log = platform::open_stream(s.logs.default_log_path, "a+");
+        log = platform::open_stream(logs.default_log_path, "a+");
     }
     if (log == nullptr) {
         return;
     }
-    std::fprintf(log, "\n MEMO:\n%s END MEMO\n", s.logs.memo_text.c_str());
+    std::fprintf(log, "\n MEMO:\n%s END MEMO\n", logs.memo_text.c_str());
     if (reopened) {
         std::fclose(log);
     } else {

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "config/usage.h"
 #include "platform/system.h"
 #include "util/dates.h"
 #include "util/lines.h"
@@ -27,7 +28,7 @@ char upper(char c) {
 }
 
 std::int64_t run_start_seconds(const OptionTarget& s) {
-    return s.progress.start_time != 0 ? s.progress.start_time : platform::now_seconds();
+    return s.run_start != 0 ? s.run_start : platform::now_seconds();
 }
 
 // A date value that can't serve as a cut-off: why, then ILLEGAL_OPTION.
@@ -109,10 +110,10 @@ std::optional<DateText> parse_date_text(std::string_view value) {
 
 void apply_age_value(OptionTarget& s, AgeBound bound, std::string_view value) {
     SelectionOptions& sel = s.selection;
-    sel.age_select = 1;
+    sel.age_select = true;
     int& days = bound == AgeBound::older ? sel.older_days : sel.younger_days;
     std::uint64_t& cutoff = bound == AgeBound::older ? sel.older_cutoff : sel.younger_cutoff;
-    (bound == AgeBound::older ? sel.older_select : sel.younger_select) = 1;
+    (bound == AgeBound::older ? sel.older_select : sel.younger_select) = true;
 
     if (!is_date_form(value)) {
         days = int_value("the days", value);
@@ -197,37 +198,17 @@ bool read_text_line(std::FILE* file, std::string& line) {
     return true;
 }
 
-void open_list_file(OptionTarget& s, const std::string& name) {
-    s.paths.list_file_mode = 1;
-    std::FILE* file = platform::open_stream(name, "r");
-    if (file == nullptr) {
-        std::fputs("\n\nCan't find source file to open\n", stderr);
-        throw util::RunEnd{INPUT_FILE};
-    }
-    // The count the progress line shows: lines that hold more than three
-    // bytes with their line end.
-    int count = 0;
-    util::ListReader lines(file, "the file list", false, true);
-    std::string line;
-    while (lines.next(line)) {
-        if (line.size() + 1 > 3) {
-            ++count;
-        }
-    }
-    std::rewind(file);
-    if (s.files.list_file != nullptr) {
-        std::fclose(s.files.list_file);
-    }
-    s.files.list_file = file;
-    s.paths.expected_files = count;
+void name_list_file(OptionTarget& s, const std::string& name) {
+    s.paths.list_file_mode = true;
+    s.paths.list_file_path = name;
+    s.options.named_files.push_back(NamedFile{NamedFileKind::list_file, name, 0, {}, {}});
 }
 
 void read_type_file(OptionTarget& s, const std::string& name) {
-    s.selection.type_file_given = 1;
+    s.selection.type_file_given = true;
     std::FILE* file = platform::open_stream(name, "r");
     if (file == nullptr) {
-        std::fprintf(stdout, "\nCan't open file extention file %s", name.c_str());
-        throw util::RunEnd{INPUT_FILE};
+        throw OptionStop{OptionStop::Page::none, INPUT_FILE, "\nCan't open file extention file " + name};
     }
     std::string line;
     int accepted = 0;
@@ -239,9 +220,9 @@ void read_type_file(OptionTarget& s, const std::string& name) {
         }
         if (++accepted >= max_type_file_patterns) {
             std::fclose(file);
-            std::fprintf(stdout, "\nMaximum file types allowed for -F option in %s is %d", name.c_str(),
-                         max_type_file_patterns);
-            throw util::RunEnd{INPUT_FILE};
+            throw OptionStop{OptionStop::Page::none, INPUT_FILE,
+                             "\nMaximum file types allowed for -F option in " + name + " is " +
+                                 std::to_string(max_type_file_patterns)};
         }
         walk::add_type_pattern(s, line);
     }
@@ -270,6 +251,14 @@ int int_value(std::string_view option, std::string_view value) {
         refuse_number(option, value);
     }
     return *number;
+}
+
+std::optional<unsigned> thread_count_value(std::string_view text) {
+    const std::optional<int> number = util::parse_int(text);
+    if (!number || *number < 1 || *number > static_cast<int>(max_thread_count)) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(*number);
 }
 
 std::int64_t leading_int64(std::string_view text) {

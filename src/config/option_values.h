@@ -63,9 +63,10 @@ int drive_index_of(std::string_view internal_path, paths::Style style = paths::n
 
 // ---- input files -------------------------------------------------------
 
-// -S and --LIS: opens the file list, counts its lines into expected_files
-// and rewinds it. A list that cannot be opened ends the run with INPUT_FILE.
-void open_list_file(OptionTarget& s, const std::string& name);
+// -S and --LIS: list-file mode, and the file list named for the run to open
+// (it counts the lines into expected_files then; a list that cannot be
+// opened ends the run with INPUT_FILE).
+void name_list_file(OptionTarget& s, const std::string& name);
 
 // -F: the type patterns of a file, one a line. A file that cannot be opened
 // and the 300th pattern end the run with INPUT_FILE.
@@ -85,6 +86,10 @@ bool read_text_line(std::FILE* file, std::string& line);
 std::int64_t size_value(std::string_view option, std::string_view value);
 // A whole number within int, else refused.
 int int_value(std::string_view option, std::string_view value);
+
+// A number of worker threads (--THREADS, THREADS): a whole number from 1
+// to 64, else nothing.
+std::optional<unsigned> thread_count_value(std::string_view text);
 
 // The integer at the start of the text, as the C library reads it (leading
 // blanks and a sign allowed, 0 when there is none).

@@ -41,7 +41,7 @@ struct ArgumentScan {
 
 [[noreturn]] void bad_command_line(MissingRule rule) {
     if (rule == MissingRule::usage) {
-        show_usage(ILLEGAL_OPTION);
+        throw OptionStop{OptionStop::Page::usage, ILLEGAL_OPTION, {}};
     }
     throw util::RunEnd{ILLEGAL_OPTION};
 }
@@ -97,7 +97,7 @@ void take_attribute_modifiers(ArgumentScan& scan, OptionTarget& s) {
         throw util::RunEnd{ILLEGAL_OPTION};
     }
     SelectionOptions& sel = s.selection;
-    sel.attr_filter = 1;
+    sel.attr_filter = true;
     for (const char c : modifiers) {
         switch (c) {
             case 'D':
@@ -108,23 +108,23 @@ void take_attribute_modifiers(ArgumentScan& scan, OptionTarget& s) {
                 break;
             case 'E':
             case 'e':
-                sel.attr_encrypted = 1;
+                sel.attr_encrypted = true;
                 break;
             case 'H':
             case 'h':
-                sel.attr_hidden = 1;
+                sel.attr_hidden = true;
                 break;
             case 'M':
             case 'm':
-                sel.attr_archive = 1;
+                sel.attr_archive = true;
                 break;
             case 'R':
             case 'r':
-                sel.attr_readonly = 1;
+                sel.attr_readonly = true;
                 break;
             case 'S':
             case 's':
-                sel.attr_system = 1;
+                sel.attr_system = true;
                 break;
             default:
                 break;
@@ -145,8 +145,8 @@ void take_drive_destination(ArgumentScan& scan, OptionTarget& s) {
             throw util::RunEnd{ILLEGAL_OPTION};
         }
     }
-    s.paths.drive_only_dest = 1;
-    s.paths.dest_given = 1;
+    s.paths.drive_only_dest = true;
+    s.paths.dest_given = true;
     // A drive designation stays a drive (resolving F: would give F:'s
     // working directory); the first source root is added after the options.
     s.paths.dest_path =
@@ -165,7 +165,7 @@ void take_type_patterns(ArgumentScan& scan, OptionTarget& s) {
 }
 
 void take_exclusions(ArgumentScan& scan, OptionTarget& s) {
-    s.selection.exclude_mode = 1;
+    s.selection.exclude_mode = true;
     if (scan.next >= scan.args.size() || scan.args[scan.next].empty() || scan.args[scan.next][0] == '-') {
         bad_command_line(MissingRule::usage);
     }
@@ -175,7 +175,7 @@ void take_exclusions(ArgumentScan& scan, OptionTarget& s) {
 }
 
 void take_source_paths(ArgumentScan& scan, OptionTarget& s) {
-    s.paths.path_given = 1;
+    s.paths.path_given = true;
     for (const std::string& path : take_list(scan, false)) {
         walk::add_source_path(s, path);
     }
@@ -185,7 +185,7 @@ void take_source_paths(ArgumentScan& scan, OptionTarget& s) {
 void take_hash_option(ArgumentScan& scan, OptionTarget& s) {
     const std::string& a = scan.arg();
     const std::size_t equals = a.find('=');
-    if (equals == std::string::npos || s.files.hash_log != nullptr) {
+    if (equals == std::string::npos || !s.hashing.hash_log_path.empty()) {
         std::fputs("\n\n\aNEED a hash option of format:  -h[sd]=hashlogfilenames\n\n", stderr);
         std::fputs("\a -hs=source_hashes,  or -hd=destination_hashes or -H=hashlogsboth\a\n", stderr);
         throw util::RunEnd{ILLEGAL_OPTION};
@@ -213,15 +213,24 @@ void take_hash_option(ArgumentScan& scan, OptionTarget& s) {
             return;
     }
     scan.rest_taken = true;
-    logs::open_hash_log(s, a.substr(equals + 1), false);
+    logs::name_hash_log(s.options, a.substr(equals + 1), false);
+}
+
+// -H: the hash log and its companions; both sides hashed unless -hs or -hd
+// chose one already.
+void take_hash_log_with_companions(ArgumentScan& scan, OptionTarget& s) {
+    const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
+    if (!s.hashing.any()) {
+        s.hashing.hash_both();
+    }
+    logs::name_hash_log(s.options, name, true);
 }
 
 void take_long_option(ArgumentScan& scan, OptionTarget& s) {
     const std::string text(scan.rest());
     scan.rest_taken = true;
     if (parse_long_option(s, text) != 0) {
-        std::fprintf(stdout, "\nIllegal option: %s", text.c_str());
-        throw util::RunEnd{ILLEGAL_OPTION};
+        throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, "\nIllegal option: " + text};
     }
 }
 
@@ -254,82 +263,25 @@ void take_width(ArgumentScan& scan, OptionTarget& s) {
 
 // ---- one letter --------------------------------------------------------
 
-void handle_letter(ArgumentScan& scan, OptionTarget& s) {
-    const char letter = scan.arg()[scan.letter];
+// The letters that only set or clear flags. False for the others.
+bool set_letter_flags(const ArgumentScan& scan, OptionTarget& s, char letter) {
     switch (letter) {
-        case '-':
-            take_long_option(scan, s);
-            break;
-        case '1':
-        case '2':
-        case '3':
-            if (scan.plus) {
-                logs::close_log_set(s);
-            } else {
-                logs::open_log_set(s, take_value(scan, true, DashRule::usage, MissingRule::usage), true);
-            }
-            break;
         case 'A':
-            s.selection.copy_all = scan.plus ? 0 : 1;
-            break;
-        case 'a':
-            take_attribute_modifiers(scan, s);
-            break;
-        case 'D':
-            take_drive_destination(scan, s);
-            break;
-        case 'd':
-            s.paths.dest_given = 1;
-            set_destination(s, take_value(scan, false, DashRule::fatal, MissingRule::fatal));
-            break;
-        case 'E':
-            logs::open_error_file(s, take_value(scan, false, DashRule::usage, MissingRule::usage));
-            s.logs.error_file_given = 1;
+            s.selection.copy_all = !scan.plus;
             break;
         case 'e':
-            s.selection.exist_only = 1;
-            break;
-        case 'F':
-            read_type_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
-            break;
-        case 'f':
-            take_type_patterns(scan, s);
-            break;
-        case 'G':
-            s.selection.greater_select = 1;
-            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
-            break;
-        case 'g':
-            apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
-            break;
-        case 'H': {
-            const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
-            if (!s.hashing.any()) {
-                s.hashing.hash_both();
-            }
-            logs::open_hash_log(s, name, true);
-            break;
-        }
-        case 'h':
-            take_hash_option(scan, s);
+            s.selection.exist_only = true;
             break;
         case 'I':
         case 'i':
-            s.copy.immediate = 1;
-            break;
-        case 'L':
-            s.selection.less_select = 1;
-            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
-            break;
-        case 'l':
-            apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            s.copy.immediate = true;
             break;
         case 'M':
-            s.paths.maintain_dir_dates = 1;
-            s.paths.make_dirs = 1;
+            s.paths.maintain_dir_dates = true;
+            s.paths.make_dirs = true;
             break;
         case 'm':
-            s.paths.make_dirs = 1;
+            s.paths.make_dirs = true;
             break;
         case 'N':
             s.copy.list_only = ListOnly::with_destinations;
@@ -339,34 +291,107 @@ void handle_letter(ArgumentScan& scan, OptionTarget& s) {
             s.copy.list_only = s.copy.list_only == ListOnly::off ? ListOnly::names : ListOnly::with_destinations;
             break;
         case 'O':
-            s.copy.overwrite_protected = 1;
+            s.copy.overwrite_protected = true;
+            break;
+        case 'R':
+            s.copy.reset_times = !scan.plus;
+            break;
+        case 'r':
+            s.selection.recurse = false;
+            break;
+        case 'U':
+        case 'u':
+            s.paths.upper_case_dirs = false;
+            break;
+        case 'V':
+        case 'v':
+            s.console.silent = true;
+            break;
+        case 'z':
+            s.logs.zulu_time = true;
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
+
+// The letters that take a value. False for the others.
+bool take_letter_value(ArgumentScan& scan, OptionTarget& s, char letter) {
+    switch (letter) {
+        case '1':
+        case '2':
+        case '3':
+            if (scan.plus) {
+                logs::drop_log_set(s.options);
+            } else {
+                logs::name_log_set(s.options, take_value(scan, true, DashRule::usage, MissingRule::usage), true);
+            }
+            break;
+        case 'D':
+            take_drive_destination(scan, s);
+            break;
+        case 'd':
+            s.paths.dest_given = true;
+            set_destination(s, take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'E':
+            logs::name_error_file(s.options, take_value(scan, false, DashRule::usage, MissingRule::usage));
+            break;
+        case 'F':
+            read_type_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            break;
+        case 'G':
+            s.selection.greater_select = true;
+            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'g':
+            apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            break;
+        case 'H':
+            take_hash_log_with_companions(scan, s);
+            break;
+        case 'L':
+            s.selection.less_select = true;
+            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            break;
+        case 'l':
+            apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            break;
+        case 'S':
+        case 's':
+            name_list_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
+
+void handle_letter(ArgumentScan& scan, OptionTarget& s) {
+    const char letter = scan.arg()[scan.letter];
+    if (set_letter_flags(scan, s, letter) || take_letter_value(scan, s, letter)) {
+        return;
+    }
+    switch (letter) {
+        case '-':
+            take_long_option(scan, s);
+            break;
+        case 'a':
+            take_attribute_modifiers(scan, s);
+            break;
+        case 'f':
+            take_type_patterns(scan, s);
+            break;
+        case 'h':
+            take_hash_option(scan, s);
             break;
         case 'p':
             take_source_paths(scan, s);
             break;
-        case 'R':
-            s.copy.reset_times = scan.plus ? 0 : 1;
-            break;
-        case 'r':
-            s.selection.recurse = 0;
-            break;
-        case 'S':
-        case 's':
-            open_list_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
-            break;
         case 'T':
         case 't':
             take_time_field(scan, s);
-            break;
-        case 'U':
-        case 'u':
-            s.paths.upper_case_dirs = 0;
-            break;
-        case 'V':
-            s.console.silent = true;
-            break;
-        case 'v':
-            s.console.silent = true;
             break;
         case 'W':
             s.console.width_state += 2;
@@ -380,14 +405,11 @@ void handle_letter(ArgumentScan& scan, OptionTarget& s) {
             }
             break;
         case 'X':
-            s.selection.exclude_keep_case = 1;
+            s.selection.exclude_keep_case = true;
             take_exclusions(scan, s);
             break;
         case 'x':
             take_exclusions(scan, s);
-            break;
-        case 'z':
-            s.logs.zulu_time = 1;
             break;
         default:
             bad_command_line(MissingRule::usage);
@@ -405,20 +427,30 @@ void read_option_argument(ArgumentScan& scan, OptionTarget& s) {
 // ---- before and after the arguments ------------------------------------
 
 void read_environment(OptionTarget& s) {
-    logs::open_default_log_from_environment(s);
+    if (util::environment_contains("SILENT", "ON")) {
+        s.console.silent = true;
+    }
+    logs::name_default_log_from_environment(s.options);
     if (const auto reset = platform::get_environment("RESET")) {
         if (paths::starts_with_ignoring_case(*reset, "ON")) {
-            s.copy.reset_times = 1;
+            s.copy.reset_times = true;
         }
     }
     if (const auto width = platform::get_environment("WIDTH")) {
         s.console.name_width = name_width_value("WIDTH", *width);
     }
+    if (const auto threads = platform::get_environment("THREADS")) {
+        const std::optional<unsigned> count = thread_count_value(*threads);
+        if (!count) {
+            refuse_number("THREADS", *threads);
+        }
+        s.options.threads = *count;
+    }
 }
 
 void take_positional(OptionTarget& s, const std::string& arg) {
     if (s.paths.source_paths.empty()) {
-        s.paths.path_given = 1;
+        s.paths.path_given = true;
         walk::add_source_path(s, arg);
         return;
     }
@@ -478,32 +510,6 @@ void finish_options(OptionTarget& s) {
     if (s.paths.drive_only_dest != 0) {
         complete_drive_destination(s);
     }
-    if (s.files.error_stream == nullptr) {
-        s.files.error_stream = stderr;
-    }
-    if (s.logs.memo != 0 && s.files.memo_stream != nullptr) {
-        take_memo(s);
-    }
-    if (s.logs.ini_processed != 0) {
-        std::fputs("\n\nINI PROCESSED\n", stderr);
-    }
-    if (s.files.dupes_log != nullptr) {
-        std::fputs(s.copy.check_tilde != 0 ? "Check Tilde Duplicate Names Used\n"
-                                           : "Check Tilde Duplicate Names NOT CHECKED\n",
-                   s.files.dupes_log);
-    }
-    const PathOptions& p = s.paths;
-    if (p.dest_given == 0 || (p.path_given == 0 && p.list_file_mode == 0 && p.dirs_list_mode == 0)) {
-        missing_path_or_destination();
-    }
-    if (p.test_mode != 0 && p.list_file_mode == 0) {
-        test_without_list();
-    }
-    if (s.copy.reset_times != 0) {
-        std::fputs("\nRESET filetimes is ON\n", stdout);
-        platform::pause_seconds(1);
-    }
-    logs::create_abort_marker(s.run);
 }
 
 }  // namespace
@@ -537,6 +543,23 @@ int parse_command_line(OptionTarget& s, const std::vector<std::string>& args) {
     }
     finish_options(s);
     return result;
+}
+
+void check_required_options(const Options& o) {
+    if (o.logs.ini_processed) {
+        std::fputs("\n\nINI PROCESSED\n", stderr);
+    }
+    const PathOptions& p = o.paths;
+    if (!p.dest_given || (!p.path_given && !p.list_file_mode && !p.dirs_list_mode)) {
+        missing_path_or_destination();
+    }
+    if (p.test_mode && !p.list_file_mode) {
+        test_without_list();
+    }
+    if (o.copy.reset_times) {
+        std::fputs("\nRESET filetimes is ON\n", stdout);
+        platform::pause_seconds(1);
+    }
 }
 
 }  // namespace veldro::config

@@ -349,7 +349,9 @@ constexpr std::string_view usage_page_texts[] = {
     " source:  -p {SHADOW} --SHADOW_COPY\n"
     " The source path is then used as given, without checking that it exists.\n"
     " The shadow-copy service (or the snapshot tool of the system) must be\n"
-    " running and the snapshot made before the run; this program only reads it.\n",
+    " running and the snapshot made before the run; this program only reads it.\n\n"
+    "--THREADS=n  files whose data is worked on at once: 1 to 64 (default: one\n"
+    "             per processor, at most 8)   INI: THREADS=n   env: THREADS=n\n",
 
     // 18
     "--CHK_TILDE\n\n"
@@ -535,6 +537,20 @@ void show_log_help() {
 void show_version() {
     std::fprintf(stdout, "VELDRO Ver. %s (%s)\n", util::program_version_text().c_str(), platform_name());
     std::fflush(stdout);
+}
+
+void say(const OptionStop& stop) {
+    switch (stop.page) {
+        case OptionStop::Page::usage:
+            show_usage(stop.status);
+        case OptionStop::Page::version:
+            show_version();
+            throw util::RunEnd{stop.status, false};
+        case OptionStop::Page::none:
+            break;
+    }
+    std::fputs(stop.text.c_str(), stdout);
+    throw util::RunEnd{stop.status};
 }
 
 }  // namespace veldro::config

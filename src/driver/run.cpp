@@ -31,17 +31,14 @@ namespace veldro::driver {
 
 namespace {
 
-// The environment's part of the options (the defaults themselves are in
-// the Options record); the INI file and the command line come after it.
-void apply_environment(OptionTarget& s) {
+// The run's clock and its standard streams, before any option is read (the
+// options' defaults are in the Options record; config reads the environment).
+void start_run_state(RunState& s) {
     if (s.progress.start_time == 0) {
         s.progress.start_time = platform::now_seconds();
     }
     s.files.report_stream = stdout;
     s.files.error_stream = stderr;
-    if (util::environment_contains("SILENT", "ON")) {
-        s.console.silent = true;
-    }
 }
 
 // Creates the destination with every missing parent, reporting each
@@ -166,6 +163,19 @@ void enable_privileges() {
     }
 }
 
+// What the options ask for once the files they name are open.
+void complete_options(OwnedRun& r) {
+    if (r.files.error_stream == nullptr) {
+        r.files.error_stream = stderr;
+    }
+    if (r.logs.memo && r.files.memo_stream != nullptr) {
+        config::take_memo(r.options.logs, r.files.memo_stream);
+    }
+    logs::write_tilde_note(r.files, r.copy.check_tilde);
+    config::check_required_options(r.options);
+    logs::create_abort_marker(r.run);
+}
+
 void memory_exhausted() {
     std::fputs("\nError obtaining memory\n", stderr);
     terminate_run(MEMORY_ERROR);
@@ -177,13 +187,28 @@ void install_memory_handler() {
     std::set_new_handler(memory_exhausted);
 }
 
+int read_options(OwnedRun& r, const std::vector<std::string>& args) {
+    int result = 0;
+    try {
+        result = config::parse_command_line(r.target, args);
+    } catch (const config::OptionStop& stop) {
+        logs::open_named_files(r.options, r.files, logs::OpenFailure::ignored);
+        config::say(stop);
+    } catch (const util::RunEnd&) {
+        logs::open_named_files(r.options, r.files, logs::OpenFailure::ignored);
+        throw;
+    }
+    logs::open_named_files(r.options, r.files);
+    complete_options(r);
+    return result;
+}
+
 namespace {
 
 [[noreturn]] void run_phases(const std::vector<std::string>& args) {
     // The options are filled in here and then only read: below this
     // function every module sees them through the run, as const.
     static OwnedRun owned;
-    Options& options = owned.options;
     Run& s = owned.run;
     OptionTarget& target = owned.target;
     set_live_run(&s);
@@ -192,13 +217,12 @@ namespace {
         config::show_usage(0);
     }
 
-    apply_environment(target);
-    config::parse_command_line(target, args);
+    start_run_state(s);
+    read_options(owned, args);
     if (s.paths.list_file_mode == 0 && s.paths.source_paths.empty()) {
         walk::add_source_path(target, platform::current_directory());
     }
     logs::set_command_line(target, args);
-    options.copy.zero_date_replacement = platform::zero_date_time;
     if (s.paths.list_file_mode == 0 && s.copy.list_only == ListOnly::off) {
         walk::refuse_overlapping_destination(s);
     }
@@ -212,7 +236,7 @@ namespace {
     logs::write_run_header(s);
     logs::open_manifests(s, util::program_version_text());
     logs::open_report(s);
-    config::write_memo_to_logs(target);
+    config::write_memo_to_logs(s.logs, s.files);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);

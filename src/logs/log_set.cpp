@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "logs/manifests.h"
@@ -9,6 +10,7 @@
 #include "platform/file_update.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/lines.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -20,8 +22,6 @@ namespace {
 constexpr std::string_view separator_row = "****************************************";  // 40
 constexpr std::string_view abort_marker_text =
     "\nIF YOU ARE READING THIS, THERE MAY HAVE BEEN AN UNUSUAL PROGRAM ABORT ";
-constexpr const char* colon_conflict_text =
-    "\n\nSorry: Can't have a drive letter/colon and a log option colon. \nReplace option colon with ! and re-run\n\n";
 
 // What each member of the set is: its bit, name suffix, the console line
 // printed (followed by the member's name) once it is open, and its header.
@@ -98,16 +98,16 @@ std::FILE*& member_stream(OpenFiles& files, const MemberInfo& m) {
     return files.*(m.stream);
 }
 
-void close_default_log(OptionTarget& s) {
-    if (s.files.default_log != nullptr) {
-        std::fclose(s.files.default_log);
-        s.files.default_log = nullptr;
+void close_default_log(OpenFiles& files) {
+    if (files.default_log != nullptr) {
+        std::fclose(files.default_log);
+        files.default_log = nullptr;
     }
 }
 
 // Opens one member and writes its header; ends the run when it cannot be opened.
-void open_member(OptionTarget& s, const MemberInfo& m) {
-    const std::string name = member_name(s.logs.log_base_name, m.bit);
+void open_member(OpenFiles& files, const std::string& base_name, const MemberInfo& m) {
+    const std::string name = member_name(base_name, m.bit);
     const bool unicode = m.bit == log_unicode;
     // The unicode log is opened by its full name: a name with characters
     // beyond eight bits still names the file the user asked for.
@@ -121,11 +121,11 @@ void open_member(OptionTarget& s, const MemberInfo& m) {
         }
         throw util::RunEnd{OUTPUT_FILE};
     }
-    member_stream(s.files, m) = stream;
-    if (m.bit == log_error && (s.files.error_stream == nullptr || s.files.error_stream == stderr)) {
+    member_stream(files, m) = stream;
+    if (m.bit == log_error && (files.error_stream == nullptr || files.error_stream == stderr)) {
         // The error member is where the run's error lines go, unless -E
         // named a file for them.
-        s.files.error_stream = stream;
+        files.error_stream = stream;
     }
     std::fprintf(stdout, "%s%s", m.console_line, name.c_str());
     if (unicode) {
@@ -141,12 +141,159 @@ void open_member(OptionTarget& s, const MemberInfo& m) {
     platform::pause_seconds(1);
 }
 
-// The common road of -1 and --LOG: directory, marker, base name, default log.
-bool name_the_logs(OptionTarget& s, const std::string& given_name, bool apply_marker) {
-    make_log_directory(given_name);
-    const std::string name = apply_marker ? apply_date_marker(given_name) : given_name;
-    s.logs.log_base_name = name;
-    return open_default_log(s, name);
+void record(Options& o, NamedFileKind kind, const std::string& name, unsigned mask = 0) {
+    o.named_files.push_back(NamedFile{kind, name, mask, {}, {}});
+}
+
+// The common road of -1 and --LOG: marker, base name, the set to open.
+void name_the_logs(Options& o, NamedFileKind kind, const LogValue& v, bool apply_marker) {
+    o.logs.log_mask |= v.mask;
+    o.logs.log_base_name = apply_marker ? apply_date_marker(v.name) : v.name;
+    o.named_files.push_back(NamedFile{kind, o.logs.log_base_name, o.logs.log_mask, v.name, {}});
+}
+
+// An output file opened for appending; one that cannot be opened ends the run.
+std::FILE* open_for_appending(const std::string& file) {
+    note_written_file(file);
+    std::FILE* stream = platform::open_stream(file, "a+");
+    if (stream == nullptr) {
+        std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
+        throw util::RunEnd{OUTPUT_FILE};
+    }
+    std::fseek(stream, 0, SEEK_END);
+    return stream;
+}
+
+void replace_stream(std::FILE*& slot, std::FILE* stream) {
+    if (slot != nullptr) {
+        std::fclose(slot);
+    }
+    slot = stream;
+}
+
+// -1, --LOG and the INI log names: the directory, the default log, the members.
+void open_log_set(Options& o, OpenFiles& files, const NamedFile& f) {
+    make_log_directory(f.directory_of);
+    if (f.kind == NamedFileKind::ini_logs && files.default_log != nullptr) {
+        open_members_for_mask(files, f.name, f.mask);
+        return;
+    }
+    if (!open_default_log(o.logs, files, f.name) && f.kind == NamedFileKind::long_log) {
+        std::fprintf(stdout, "\nIllegal option: %s", f.option.c_str());
+        throw util::RunEnd{ILLEGAL_OPTION};
+    }
+    open_members_for_mask(files, f.name, f.mask);
+}
+
+void open_error_file(OpenFiles& files, const std::string& name) {
+    make_log_directory(name);
+    std::FILE* stream = open_for_appending(name);
+    if (files.error_stream != nullptr && files.error_stream != stderr && files.error_stream != files.error_log) {
+        std::fclose(files.error_stream);
+    }
+    files.error_stream = stream;
+}
+
+void open_hash_log(OpenFiles& files, const std::string& name, bool with_companions) {
+    make_log_directory(name);
+    // A hash log named again replaces the earlier one (and its companions),
+    // which are closed rather than left open and forgotten.
+    for (std::FILE** earlier : {&files.hash_log, &files.hash_error_log, &files.hash_rerun_log}) {
+        replace_stream(*earlier, nullptr);
+    }
+    files.hash_log = open_for_appending(name);
+    if (with_companions) {
+        files.hash_error_log = open_for_appending(hash_companion_name(name, "_ERROR"));
+        files.hash_rerun_log = open_for_appending(hash_companion_name(name, "_RERUN"));
+    }
+}
+
+// --UNICODE: emptied, and begun with its byte-order mark.
+void open_unicode_list(OpenFiles& files, const std::string& name) {
+    const std::string internal = paths::make_long_path(name);
+    note_written_file(internal);
+    std::FILE* stream = platform::open_stream(internal, "wb+");
+    if (stream == nullptr) {
+        std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
+        throw util::RunEnd{OUTPUT_FILE};
+    }
+    replace_stream(files.unicode_list_stream, stream);
+    const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
+    std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
+    std::fflush(stream);
+}
+
+// The memo file: one that cannot be opened is said and the run goes on.
+void open_memo_file(OpenFiles& files, const std::string& name) {
+    const std::string internal = paths::make_long_path(name);
+    note_written_file(internal);
+    std::FILE* stream = platform::open_stream(internal, "a+");
+    if (stream == nullptr) {
+        std::fprintf(stderr, "\nCan't open memo file %s\n", name.c_str());
+        return;
+    }
+    replace_stream(files.memo_stream, stream);
+}
+
+// The file list: its lines are counted for the progress line (those that
+// hold more than three bytes with their line end), then it is rewound.
+void open_list_file(Options& o, OpenFiles& files, const std::string& name) {
+    std::FILE* file = platform::open_stream(name, "r");
+    if (file == nullptr) {
+        std::fputs("\n\nCan't find source file to open\n", stderr);
+        throw util::RunEnd{INPUT_FILE};
+    }
+    int count = 0;
+    util::ListReader lines(file, "the file list", false, true);
+    std::string line;
+    while (lines.next(line)) {
+        if (line.size() + 1 > 3) {
+            ++count;
+        }
+    }
+    std::rewind(file);
+    replace_stream(files.list_file, file);
+    o.paths.expected_files = count;
+}
+
+void open_named_file(Options& o, OpenFiles& files, const NamedFile& f) {
+    switch (f.kind) {
+        case NamedFileKind::default_log:
+            open_default_log(o.logs, files, f.name);
+            break;
+        case NamedFileKind::log_set:
+        case NamedFileKind::long_log:
+        case NamedFileKind::ini_logs:
+            open_log_set(o, files, f);
+            break;
+        case NamedFileKind::log_members:
+            open_members_for_mask(files, f.name, f.mask);
+            break;
+        case NamedFileKind::close_log_set:
+            close_default_log(files);
+            o.logs.default_log_path.clear();
+            break;
+        case NamedFileKind::error_file:
+            open_error_file(files, f.name);
+            break;
+        case NamedFileKind::hash_log:
+        case NamedFileKind::hash_log_with_companions:
+            open_hash_log(files, f.name, f.kind == NamedFileKind::hash_log_with_companions);
+            break;
+        case NamedFileKind::unicode_list:
+            open_unicode_list(files, f.name);
+            break;
+        case NamedFileKind::memo:
+            open_memo_file(files, f.name);
+            break;
+        case NamedFileKind::list_file:
+            open_list_file(o, files, f.name);
+            break;
+        case NamedFileKind::console_note:
+            std::fputs(f.name.c_str(), stdout);
+            platform::pause_seconds(2);
+            break;
+    }
 }
 
 bool is_name_separator(char c) {
@@ -211,63 +358,95 @@ unsigned read_error_mask(std::string_view text) {
     return mask > 255 ? 255U : mask;
 }
 
-// ---- opening -----------------------------------------------------------
+// ---- naming ----------------------------------------------------------
 
-void open_log_set(OptionTarget& s, const std::string& value, bool apply_marker) {
-    const LogValue v = read_log_value(value, LogSource::short_option);
-    s.logs.log_mask |= v.mask;
-    name_the_logs(s, v.name, apply_marker);
-    s.logs.abort_marker_name = s.logs.log_base_name + "X";
-    open_members_for_mask(s, s.logs.log_mask);
+void name_log_set(Options& o, const std::string& value, bool apply_marker) {
+    name_the_logs(o, NamedFileKind::log_set, read_log_value(value, LogSource::short_option), apply_marker);
+    o.logs.abort_marker_name = o.logs.log_base_name + "X";
 }
 
-bool open_long_log_option(OptionTarget& s, const std::string& value) {
+bool name_long_log(Options& o, const std::string& value, std::string_view option) {
     const LogValue v = read_log_value(value, LogSource::long_option);
     if (v.colon_conflict) {
-        std::fputs(colon_conflict_text, stdout);
-        throw util::RunEnd{ILLEGAL_OPTION};
-    }
-    s.logs.log_mask |= v.mask;
-    if (!name_the_logs(s, v.name, true)) {
         return false;
     }
-    open_members_for_mask(s, s.logs.log_mask);
+    name_the_logs(o, NamedFileKind::long_log, v, true);
+    o.named_files.back().option = std::string(option);
     return true;
 }
 
-bool apply_error_mask_option(OptionTarget& s, const std::string& text) {
+bool add_error_mask(Options& o, const std::string& text) {
     if (text.empty()) {
         return false;
     }
-    s.logs.log_mask |= read_error_mask(text);
-    if (!s.logs.log_base_name.empty()) {
-        open_members_for_mask(s, s.logs.log_mask);
-    }
+    add_log_members(o, read_error_mask(text));
     return true;
 }
 
-void open_log_members(OptionTarget& s, const std::string& base_name, unsigned mask) {
-    make_log_directory(base_name);
-    s.logs.log_base_name = base_name;
-    if (s.files.default_log == nullptr) {
-        open_default_log(s, base_name);
-    }
-    s.logs.log_mask |= mask;
-    open_members_for_mask(s, s.logs.log_mask);
+void name_ini_logs(Options& o, const std::string& base_name, unsigned mask) {
+    name_the_logs(o, NamedFileKind::ini_logs, LogValue{base_name, mask, false}, false);
 }
 
-void open_members_for_mask(OptionTarget& s, unsigned mask) {
-    if (s.logs.log_base_name.empty()) {
+void add_log_members(Options& o, unsigned mask) {
+    o.logs.log_mask |= mask;
+    if (!o.logs.log_base_name.empty()) {
+        record(o, NamedFileKind::log_members, o.logs.log_base_name, o.logs.log_mask);
+    }
+}
+
+void name_default_log_from_environment(Options& o) {
+    const auto value = platform::get_environment("ACCT");
+    if (!value || value->empty()) {
         return;
     }
-    for (const MemberInfo& m : members) {
-        if ((mask & m.bit) != 0 && member_stream(s.files, m) == nullptr) {
-            open_member(s, m);
+    record(o, NamedFileKind::default_log, paths::equal_ignoring_case(*value, "ON") ? std::string("ACCT-ING") : *value);
+}
+
+void name_error_file(Options& o, const std::string& name) {
+    o.logs.error_file_given = true;
+    record(o, NamedFileKind::error_file, name);
+}
+
+void name_hash_log(Options& o, const std::string& name, bool with_companions) {
+    o.hashing.hash_log_path = name;
+    record(o, with_companions ? NamedFileKind::hash_log_with_companions : NamedFileKind::hash_log, name);
+}
+
+void drop_log_set(Options& o) {
+    o.logs.log_mask = 0;
+    record(o, NamedFileKind::close_log_set, {});
+}
+
+// ---- opening -----------------------------------------------------------
+
+void open_named_files(Options& o, OpenFiles& files, OpenFailure failure) {
+    const std::vector<NamedFile> named = std::move(o.named_files);
+    o.named_files.clear();
+    for (const NamedFile& f : named) {
+        if (failure == OpenFailure::ends_run) {
+            open_named_file(o, files, f);
+            continue;
+        }
+        try {
+            open_named_file(o, files, f);
+        } catch (const util::RunEnd&) {
+            // The run ends for the reason it already has.
         }
     }
 }
 
-bool open_default_log(OptionTarget& s, const std::string& name) {
+void open_members_for_mask(OpenFiles& files, const std::string& base_name, unsigned mask) {
+    if (base_name.empty()) {
+        return;
+    }
+    for (const MemberInfo& m : members) {
+        if ((mask & m.bit) != 0 && member_stream(files, m) == nullptr) {
+            open_member(files, base_name, m);
+        }
+    }
+}
+
+bool open_default_log(LogOptions& logs, OpenFiles& files, const std::string& name) {
     make_log_directory(name);
     prepare_append_file(name);
     note_written_file(name);
@@ -276,72 +455,13 @@ bool open_default_log(OptionTarget& s, const std::string& name) {
         std::fprintf(stdout, "Can't open accounting file %s\n", name.c_str());
         return false;
     }
-    close_default_log(s);
-    s.files.default_log = stream;
-    s.logs.default_log_path = name;
+    close_default_log(files);
+    files.default_log = stream;
+    logs.default_log_path = name;
     std::fseek(stream, 0, SEEK_END);
     std::fprintf(stream, "\n%.40s\n", separator_row.data());
     std::fflush(stream);
     return true;
-}
-
-void open_default_log_from_environment(OptionTarget& s) {
-    const auto value = platform::get_environment("ACCT");
-    if (!value || value->empty()) {
-        return;
-    }
-    open_default_log(s, paths::equal_ignoring_case(*value, "ON") ? std::string("ACCT-ING") : *value);
-}
-
-void open_error_file(OptionTarget& s, const std::string& name) {
-    s.logs.error_file_given = 1;
-    make_log_directory(name);
-    note_written_file(name);
-    std::FILE* stream = platform::open_stream(name, "a+");
-    if (stream == nullptr) {
-        std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
-        throw util::RunEnd{OUTPUT_FILE};
-    }
-    if (s.files.error_stream != nullptr && s.files.error_stream != stderr &&
-        s.files.error_stream != s.files.error_log) {
-        std::fclose(s.files.error_stream);
-    }
-    std::fseek(stream, 0, SEEK_END);
-    s.files.error_stream = stream;
-}
-
-void open_hash_log(OptionTarget& s, const std::string& name, bool with_companions) {
-    make_log_directory(name);
-    auto open_or_end = [](const std::string& file) {
-        note_written_file(file);
-        std::FILE* stream = platform::open_stream(file, "a+");
-        if (stream == nullptr) {
-            std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
-            throw util::RunEnd{OUTPUT_FILE};
-        }
-        std::fseek(stream, 0, SEEK_END);
-        return stream;
-    };
-    // A hash log named again replaces the earlier one (and its companions),
-    // which are closed rather than left open and forgotten.
-    for (std::FILE** earlier : {&s.files.hash_log, &s.files.hash_error_log, &s.files.hash_rerun_log}) {
-        if (*earlier != nullptr) {
-            std::fclose(*earlier);
-            *earlier = nullptr;
-        }
-    }
-    s.files.hash_log = open_or_end(name);
-    s.hashing.hash_log_path = name;
-    if (with_companions) {
-        s.files.hash_error_log = open_or_end(hash_companion_name(name, "_ERROR"));
-        s.files.hash_rerun_log = open_or_end(hash_companion_name(name, "_RERUN"));
-    }
-}
-
-void close_log_set(OptionTarget& s) {
-    s.logs.log_mask = 0;
-    close_default_log(s);
-    s.logs.default_log_path.clear();
 }
 
 // ---- names -------------------------------------------------------------
@@ -462,6 +582,13 @@ void prepare_append_file(const std::string& path) {
     }
     if (size > 9 && in_padding) {
         (void)platform::truncate_file(file, padding_start);
+    }
+}
+
+void write_tilde_note(OpenFiles& files, bool check_tilde) {
+    if (files.dupes_log != nullptr) {
+        std::fputs(check_tilde ? "Check Tilde Duplicate Names Used\n" : "Check Tilde Duplicate Names NOT CHECKED\n",
+                   files.dupes_log);
     }
 }
 

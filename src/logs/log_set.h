@@ -1,7 +1,10 @@
 // The log set: the default log (the accounting file) and the members chosen
 // by the LogMask, how their names are read and formed, how each is opened and
 // the header it receives; the -E error log, the hash log with its companions,
-// and the abort-marker file beside the default log.
+// and the abort-marker file beside the default log. While the options are
+// read these files are only named (in Options::named_files); the run opens
+// every file so named, the --UNICODE list, the memo file and the file list
+// included, once the options are read.
 #pragma once
 
 #include <cstdint>
@@ -41,56 +44,73 @@ std::size_t find_mask_separator(std::string_view value);
 // "all" and "uni"; capped at 255.
 unsigned read_error_mask(std::string_view text);
 
-// ---- opening -----------------------------------------------------------
+// ---- naming (while the options are read; nothing is opened) -------------
 
-// -1/-2/-3 (and ACCT-style names with a mask): reads the value by the
-// short-option rules, makes the log directory, applies the date marker when
-// `apply_marker`, sets log_base_name, opens the default log, sets the abort
-// marker name (log name + "X") and opens every member whose bit is set.
-void open_log_set(OptionTarget& s, const std::string& value, bool apply_marker);
+// -1/-2/-3: reads the value by the short-option rules, applies the date
+// marker when `apply_marker`, sets log_base_name and the abort marker name
+// (log name + "X"), ORs the mask in and records the set to open.
+void name_log_set(Options& o, const std::string& value, bool apply_marker);
 
-// --LOG= / --ACC=: as open_log_set with the long-option rules (and no abort
-// marker). A drive colon followed by an option colon prints the "Sorry"
-// message and ends the run with ILLEGAL_OPTION. Returns false when the
-// default log could not be opened (the option is then illegal).
-bool open_long_log_option(OptionTarget& s, const std::string& value);
+// --LOG= / --ACC=: as name_log_set with the long-option rules (and no abort
+// marker); `option` is the option's text for the message when the default
+// log cannot be opened. A drive colon followed by an option colon names
+// nothing and gives false: the option is refused with colon_conflict_text.
+bool name_long_log(Options& o, const std::string& value, std::string_view option);
+inline constexpr const char* colon_conflict_text =
+    "\n\nSorry: Can't have a drive letter/colon and a log option colon. \nReplace option colon with ! and re-run\n\n";
 
-// --ERR=: ORs the mask in and, when the logs have been named already, opens
-// the members of the new bits. Returns false when the text gives no bits.
-bool apply_error_mask_option(OptionTarget& s, const std::string& text);
+// --ERR=: ORs the mask in and, when the logs have been named already,
+// records the members of the new bits. Returns false when the text is empty.
+bool add_error_mask(Options& o, const std::string& text);
 
-// INI log directive with an already computed mask: makes the directory, sets log_base_name, opens the default
-// log when none is open yet, ORs `mask` into log_mask and opens the members
-// of the set bits. No date marker. A mask of 0 opens only the default log.
-void open_log_members(OptionTarget& s, const std::string& base_name, unsigned mask);
+// INI log directive with an already computed mask: sets log_base_name, ORs
+// `mask` in and records the default log (unless one is open by then) and
+// the members. No date marker. A mask of 0 names only the default log.
+void name_ini_logs(Options& o, const std::string& base_name, unsigned mask);
+
+// INI LOGS= with keywords only: ORs `mask` in and records its members when
+// the logs have been named.
+void add_log_members(Options& o, unsigned mask);
+
+// The environment variable ACCT: "ON" names the log "ACCT-ING", any other
+// value is the default log's name. Nothing happens when it is unset.
+void name_default_log_from_environment(Options& o);
+
+// -E: records the error log and sets error_file_given.
+void name_error_file(Options& o, const std::string& name);
+
+// -H (with_companions) and -h=/--HASHLOG=: records the hash log (and with
+// -H its "_ERROR" and "_RERUN" companions) and sets hash_log_path.
+void name_hash_log(Options& o, const std::string& name, bool with_companions);
+
+// +1/+2/+3: mask 0, the default log closed and no longer written.
+void drop_log_set(Options& o);
+
+// ---- opening (by the driver, once the options are read) ----------------
+
+enum class OpenFailure : std::uint8_t {
+    ends_run,  // a file that cannot be opened ends the run as its option says
+    ignored,   // the run is ending already: open what can be, in order
+};
+
+// Opens every named file in the order named, then forgets the names. Each
+// kind prints its console lines and writes its headers as it opens:
+// directories made, "Opened ..." lines of the members, the byte-order mark
+// of the --UNICODE list; the file list's lines are counted into
+// expected_files. The error member becomes the error stream unless -E named
+// one; a default log opened sets default_log_path.
+void open_named_files(Options& o, OpenFiles& files, OpenFailure failure = OpenFailure::ends_run);
 
 // Opens every member of `mask` (bits 2..128, in that order) that is not open
-// yet, named from log_base_name, with its console line and header. A member
-// that cannot be opened ends the run with OUTPUT_FILE. The error member
-// becomes the error stream unless -E has named one.
-void open_members_for_mask(OptionTarget& s, unsigned mask);
+// yet, named from `base_name`, with its console line and header. A member
+// that cannot be opened ends the run with OUTPUT_FILE.
+void open_members_for_mask(OpenFiles& files, const std::string& base_name, unsigned mask);
 
 // Opens (appending, after prepare_append_file) the default log `name`,
 // replacing an earlier default-log stream, and writes its asterisk
 // separator. Remembers the name in default_log_path. On failure prints
 // "Can't open accounting file %s\n" and returns false; the run goes on.
-bool open_default_log(OptionTarget& s, const std::string& name);
-
-// The environment variable ACCT: "ON" names the log "ACCT-ING", any other
-// value is the default log's name. Nothing happens when it is unset.
-void open_default_log_from_environment(OptionTarget& s);
-
-// -E: makes the directory, opens the error log for appending and makes it the
-// error stream; sets error_file_given. Failure ends the run with OUTPUT_FILE.
-void open_error_file(OptionTarget& s, const std::string& name);
-
-// -H (with_companions) and -h=/--HASHLOG=: opens the hash log for appending,
-// and with -H its "_ERROR" and "_RERUN" companions beside it. Failure ends
-// the run with OUTPUT_FILE.
-void open_hash_log(OptionTarget& s, const std::string& name, bool with_companions);
-
-// +1/+2/+3: mask 0, the default log closed and no longer written.
-void close_log_set(OptionTarget& s);
+bool open_default_log(LogOptions& logs, OpenFiles& files, const std::string& name);
 
 // ---- names -------------------------------------------------------------
 
@@ -119,6 +139,9 @@ void make_log_directory(const std::string& log_path);
 // follows the last line directly. A file that can be neither opened nor
 // created ends the program with status 1.
 void prepare_append_file(const std::string& path);
+
+// The first line of the renamed-files log: whether tilde names are checked.
+void write_tilde_note(OpenFiles& files, bool check_tilde);
 
 // Creates the abort-marker file (when a name is set) with its warning text.
 void create_abort_marker(const Run& s);

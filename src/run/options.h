@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fs.h"
@@ -101,7 +102,7 @@ struct CopyOptions {
     bool ads_extract = false;
     bool ads_parent = false;
     bool ads_child = false;
-    platform::FileTime zero_date_replacement;  // 1601-12-25 08:00:00 UTC
+    platform::FileTime zero_date_replacement = platform::zero_date_time;  // 1601-12-25 08:00:00 UTC
 };
 
 // Which sides are hashed: -H hashes both and compares them.
@@ -160,6 +161,43 @@ struct ConsoleOptions {
     std::int64_t display_value = 0;  // INI DISPL
 };
 
+// Workers for the data of files when the user names no number: one per
+// processor, at most eight (more rarely helps a copy bound by its disks).
+inline unsigned default_thread_count() {
+    constexpr unsigned most = 8;
+    const unsigned processors = std::thread::hardware_concurrency();
+    return processors == 0 ? 1U : (processors > most ? most : processors);
+}
+inline constexpr unsigned max_thread_count = 64;  // --THREADS, THREADS
+
+// A file an option names. The options only record it; the run opens the
+// files once the options are read, in the order the options named them.
+enum class NamedFileKind : std::uint8_t {
+    default_log,               // ACCT: the accounting file
+    log_set,                   // -1/-2/-3: the default log, then the members of `mask`
+    long_log,                  // --LOG=: as -1; a default log that cannot be opened makes the option illegal
+    ini_logs,                  // INI log names: the default log unless one is open, then the members of `mask`
+    log_members,               // --ERR=, INI LOGS=: the members of `mask` not open yet
+    close_log_set,             // +1/+2/+3: the default log is closed
+    error_file,                // -E
+    hash_log,                  // -h=, --HASHLOG=
+    hash_log_with_companions,  // -H: also the _ERROR and _RERUN companions
+    unicode_list,              // --UNICODE=
+    memo,                      // INI MEMO=
+    list_file,                 // -S, --LIST=
+    // A message of the INI reading that came after a file was named: said
+    // in its place, once the files named before it are open.
+    console_note,
+};
+
+struct NamedFile {
+    NamedFileKind kind = NamedFileKind::default_log;
+    std::string name;          // the file, or the base name of a log set's members
+    unsigned mask = 0;         // log sets: the members to open
+    std::string directory_of;  // log sets: the name whose directory is made (before the date marker)
+    std::string option;        // --LOG=: the option's text, for its illegal message
+};
+
 struct Options {
     PathOptions paths;
     SelectionOptions selection;
@@ -167,7 +205,8 @@ struct Options {
     HashOptions hashing;
     LogOptions logs;
     ConsoleOptions console;
-    unsigned threads = 1;  // workers for the data of files
+    unsigned threads = default_thread_count();  // workers for the data of files
+    std::vector<NamedFile> named_files;         // in the order named; emptied once opened
 };
 
 }  // namespace veldro

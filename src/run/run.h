@@ -31,21 +31,19 @@ struct Run : RunState {
     }
 };
 
-// What the option readers fill in: the options, and (until the run opens
-// them itself) the files some options name. Views like Run's, writable.
+// What the option readers fill in: the options, with views like Run's,
+// writable. The files the options name are opened by the run afterwards.
 struct OptionTarget {
-    OptionTarget(Options& chosen, Run& run_) : options(chosen), run(run_) {}
+    OptionTarget(Options& chosen, const std::int64_t& start) : options(chosen), run_start(start) {}
 
     Options& options;
-    Run& run;
+    const std::int64_t& run_start;  // calendar seconds; 0 until the run has started its clock
     PathOptions& paths = options.paths;
     SelectionOptions& selection = options.selection;
     CopyOptions& copy = options.copy;
     HashOptions& hashing = options.hashing;
     LogOptions& logs = options.logs;
     ConsoleOptions& console = options.console;
-    OpenFiles& files = run.files;
-    ProgressState& progress = run.progress;
 };
 
 // Options and the run that reads them, kept together: what the driver
@@ -60,7 +58,7 @@ struct OwnedRun {
 
     Options options;
     Run run{options};
-    OptionTarget target{options, run};
+    OptionTarget target{options, run.progress.start_time};
 
     // NOLINTBEGIN(google-explicit-constructor): stands for either view.
     operator Run&() { return run; }

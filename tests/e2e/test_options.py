@@ -2,6 +2,7 @@
 copied, which files the options open, and how a wrong command ends."""
 
 import os
+import re
 import shutil
 import time
 import unittest
@@ -224,6 +225,36 @@ class FilesTheOptionsOpen(OptionCase):
         r = self.run_copy("-E", self.path("err", "errors.txt"))
         self.assertStatus(r, 0)
         self.assertTrue(os.path.exists(self.path("err", "errors.txt")))
+
+
+class Threads(OptionCase):
+    def outputs(self, option):
+        """A run with logs and digests; its console text (numbers masked,
+        since times differ, and the option's name, which the header echoes),
+        then every file it wrote, moved aside."""
+        r = self.run_copy("-1", "logs/run.log!255", "-H", "logs/hash.txt", option)
+        self.assertStatus(r, 0)
+        files = {}
+        for top in ("dst", "logs"):
+            for root, _, names in os.walk(self.path(top)):
+                for name in names:
+                    with open(os.path.join(root, name), "rb") as f:
+                        text = f.read().replace(option.encode(), b"OPTION")
+                        files[os.path.relpath(os.path.join(root, name), self.tmp)] = re.sub(rb"\d", b"0", text)
+            shutil.rmtree(self.path(top))
+        return re.sub(r"\d", "0", (r.stdout + r.stderr).replace(option, "OPTION")), files
+
+    def test_a_number_of_threads_changes_no_output(self):
+        # An unknown keyword of the same length is ignored: the baseline.
+        self.assertEqual(self.outputs("--XTREADS=4"), self.outputs("--THREADS=4"))
+
+    def test_illegal_numbers_of_threads(self):
+        for value in ("0", "65", "x", ""):
+            r = self.run_copy("--THREADS=" + value)
+            self.assertStatus(r, 6)
+            self.assertIn("\nIllegal option: THREADS=" + value, r.stdout)
+        r = self.run_copy(env=clean_env(THREADS="0"))
+        self.assertStatus(r, 6)
 
 
 class Environment(OptionCase):

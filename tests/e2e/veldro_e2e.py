@@ -94,7 +94,7 @@ def clean_env(**extra):
     """The environment of a run: no variables that change the program's
     behaviour unless a test sets them."""
     env = {k: v for k, v in os.environ.items()
-           if k not in ("SILENT", "RESET", "NORESET", "ACCT", "WIDTH", "NO_COLOR")}
+           if k not in ("SILENT", "RESET", "NORESET", "ACCT", "WIDTH", "NO_COLOR", "THREADS")}
     env.update({k: str(v) for k, v in extra.items()})
     return env
 

@@ -5,7 +5,9 @@
 
 #include "config/long_options.h"
 #include "config/option_values.h"
+#include "config/usage.h"
 #include "fuzz_support.h"
+#include "logs/log_set.h"
 #include "util/lines.h"
 #include "util/run_end.h"
 #include "walk/bypass.h"
@@ -14,7 +16,8 @@
 namespace {
 
 void read_file_list(veldro::OwnedRun& s, const std::string& file) {
-    veldro::config::open_list_file(s, file);
+    veldro::config::name_list_file(s, file);
+    veldro::logs::open_named_files(s.options, s.files);
     veldro::util::ListReader lines(s.files.list_file, "the file list", false);
     std::string line;
     while (lines.next(line) && veldro::walk::clean_file_list_line(line)) {
@@ -62,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const veldro::util::RunEnd&) {
         // A list refused whole is a normal outcome.
+    } catch (const veldro::config::OptionStop&) {
+        // So is a type file refused whole.
     }
     veldro::fuzz::finish_input(s);
     return 0;

@@ -2,7 +2,9 @@
 #include <cstdint>
 
 #include "config/long_options.h"
+#include "config/usage.h"
 #include "fuzz_support.h"
+#include "logs/log_set.h"
 #include "util/run_end.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -19,8 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     veldro::OwnedRun s;
     try {
         veldro::config::parse_long_option(s, text);
+        veldro::logs::open_named_files(s.options, s.files);
     } catch (const veldro::util::RunEnd&) {
         // Refusing the option is a normal outcome.
+    } catch (const veldro::config::OptionStop&) {
+        // So is a page asked for, or an option error said later.
     }
     veldro::fuzz::finish_input(s);
     return 0;

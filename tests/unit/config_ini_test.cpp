@@ -11,16 +11,23 @@
 
 #include "config/ini.h"
 #include "config/long_options.h"
+#include "logs/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
 using veldro::OwnedRun;
-using veldro::config::apply_ini_line;
 using veldro::config::IniFileKind;
 using veldro::config::read_ini_from;
 
 namespace {
+
+// The line read, then the files it named opened as the run opens them.
+bool apply_ini_line(OwnedRun& s, std::string_view line, int line_number = 0) {
+    const bool matched = veldro::config::apply_ini_line(s, line, line_number);
+    veldro::logs::open_named_files(s.options, s.files);
+    return matched;
+}
 
 class IniTest : public ::testing::Test {
 protected:
@@ -148,6 +155,7 @@ TEST_F(IniTest, NumbersLettersAndDelimiters) {
     const OwnedRun& l = *l_owned;
     EXPECT_EQ(l.selection.less_select, 1);
     EXPECT_EQ(l.selection.less_size, 2000);
+    EXPECT_EQ(one("THREADS=12")->options.threads, 12U);
     const auto w_owned = one("WIDTH=70");
     const OwnedRun& w = *w_owned;
     EXPECT_EQ(w.console.name_width, 70);
@@ -172,7 +180,7 @@ TEST_F(IniTest, SizesTakeSuffixes) {
 // A value the directive cannot take ends the run, naming the line.
 TEST(IniDeathTest, ValuesThatMeanNothingAreRefused) {
     for (const char* line : {"ZULU=ONE", "RESET=maybe", "FLAT=abc", "LIST=ONWARD", "GREATER=1X", "LESS=1G5", "WIDTH=7O",
-                             "HASH=NONE", "YOUNG=abc", "CRC=X"}) {
+                             "HASH=NONE", "YOUNG=abc", "CRC=X", "THREADS=0", "THREADS=65", "THREADS=many"}) {
         EXPECT_EXIT(veldro::ending_run([&] {
                         OwnedRun s;
                         apply_ini_line(s, line, 7);
@@ -192,6 +200,20 @@ TEST_F(IniTest, Ages) {
     const OwnedRun& o = *o_owned;
     EXPECT_EQ(o.selection.older_select, 1);
     EXPECT_EQ(o.selection.older_days, 30);
+}
+
+// A message that follows a log named on an earlier line comes after that
+// log's own console lines, as when the log was opened where it was named.
+TEST_F(IniTest, MissingValueMessagesKeepTheirPlaceAfterNamedLogs) {
+    OwnedRun s;
+    veldro::config::apply_ini_line(s, "LOGFILE=" + path("logs/RUN.LOG!2"));
+    veldro::config::apply_ini_line(s, "GREATER=");
+    testing::internal::CaptureStdout();
+    veldro::logs::open_named_files(s.options, s.files);
+    const std::string console = testing::internal::GetCapturedStdout();
+    const std::size_t opened = console.find("Opened files list");
+    EXPECT_NE(opened, std::string::npos) << console;
+    EXPECT_GT(console.find("\nMissing ini directive GREATER="), opened) << console;
 }
 
 TEST_F(IniTest, MissingValuesAreReportedAndTheReadingGoesOn) {

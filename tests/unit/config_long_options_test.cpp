@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "config/long_options.h"
+#include "config/option_values.h"
+#include "config/usage.h"
+#include "logs/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 
@@ -18,9 +21,15 @@ namespace fs = std::filesystem;
 using veldro::OwnedRun;
 using veldro::config::LongKeyword;
 using veldro::config::match_long_keyword;
-using veldro::config::parse_long_option;
 
 namespace {
+
+// The option read, then the files it named opened as the run opens them.
+int parse_long_option(OwnedRun& s, std::string_view text) {
+    const int result = veldro::config::parse_long_option(s, text);
+    veldro::logs::open_named_files(s.options, s.files);
+    return result;
+}
 
 struct MatchCase {
     const char* text;
@@ -281,6 +290,37 @@ TEST(LongOptionValuesTest, CountsAndSizes) {
     EXPECT_EQ(s.selection.age_select, 1);
 }
 
+// --THREADS and the INI's THREADS take a whole number from 1 to 64; a value
+// outside that leaves the default and is illegal.
+TEST(LongOptionValuesTest, Threads) {
+    struct Case {
+        const char* value;
+        unsigned expected;  // 0: illegal
+    };
+    const unsigned fallback = veldro::default_thread_count();
+    EXPECT_GE(fallback, 1U);
+    EXPECT_LE(fallback, 8U);
+    for (const Case& c : std::vector<Case>{{"1", 1},
+                                           {"4", 4},
+                                           {"64", 64},
+                                           {"0", 0},
+                                           {"65", 0},
+                                           {"-2", 0},
+                                           {"x", 0},
+                                           {"", 0},
+                                           {"4x", 0},
+                                           {"2.5", 0}}) {
+        OwnedRun s;
+        const std::string text = std::string("THREADS=") + c.value;
+        EXPECT_EQ(parse_long_option(s, text), c.expected == 0 ? 1 : 0) << text;
+        EXPECT_EQ(s.options.threads, c.expected == 0 ? fallback : c.expected) << text;
+        EXPECT_EQ(veldro::config::thread_count_value(c.value).value_or(0), c.expected) << c.value;
+    }
+    OwnedRun s;
+    EXPECT_EQ(parse_long_option(s, "thr=3"), 0) << "compared on three letters";
+    EXPECT_EQ(s.options.threads, 3U);
+}
+
 TEST(LongOptionValuesTest, RequiredValuesMissing) {
     for (const char* text : {"LOG", "LOG=", "OLD", "NEW", "BYP", "EXC", "DES", "DEL", "DIR", "ERR", "GRE", "HASHLOG",
                              "UNICODE", "LES", "LIS", "PATH", "PATH=", "WID"}) {
@@ -357,10 +397,15 @@ TEST_F(LongOptionsTest, LogfileColonMask) {
     EXPECT_NE(s.files.dir_count_log, nullptr);
 }
 
-TEST_F(LongOptionsDeathTest, DriveColonAndOptionColon) {
+TEST_F(LongOptionsTest, DriveColonAndOptionColon) {
     OwnedRun s;
-    EXPECT_EXIT(veldro::ending_run([&] { parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4"); }), ::testing::ExitedWithCode(6),
-                "");
+    try {
+        parse_long_option(s, "LOG=D:\\L\\RUN.LOG:4");
+        ADD_FAILURE() << "accepted";
+    } catch (const veldro::config::OptionStop& stop) {
+        EXPECT_EQ(stop.status, 6);
+        EXPECT_NE(stop.text.find("Sorry: Can't have a drive letter/colon"), std::string::npos);
+    }
 }
 
 TEST_F(LongOptionsTest, HashLogAndUnicodeList) {

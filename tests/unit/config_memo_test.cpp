@@ -16,7 +16,7 @@ std::string collect(const std::string& typed) {
     std::fwrite(typed.data(), 1, typed.size(), input);
     std::rewind(input);
     veldro::OwnedRun s;
-    veldro::config::collect_memo(s, input);
+    veldro::config::collect_memo(s.options.logs, input);
     std::fclose(input);
     return s.logs.memo_text;
 }
@@ -61,9 +61,9 @@ TEST(Memo, IsAppendedToTheDefaultLogMarkedAsTheRunsMemo) {
     std::ofstream(log) << "earlier text";
     veldro::OwnedRun s;
     s.logs.default_log_path = log.string();
-    veldro::config::write_memo_to_logs(s);  // nothing taken: nothing written
+    veldro::config::write_memo_to_logs(s.logs, s.files);  // nothing taken: nothing written
     s.logs.memo_text = "seized laptop\n\nroom 12\n";
-    veldro::config::write_memo_to_logs(s);
+    veldro::config::write_memo_to_logs(s.logs, s.files);
     EXPECT_EQ(s.files.default_log, nullptr) << "the log stays closed, as the run header left it";
     std::stringstream text;
     text << std::ifstream(log).rdbuf();
@@ -78,7 +78,7 @@ TEST(Memo, TakeMemoAppendsTheTextToTheMemoFile) {
     s.files.memo_stream = std::tmpfile();
     std::FILE* saved = std::freopen("/dev/null", "r", stdin);
     ASSERT_NE(saved, nullptr);
-    veldro::config::take_memo(s);
+    veldro::config::take_memo(s.options.logs, s.files.memo_stream);
     std::rewind(s.files.memo_stream);
     EXPECT_EQ(std::fgetc(s.files.memo_stream), EOF) << "an empty memo writes nothing";
     std::fclose(s.files.memo_stream);

@@ -13,13 +13,14 @@
 
 #include "config/option_values.h"
 #include "config/options.h"
+#include "driver/run.h"
+#include "logs/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 #include "util/dates.h"
 
 namespace fs = std::filesystem;
 using veldro::OwnedRun;
-using veldro::config::parse_command_line;
 
 namespace {
 
@@ -42,7 +43,7 @@ protected:
     // Parses the arguments after the program name into a fresh record.
     int parse(OwnedRun& s, std::vector<std::string> args) {
         args.insert(args.begin(), "veldro");
-        return parse_command_line(s, args);
+        return veldro::driver::read_options(s, args);
     }
     // The same with "-p src -d dst" in front, so that the closing check passes.
     std::unique_ptr<OwnedRun> parse_with_paths(const std::vector<std::string>& more) {
@@ -492,6 +493,30 @@ TEST_F(OptionsTest, RelativeDestinationBecomesAbsolute) {
 }
 
 // ---- files the options open ----------------------------------------------
+
+// Reading the options names files and opens none: the run opens them
+// afterwards, and an option error still leaves the ones named before it.
+TEST_F(OptionsTest, OptionsNameTheFilesTheRunOpens) {
+    OwnedRun s;
+    veldro::config::parse_command_line(
+        s, {"veldro", "-p", src_, "-d", dst_, "-1", path("logs/run.log!2"), "-H", path("h.txt")});
+    EXPECT_FALSE(fs::exists(dir_ / "logs"));
+    EXPECT_FALSE(fs::exists(dir_ / "h.txt"));
+    EXPECT_EQ(s.options.named_files.size(), 2U);
+    veldro::logs::open_named_files(s.options, s.files);
+    EXPECT_TRUE(s.options.named_files.empty());
+    EXPECT_NE(s.files.list_log, nullptr);
+    EXPECT_NE(s.files.hash_error_log, nullptr);
+}
+
+TEST_F(OptionsDeathTest, AnOptionErrorOpensWhatWasNamedBeforeIt) {
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    parse_with_paths({"-1", path("logs/run.log!2"), "-w", "abc", "-H", path("h.txt")});
+                }),
+                ::testing::ExitedWithCode(6), "");
+    EXPECT_TRUE(fs::exists(dir_ / "logs" / "run_LIST.log"));
+    EXPECT_FALSE(fs::exists(dir_ / "h.txt"));
+}
 
 TEST_F(OptionsTest, HashLogWithCompanions) {
     const auto s_owned = parse_with_paths({"-H", path("HASH.TXT")});

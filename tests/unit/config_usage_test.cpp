@@ -45,12 +45,12 @@ TEST(UsageText, ExplainsEveryLongKeyword) {
     // Keywords are matched on their leading letters in any case.
     const std::string text = veldro::util::to_upper(all_usage_text());
     for (const char* keyword :
-         {"ALL",    "ACC",     "LOG",     "ADSEXTRACT", "ADSPARENT", "ADSCHILD", "OLD",    "BEF",  "NEW",  "YOU",
-          "AFT",    "BYP",     "EXC",     "CHK",        "DES",       "OUT",      "DEL",    "DIR",  "ERR",  "EXI",
-          "GRE",    "HASHLOG", "UNICODE", "HASH",       "MD5",       "IM",       "LES",    "LIS",  "MAIN", "MAINTAIN",
-          "MILLI",  "NOC",     "IGN",     "NOD",        "OVER",      "PATH",     "RET",    "REC",  "NOR",  "RES",
-          "SHADOW", "SHA1",    "160",     "SHA2",       "256",       "SHA3",     "384",    "SHA5", "512",  "TEST",
-          "FLAT",   "WID",     "ZERO",    "ZUL",        "SIL",       "HELP",     "VERSION"}) {
+         {"ALL",    "ACC",     "LOG",     "ADSEXTRACT", "ADSPARENT", "ADSCHILD", "OLD",     "BEF",  "NEW",  "YOU",
+          "AFT",    "BYP",     "EXC",     "CHK",        "DES",       "OUT",      "DEL",     "DIR",  "ERR",  "EXI",
+          "GRE",    "HASHLOG", "UNICODE", "HASH",       "MD5",       "IM",       "LES",     "LIS",  "MAIN", "MAINTAIN",
+          "MILLI",  "NOC",     "IGN",     "NOD",        "OVER",      "PATH",     "RET",     "REC",  "NOR",  "RES",
+          "SHADOW", "SHA1",    "160",     "SHA2",       "256",       "SHA3",     "384",     "SHA5", "512",  "TEST",
+          "FLAT",   "WID",     "ZERO",    "ZUL",        "SIL",       "HELP",     "VERSION", "THR"}) {
         EXPECT_TRUE(mentions(text, std::string("--") + keyword)) << keyword;
     }
 }
@@ -63,10 +63,10 @@ TEST(UsageText, ExplainsEveryIniDirectiveAndEnvironmentVariable) {
           "NO_COUNT=",  "LIST_ONLY=", "MAINTAIN=", "GREATER=", "LESSTHAN=", "MEMO=",   "MAKE=",
           "MILITARY=",  "NAMEONLY=",  "FLAT=",     "NODUPE=",  "YOUNGER=",  "NEWER=",  "OLDER=",
           "OUTPUT=",    "PATHONLY=",  "PATH=",     "REC=",     "RESET=",    "SHA1=",   "SHA2=",
-          "SHA3=",      "SHA5=",      "SILENT=",   "TIME=",    "WIDTH=",    "ZULU="}) {
+          "SHA3=",      "SHA5=",      "SILENT=",   "TIME=",    "WIDTH=",    "ZULU=",   "THREADS="}) {
         EXPECT_TRUE(mentions(text, directive)) << directive;
     }
-    for (const char* variable : {"SILENT=", "RESET=", "NORESET", "ACCT=", "WIDTH="}) {
+    for (const char* variable : {"SILENT=", "RESET=", "NORESET", "ACCT=", "WIDTH=", "THREADS="}) {
         EXPECT_TRUE(mentions(text, variable)) << variable;
     }
     EXPECT_TRUE(mentions(text, "KANDRELX.INI"));
