@@ -1,22 +1,18 @@
 #include "copy/destination.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "copy/dupes.h"
 #include "copy/times.h"
+#include "logs/run_report.h"
 #include "util/paths.h"
 #include "util/text.h"
 
 namespace veldro::copy {
 
 namespace {
-
-std::FILE* report(const Run& s) {
-    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-}
 
 bool is_sep(char c) {
     return paths::is_separator(c);
@@ -66,7 +62,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // deep chain must not cost the square of its depth.
 void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made) {
     if (platform::make_directory(dir)) {
-        std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
+        logs::report_directory_created(s, dir);
         made.push_back(dir.size());
     }
 }
