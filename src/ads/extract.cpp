@@ -97,50 +97,64 @@ bool stream_name_is_safe(std::string_view name) {
 // Copies an open stream into a temporary file beside `target` and renames
 // it over `target` only when every byte was read and written, so that a
 // stream file of an earlier run survives a failed copy.
-bool write_stream_file(platform::FileHandle& stream, const std::string& target) {
+std::error_code write_stream_file(platform::FileHandle& stream, const std::string& target) {
     ExtractState& work = state();
-    platform::FileHandle out = platform::create_temporary_beside(target, work.temp_path);
-    if (!out.valid()) {
-        return false;
+    platform::FileHandle out;
+    if (std::error_code error = platform::create_temporary_beside(target, work.temp_path, out)) {
+        return error;
     }
     if (work.copy_buffer.empty()) {
         work.copy_buffer.resize(copy_buffer_size);
     }
-    bool complete = true;
+    std::error_code error;
     for (;;) {
-        const std::int64_t got = platform::read_some(stream, work.copy_buffer.data(), work.copy_buffer.size());
+        std::size_t got = 0;
+        if ((error = platform::read_some(stream, work.copy_buffer.data(), work.copy_buffer.size(), got))) {
+            break;
+        }
         if (got == 0) {
             break;
         }
-        if (got < 0 || !platform::write_all(out, work.copy_buffer.data(), static_cast<std::size_t>(got))) {
-            complete = false;
+        if ((error = platform::write_all(out, work.copy_buffer.data(), got))) {
             break;
         }
         if (platform::interrupt_requested()) {
-            out.close();
-            platform::remove_file(work.temp_path);
+            (void)out.close();
+            (void)platform::remove_file(work.temp_path);
             check_interrupt();
         }
     }
-    complete = out.close() && complete;
-    if (complete && platform::rename_over(work.temp_path, target)) {
-        return true;
+    const std::error_code closed = out.close();
+    if (!error) {
+        error = closed;
     }
-    platform::remove_file(work.temp_path);
-    return false;
+    if (!error) {
+        error = platform::rename_over(work.temp_path, target);
+    }
+    if (error) {
+        (void)platform::remove_file(work.temp_path);
+    }
+    return error;
 }
 
 // The system's own copy of the stream, else the program's.
-bool copy_stream_to_file(const std::string& file, const std::string& name, const std::string& target) {
-    if (platform::system_copy_stream(file, name, target)) {
-        return true;
+std::error_code copy_stream_to_file(const std::string& file, const std::string& name, const std::string& target) {
+    if (!platform::system_copy_stream(file, name, target)) {
+        return {};
     }
-    platform::FileHandle stream = platform::open_stream_for_read(file, name);
-    return stream.valid() && write_stream_file(stream, target);
+    platform::FileHandle stream;
+    if (std::error_code error = platform::open_stream_for_read(file, name, stream)) {
+        return error;
+    }
+    return write_stream_file(stream, target);
 }
 
 std::int64_t read_open_stream(void* source, void* buffer, std::size_t size) {
-    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+    std::size_t got = 0;
+    if (platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size, got)) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(got);
 }
 
 template <std::size_t N>
@@ -280,16 +294,18 @@ int extract_copy_streams(Run& s, const std::string& source_path, const std::stri
                                         unsafe_name_reason);
             continue;
         }
-        bool copied = copy_stream_to_file(destination_file_path, name, work.stream_file);
-        if (!copied) {
-            copied = copy_stream_to_file(source_path, name, work.stream_file);
+        std::error_code error = copy_stream_to_file(destination_file_path, name, work.stream_file);
+        if (error) {
+            error = copy_stream_to_file(source_path, name, work.stream_file);
             source_read = true;
         }
+        const bool copied = !error;
         if (copied) {
             ++written;
             ++s.counters.ads_files_copied;
         } else {
-            report_stream_not_extracted(s, stream_display_text(destination_file_path, name), work.stream_file);
+            report_stream_not_extracted(s, stream_display_text(destination_file_path, name), work.stream_file,
+                                        platform::error_text(error).c_str());
         }
         write_stream_file_hash_line(s, work.stream_file, copied);
         if (copied) {
@@ -325,13 +341,14 @@ bool write_source_streams(Run& s, const std::string& source_path, std::string& d
                                         unsafe_name_reason);
             continue;
         }
-        if (copy_stream_to_file(source_path, name, work.stream_file)) {
+        if (const std::error_code error = copy_stream_to_file(source_path, name, work.stream_file)) {
+            all_written = false;
+            report_stream_not_extracted(s, stream_display_text(source_path, name), work.stream_file,
+                                        platform::error_text(error).c_str());
+        } else {
             ++s.counters.ads_files_copied;
             logs::stream_file_written(source_path, name, work.stream_file, entry);
             (void)copy::set_file_times(work.stream_file, times);
-        } else {
-            all_written = false;
-            report_stream_not_extracted(s, stream_display_text(source_path, name), work.stream_file);
         }
         // Reading the stream must not leave a trace on the source.
         (void)copy::restore_source_times(source_path, times);
@@ -358,8 +375,8 @@ void hash_streams(Run& s, const std::string& source_path, const std::string& des
     for (int i = 0; i < count; ++i) {
         const std::string& name = s.streams.stream_table[static_cast<std::size_t>(i)].name;
         work.source_text = stream_display_text(source_path, name);
-        platform::FileHandle source_stream = platform::open_stream_for_read(source_path, name);
-        if (!source_stream.valid()) {
+        platform::FileHandle source_stream;
+        if (platform::open_stream_for_read(source_path, name, source_stream)) {
             std::printf("\n%d %s\nCouldn't get filetime for %s", 319, modes_module, work.source_text.c_str());
         }
         if (!mode.any() || log == nullptr) {
@@ -372,7 +389,7 @@ void hash_streams(Run& s, const std::string& source_path, const std::string& des
             source_read = source_stream.valid();
             write_digest_columns(log, work.source_text, work.source_digests, s, false);
         }
-        source_stream.close();
+        (void)source_stream.close();
         if (hashing_destination(mode)) {
             if (child) {
                 work.stream_file = stream_file_path(work.base, name);
@@ -385,7 +402,8 @@ void hash_streams(Run& s, const std::string& source_path, const std::string& des
                 (void)copy::restore_source_times(work.stream_file, entry.times);
             } else {
                 work.destination_text = stream_display_text(destination_file_path, name);
-                platform::FileHandle copy_stream = platform::open_stream_for_read(destination_file_path, name);
+                platform::FileHandle copy_stream;
+                (void)platform::open_stream_for_read(destination_file_path, name, copy_stream);
                 hash_open_stream(copy_stream, selection, work.destination_digests);
             }
             write_digest_columns(log, work.destination_text, work.destination_digests, s, true);

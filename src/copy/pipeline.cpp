@@ -149,24 +149,35 @@ void write_unicode_line(Run& s, std::string_view shown_source, const std::string
     logs::write_unicode_text(s.files.unicode_log, line);
 }
 
-void report_copy_error(Run& s, std::string_view shown_source, std::string_view shown_dest) {
+// A failed copy on the console and in the error log, each line ending with
+// the system's reason where the failure has one.
+void report_copy_error(Run& s, std::string_view shown_source, std::string_view shown_dest,
+                       const std::error_code& error) {
+    const std::string reason = error ? platform::error_text(error) : std::string();
     std::fprintf(stdout, "\n\n%.*s\n NOT COPIED (error) to %.*s ", static_cast<int>(shown_source.size()),
                  shown_source.data(), static_cast<int>(shown_dest.size()), shown_dest.data());
+    if (error) {
+        std::fprintf(stdout, "(%s)", reason.c_str());
+    }
     std::FILE* errors = error_stream(s);
     if (errors != stderr) {
         std::fprintf(errors, "\n%.*s | NOT COPIED to %.*s", static_cast<int>(shown_source.size()), shown_source.data(),
                      static_cast<int>(shown_dest.size()), shown_dest.data());
+        if (error) {
+            std::fprintf(errors, " (%s)", reason.c_str());
+        }
     }
     log_not_copied(s, s.engine.source_file_path, "reason: ******** COPY ERROR *******");
 }
 
-void report_time_failure(Run& s, int console_line, int log_line, std::string_view shown) {
-    std::fprintf(stderr, "\n%d Can't reset filetime for %.*s\n", console_line, static_cast<int>(shown.size()),
-                 shown.data());
+void report_time_failure(Run& s, int console_line, int log_line, std::string_view shown, const std::error_code& error) {
+    const std::string reason = platform::error_text(error);
+    std::fprintf(stderr, "\n%d Can't reset filetime for %.*s (%s)\n", console_line, static_cast<int>(shown.size()),
+                 shown.data(), reason.c_str());
     std::FILE* errors = error_stream(s);
     if (errors != stderr) {
-        std::fprintf(errors, "\n%d Can't reset filetime for %.*s\n", log_line, static_cast<int>(shown.size()),
-                     shown.data());
+        std::fprintf(errors, "\n%d Can't reset filetime for %.*s (%s)\n", log_line, static_cast<int>(shown.size()),
+                     shown.data(), reason.c_str());
     }
 }
 
@@ -175,15 +186,16 @@ void report_time_failure(Run& s, int console_line, int log_line, std::string_vie
 void settle_attributes(Run& s, const platform::FindRecord& entry, bool restore_protected,
                        std::uint32_t protected_attributes, bool copied) {
     const std::string& dest = s.engine.destination_file_path;
-    bool ok = true;
+    std::error_code error;
     if (copied) {
-        ok = platform::set_attributes(dest, entry.attributes & ~platform::attr_readonly);
+        error = platform::set_attributes(dest, entry.attributes & ~platform::attr_readonly);
     }
     if (restore_protected) {
-        ok = platform::set_attributes(dest, protected_attributes);
+        error = platform::set_attributes(dest, protected_attributes);
     }
-    if (!ok) {
-        std::fprintf(error_stream(s), "\nCouldn't reset file attribute of %s", paths::shown_path(dest).c_str());
+    if (error) {
+        std::fprintf(error_stream(s), "\nCouldn't reset file attribute of %s (%s)", paths::shown_path(dest).c_str(),
+                     platform::error_text(error).c_str());
     }
 }
 
@@ -248,13 +260,14 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
         return;
     }
 
-    const bool directory_ready = build_destination_path(s, directory, name) != 0;
+    const std::error_code directory_error = build_destination_path(s, directory, name);
+    const bool directory_ready = !directory_error;
     std::string& dest = e.destination_file_path;
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, entry);
     }
     rename_if_written_by_run(s, dest, source);
-    const bool found = platform::lookup_path(dest, e.destination_record);
+    const bool found = !platform::lookup_path(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.
@@ -311,9 +324,9 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
     bool protected_replaced = false;
     std::uint32_t protected_attributes = 0;
     if (s.copy.overwrite_protected != 0) {
-        const auto attributes = platform::get_attributes(dest);
-        if (attributes && *attributes != 0) {
-            protected_attributes = *attributes;
+        std::uint32_t attributes = 0;
+        if (!platform::get_attributes(dest, attributes) && attributes != 0) {
+            protected_attributes = attributes;
             protected_replaced = true;
         }
     }
@@ -327,7 +340,7 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
         if (s.streams.open_failed) {
             // A file that could not even be opened is a failure, not a file
             // without streams.
-            report_copy_error(s, shown_source, shown_dest);
+            report_copy_error(s, shown_source, shown_dest, std::error_code());
             ++counters.copy_failures;
             std::fputc('\n', report(s));
             logs::file_not_copied(source, "reason: FILE COULD NOT BE OPENED");
@@ -343,6 +356,7 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
     // The two ways of copying; a directory chain that could not be made
     // safely (a link standing in it) is a failed copy.
     bool copied = false;
+    std::error_code copy_error = directory_error;
     const bool streams_only = s.copy.ads_child != 0;
     if (streams_only) {
         // The stream files take the place of the copy, and dest now names
@@ -351,11 +365,13 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
         shown_dest = paths::shown_path(dest);
     } else if (directory_ready) {
         if (is_link) {
-            copied = platform::copy_symbolic_link(source, dest) == platform::CopyResult::copied;
+            copy_error = platform::copy_symbolic_link(source, dest);
+            copied = !copy_error;
             // Reading a link moves its last-access time: put it back.
             restore_source_times(source, entry.times);
         } else {
-            copied = copy_for_verification(s, source, dest);
+            copy_error = copy_for_verification(s, source, dest);
+            copied = !copy_error;
         }
     }
     if (s.copy.ads_extract != 0 && stream_count > 0) {
@@ -375,7 +391,7 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
                                   : !directory_ready ? "its destination directory could not be made safely"
                                   : is_link          ? "the link could not be made at the destination"
                                                      : "neither way of copying could write the copy");
-        report_copy_error(s, shown_source, shown_dest);
+        report_copy_error(s, shown_source, shown_dest, copy_error);
         ++counters.copy_failures;
     } else {
         ++s.dupes.files_copied_so_far;
@@ -433,13 +449,15 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
     }
     // The source gets back exactly the times it was found with: the
     // zero-date replacement is for the copy only.
-    if (s.copy.reset_times != 0 && restore_source_times(source, entry.times) != 0) {
-        report_time_failure(s, 1294, 1296, shown_source);
+    if (s.copy.reset_times != 0) {
+        if (const std::error_code error = restore_source_times(source, entry.times)) {
+            report_time_failure(s, 1294, 1296, shown_source, error);
+        }
     }
     if (copied && !streams_only) {
         bool creation_set = false;
-        if (set_file_times(dest, times, creation_set) != 0) {
-            report_time_failure(s, 1309, 1311, shown_dest);
+        if (const std::error_code error = set_file_times(dest, times, creation_set)) {
+            report_time_failure(s, 1309, 1311, shown_dest, error);
         } else if (!creation_set && times.creation.ticks != 0) {
             note_creation_time_left(s);
         }

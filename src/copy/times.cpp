@@ -84,57 +84,59 @@ const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int le
     return times.last_write;
 }
 
-int set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
-    if (platform::set_times(path, times, creation_set)) {
-        return 0;
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
+    const std::error_code error = platform::set_times(path, times, creation_set);
+    if (!error) {
+        return {};
     }
     // Read-only and system files refuse new times on some systems: clear
     // those two bits for the while; hidden stays as it is.
-    const auto attributes = platform::get_attributes(path);
-    if (!attributes) {
-        return 1;
+    std::uint32_t attributes = 0;
+    if (platform::get_attributes(path, attributes)) {
+        return error;
     }
     const std::uint32_t blocking = platform::attr_readonly | platform::attr_system;
-    if ((*attributes & blocking) == 0) {
-        return 1;
+    if ((attributes & blocking) == 0) {
+        return error;
     }
-    platform::set_attributes(path, *attributes & ~blocking);
-    const bool ok = platform::set_times(path, times, creation_set);
-    platform::set_attributes(path, *attributes);
-    return ok ? 0 : 1;
+    (void)platform::set_attributes(path, attributes & ~blocking);
+    const std::error_code again = platform::set_times(path, times, creation_set);
+    (void)platform::set_attributes(path, attributes);
+    return again;
 }
 
-int set_file_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times) {
     bool creation_set = false;
     return set_file_times(path, times, creation_set);
 }
 
-int restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
     static platform::FindRecord now;
-    if (platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
+    if (!platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
         same_time(now.times.last_write, times.last_write) && same_time(now.times.creation, times.creation)) {
-        return 0;
+        return {};
     }
     return set_file_times(path, times);
 }
 
-int set_directory_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code set_directory_times(const std::string& path, const platform::FileTimeSet& times) {
     bool creation_set = false;
-    if (platform::set_times(path, times, creation_set)) {
-        return 0;
+    const std::error_code error = platform::set_times(path, times, creation_set);
+    if (!error) {
+        return {};
     }
     const std::string shown = paths::shown_path(path);
     platform::FindRecord record;
-    if (!platform::lookup_path(path, record)) {
+    if (platform::lookup_path(path, record)) {
         std::fprintf(stderr, "\n%d %s: Can't get handle to reset the date\\time for directory %s\n", 394,
                      ".\\get_dtim_u", shown.c_str());
     } else {
         std::fprintf(stdout, "\n%d %s Can't reset %s date/time\n", 411, ".\\get_dtim_u", shown.c_str());
     }
-    return 1;
+    return error;
 }
 
-int reset_directory_times(Run& s, const std::string& path) {
+std::error_code reset_directory_times(Run& s, const std::string& path) {
     return set_directory_times(path, s.engine.saved_dir_times);
 }
 

@@ -118,7 +118,7 @@ bool source_digests_wanted(const HashOptions& h, const std::FILE* unicode_list) 
 // that the source is read once. The copy also tells whether the source
 // changed meanwhile: its digests are then error texts, so that such a copy
 // never passes for a verified one.
-bool copy_feeding(Run& s, const std::string& source_path, const std::string& dest_path, bool two_ways) {
+std::error_code copy_feeding(Run& s, const std::string& source_path, const std::string& dest_path, bool two_ways) {
     VerifyWork& w = work();
     const HashOptions& h = s.hashing;
     const bool want = source_digests_wanted(h, s.files.unicode_list_stream);
@@ -130,15 +130,15 @@ bool copy_feeding(Run& s, const std::string& source_path, const std::string& des
         w.feed.start(selection);
     }
     const bool replace = s.copy.overwrite_protected != 0;
-    const bool copied = two_ways ? copy_two_ways(source_path, dest_path, replace, &feed,
-                                                 [&] {
-                                                     if (want) {
-                                                         w.feed.start(selection);
-                                                     }
-                                                 })
-                                 : platform_copy(source_path, dest_path, replace, &feed);
-    if (!copied) {
-        return false;
+    const std::error_code error = two_ways ? copy_two_ways(source_path, dest_path, replace, &feed,
+                                                           [&] {
+                                                               if (want) {
+                                                                   w.feed.start(selection);
+                                                               }
+                                                           })
+                                           : platform_copy(source_path, dest_path, replace, &feed);
+    if (error) {
+        return error;
     }
     w.source_changed = feed.source_changed;
     if (want) {
@@ -152,7 +152,7 @@ bool copy_feeding(Run& s, const std::string& source_path, const std::string& des
         std::FILE* console = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
         std::fprintf(console, "\nSource changed while it was copied: %s\n", util::shown_name(source_path).c_str());
     }
-    return true;
+    return {};
 }
 
 void copy_again(Run& s, const std::string& source_path, const std::string& dest_path,
@@ -231,7 +231,7 @@ void write_hash_log(Run& s, const std::string& source_path, const std::string& d
 
 }  // namespace
 
-bool copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path) {
+std::error_code copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path) {
     VerifyWork& w = work();
     w.source_ready = false;
     w.source_changed = false;

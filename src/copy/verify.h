@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "hash/file_digest.h"
 #include "platform/fs.h"
@@ -14,9 +15,9 @@ namespace veldro::copy {
 // the source is wanted, the copy goes through the buffer and feeds every
 // selected digest from the bytes it writes, and verify_copy uses those
 // instead of reading the source again. A source that changed while it was
-// copied is told on the console and gets error texts for digests. True when
-// a complete copy was made.
-bool copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path);
+// copied is told on the console and gets error texts for digests. No error
+// when a complete copy was made, else the reason.
+std::error_code copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path);
 
 // Runs for every file that reached the copy road, whether or not the copy
 // succeeded: hashes the sides the options ask for (each file read once,

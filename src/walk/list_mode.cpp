@@ -140,7 +140,9 @@ void list_only_line(const Run& s, const ListRun& run) {
     std::fputs("\n", stdout);
 }
 
-void report_copy_failure(Run& s, const ListRun& run, bool onto_itself = false) {
+// The console and error-log lines end with the system's reason where the
+// failure has one.
+void report_copy_failure(Run& s, const ListRun& run, bool onto_itself = false, const std::error_code& error = {}) {
     const std::string shown_source = util::shown_name(run.source);
     const std::string shown_dest = util::shown_name(run.dest_file);
     const char* source = shown_source.c_str();
@@ -175,6 +177,11 @@ void report_copy_failure(Run& s, const ListRun& run, bool onto_itself = false) {
             std::fprintf(not_copied, "\n%s| NOT COPIED: Reason: Destination is folder", source);
         }
     }
+    if (error) {
+        const std::string reason = platform::error_text(error);
+        std::fprintf(stdout, " (%s)", reason.c_str());
+        std::fprintf(error_log, " (%s)", reason.c_str());
+    }
     // A file that could not be copied is never a success of the run.
     ++s.counters.copy_failures;
     if (not_copied != nullptr) {
@@ -184,13 +191,14 @@ void report_copy_failure(Run& s, const ListRun& run, bool onto_itself = false) {
 
 // The data (or, for a link, the link itself) by the system's copy and,
 // when that fails, by the program's own.
-bool copy_listed_file(const ListRun& run, bool replace_protected, platform::CopyFeed& feed,
-                      const std::function<void()>& restart) {
+std::error_code copy_listed_file(const ListRun& run, bool replace_protected, platform::CopyFeed& feed,
+                                 const std::function<void()>& restart) {
     switch (run.record.kind) {
         case platform::EntryKind::symlink:
-            return platform::copy_symbolic_link(run.source, run.dest_file) == platform::CopyResult::copied;
+            return platform::copy_symbolic_link(run.source, run.dest_file);
         case platform::EntryKind::special:
-            return false;  // a FIFO or device is never opened for reading
+            // A FIFO or device is never opened for reading.
+            return std::make_error_code(std::errc::not_supported);
         default:
             return copy::copy_two_ways(run.source, run.dest_file, replace_protected, &feed, restart);
     }
@@ -267,9 +275,9 @@ void copy_located_file(Run& s, ListRun& run) {
     std::uint32_t saved_attributes = 0;
     bool attributes_taken = false;
     if (s.copy.overwrite_protected != 0) {
-        const std::optional<std::uint32_t> existing = platform::get_attributes(run.dest_file);
-        if (existing && *existing != 0) {
-            saved_attributes = *existing;
+        std::uint32_t existing = 0;
+        if (!platform::get_attributes(run.dest_file, existing) && existing != 0) {
+            saved_attributes = existing;
             attributes_taken = true;
         }
     }
@@ -292,9 +300,10 @@ void copy_located_file(Run& s, ListRun& run) {
     }
     const auto restart = [&] { digests.start(hash::DigestSelection{}); };
     restart();
-    if (!copy_listed_file(run, s.copy.overwrite_protected != 0, feed, restart)) {
+    if (const std::error_code error = copy_listed_file(run, s.copy.overwrite_protected != 0, feed, restart)) {
         // The earlier copy stays as it was, its protection included.
-        report_copy_failure(s, run);
+        // A special file was refused here, not by the system: no reason.
+        report_copy_failure(s, run, false, run.record.kind == platform::EntryKind::special ? std::error_code() : error);
         logs::file_not_copied(run.source, "reason: COPY ERROR");
         return;
     }
@@ -336,7 +345,7 @@ void copy_located_file(Run& s, ListRun& run) {
     write_default_log_line(s, run);
 
     if (attributes_taken) {
-        platform::set_attributes(run.dest_file, saved_attributes);
+        (void)platform::set_attributes(run.dest_file, saved_attributes);
     }
     if (s.copy.reset_times != 0) {
         copy::restore_source_times(run.source, times);
@@ -367,7 +376,7 @@ void show_progress(Run& s, ListRun& run) {
 
 // One line of the list, from the built source path to the progress line.
 void handle_listed_file(Run& s, ListRun& run) {
-    const bool found = platform::lookup_path(run.source, run.record);
+    const bool found = !platform::lookup_path(run.source, run.record);
     if (found && run.record.kind == platform::EntryKind::directory) {
         report_directory(s, run.source);
         return;
