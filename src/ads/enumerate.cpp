@@ -1,8 +1,7 @@
 // Listing the named streams of a file, with the backup privileges enabled
 // first and the user asked what to do when a stream cannot be read.
-#include <cstdio>
-
 #include "ads/streams.h"
+#include "logs/run_report.h"
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "util/run_end.h"
@@ -11,17 +10,8 @@ namespace veldro::ads {
 
 namespace {
 
-constexpr const char* listing_module = ".\\dmp_fun_veldro";
-constexpr const char* rerun_hint = "\nTry using the -S option and rerun program\n\n";
-
-std::FILE* console(const Run& s) {
-    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-}
-
 [[noreturn]] void privilege_failure(int line, const char* what) {
-    std::printf("\n%d %s %s", line, listing_module, what);
-    std::fputs(rerun_hint, stdout);
-    std::fflush(stdout);
+    logs::report_stream_privilege_failure(line, what);
     throw util::RunEnd{OTHER_EXIT};
 }
 
@@ -29,18 +19,12 @@ std::FILE* console(const Run& s) {
 // 'Y' (upper case only) ignores this and every later read error; any
 // other answer ends the run.
 void ask_after_read_error(Run& s) {
-    std::FILE* out = console(s);
-    std::fprintf(out, "\nLine: %d Source File: %s Has encountered an Alt Data Stream Read error", 98, listing_module);
-    std::fputs("\n\nIf you want me to continue press 'Y' else anyting else aborts", out);
-    std::fputs("\nIf you press Y, the -S, \"no alternate data stream option\" will be installed\n", out);
-    std::fputs("Enter Y or anything els now ", out);
-    std::fflush(out);
-    if (platform::read_key() != 'Y') {
+    if (logs::ask_after_stream_read_error(s) != 'Y') {
         // The run ends as an abort, with its summary and its logs closed.
-        std::fputs("\n", out);
+        logs::report_stream_question_refused(s);
         throw util::RunEnd{USER_ABORTED};
     }
-    s.streams.ads_errors_ignored = 1;
+    s.streams.ads_errors_ignored = true;
 }
 
 }  // namespace
@@ -72,14 +56,14 @@ int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t l
             break;
         case platform::StreamListStatus::header_read_failed:
             if (streams.ads_errors_ignored != 0) {
-                std::fputs("\n", console(s));
+                logs::report_stream_error_ignored(s);
             } else {
                 ask_after_read_error(s);
                 count = 0;
             }
             break;
         case platform::StreamListStatus::name_read_failed:
-            std::fprintf(console(s), "\n%d", 160);
+            logs::report_stream_name_unreadable(s);
             break;
     }
     streams.stream_count = count;

@@ -1,22 +1,18 @@
 #include "copy/destination.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "copy/dupes.h"
 #include "copy/times.h"
+#include "logs/run_report.h"
 #include "util/paths.h"
 #include "util/text.h"
 
 namespace veldro::copy {
 
 namespace {
-
-std::FILE* report(const Run& s) {
-    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-}
 
 bool is_sep(char c) {
     return paths::is_separator(c);
@@ -66,9 +62,51 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // deep chain must not cost the square of its depth.
 void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made) {
     if (!platform::make_directory(dir)) {
-        std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
+        logs::report_directory_created(s, dir);
         made.push_back(dir.size());
     }
+}
+
+// How much of `path` the last directory made usable shares with it: the
+// directories there were looked at then, so a walk going down a deep tree
+// looks at each directory once, not once for every directory below it.
+std::size_t shared_length(const std::string& path, const std::string& last) {
+    const std::size_t n = std::min(path.size(), last.size());
+    return static_cast<std::size_t>(
+        std::mismatch(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(n), last.begin()).first - path.begin());
+}
+
+// Makes the missing directories of `path` past `verified`. Up to
+// `guarded_from` (the destination root and above) they are made as the user
+// named them; below it every component must be a real directory.
+std::error_code make_components(Run& s, const std::string& path, std::size_t verified, std::size_t guarded_from,
+                                std::vector<std::size_t>& made) {
+    static std::string part;
+    static platform::FindRecord record;
+    const std::size_t skip = root_part_length(path);
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (!is_sep(path[i]) || i <= skip || i == 0 || i < verified) {
+            continue;
+        }
+        part.assign(path, 0, i);
+        if (i <= guarded_from) {
+            if (platform::lookup_path(part, record)) {
+                create_and_report(s, part, made);
+            }
+            continue;
+        }
+        if (platform::lookup_path(part, record)) {
+            create_and_report(s, part, made);
+            if (const std::error_code error = platform::lookup_path(part, record)) {
+                return error;
+            }
+        }
+        if (record.kind != platform::EntryKind::directory) {
+            // A link or a file stands where a directory belongs.
+            return std::make_error_code(std::errc::not_a_directory);
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -122,49 +160,13 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
                             (is_sep(path[dest_root.size()]) || is_sep(dest_root.back()));
     const std::size_t guarded_from = below_root ? dest_root.size() : path.size();
 
-    // The directories this path shares with the last one made usable were
-    // looked at then: a walk going down a deep tree looks at each directory
-    // once, not once for every directory below it.
-    const std::size_t verified = static_cast<std::size_t>(
-        std::mismatch(path.begin(),
-                      path.begin() + static_cast<std::ptrdiff_t>(std::min(path.size(), e.last_checked_dir.size())),
-                      e.last_checked_dir.begin())
-            .first -
-        path.begin());
-
-    static std::string part;
-    static platform::FindRecord record;
-    const std::size_t skip = root_part_length(path);
     static std::vector<std::size_t> made;
     made.clear();
-    std::error_code error;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (!is_sep(path[i]) || i <= skip || i == 0 || i < verified) {
-            continue;
-        }
-        part.assign(path, 0, i);
-        if (i <= guarded_from) {
-            // The destination root and above: made when missing, as the
-            // user named them.
-            if (platform::lookup_path(part, record)) {
-                create_and_report(s, part, made);
-            }
-            continue;
-        }
-        if (platform::lookup_path(part, record)) {
-            create_and_report(s, part, made);
-            if ((error = platform::lookup_path(part, record))) {
-                break;
-            }
-        }
-        if (record.kind != platform::EntryKind::directory) {
-            error = not_directory;  // a link or a file stands where a directory belongs
-            break;
-        }
-    }
+    std::error_code error = make_components(s, path, shared_length(path, e.last_checked_dir), guarded_from, made);
     if (!error) {
-        std::string_view whole = root_without_separator(path);
-        part.assign(whole);
+        static std::string part;
+        static platform::FindRecord record;
+        part.assign(root_without_separator(path));
         // The destination root itself may be a link the user chose.
         const bool guarded = part.size() > guarded_from;
         error = platform::lookup_path(part, record);

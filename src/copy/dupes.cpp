@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "logs/manifests.h"
+#include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
@@ -17,10 +18,6 @@ namespace {
 constexpr int smallest_folder_count = 5;
 // The tilde rule looks this many characters into the long name.
 constexpr std::size_t tilde_window = 8;
-
-std::FILE* report(const Run& s) {
-    return s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-}
 
 // An indexed name must be free on the destination as the copy will meet
 // it: with --NOCASE a name that differs only in case is taken as well.
@@ -120,7 +117,7 @@ int rename_duplicate(Run& s, std::string& path) {
         }
     }
     path = candidate;
-    s.counters.highest_dupe_index = s.dupes.dupe_index;
+    logs::note_dupe_index(s, s.dupes.dupe_index);
     return 0;
 }
 
@@ -141,13 +138,7 @@ void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform
         return;
     }
     const std::string suffix = tilde_suffix();
-    std::FILE* dupes_log = s.files.dupes_log;
-    const std::string old_display = paths::shown_path(destination_file_path);
-    if (dupes_log != nullptr) {
-        std::fprintf(dupes_log, "\n%s |RENAMED TO:|", old_display.c_str());
-    }
-    std::fprintf(report(s), "\n\nDUPE_FILE: %s ==> ", old_display.c_str());
-
+    const std::string old_path = destination_file_path;
     logs::note_renamed(destination_file_path);
     destination_file_path += suffix;
     const int second = last_write_second(entry);
@@ -157,11 +148,7 @@ void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform
         ++s.dupes.dupe_sequence;
         destination_file_path += extra;
     }
-    const std::string new_display = paths::shown_path(destination_file_path);
-    if (dupes_log != nullptr) {
-        std::fprintf(dupes_log, " %s\n", new_display.c_str());
-    }
-    std::fprintf(report(s), "  %s\n", new_display.c_str());
+    logs::report_tilde_rename(s, old_path, destination_file_path);
 }
 
 }  // namespace veldro::copy

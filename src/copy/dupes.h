@@ -19,8 +19,8 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root);
 // The tilde rule, with check_tilde == 1, right after the file name is
 // appended: a source whose long name has a '~' among its first eight
 // characters and whose destination exists gets a ".D[nnnnn]" suffix (and
-// more until the name is free); the rename goes to the dupes log and the
-// console.
+// more until the name is free); the run report puts the rename in the
+// dupes log and on the console.
 void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform::FindRecord& entry);
 
 // True when something stands at the path or, on Linux, its directory

@@ -15,6 +15,7 @@
 #include "logs/manifests.h"
 #include "logs/report.h"
 #include "logs/run_header.h"
+#include "logs/run_report.h"
 #include "logs/throughput.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
@@ -64,11 +65,7 @@ bool accept_bare_drive(OptionTarget& s) {
 void ask_to_create_destination(Run& s) {
     const std::string shown = paths::shown_path(s.paths.dest_path);
     for (;;) {
-        std::fprintf(stdout, "\n\n%s Doesn't appear to exist.%c\n", shown.c_str(), 7);
-        std::fputs("Should I create the directory [Y/N]", stdout);
-        std::fflush(stdout);
-        int key = platform::read_key();
-        std::fputs("\n", stdout);
+        int key = logs::ask_create_destination(shown);
         check_interrupt();
         if (key < 0) {
             // Nobody can answer (end of input): refusing is the safe answer.

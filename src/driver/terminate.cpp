@@ -6,13 +6,10 @@
 
 #include "logs/manifests.h"
 #include "logs/report.h"
-#include "logs/run_header.h"
+#include "logs/summary.h"
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "platform/timezone.h"
 #include "run/run.h"
-#include "util/paths.h"
-#include "util/text.h"
 
 namespace veldro {
 
@@ -38,159 +35,6 @@ void set_live_run(Run* run) {
 }
 
 namespace {
-
-struct Elapsed {
-    long hours;
-    long minutes;
-    long seconds;
-};
-
-Elapsed split_elapsed(std::int64_t elapsed) {
-    return {static_cast<long>(elapsed / 3600), static_cast<long>((elapsed % 3600) / 60),
-            static_cast<long>((elapsed % 3600) % 60)};
-}
-
-void close_stream(std::FILE*& stream, bool closing_line_end) {
-    if (stream == nullptr) {
-        return;
-    }
-    if (closing_line_end) {
-        std::fputs("\n", stream);
-    }
-    std::fclose(stream);
-    stream = nullptr;
-}
-
-// The 24-character calendar text of a time in local time, the same on both
-// platforms (the Windows runtime pads the day with a zero).
-std::string calendar_text(std::int64_t seconds) {
-    return logs::calendar_text(platform::zone_state(seconds).local);
-}
-
-void write_console_summary(Run& s, int reason, const Elapsed& e) {
-    std::FILE* out = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-    const RunCounters& c = s.counters;
-    std::fprintf(out, "\n  Processed  %9d files. %12s bytes", c.files_processed,
-                 util::with_separators(c.bytes_processed).c_str());
-    std::fprintf(out, "\n  Copied     %9d files, %12s bytes: \n", c.files_copied,
-                 util::with_separators(c.bytes_copied).c_str());
-    std::fprintf(out, "  Updated: %d,    New: %d\n", c.files_updated, c.files_new);
-    if (s.copy.ads_extract != 0) {
-        std::fprintf(out, "  Copied ADS %9d files copied/extracted \n", c.ads_files_copied);
-    }
-    if (c.new_copies != 0) {
-        std::fprintf(out, "    of which %9d %s\n", c.new_copies, c.new_copies == 1 ? "is a NEW file" : "are NEW files");
-    }
-    if (c.files_not_processed != 0) {
-        std::fprintf(out, "  NOT processed %6d files", c.files_not_processed);
-        if (c.not_processed_newer != 0) {
-            std::fprintf(out, " of which %d files are newer", c.not_processed_newer);
-        }
-        std::fputs("\n", out);
-    }
-    std::fputs("  Elapsed time:  ", out);
-    std::fprintf(out, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);
-    if (reason != 0) {
-        std::fprintf(out, "\nAbnormal termination. Reason: %s\n\n", exit_reason_text(reason));
-    }
-}
-
-void write_default_log_summary(Run& s, int reason, std::int64_t end_time, const Elapsed& e) {
-    const LogOptions& logs = s.logs;
-    if (!logs.default_log_path.empty() && s.files.default_log == nullptr) {
-        s.files.default_log = platform::open_stream(logs.default_log_path, "r+");
-        if (s.files.default_log == nullptr) {
-            std::fprintf(stdout, "Can't open accounting file %s\n", logs.default_log_path.c_str());
-            return;
-        }
-        std::fseek(s.files.default_log, 0, SEEK_END);
-    }
-    std::FILE* log = s.files.default_log;
-    if (log == nullptr) {
-        return;
-    }
-    const RunCounters& c = s.counters;
-    std::fprintf(log, "\n Processed %9d files, %12s bytes: ", c.files_processed,
-                 util::with_separators(c.bytes_processed).c_str());
-    std::fprintf(log, "\n Copied    %9d files, %12s bytes: ", c.files_copied,
-                 util::with_separators(c.bytes_copied).c_str());
-    std::fprintf(log, "\n Updated:  %9d\n New:      %9d", c.files_updated, c.files_new);
-    if (s.files.not_copied_log != nullptr && c.files_not_processed != 0) {
-        std::FILE* report = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-        std::fprintf(report, "\n NOT COPIED %9d files\n", c.files_not_processed);
-        std::fprintf(log, "\n NOT COPIED %9d files ", c.files_not_processed);
-        if (c.not_processed_newer != 0) {
-            std::fprintf(log, " of which %d files are newer", c.not_processed_newer);
-        }
-        std::fputs("\n", log);
-    }
-    if (s.copy.no_dupe != 0) {
-        std::fprintf(log, "\n Highest (number of duplicates) index number %d\n", c.highest_dupe_index);
-    }
-    std::fprintf(log, "\n\n Finished %.24s\n", calendar_text(end_time).c_str());
-    std::fputs(" Elapsed: ", log);
-    std::fprintf(log, " %ld hrs. %ld mins. %ld secs.\n", e.hours, e.minutes, e.seconds);
-    if (reason != 0) {
-        std::fputs("\nABNORMAL TERMINATION\n", log);
-    }
-    if (!s.paths.source_paths.empty() && !platform::path_exists(s.paths.source_paths.front())) {
-        const std::string root = paths::shown_path(s.paths.source_paths.front());
-        std::fprintf(stderr, "\nCan't find drive %s, check connection\n", root.c_str());
-        std::fprintf(log, "\nCan't find drive %s, check connection\n", root.c_str());
-    }
-    if (s.copy.ads_extract != 0) {
-        std::fprintf(log, "\nIn addition:  Copied/extracted %9d ADS files to destination folder\n", c.ads_files_copied);
-    }
-    std::fputs("*****************************************************\n", log);
-    std::fclose(log);
-    s.files.default_log = nullptr;
-}
-
-void report_last_access(std::FILE* stream, std::int64_t value) {
-    std::fputs("  Last Access Date UPDATE is: ", stream);
-    if (value == 0 || value == 0x80000000LL) {
-        std::fputs("turned ON\n", stream);
-        if (value == 0x80000000LL && paths::native_style == paths::Style::posix) {
-            std::fputs(
-                "  (relatime: the last-access time is written only when it is older than the last write "
-                "or a day old)\n",
-                stream);
-        }
-    } else if (value == 1) {
-        std::fputs("turned ***** OFF *****\n", stream);
-    } else if (value == -1) {
-        std::fputs("\"Disable Access Date Key\" Not Found\nDefault (except VISTA) is usually RESET ACCESS DATE\n\n",
-                   stream);
-        std::fputs("To confirm setting check registry key:\n", stream);
-        std::fputs("HKEY_LOCAL_MACHINE\nSYSTEM\\CurrentControlSet\\Control\\FileSystem\\NtfsDisableLastAccessUpdate\n",
-                   stream);
-        std::fputs("A 1 means access data will NOT be updated", stream);
-    } else {
-        std::fputs("\nerror in obtaining registry key\n", stdout);
-    }
-}
-
-void close_hash_logs(Run& s) {
-    if (s.files.hash_log == nullptr) {
-        return;
-    }
-    const int mismatches = s.counters.hash_mismatches;
-    if (mismatches != 0) {
-        std::fprintf(s.files.hash_log, "\nAT LEAST %d HASHES DIDN'T MATCH\n", mismatches);
-        platform::set_console_attribute(platform::StdStream::error, 12);
-        std::fprintf(stderr, "\nAT LEAST %d HASHES DIDN'T MATCH", mismatches);
-        platform::set_console_attribute(platform::StdStream::error, 158);
-        std::fputs("\n", stderr);
-    } else {
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", s.files.hash_log);
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", stderr);
-    }
-    close_stream(s.files.hash_log, false);
-    if (s.files.hash_error_log != nullptr && s.files.hash_rerun_log != nullptr) {
-        close_stream(s.files.hash_error_log, false);
-        close_stream(s.files.hash_rerun_log, false);
-    }
-}
 
 // The manifests get their closing lines; with --SEAL the seal follows,
 // once everything the run wrote is on disk.
@@ -225,54 +69,13 @@ void terminate_run(int reason) {
     Run& s = live_run();
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
     const std::int64_t end_time = platform::now_seconds();
-    const Elapsed e = split_elapsed(end_time - s.progress.start_time);
+    const logs::Elapsed elapsed = logs::split_elapsed(end_time - s.progress.start_time);
 
-    if (s.paths.dest_given != 0 && s.console.silent == 0) {
-        write_console_summary(s, reason, e);
-    }
-    std::FILE* error_stream = s.files.error_stream;
-    const bool error_is_file = error_stream != nullptr && error_stream != stderr;
-    if (error_is_file && s.logs.error_file_given != 0) {
-        // What was copied, as the copied log and the other summaries count
-        // it: a file that failed or did not verify is not in these figures.
-        std::fprintf(error_stream, "\n  Processed %d files.   Copied %s bytes in %d files\n",
-                     s.counters.files_processed, util::with_separators(s.counters.bytes_copied).c_str(),
-                     s.counters.files_copied);
-        std::fputs("************************************************************\n", error_stream);
-    }
-    if (s.console.silent == 0) {
-        std::fprintf(stdout, "\n  Processed %d files: ", s.counters.files_processed);
-        std::fputs("   Elapsed time:  ", stdout);
-        std::fprintf(stdout, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);
-    }
-    write_default_log_summary(s, reason, end_time, e);
-
-    close_stream(s.files.list_log, true);
-    close_stream(s.files.copied_log, true);
-    close_stream(s.files.not_copied_log, true);
-    close_stream(s.files.dupes_log, true);
-    if (error_is_file) {
-        if (s.files.error_log == error_stream) {
-            s.files.error_log = nullptr;  // one stream under two names
-        }
-        report_last_access(error_stream, last_access);
-        std::fputs("\n", error_stream);
-        std::fclose(error_stream);
-        s.files.error_stream = nullptr;
-    }
-    close_stream(s.files.unicode_log, false);
-    close_hash_logs(s);
-    if (!error_is_file) {
-        report_last_access(stderr, last_access);
-    }
-    if (reason != 0) {
-        std::fprintf(stdout, "\n\nProgram Not completed %s", exit_reason_text(reason));
-    }
-    // Streams that no closing text belongs to.
-    close_stream(s.files.error_log, false);
-    close_stream(s.files.dir_count_log, false);
-    close_stream(s.files.unicode_list_stream, false);
-    close_stream(s.files.memo_stream, false);
+    logs::write_console_summary(s, reason, elapsed);
+    logs::write_error_file_totals(s);
+    logs::write_processed_line(s, elapsed);
+    logs::write_default_log_summary(s, reason, end_time, elapsed);
+    logs::close_run_logs(s, reason, last_access);
     close_manifests_and_seal(s);
     logs::write_report(s, reason, true);
     std::fflush(stdout);

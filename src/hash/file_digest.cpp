@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "hash/sha1.h"
 #include "hash/sha256.h"
 #include "hash/sha512.h"
+#include "logs/run_report.h"
 #include "platform/file_io.h"
 
 namespace veldro::hash {
@@ -363,7 +363,7 @@ const HashSet* hash_md5(const std::string& path) {
 const char* md5_file_digest(const std::string& path, Md5Text* out) {
     const HashSet* set = hash_md5(path);
     if (set == nullptr) {
-        std::fprintf(stderr, "\n%s\n%d\nCouldn't create MD5 hash input buffer\n", ".\\Md5func_u", 93);
+        logs::report_digest_buffer_failure();
         return nullptr;
     }
     if (out == nullptr) {

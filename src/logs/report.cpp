@@ -684,8 +684,12 @@ std::string exit_status_meaning(int status) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> options_in_words(const Run& s) {
-    std::vector<std::pair<std::string, std::string>> out;
+namespace {
+
+using Words = std::vector<std::pair<std::string, std::string>>;
+
+// Which files the walk takes: where from, by name, by date and by size.
+void selection_in_words(const Run& s, Words& out) {
     const SelectionOptions& sel = s.selection;
     if (s.paths.list_file_mode != 0) {
         out.emplace_back("Files", "the files named in a list file");
@@ -721,53 +725,76 @@ std::vector<std::pair<std::string, std::string>> options_in_words(const Run& s) 
     if (sel.less_select != 0) {
         out.emplace_back("At most", util::with_separators(sel.less_size) + " bytes");
     }
-    if (sel.attr_filter != 0) {
-        std::string attrs;
-        const std::array<std::pair<int, const char*>, 6> named{{{sel.attr_readonly, "read-only"},
-                                                                {sel.attr_hidden, "hidden"},
-                                                                {sel.attr_system, "system"},
-                                                                {sel.attr_archive, "archive"},
-                                                                {sel.attr_encrypted, "encrypted"},
-                                                                {sel.attr_dir_count, "directory"}}};
-        for (const auto& [on, name] : named) {
-            if (on != 0) {
-                attrs += attrs.empty() ? name : std::string(", ") + name;
-            }
-        }
-        out.emplace_back("Attributes", attrs);
-    }
-    const HashOptions& h = s.hashing;
-    std::string hashing = "none";
-    if (h.any()) {
-        const bool one_side = !h.compare && h.hash_sources != h.hash_copies;
-        hashing = digest_kinds(h) + (one_side && h.hash_sources  ? " of the sources"
-                                     : one_side && h.hash_copies ? " of the copies"
-                                                                 : " of sources and copies, compared");
-        if (h.retries > 0) {
-            hashing += "; a copy that differs is made again up to " + std::to_string(h.retries) + " times";
+}
+
+std::string attributes_in_words(const SelectionOptions& sel) {
+    std::string attrs;
+    const std::array<std::pair<int, const char*>, 6> named{{{sel.attr_readonly, "read-only"},
+                                                            {sel.attr_hidden, "hidden"},
+                                                            {sel.attr_system, "system"},
+                                                            {sel.attr_archive, "archive"},
+                                                            {sel.attr_encrypted, "encrypted"},
+                                                            {sel.attr_dir_count, "directory"}}};
+    for (const auto& [on, name] : named) {
+        if (on != 0) {
+            attrs += attrs.empty() ? name : std::string(", ") + name;
         }
     }
-    out.emplace_back("Hashing", hashing);
-    std::string flat = "no: the source tree is repeated below the destination";
-    if (s.copy.flatten != 0) {
-        flat = "yes: every file into the destination directory";
-        if (s.copy.flatten > 5) {
-            flat += ", in numbered folders of " + std::to_string(s.copy.flatten) + " files";
-        }
-        if (s.copy.no_dupe != 0) {
-            flat += "; a taken name is renamed, never overwritten";
-        }
+    return attrs;
+}
+
+std::string hashing_in_words(const HashOptions& h) {
+    if (!h.any()) {
+        return "none";
     }
-    out.emplace_back("Flattening", flat);
-    std::string streams = "named streams are not extracted";
-    if (s.copy.ads_child != 0) {
-        streams = "only the named streams are copied, as files";
-    } else if (s.copy.ads_parent != 0) {
-        streams = "only files with named streams, which are extracted beside their copies";
-    } else if (s.copy.ads_extract != 0) {
-        streams = "named streams are extracted into files beside the copies";
+    const bool one_side = !h.compare && h.hash_sources != h.hash_copies;
+    std::string hashing = digest_kinds(h) + (one_side && h.hash_sources  ? " of the sources"
+                                             : one_side && h.hash_copies ? " of the copies"
+                                                                         : " of sources and copies, compared");
+    if (h.retries > 0) {
+        hashing += "; a copy that differs is made again up to " + std::to_string(h.retries) + " times";
     }
-    out.emplace_back("Streams", streams);
+    return hashing;
+}
+
+std::string flattening_in_words(const CopyOptions& copy) {
+    if (copy.flatten == 0) {
+        return "no: the source tree is repeated below the destination";
+    }
+    std::string flat = "yes: every file into the destination directory";
+    if (copy.flatten > 5) {
+        flat += ", in numbered folders of " + std::to_string(copy.flatten) + " files";
+    }
+    if (copy.no_dupe != 0) {
+        flat += "; a taken name is renamed, never overwritten";
+    }
+    return flat;
+}
+
+const char* streams_in_words(const CopyOptions& copy) {
+    if (copy.ads_child != 0) {
+        return "only the named streams are copied, as files";
+    }
+    if (copy.ads_parent != 0) {
+        return "only files with named streams, which are extracted beside their copies";
+    }
+    if (copy.ads_extract != 0) {
+        return "named streams are extracted into files beside the copies";
+    }
+    return "named streams are not extracted";
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> options_in_words(const Run& s) {
+    Words out;
+    selection_in_words(s, out);
+    if (s.selection.attr_filter != 0) {
+        out.emplace_back("Attributes", attributes_in_words(s.selection));
+    }
+    out.emplace_back("Hashing", hashing_in_words(s.hashing));
+    out.emplace_back("Flattening", flattening_in_words(s.copy));
+    out.emplace_back("Streams", streams_in_words(s.copy));
     if (s.copy.reset_times != 0) {
         out.emplace_back("Source times", "put back after reading");
     }

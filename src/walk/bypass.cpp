@@ -1,8 +1,6 @@
 #include "walk/bypass.h"
 
-#include <cstdio>
-
-#include "platform/system.h"
+#include "logs/run_report.h"
 
 namespace veldro::walk {
 
@@ -10,19 +8,6 @@ namespace {
 
 bool same_text(std::string_view a, std::string_view b, paths::Style style) {
     return style == paths::Style::windows ? paths::equal_ignoring_case(a, b) : a == b;
-}
-
-void report_bypassed(Run& s, const std::string& directory) {
-    const std::string shown(paths::display_path(paths::without_trailing_separator(directory)));
-    std::FILE* console = s.files.report_stream != nullptr ? s.files.report_stream : stdout;
-    std::fprintf(console, "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
-    const LogOptions& logs = s.logs;
-    if (s.files.default_log == nullptr && !logs.default_log_path.empty()) {
-        s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
-    }
-    if (s.files.default_log != nullptr) {
-        std::fprintf(s.files.default_log, "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
-    }
 }
 
 }  // namespace
@@ -53,7 +38,7 @@ bool skip_bypassed(Run& s, const std::string& directory) {
     for (const std::string& entry : s.selection.bypass_list) {
         if (bypass_covers(entry, directory)) {
             if (s.progress.counting_pass == 0) {
-                report_bypassed(s, directory);
+                logs::report_bypassed_directory(s, directory);
             }
             return true;
         }

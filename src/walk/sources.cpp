@@ -1,8 +1,7 @@
 #include "walk/sources.h"
 
 #include <algorithm>
-#include <cstdio>
-
+#include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -23,10 +22,7 @@ bool is_listed_root(const OptionTarget& s, const std::string& root) {
 std::string split_file_root(OptionTarget& s, const std::string& path) {
     const std::string name(paths::file_name(path));
     std::string directory(paths::parent(path));
-    std::fprintf(stdout, "\n%s appears to be a file, not a folder.", util::shown_name(name).c_str());
-    std::fputs("\nwill make the following adjustments\n", stdout);
-    std::fprintf(stdout, "source directory=%s\n", paths::shown_path(directory).c_str());
-    std::fprintf(stdout, "new file added=%s\n", util::shown_name(name).c_str());
+    logs::report_file_as_root(name, directory);
     platform::pause_seconds(3);
     add_type_pattern(s, name);
     return directory;
@@ -111,12 +107,7 @@ void refuse_overlapping_destination(Run& s) {
         if (overlap == Overlap::none) {
             continue;
         }
-        std::fprintf(stdout, "\n\nThe destination %s %s %s\n", paths::shown_path(destination).c_str(),
-                     overlap_text(overlap), paths::shown_path(root).c_str());
-        std::fputs(
-            "Copying would write over the evidence or into it: please choose a destination outside the "
-            "sources and rerun\n\n",
-            stdout);
+        logs::report_overlapping_destination(destination, overlap_text(overlap), root);
         throw util::RunEnd{ILLEGAL_OPTION};
     }
 }
@@ -133,8 +124,7 @@ void add_source_path(OptionTarget& s, const std::string& path) {
     std::string root = paths::make_long_path(path);
     if (s.paths.shadow_copy == 0) {
         if (!platform::path_exists(root)) {
-            std::fprintf(stdout, "\nCan't find a file or folder of the name %s\n", paths::shown_path(root).c_str());
-            std::fputs("Please check the -p option and rerun program\n", stdout);
+            logs::report_missing_source(root);
             throw util::RunEnd{INPUT_FILE};
         }
         if (!platform::is_directory(root)) {

@@ -1,12 +1,12 @@
 #include "walk/walk.h"
 
-#include <cstdio>
 #include <system_error>
 #include <vector>
 
 #include "copy/destination.h"
 #include "copy/pipeline.h"
 #include "copy/times.h"
+#include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -44,19 +44,18 @@ bool ends_type_list(const std::string& pattern) {
 void count_file(Run& s, const platform::FindRecord& record) {
     ProgressState& p = s.progress;
     ++p.files_to_process;
-    if (p.files_to_process % 1000 == 0) {
-        std::fprintf(stderr, "%7ld\b\b\b\b\b\b\b", static_cast<long>(p.files_to_process));
-    }
+    logs::report_counting_progress(p.files_to_process);
     p.bytes_to_process += static_cast<std::int64_t>(record.size);
 }
 
-void write_dir_count_line(Run& s) {
+// The directory whose files were handled last gets its line in the
+// dir-count log, once.
+void count_directory(Run& s) {
     EngineState& e = s.engine;
-    if (s.files.dir_count_log == nullptr || e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
+    if (e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
         return;
     }
-    std::fprintf(s.files.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
-                 paths::shown_path(e.last_source_dir).c_str());
+    logs::report_directory_count(s, e.dir_copied_count, e.last_source_dir);
     e.last_counted_dir = e.last_source_dir;
 }
 
@@ -115,33 +114,11 @@ void process_directory_files(Run& s, const std::string& dir_path, const platform
                 continue;
             }
             copy::process_file(s, dir_path, record.name, record);
-            ++s.counters.files_processed;
+            logs::count_processed_file(s);
         }
         search.close();
     }
-    write_dir_count_line(s);
-}
-
-// A directory whose entries cannot be listed: nothing below it can be
-// copied, so the copy pass says so everywhere a missing file is told, and
-// the run does not end as a success.
-void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error) {
-    if (s.progress.counting_pass != 0) {
-        return;
-    }
-    const std::string shown = paths::shown_path(paths::without_trailing_separator(dir_path));
-    const std::string reason = platform::error_text(error);
-    std::fprintf(stdout, "\nERROR: %s | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (%s)\n", shown.c_str(),
-                 reason.c_str());
-    if (s.files.error_stream != nullptr && s.files.error_stream != stderr) {
-        std::fprintf(s.files.error_stream, "\n%s | DIRECTORY NOT READ (%s)", shown.c_str(), reason.c_str());
-    }
-    if (s.files.not_copied_log != nullptr) {
-        std::fprintf(s.files.not_copied_log, "\n%s| Not Copied: Reason: Directory could not be read (%s)",
-                     shown.c_str(), reason.c_str());
-    }
-    ++s.counters.files_not_processed;
-    ++s.counters.copy_failures;
+    count_directory(s);
 }
 
 // One directory of the walk: its place in the shared path, the
@@ -179,7 +156,11 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
     static platform::DirectorySearch search;
     static platform::FindRecord entry;
     if (const std::error_code error = search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
-        report_unreadable_directory(s, dir_path, error);
+        // Nothing below it can be copied: the copy pass says so wherever
+        // a missing file is told, and the run does not end as a success.
+        if (s.progress.counting_pass == 0) {
+            logs::report_unreadable_directory(s, dir_path, error);
+        }
         return false;  // its own files are not handled either
     }
     while (s.selection.recurse != 0 && search.next(entry)) {

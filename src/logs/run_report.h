@@ -1,0 +1,81 @@
+// The run report: the lines the run writes outside a file's own copy
+// record (the walk, the destination's directories, renamed duplicates, the
+// named-stream listing, the counting pass), and the console questions with
+// the key that answers them. The modules that find these things call here
+// with the values; the decisions stay with them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "run/run.h"
+
+namespace veldro::logs {
+
+// ---- the walk ----------------------------------------------------------
+
+// The counting pass has begun (standard error).
+void report_counting_started();
+// Every thousandth file the counting pass comes to, written in place.
+void report_counting_progress(std::int32_t files_counted);
+// The counting pass's totals on standard error, and in the default log.
+void report_counting_totals(Run& s);
+// The destination's free space could not be read.
+void report_free_space_unknown();
+// The full copy may not fit: free space on `volume` and the size needed.
+void report_free_space_short(const std::string& volume, std::uint64_t free_bytes, std::uint64_t needed);
+
+// A file of the walk was handed to the copy and is counted as processed.
+void count_processed_file(Run& s);
+// A directory the walk could not list: console, error file, not-copied
+// log, and the counters (not processed, and a failure of the run).
+void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error);
+// The dir-count log's line for a directory: files copied from it.
+void report_directory_count(Run& s, std::int32_t copied, const std::string& directory);
+// A directory passed over by the bypass list: console and default log
+// (opened again for this when the run has it closed).
+void report_bypassed_directory(Run& s, const std::string& directory);
+
+// ---- the sources -------------------------------------------------------
+
+// A source path named a file: its directory becomes the root.
+void report_file_as_root(const std::string& name, const std::string& directory);
+// A source path names nothing.
+void report_missing_source(const std::string& root);
+// The destination is, lies in or holds a source (`relation` in words).
+void report_overlapping_destination(const std::string& destination, const char* relation, const std::string& root);
+
+// ---- the destination ---------------------------------------------------
+
+// A directory made on the way to a copy.
+void report_directory_created(const Run& s, const std::string& dir);
+// Asks whether to create the missing destination; gives the key read
+// (negative when nobody can answer).
+int ask_create_destination(const std::string& shown_destination);
+// A renamed duplicate of the tilde rule: the dupes log and the console.
+void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
+// The highest duplicate index given so far, for the default log's total.
+void note_dupe_index(Run& s, std::int32_t index);
+
+// ---- named streams -----------------------------------------------------
+
+// The backup privileges could not be enabled (`line` and `what` name the
+// failing step); the run ends after this.
+void report_stream_privilege_failure(int line, const char* what);
+// A stream header could not be read: asks whether to go on and gives the
+// key read ('Y' goes on).
+int ask_after_stream_read_error(const Run& s);
+// The question above was answered with anything but 'Y'.
+void report_stream_question_refused(const Run& s);
+// A later header read error, after 'Y' said to ignore them.
+void report_stream_error_ignored(const Run& s);
+// A stream's name could not be read.
+void report_stream_name_unreadable(const Run& s);
+
+// ---- digests -----------------------------------------------------------
+
+// The digest routine could not get its input buffer.
+void report_digest_buffer_failure();
+
+}  // namespace veldro::logs
