@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
+#include "copy/times.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -17,7 +17,7 @@ namespace {
 // A destination that the system would refuse to overwrite: a directory,
 // or a file marked read-only (unless -O lets it be replaced).
 bool destination_refuses(const std::string& destination, bool replace_protected) {
-    static platform::FindRecord record;
+    platform::FindRecord record;
     if (!platform::lookup_path(destination, record)) {
         return false;
     }
@@ -108,18 +108,19 @@ int copy_file_data(const std::string& source, const std::string& destination, bo
                    platform::CopyFeed* feed) {
     unsigned char* buffer = platform::copy_buffer();
     if (buffer == nullptr) {
-        std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
+        if (feed != nullptr) {
+            feed->buffer_missing = true;
+        }
         return 0;
     }
-    static std::string target;
-    target = destination;
+    std::string target = destination;
     for (char& c : target) {
         if (c == 5) {
             c = '+';
         }
     }
 
-    static platform::FindRecord source_record;
+    platform::FindRecord source_record;
     platform::FileHandle from = platform::open_source_file(source);
     if (!from.valid() || !platform::lookup_path(source, source_record)) {
         return 0;
@@ -127,7 +128,7 @@ int copy_file_data(const std::string& source, const std::string& destination, bo
     if (destination_refuses(target, replace_protected)) {
         return 0;
     }
-    static std::string temp_path;
+    std::string temp_path;
     platform::FileHandle to = platform::create_temporary_beside(target, temp_path);
     if (!to.valid()) {
         return 0;
@@ -146,8 +147,7 @@ int copy_file_data(const std::string& source, const std::string& destination, bo
     from.close();
     // The copy takes its source's times before it takes its name, so that
     // a copy under the destination name never looks newer than its source.
-    bool creation_set = false;
-    if (end == LoopEnd::complete && closed && platform::set_times(temp_path, source_record.times, creation_set) &&
+    if (end == LoopEnd::complete && closed && set_file_times(temp_path, source_record.times) == 0 &&
         platform::rename_over(temp_path, target, replace_protected)) {
         return 1;
     }

@@ -11,6 +11,7 @@
 #include "copy/destination.h"
 #include "copy/times.h"
 #include "hash/file_digest.h"
+#include "logs/file_record.h"
 #include "logs/manifests.h"
 #include "logs/throughput.h"
 #include "platform/fs.h"
@@ -344,7 +345,7 @@ void copy_located_file(Run& s, ListRun& run) {
     bool creation_set = true;
     copy::set_file_times(run.dest_file, times, creation_set);
     if (!creation_set) {
-        copy::note_creation_time_left(s);
+        logs::note_creation_time_left(s);
     }
 }
 

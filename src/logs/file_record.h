@@ -1,0 +1,67 @@
+// The records of one file: its console lines, its log lines, its part of
+// the manifests and the counters it changes, all written from its
+// FileOutcome. Nothing else writes a file's records. It runs on the thread
+// that walks, in walk order.
+#pragma once
+
+#include <string>
+
+#include "copy/times.h"
+#include "run/outcome.h"
+#include "run/run.h"
+
+namespace veldro::logs {
+
+class FileReport {
+public:
+    FileReport(Run& s, const FileOutcome& o) : s_(s), o_(o) {}
+
+    // The file was found: its manifest record begins, its size counts among
+    // the bytes processed, and the list log gets its line.
+    void begin();
+    // What decide settled: the not-copied records, the list-only line, or
+    // the head of the copy line.
+    void decision();
+    // A streams-only mode found no named streams.
+    void no_streams();
+    // After the work, in the order of the file's way: the streams, the copy,
+    // the verification, the copied and not-copied logs, the progress line
+    // and the times.
+    void result();
+    // The verification's part of result(), for a copy that was hashed.
+    // Returns whether the copy is verified.
+    bool verification();
+    // The stream work's part of result().
+    void streams();
+
+private:
+    const copy::FileTimeFields& fields();
+    void copy_error();
+    void hash_log();
+    void unicode_record();
+    void copied_line();
+    void progress_line();
+    void times();
+    void stream_listing(const StreamListing& listing);
+    void extracted_stream(const StreamOutcome& one);
+    void hashed_stream(const StreamOutcome& one);
+
+    Run& s_;
+    const FileOutcome& o_;
+    copy::FileTimeFields fields_;
+    bool fields_ready_ = false;
+};
+
+// Records a file as not copied with its reason: the not-copied log, the
+// manifests and the count of files not processed.
+void record_not_copied(Run& s, const std::string& path, const char* reason);
+
+// Once per run, on standard error: the destination cannot take creation
+// times, so the copies keep the ones their file system gives them.
+void note_creation_time_left(Run& s);
+
+// A directory's times could not be written; `found` tells whether the
+// directory could be looked up at all.
+void directory_times_not_set(const std::string& path, bool found);
+
+}  // namespace veldro::logs
