@@ -199,6 +199,12 @@ void FileReport::decision() {
             record_not_copied(s_, o_.source, o_.reason);
             return;
         }
+        case Decision::directory:  // the file list's own: listed_decision()
+        case Decision::excluded:
+        case Decision::not_located:
+        case Decision::present:
+        case Decision::onto_itself:
+            return;
         case Decision::selected:
         case Decision::no_streams:
             break;
@@ -513,6 +519,226 @@ void FileReport::result() {
     progress_line();
     times();
     ++s_.counters.files_completed;
+}
+
+}  // namespace veldro::logs
+
+namespace veldro::logs {
+
+namespace {
+
+constexpr int colour_warning = 12;
+constexpr int colour_normal = 158;
+constexpr std::int64_t progress_step_bytes = 200000000;
+
+std::FILE* named_error_log(const Run& s) {
+    return s.logs.error_file_given != 0 ? s.files.error_stream : nullptr;
+}
+
+void ring_bell() {
+    std::fputc('\a', stdout);
+}
+
+// "==> SOURCE IS DIRECTORY" and "==> NOT LOCATED": the console's text and
+// the named error log's.
+void listed_name_line(const Run& s, const std::string& source, const char* console_text, const char* log_text) {
+    std::fprintf(stdout, "\n%s ==> %s", source.c_str(), console_text);
+    if (std::FILE* log = named_error_log(s)) {
+        std::fprintf(log, "\n%s ==> %s", source.c_str(), log_text);
+    }
+}
+
+}  // namespace
+
+void FileReport::listed_decision() {
+    const std::string source = util::shown_name(o_.source);
+    switch (o_.decision) {
+        case Decision::directory:
+            listed_name_line(s_, source, "SOURCE IS DIRECTORY, NOT PROCESSED", "IS DIRECTORY, NOT PROCESSED");
+            return;
+        case Decision::excluded:
+            std::fprintf(stdout, "\nExcluding: %s\n", source.c_str());
+            return;
+        case Decision::not_located:
+            ++s_.counters.files_not_located;
+            listed_name_line(s_, source, "NOT LOCATED", "NOT LOCATED");
+            if (s_.files.not_copied_log != nullptr) {
+                ++s_.counters.files_not_processed;
+                ring_bell();
+                std::fprintf(s_.files.not_copied_log, "\n%s| Not Copied: Reason: File NOT LOCATED", source.c_str());
+            }
+            file_not_copied(o_.source, "reason: NOT FOUND");
+            return;
+        case Decision::present:
+            if (s_.files.copied_log != nullptr) {
+                std::fprintf(s_.files.copied_log, "\n%s|", source.c_str());
+            }
+            return;
+        case Decision::listed_only:
+            // -n and -N: the listed file (and with -N its size and
+            // destination); nothing is copied.
+            std::fprintf(stdout, "%s%c", o_.shown_source.c_str(), s_.console.delimiter);
+            if (s_.copy.list_only == ListOnly::with_destinations) {
+                std::fprintf(stdout, "%10s %c ==> %c %s", o_.size_text.c_str(), s_.console.delimiter,
+                             s_.console.delimiter, paths::shown_path(o_.destination).c_str());
+            }
+            std::fputs("\n", stdout);
+            return;
+        case Decision::onto_itself:
+            listed_failure();
+            return;
+        case Decision::selected:
+        case Decision::skipped:
+        case Decision::no_streams:
+            return;
+    }
+}
+
+void FileReport::listed_failure() {
+    const std::string shown_source = util::shown_name(o_.source);
+    const std::string shown_dest = util::shown_name(o_.destination);
+    const char* source = shown_source.c_str();
+    const char* dest = shown_dest.c_str();
+    std::FILE* error_log = error_stream(s_);
+    std::FILE* not_copied = s_.files.not_copied_log;
+    ring_bell();
+    std::fprintf(stdout, "\nERROR: %s | NOT COPIED to %s", source, dest);
+    std::fprintf(error_log, "\n%s | NOT COPIED to %s", source, dest);
+    if (not_copied != nullptr) {
+        std::fprintf(not_copied, "\n%s| NOT COPIED to %s|", source, dest);
+    }
+    // Each reason: the console's words, the error log's and the not-copied log's.
+    const auto reason = [&](const char* console, const std::string& log, const char* listed) {
+        std::fputs(console, stdout);
+        std::fputs(log.c_str(), error_log);
+        if (not_copied != nullptr) {
+            std::fprintf(not_copied, "\n%s| NOT COPIED: Reason: %s", source, listed);
+        }
+    };
+    if (o_.source_is_folder) {
+        reason(" REASON: FOLDER ", "  |REASON: FOLDER", "File is folder");
+    }
+    if (o_.decision == Decision::onto_itself) {
+        reason(" REASON: DESTINATION IS THE SOURCE ITSELF ", "  |  REASON: DESTINATION IS THE SOURCE ITSELF",
+               "Destination is the source itself");
+    }
+    if (o_.destination_is_folder) {
+        ring_bell();
+        reason(" REASON: DESTINATION IS FOLDER ", "  |  REASON: " + shown_dest + " IS FOLDER", "Destination is folder");
+    }
+    // A file that could not be copied is never a success of the run.
+    ++s_.counters.copy_failures;
+    if (not_copied != nullptr) {
+        ++s_.counters.files_not_processed;
+    }
+}
+
+// Source and copy digests: their comparison on the console and the hash
+// log lines. False when both were hashed and differ: the copy is not a
+// verified one.
+bool FileReport::listed_digests() {
+    const std::string_view src_text(o_.source_digests.md5.data());
+    const std::string_view dst_text(o_.destination_digests.md5.data());
+    note_md5(o_.source_hashed ? src_text : "", o_.destination_hashed ? dst_text : "", o_.compared);
+    if (o_.compared) {
+        std::fprintf(stdout, " [%s]", o_.match ? "OK" : "HASH ERROR");
+        if (!o_.match) {
+            // A copy that does not match its source is not a success.
+            ++s_.counters.hash_mismatches;
+            ++s_.counters.copy_failures;
+        }
+    }
+    if (std::FILE* log = s_.files.hash_log) {
+        if (o_.source_hashed) {
+            std::fprintf(log, "\n\n%s  %s ", util::shown_name(o_.source).c_str(), src_text.data());
+        }
+        if (o_.destination_hashed) {
+            std::fprintf(log, "\n%s  %s ", util::shown_name(o_.destination).c_str(), dst_text.data());
+        }
+    }
+    return !o_.compared || o_.match;
+}
+
+// The copied or not-copied line of a listed copy, and its default-log line.
+void FileReport::listed_logs(bool verified) {
+    const std::string source = util::shown_name(o_.source);
+    if (verified) {
+        if (std::FILE* log = s_.files.copied_log) {
+            const copy::CalendarParts& c = fields().creation;
+            const copy::CalendarParts& w = fields().last_write;
+            std::fprintf(log, "\n%s| %llu|", source.c_str(), static_cast<unsigned long long>(o_.entry.size));
+            std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dc|", c.year, c.month, c.day, c.hour, c.minute, c.second);
+            std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dm|", w.year, w.month, w.day, w.hour, w.minute, w.second);
+        }
+        ++s_.counters.files_copied;
+        s_.counters.bytes_copied += static_cast<std::int64_t>(o_.entry.size);
+    } else if (s_.files.not_copied_log != nullptr) {
+        ++s_.counters.files_not_processed;
+        std::fprintf(s_.files.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
+                     source.c_str());
+    }
+    file_done(o_.destination, true, false);
+    std::FILE* log = s_.files.default_log;
+    if (s_.logs.log_mask <= 1 || log == nullptr) {
+        return;
+    }
+    const bool short_mask = s_.logs.log_mask < 3;
+    std::fprintf(log, "\n%15llu %s", static_cast<unsigned long long>(o_.entry.size), source.c_str());
+    if (short_mask) {
+        std::fputs("\n", log);
+    }
+    std::fprintf(log, "        ==>%s", paths::shown_path(o_.destination).c_str());
+    if (short_mask) {
+        std::fputs("\n", log);
+    }
+}
+
+void FileReport::listed_result() {
+    begin_file(o_.source, o_.entry, o_.destination);
+    std::fprintf(stdout, "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
+    if (o_.buffer_missing) {
+        std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
+    }
+    if (!o_.copied) {
+        // The earlier copy stays as it was, its protection included.
+        listed_failure();
+        file_not_copied(o_.source, "reason: COPY ERROR");
+        return;
+    }
+    if (o_.source_changed) {
+        std::fprintf(stdout, "\nSource changed while it was copied: %s\n", util::shown_name(o_.source).c_str());
+        if (!o_.source_hashed || !s_.hashing.hash_copies || !s_.hashing.compare) {
+            ++s_.counters.copy_failures;  // no verdict will say so: the run does not end as a success
+        }
+    }
+    note_source_changed(o_.source_changed);
+    std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
+    ++s_.counters.files_processed;
+    if (s_.files.list_log != nullptr) {
+        std::fprintf(s_.files.list_log, "\n%s|", util::shown_name(o_.source).c_str());
+    }
+    // Only a verified copy is listed and counted as copied.
+    listed_logs(listed_digests());
+    if (o_.creation_left) {
+        note_creation_time_left(s_);
+    }
+}
+
+void FileReport::listed_progress(ListProgress& progress) {
+    ++progress.lines_handled;
+    std::fprintf(stderr, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
+    std::fprintf(stderr, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());
+    if (s_.counters.bytes_copied <= progress.next_progress_bytes) {
+        return;
+    }
+    if (s_.counters.files_not_processed != 0) {
+        platform::set_console_attribute(platform::StdStream::error, colour_warning);
+        std::fprintf(stderr, "\nAT LEAST %d files not copied", static_cast<int>(s_.counters.files_not_processed));
+    }
+    platform::set_console_attribute(platform::StdStream::error, colour_normal);
+    std::fputs("\n", stderr);
+    show_throughput(s_, 0, s_.counters.bytes_copied);
+    progress.next_progress_bytes = s_.counters.bytes_copied + progress_step_bytes;
 }
 
 }  // namespace veldro::logs

@@ -4,6 +4,7 @@
 // that walks, in walk order.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "copy/times.h"
@@ -11,6 +12,12 @@
 #include "run/run.h"
 
 namespace veldro::logs {
+
+// The progress of a file-list run, kept by its report.
+struct ListProgress {
+    std::int32_t lines_handled = 0;
+    std::int64_t next_progress_bytes = 100000000;
+};
 
 class FileReport {
 public:
@@ -34,6 +41,14 @@ public:
     // The stream work's part of result().
     void streams();
 
+    // A line of the file list: what decide settled when it is not a copy.
+    void listed_decision();
+    // A copy of a listed file, from its console line to its default-log line.
+    void listed_result();
+    // The progress line of the file list after a copy, and now and then
+    // the throughput.
+    void listed_progress(ListProgress& progress);
+
 private:
     const copy::FileTimeFields& fields();
     void copy_error();
@@ -45,6 +60,9 @@ private:
     void stream_listing(const StreamListing& listing);
     void extracted_stream(const StreamOutcome& one);
     void hashed_stream(const StreamOutcome& one);
+    void listed_failure();
+    bool listed_digests();
+    void listed_logs(bool verified);
 
     Run& s_;
     const FileOutcome& o_;

@@ -22,6 +22,12 @@ enum class Decision : std::uint8_t {
     skipped,      // not copied, for `reason`
     listed_only,  // -n / -N: shown, never copied
     no_streams,   // a streams-only mode, and the file has none (or could not be opened)
+    // The file list's own ends of a line:
+    directory,    // the listed name is a directory
+    excluded,     // the criteria or the exclusions leave it out
+    not_located,  // nothing stands at the listed name
+    present,      // --TEST: it is there, and that is all that is asked
+    onto_itself,  // the destination is the source itself
 };
 
 // One step that may fail, with the system's reason where it gave one.
@@ -78,6 +84,8 @@ struct FileOutcome {
     std::uint32_t protected_attributes = 0;
     int stream_count = 0;  // named streams of the source
     bool streams_open_failed = false;
+    bool source_is_folder = false;  // a failed copy: what stood at either end
+    bool destination_is_folder = false;
     bool unicode_record = false;         // a --UNICODE file is written
     bool unicode_log = false;            // the unicode log is written
     bool hash_log = false;               // the hash log is written
@@ -131,6 +139,7 @@ struct FileOutcome {
         existed = directory_ready = is_link = streams_only = protected_replaced = false;
         protected_attributes = 0;
         stream_count = 0;
+        source_is_folder = destination_is_folder = false;
         streams_open_failed = unicode_record = unicode_log = hash_log = stream_errors_ignored = false;
         copied = false;
         failure_detail = nullptr;
