@@ -41,13 +41,6 @@ void skip(FileOutcome& out, const char* reason) {
     out.reason = reason;
 }
 
-// What the walk thread keeps for its files: the outcome reused from file to
-// file and the work's scratch.
-struct Stages {
-    FileOutcome outcome;
-    WorkScratch scratch;
-};
-
 void begin_outcome(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry,
                    FileOutcome& out) {
     out.reset();
@@ -231,7 +224,12 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
 }
 
 void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
-    static Stages stages;
+    static FileStages stages;
+    process_file(s, stages, directory, name, entry);
+}
+
+void process_file(Run& s, FileStages& stages, const std::string& directory, const std::string& name,
+                  const platform::FindRecord& entry) {
     FileOutcome& out = stages.outcome;
     begin_outcome(s, directory, name, entry, out);
     logs::FileReport report(s, out);
