@@ -37,50 +37,64 @@ bool stream_name_is_safe(std::string_view name) {
 // Copies an open stream into a temporary file beside `target` and renames
 // it over `target` only when every byte was read and written, so that a
 // stream file of an earlier run survives a failed copy.
-bool write_stream_file(platform::FileHandle& stream, const std::string& target, StreamScratch& w) {
-    platform::FileHandle out = platform::create_temporary_beside(target, w.temp_path);
-    if (!out.valid()) {
-        return false;
+std::error_code write_stream_file(platform::FileHandle& stream, const std::string& target, StreamScratch& w) {
+    platform::FileHandle out;
+    if (std::error_code error = platform::create_temporary_beside(target, w.temp_path, out)) {
+        return error;
     }
     if (w.copy_buffer.empty()) {
         w.copy_buffer.resize(copy_buffer_size);
     }
-    bool complete = true;
+    std::error_code error;
     for (;;) {
-        const std::int64_t got = platform::read_some(stream, w.copy_buffer.data(), w.copy_buffer.size());
+        std::size_t got = 0;
+        if ((error = platform::read_some(stream, w.copy_buffer.data(), w.copy_buffer.size(), got))) {
+            break;
+        }
         if (got == 0) {
             break;
         }
-        if (got < 0 || !platform::write_all(out, w.copy_buffer.data(), static_cast<std::size_t>(got))) {
-            complete = false;
+        if ((error = platform::write_all(out, w.copy_buffer.data(), got))) {
             break;
         }
         if (platform::interrupt_requested()) {
-            out.close();
-            platform::remove_file(w.temp_path);
+            (void)out.close();
+            (void)platform::remove_file(w.temp_path);
             check_interrupt();
         }
     }
-    complete = out.close() && complete;
-    if (complete && platform::rename_over(w.temp_path, target)) {
-        return true;
+    const std::error_code closed = out.close();
+    if (!error) {
+        error = closed;
     }
-    platform::remove_file(w.temp_path);
-    return false;
+    if (!error) {
+        error = platform::rename_over(w.temp_path, target);
+    }
+    if (error) {
+        (void)platform::remove_file(w.temp_path);
+    }
+    return error;
 }
 
 // The system's own copy of the stream, else the program's.
-bool copy_stream_to_file(const std::string& file, const std::string& name, const std::string& target,
-                         StreamScratch& w) {
-    if (platform::system_copy_stream(file, name, target)) {
-        return true;
+std::error_code copy_stream_to_file(const std::string& file, const std::string& name, const std::string& target,
+                                    StreamScratch& w) {
+    if (!platform::system_copy_stream(file, name, target)) {
+        return {};
     }
-    platform::FileHandle stream = platform::open_stream_for_read(file, name);
-    return stream.valid() && write_stream_file(stream, target, w);
+    platform::FileHandle stream;
+    if (std::error_code error = platform::open_stream_for_read(file, name, stream)) {
+        return error;
+    }
+    return write_stream_file(stream, target, w);
 }
 
 std::int64_t read_open_stream(void* source, void* buffer, std::size_t size) {
-    return platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size);
+    std::size_t got = 0;
+    if (platform::read_some(*static_cast<platform::FileHandle*>(source), buffer, size, got)) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(got);
 }
 
 template <std::size_t N>
@@ -210,11 +224,12 @@ void extract_copy_streams(const Options& o, FileOutcome& out, StreamScratch& w) 
         if (one.unsafe_name) {
             continue;
         }
-        one.written = copy_stream_to_file(out.destination, name, one.file, w);
-        if (!one.written) {
-            one.written = copy_stream_to_file(out.source, name, one.file, w);
+        one.error = copy_stream_to_file(out.destination, name, one.file, w);
+        if (one.error) {
+            one.error = copy_stream_to_file(out.source, name, one.file, w);
             source_read = true;
         }
+        one.written = !one.error;
         if (digests_wanted && (!one.written || hash::md5_file_digest(one.file, &one.file_md5) == nullptr)) {
             put_text(one.file_md5, hash::md5_open_error_text);
         }
@@ -245,7 +260,8 @@ bool write_source_streams(const Options& /*o*/, FileOutcome& out, StreamScratch&
             all_written = false;
             continue;
         }
-        one.written = copy_stream_to_file(out.source, name, one.file, w);
+        one.error = copy_stream_to_file(out.source, name, one.file, w);
+        one.written = !one.error;
         if (one.written) {
             (void)copy::set_file_times(one.file, times);
         } else {
@@ -273,15 +289,15 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
         ++out.hashed_streams;
         one.name = name;
         one.text = stream_display_text(out.source, name);
-        platform::FileHandle source_stream = platform::open_stream_for_read(out.source, name);
-        one.source_read = source_stream.valid();
+        platform::FileHandle source_stream;
+        one.source_read = !platform::open_stream_for_read(out.source, name, source_stream);
         if (!mode.any() || !out.hash_log) {
             continue;
         }
         if (mode.hash_sources) {
             hash_open_stream(source_stream, selection, one.source_digests, w);
         }
-        source_stream.close();
+        (void)source_stream.close();
         if (mode.hash_copies) {
             if (child) {
                 one.file = stream_file_path(w.base, name);
@@ -294,7 +310,8 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
                 (void)copy::restore_source_times(one.file, out.entry.times);
             } else {
                 one.destination_text = stream_display_text(out.destination, name);
-                platform::FileHandle copy_stream = platform::open_stream_for_read(out.destination, name);
+                platform::FileHandle copy_stream;
+                (void)platform::open_stream_for_read(out.destination, name, copy_stream);
                 hash_open_stream(copy_stream, selection, one.destination_digests, w);
             }
         }

@@ -15,54 +15,62 @@ namespace veldro::copy {
 namespace {
 
 // A destination that the system would refuse to overwrite: a directory,
-// or a file marked read-only (unless -O lets it be replaced).
-bool destination_refuses(const std::string& destination, bool replace_protected) {
+// or a file marked read-only (unless -O lets it be replaced); the reason
+// says which.
+std::error_code destination_refuses(const std::string& destination, bool replace_protected) {
     platform::FindRecord record;
-    if (!platform::lookup_path(destination, record)) {
-        return false;
+    if (platform::lookup_path(destination, record)) {
+        return {};
     }
-    return record.kind == platform::EntryKind::directory ||
-           (!replace_protected && (record.attributes & platform::attr_readonly) != 0);
+    if (record.kind == platform::EntryKind::directory) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    if (!replace_protected && (record.attributes & platform::attr_readonly) != 0) {
+        return std::make_error_code(std::errc::permission_denied);
+    }
+    return {};
 }
 
-enum class LoopEnd : std::uint8_t { complete, failed, interrupted };
-
 // Reads [at, end) of `from` into the same place of `to`. `at` ends where
-// the source ended when it is shorter than that now.
-LoopEnd copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t& at,
-                     std::uint64_t end, const platform::CopyFeed* feed) {
-    if (!platform::seek_to(from, at) || !platform::seek_to(to, at)) {
-        return LoopEnd::failed;
+// the source ended when it is shorter than that now. An interrupt ends it
+// with copy_interrupted_error().
+std::error_code copy_stretch(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer,
+                             std::uint64_t& at, std::uint64_t end, const platform::CopyFeed* feed) {
+    if (std::error_code error = platform::seek_to(from, at)) {
+        return error;
+    }
+    if (std::error_code error = platform::seek_to(to, at)) {
+        return error;
     }
     while (at < end) {
         if (platform::interrupt_requested()) {
-            return LoopEnd::interrupted;
+            return platform::copy_interrupted_error();
         }
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(platform::copy_buffer_bytes, end - at));
-        const std::int64_t got = platform::read_some(from, buffer, want);
-        if (got < 0) {
-            return LoopEnd::failed;
+        std::size_t got = 0;
+        if (std::error_code error = platform::read_some(from, buffer, want, got)) {
+            return error;
         }
         if (got == 0) {
             break;
         }
-        if (!platform::write_all(to, buffer, static_cast<std::size_t>(got))) {
-            return LoopEnd::failed;
+        if (std::error_code error = platform::write_all(to, buffer, got)) {
+            return error;
         }
         if (feed != nullptr) {
-            feed->take(feed->context, buffer, static_cast<std::size_t>(got));
+            feed->take(feed->context, buffer, got);
         }
         at += static_cast<std::uint64_t>(got);
     }
-    return LoopEnd::complete;
+    return {};
 }
 
 // Copies the first `size` bytes of the source (its size when it was opened:
 // a source that grows meanwhile is not chased), stretch of data by stretch
 // of data, so that its holes stay holes in the copy. A feed gets every byte
 // of the copy, the zeros of its holes included.
-LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer, std::uint64_t size,
-                      const platform::CopyFeed* feed) {
+std::error_code copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsigned char* buffer,
+                              std::uint64_t size, const platform::CopyFeed* feed) {
     std::uint64_t offset = 0;
     bool holes_allowed = false;
     while (offset < size) {
@@ -78,9 +86,8 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
             platform::feed_zeros(feed, stretch->begin - offset);
         }
         std::uint64_t at = stretch->begin;
-        const LoopEnd end = copy_stretch(from, to, buffer, at, stretch->end, feed);
-        if (end != LoopEnd::complete) {
-            return end;
+        if (std::error_code error = copy_stretch(from, to, buffer, at, stretch->end, feed)) {
+            return error;
         }
         if (at < stretch->end) {
             size = at;  // cut short while it was copied: the copy ends where it ended
@@ -99,19 +106,19 @@ LoopEnd copy_contents(platform::FileHandle& from, platform::FileHandle& to, unsi
     if (feed != nullptr && offset < size) {
         platform::feed_zeros(feed, size - offset);
     }
-    return platform::set_file_size(to, size) ? LoopEnd::complete : LoopEnd::failed;
+    return platform::set_file_size(to, size);
 }
 
 }  // namespace
 
-int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected,
-                   platform::CopyFeed* feed) {
+std::error_code copy_file_data(const std::string& source, const std::string& destination, bool replace_protected,
+                               platform::CopyFeed* feed) {
     unsigned char* buffer = platform::copy_buffer();
     if (buffer == nullptr) {
         if (feed != nullptr) {
             feed->buffer_missing = true;
         }
-        return 0;
+        return std::make_error_code(std::errc::not_enough_memory);
     }
     std::string target = destination;
     for (char& c : target) {
@@ -121,61 +128,73 @@ int copy_file_data(const std::string& source, const std::string& destination, bo
     }
 
     platform::FindRecord source_record;
-    platform::FileHandle from = platform::open_source_file(source);
-    if (!from.valid() || !platform::lookup_path(source, source_record)) {
-        return 0;
+    platform::FileHandle from;
+    if (std::error_code error = platform::open_source_file(source, from)) {
+        return error;
     }
-    if (destination_refuses(target, replace_protected)) {
-        return 0;
+    if (std::error_code error = platform::lookup_path(source, source_record)) {
+        return error;
+    }
+    if (std::error_code error = destination_refuses(target, replace_protected)) {
+        return error;
     }
     std::string temp_path;
-    platform::FileHandle to = platform::create_temporary_beside(target, temp_path);
-    if (!to.valid()) {
-        return 0;
+    platform::FileHandle to;
+    if (std::error_code error = platform::create_temporary_beside(target, temp_path, to)) {
+        return error;
     }
     platform::advise_sequential(from);
     const std::optional<platform::ChangeMarks> before =
         feed != nullptr ? platform::change_marks(from) : std::optional<platform::ChangeMarks>();
     const std::optional<std::uint64_t> size = platform::open_file_size(from);
     const platform::CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
-    const LoopEnd end = size ? copy_contents(from, to, buffer, *size, taker) : LoopEnd::failed;
+    std::error_code error =
+        size ? copy_contents(from, to, buffer, *size, taker) : std::make_error_code(std::errc::io_error);
     if (feed != nullptr) {
         const std::optional<platform::ChangeMarks> after = platform::change_marks(from);
         feed->source_changed = !before || !after || !(*before == *after);
     }
-    const bool closed = to.close();
-    from.close();
+    const std::error_code closed = to.close();
+    (void)from.close();
+    if (!error) {
+        error = closed;
+    }
     // The copy takes its source's times before it takes its name, so that
     // a copy under the destination name never looks newer than its source.
-    if (end == LoopEnd::complete && closed && set_file_times(temp_path, source_record.times) == 0 &&
-        platform::rename_over(temp_path, target, replace_protected)) {
-        return 1;
+    if (!error) {
+        error = stamp(temp_path, source_record.times).error;
     }
-    platform::remove_file(temp_path);
-    if (end == LoopEnd::interrupted) {
+    if (!error) {
+        error = platform::rename_over(temp_path, target, replace_protected);
+    }
+    if (!error) {
+        return {};
+    }
+    (void)platform::remove_file(temp_path);
+    if (platform::is_copy_interrupted(error)) {
         check_interrupt();
     }
-    return 0;
+    return error;
 }
 
-bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected,
-                   platform::CopyFeed* feed) {
-    const platform::CopyResult result = platform::copy_whole_file(source, destination, replace_protected, feed);
-    if (result == platform::CopyResult::interrupted) {
+std::error_code platform_copy(const std::string& source, const std::string& destination, bool replace_protected,
+                              platform::CopyFeed* feed) {
+    const std::error_code error = platform::copy_whole_file(source, destination, replace_protected, feed);
+    if (platform::is_copy_interrupted(error)) {
         check_interrupt();
     }
-    return result == platform::CopyResult::copied;
+    return error;
 }
 
-bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected,
-                   platform::CopyFeed* feed, const std::function<void()>& restart) {
-    if (platform_copy(source, destination, replace_protected, feed)) {
-        return true;
+std::error_code copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected,
+                              platform::CopyFeed* feed, const std::function<void()>& restart) {
+    if (!platform_copy(source, destination, replace_protected, feed)) {
+        return {};
     }
     if (restart) {
         restart();  // the bytes the failed way fed are not the copy's
     }
-    return copy_file_data(source, destination, replace_protected, feed) == 1;
+    return copy_file_data(source, destination, replace_protected, feed);
 }
 
 }  // namespace veldro::copy

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "platform/fs.h"
 
@@ -14,26 +15,27 @@ namespace veldro::copy {
 // link, bypassing access rules the process may bypass) in large buffers
 // into a temporary file beside the destination, and renames it over the
 // destination only when every byte was read and written. A destination
-// name's characters of code 5 become '+'. Returns 1 on a complete copy, 0
-// otherwise (the temporary file is then removed and an existing
+// name's characters of code 5 become '+'. No error on a complete copy,
+// otherwise the reason (the temporary file is then removed and an existing
 // destination left as it was). An interrupt recorded during the copy ends
 // the run once the temporary file is gone. A read-only destination is
 // replaced only with `replace_protected` (-O), and never changed itself.
 // With a `feed`, the bytes written go through it and the source's change
 // is told (see platform::CopyFeed).
-int copy_file_data(const std::string& source, const std::string& destination, bool replace_protected = false,
-                   platform::CopyFeed* feed = nullptr);
+std::error_code copy_file_data(const std::string& source, const std::string& destination,
+                               bool replace_protected = false, platform::CopyFeed* feed = nullptr);
 
 // The system's whole-file copy alone (as the retries after a digest
-// mismatch use it). True on a complete copy; an interrupt ends the run
-// after the cleanup.
-bool platform_copy(const std::string& source, const std::string& destination, bool replace_protected = false,
-                   platform::CopyFeed* feed = nullptr);
+// mismatch use it). No error on a complete copy, else the reason; an
+// interrupt ends the run after the cleanup.
+std::error_code platform_copy(const std::string& source, const std::string& destination, bool replace_protected = false,
+                              platform::CopyFeed* feed = nullptr);
 
 // The two ways in order: the system's copy, and copy_file_data when that
-// fails. True when one of them made a complete copy. With a feed, `restart`
-// runs before the second way, so that the feed can begin its digests anew.
-bool copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected = false,
-                   platform::CopyFeed* feed = nullptr, const std::function<void()>& restart = {});
+// fails. No error when one of them made a complete copy, else the second
+// way's reason. With a feed, `restart` runs before the second way, so that
+// the feed can begin its digests anew.
+std::error_code copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected = false,
+                              platform::CopyFeed* feed = nullptr, const std::function<void()>& restart = {});
 
 }  // namespace veldro::copy

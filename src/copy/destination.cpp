@@ -65,7 +65,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // Only the lengths are kept: every directory made lies on one path, and a
 // deep chain must not cost the square of its depth.
 void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made) {
-    if (platform::make_directory(dir)) {
+    if (!platform::make_directory(dir)) {
         std::fprintf(report(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
         made.push_back(dir.size());
     }
@@ -94,10 +94,10 @@ void destination_dir_for(Run& s, const std::string& directory, std::string& out)
     }
 }
 
-int build_destination_path(Run& s, const std::string& directory, const std::string& name) {
+std::error_code build_destination_path(Run& s, const std::string& directory, const std::string& name) {
     EngineState& e = s.engine;
     destination_dir_for(s, directory, e.destination_dir);
-    int made = 1;
+    std::error_code made;
     if (s.copy.list_only == ListOnly::off) {
         made = make_directory_path(s, e.destination_dir, s.paths.maintain_dir_dates);
     }
@@ -106,11 +106,13 @@ int build_destination_path(Run& s, const std::string& directory, const std::stri
     return made;
 }
 
-int make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
+std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
     EngineState& e = s.engine;
     if (path == e.last_checked_dir) {
-        return 1;  // the files of one directory come one after the other
+        return {};  // the files of one directory come one after the other
     }
+    // What stands in the way when it is not a directory.
+    const std::error_code not_directory = std::make_error_code(std::errc::not_a_directory);
     // Below the destination root every component must be a real directory:
     // a link standing there would send the copies elsewhere.
     const std::string_view dest_root =
@@ -135,7 +137,7 @@ int make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
     const std::size_t skip = root_part_length(path);
     static std::vector<std::size_t> made;
     made.clear();
-    bool usable = true;
+    std::error_code error;
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (!is_sep(path[i]) || i <= skip || i == 0 || i < verified) {
             continue;
@@ -144,30 +146,31 @@ int make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
         if (i <= guarded_from) {
             // The destination root and above: made when missing, as the
             // user named them.
-            if (!platform::lookup_path(part, record)) {
+            if (platform::lookup_path(part, record)) {
                 create_and_report(s, part, made);
             }
             continue;
         }
-        if (!platform::lookup_path(part, record)) {
+        if (platform::lookup_path(part, record)) {
             create_and_report(s, part, made);
-            if (!platform::lookup_path(part, record)) {
-                usable = false;
+            if ((error = platform::lookup_path(part, record))) {
                 break;
             }
         }
         if (record.kind != platform::EntryKind::directory) {
-            usable = false;  // a link or a file stands where a directory belongs
+            error = not_directory;  // a link or a file stands where a directory belongs
             break;
         }
     }
-    if (usable) {
+    if (!error) {
         std::string_view whole = root_without_separator(path);
         part.assign(whole);
         // The destination root itself may be a link the user chose.
         const bool guarded = part.size() > guarded_from;
-        usable = platform::lookup_path(part, record) &&
-                 (record.kind == platform::EntryKind::directory || (!guarded && platform::is_directory(part)));
+        error = platform::lookup_path(part, record);
+        if (!error && record.kind != platform::EntryKind::directory && (guarded || !platform::is_directory(part))) {
+            error = not_directory;
+        }
     }
     if (date_made_dirs) {
         for (const std::size_t length : made) {
@@ -176,27 +179,27 @@ int make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
     }
     // The chain stays held while the files go in, so that nothing can put
     // a link in its place after the look above.
-    if (usable && !platform::hold_destination_chain(below_root ? std::string(dest_root) : std::string(), path)) {
-        usable = false;
+    if (!error && !platform::hold_destination_chain(below_root ? std::string(dest_root) : std::string(), path)) {
+        error = not_directory;
     }
-    if (usable) {
+    if (!error) {
         e.last_checked_dir = path;
-        return 1;
+        return {};
     }
     e.last_checked_dir.clear();
-    return 0;
+    return error;
 }
 
-int capture_directory_times(Run& s, const std::string& path) {
+bool capture_directory_times(Run& s, const std::string& path) {
     static platform::FindRecord record;
     const std::string_view trimmed = root_without_separator(path);
     static std::string plain;
     plain.assign(trimmed);
-    if (!platform::lookup_path(plain, record)) {
-        return 1;
+    if (platform::lookup_path(plain, record)) {
+        return false;
     }
     s.engine.saved_dir_times = record.times;
-    return 0;
+    return true;
 }
 
 void maintain_directory_chain(Run& s, const std::string& source_dir, const std::string& dest_root,
@@ -256,7 +259,7 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
     for (std::size_t k = 1; k < source.size(); ++k) {
         source_path += sep;
         source_path += source_real[k];
-        if (capture_directory_times(s, source_path) == 0) {
+        if (capture_directory_times(s, source_path)) {
             reset_directory_times(s, made[k - 1]);
         }
     }

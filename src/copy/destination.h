@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 #include "platform/fs.h"
 #include "run/run.h"
@@ -17,20 +18,21 @@ void destination_dir_for(Run& s, const std::string& directory, std::string& out)
 
 // Builds s.engine.destination_dir and s.engine.destination_file_path for a
 // file; unless list_only, makes the directories on the way. Returns the
-// result of make_directory_path (1 when not made).
-int build_destination_path(Run& s, const std::string& directory, const std::string& name);
+// result of make_directory_path.
+std::error_code build_destination_path(Run& s, const std::string& directory, const std::string& name);
 
 // Creates each missing directory along `path` (which ends in a
 // separator), printing "\n Directory %s created\n\n" for each and, with
-// -M, giving it the saved directory times. Returns 1 when the path now is
-// a directory that can be written into, 0 otherwise: below the destination
+// -M, giving it the saved directory times. No error when the path now is
+// a directory that can be written into, otherwise the reason ("not a
+// directory" where something else stands in the way): below the destination
 // root nothing is ever created or written through a symbolic link (or a
 // file) standing in the way.
-int make_directory_path(Run& s, const std::string& path, bool date_made_dirs);
+std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs);
 
 // Reads the times of the directory at `path` into the saved directory
-// times. Returns 0, or 1 when nothing is found there.
-int capture_directory_times(Run& s, const std::string& path);
+// times. False when nothing is found there.
+bool capture_directory_times(Run& s, const std::string& path);
 
 // -M: makes the destination directories that correspond to the source
 // directory (compared by name component), each dated like its source

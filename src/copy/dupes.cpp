@@ -32,7 +32,7 @@ bool name_in_use(Run& s, const std::string& path) {
 void list_directory(const std::string& directory, const std::function<void(std::string_view)>& add) {
     platform::DirectorySearch search;
     platform::FindRecord entry;
-    if (!search.open(directory, "*", platform::SearchDetail::kind_only)) {
+    if (search.open(directory, "*", platform::SearchDetail::kind_only)) {
         return;
     }
     while (search.next(entry)) {

@@ -79,14 +79,17 @@ void select_file(const Run& s, FileOutcome& out) {
 
 void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     EngineState& e = s.engine;
-    out.directory_ready = build_destination_path(s, directory, out.name) != 0;
+    // A directory chain that could not be made safely (a link standing in
+    // it) makes the copy fail with its reason.
+    out.copy_error = build_destination_path(s, directory, out.name);
+    out.directory_ready = !out.copy_error;
     std::string& dest = e.destination_file_path;
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, out.entry);
     }
     rename_if_written_by_run(s, dest, out.source);
     out.destination = dest;
-    const bool found = platform::lookup_path(dest, e.destination_record);
+    const bool found = !platform::lookup_path(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.
@@ -119,9 +122,9 @@ void prepare_copy(Run& s, FileOutcome& out) {
     // that the old file (and any other name it has) is never changed; the
     // new copy then takes the attributes the old one had.
     if (s.copy.overwrite_protected != 0) {
-        const auto attributes = platform::get_attributes(dest);
-        if (attributes && *attributes != 0) {
-            out.protected_attributes = *attributes;
+        std::uint32_t attributes = 0;
+        if (!platform::get_attributes(dest, attributes) && attributes != 0) {
+            out.protected_attributes = attributes;
             out.protected_replaced = true;
         }
     }
@@ -139,17 +142,16 @@ void prepare_copy(Run& s, FileOutcome& out) {
 }
 
 void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
-    // A directory chain that could not be made safely (a link standing in
-    // it) is a failed copy.
     if (out.streams_only) {
         // The stream files take the place of the copy, and the destination
         // now names their directory.
         out.copied = ads::write_source_streams(o, out, w.streams);
     } else if (out.directory_ready) {
         if (out.is_link) {
-            out.copied = platform::copy_symbolic_link(out.source, out.destination) == platform::CopyResult::copied;
+            out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
+            out.copied = !out.copy_error;
             // Reading a link moves its last-access time: put it back.
-            restore_source_times(out.source, out.entry.times);
+            (void)restore_source_times(out.source, out.entry.times);
         } else {
             copy_for_verification(o, out, w);
         }
@@ -177,13 +179,15 @@ void stamp_copy(const Options& o, FileOutcome& out) {
     }
     // The source gets back exactly the times it was found with: the
     // zero-date replacement is for the copy only.
-    if (o.copy.reset_times != 0 && restore_source_times(out.source, entry.times) != 0) {
-        out.source_times.fail();
+    if (o.copy.reset_times != 0) {
+        if (const std::error_code error = restore_source_times(out.source, entry.times)) {
+            out.source_times.fail(error);
+        }
     }
     if (out.copied && !out.streams_only) {
         const Stamp done = stamp(out.destination, out.stamped);
-        if (!done.written) {
-            out.copy_times.fail();
+        if (done.error) {
+            out.copy_times.fail(done.error);
         } else {
             out.creation_left = !done.creation_set && out.stamped.creation.ticks != 0;
         }
@@ -200,22 +204,22 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     }
     if (o.copy.reset_times != 0) {
         if (out.copied && !out.streams_only) {
-            set_file_times(out.destination, out.entry.times);
+            (void)set_file_times(out.destination, out.entry.times);
         }
-        restore_source_times(out.source, out.entry.times);
+        (void)restore_source_times(out.source, out.entry.times);
     }
     // The destination's attributes after a copy: the source's without
     // read-only, or with -O the ones the destination had before.
     if (out.hashed) {
-        bool ok = true;
+        std::error_code error;
         if (out.copied) {
-            ok = platform::set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
+            error = platform::set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
         }
         if (out.protected_replaced && out.copied) {
-            ok = platform::set_attributes(out.destination, out.protected_attributes);
+            error = platform::set_attributes(out.destination, out.protected_attributes);
         }
-        if (!ok) {
-            out.attributes.fail();
+        if (error) {
+            out.attributes.fail(error);
         }
         // Links are not hashed; with --ADSCHILD the streams were hashed.
         (void)verify_copy(o, out, w);

@@ -84,55 +84,57 @@ const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int le
 
 Stamp stamp(const std::string& path, const platform::FileTimeSet& times) {
     Stamp result;
-    result.written = set_file_times(path, times, result.creation_set) == 0;
+    result.error = set_file_times(path, times, result.creation_set);
     return result;
 }
 
-int set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
-    if (platform::set_times(path, times, creation_set)) {
-        return 0;
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
+    const std::error_code error = platform::set_times(path, times, creation_set);
+    if (!error) {
+        return {};
     }
     // Read-only and system files refuse new times on some systems: clear
     // those two bits for the while; hidden stays as it is.
-    const auto attributes = platform::get_attributes(path);
-    if (!attributes) {
-        return 1;
+    std::uint32_t attributes = 0;
+    if (platform::get_attributes(path, attributes)) {
+        return error;
     }
     const std::uint32_t blocking = platform::attr_readonly | platform::attr_system;
-    if ((*attributes & blocking) == 0) {
-        return 1;
+    if ((attributes & blocking) == 0) {
+        return error;
     }
-    platform::set_attributes(path, *attributes & ~blocking);
-    const bool ok = platform::set_times(path, times, creation_set);
-    platform::set_attributes(path, *attributes);
-    return ok ? 0 : 1;
+    (void)platform::set_attributes(path, attributes & ~blocking);
+    const std::error_code again = platform::set_times(path, times, creation_set);
+    (void)platform::set_attributes(path, attributes);
+    return again;
 }
 
-int set_file_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times) {
     bool creation_set = false;
     return set_file_times(path, times, creation_set);
 }
 
-int restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
     platform::FindRecord now;
-    if (platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
+    if (!platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
         same_time(now.times.last_write, times.last_write) && same_time(now.times.creation, times.creation)) {
-        return 0;
+        return {};
     }
     return set_file_times(path, times);
 }
 
-int set_directory_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code set_directory_times(const std::string& path, const platform::FileTimeSet& times) {
     bool creation_set = false;
-    if (platform::set_times(path, times, creation_set)) {
-        return 0;
+    const std::error_code error = platform::set_times(path, times, creation_set);
+    if (!error) {
+        return {};
     }
     platform::FindRecord record;
-    logs::directory_times_not_set(path, platform::lookup_path(path, record));
-    return 1;
+    logs::directory_times_not_set(path, !platform::lookup_path(path, record));
+    return error;
 }
 
-int reset_directory_times(Run& s, const std::string& path) {
+std::error_code reset_directory_times(Run& s, const std::string& path) {
     return set_directory_times(path, s.engine.saved_dir_times);
 }
 

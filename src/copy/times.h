@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 #include "platform/fs.h"
 #include "run/run.h"
@@ -58,7 +59,7 @@ const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int le
 
 // What stamping a file with its times did.
 struct Stamp {
-    bool written = false;       // the times are on the file
+    std::error_code error;      // empty when the times are on the file
     bool creation_set = false;  // its creation time too
 };
 
@@ -68,23 +69,24 @@ Stamp stamp(const std::string& path, const platform::FileTimeSet& times);
 
 // Writes the three times onto the file at `path`. Read-only and system
 // attributes are cleared for the while and put back; hidden is never
-// touched. Returns 0 when the times were written, 1 when not.
+// touched. No error when the times were written, else the system's reason.
 // `creation_set` tells whether the creation time could be written too.
-int set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set);
-int set_file_times(const std::string& path, const platform::FileTimeSet& times);
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set);
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times);
 
 // Puts a source's times back as they were found: writes only when they
 // differ now, so that an untouched source is not touched by the writing
-// either. Returns 0 on success (or nothing to do), 1 when they could not be
-// written.
-int restore_source_times(const std::string& path, const platform::FileTimeSet& times);
+// either. No error on success (or nothing to do), else the reason they
+// could not be written.
+std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times);
 
 // Writes the saved directory times (s.engine.saved_dir_times) onto the
-// directory at `path`, with the messages of a failure. Returns 0 or 1.
-int reset_directory_times(Run& s, const std::string& path);
+// directory at `path`, with the messages of a failure; the reason of one.
+std::error_code reset_directory_times(Run& s, const std::string& path);
 
-// Writes times onto a directory; 0 or 1, with the same messages.
-int set_directory_times(const std::string& path, const platform::FileTimeSet& times);
+// Writes times onto a directory, with the same messages; the reason of a
+// failure.
+std::error_code set_directory_times(const std::string& path, const platform::FileTimeSet& times);
 
 // A raw creation or last-write time of exactly 1 marks a file whose dates
 // an extraction tool emptied.

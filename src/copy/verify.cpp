@@ -43,14 +43,19 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
         w.feed.start(selection);
     }
     const bool replace = o.copy.overwrite_protected != 0;
-    const bool copied = two_ways ? copy_two_ways(out.source, out.destination, replace, &feed,
-                                                 [&] {
-                                                     if (want) {
-                                                         w.feed.start(selection);
-                                                     }
-                                                 })
-                                 : platform_copy(out.source, out.destination, replace, &feed);
+    const std::error_code error = two_ways ? copy_two_ways(out.source, out.destination, replace, &feed,
+                                                           [&] {
+                                                               if (want) {
+                                                                   w.feed.start(selection);
+                                                               }
+                                                           })
+                                           : platform_copy(out.source, out.destination, replace, &feed);
+    const bool copied = !error;
+    out.buffer_missing = out.buffer_missing || feed.buffer_missing;
     out.copy_changed.push_back(copied && feed.source_changed);
+    if (two_ways) {
+        out.copy_error = error;
+    }
     if (!copied) {
         return false;
     }

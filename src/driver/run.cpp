@@ -47,8 +47,8 @@ void apply_environment(OptionTarget& s) {
 // Creates the destination with every missing parent, reporting each
 // directory made. It has no source directory whose dates it could carry,
 // so -M does not date it.
-bool create_destination(Run& s) {
-    return copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path), false) == 1;
+std::error_code create_destination(Run& s) {
+    return copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path), false);
 }
 
 // A bare drive (F: or F:\) is taken as it is; F:\ is kept as F:.
@@ -87,8 +87,9 @@ void ask_to_create_destination(Run& s) {
             break;
         }
     }
-    if (!create_destination(s)) {
-        std::fprintf(stderr, "\nCan't create the destination directory %s\n", shown.c_str());
+    if (const std::error_code error = create_destination(s)) {
+        std::fprintf(stderr, "\nCan't create the destination directory %s (%s)\n", shown.c_str(),
+                     platform::error_text(error).c_str());
         terminate_run(OUTPUT_FILE);
     }
 }
@@ -101,9 +102,9 @@ void check_destination(Run& s) {
         return;
     }
     if (s.paths.make_dirs != 0) {
-        if (!create_destination(s)) {
-            std::fprintf(stderr, "\nCan't create the destination directory %s\n",
-                         paths::shown_path(s.paths.dest_path).c_str());
+        if (const std::error_code error = create_destination(s)) {
+            std::fprintf(stderr, "\nCan't create the destination directory %s (%s)\n",
+                         paths::shown_path(s.paths.dest_path).c_str(), platform::error_text(error).c_str());
             terminate_run(OUTPUT_FILE);
         }
         return;

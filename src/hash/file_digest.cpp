@@ -124,7 +124,7 @@ std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
         if (stretch) {
             f->data_begin = stretch->begin;
             f->data_end = stretch->end;
-            if (!platform::seek_to(*f->file, f->data_begin)) {
+            if (platform::seek_to(*f->file, f->data_begin)) {
                 return -1;
             }
         } else {
@@ -144,11 +144,12 @@ std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
         return static_cast<std::int64_t>(zeros);
     }
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_end - f->position));
-    const std::int64_t got = platform::read_some(*f->file, buffer, want);
-    if (got > 0) {
-        f->position += static_cast<std::uint64_t>(got);
+    std::size_t got = 0;
+    if (platform::read_some(*f->file, buffer, want, got)) {
+        return -1;
     }
-    return got;
+    f->position += static_cast<std::uint64_t>(got);
+    return static_cast<std::int64_t>(got);
 }
 
 }  // namespace
@@ -295,11 +296,11 @@ DigestReader::DigestReader(std::size_t buffer_size) : size_(std::max(buffer_size
 }
 
 DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelection& selection, HashSet& out) {
-    platform::FileHandle file = platform::open_for_read(path, platform::ReadShare::deny_writers);
-    if (!file.valid()) {
+    platform::FileHandle file;
+    if (platform::open_for_read(path, platform::ReadShare::deny_writers, file)) {
         // Refused, perhaps because another process is writing the file:
         // what it holds now can still be read.
-        file = platform::open_for_read(path, platform::ReadShare::permissive);
+        (void)platform::open_for_read(path, platform::ReadShare::permissive, file);
     }
     if (!file.valid()) {
         put_open_errors(selection, out);

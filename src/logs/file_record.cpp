@@ -83,13 +83,15 @@ void write_three_times(std::FILE* log, const copy::FileTimeFields& f, bool milli
     write_time_group(log, f.last_access, milli, 'a');
 }
 
-void report_time_failure(const Run& s, int console_line, int log_line, std::string_view shown) {
-    std::fprintf(stderr, "\n%d Can't reset filetime for %.*s\n", console_line, static_cast<int>(shown.size()),
-                 shown.data());
+void report_time_failure(const Run& s, int console_line, int log_line, std::string_view shown,
+                         const std::error_code& error) {
+    const std::string reason = platform::error_text(error);
+    std::fprintf(stderr, "\n%d Can't reset filetime for %.*s (%s)\n", console_line, static_cast<int>(shown.size()),
+                 shown.data(), reason.c_str());
     std::FILE* errors = error_stream(s);
     if (errors != stderr) {
-        std::fprintf(errors, "\n%d Can't reset filetime for %.*s\n", log_line, static_cast<int>(shown.size()),
-                     shown.data());
+        std::fprintf(errors, "\n%d Can't reset filetime for %.*s (%s)\n", log_line, static_cast<int>(shown.size()),
+                     shown.data(), reason.c_str());
     }
 }
 
@@ -97,7 +99,10 @@ void report_time_failure(const Run& s, int console_line, int log_line, std::stri
 // become part of a file name: it is reported (with the reason when there
 // is one beyond a failed copy) and the run does not end as a success.
 void report_stream_not_extracted(Run& s, const StreamOutcome& one) {
-    const char* reason = one.unsafe_name ? "stream name holds a path separator" : nullptr;
+    const std::string system_reason = one.error ? platform::error_text(one.error) : std::string();
+    const char* reason = one.unsafe_name ? "stream name holds a path separator"
+                         : one.error     ? system_reason.c_str()
+                                         : nullptr;
     const std::string shown = paths::shown_path(one.file);
     std::printf("\n\n%s\n NOT EXTRACTED (error) to %s ", one.text.c_str(), shown.c_str());
     if (reason != nullptr) {
@@ -234,12 +239,21 @@ void FileReport::decision() {
     ++s_.engine.dir_copied_count;
 }
 
-void FileReport::copy_error() {
+// A failed copy on the console and in the error log, each line ending
+// with the system's reason where the failure has one.
+void FileReport::copy_error(const std::error_code& error) {
     const std::string shown_dest = paths::shown_path(o_.destination);
+    const std::string reason = error ? platform::error_text(error) : std::string();
     std::fprintf(stdout, "\n\n%s\n NOT COPIED (error) to %s ", o_.shown_source.c_str(), shown_dest.c_str());
+    if (error) {
+        std::fprintf(stdout, "(%s)", reason.c_str());
+    }
     std::FILE* errors = error_stream(s_);
     if (errors != stderr) {
         std::fprintf(errors, "\n%s | NOT COPIED to %s", o_.shown_source.c_str(), shown_dest.c_str());
+        if (error) {
+            std::fprintf(errors, " (%s)", reason.c_str());
+        }
     }
     record_not_copied(s_, o_.source, "reason: ******** COPY ERROR *******");
     ++s_.counters.copy_failures;
@@ -249,7 +263,7 @@ void FileReport::no_streams() {
     if (o_.streams_open_failed) {
         // A file that could not even be opened is a failure, not a file
         // without streams.
-        copy_error();
+        copy_error(std::error_code());
         std::fputc('\n', report(s_));
         file_not_copied(o_.source, "reason: FILE COULD NOT BE OPENED");
     } else {
@@ -461,10 +475,10 @@ void FileReport::progress_line() {
 
 void FileReport::times() {
     if (o_.source_times.failed) {
-        report_time_failure(s_, 1294, 1296, o_.shown_source);
+        report_time_failure(s_, 1294, 1296, o_.shown_source, o_.source_times.reason);
     }
     if (o_.copy_times.failed) {
-        report_time_failure(s_, 1309, 1311, paths::shown_path(o_.destination));
+        report_time_failure(s_, 1309, 1311, paths::shown_path(o_.destination), o_.copy_times.reason);
     } else if (o_.creation_left) {
         note_creation_time_left(s_);
     }
@@ -487,11 +501,11 @@ void FileReport::result() {
     streams();
     if (!o_.copied) {
         note_failure_detail(o_.failure_detail != nullptr ? o_.failure_detail : "");
-        copy_error();
+        copy_error(o_.copy_error);
     }
     if (o_.attributes.failed) {
-        std::fprintf(error_stream(s_), "\nCouldn't reset file attribute of %s",
-                     paths::shown_path(o_.destination).c_str());
+        std::fprintf(error_stream(s_), "\nCouldn't reset file attribute of %s (%s)",
+                     paths::shown_path(o_.destination).c_str(), platform::error_text(o_.attributes.reason).c_str());
     }
     const bool verified = !o_.hashed || verification();
     // Only a copy that was made and, where both sides were hashed, matches
@@ -625,6 +639,13 @@ void FileReport::listed_failure() {
     if (o_.destination_is_folder) {
         ring_bell();
         reason(" REASON: DESTINATION IS FOLDER ", "  |  REASON: " + shown_dest + " IS FOLDER", "Destination is folder");
+    }
+    // The system's reason ends the console and error-log lines; a special
+    // file was refused by the program itself and has none.
+    if (o_.copy_error) {
+        const std::string why = platform::error_text(o_.copy_error);
+        std::fprintf(stdout, " (%s)", why.c_str());
+        std::fprintf(error_log, " (%s)", why.c_str());
     }
     // A file that could not be copied is never a success of the run.
     ++s_.counters.copy_failures;

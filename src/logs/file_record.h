@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 #include "copy/times.h"
 #include "run/outcome.h"
@@ -51,7 +52,7 @@ public:
 
 private:
     const copy::FileTimeFields& fields();
-    void copy_error();
+    void copy_error(const std::error_code& error);
     void hash_log();
     void unicode_record();
     void copied_line();

@@ -417,11 +417,11 @@ void make_log_directory(const std::string& log_path) {
         }
         const std::string prefix = directory.substr(0, i);
         if (!platform::path_exists(prefix)) {
-            platform::create_directory(prefix);
+            (void)platform::create_directory(prefix);
             std::fprintf(stdout, "Creating (log\\error) directory:  %s\n", prefix.c_str());
         }
     }
-    platform::create_directory(directory);
+    (void)platform::create_directory(directory);
     std::fprintf(stdout, "Creating (log) directory:  %s\n", directory.c_str());
     platform::pause_seconds(1);
 }
@@ -429,8 +429,8 @@ void make_log_directory(const std::string& log_path) {
 // ---- the default log file and the abort marker -------------------------
 
 void prepare_append_file(const std::string& path) {
-    platform::FileHandle file = platform::open_or_create_for_update(path);
-    if (!file.valid()) {
+    platform::FileHandle file;
+    if (platform::open_or_create_for_update(path, file)) {
         std::fprintf(stderr, "\n%s\n%d\nerror opening ", ".\\Generic_u", 324);
         std::fprintf(stderr, " %s\n", path.c_str());
         throw util::RunEnd{1, false};
@@ -443,14 +443,14 @@ void prepare_append_file(const std::string& path) {
     std::uint64_t padding_start = 0;
     bool in_padding = false;
     for (;;) {
-        const std::int64_t got = platform::read_some(file, buffer.data(), buffer.size());
-        if (got < 0) {
+        std::size_t got = 0;
+        if (platform::read_some(file, buffer.data(), buffer.size(), got)) {
             return;  // unreadable: leave the file as it is
         }
         if (got == 0) {
             break;
         }
-        for (std::int64_t i = 0; i < got; ++i) {
+        for (std::size_t i = 0; i < got; ++i) {
             const unsigned char byte = buffer[static_cast<std::size_t>(i)];
             const bool pad = byte == 0 || byte == 26;
             if (pad && !in_padding) {
@@ -461,7 +461,7 @@ void prepare_append_file(const std::string& path) {
         size += static_cast<std::uint64_t>(got);
     }
     if (size > 9 && in_padding) {
-        platform::truncate_file(file, padding_start);
+        (void)platform::truncate_file(file, padding_start);
     }
 }
 
@@ -480,7 +480,7 @@ void create_abort_marker(const Run& s) {
 
 void remove_abort_marker(const Run& s) {
     if (s.logs.abort_marker_name.size() > 2) {
-        platform::delete_file(s.logs.abort_marker_name);
+        (void)platform::delete_file(s.logs.abort_marker_name);
     }
 }
 

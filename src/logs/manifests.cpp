@@ -324,7 +324,7 @@ void stream_file_written(const std::string& parent, std::string_view stream_name
     r.parent = parent;
     r.destination = stream_file;
     platform::FindRecord written;
-    if (platform::lookup_path(stream_file, written)) {
+    if (!platform::lookup_path(stream_file, written)) {
         r.size = written.size;
     }
     r.times = parent_entry.times;

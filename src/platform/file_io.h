@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace veldro::platform {
 
@@ -35,9 +36,9 @@ public:
         native_ = invalid_value;
         return value;
     }
-    // Closes the file; returns false when the system reported an error
-    // (a write that only failed on close must not pass as a success).
-    bool close();
+    // Closes the file; the system's reason when it reported an error (a
+    // write that only failed on close must not pass as a success).
+    std::error_code close();
 
     static constexpr std::intptr_t invalid_value = -1;
 
@@ -54,18 +55,19 @@ enum class ReadShare {
 
 // Opens an existing file for reading. Links are never followed and, where
 // the system allows it, reading does not move the file's last-access time.
-FileHandle open_for_read(const std::string& path, ReadShare share);
+// `file` receives the open file.
+std::error_code open_for_read(const std::string& path, ReadShare share, FileHandle& file);
 
 // Creates (or truncates) a file for writing. Fails rather than write
 // through a symbolic link standing at the path.
-FileHandle create_for_write(const std::string& path);
+std::error_code create_for_write(const std::string& path, FileHandle& file);
 
-// Reads up to `size` bytes. Returns the count read, 0 at the end of the
-// file, or -1 on a read error.
-std::int64_t read_some(FileHandle& file, void* buffer, std::size_t size);
+// Reads up to `size` bytes; `got` receives the count read, 0 at the end of
+// the file. The system's reason on a read error.
+std::error_code read_some(FileHandle& file, void* buffer, std::size_t size, std::size_t& got);
 
-// Writes all `size` bytes; false on any error or short write.
-bool write_all(FileHandle& file, const void* buffer, std::size_t size);
+// Writes all `size` bytes; the reason on any error or short write.
+std::error_code write_all(FileHandle& file, const void* buffer, std::size_t size);
 
 // The size of an open file now; nothing when the system cannot tell.
 std::optional<std::uint64_t> open_file_size(FileHandle& file);
@@ -94,11 +96,11 @@ struct DataStretch {
 std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t offset, std::uint64_t limit);
 
 // Moves the position of the next read or write.
-bool seek_to(FileHandle& file, std::uint64_t offset);
+std::error_code seek_to(FileHandle& file, std::uint64_t offset);
 
 // Sets the length of a file being written; what it gains is a hole where
 // the file system keeps holes.
-bool set_file_size(FileHandle& file, std::uint64_t size);
+std::error_code set_file_size(FileHandle& file, std::uint64_t size);
 
 // Lets a file being written keep the holes that skipped stretches leave
 // (Windows marks it sparse; Linux file systems keep holes by themselves).

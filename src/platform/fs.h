@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/file_io.h"
 
@@ -72,8 +73,8 @@ struct FindRecord {
 bool path_exists(const std::string& path);
 bool is_directory(const std::string& path);
 
-// Creates one directory; true when it was created or already is one.
-bool create_directory(const std::string& path);
+// Creates one directory; no error when it was created or already is one.
+std::error_code create_directory(const std::string& path);
 
 // The absolute, normalised form of a path as typed (relative paths are
 // taken against the working directory).
@@ -141,9 +142,10 @@ public:
 
     // Opens the directory (with or without a trailing separator) for the
     // names that match `pattern`, ignoring case: '*' any run of characters,
-    // '?' one character; "*", "*.*" and "" match every name. False when the
-    // directory cannot be read.
-    bool open(const std::string& dir_path, const std::string& pattern, SearchDetail detail = SearchDetail::full);
+    // '?' one character; "*", "*.*" and "" match every name. The system's
+    // reason when the directory cannot be read.
+    std::error_code open(const std::string& dir_path, const std::string& pattern,
+                         SearchDetail detail = SearchDetail::full);
     // The next matching entry; false at the end.
     bool next(FindRecord& record);
     void close();
@@ -154,29 +156,40 @@ private:
 };
 
 // Looks up the single path without following a link standing at it; the
-// record's name is the path's last component. False when nothing is there.
-bool lookup_path(const std::string& path, FindRecord& record);
+// record's name is the path's last component. The system's reason (no such
+// file, ...) when nothing can be looked up there.
+std::error_code lookup_path(const std::string& path, FindRecord& record);
 
 // Sets the last-access and last-write times of the thing at `path` (a link
 // itself, not its target) to the nanosecond, and its creation time where
-// the file system allows it; `creation_set` tells whether it did. False
-// when the times could not be written.
-bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set);
+// the file system allows it; `creation_set` tells whether it did. The
+// system's reason when the times could not be written.
+std::error_code set_times(const std::string& path, const FileTimeSet& times, bool& creation_set);
 
-// The attribute bits of the thing at `path`; nullopt when nothing is there.
-std::optional<std::uint32_t> get_attributes(const std::string& path);
+// The attribute bits of the thing at `path` into `attributes`; the reason
+// when nothing can be looked up there.
+std::error_code get_attributes(const std::string& path, std::uint32_t& attributes);
 // Gives the thing at `path` the attribute bits: read-only (on Linux: no
 // write permission; cleared: owner write permission), system and archive
 // where the file system keeps them. Hidden and directory bits cannot be
 // changed and are ignored.
-bool set_attributes(const std::string& path, std::uint32_t attributes);
+std::error_code set_attributes(const std::string& path, std::uint32_t attributes);
 
-// The outcome of a whole-file copy.
+// The outcome of a whole-file copy as the implementations track it.
 enum class CopyResult : std::uint8_t {
     copied,
     failed,       // nothing changed at the destination
     interrupted,  // an interrupt was recorded; nothing changed at the destination
 };
+
+// The error a copy gives back when it stopped for a recorded interrupt
+// (nothing changed at the destination).
+std::error_code copy_interrupted_error();
+// Only that exact code: a system failure whose meaning is alike is not an
+// interrupt of this program.
+inline bool is_copy_interrupted(const std::error_code& error) {
+    return error == copy_interrupted_error();
+}
 
 // What a copy tells about its source beyond the data: every byte, in file
 // order, for digests made from the one read that copies (the zeros of holes
@@ -211,14 +224,16 @@ void feed_zeros(const CopyFeed* feed, std::uint64_t size);
 // its name without the old file being changed. Checks for a recorded
 // interrupt between chunks.
 // With a `feed`, the bytes go through it and the source's change is told.
-CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected = false,
-                           CopyFeed* feed = nullptr);
+// No error when copied; copy_interrupted_error() when an interrupt stopped
+// it; otherwise the system's reason.
+std::error_code copy_whole_file(const std::string& source, const std::string& destination,
+                                bool replace_protected = false, CopyFeed* feed = nullptr);
 
 // Recreates the symbolic link at `source` as a link at `destination` with
 // the same target text, replacing what stands there (never writing through
 // it). On Windows symbolic links and junctions are recreated from their
 // reparse data (a symbolic link needs the privilege to create one).
-CopyResult copy_symbolic_link(const std::string& source, const std::string& destination);
+std::error_code copy_symbolic_link(const std::string& source, const std::string& destination);
 
 // From now on, nothing below `root` (the destination directory the user
 // named) is reached through a link: every directory on the way from the
@@ -239,23 +254,23 @@ bool hold_destination_chain(const std::string& root, const std::string& dir);
 // Opens an existing regular file for reading: no link is followed, a FIFO
 // or device is refused without blocking, access restrictions the process
 // is privileged to bypass are bypassed, and on Linux the last-access time
-// is left alone where permitted.
-FileHandle open_source_file(const std::string& path);
+// is left alone where permitted. `file` receives the open file.
+std::error_code open_source_file(const std::string& path, FileHandle& file);
 
 // Creates a new, empty file with a unique temporary name in the directory
-// of `destination`; `temp_path` receives its path.
-FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path);
+// of `destination`; `file` receives it and `temp_path` its path.
+std::error_code create_temporary_beside(const std::string& destination, std::string& temp_path, FileHandle& file);
 
 // Renames `from` over `to` (replacing a file or link standing at `to`; a
 // read-only file only when `replace_protected`).
-bool rename_over(const std::string& from, const std::string& to, bool replace_protected = false);
+std::error_code rename_over(const std::string& from, const std::string& to, bool replace_protected = false);
 
 // Removes a file or link (not a directory).
-bool remove_file(const std::string& path);
+std::error_code remove_file(const std::string& path);
 
-// Creates one directory whatever the path's length; true when this call
-// created it.
-bool make_directory(const std::string& path);
+// Creates one directory whatever the path's length; no error only when this
+// call created it.
+std::error_code make_directory(const std::string& path);
 
 // The local time of a UTC file time under the zone rules in force at that
 // instant (the TZ variable, else the system's zone).

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -62,17 +63,18 @@ PrivilegeStatus enable_backup_privileges();
 
 // Opens the named stream `name` of `file` for reading with read_some.
 // Reading it leaves the file's last-access time alone where the system
-// allows. Invalid handle when the file or the stream cannot be opened.
-FileHandle open_stream_for_read(const std::string& file, const std::string& name);
+// allows. `stream` receives it; the reason when the file or the stream
+// cannot be opened.
+std::error_code open_stream_for_read(const std::string& file, const std::string& name, FileHandle& stream);
 
 // Writes `size` bytes as the whole contents of the named stream `name` of
 // `file`, creating or replacing the stream.
-bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size);
+std::error_code write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size);
 
 // The system's own copy of a named stream to an ordinary file, replacing an
-// existing one. False where it failed or where none is used (Linux, and
-// Windows, whose own copy would move the source's last-access time): the
-// caller then copies the stream itself.
-bool system_copy_stream(const std::string& file, const std::string& name, const std::string& target);
+// existing one. An error where it failed or where none is used (Linux, and
+// Windows, whose own copy would move the source's last-access time: there
+// "not supported"): the caller then copies the stream itself.
+std::error_code system_copy_stream(const std::string& file, const std::string& name, const std::string& target);
 
 }  // namespace veldro::platform

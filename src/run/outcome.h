@@ -54,6 +54,7 @@ struct StreamOutcome {
     hash::HashSet source_digests;
     hash::HashSet destination_digests;
     bool match = false;
+    std::error_code error;  // why its stream file could not be written
 };
 
 // How a stream listing of the work ended, for the messages it calls for.
@@ -93,6 +94,7 @@ struct FileOutcome {
 
     // ---- work --------------------------------------------------------
     bool copied = false;
+    std::error_code copy_error;            // the system's reason of a failed copy
     const char* failure_detail = nullptr;  // why the copy failed, in words
     bool buffer_missing = false;           // the program's own copy could not have its buffer
     // One entry per copy made of the file: the first, then each retry;
@@ -126,6 +128,7 @@ struct FileOutcome {
         StreamOutcome& next = streams[used];
         next.unsafe_name = next.written = next.match = false;
         next.source_read = true;
+        next.error.clear();
         next.file_md5[0] = '\0';
         return next;
     }
@@ -142,6 +145,7 @@ struct FileOutcome {
         source_is_folder = destination_is_folder = false;
         streams_open_failed = unicode_record = unicode_log = hash_log = stream_errors_ignored = false;
         copied = false;
+        copy_error.clear();
         failure_detail = nullptr;
         buffer_missing = false;
         copy_changed.clear();

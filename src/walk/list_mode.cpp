@@ -93,14 +93,18 @@ void copy_data(const Options& o, FileOutcome& out, copy::WorkScratch& w) {
     restart();
     switch (out.entry.kind) {
         case platform::EntryKind::symlink:
-            out.copied = platform::copy_symbolic_link(out.source, out.destination) == platform::CopyResult::copied;
+            out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
+            out.copied = !out.copy_error;
             break;
         case platform::EntryKind::special:
-            out.copied = false;  // a FIFO or device is never opened for reading
+            // A FIFO or device is never opened for reading; refused here, not
+            // by the system, so without a reason.
+            out.copied = false;
             break;
         default:
-            out.copied =
+            out.copy_error =
                 copy::copy_two_ways(out.source, out.destination, o.copy.overwrite_protected != 0, &feed, restart);
+            out.copied = !out.copy_error;
     }
     out.buffer_missing = feed.buffer_missing;
     out.source_changed = out.copied && feed.source_changed;
@@ -134,10 +138,10 @@ void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) 
     // -O: the new copy was renamed over a protected one, which was never
     // changed itself, and now takes its attributes.
     if (out.protected_replaced) {
-        platform::set_attributes(out.destination, out.protected_attributes);
+        (void)platform::set_attributes(out.destination, out.protected_attributes);
     }
     if (o.copy.reset_times != 0) {
-        copy::restore_source_times(out.source, out.entry.times);
+        (void)copy::restore_source_times(out.source, out.entry.times);
     }
     out.creation_left = !copy::stamp(out.destination, out.entry.times).creation_set;
 }
@@ -146,7 +150,7 @@ void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) 
 // is made. Returns false when the line ends here.
 bool decide_listed_file(Run& s, ListRun& run) {
     FileOutcome& out = run.outcome;
-    const bool found = platform::lookup_path(out.source, out.entry);
+    const bool found = !platform::lookup_path(out.source, out.entry);
     if (found && out.entry.kind == platform::EntryKind::directory) {
         out.decision = Decision::directory;
         return false;
@@ -186,9 +190,9 @@ void handle_listed_file(Run& s, ListRun& run) {
         return;
     }
     if (s.copy.overwrite_protected != 0) {
-        const std::optional<std::uint32_t> existing = platform::get_attributes(out.destination);
-        out.protected_replaced = existing && *existing != 0;
-        out.protected_attributes = existing.value_or(0);
+        std::uint32_t existing = 0;
+        out.protected_replaced = !platform::get_attributes(out.destination, existing) && existing != 0;
+        out.protected_attributes = out.protected_replaced ? existing : 0;
     }
     const bool regular = out.entry.kind == platform::EntryKind::regular;
     out.source_hashed = s.hashing.hash_sources && regular;

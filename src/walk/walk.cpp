@@ -67,7 +67,7 @@ void write_dir_count_line(Run& s) {
 void put_back_directory_times(Run& s, const std::string& dir_path, const platform::FileTimeSet& own) {
     const std::string plain = paths::without_trailing_separator(dir_path);
     platform::FindRecord now;
-    if (!platform::lookup_path(plain, now) || !(now.times.last_access == own.last_access) ||
+    if (platform::lookup_path(plain, now) || !(now.times.last_access == own.last_access) ||
         !(now.times.last_write == own.last_write)) {
         copy::set_directory_times(plain, own);
     }
@@ -78,7 +78,7 @@ void put_back_directory_times(Run& s, const std::string& dir_path, const platfor
     copy::destination_dir_for(s, dir_path, dest_dir);
     dest_dir = paths::without_trailing_separator(dest_dir);
     platform::FindRecord dest;
-    if (platform::lookup_path(dest_dir, dest) && dest.kind == platform::EntryKind::directory) {
+    if (!platform::lookup_path(dest_dir, dest) && dest.kind == platform::EntryKind::directory) {
         copy::set_directory_times(dest_dir, own);
     }
 }
@@ -99,7 +99,7 @@ void process_directory_files(Run& s, const std::string& dir_path, const platform
         if (ends_type_list(pattern)) {
             break;
         }
-        if (!search.open(dir_path, pattern, platform::SearchDetail::full)) {
+        if (search.open(dir_path, pattern, platform::SearchDetail::full)) {
             continue;
         }
         while (search.next(record)) {
@@ -170,7 +170,7 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
     // directory, so that they can be written back onto this same directory.
     if (s.paths.maintain_dir_dates != 0) {
         platform::FindRecord self;
-        frame.have_own_times = platform::lookup_path(paths::without_trailing_separator(dir_path), self);
+        frame.have_own_times = !platform::lookup_path(paths::without_trailing_separator(dir_path), self);
         frame.own_times = self.times;
     }
 
@@ -178,8 +178,8 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
     // closed, so that a deep tree never holds one open directory per level.
     static platform::DirectorySearch search;
     static platform::FindRecord entry;
-    if (!search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
-        report_unreadable_directory(s, dir_path, platform::last_error());
+    if (const std::error_code error = search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
+        report_unreadable_directory(s, dir_path, error);
         return false;  // its own files are not handled either
     }
     while (s.selection.recurse != 0 && search.next(entry)) {
@@ -241,7 +241,7 @@ bool is_excluded(const Run& s, const std::string& file_name) {
         }
     }
     for (const std::string& pattern : s.selection.exclude_list) {
-        if (wildcard_match(pattern, name) == 0) {
+        if (wildcard_match(pattern, name)) {
             return true;
         }
     }

@@ -14,7 +14,7 @@ void walk_directory(Run& s, const std::string& dir_path);
 // True when the bare file name matches an exclusion pattern.
 bool is_excluded(const Run& s, const std::string& file_name);
 
-// fnmatch rules without flags over the whole text: 0 on a match.
-int wildcard_match(const std::string& pattern, const std::string& text);
+// fnmatch rules without flags over the whole text: true on a match.
+bool wildcard_match(const std::string& pattern, const std::string& text);
 
 }  // namespace veldro::walk

@@ -163,7 +163,7 @@ bool match_element(std::string_view pattern, std::size_t& p, std::uint32_t c) {
 
 }  // namespace
 
-int wildcard_match(const std::string& pattern_text, const std::string& text_in) {
+bool wildcard_match(const std::string& pattern_text, const std::string& text_in) {
     const std::string_view pattern(pattern_text);
     const std::string_view text(text_in);
     std::size_t p = 0;
@@ -188,7 +188,7 @@ int wildcard_match(const std::string& pattern_text, const std::string& text_in) 
             continue;
         }
         if (star_p == std::string_view::npos) {
-            return 1;
+            return false;
         }
         // Let the last '*' take one more character and try again.
         p = star_p;
@@ -198,7 +198,7 @@ int wildcard_match(const std::string& pattern_text, const std::string& text_in) 
     while (p < pattern.size() && pattern[p] == '*') {
         ++p;
     }
-    return p == pattern.size() ? 0 : 1;
+    return p == pattern.size();
 }
 
 }  // namespace veldro::walk

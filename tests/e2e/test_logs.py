@@ -10,7 +10,7 @@ import re
 import time
 import unittest
 
-from veldro_e2e import TreeCase, clean_env, run, skip_under_wine
+from veldro_e2e import UNDER_WINE, TreeCase, clean_env, run, skip_under_wine
 
 STARS40 = "*" * 40
 LIST_HEADER = "FILES PROCESSED | SIZE | CREATED DATE-TIME | MODIFIED DATE-TIME | ACCESSED DATE-TIME |"
@@ -302,6 +302,41 @@ class NonAsciiTree(LogCase):
             self.assertIn(self.path("SRC", n) + " | " + self.path("DST", n) + "\r\n", unicode_log)
         self.assertIn("\n" + self.path("SRC", names[0]) + "| reason: AGE Criteria", not_copied)
         self.assertIn(self.path("SRC", "\u65e5\u672c"), counts)
+
+
+class FailureReasons(LogCase):
+    """A failed copy's console line and error-log line end with the system's
+    reason; the not-copied log's reason stays as it was."""
+
+    def test_each_failure_names_its_reason(self):
+        long_name = "n" * 251 + ".txt"  # the name a clash gives it is too long
+        cases = [
+            # (what, sources, in the way, extra options, destination, reason)
+            ("parent is a file", ["sub/a.txt"], {"DST/sub": "file"}, [], "DST/sub/a.txt", "Not a directory"),
+            ("destination is a directory", ["a.txt"], {"DST/a.txt/x": "dir"}, [], "DST/a.txt", "Is a directory"),
+            ("name too long", ["one/" + long_name, "two/" + long_name], {}, ["--FLAT"],
+             "DST/" + long_name[:-4] + "[0000].txt", "File name too long"),
+        ]
+        # Under wine the system's own words differ: any reason in brackets.
+        base = self.tmp
+        for what, sources, in_the_way, extra, dest, reason in cases:
+            with self.subTest(what):
+                self.tmp = os.path.join(base, what.replace(" ", "-"))
+                os.makedirs(self.tmp)
+                for rel in sources:
+                    self.source(rel, b"data")
+                for rel, kind in in_the_way.items():
+                    if kind == "dir":
+                        os.makedirs(self.path(rel))
+                    else:
+                        self.write(rel, b"in the way")
+                r = self.copy("-A", "-1", "RUN.LOG!24", *extra)
+                self.assertStatus(r, 9)
+                said = r"\(" + (r"[^()\n]+" if UNDER_WINE else re.escape(reason)) + r"\)"
+                self.assertRegex(r.stdout, r"\n NOT COPIED \(error\) to " + re.escape(self.path(dest)) + " " + said)
+                self.assertRegex(self.text("RUN_ERROR.LOG"),
+                                 r"\| NOT COPIED to " + re.escape(self.path(dest)) + " " + said)
+                self.assertRegex(self.text("RUN_NOT_COPIED.LOG"), r"\| reason: \*+ COPY ERROR \*+(\n|$)")
 
 
 if __name__ == "__main__":

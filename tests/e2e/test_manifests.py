@@ -226,7 +226,8 @@ class Interrupted(TreeCase):
     def test_interrupted_run_leaves_a_well_formed_document(self):
         self.write_slow_tree()
         xml = self.path("run.xml")
-        proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--DFXML=" + xml, "--HASH"])
+        proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--DFXML=" + xml, "--HASH",
+                       "--THREADS=1"])
         proc.read_until("big")
         proc.interrupt()
         self.assertEqual(proc.wait(), 2, proc.text)

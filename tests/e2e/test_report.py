@@ -239,7 +239,8 @@ class InterruptedRun(ReportCase):
         self.write_slow_tree()
         report = self.path("logs", "report.html")
         proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "-1",
-                       self.path("logs", "RUN.LOG") + "!1", "--HASH", "--REPORT=" + report])
+                       self.path("logs", "RUN.LOG") + "!1", "--HASH", "--REPORT=" + report,
+                       "--THREADS=1"])
         proc.read_until("big")
         self.assertIn("NOT FINISHED", self.read_text("logs", "report.html"))
         proc.interrupt()

@@ -158,6 +158,7 @@ class CountingPassTest(WalkCase):
         # The run goes on: what fits is copied, what does not is reported.
         self.assertTrue(os.path.exists(os.path.join(mnt, "out", "small.txt")))
         self.assertIn("NOT COPIED (error)", result.stdout)
+        self.assertIn(" (No space left on device)", result.stdout)
         self.assertStatus(result, 9)
         self.assertEqual([n for n in os.listdir(os.path.join(mnt, "out")) if n != "small.txt"], [])
 

@@ -14,12 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string pattern(text.substr(0, cut));
     const std::string name(text.substr(cut + 1));
-    const int result = veldro::walk::wildcard_match(pattern, name);
+    const bool result = veldro::walk::wildcard_match(pattern, name);
     // A pattern without wildcards matches exactly itself.
-    if (pattern.find_first_of("*?[\\") == std::string::npos && (result == 0) != (pattern == name)) {
+    if (pattern.find_first_of("*?[\\") == std::string::npos && result != (pattern == name)) {
         __builtin_trap();
     }
-    if (veldro::walk::wildcard_match("*", name) != 0) {
+    if (!veldro::walk::wildcard_match("*", name)) {
         __builtin_trap();
     }
     return 0;

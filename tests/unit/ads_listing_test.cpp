@@ -27,12 +27,13 @@ std::string read_all(platform::FileHandle& file) {
     std::string out;
     char buffer[7];  // small on purpose: several reads per stream
     for (;;) {
-        const std::int64_t got = platform::read_some(file, buffer, sizeof buffer);
-        if (got <= 0) {
-            EXPECT_EQ(got, 0);
+        std::size_t got = 0;
+        const std::error_code error = platform::read_some(file, buffer, sizeof buffer, got);
+        if (error || got == 0) {
+            EXPECT_FALSE(error);
             return out;
         }
-        out.append(buffer, static_cast<std::size_t>(got));
+        out.append(buffer, got);
     }
 }
 
@@ -45,7 +46,7 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         const std::string probe = make_file("probe", "x");
-        if (!platform::write_stream(probe, "probe", "1", 1)) {
+        if (platform::write_stream(probe, "probe", "1", 1)) {
             GTEST_SKIP() << "the temporary directory's file system keeps no user extended attributes";
         }
     }
@@ -61,7 +62,7 @@ protected:
     }
 
     void add_stream(const std::string& file, const std::string& name, const std::string& value) {
-        ASSERT_TRUE(platform::write_stream(file, name, value.data(), value.size())) << name;
+        ASSERT_FALSE(platform::write_stream(file, name, value.data(), value.size())) << name;
     }
 
     fs::path dir_;
@@ -127,16 +128,19 @@ TEST_F(StreamListingTest, ReadsStreamContentsExactly) {
     add_stream(file, "bin", binary);
     add_stream(file, "empty", "");
 
-    platform::FileHandle stream = platform::open_stream_for_read(file, "bin");
-    ASSERT_TRUE(stream.valid());
+    platform::FileHandle stream;
+    ASSERT_FALSE(platform::open_stream_for_read(file, "bin", stream));
     EXPECT_EQ(read_all(stream), binary);
 
-    platform::FileHandle empty = platform::open_stream_for_read(file, "empty");
-    ASSERT_TRUE(empty.valid());
+    platform::FileHandle empty;
+    ASSERT_FALSE(platform::open_stream_for_read(file, "empty", empty));
     EXPECT_EQ(read_all(empty), "");
 
-    EXPECT_FALSE(platform::open_stream_for_read(file, "absent").valid());
-    EXPECT_FALSE(platform::open_stream_for_read((dir_ / "no such file").string(), "bin").valid());
+    platform::FileHandle none;
+    EXPECT_EQ(platform::open_stream_for_read(file, "absent", none), std::errc::no_message_available);
+    EXPECT_EQ(platform::open_stream_for_read((dir_ / "no such file").string(), "bin", none),
+              std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(none.valid());
 }
 
 TEST_F(StreamListingTest, ColonInFileNameIsAnOrdinaryCharacter) {
@@ -146,10 +150,11 @@ TEST_F(StreamListingTest, ColonInFileNameIsAnOrdinaryCharacter) {
     add_stream(colon, "c", "from a:b");
     add_stream(plain, "b", "from a");
 
-    platform::FileHandle stream = platform::open_stream_for_read(colon, "c");
-    ASSERT_TRUE(stream.valid());
+    platform::FileHandle stream;
+    ASSERT_FALSE(platform::open_stream_for_read(colon, "c", stream));
     EXPECT_EQ(read_all(stream), "from a:b");
-    EXPECT_FALSE(platform::open_stream_for_read(plain, "b:c").valid());
+    platform::FileHandle none;
+    EXPECT_TRUE(platform::open_stream_for_read(plain, "b:c", none));
 
     OwnedRun s;
     ASSERT_EQ(ads::enumerate_streams(s, colon), 1);

@@ -25,7 +25,6 @@
 #include "test_files.h"
 
 namespace fs = std::filesystem;
-using veldro::platform::CopyResult;
 using veldro::platform::EntryKind;
 using veldro::platform::FindRecord;
 
@@ -69,7 +68,7 @@ TEST_F(CopyDataTest, SearchMatchesPatternsIgnoringCase) {
     auto found = [&](const std::string& pattern) {
         std::set<std::string> out;
         veldro::platform::DirectorySearch search;
-        if (!search.open(dir_.string() + "/", pattern)) {
+        if (search.open(dir_.string() + "/", pattern)) {
             return out;
         }
         FindRecord r;
@@ -84,7 +83,7 @@ TEST_F(CopyDataTest, SearchMatchesPatternsIgnoringCase) {
     EXPECT_EQ(found("?????.txt"), (std::set<std::string>{"notes.txt"}));
     EXPECT_TRUE(found("*.doc").empty());
     veldro::platform::DirectorySearch search;
-    EXPECT_FALSE(search.open(path("missing/"), "*"));
+    EXPECT_TRUE(search.open(path("missing/"), "*"));
 }
 
 TEST_F(CopyDataTest, EntriesTellTheirKindWithoutFollowingLinks) {
@@ -94,7 +93,7 @@ TEST_F(CopyDataTest, EntriesTellTheirKindWithoutFollowingLinks) {
     fs::create_directory_symlink(dir_, dir_ / "loop");
     std::map<std::string, FindRecord> seen;
     veldro::platform::DirectorySearch search;
-    ASSERT_TRUE(search.open(dir_.string(), "*"));
+    ASSERT_FALSE(search.open(dir_.string(), "*"));
     FindRecord r;
     while (search.next(r)) {
         seen[r.name] = r;
@@ -109,12 +108,12 @@ TEST_F(CopyDataTest, EntriesTellTheirKindWithoutFollowingLinks) {
     EXPECT_EQ(seen["loop"].attributes & veldro::platform::attr_directory, 0U);
 
     FindRecord one;
-    ASSERT_TRUE(veldro::platform::lookup_path(path("loop"), one));
+    ASSERT_FALSE(veldro::platform::lookup_path(path("loop"), one));
     EXPECT_EQ(one.kind, EntryKind::symlink);
     EXPECT_EQ(one.name, "loop");
-    EXPECT_FALSE(veldro::platform::lookup_path(path("none"), one));
+    EXPECT_TRUE(veldro::platform::lookup_path(path("none"), one));
     write(".hidden", "");
-    ASSERT_TRUE(veldro::platform::lookup_path(path(".hidden"), one));
+    ASSERT_FALSE(veldro::platform::lookup_path(path(".hidden"), one));
     EXPECT_NE(one.attributes & veldro::platform::attr_hidden, 0U);
 }
 
@@ -129,7 +128,7 @@ TEST_F(CopyDataTest, PlatformCopyCarriesDataModeTimesAndStreams) {
     const timespec ts[2] = {{1500000000, 123456789}, {1400000000, 987654321}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path("src").c_str(), ts, 0), 0);
 
-    ASSERT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::copied);
+    ASSERT_FALSE(veldro::platform::copy_whole_file(path("src"), path("dst")));
     EXPECT_EQ(read("dst"), data);
     struct stat st {};
     ASSERT_EQ(::stat(path("dst").c_str(), &st), 0);
@@ -151,11 +150,11 @@ TEST_F(CopyDataTest, PlatformCopyCarriesDataModeTimesAndStreams) {
 TEST_F(CopyDataTest, BothWaysReplaceAnExistingCopyAndHandleEmptyFiles) {
     write("src", "new contents");
     write("dst", "old");
-    ASSERT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::copied);
+    ASSERT_FALSE(veldro::platform::copy_whole_file(path("src"), path("dst")));
     EXPECT_EQ(read("dst"), "new contents");
     write("empty", "");
     write("dst2", "old");
-    EXPECT_EQ(veldro::copy::copy_file_data(path("empty"), path("dst2")), 1);
+    EXPECT_FALSE(veldro::copy::copy_file_data(path("empty"), path("dst2")));
     EXPECT_EQ(read("dst2"), "");
     EXPECT_EQ(names(), (std::set<std::string>{"src", "dst", "empty", "dst2"}));
 }
@@ -191,8 +190,8 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
         ASSERT_EQ(reader.hash_file(path("sparse"), {}, read_back), veldro::hash::DigestStatus::ok);
         EXPECT_STREQ(read_back.md5.data(), whole.md5.data());
 
-        ASSERT_EQ(veldro::platform::copy_whole_file(path("sparse"), path("kernel")), CopyResult::copied);
-        ASSERT_EQ(veldro::copy::copy_file_data(path("sparse"), path("buffered")), 1);
+        ASSERT_FALSE(veldro::platform::copy_whole_file(path("sparse"), path("kernel")));
+        ASSERT_FALSE(veldro::copy::copy_file_data(path("sparse"), path("buffered")));
         // Copies that hash what they write: the zeros of the holes are fed.
         veldro::hash::DigestFeed digests;
         veldro::platform::CopyFeed feed;
@@ -205,8 +204,8 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
             feed.source_changed = true;
             const bool copied =
                 std::string(copy) == "kernel_fed"
-                    ? veldro::platform::copy_whole_file(path("sparse"), path(copy), false, &feed) == CopyResult::copied
-                    : veldro::copy::copy_file_data(path("sparse"), path(copy), false, &feed) == 1;
+                    ? veldro::platform::copy_whole_file(path("sparse"), path(copy), false, &feed) == std::error_code()
+                    : veldro::copy::copy_file_data(path("sparse"), path(copy), false, &feed) == std::error_code();
             ASSERT_TRUE(copied) << copy;
             veldro::hash::HashSet fed;
             digests.finish(fed);
@@ -229,18 +228,18 @@ TEST_F(CopyDataTest, FailedCopiesLeaveTheEarlierCopyAndNoLeftovers) {
     fs::create_directory(dir_ / "adir");
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
     for (const char* source : {"adir", "fifo", "missing"}) {
-        EXPECT_EQ(veldro::platform::copy_whole_file(path(source), path("dst")), CopyResult::failed) << source;
-        EXPECT_EQ(veldro::copy::copy_file_data(path(source), path("dst")), 0) << source;
+        EXPECT_TRUE(veldro::platform::copy_whole_file(path(source), path("dst"))) << source;
+        EXPECT_TRUE(veldro::copy::copy_file_data(path(source), path("dst"))) << source;
         EXPECT_EQ(read("dst"), "earlier copy");
     }
     // A read-only destination is not replaced (only -O lifts the mark).
     write("src", "newer");
     ::chmod(path("dst").c_str(), 0444);
-    EXPECT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::failed);
-    EXPECT_EQ(veldro::copy::copy_file_data(path("src"), path("dst")), 0);
+    EXPECT_TRUE(veldro::platform::copy_whole_file(path("src"), path("dst")));
+    EXPECT_TRUE(veldro::copy::copy_file_data(path("src"), path("dst")));
     EXPECT_EQ(read("dst"), "earlier copy");
     // Nor is a directory standing at the destination.
-    EXPECT_EQ(veldro::platform::copy_whole_file(path("src"), path("adir")), CopyResult::failed);
+    EXPECT_TRUE(veldro::platform::copy_whole_file(path("src"), path("adir")));
     EXPECT_EQ(names(), (std::set<std::string>{"dst", "adir", "fifo", "src"}));
 }
 
@@ -250,22 +249,22 @@ TEST_F(CopyDataTest, LinksAreRecreatedAndNeverWrittenThrough) {
     // A link standing at the destination is replaced, not written through.
     fs::create_symlink("target", dir_ / "dst");
     write("src", "data");
-    ASSERT_EQ(veldro::platform::copy_whole_file(path("src"), path("dst")), CopyResult::copied);
+    ASSERT_FALSE(veldro::platform::copy_whole_file(path("src"), path("dst")));
     EXPECT_FALSE(fs::is_symlink(dir_ / "dst"));
     EXPECT_EQ(read("target"), "precious");
     // A link is copied as a link with the same target text.
-    ASSERT_EQ(veldro::platform::copy_symbolic_link(path("link"), path("copy")), CopyResult::copied);
+    ASSERT_FALSE(veldro::platform::copy_symbolic_link(path("link"), path("copy")));
     EXPECT_TRUE(fs::is_symlink(dir_ / "copy"));
     EXPECT_EQ(fs::read_symlink(dir_ / "copy"), fs::path("target"));
     // Copying a link as data is refused: it is never followed.
-    EXPECT_EQ(veldro::platform::copy_whole_file(path("link"), path("x")), CopyResult::failed);
+    EXPECT_TRUE(veldro::platform::copy_whole_file(path("link"), path("x")));
 }
 
 TEST_F(CopyDataTest, BufferedCopyCarriesTheSourceTimesUnderItsName) {
     write("src", std::string(3 * 1024 * 1024 + 5, 'q'));
     const timespec ts[2] = {{1300000000, 1}, {1200000000, 999999999}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path("src").c_str(), ts, 0), 0);
-    ASSERT_EQ(veldro::copy::copy_file_data(path("src"), path("dst")), 1);
+    ASSERT_FALSE(veldro::copy::copy_file_data(path("src"), path("dst")));
     struct stat st {};
     ASSERT_EQ(::stat(path("dst").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
@@ -277,9 +276,8 @@ TEST_F(CopyDataTest, BufferedCopyCarriesTheSourceTimesUnderItsName) {
 
 TEST_F(CopyDataTest, BufferedCopyTurnsCodeFiveIntoPlus) {
     write("src", "abc");
-    ASSERT_EQ(veldro::copy::copy_file_data(path("src"), path("a\x05"
-                                                             "b")),
-              1);
+    ASSERT_FALSE(veldro::copy::copy_file_data(path("src"), path("a\x05"
+                                                                "b")));
     EXPECT_EQ(read("a+b"), "abc");
 }
 
@@ -288,34 +286,34 @@ TEST_F(CopyDataTest, PathsBeyondTheSystemLimitAreReached) {
     const std::string name(200, 'd');
     while (deep.size() < 5000) {
         deep += "/" + name;
-        ASSERT_TRUE(veldro::platform::make_directory(deep)) << deep.size();
+        ASSERT_FALSE(veldro::platform::make_directory(deep)) << deep.size();
     }
     const std::string source = deep + "/src.txt";
     const std::string dest = deep + "/dst.txt";
     {
         // Written through the program's own buffered copy from a short path.
         write("short", "deep data");
-        ASSERT_EQ(veldro::copy::copy_file_data(path("short"), source), 1);
+        ASSERT_FALSE(veldro::copy::copy_file_data(path("short"), source));
     }
-    ASSERT_EQ(veldro::platform::copy_whole_file(source, dest), CopyResult::copied);
+    ASSERT_FALSE(veldro::platform::copy_whole_file(source, dest));
     FindRecord r;
-    ASSERT_TRUE(veldro::platform::lookup_path(dest, r));
+    ASSERT_FALSE(veldro::platform::lookup_path(dest, r));
     EXPECT_EQ(r.size, 9U);
     veldro::platform::FileTimeSet times = r.times;
     times.last_write.ticks -= 10000000ULL * 3600;
     bool creation_set = false;
-    ASSERT_TRUE(veldro::platform::set_times(dest, times, creation_set));
-    ASSERT_TRUE(veldro::platform::lookup_path(dest, r));
+    ASSERT_FALSE(veldro::platform::set_times(dest, times, creation_set));
+    ASSERT_FALSE(veldro::platform::lookup_path(dest, r));
     EXPECT_EQ(r.times.last_write, times.last_write);
     veldro::platform::DirectorySearch search;
-    ASSERT_TRUE(search.open(deep + "/", "*.txt"));
+    ASSERT_FALSE(search.open(deep + "/", "*.txt"));
     int count = 0;
     while (search.next(r)) {
         ++count;
     }
     EXPECT_EQ(count, 2);
-    EXPECT_TRUE(veldro::platform::remove_file(dest));
-    EXPECT_FALSE(veldro::platform::lookup_path(dest, r));
+    EXPECT_FALSE(veldro::platform::remove_file(dest));
+    EXPECT_TRUE(veldro::platform::lookup_path(dest, r));
 }
 
 TEST_F(CopyDataTest, InterruptDuringACopyEndsTheRunAndLeavesNothing) {

@@ -88,7 +88,7 @@ protected:
 };
 
 TEST_F(CopyDestinationDisk, MakesEachMissingDirectoryOutermostFirst) {
-    ASSERT_EQ(veldro::copy::build_destination_path(s_, src("a/b/c/"), "f.txt"), 1);
+    ASSERT_FALSE(veldro::copy::build_destination_path(s_, src("a/b/c/"), "f.txt"));
     EXPECT_EQ(s_.engine.destination_file_path, out("a/b/c/f.txt"));
     EXPECT_TRUE(fs::is_directory(out("a/b/c")));
     const std::string text = report_text();
@@ -103,13 +103,13 @@ TEST_F(CopyDestinationDisk, MakesEachMissingDirectoryOutermostFirst) {
     EXPECT_LT(p1, p2);
     EXPECT_LT(p2, p3);
     // The next file of the same directory makes and says nothing.
-    ASSERT_EQ(veldro::copy::build_destination_path(s_, src("a/b/c/"), "g.txt"), 1);
+    ASSERT_FALSE(veldro::copy::build_destination_path(s_, src("a/b/c/"), "g.txt"));
     EXPECT_EQ(report_text(), text);
 }
 
 TEST_F(CopyDestinationDisk, ListingOnlyMakesNoDirectories) {
     s_.copy.list_only = veldro::ListOnly::with_destinations;
-    EXPECT_EQ(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"), 1);
+    EXPECT_FALSE(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"));
     EXPECT_EQ(s_.engine.destination_file_path, out("a/f.txt"));
     EXPECT_FALSE(fs::exists(out("a")));
     EXPECT_EQ(report_text(), "");
@@ -119,19 +119,19 @@ TEST_F(CopyDestinationDisk, NeverWritesThroughALinkBelowTheRoot) {
     fs::create_directories(dir_ / "elsewhere");
     fs::create_directories(dir_ / "out");
     fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "out" / "a");
-    EXPECT_EQ(veldro::copy::build_destination_path(s_, src("a/b/"), "f.txt"), 0);
+    EXPECT_EQ(veldro::copy::build_destination_path(s_, src("a/b/"), "f.txt"), std::errc::not_a_directory);
     EXPECT_FALSE(fs::exists(dir_ / "elsewhere" / "b"));
     // A file standing where a directory belongs refuses too.
     fs::create_directories(dir_ / "out" / "c");
     std::FILE* f = std::fopen(out("c/d").c_str(), "w");
     std::fclose(f);
-    EXPECT_EQ(veldro::copy::build_destination_path(s_, src("c/d/"), "f.txt"), 0);
+    EXPECT_EQ(veldro::copy::build_destination_path(s_, src("c/d/"), "f.txt"), std::errc::not_a_directory);
 }
 
 TEST_F(CopyDestinationDisk, TheRootItselfMayBeALink) {
     fs::create_directories(dir_ / "real");
     fs::create_directory_symlink(dir_ / "real", dir_ / "out");
-    EXPECT_EQ(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"), 1);
+    EXPECT_FALSE(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"));
     EXPECT_TRUE(fs::is_directory(dir_ / "real" / "a"));
 }
 
@@ -139,8 +139,8 @@ TEST_F(CopyDestinationDisk, MaintainedDatesStampTheDirectoriesMade) {
     s_.paths.maintain_dir_dates = 1;
     fs::create_directories(dir_ / "src" / "a");
     fs::last_write_time(dir_ / "src" / "a", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
-    ASSERT_EQ(veldro::copy::capture_directory_times(s_, src("a/")), 0);
-    ASSERT_EQ(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"), 1);
+    ASSERT_TRUE(veldro::copy::capture_directory_times(s_, src("a/")));
+    ASSERT_FALSE(veldro::copy::build_destination_path(s_, src("a/"), "f.txt"));
     EXPECT_EQ(fs::last_write_time(out("a")), fs::last_write_time(dir_ / "src" / "a"));
 }
 

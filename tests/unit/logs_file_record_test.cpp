@@ -7,6 +7,7 @@
 #include <string>
 
 #include "logs/file_record.h"
+#include "platform/system.h"
 #include "run/run.h"
 
 namespace veldro {
@@ -194,13 +195,18 @@ TEST_F(FileRecordTest, CopyThatDiffersAfterItsRetry) {
 }
 
 TEST_F(FileRecordTest, CopyThatFailedAndTimesThatCouldNotBeSet) {
+    const std::error_code denied = std::make_error_code(std::errc::permission_denied);
+    const std::string why = " (" + platform::error_text(denied) + ")";
     out.failure_detail = "neither way of copying could write the copy";
-    out.source_times.fail();
-    out.copy_times.fail();  // not reached for a copy that was not made
+    out.copy_error = std::make_error_code(std::errc::no_space_on_device);
+    out.source_times.fail(denied);
+    out.copy_times.fail(denied);
     record([](logs::FileReport& r) { r.result(); });
-    EXPECT_EQ(console, "\n\n/src/a.txt\n NOT COPIED (error) to /dst/a.txt \n 1 of 1 files:    0 of 3 bytes\n");
+    EXPECT_EQ(console, "\n\n/src/a.txt\n NOT COPIED (error) to /dst/a.txt (" + platform::error_text(out.copy_error) +
+                           ")\n 1 of 1 files:    0 of 3 bytes\n");
     EXPECT_EQ(not_copied, "\n/src/a.txt| reason: ******** COPY ERROR *******");
-    EXPECT_EQ(errors, "\n1294 Can't reset filetime for /src/a.txt\n\n1309 Can't reset filetime for /dst/a.txt\n");
+    EXPECT_EQ(errors, "\n1294 Can't reset filetime for /src/a.txt" + why +
+                          "\n\n1309 Can't reset filetime for /dst/a.txt" + why + "\n");
     EXPECT_EQ(s.counters.copy_failures, 1);
     EXPECT_EQ(s.counters.files_not_processed, 1);
     EXPECT_EQ(s.counters.files_copied, 0);

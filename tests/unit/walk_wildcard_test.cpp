@@ -59,21 +59,20 @@ TEST(WalkWildcard, FollowsTheShellRules) {
         {"*.bak", "OLD.BAK", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(wildcard_match(c.pattern, c.text) == 0, c.matches) << c.pattern << " vs " << c.text;
+        EXPECT_EQ(wildcard_match(c.pattern, c.text), c.matches) << c.pattern << " vs " << c.text;
     }
 }
 
 TEST(WalkWildcard, QuestionMarkTakesOneWholeCharacter) {
-    EXPECT_EQ(wildcard_match("?.txt", "\xc3\xa9.txt"), 0);            // é: two bytes, one character
-    EXPECT_EQ(wildcard_match("??.txt", "\xc3\xa9.txt"), 1);           // not two characters
-    EXPECT_EQ(wildcard_match("[\xc3\xa0-\xc3\xbf]", "\xc3\xa9"), 0);  // a range of accented letters
+    EXPECT_TRUE(wildcard_match("?.txt", "\xc3\xa9.txt"));            // é: two bytes, one character
+    EXPECT_FALSE(wildcard_match("??.txt", "\xc3\xa9.txt"));          // not two characters
+    EXPECT_TRUE(wildcard_match("[\xc3\xa0-\xc3\xbf]", "\xc3\xa9"));  // a range of accented letters
     // Bytes that are not valid UTF-8 are characters of their own.
-    EXPECT_EQ(wildcard_match("a?b",
-                             "a\xff"
-                             "b"),
-              0);
-    EXPECT_EQ(wildcard_match("a*", "a\xff\xfe"), 0);
-    EXPECT_EQ(wildcard_match("a\xff", "a\xfe"), 1);
+    EXPECT_TRUE(wildcard_match("a?b",
+                               "a\xff"
+                               "b"));
+    EXPECT_TRUE(wildcard_match("a*", "a\xff\xfe"));
+    EXPECT_FALSE(wildcard_match("a\xff", "a\xfe"));
 }
 
 TEST(WalkWildcard, ExclusionFoldsCaseUnlessAskedNotTo) {

@@ -10,9 +10,18 @@
 // instead of sending a write elsewhere.
 #pragma once
 
+#include <cerrno>
 #include <string>
+#include <system_error>
 
 namespace veldro::platform::posix {
+
+// The reason errno gives for the call that just failed; an I/O error when a
+// failure left none.
+inline std::error_code errno_error() {
+    const int code = errno;
+    return {code != 0 ? code : EIO, std::generic_category()};
+}
 
 class AtPath {
 public:

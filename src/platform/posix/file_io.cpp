@@ -8,19 +8,21 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace veldro::platform {
 
-bool FileHandle::close() {
+std::error_code FileHandle::close() {
     if (!valid()) {
-        return true;
+        return {};
     }
     const int rc = ::close(static_cast<int>(native_));
     native_ = invalid_value;
-    return rc == 0;
+    return rc == 0 ? std::error_code() : posix::errno_error();
 }
 
-FileHandle open_for_read(const std::string& path, ReadShare /*share*/) {
+std::error_code open_for_read(const std::string& path, ReadShare /*share*/, FileHandle& file) {
+    file.close();
     // Linux has no share modes: both ways of opening are the same open.
     // O_NONBLOCK keeps a FIFO from hanging the open; FIFOs, sockets and
     // devices are then refused, since reading one would never end or would
@@ -28,43 +30,53 @@ FileHandle open_for_read(const std::string& path, ReadShare /*share*/) {
     // Paths longer than the system limit are reached a directory at a time.
     const posix::AtPath at(path);
     if (!at.ok()) {
-        return FileHandle();
+        return posix::errno_error();
     }
     const int fd = posix::open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return FileHandle();
+        return posix::errno_error();
     }
-    FileHandle file(fd);
+    FileHandle opened(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-        errno = EINVAL;
-        return FileHandle();
+    if (::fstat(fd, &st) != 0) {
+        return posix::errno_error();
+    }
+    if (!(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        return std::make_error_code(std::errc::invalid_argument);
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) {
         (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
-    return file;
+    file = std::move(opened);
+    return {};
 }
 
-FileHandle create_for_write(const std::string& path) {
+std::error_code create_for_write(const std::string& path, FileHandle& file) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    return FileHandle(fd);
+    if (fd < 0) {
+        file.close();
+        return posix::errno_error();
+    }
+    file = FileHandle(fd);
+    return {};
 }
 
-std::int64_t read_some(FileHandle& file, void* buffer, std::size_t size) {
+std::error_code read_some(FileHandle& file, void* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
     for (;;) {
         const ssize_t n = ::read(static_cast<int>(file.native()), buffer, size);
         if (n >= 0) {
-            return n;
+            got = static_cast<std::size_t>(n);
+            return {};
         }
         if (errno != EINTR) {
-            return -1;
+            return posix::errno_error();
         }
     }
 }
 
-bool write_all(FileHandle& file, const void* buffer, std::size_t size) {
+std::error_code write_all(FileHandle& file, const void* buffer, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(buffer);
     while (size > 0) {
         const ssize_t n = ::write(static_cast<int>(file.native()), p, size);
@@ -72,15 +84,15 @@ bool write_all(FileHandle& file, const void* buffer, std::size_t size) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            return posix::errno_error();
         }
         if (n == 0) {
-            return false;
+            return std::make_error_code(std::errc::no_space_on_device);
         }
         p += n;
         size -= static_cast<std::size_t>(n);
     }
-    return true;
+    return {};
 }
 
 std::optional<std::uint64_t> open_file_size(FileHandle& file) {
@@ -137,12 +149,18 @@ std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t off
     return DataStretch{stretch->begin, stretch->end};
 }
 
-bool seek_to(FileHandle& file, std::uint64_t offset) {
-    return ::lseek(static_cast<int>(file.native()), static_cast<off_t>(offset), SEEK_SET) >= 0;
+std::error_code seek_to(FileHandle& file, std::uint64_t offset) {
+    if (::lseek(static_cast<int>(file.native()), static_cast<off_t>(offset), SEEK_SET) < 0) {
+        return posix::errno_error();
+    }
+    return {};
 }
 
-bool set_file_size(FileHandle& file, std::uint64_t size) {
-    return ::ftruncate(static_cast<int>(file.native()), static_cast<off_t>(size)) == 0;
+std::error_code set_file_size(FileHandle& file, std::uint64_t size) {
+    if (::ftruncate(static_cast<int>(file.native()), static_cast<off_t>(size)) != 0) {
+        return posix::errno_error();
+    }
+    return {};
 }
 
 void allow_holes(FileHandle& /*file*/) {}

@@ -4,22 +4,35 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include "platform/posix/at_path.h"
+
 namespace veldro::platform {
 
-FileHandle open_or_create_for_update(const std::string& path) {
+std::error_code open_or_create_for_update(const std::string& path, FileHandle& file) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
-    return FileHandle(fd);
+    if (fd < 0) {
+        file.close();
+        return posix::errno_error();
+    }
+    file = FileHandle(fd);
+    return {};
 }
 
-bool truncate_file(FileHandle& file, std::uint64_t size) {
-    return ::ftruncate(static_cast<int>(file.native()), static_cast<off_t>(size)) == 0;
+std::error_code truncate_file(FileHandle& file, std::uint64_t size) {
+    if (::ftruncate(static_cast<int>(file.native()), static_cast<off_t>(size)) != 0) {
+        return posix::errno_error();
+    }
+    return {};
 }
 
-bool delete_file(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
+std::error_code delete_file(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) {
+        return posix::errno_error();
+    }
+    return {};
 }
 
 }  // namespace veldro::platform

@@ -30,14 +30,19 @@ bool is_directory(const std::string& path) {
            S_ISDIR(st.st_mode);
 }
 
-bool create_directory(const std::string& path) {
+std::error_code create_directory(const std::string& path) {
+    std::error_code error;
     {
         const posix::AtPath at(path);
         if (at.ok() && ::mkdirat(at.dir(), at.name(), 0777) == 0) {
-            return true;
+            return {};
         }
+        error = posix::errno_error();
     }
-    return errno == EEXIST && is_directory(path);
+    if (error == std::errc::file_exists && is_directory(path)) {
+        return {};
+    }
+    return error;
 }
 
 std::optional<FileIdentity> file_identity(const std::string& path) {

@@ -28,6 +28,7 @@ namespace veldro::platform {
 using posix::open_no_atime;
 
 using posix::AtPath;
+using posix::errno_error;
 
 namespace {
 
@@ -365,9 +366,14 @@ bool destination_refuses(int dir, const char* leaf, bool replace_protected) {
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
         return true;
     }
-    return !replace_protected && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+    if (!replace_protected && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+        errno = EACCES;
+        return true;
+    }
+    return false;
 }
 
 // Carries the user extended attributes (the named streams) from one open
@@ -560,21 +566,22 @@ DirectorySearch::~DirectorySearch() {
     delete state_;
 }
 
-bool DirectorySearch::open(const std::string& dir_path, const std::string& pattern, SearchDetail detail) {
+std::error_code DirectorySearch::open(const std::string& dir_path, const std::string& pattern, SearchDetail detail) {
     close();
     AtPath at(dir_path);
     if (!at.ok()) {
-        return false;
+        return errno_error();
     }
     const int fd =
         open_no_atime(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (at.confined() ? O_NOFOLLOW : 0));
     if (fd < 0) {
-        return false;
+        return errno_error();
     }
     DIR* dir = ::fdopendir(fd);
     if (dir == nullptr) {
+        const std::error_code error = errno_error();
         ::close(fd);
-        return false;
+        return error;
     }
     if (state_ == nullptr) {
         state_ = new State;
@@ -588,7 +595,7 @@ bool DirectorySearch::open(const std::string& dir_path, const std::string& patte
         struct statfs fs {};
         state_->ntfs = ::fstatfs(fd, &fs) == 0 && is_ntfs_like(static_cast<long>(fs.f_type));
     }
-    return true;
+    return {};
 }
 
 bool DirectorySearch::next(FindRecord& record) {
@@ -656,59 +663,60 @@ void DirectorySearch::close() {
 
 // ---- look-ups, times, attributes ---------------------------------------
 
-bool lookup_path(const std::string& path, FindRecord& record) {
+std::error_code lookup_path(const std::string& path, FindRecord& record) {
     Target at(path);
     if (!at.ok()) {
-        return false;
+        return errno_error();
     }
     struct statx sx {};
     if (::statx(at.dir(), at.name(), statx_flags, statx_mask, &sx) != 0) {
-        return false;
+        return errno_error();
     }
     static std::string name;
     fill_record(sx, last_component(path, name), record);
     if (directory_is_ntfs_like(path)) {
         read_ntfs_extras(at.xattr_path(), record);
     }
-    return true;
+    return {};
 }
 
-bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
+std::error_code set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
     creation_set = false;
     Target at(path);
     if (!at.ok()) {
-        return false;
+        return errno_error();
     }
     const timespec ts[2] = {to_timespec(times.last_access), to_timespec(times.last_write)};  // NOLINT
     if (::utimensat(at.dir(), at.name(), ts, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
+        return errno_error();
     }
     if (times.creation.ticks != 0 && directory_is_ntfs_like(path)) {
         const std::uint64_t crtime = times.creation.ticks;
         creation_set = ::lsetxattr(at.xattr_path(), ntfs_crtime_name, &crtime, sizeof crtime, 0) == 0;
     }
-    return true;
+    return {};
 }
 
-std::optional<std::uint32_t> get_attributes(const std::string& path) {
+std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) {
     static FindRecord record;
-    if (!lookup_path(path, record)) {
-        return std::nullopt;
+    if (const std::error_code error = lookup_path(path, record)) {
+        return error;
     }
-    return record.attributes;
+    attributes = record.attributes;
+    return {};
 }
 
-bool set_attributes(const std::string& path, std::uint32_t attributes) {
+std::error_code set_attributes(const std::string& path, std::uint32_t attributes) {
     Target at(path);
     if (!at.ok()) {
-        return false;
+        return errno_error();
     }
     struct stat st {};
     if (::fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
+        return errno_error();
     }
     if (S_ISLNK(st.st_mode)) {
-        return true;  // a link has no attributes of its own to set
+        return {};  // a link has no attributes of its own to set
     }
     if (!S_ISDIR(st.st_mode)) {
         mode_t mode = st.st_mode & 07777;
@@ -718,7 +726,7 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
             mode |= S_IWUSR;
         }
         if (mode != (st.st_mode & 07777) && ::fchmodat(at.dir(), at.name(), mode, 0) != 0) {
-            return false;
+            return errno_error();
         }
     }
     if (directory_is_ntfs_like(path)) {
@@ -731,11 +739,11 @@ bool set_attributes(const std::string& path, std::uint32_t attributes) {
                 wanted = attr_normal;
             }
             if (wanted != current && ::lsetxattr(xpath, ntfs_attrib_name, &wanted, sizeof wanted, 0) != 0) {
-                return false;
+                return errno_error();
             }
         }
     }
-    return true;
+    return {};
 }
 
 // ---- copies ------------------------------------------------------------
@@ -778,19 +786,24 @@ bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
     return false;
 }
 
-CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
-                           CopyFeed* feed) {
+std::error_code copy_interrupted_error() {
+    return std::make_error_code(std::errc::operation_canceled);
+}
+
+std::error_code copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
+                                CopyFeed* feed) {
     struct stat st {};
     const int from = open_regular_source(source, st);
     if (from < 0) {
-        return CopyResult::failed;
+        return errno_error();
     }
     const std::optional<ChangeMarks> before = feed != nullptr ? posix::change_marks_of(from) : std::nullopt;
     ParentDir parent(destination);
     if (!parent.ok()) {
+        const std::error_code error = errno_error();
         ::close(from);
         ParentDir::forget();
-        return CopyResult::failed;
+        return error;
     }
     // The copy is made as a file without a name where the file system
     // allows it: whatever ends the copy early, even the end of the process,
@@ -800,22 +813,29 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     const bool named = to < 0;
     if (named) {
         if (destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
+            const std::error_code error = errno_error();
             ::close(from);
-            return CopyResult::failed;
+            return error;
         }
         to = create_temp_in(parent.fd(), temp, sizeof temp, 0600);
         if (to < 0) {
+            const std::error_code error = errno_error();
             ::close(from);
             ParentDir::forget();
-            return CopyResult::failed;
+            return error;
         }
     }
     if (st.st_size > static_cast<off_t>(copy_buffer_bytes)) {
         (void)::posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
+    // The first failure's reason, taken before any cleanup can change errno.
+    std::error_code error;
     CopyResult result = copy_user_xattrs(from, to)
                             ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size), feed, has_holes(st))
                             : CopyResult::failed;
+    if (result == CopyResult::failed) {
+        error = errno_error();
+    }
     if (feed != nullptr) {
         const std::optional<ChangeMarks> after = posix::change_marks_of(from);
         feed->source_changed = !before || !after || !(*before == *after);
@@ -826,61 +846,70 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         // complete copy never carries a name without its source's times.
         const timespec ts[2] = {st.st_atim, st.st_mtim};  // NOLINT(modernize-avoid-c-arrays)
         if (::fchmod(to, st.st_mode & 0777) != 0 || ::futimens(to, ts) != 0) {
+            error = errno_error();
             result = CopyResult::failed;
         }
     }
     if (!named) {
         if (result == CopyResult::copied && !publish_unnamed(to, parent, replace_protected)) {
+            error = errno_error();
             result = CopyResult::failed;
         }
         ::close(to);
-        return result;
+        return result == CopyResult::copied        ? std::error_code()
+               : result == CopyResult::interrupted ? copy_interrupted_error()
+                                                   : error;
     }
     if (::close(to) != 0 && result == CopyResult::copied) {
+        error = errno_error();
         result = CopyResult::failed;
     }
     if (result == CopyResult::copied && ::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) != 0) {
+        error = errno_error();
         result = CopyResult::failed;
     }
     if (result != CopyResult::copied) {
         ::unlinkat(parent.fd(), temp, 0);
     }
-    return result;
+    return result == CopyResult::copied        ? std::error_code()
+           : result == CopyResult::interrupted ? copy_interrupted_error()
+                                               : error;
 }
 
-CopyResult copy_symbolic_link(const std::string& source, const std::string& destination) {
+std::error_code copy_symbolic_link(const std::string& source, const std::string& destination) {
     std::vector<char> target(PATH_MAX + 1);
     ssize_t length = -1;
     {
         Target at(source);
         if (!at.ok()) {
-            return CopyResult::failed;
+            return errno_error();
         }
         length = ::readlinkat(at.dir(), at.name(), target.data(), target.size() - 1);
     }
     if (length < 0) {
-        return CopyResult::failed;
+        return errno_error();
     }
     target[static_cast<std::size_t>(length)] = '\0';
     ParentDir parent(destination);
     if (!parent.ok() || destination_refuses(parent.fd(), parent.leaf(), false)) {
-        return CopyResult::failed;
+        return errno_error();
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
     for (int attempt = 0; attempt < 100; ++attempt) {
         next_temp_name(temp, sizeof temp);
         if (::symlinkat(target.data(), parent.fd(), temp) == 0) {
             if (::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) == 0) {
-                return CopyResult::copied;
+                return {};
             }
+            const std::error_code error = errno_error();
             ::unlinkat(parent.fd(), temp, 0);
-            return CopyResult::failed;
+            return error;
         }
         if (errno != EEXIST) {
             break;
         }
     }
-    return CopyResult::failed;
+    return errno_error();
 }
 
 void confine_writes_below(const std::string& root) {
@@ -890,44 +919,64 @@ void confine_writes_below(const std::string& root) {
     forget_slot(source_slot());
 }
 
-FileHandle open_source_file(const std::string& path) {
+std::error_code open_source_file(const std::string& path, FileHandle& file) {
     struct stat st {};
-    return FileHandle(open_regular_source(path, st));
+    const int fd = open_regular_source(path, st);
+    if (fd < 0) {
+        file.close();
+        return errno_error();
+    }
+    file = FileHandle(fd);
+    return {};
 }
 
-FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path) {
+std::error_code create_temporary_beside(const std::string& destination, std::string& temp_path, FileHandle& file) {
+    file.close();
     ParentDir parent(destination);
     if (!parent.ok()) {
-        return FileHandle();
+        return errno_error();
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
     const int fd = create_temp_in(parent.fd(), temp, sizeof temp, 0666);
     if (fd < 0) {
-        return FileHandle();
+        return errno_error();
     }
     temp_path = parent.dir_path();
     if (temp_path.back() != '/') {
         temp_path += '/';
     }
     temp_path += temp;
-    return FileHandle(fd);
+    file = FileHandle(fd);
+    return {};
 }
 
-bool rename_over(const std::string& from, const std::string& to, bool /*replace_protected*/) {
+std::error_code rename_over(const std::string& from, const std::string& to, bool /*replace_protected*/) {
     // A rename replaces a read-only file without changing it.
     Target a(from);
+    if (!a.ok()) {
+        return errno_error();
+    }
     Target b(to);
-    return a.ok() && b.ok() && ::renameat(a.dir(), a.name(), b.dir(), b.name()) == 0;
+    if (!b.ok() || ::renameat(a.dir(), a.name(), b.dir(), b.name()) != 0) {
+        return errno_error();
+    }
+    return {};
 }
 
-bool remove_file(const std::string& path) {
+std::error_code remove_file(const std::string& path) {
     Target at(path);
-    return at.ok() && ::unlinkat(at.dir(), at.name(), 0) == 0;
+    if (!at.ok() || ::unlinkat(at.dir(), at.name(), 0) != 0) {
+        return errno_error();
+    }
+    return {};
 }
 
-bool make_directory(const std::string& path) {
+std::error_code make_directory(const std::string& path) {
     AtPath at(path);
-    return at.ok() && ::mkdirat(at.dir(), at.name(), 0777) == 0;
+    if (!at.ok() || ::mkdirat(at.dir(), at.name(), 0777) != 0) {
+        return errno_error();
+    }
+    return {};
 }
 
 FileTime local_file_time(FileTime utc) {

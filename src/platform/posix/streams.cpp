@@ -6,6 +6,7 @@
 #include "platform/streams.h"
 
 #include "platform/fs.h"
+#include "platform/posix/at_path.h"
 
 #include <sys/mman.h>
 #include <sys/types.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <string_view>
+#include <utility>
 
 namespace veldro::platform {
 
@@ -90,12 +92,12 @@ ssize_t read_attribute_value(int fd, const char* attribute, std::vector<char>& v
 
 // The file whose attributes are wanted: a regular file (of any path
 // length; a FIFO or device is refused without blocking), or a directory.
-FileHandle open_stream_holder(const std::string& path) {
-    FileHandle file = open_source_file(path);
-    if (!file.valid() && is_directory(path)) {
-        file = open_for_read(path, ReadShare::permissive);
+std::error_code open_stream_holder(const std::string& path, FileHandle& file) {
+    std::error_code error = open_source_file(path, file);
+    if (error && is_directory(path)) {
+        error = open_for_read(path, ReadShare::permissive, file);
     }
-    return file;
+    return error;
 }
 
 void store_stream(std::vector<StreamRecord>& table, std::size_t& count, std::string_view name, std::int64_t size) {
@@ -113,8 +115,8 @@ void store_stream(std::vector<StreamRecord>& table, std::size_t& count, std::str
 
 StreamListStatus list_named_streams(const std::string& path, std::vector<StreamRecord>& table, std::size_t& count) {
     count = 0;
-    FileHandle file = open_stream_holder(path);
-    if (!file.valid()) {
+    FileHandle file;
+    if (open_stream_holder(path, file)) {
         return StreamListStatus::open_failed;
     }
     std::vector<char>& names = buffers().names;
@@ -151,37 +153,48 @@ PrivilegeStatus enable_backup_privileges() {
     return PrivilegeStatus::enabled;
 }
 
-FileHandle open_stream_for_read(const std::string& file, const std::string& name) {
-    FileHandle source = open_stream_holder(file);
-    if (!source.valid()) {
-        return {};
+std::error_code open_stream_for_read(const std::string& file, const std::string& name, FileHandle& stream) {
+    stream.close();
+    FileHandle source;
+    if (const std::error_code error = open_stream_holder(file, source)) {
+        return error;
     }
     std::vector<char>& value = buffers().value;
     const ssize_t length = read_attribute_value(fd_of(source), attribute_name(name), value);
     if (length < 0) {
-        return {};
+        return posix::errno_error();
     }
     // An attribute is read whole; an anonymous in-memory file holding the
     // value lets the caller read it like any other file.
     FileHandle contents(::memfd_create("veldro-stream", MFD_CLOEXEC));
-    if (!contents.valid() || !write_all(contents, value.data(), static_cast<std::size_t>(length)) ||
-        ::lseek(fd_of(contents), 0, SEEK_SET) != 0) {
-        return {};
+    if (!contents.valid()) {
+        return posix::errno_error();
     }
-    return contents;
+    if (const std::error_code error = write_all(contents, value.data(), static_cast<std::size_t>(length))) {
+        return error;
+    }
+    if (::lseek(fd_of(contents), 0, SEEK_SET) != 0) {
+        return posix::errno_error();
+    }
+    stream = std::move(contents);
+    return {};
 }
 
-bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size) {
-    FileHandle target = open_stream_holder(file);
-    if (!target.valid()) {
-        return false;
+std::error_code write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size) {
+    FileHandle target;
+    if (const std::error_code error = open_stream_holder(file, target)) {
+        return error;
     }
-    return ::fsetxattr(fd_of(target), attribute_name(name), data, size, 0) == 0;
+    if (::fsetxattr(fd_of(target), attribute_name(name), data, size, 0) != 0) {
+        return posix::errno_error();
+    }
+    return {};
 }
 
-bool system_copy_stream(const std::string& /*file*/, const std::string& /*name*/, const std::string& /*target*/) {
+std::error_code system_copy_stream(const std::string& /*file*/, const std::string& /*name*/,
+                                   const std::string& /*target*/) {
     // Linux has no whole-file copy that takes a stream as its source.
-    return false;
+    return std::make_error_code(std::errc::not_supported);
 }
 
 }  // namespace veldro::platform

@@ -21,53 +21,65 @@ std::intptr_t from_handle(HANDLE h) {
 
 }  // namespace
 
-bool FileHandle::close() {
+std::error_code FileHandle::close() {
     if (!valid()) {
-        return true;
+        return {};
     }
     const BOOL ok = CloseHandle(as_handle(native_));
+    const std::error_code error = ok != 0 ? std::error_code() : win32::system_error();
     native_ = invalid_value;
-    return ok != 0;
+    return error;
 }
 
-FileHandle open_for_read(const std::string& path, ReadShare share) {
-    return FileHandle(from_handle(win32::open_source(
+std::error_code open_for_read(const std::string& path, ReadShare share, FileHandle& file) {
+    file = FileHandle(from_handle(win32::open_source(
         win32::to_wide_path(path), FILE_FLAG_SEQUENTIAL_SCAN,
         share == ReadShare::deny_writers ? win32::SourceShare::readers_only : win32::SourceShare::anyone)));
+    return file.valid() ? std::error_code() : win32::system_error();
 }
 
-FileHandle create_for_write(const std::string& path) {
+std::error_code create_for_write(const std::string& path, FileHandle& file) {
+    file.close();
     const std::wstring wide = win32::to_wide_path(path);
     const DWORD existing = GetFileAttributesW(wide.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return {};  // never written through a link
+        return win32::system_error(ERROR_CANT_ACCESS_FILE);  // never written through a link
     }
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return FileHandle(from_handle(h));
-}
-
-std::int64_t read_some(FileHandle& file, void* buffer, std::size_t size) {
-    DWORD got = 0;
-    const DWORD want = size > 0x40000000U ? 0x40000000U : static_cast<DWORD>(size);
-    if (ReadFile(as_handle(file.native()), buffer, want, &got, nullptr) == 0) {
-        return -1;
+    if (h == INVALID_HANDLE_VALUE) {
+        return win32::system_error();
     }
-    return static_cast<std::int64_t>(got);
+    file = FileHandle(from_handle(h));
+    return {};
 }
 
-bool write_all(FileHandle& file, const void* buffer, std::size_t size) {
+std::error_code read_some(FileHandle& file, void* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
+    DWORD read = 0;
+    const DWORD want = size > 0x40000000U ? 0x40000000U : static_cast<DWORD>(size);
+    if (ReadFile(as_handle(file.native()), buffer, want, &read, nullptr) == 0) {
+        return win32::system_error();
+    }
+    got = read;
+    return {};
+}
+
+std::error_code write_all(FileHandle& file, const void* buffer, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(buffer);
     while (size > 0) {
         const DWORD chunk = size > 0x40000000U ? 0x40000000U : static_cast<DWORD>(size);
         DWORD wrote = 0;
-        if (WriteFile(as_handle(file.native()), p, chunk, &wrote, nullptr) == 0 || wrote == 0) {
-            return false;
+        if (WriteFile(as_handle(file.native()), p, chunk, &wrote, nullptr) == 0) {
+            return win32::system_error();
+        }
+        if (wrote == 0) {
+            return win32::system_error(ERROR_DISK_FULL);
         }
         p += wrote;
         size -= wrote;
     }
-    return true;
+    return {};
 }
 
 std::optional<std::uint64_t> open_file_size(FileHandle& file) {
@@ -123,14 +135,23 @@ std::optional<DataStretch> next_data_stretch(FileHandle& file, std::uint64_t off
     return begin < end ? DataStretch{begin, end} : all;
 }
 
-bool seek_to(FileHandle& file, std::uint64_t offset) {
+std::error_code seek_to(FileHandle& file, std::uint64_t offset) {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(as_handle(file.native()), to, nullptr, FILE_BEGIN) != 0;
+    if (SetFilePointerEx(as_handle(file.native()), to, nullptr, FILE_BEGIN) == 0) {
+        return win32::system_error();
+    }
+    return {};
 }
 
-bool set_file_size(FileHandle& file, std::uint64_t size) {
-    return seek_to(file, size) && SetEndOfFile(as_handle(file.native())) != 0;
+std::error_code set_file_size(FileHandle& file, std::uint64_t size) {
+    if (std::error_code error = seek_to(file, size)) {
+        return error;
+    }
+    if (SetEndOfFile(as_handle(file.native())) == 0) {
+        return win32::system_error();
+    }
+    return {};
 }
 
 void allow_holes(FileHandle& file) {

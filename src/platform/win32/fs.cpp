@@ -16,11 +16,15 @@ bool is_directory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool create_directory(const std::string& path) {
+std::error_code create_directory(const std::string& path) {
     if (CreateDirectoryW(win32::to_wide_path(path).c_str(), nullptr) != 0) {
-        return true;
+        return {};
     }
-    return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
+    const std::error_code error = win32::system_error();
+    if (error.value() == ERROR_ALREADY_EXISTS && is_directory(path)) {
+        return {};
+    }
+    return error;
 }
 
 std::string full_path(const std::string& path) {

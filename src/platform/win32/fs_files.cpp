@@ -132,8 +132,8 @@ CopyResult copy_named_streams(const std::string& source, const std::wstring& tar
         return CopyResult::failed;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        FileHandle from = open_stream_for_read(source, table[i].name);
-        if (!from.valid()) {
+        FileHandle from;
+        if (open_stream_for_read(source, table[i].name, from)) {
             return CopyResult::failed;
         }
         const std::wstring stream = target + L":" + win32::to_wide(table[i].name);
@@ -175,7 +175,8 @@ DirectorySearch::~DirectorySearch() {
     delete state_;
 }
 
-bool DirectorySearch::open(const std::string& dir_path, const std::string& pattern, SearchDetail /*detail*/) {
+std::error_code DirectorySearch::open(const std::string& dir_path, const std::string& pattern,
+                                      SearchDetail /*detail*/) {
     close();
     if (state_ == nullptr) {
         state_ = new State;
@@ -188,7 +189,11 @@ bool DirectorySearch::open(const std::string& dir_path, const std::string& patte
                                       FIND_FIRST_EX_LARGE_FETCH);
     state_->pending = state_->handle != INVALID_HANDLE_VALUE;
     // A drive root without entries has no "." either: empty, not unreadable.
-    return state_->pending || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (state_->pending) {
+        return {};
+    }
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND ? std::error_code() : win32::system_error(code);
 }
 
 bool DirectorySearch::next(FindRecord& record) {
@@ -222,19 +227,19 @@ void DirectorySearch::close() {
 
 // ---- look-ups, times, attributes ---------------------------------------
 
-bool lookup_path(const std::string& path, FindRecord& record) {
+std::error_code lookup_path(const std::string& path, FindRecord& record) {
     const std::wstring wide = win32::to_wide_path(path);
     WIN32_FIND_DATAW data{};
     HANDLE h = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
     if (h != INVALID_HANDLE_VALUE) {
         FindClose(h);
         fill_record(data, record);
-        return true;
+        return {};
     }
     // A drive root cannot be searched for; its attributes still tell.
     WIN32_FILE_ATTRIBUTE_DATA info{};
     if (GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &info) == 0) {
-        return false;
+        return win32::system_error();
     }
     WIN32_FIND_DATAW made{};
     made.dwFileAttributes = info.dwFileAttributes;
@@ -245,10 +250,10 @@ bool lookup_path(const std::string& path, FindRecord& record) {
     made.nFileSizeLow = info.nFileSizeLow;
     fill_record(made, record);
     record.name = path;
-    return true;
+    return {};
 }
 
-bool set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
+std::error_code set_times(const std::string& path, const FileTimeSet& times, bool& creation_set) {
     creation_set = false;
     const std::wstring wide = win32::to_wide_path(path);
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -261,27 +266,32 @@ bool set_times(const std::string& path, const FileTimeSet& times, bool& creation
                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     }
     if (h == INVALID_HANDLE_VALUE) {
-        return false;
+        return win32::system_error();
     }
     const FILETIME creation = to_filetime(times.creation);
     const FILETIME access = to_filetime(times.last_access);
     const FILETIME write = to_filetime(times.last_write);
     const BOOL ok = SetFileTime(h, &creation, &access, &write);
+    const std::error_code error = ok != 0 ? std::error_code() : win32::system_error();
     CloseHandle(h);
     creation_set = ok != 0;
-    return ok != 0;
+    return error;
 }
 
-std::optional<std::uint32_t> get_attributes(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(win32::to_wide_path(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return std::nullopt;
+std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) {
+    const DWORD found = GetFileAttributesW(win32::to_wide_path(path).c_str());
+    if (found == INVALID_FILE_ATTRIBUTES) {
+        return win32::system_error();
     }
-    return attributes;
+    attributes = found;
+    return {};
 }
 
-bool set_attributes(const std::string& path, std::uint32_t attributes) {
-    return SetFileAttributesW(win32::to_wide_path(path).c_str(), attributes) != 0;
+std::error_code set_attributes(const std::string& path, std::uint32_t attributes) {
+    if (SetFileAttributesW(win32::to_wide_path(path).c_str(), attributes) == 0) {
+        return win32::system_error();
+    }
+    return {};
 }
 
 // ---- copies ------------------------------------------------------------
@@ -312,21 +322,30 @@ void allow_replacing(const std::wstring& to, bool replace_protected) {
 
 // The program's own copy rather than the system's: the system's would read
 // the source through a handle of its own and move its last-access time.
-CopyResult copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
-                           CopyFeed* feed) {
+std::error_code copy_interrupted_error() {
+    return std::make_error_code(std::errc::operation_canceled);
+}
+
+std::error_code copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
+                                CopyFeed* feed) {
     const std::wstring to = win32::to_wide_path(destination);
     HANDLE from = win32::open_source(win32::to_wide_path(source), FILE_FLAG_SEQUENTIAL_SCAN);
     if (from == INVALID_HANDLE_VALUE) {
-        return CopyResult::failed;
+        return win32::system_error();
     }
     FileHandle watched(reinterpret_cast<std::intptr_t>(from));  // NOLINT
     const std::optional<ChangeMarks> before = feed != nullptr ? change_marks(watched) : std::nullopt;
     watched.release();
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(from, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+    if (GetFileInformationByHandle(from, &info) == 0) {
+        const std::error_code error = win32::system_error();
+        CloseHandle(from);
+        return error;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
         (destination_refuses(to) && !(replace_protected && replaceable_protected(to)))) {
         CloseHandle(from);
-        return CopyResult::failed;
+        return win32::system_error(ERROR_ACCESS_DENIED);
     }
     std::wstring temp;
     HANDLE out = INVALID_HANDLE_VALUE;
@@ -339,10 +358,16 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
         }
     }
     if (out == INVALID_HANDLE_VALUE) {
+        const std::error_code error = win32::system_error();
         CloseHandle(from);
-        return CopyResult::failed;
+        return error;
     }
+    // The first failure's reason, taken right after the failing call.
+    std::error_code error;
     CopyResult result = copy_contents(from, out, feed);
+    if (result == CopyResult::failed) {
+        error = win32::system_error();
+    }
     if (feed != nullptr) {
         watched = FileHandle(reinterpret_cast<std::intptr_t>(from));  // NOLINT
         const std::optional<ChangeMarks> after = change_marks(watched);
@@ -352,20 +377,26 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     CloseHandle(from);
     if (result == CopyResult::copied) {
         result = copy_named_streams(source, temp);
+        if (result == CopyResult::failed) {
+            error = win32::system_error();
+        }
     }
     // The times travel with the data, so that a complete copy never carries
     // a name without its source's times.
     if (result == CopyResult::copied &&
         SetFileTime(out, &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime) == 0) {
+        error = win32::system_error();
         result = CopyResult::failed;
     }
     if (CloseHandle(out) == 0 && result == CopyResult::copied) {
+        error = win32::system_error();
         result = CopyResult::failed;
     }
     constexpr DWORD carried = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD attributes = info.dwFileAttributes & carried;
     if (result == CopyResult::copied && attributes != 0 && SetFileAttributesW(temp.c_str(), attributes) == 0) {
+        error = win32::system_error();
         result = CopyResult::failed;
     }
     if (result == CopyResult::copied) {
@@ -373,21 +404,24 @@ CopyResult copy_whole_file(const std::string& source, const std::string& destina
     }
     if (result == CopyResult::copied &&
         MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        error = win32::system_error();
         result = CopyResult::failed;
     }
     if (result != CopyResult::copied) {
         // A read-only temporary file cannot be deleted as it is.
         discard(temp, false);
     }
-    return result;
+    return result == CopyResult::copied        ? std::error_code()
+           : result == CopyResult::interrupted ? copy_interrupted_error()
+                                               : error;
 }
 
 // A link is recreated from its reparse data, byte for byte, so that its
 // target text (relative or absolute) is the source's.
-CopyResult copy_symbolic_link(const std::string& source, const std::string& destination) {
+std::error_code copy_symbolic_link(const std::string& source, const std::string& destination) {
     HANDLE from = win32::open_source_link(win32::to_wide_path(source));
     if (from == INVALID_HANDLE_VALUE) {
-        return CopyResult::failed;
+        return win32::system_error();
     }
     std::vector<unsigned char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
     DWORD got = 0;
@@ -395,13 +429,17 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
     const bool read = DeviceIoControl(from, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
                                       static_cast<DWORD>(data.size()), &got, nullptr) != 0 &&
                       GetFileInformationByHandle(from, &info) != 0;
+    const std::error_code read_error = read ? std::error_code() : win32::system_error();
     CloseHandle(from);
     DWORD tag = 0;
     if (read && got >= sizeof tag) {
         std::memcpy(&tag, data.data(), sizeof tag);
     }
-    if (!read || (tag != reparse_tag_symlink && tag != reparse_tag_mount_point)) {
-        return CopyResult::failed;
+    if (!read) {
+        return read_error;
+    }
+    if (tag != reparse_tag_symlink && tag != reparse_tag_mount_point) {
+        return win32::system_error(ERROR_NOT_SUPPORTED);
     }
     const bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const std::wstring to = win32::to_wide_path(destination);
@@ -413,67 +451,95 @@ CopyResult copy_symbolic_link(const std::string& source, const std::string& dest
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     }
     if (made == INVALID_HANDLE_VALUE) {
+        const std::error_code error = win32::system_error();
         if (directory) {
             RemoveDirectoryW(temp.c_str());
         }
-        return CopyResult::failed;
+        return error;
     }
     DWORD ignored = 0;
     bool ok = DeviceIoControl(made, FSCTL_SET_REPARSE_POINT, data.data(), got, nullptr, 0, &ignored, nullptr) != 0;
+    std::error_code error = ok ? std::error_code() : win32::system_error();
     CloseHandle(made);
     // What stands at the destination is replaced, never written through:
     // an earlier link is removed as a link; a real directory stays.
     const DWORD existing = GetFileAttributesW(to.c_str());
     if (ok && existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        ok = (existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && RemoveDirectoryW(to.c_str()) != 0;
+        if ((existing & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            ok = false;
+            error = win32::system_error(ERROR_DIRECTORY);
+        } else if (RemoveDirectoryW(to.c_str()) == 0) {
+            ok = false;
+            error = win32::system_error();
+        }
     } else if (ok && existing != INVALID_FILE_ATTRIBUTES && directory) {
-        ok = (existing & FILE_ATTRIBUTE_READONLY) == 0 && DeleteFileW(to.c_str()) != 0;
+        if ((existing & FILE_ATTRIBUTE_READONLY) != 0) {
+            ok = false;
+            error = win32::system_error(ERROR_ACCESS_DENIED);
+        } else if (DeleteFileW(to.c_str()) == 0) {
+            ok = false;
+            error = win32::system_error();
+        }
     }
-    if (ok) {
-        ok = MoveFileExW(temp.c_str(), to.c_str(), directory ? 0 : MOVEFILE_REPLACE_EXISTING) != 0;
+    if (ok && MoveFileExW(temp.c_str(), to.c_str(), directory ? 0 : MOVEFILE_REPLACE_EXISTING) == 0) {
+        ok = false;
+        error = win32::system_error();
     }
     if (!ok) {
         discard(temp, directory);
-        return CopyResult::failed;
+        return error;
     }
-    return CopyResult::copied;
+    return {};
 }
 
-FileHandle open_source_file(const std::string& path) {
+std::error_code open_source_file(const std::string& path, FileHandle& file) {
     // Backup semantics reach files whose access rules would refuse a plain
     // open, for a process that holds the backup privilege.
-    return FileHandle(as_native(win32::open_source(win32::to_wide_path(path), FILE_FLAG_SEQUENTIAL_SCAN)));
+    file = FileHandle(as_native(win32::open_source(win32::to_wide_path(path), FILE_FLAG_SEQUENTIAL_SCAN)));
+    return file.valid() ? std::error_code() : win32::system_error();
 }
 
-FileHandle create_temporary_beside(const std::string& destination, std::string& temp_path) {
+std::error_code create_temporary_beside(const std::string& destination, std::string& temp_path, FileHandle& file) {
+    file.close();
     const std::string directory = directory_of(destination);
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path = temp_name_in(directory);
         HANDLE h = CreateFileW(win32::to_wide_path(temp_path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
-            return FileHandle(as_native(h));
+            file = FileHandle(as_native(h));
+            return {};
         }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-            break;
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+            return win32::system_error(code);
         }
     }
-    return FileHandle();
+    return win32::system_error(ERROR_FILE_EXISTS);
 }
 
-bool rename_over(const std::string& from, const std::string& to, bool replace_protected) {
+std::error_code rename_over(const std::string& from, const std::string& to, bool replace_protected) {
     const std::wstring target = win32::to_wide_path(to);
     allow_replacing(target, replace_protected);
-    return MoveFileExW(win32::to_wide_path(from).c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (MoveFileExW(win32::to_wide_path(from).c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        return win32::system_error();
+    }
+    return {};
 }
 
-bool remove_file(const std::string& path) {
-    return DeleteFileW(win32::to_wide_path(path).c_str()) != 0;
+std::error_code remove_file(const std::string& path) {
+    if (DeleteFileW(win32::to_wide_path(path).c_str()) == 0) {
+        return win32::system_error();
+    }
+    return {};
 }
 
-bool make_directory(const std::string& path) {
-    return CreateDirectoryW(win32::to_wide_path(path).c_str(), nullptr) != 0;
+std::error_code make_directory(const std::string& path) {
+    if (CreateDirectoryW(win32::to_wide_path(path).c_str(), nullptr) == 0) {
+        return win32::system_error();
+    }
+    return {};
 }
 
 // Local time under the zone rules in force at the instant itself (the

@@ -210,26 +210,29 @@ PrivilegeStatus enable_backup_privileges() {
     return adjusted != 0 && error == ERROR_NOT_ALL_ASSIGNED ? PrivilegeStatus::not_held : PrivilegeStatus::enabled;
 }
 
-FileHandle open_stream_for_read(const std::string& file, const std::string& name) {
-    return FileHandle(from_handle(win32::open_source(stream_path(file, name), FILE_FLAG_SEQUENTIAL_SCAN)));
+std::error_code open_stream_for_read(const std::string& file, const std::string& name, FileHandle& stream) {
+    stream = FileHandle(from_handle(win32::open_source(stream_path(file, name), FILE_FLAG_SEQUENTIAL_SCAN)));
+    return stream.valid() ? std::error_code() : win32::system_error();
 }
 
-bool write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size) {
+std::error_code write_stream(const std::string& file, const std::string& name, const void* data, std::size_t size) {
     HANDLE h = CreateFileW(stream_path(file, name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    FileHandle target(from_handle(h));
-    if (!target.valid()) {
-        return false;
+    if (h == INVALID_HANDLE_VALUE) {
+        return win32::system_error();
     }
-    const bool written = write_all(target, data, size);
-    return target.close() && written;
+    FileHandle target(from_handle(h));
+    const std::error_code written = write_all(target, data, size);
+    const std::error_code closed = target.close();
+    return written ? written : closed;
 }
 
 // The system's copy would read the stream through a handle of its own,
 // moving the file's last-access time, and write straight onto the final
 // name: the caller's copy through a temporary name is used instead.
-bool system_copy_stream(const std::string& /*file*/, const std::string& /*name*/, const std::string& /*target*/) {
-    return false;
+std::error_code system_copy_stream(const std::string& /*file*/, const std::string& /*name*/,
+                                   const std::string& /*target*/) {
+    return win32::system_error(ERROR_NOT_SUPPORTED);
 }
 
 }  // namespace veldro::platform

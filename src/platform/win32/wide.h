@@ -6,8 +6,21 @@
 #include <windows.h>
 
 #include <string>
+#include <system_error>
 
 namespace veldro::platform::win32 {
+
+// The reason GetLastError gives for the call that just failed; a general
+// failure when it left none. To be read right after the failing call.
+inline std::error_code system_error() {
+    const DWORD code = GetLastError();
+    return {static_cast<int>(code != 0 ? code : ERROR_GEN_FAILURE), std::system_category()};
+}
+
+// A reason given by its Windows error code.
+inline std::error_code system_error(DWORD code) {
+    return {static_cast<int>(code), std::system_category()};
+}
 
 std::wstring to_wide(const std::string& utf8);
 std::string from_wide(const std::wstring& wide);

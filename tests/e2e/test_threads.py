@@ -1,0 +1,118 @@
+"""The number of threads changes nothing a user reads: the console, every log,
+the hash log and its companions and the copies are the same, byte for byte,
+with one thread and with four (the run's own clock aside).
+
+The tree mixes what makes a run's records depend on order: nested
+directories, names that clash when flattened, a copy that differs from its
+source (made by the corrupting preload library), a source that cannot be
+opened (a preload library refuses it, even to root) and, where the file
+system keeps them, named streams."""
+
+import os
+import re
+import unittest
+
+from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+
+# What differs from one run to the next whatever the threads: the run's own
+# calendar times, elapsed times and rates.
+_CLOCK = [
+    (re.compile(rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}"), b"<calendar>"),
+    (re.compile(rb"\d\d:\d\d UTC"), b"<hh:mm> UTC"),
+    (re.compile(rb"\d+ hrs\. +\d+ mins\. +\d+ secs\."), b"<elapsed>"),
+    (re.compile(rb"[\d.]+ meg/min[^\n]*"), b"<rate>"),
+]
+
+
+def without_clock(data, threads):
+    if data.startswith(b"\xff\xfe"):
+        data = data.decode("utf-16-le").encode("utf-8")
+    data = data.replace(b"_T%d" % threads, b"_Tn").replace(b"--THREADS=%d" % threads, b"--THREADS=n")
+    for pattern, replacement in _CLOCK:
+        data = pattern.sub(replacement, data)
+    return data
+
+
+class OneAndManyThreads(TreeCase):
+    def setUp(self):
+        super().setUp()
+        skip_under_wine("the faults are made by Linux preload libraries")
+        libraries = [preload_library("corrupt_after_copy.c", "corrupting"),
+                     preload_library("fail_source_open.c", "unreadable-source")]
+        asan = os.environ.get("ASAN_OPTIONS", "")
+        self.env = clean_env(TZ="UTC0", LD_PRELOAD=" ".join(libraries),
+                             VELDRO_TEST_CORRUPT_NAME="mismatch.bin", VELDRO_TEST_CORRUPT_TIMES="1",
+                             VELDRO_TEST_UNREADABLE_NAME="locked.txt",
+                             ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
+        for d in range(6):
+            for f in range(12):
+                self.write(f"SRC/d{d}/sub{f % 3}/file{f}.txt", (b"%d-%d " % (d, f)) * (50 * f + 1))
+            self.write(f"SRC/d{d}/same.txt", b"same name %d" % d)
+        self.write("SRC/big.bin", os.urandom(3 << 20))
+        self.write("SRC/d2/mismatch.bin", os.urandom(300_000))
+        self.write("SRC/d3/locked.txt", b"nobody reads this")
+        try:
+            os.setxattr(self.path("SRC/d1/file1.txt"), "user.note", b"a stream")
+            self.streams = ["--ADSEXTRACT"]
+        except OSError:
+            self.streams = []
+
+    def outputs(self, threads, *extra):
+        tag = f"_T{threads}"
+        r = run(["-p", "SRC", "-d", "DST" + tag, "-m", "-1", f"LOGS{tag}/RUN.LOG!255", "-H",
+                 f"H{tag}/HASH.TXT", "--SHA2", "--RET=1", f"--THREADS={threads}"] + self.streams + list(extra),
+                cwd=self.tmp, env=self.env)
+        seen = {"status": str(r.status).encode(), "stdout": without_clock(r.out, threads),
+                "stderr": without_clock(r.err, threads)}
+        for top in ("LOGS" + tag, "H" + tag, "DST" + tag):
+            for base, _dirs, files in os.walk(self.path(top)):
+                for name in files:
+                    full = os.path.join(base, name)
+                    key = os.path.relpath(full, self.tmp).replace(tag, "_Tn")
+                    with open(full, "rb") as f:
+                        data = f.read()
+                    seen[key] = without_clock(data, threads) if top != "DST" + tag else data
+                    if top == "DST" + tag:
+                        seen[key + " mtime"] = str(os.stat(full).st_mtime_ns).encode()
+        return seen
+
+    def assertSameOutputs(self, *extra):
+        one = self.outputs(1, *extra)
+        four = self.outputs(4, *extra)
+        self.assertEqual(sorted(one), sorted(four))
+        for key in one:
+            self.assertEqual(one[key], four[key], key)
+        return one
+
+    def test_tree_copy(self):
+        one = self.assertSameOutputs()
+        self.assertIn(b"locked.txt", one["stdout"])
+        self.assertIn(b"HASH ERROR", one["stdout"] + one["stderr"])
+
+    def test_flattened_copy_with_clashing_names(self):
+        one = self.assertSameOutputs("--FLAT")
+        self.assertTrue(any("same[" in key for key in one), sorted(one))
+
+
+class InterruptedWorkers(TreeCase):
+    def test_an_interrupt_stops_every_worker_and_leaves_no_partial_copy(self):
+        os.makedirs(self.path("src"))
+        block = os.urandom(1 << 20)
+        for i in range(12):
+            with open(self.path("src", "f%02d.bin" % i), "wb") as f:
+                for _ in range(48):
+                    f.write(block)
+        proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--HASH", "--THREADS=4"])
+        # A file's line comes once its work is done: the later files are
+        # still in the workers' hands.
+        proc.read_until("==>")
+        proc.interrupt()
+        self.assertEqual(proc.wait(), 2, proc.text)
+        self.assertLess(len(os.listdir(self.path("dst"))), 12, proc.text)
+        for name in os.listdir(self.path("dst")):
+            self.assertFalse(name.startswith(".veldro"), name)
+            self.assertEqual(self.read("dst/" + name), self.read("src/" + name), name)
+
+
+if __name__ == "__main__":
+    unittest.main()
