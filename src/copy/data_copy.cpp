@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
+#include "copy/times.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -18,7 +18,7 @@ namespace {
 // or a file marked read-only (unless -O lets it be replaced); the reason
 // says which.
 std::error_code destination_refuses(const std::string& destination, bool replace_protected) {
-    static platform::FindRecord record;
+    platform::FindRecord record;
     if (platform::lookup_path(destination, record)) {
         return {};
     }
@@ -115,18 +115,19 @@ std::error_code copy_file_data(const std::string& source, const std::string& des
                                platform::CopyFeed* feed) {
     unsigned char* buffer = platform::copy_buffer();
     if (buffer == nullptr) {
-        std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
+        if (feed != nullptr) {
+            feed->buffer_missing = true;
+        }
         return std::make_error_code(std::errc::not_enough_memory);
     }
-    static std::string target;
-    target = destination;
+    std::string target = destination;
     for (char& c : target) {
         if (c == 5) {
             c = '+';
         }
     }
 
-    static platform::FindRecord source_record;
+    platform::FindRecord source_record;
     platform::FileHandle from;
     if (std::error_code error = platform::open_source_file(source, from)) {
         return error;
@@ -137,7 +138,7 @@ std::error_code copy_file_data(const std::string& source, const std::string& des
     if (std::error_code error = destination_refuses(target, replace_protected)) {
         return error;
     }
-    static std::string temp_path;
+    std::string temp_path;
     platform::FileHandle to;
     if (std::error_code error = platform::create_temporary_beside(target, temp_path, to)) {
         return error;
@@ -160,9 +161,8 @@ std::error_code copy_file_data(const std::string& source, const std::string& des
     }
     // The copy takes its source's times before it takes its name, so that
     // a copy under the destination name never looks newer than its source.
-    bool creation_set = false;
     if (!error) {
-        error = platform::set_times(temp_path, source_record.times, creation_set);
+        error = stamp(temp_path, source_record.times).error;
     }
     if (!error) {
         error = platform::rename_over(temp_path, target, replace_protected);

@@ -1,10 +1,8 @@
 #include "copy/times.h"
 
-#include <cstdio>
-
+#include "logs/file_record.h"
 #include "platform/system.h"
 #include "util/dates.h"
-#include "util/paths.h"
 
 namespace veldro::copy {
 
@@ -84,6 +82,12 @@ const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int le
     return times.last_write;
 }
 
+Stamp stamp(const std::string& path, const platform::FileTimeSet& times) {
+    Stamp result;
+    result.error = set_file_times(path, times, result.creation_set);
+    return result;
+}
+
 std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
     const std::error_code error = platform::set_times(path, times, creation_set);
     if (!error) {
@@ -111,7 +115,7 @@ std::error_code set_file_times(const std::string& path, const platform::FileTime
 }
 
 std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
-    static platform::FindRecord now;
+    platform::FindRecord now;
     if (!platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
         same_time(now.times.last_write, times.last_write) && same_time(now.times.creation, times.creation)) {
         return {};
@@ -125,14 +129,8 @@ std::error_code set_directory_times(const std::string& path, const platform::Fil
     if (!error) {
         return {};
     }
-    const std::string shown = paths::shown_path(path);
     platform::FindRecord record;
-    if (platform::lookup_path(path, record)) {
-        std::fprintf(stderr, "\n%d %s: Can't get handle to reset the date\\time for directory %s\n", 394,
-                     ".\\get_dtim_u", shown.c_str());
-    } else {
-        std::fprintf(stdout, "\n%d %s Can't reset %s date/time\n", 411, ".\\get_dtim_u", shown.c_str());
-    }
+    logs::directory_times_not_set(path, !platform::lookup_path(path, record));
     return error;
 }
 
@@ -142,16 +140,6 @@ std::error_code reset_directory_times(Run& s, const std::string& path) {
 
 bool is_zero_dated(const platform::FileTimeSet& times) {
     return times.last_write.ticks == 1 || times.creation.ticks == 1;
-}
-
-void note_creation_time_left(Run& s) {
-    if (s.engine.creation_note_written != 0) {
-        return;
-    }
-    s.engine.creation_note_written = 1;
-    std::fprintf(stderr,
-                 "\nCreation times cannot be set on the file system of %s: copies keep the ones it gives them\n",
-                 paths::shown_path(s.paths.dest_path).c_str());
 }
 
 }  // namespace veldro::copy

@@ -57,6 +57,16 @@ int break_down_file_times(const platform::FileTimeSet& times, FileTimeFields& fi
 // anything else last write.
 const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int letter);
 
+// What stamping a file with its times did.
+struct Stamp {
+    std::error_code error;      // empty when the times are on the file
+    bool creation_set = false;  // its creation time too
+};
+
+// Stamps a copy (or a stream file) with its source's times: the one routine
+// every road uses, the tree, the file list, the retries and the streams.
+Stamp stamp(const std::string& path, const platform::FileTimeSet& times);
+
 // Writes the three times onto the file at `path`. Read-only and system
 // attributes are cleared for the while and put back; hidden is never
 // touched. No error when the times were written, else the system's reason.
@@ -81,9 +91,5 @@ std::error_code set_directory_times(const std::string& path, const platform::Fil
 // A raw creation or last-write time of exactly 1 marks a file whose dates
 // an extraction tool emptied.
 bool is_zero_dated(const platform::FileTimeSet& times);
-
-// Once per run, on standard error: the destination cannot take creation
-// times, so the copies keep the ones their file system gives them.
-void note_creation_time_left(Run& s);
 
 }  // namespace veldro::copy

@@ -1,42 +1,54 @@
-// Hashing of source and copy, the verdict, retries and the hash log.
+// The work on a file's data: the copy that reads its source once, the
+// digests of both sides, their comparison and the copies made again while
+// they differ. Nothing here writes a line or changes the run's state: the
+// results go into the file's FileOutcome, which the run report records.
 #pragma once
 
-#include <string>
 #include <string_view>
-#include <system_error>
 
+#include "ads/streams.h"
 #include "hash/file_digest.h"
-#include "platform/fs.h"
-#include "run/run.h"
+#include "run/options.h"
+#include "run/outcome.h"
 
 namespace veldro::copy {
 
+// What one worker keeps from file to file: the read buffer of every digest,
+// the digest feed of the copy and the stream work's buffers. The caller
+// owns it; one per thread that does the work.
+struct WorkScratch {
+    hash::DigestReader reader;
+    hash::DigestFeed feed;
+    // The source's digests came with the copy: verification does not read
+    // the source again.
+    bool source_ready = false;
+    ads::StreamScratch streams;
+};
+
 // Copies a file by the two ways, reading its source once: when a digest of
 // the source is wanted, the copy goes through the buffer and feeds every
-// selected digest from the bytes it writes, and verify_copy uses those
-// instead of reading the source again. A source that changed while it was
-// copied is told on the console and gets error texts for digests. No error
-// when a complete copy was made, else the reason.
-std::error_code copy_for_verification(Run& s, const std::string& source_path, const std::string& dest_path);
+// selected digest from the bytes it writes, into out.source_digests, and
+// verify_copy uses those instead of reading the source again. A source
+// that changed while it was copied gets error texts for digests. Sets
+// out.copied, and notes the copy in out.copy_changed.
+void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w);
 
-// Runs for every file that reached the copy road, whether or not the copy
+// Runs for every file whose copy is hashed, whether or not the copy
 // succeeded: hashes the sides the options ask for (each file read once,
-// whatever digest kinds are selected), compares the MD5 texts, copies again
-// up to `retries` times while they differ, and writes the verdict on the
-// console, the hash log with its _ERROR and _RERUN companions and the
-// --UNICODE record. A side that is not there gets the not-found texts. A
-// copy that still differs afterwards is counted in copy_failures unless the
-// copy itself had already failed (`copy_succeeded` false: the pipeline
-// counted it). Returns false when source and copy were both hashed and do
-// not match: such a copy is not a verified one.
-bool verify_copy(Run& s, const std::string& source_path, const std::string& dest_path,
-                 const platform::FileTimeSet& source_times, bool copy_succeeded = true);
-
-// The source digests of the file last verified (for callers that report them).
-const hash::HashSet& last_source_digests();
+// whatever digest kinds are selected), compares the MD5 texts and copies
+// again up to `retries` times while they differ. A side that is not there
+// gets the not-found texts. Returns false when source and copy were both
+// hashed and do not match: such a copy is not a verified one.
+bool verify_copy(const Options& o, FileOutcome& out, WorkScratch& w);
 
 // True when two MD5 texts prove the copy: equal, and neither is an error
 // text (two unreadable files do not match each other).
 bool digests_match(std::string_view source_md5, std::string_view destination_md5);
+
+// The selection of digest kinds the options ask for, with or without MD5.
+hash::DigestSelection selection_for(const HashOptions& h, bool with_md5);
+
+// Any SHA kind is selected.
+bool any_sha(const HashOptions& h);
 
 }  // namespace veldro::copy

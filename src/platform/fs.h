@@ -202,6 +202,8 @@ struct CopyFeed {
     // Set by the copy: the source's size, last-write time or change time
     // differed between the start and the end of the copy.
     bool source_changed = false;
+    // Set by the program's own copy: it could not have its copy buffer.
+    bool buffer_missing = false;
 };
 
 // The size of every read and write of a buffered copy.

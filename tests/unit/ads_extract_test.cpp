@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ads/streams.h"
+#include "logs/file_record.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "run/run.h"
@@ -136,8 +137,43 @@ protected:
         return nullptr;
     }
 
+    // The stream work of one file and then its records, as the pipeline
+    // runs them.
+    void begin_work(const veldro::Run& s, const std::string& source, const std::string& destination) {
+        out_.reset();
+        out_.source = source;
+        out_.destination = destination;
+        out_.entry = entry_;
+        out_.hash_log = s.files.hash_log != nullptr;
+        out_.streams_only = s.copy.ads_child != 0;
+    }
+    int extract(OwnedRun& s, const std::string& source, const std::string& copy) {
+        begin_work(s, source, copy);
+        ads::extract_copy_streams(s.options, out_, scratch_);
+        logs::FileReport(s, out_).streams();
+        int written = 0;
+        for (std::size_t i = 0; i < out_.extracted_streams; ++i) {
+            written += out_.streams[i].written ? 1 : 0;
+        }
+        return written;
+    }
+    bool write_child(OwnedRun& s, const std::string& source, std::string& destination) {
+        begin_work(s, source, destination);
+        const bool all = ads::write_source_streams(s.options, out_, scratch_);
+        logs::FileReport(s, out_).streams();
+        destination = out_.destination;
+        return all;
+    }
+    void hash(OwnedRun& s, const std::string& source, const std::string& copy) {
+        begin_work(s, source, copy);
+        ads::hash_streams(s.options, out_, scratch_);
+        logs::FileReport(s, out_).streams();
+    }
+
     fs::path root_;
     platform::FindRecord entry_;
+    FileOutcome out_;
+    ads::StreamScratch scratch_;
     std::FILE* log_ = nullptr;
 };
 
@@ -148,7 +184,7 @@ TEST_F(StreamModesTest, ExtractWritesEachStreamBesideTheCopyWithTheSourceTimes) 
     OwnedRun s;
     s.copy.ads_extract = 1;
 
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_), 3);
+    EXPECT_EQ(extract(s, path("src/report.doc"), copy), 3);
 
     for (const char* name : {"[a]", "[b]", "[empty]"}) {
         const platform::FileTimeSet times = times_of(copy + name);
@@ -169,7 +205,7 @@ TEST_F(StreamModesTest, ExtractTakesTheCopysStreamWhereItHasOne) {
     const std::string copy = copied_pair("report.doc", {{"a", "source"}});
     add_stream(copy, "a", "copy");
     OwnedRun s;
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_), 1);
+    EXPECT_EQ(extract(s, path("src/report.doc"), copy), 1);
     EXPECT_EQ(contents_of(copy + "[a]"), "copy");
 }
 
@@ -181,7 +217,7 @@ TEST_F(StreamModesTest, ExtractTakesAStreamTheCopyLacksFromTheSource) {
     const std::string copy = make_file("dst/report.doc", "body");
     add_stream(copy, "kept", "on both");
     OwnedRun s;
-    EXPECT_EQ(ads::extract_copy_streams(s, source, copy, entry_), 2);
+    EXPECT_EQ(extract(s, source, copy), 2);
     EXPECT_EQ(contents_of(copy + "[lost]"), "only on the source");
     EXPECT_EQ(contents_of(copy + "[kept]"), "on both");
     EXPECT_EQ(s.counters.ads_files_copied, 2);
@@ -198,7 +234,7 @@ TEST_F(StreamModesTest, ExtractHandlesEveryStreamOfAFileWithMany) {
     const std::string copy = copied_pair("many", streams);
     OwnedRun s;
     s.copy.ads_extract = 1;
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/many"), copy, entry_), 14);
+    EXPECT_EQ(extract(s, path("src/many"), copy), 14);
     EXPECT_EQ(s.counters.ads_files_copied, 14);
     EXPECT_EQ(contents_of(copy + "[stream 13]"), "stream 13");
     EXPECT_EQ(contents_of(copy + "[stream 0]"), "stream 0");
@@ -208,7 +244,7 @@ TEST_F(StreamModesTest, ExtractOverwritesAStreamFileOfAnEarlierRun) {
     const std::string copy = copied_pair("report.doc", {{"a", "a"}});
     make_file("dst/report.doc[a]", "an older and much longer extraction");
     OwnedRun s;
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_), 1);
+    EXPECT_EQ(extract(s, path("src/report.doc"), copy), 1);
     EXPECT_EQ(contents_of(copy + "[a]"), "a");
     // Nothing but the copy and its stream file stands in the directory.
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "dst"), fs::directory_iterator()), 2);
@@ -217,7 +253,7 @@ TEST_F(StreamModesTest, ExtractOverwritesAStreamFileOfAnEarlierRun) {
 TEST_F(StreamModesTest, ExtractNamesWithBlanksAndNonAsciiCharacters) {
     const std::string copy = copied_pair("résumé.txt", {{"Zone Identifier ü€", "abc"}});
     OwnedRun s;
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/résumé.txt"), copy, entry_), 1);
+    EXPECT_EQ(extract(s, path("src/résumé.txt"), copy), 1);
     EXPECT_EQ(contents_of(copy + "[Zone Identifier ü€]"), "abc");
 }
 
@@ -226,7 +262,7 @@ TEST_F(StreamModesTest, ExtractWritesTheStreamFileDigestsWithTheSourceFiller) {
     OwnedRun s;
     s.hashing.hash_both();
     s.files.hash_log = log_;
-    ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_);
+    extract(s, path("src/report.doc"), copy);
     EXPECT_EQ(log_text(), std::string("\n") + filler + copy + "[a]  | " + md5_a);
 }
 
@@ -236,7 +272,7 @@ TEST_F(StreamModesTest, ExtractWithOneSidedHashingHasNoFiller) {
     s.hashing.hash_none();
     s.hashing.hash_copies = true;
     s.files.hash_log = log_;
-    ads::extract_copy_streams(s, path("src/report.doc"), copy, entry_);
+    extract(s, path("src/report.doc"), copy);
     EXPECT_EQ(log_text(), "\n" + copy + "[b]  | " + md5_abc);
 }
 
@@ -245,7 +281,7 @@ TEST_F(StreamModesTest, ExtractOfAFileWithoutStreamsDoesNothing) {
     OwnedRun s;
     s.hashing.hash_both();
     s.files.hash_log = log_;
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/plain"), copy, entry_), 0);
+    EXPECT_EQ(extract(s, path("src/plain"), copy), 0);
     EXPECT_EQ(s.counters.ads_files_copied, 0);
     EXPECT_EQ(log_text(), "");
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "dst"), fs::directory_iterator()), 1);
@@ -258,7 +294,7 @@ TEST_F(StreamModesTest, ExtractLeavesADirectorysOwnStreamsAloneInChildMode) {
     OwnedRun s;
     s.copy.ads_extract = 1;
     s.copy.ads_child = 1;
-    EXPECT_EQ(ads::extract_copy_streams(s, path("src/report.doc"), path("dst"), entry_), 0);
+    EXPECT_EQ(extract(s, path("src/report.doc"), path("dst")), 0);
     EXPECT_FALSE(fs::exists(path("dst[dir stream]")));
     EXPECT_FALSE(fs::exists(path("dst[a]")));
     EXPECT_EQ(s.counters.ads_files_copied, 0);
@@ -276,7 +312,7 @@ TEST_F(StreamModesTest, ChildWritesOnlyTheStreamFilesAndLeavesTheSourceTimes) {
     s.copy.ads_child = 1;
     std::string destination = path("dst/report.doc");
 
-    EXPECT_TRUE(ads::write_source_streams(s, source, destination, entry_));
+    EXPECT_TRUE(write_child(s, source, destination));
 
     EXPECT_EQ(destination, path("dst"));
     EXPECT_FALSE(fs::exists(path("dst/report.doc")));
@@ -297,7 +333,7 @@ TEST_F(StreamModesTest, ChildNamesTheStreamFilesAfterTheSourceName) {
     OwnedRun s;
     s.copy.ads_child = 1;
     std::string destination = path("dst/report(1).doc");
-    EXPECT_TRUE(ads::write_source_streams(s, source, destination, entry_));
+    EXPECT_TRUE(write_child(s, source, destination));
     EXPECT_EQ(contents_of(path("dst/report.doc[a]")), "a");
 }
 
@@ -314,7 +350,7 @@ TEST_F(StreamModesTest, HashStreamsComparesEachStreamWithTheCopysStream) {
     s.hashing.hash_both();
     s.files.hash_log = log_;
 
-    ads::hash_streams(s, source, copy, entry_);
+    hash(s, source, copy);
 
     const std::vector<std::string> lines = log_lines();
     ASSERT_EQ(lines.size(), 2U);
@@ -334,7 +370,7 @@ TEST_F(StreamModesTest, HashStreamsMarksAStreamMissingFromTheCopyAsAnError) {
     OwnedRun s;
     s.hashing.hash_both();
     s.files.hash_log = log_;
-    ads::hash_streams(s, source, copy, entry_);
+    hash(s, source, copy);
     const std::string text = log_text();
     EXPECT_NE(text.find(source + ":lost  | " + md5_empty + " |"), std::string::npos) << text;
     EXPECT_NE(text.find(copy + ":lost  | - ERROR - FILE POSSIBLY LOCKED - | [ERROR] "), std::string::npos) << text;
@@ -347,7 +383,7 @@ TEST_F(StreamModesTest, HashStreamsOfTwoUnreadableSidesIsNeverOk) {
     s.hashing.hash_both();
     s.files.hash_log = log_;
     // Neither the destination file nor its stream exists.
-    ads::hash_streams(s, source, path("dst/absent"), entry_);
+    hash(s, source, path("dst/absent"));
     EXPECT_NE(log_text().find(" [ERROR] "), std::string::npos);
 }
 
@@ -362,7 +398,7 @@ TEST_F(StreamModesTest, HashStreamsSourceOnlyAndDestinationOnly) {
     s.hashing.hash_none();
 
     s.hashing.hash_sources = true;
-    ads::hash_streams(s, source, copy, entry_);
+    hash(s, source, copy);
     EXPECT_EQ(log_text(), "\n" + source + ":s  | " + md5_a + " |");
 
     std::FILE* second = std::tmpfile();
@@ -372,7 +408,7 @@ TEST_F(StreamModesTest, HashStreamsSourceOnlyAndDestinationOnly) {
     s.files.hash_log = log_;
     s.hashing.hash_none();
     s.hashing.hash_copies = true;
-    ads::hash_streams(s, source, copy, entry_);
+    hash(s, source, copy);
     EXPECT_EQ(log_text(), "\n" + copy + ":s  | " + md5_abc + " |");
 }
 
@@ -385,7 +421,7 @@ TEST_F(StreamModesTest, HashStreamsWithSha1WritesItsColumnsAndComparesThem) {
     s.hashing.hash_both();
     s.hashing.sha1 = 1;
     s.files.hash_log = log_;
-    ads::hash_streams(s, source, copy, entry_);
+    hash(s, source, copy);
     EXPECT_EQ(log_text(), "\n" + source + ":s  | " + md5_abc + " | " + sha1_abc + " |" + copy + ":s  | " + md5_abc +
                               " | " + sha1_abc + " |  [OK] ");
 }
@@ -399,7 +435,7 @@ TEST_F(StreamModesTest, HashStreamsLeavesTheSourceTimesAsFound) {
     OwnedRun s;
     s.hashing.hash_both();
     s.files.hash_log = log_;
-    ads::hash_streams(s, source, copy, entry_);
+    hash(s, source, copy);
     const platform::FileTimeSet after = times_of(source);
     EXPECT_EQ(after.last_access, entry_.times.last_access);
     EXPECT_EQ(after.last_write, entry_.times.last_write);
@@ -414,8 +450,8 @@ TEST_F(StreamModesTest, HashStreamsInChildModeComparesWithTheStreamFiles) {
     s.hashing.hash_both();
     s.files.hash_log = log_;
     std::string destination = path("dst/report.doc");
-    ASSERT_TRUE(ads::write_source_streams(s, source, destination, entry_));
-    ads::hash_streams(s, source, destination, entry_);
+    ASSERT_TRUE(write_child(s, source, destination));
+    hash(s, source, destination);
     EXPECT_EQ(log_text(),
               "\n" + source + ":a  | " + md5_a + " |" + path("dst/report.doc[a]") + "  | " + md5_a + " | [OK] ");
 }
@@ -426,7 +462,7 @@ TEST_F(StreamModesTest, HashStreamsWithoutAHashLogHashesNothing) {
     OwnedRun s;
     s.hashing.hash_both();
     testing::internal::CaptureStdout();
-    ads::hash_streams(s, source, path("dst/report.doc"), entry_);
+    hash(s, source, path("dst/report.doc"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "copy/verify.h"
+#include "logs/file_record.h"
 #include "run/run.h"
 #include "test_files.h"
 
@@ -41,6 +42,8 @@ protected:
     std::string console;
     std::string errors;
     bool verified = false;
+    FileOutcome out;
+    WorkScratch scratch;
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
@@ -81,10 +84,19 @@ protected:
         }
         return read_file(dir / name);
     }
+    // The work on the digests, then its records.
     void run(bool copy_succeeded = true) {
+        out.reset();
+        out.source = src;
+        out.destination = dst;
+        out.copied = copy_succeeded;
+        out.hashed = true;
+        out.unicode_record = s.files.unicode_list_stream != nullptr;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        verified = verify_copy(s, src, dst, platform::FileTimeSet{}, copy_succeeded);
+        const bool work_verified = verify_copy(s.options, out, scratch);
+        verified = logs::FileReport(s, out).verification();
+        EXPECT_EQ(work_verified, verified);
         errors = testing::internal::GetCapturedStderr();
         console = testing::internal::GetCapturedStdout();
     }
@@ -206,7 +218,7 @@ TEST_F(Verify, LeavesTheCopiedLogToThePipeline) {
     run();
     EXPECT_TRUE(verified);
     EXPECT_EQ(log_text("C.LOG"), "");
-    EXPECT_EQ(last_source_digests().md5.data(), std::string(md5_abc));
+    EXPECT_EQ(out.source_digests.md5.data(), std::string(md5_abc));
 }
 
 TEST_F(Verify, UnicodeRecord) {

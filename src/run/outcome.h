@@ -1,0 +1,164 @@
+// FileOutcome: what happened to one file, from the decision about it to the
+// last time put on its copy. Decide fills in the first part, the work the
+// second, and the run report turns the whole into the file's console lines,
+// log lines and counter changes. One value is reused from file to file, so
+// that its strings keep their memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "hash/file_digest.h"
+#include "platform/fs.h"
+#include "platform/streams.h"
+
+namespace veldro {
+
+// What decide settled for a file.
+enum class Decision : std::uint8_t {
+    selected,     // it goes on to the copy
+    skipped,      // not copied, for `reason`
+    listed_only,  // -n / -N: shown, never copied
+    no_streams,   // a streams-only mode, and the file has none (or could not be opened)
+    // The file list's own ends of a line:
+    directory,    // the listed name is a directory
+    excluded,     // the criteria or the exclusions leave it out
+    not_located,  // nothing stands at the listed name
+    present,      // --TEST: it is there, and that is all that is asked
+    onto_itself,  // the destination is the source itself
+};
+
+// One step that may fail, with the system's reason where it gave one.
+struct StepResult {
+    bool failed = false;
+    std::error_code reason;
+
+    void fail(std::error_code why = {}) {
+        failed = true;
+        reason = why;
+    }
+};
+
+// One named stream handled during the work of a file.
+struct StreamOutcome {
+    std::string name;  // the stream's name
+    std::string text;  // "file:stream" as the messages show it
+    std::string file;  // the stream file written for it (extraction modes)
+    bool unsafe_name = false;
+    bool written = false;          // its stream file was written
+    bool source_read = true;       // hashing: the source's stream could be opened
+    hash::Md5Text file_md5{};      // the stream file's MD5, for the hash log
+    std::string destination_text;  // hashing: the counterpart as shown
+    hash::HashSet source_digests;
+    hash::HashSet destination_digests;
+    bool match = false;
+    std::error_code error;  // why its stream file could not be written
+};
+
+// How a stream listing of the work ended, for the messages it calls for.
+struct StreamListing {
+    platform::StreamListStatus status = platform::StreamListStatus::complete;
+    std::size_t listed = 0;
+    std::size_t first_stream = 0;  // the streams handled after it begin here
+};
+
+struct FileOutcome {
+    // ---- decide ------------------------------------------------------
+    Decision decision = Decision::selected;
+    const char* reason = nullptr;   // the not-copied log's reason text
+    bool reason_needs_log = false;  // recorded as not copied only when that log is open
+    bool older = false;             // counted among the files older than their copy
+    std::string source;             // internal form
+    std::string shown_source;
+    std::string name;                 // as the walk found it
+    std::string destination;          // internal form; with --ADSCHILD the directory after the work
+    std::string planned_destination;  // the destination as the work began
+    std::string size_text;            // the size with separators
+    platform::FindRecord entry;
+    bool existed = false;          // a file stood at the destination
+    bool directory_ready = false;  // the destination directory is in place, made safely
+    bool is_link = false;
+    bool streams_only = false;        // --ADSCHILD: stream files in place of the copy
+    bool protected_replaced = false;  // -O found a protected copy
+    std::uint32_t protected_attributes = 0;
+    int stream_count = 0;  // named streams of the source
+    bool streams_open_failed = false;
+    bool source_is_folder = false;  // a failed copy: what stood at either end
+    bool destination_is_folder = false;
+    bool unicode_record = false;         // a --UNICODE file is written
+    bool unicode_log = false;            // the unicode log is written
+    bool hash_log = false;               // the hash log is written
+    bool stream_errors_ignored = false;  // a stream read error was answered with 'Y'
+
+    // ---- work --------------------------------------------------------
+    bool copied = false;
+    std::error_code copy_error;            // the system's reason of a failed copy
+    const char* failure_detail = nullptr;  // why the copy failed, in words
+    bool buffer_missing = false;           // the program's own copy could not have its buffer
+    // One entry per copy made of the file: the first, then each retry;
+    // true where the source changed while it was copied.
+    std::vector<bool> copy_changed;
+    int retries = 0;              // copies made again after a mismatch
+    bool source_changed = false;  // the last copy saw its source change
+    bool hashed = false;          // the copy's digests were taken (not a link, not --ADSCHILD)
+    bool source_hashed = false;
+    bool destination_hashed = false;
+    bool compared = false;
+    bool match = false;
+    hash::HashSet source_digests;
+    hash::HashSet destination_digests;
+    std::vector<StreamOutcome> streams;   // extracted, then hashed (entries reused)
+    std::size_t extracted_streams = 0;    // streams[0, extracted) were extracted
+    std::size_t hashed_streams = 0;       // the next ones were hashed
+    std::vector<StreamListing> listings;  // stream listings of the work, in order
+    StepResult attributes;                // the copy's attributes after it was made
+    StepResult source_times;              // the source's times put back
+    StepResult copy_times;                // the copy's times
+    bool creation_left = false;           // the copy's file system kept its own creation time
+    platform::FileTimeSet stamped;        // the times put on the copy
+
+    // The next entry of `streams`, emptied (its strings keep their memory).
+    StreamOutcome& next_stream() {
+        const std::size_t used = extracted_streams + hashed_streams;
+        if (used == streams.size()) {
+            streams.emplace_back();
+        }
+        StreamOutcome& next = streams[used];
+        next.unsafe_name = next.written = next.match = false;
+        next.source_read = true;
+        next.error.clear();
+        next.file_md5[0] = '\0';
+        return next;
+    }
+
+    // Empties the value for the next file; strings keep their memory.
+    void reset() {
+        decision = Decision::selected;
+        reason = nullptr;
+        reason_needs_log = false;
+        older = false;
+        existed = directory_ready = is_link = streams_only = protected_replaced = false;
+        protected_attributes = 0;
+        stream_count = 0;
+        source_is_folder = destination_is_folder = false;
+        streams_open_failed = unicode_record = unicode_log = hash_log = stream_errors_ignored = false;
+        copied = false;
+        copy_error.clear();
+        failure_detail = nullptr;
+        buffer_missing = false;
+        copy_changed.clear();
+        retries = 0;
+        source_changed = hashed = source_hashed = destination_hashed = compared = match = false;
+        extracted_streams = hashed_streams = 0;
+        listings.clear();
+        attributes = StepResult{};
+        source_times = StepResult{};
+        copy_times = StepResult{};
+        creation_left = false;
+        stamped = platform::FileTimeSet{};
+    }
+};
+
+}  // namespace veldro
