@@ -48,6 +48,8 @@ struct Stages {
     WorkScratch scratch;
 };
 
+}  // namespace
+
 void begin_outcome(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry,
                    FileOutcome& out) {
     out.reset();
@@ -68,8 +70,6 @@ void begin_outcome(Run& s, const std::string& directory, const std::string& name
     out.hash_log = s.files.hash_log != nullptr;
 }
 
-}  // namespace
-
 void select_file(const Run& s, FileOutcome& out) {
     const platform::FindRecord& entry = out.entry;
     // FIFOs, sockets and devices are never opened: reading a FIFO would hang.
@@ -88,6 +88,10 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     EngineState& e = s.engine;
     out.directory_ready = build_destination_path(s, directory, out.name) != 0;
     std::string& dest = e.destination_file_path;
+    // A file still in flight to this name decides what this one finds there.
+    if (s.in_flight != nullptr) {
+        s.in_flight->settle_if_taken(dest);
+    }
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, out.entry);
     }
@@ -230,7 +234,11 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     stamp_copy(o, out);
 }
 
-void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
+namespace {
+
+// The file's whole way on this thread.
+void process_file_here(Run& s, const std::string& directory, const std::string& name,
+                       const platform::FindRecord& entry) {
     static Stages stages;
     FileOutcome& out = stages.outcome;
     begin_outcome(s, directory, name, entry, out);
@@ -255,6 +263,17 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
         note_copy_written(s, out.destination, out.source);
     }
     report.result();
+}
+
+}  // namespace
+
+void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
+    if (s.in_flight != nullptr) {
+        s.in_flight->handle(directory, name, entry);
+    } else {
+        process_file_here(s, directory, name, entry);
+        ++s.counters.files_processed;
+    }
 }
 
 }  // namespace veldro::copy

@@ -29,7 +29,7 @@ struct PosixStreamBuffers {
 };
 
 PosixStreamBuffers& buffers() {
-    static PosixStreamBuffers state;
+    thread_local PosixStreamBuffers state;
     return state;
 }
 
