@@ -88,6 +88,8 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root) {
     // One folder step per multiple reached: a file that ends up not copied
     // while the count stands on a multiple must not move the folder on
     // again, or folder numbers would be skipped and left empty.
+    // The folder depends on how many copies before this file were made.
+    settle_work_in_flight(s);
     const std::int32_t copied = s.dupes.files_copied_so_far;
     if (copied >= per_folder && copied % per_folder == 0 && s.dupes.flat_folder_index < copied / per_folder) {
         ++s.dupes.flat_folder_index;
@@ -101,6 +103,8 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root) {
 }
 
 int rename_duplicate(Run& s, std::string& path) {
+    // The rename belongs to the file's records: those before it go first.
+    settle_work_in_flight(s);
     logs::note_renamed(path);
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
@@ -137,6 +141,7 @@ void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform
     if (!platform::path_exists(destination_file_path)) {
         return;
     }
+    settle_work_in_flight(s);
     const std::string suffix = tilde_suffix();
     const std::string old_path = destination_file_path;
     logs::note_renamed(destination_file_path);

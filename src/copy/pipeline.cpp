@@ -7,6 +7,7 @@
 #include "copy/dupes.h"
 #include "copy/times.h"
 #include "logs/file_record.h"
+#include "logs/run_report.h"
 #include "platform/names.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -41,6 +42,8 @@ void skip(FileOutcome& out, const char* reason) {
     out.reason = reason;
 }
 
+}  // namespace
+
 void begin_outcome(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry,
                    FileOutcome& out) {
     out.reset();
@@ -60,8 +63,6 @@ void begin_outcome(Run& s, const std::string& directory, const std::string& name
     out.unicode_log = s.files.unicode_log != nullptr;
     out.hash_log = s.files.hash_log != nullptr;
 }
-
-}  // namespace
 
 void select_file(const Run& s, FileOutcome& out) {
     const platform::FindRecord& entry = out.entry;
@@ -84,6 +85,10 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     out.copy_error = build_destination_path(s, directory, out.name);
     out.directory_ready = !out.copy_error;
     std::string& dest = e.destination_file_path;
+    // A file still in flight to this name decides what this one finds there.
+    if (s.in_flight != nullptr) {
+        s.in_flight->settle_if_taken(dest);
+    }
     if (s.copy.check_tilde == 1) {
         apply_tilde_rule(s, dest, out.entry);
     }
@@ -227,11 +232,6 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     stamp_copy(o, out);
 }
 
-void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
-    static FileStages stages;
-    process_file(s, stages, directory, name, entry);
-}
-
 void process_file(Run& s, FileStages& stages, const std::string& directory, const std::string& name,
                   const platform::FindRecord& entry) {
     FileOutcome& out = stages.outcome;
@@ -257,6 +257,16 @@ void process_file(Run& s, FileStages& stages, const std::string& directory, cons
         note_copy_written(s, out.destination, out.source);
     }
     report.result();
+}
+
+void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
+    if (s.in_flight != nullptr) {
+        s.in_flight->handle(directory, name, entry);
+        return;
+    }
+    static FileStages stages;
+    process_file(s, stages, directory, name, entry);
+    logs::count_processed_file(s);
 }
 
 }  // namespace veldro::copy

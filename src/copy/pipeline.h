@@ -29,6 +29,10 @@ void process_file(Run& s, const std::string& directory, const std::string& name,
 
 // ---- the stages ----------------------------------------------------------
 
+// Empties `out` for the file the walk found and fills in what it is.
+void begin_outcome(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry,
+                   FileOutcome& out);
+
 // Select: the criteria of the file alone (kind, attributes, age, size).
 // Leaves out.decision selected, or skipped with its reason.
 void select_file(const Run& s, FileOutcome& out);

@@ -9,6 +9,7 @@
 #include "config/options.h"
 #include "config/usage.h"
 #include "copy/destination.h"
+#include "copy/file_flow.h"
 #include "driver/progress.h"
 #include "driver/terminate.h"
 #include "logs/log_set.h"
@@ -127,6 +128,32 @@ void walk_all_roots(Run& s) {
             i < s.paths.source_root_lengths.size() ? s.paths.source_root_lengths[i] : root.size();
         walk::walk_directory(s, paths::with_trailing_separator(root));
     }
+}
+
+// The walk, with the data work of files on worker threads when the run has
+// more than one; with one, everything runs on this thread.
+void walk_with_workers(Run& s) {
+    if (s.options.threads <= 1) {
+        walk_all_roots(s);
+        return;
+    }
+    copy::FileFlow flow(s, s.options.threads);
+    s.in_flight = &flow;
+    try {
+        walk_all_roots(s);
+        flow.finish();
+    } catch (const util::RunEnd&) {
+        // The files finished before the end are recorded, as a one-thread
+        // run would have recorded them; an end met on the way is the one
+        // already under way.
+        try {
+            flow.finish();
+        } catch (const util::RunEnd&) {
+        }
+        s.in_flight = nullptr;
+        throw;
+    }
+    s.in_flight = nullptr;
 }
 
 // The end every run reaches when nothing stopped it: the abort marker goes,
@@ -253,7 +280,7 @@ namespace {
             stderr);
     }
     show_ini_echo(s);
-    walk_all_roots(s);
+    walk_with_workers(s);
     finish_run(s);
 }
 

@@ -10,7 +10,7 @@
 namespace veldro::platform {
 
 unsigned char* copy_buffer() {
-    static std::unique_ptr<unsigned char[]> buffer;  // NOLINT(modernize-avoid-c-arrays)
+    thread_local std::unique_ptr<unsigned char[]> buffer;  // NOLINT(modernize-avoid-c-arrays)
     if (!buffer) {
         buffer.reset(new (std::nothrow) unsigned char[copy_buffer_bytes]);  // NOLINT
     }

@@ -31,6 +31,14 @@ struct Run : RunState {
     }
 };
 
+// Before the walk's thread writes a line or asks a question: the records
+// of the files in flight come first.
+inline void settle_work_in_flight(Run& s) {
+    if (s.in_flight != nullptr) {
+        s.in_flight->settle();
+    }
+}
+
 // What the option readers fill in: the options, with views like Run's,
 // writable. The files the options name are opened by the run afterwards.
 struct OptionTarget {

@@ -103,7 +103,31 @@ struct EngineState {
     bool creation_note_written = false;  // "creation times cannot be set" said once
 };
 
+// Files whose data work runs on other threads while the walk goes on. The
+// walk's thread asks it to settle (record every file in flight, in order)
+// before it writes a line or asks a question of its own, so that lines keep
+// the order a one-thread run gives them.
+class WorkInFlight {
+public:
+    WorkInFlight() = default;
+    WorkInFlight(const WorkInFlight&) = delete;
+    WorkInFlight& operator=(const WorkInFlight&) = delete;
+    WorkInFlight(WorkInFlight&&) = delete;
+    WorkInFlight& operator=(WorkInFlight&&) = delete;
+    virtual ~WorkInFlight() = default;
+
+    // Decides on a file the walk found and hands its work on.
+    virtual void handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) = 0;
+    // Records every file in flight, and what the file being decided has
+    // to show before the caller's line.
+    virtual void settle() = 0;
+    // Settles when a file in flight will take `destination`, or a name
+    // that differs from it only in case.
+    virtual void settle_if_taken(const std::string& destination) = 0;
+};
+
 struct RunState {
+    WorkInFlight* in_flight = nullptr;  // null: every file is done on the walk's thread
     OpenFiles files;
     RunCounters counters;
     ProgressState progress;

@@ -51,6 +51,10 @@ void count_file(Run& s, const platform::FindRecord& record) {
 // The directory whose files were handled last gets its line in the
 // dir-count log, once.
 void count_directory(Run& s) {
+    if (s.files.dir_count_log != nullptr) {
+        // The count of the directory is known once its copies are recorded.
+        settle_work_in_flight(s);
+    }
     EngineState& e = s.engine;
     if (e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
         return;
@@ -85,6 +89,7 @@ void put_back_directory_times(Run& s, const std::string& dir_path, const platfor
 void process_directory_files(Run& s, const std::string& dir_path, const platform::FileTimeSet* own_times) {
     const bool counting = s.progress.counting_pass != 0;
     if (s.paths.maintain_dir_dates != 0 && !counting) {
+        settle_work_in_flight(s);
         const std::string first_root = s.paths.source_paths.empty() ? std::string() : s.paths.source_paths.front();
         copy::maintain_directory_chain(s, dir_path, s.destination_root(), first_root);
         if (own_times != nullptr) {
@@ -114,7 +119,6 @@ void process_directory_files(Run& s, const std::string& dir_path, const platform
                 continue;
             }
             copy::process_file(s, dir_path, record.name, record);
-            logs::count_processed_file(s);
         }
         search.close();
     }
@@ -181,6 +185,8 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
 void leave_directory(Run& s, const std::string& dir_path, const WalkFrame& frame) {
     process_directory_files(s, dir_path, frame.have_own_times ? &frame.own_times : nullptr);
     if (s.paths.maintain_dir_dates != 0 && frame.have_own_times && s.progress.counting_pass == 0) {
+        // Every copy into the directory is made before it takes its times.
+        settle_work_in_flight(s);
         put_back_directory_times(s, dir_path, frame.own_times);
     }
 }

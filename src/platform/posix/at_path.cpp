@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -210,12 +212,14 @@ private:
     std::string piece_;
 };
 
-// The confinement root as named, a descriptor of it once it could be
-// opened (it may be made only after it is named), and the cursor below it.
+// The confinement root as named and a descriptor of it once it could be
+// opened (it may be made only after it is named). Shared by every thread;
+// each thread walks a cursor of its own below it.
 struct Confinement {
+    std::mutex lock;
     std::string root;
     int fd = -1;
-    DirCursor cursor{true};
+    std::uint64_t generation = 0;  // moves on whenever root or fd change
 };
 
 Confinement& confinement() {
@@ -225,22 +229,37 @@ Confinement& confinement() {
 
 int confinement_fd() {
     Confinement& c = confinement();
+    const std::lock_guard guard(c.lock);
     if (c.fd < 0 && !c.root.empty()) {
         c.fd = open_directory_chain(c.root);
-        c.cursor.reset(c.fd);
+        ++c.generation;
     }
     return c.fd;
 }
 
+// This thread's cursor below the confinement root.
+DirCursor& confined_cursor() {
+    thread_local DirCursor cursor{true};
+    thread_local std::uint64_t seen = ~std::uint64_t{0};
+    const int fd = confinement_fd();
+    Confinement& c = confinement();
+    const std::lock_guard guard(c.lock);
+    if (seen != c.generation) {
+        cursor.reset(fd);
+        seen = c.generation;
+    }
+    return cursor;
+}
+
 // Long absolute paths elsewhere: reached from "/" as named, links followed.
 DirCursor& long_path_cursor() {
-    static DirCursor cursor{false};
-    static const int root = [] {
-        const int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        cursor.reset(fd);
-        return fd;
+    static const int root = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    thread_local DirCursor cursor{false};
+    thread_local const bool ready = [] {
+        cursor.reset(root);
+        return true;
     }();
-    (void)root;
+    (void)ready;
     return cursor;
 }
 
@@ -259,7 +278,8 @@ void split_leaf(const std::string& path, std::size_t from, std::size_t& leaf_at,
 
 void set_confinement_root(const std::string& root) {
     Confinement& c = confinement();
-    c.cursor.reset(-1);
+    const std::lock_guard guard(c.lock);
+    ++c.generation;
     if (c.fd >= 0) {
         ::close(c.fd);
     }
@@ -304,7 +324,7 @@ bool AtPath::open_below(const std::string& path, std::size_t below_at, bool conf
         dir_ = confinement_fd();
         return dir_ >= 0;
     }
-    DirCursor& cursor = confined ? (confinement_fd(), confinement().cursor) : long_path_cursor();
+    DirCursor& cursor = confined ? confined_cursor() : long_path_cursor();
     const int fd = cursor.open(dir);
     if (fd < 0) {
         return false;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -68,8 +69,8 @@ timespec to_timespec(const FileTime& t) {
 // attributes. Asked once per directory: the copy engine works through a
 // directory at a time, so the last answer is kept with its directory.
 bool directory_is_ntfs_like(const std::string& path) {
-    static std::string cached_dir;
-    static bool cached_answer = false;
+    thread_local std::string cached_dir;
+    thread_local bool cached_answer = false;
     std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
         return false;
@@ -176,17 +177,28 @@ const char* last_component(const std::string& path, std::string& scratch) {
 // the source directory of the last file read are kept, and calls on paths
 // directly inside them name their last component only.
 struct DirSlot {
+    DirSlot() = default;
+    DirSlot(const DirSlot&) = delete;
+    DirSlot& operator=(const DirSlot&) = delete;
+    DirSlot(DirSlot&&) = delete;
+    DirSlot& operator=(DirSlot&&) = delete;
+    // Each thread keeps its own slots: a worker that ends closes its own.
+    ~DirSlot() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     int fd = -1;
     std::string dir_path;
 };
 
 DirSlot& destination_slot() {
-    static DirSlot slot;
+    thread_local DirSlot slot;
     return slot;
 }
 
 DirSlot& source_slot() {
-    static DirSlot slot;
+    thread_local DirSlot slot;
     return slot;
 }
 
@@ -340,7 +352,7 @@ private:
 // short enough for any directory whatever the destination's own name.
 void next_temp_name(char* buffer, std::size_t size) {
     static const long pid = static_cast<long>(::getpid());
-    static unsigned long sequence = 0;
+    static std::atomic<unsigned long> sequence{0};
     std::snprintf(buffer, size, ".veldro-%ld-%lu.tmp", pid, ++sequence);
 }
 
@@ -379,8 +391,8 @@ bool destination_refuses(int dir, const char* leaf, bool replace_protected) {
 // Carries the user extended attributes (the named streams) from one open
 // file to another. False when one could not be written.
 bool copy_user_xattrs(int from, int to) {
-    static std::vector<char> names;
-    static std::vector<char> value;
+    thread_local std::vector<char> names;
+    thread_local std::vector<char> value;
     ssize_t listed = ::flistxattr(from, nullptr, 0);
     if (listed <= 0) {
         return true;  // none, or the file system has none
@@ -672,7 +684,7 @@ std::error_code lookup_path(const std::string& path, FindRecord& record) {
     if (::statx(at.dir(), at.name(), statx_flags, statx_mask, &sx) != 0) {
         return errno_error();
     }
-    static std::string name;
+    thread_local std::string name;
     fill_record(sx, last_component(path, name), record);
     if (directory_is_ntfs_like(path)) {
         read_ntfs_extras(at.xattr_path(), record);
@@ -698,7 +710,7 @@ std::error_code set_times(const std::string& path, const FileTimeSet& times, boo
 }
 
 std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) {
-    static FindRecord record;
+    thread_local FindRecord record;
     if (const std::error_code error = lookup_path(path, record)) {
         return error;
     }

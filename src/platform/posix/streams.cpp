@@ -31,7 +31,7 @@ struct PosixStreamBuffers {
 };
 
 PosixStreamBuffers& buffers() {
-    static PosixStreamBuffers state;
+    thread_local PosixStreamBuffers state;
     return state;
 }
 

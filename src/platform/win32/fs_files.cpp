@@ -2,6 +2,7 @@
 // copies for the copy engine, through the Win32 file services. Paths carry
 // the long-path prefix, so their length is not limited to 260 characters.
 #include <windows.h>
+#include <atomic>
 
 #include <winioctl.h>
 
@@ -72,7 +73,7 @@ std::string directory_of(const std::string& path) {
 // Temporary names beside a destination, unique within the run.
 std::string temp_name_in(const std::string& directory) {
     static const unsigned long pid = GetCurrentProcessId();
-    static unsigned long sequence = 0;
+    static std::atomic<unsigned long> sequence{0};
     char name[64];  // NOLINT(modernize-avoid-c-arrays)
     std::snprintf(name, sizeof name, ".veldro-%lu-%lu.tmp", pid, ++sequence);
     return directory + name;
@@ -98,7 +99,7 @@ void discard(const std::wstring& path, bool directory) {
 // written to the feed when it takes bytes; checks for an interrupt between
 // chunks.
 CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr) {
-    static std::vector<unsigned char> buffer(copy_chunk_bytes);
+    thread_local std::vector<unsigned char> buffer(copy_chunk_bytes);
     for (;;) {
         if (interrupt_requested()) {
             return CopyResult::interrupted;
@@ -122,7 +123,7 @@ CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr)
 
 // Copies every named stream of `source` onto the file `target`.
 CopyResult copy_named_streams(const std::string& source, const std::wstring& target) {
-    static std::vector<StreamRecord> table;
+    thread_local std::vector<StreamRecord> table;
     std::size_t count = 0;
     const StreamListStatus status = list_named_streams(source, table, count);
     if (status == StreamListStatus::unsupported || status == StreamListStatus::open_failed) {
@@ -576,7 +577,7 @@ std::string file_system_root(const std::string& path) {
 namespace {
 
 std::vector<HANDLE>& held_chain() {
-    static std::vector<HANDLE> handles;
+    thread_local std::vector<HANDLE> handles;
     return handles;
 }
 

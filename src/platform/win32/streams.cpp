@@ -33,7 +33,7 @@ struct WinStreamBuffers {
 };
 
 WinStreamBuffers& buffers() {
-    static WinStreamBuffers state;
+    thread_local WinStreamBuffers state;
     return state;
 }
 
