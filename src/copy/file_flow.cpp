@@ -77,7 +77,9 @@ void FileFlow::show_head(Slot& slot, Shown upto) {
 }
 
 void FileFlow::settle() {
-    if (settling_) {
+    // A record being written is already in its place; settling from inside
+    // it would record it twice.
+    if (settling_ || recording_) {
         return;
     }
     settling_ = true;
@@ -106,7 +108,14 @@ void FileFlow::settle_if_taken(const std::string& destination) {
 
 void FileFlow::record(Slot& slot, bool worked) {
     slot.in_flight = false;
-    record_file(slot, worked);
+    recording_ = true;
+    try {
+        record_file(slot, worked);
+    } catch (...) {
+        recording_ = false;
+        throw;
+    }
+    recording_ = false;
     logs::count_processed_file(s_);
 }
 

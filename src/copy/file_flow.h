@@ -57,6 +57,7 @@ private:
     Slot* current_ = nullptr;  // the file being decided
     Stage stage_ = Stage::idle;
     bool settling_ = false;
+    bool recording_ = false;
     std::unique_ptr<util::OrderedWork<Slot*>> pool_;
 };
 

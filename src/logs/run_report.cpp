@@ -73,6 +73,7 @@ void count_processed_file(Run& s) {
 }
 
 void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error) {
+    settle_work_in_flight(s);
     const std::string shown = paths::shown_path(paths::without_trailing_separator(dir_path));
     const std::string reason = platform::error_text(error);
     std::fprintf(stdout, "\nERROR: %s | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (%s)\n", shown.c_str(),
@@ -96,6 +97,7 @@ void report_directory_count(Run& s, std::int32_t copied, const std::string& dire
 }
 
 void report_bypassed_directory(Run& s, const std::string& directory) {
+    settle_work_in_flight(s);
     const std::string shown(paths::display_path(paths::without_trailing_separator(directory)));
     std::fprintf(console(s), "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
     if (std::FILE* log = reopened_default_log(s); log != nullptr) {
@@ -130,6 +132,7 @@ void report_overlapping_destination(const std::string& destination, const char* 
 // ---- the destination ---------------------------------------------------
 
 void report_directory_created(const Run& s, const std::string& dir) {
+    settle_work_in_flight(s);
     std::fprintf(console(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
 }
 
@@ -143,6 +146,7 @@ int ask_create_destination(const std::string& shown_destination) {
 }
 
 void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path) {
+    settle_work_in_flight(s);
     const std::string old_shown = paths::shown_path(old_path);
     const std::string new_shown = paths::shown_path(new_path);
     if (s.files.dupes_log != nullptr) {
@@ -164,6 +168,7 @@ void report_stream_privilege_failure(int line, const char* what) {
 }
 
 int ask_after_stream_read_error(const Run& s) {
+    settle_work_in_flight(s);
     std::FILE* out = console(s);
     std::fprintf(out, "\nLine: %d Source File: %s Has encountered an Alt Data Stream Read error", 98, listing_module);
     std::fputs("\n\nIf you want me to continue press 'Y' else anyting else aborts", out);
@@ -174,14 +179,17 @@ int ask_after_stream_read_error(const Run& s) {
 }
 
 void report_stream_question_refused(const Run& s) {
+    settle_work_in_flight(s);
     std::fputs("\n", console(s));
 }
 
 void report_stream_error_ignored(const Run& s) {
+    settle_work_in_flight(s);
     std::fputs("\n", console(s));
 }
 
 void report_stream_name_unreadable(const Run& s) {
+    settle_work_in_flight(s);
     std::fprintf(console(s), "\n%d", 160);
 }
 

@@ -33,7 +33,7 @@ struct Run : RunState {
 
 // Before the walk's thread writes a line or asks a question: the records
 // of the files in flight come first.
-inline void settle_work_in_flight(Run& s) {
+inline void settle_work_in_flight(const Run& s) {
     if (s.in_flight != nullptr) {
         s.in_flight->settle();
     }
