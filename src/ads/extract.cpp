@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "ads/streams.h"
-#include "copy/times.h"
 #include "hash/file_digest.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "times/file_times.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -234,11 +234,11 @@ void extract_copy_streams(const Options& o, FileOutcome& out, StreamScratch& w) 
             put_text(one.file_md5, hash::md5_open_error_text);
         }
         if (one.written) {
-            (void)copy::set_file_times(one.file, out.entry.times);
+            (void)times::set_file_times(one.file, out.entry.times);
         }
     }
     if (source_read) {
-        (void)copy::restore_source_times(out.source, out.entry.times);
+        (void)times::restore_source_times(out.source, out.entry.times);
     }
 }
 
@@ -263,12 +263,12 @@ bool write_source_streams(const Options& /*o*/, FileOutcome& out, StreamScratch&
         one.error = copy_stream_to_file(out.source, name, one.file, w);
         one.written = !one.error;
         if (one.written) {
-            (void)copy::set_file_times(one.file, times);
+            (void)times::set_file_times(one.file, times);
         } else {
             all_written = false;
         }
         // Reading the stream must not leave a trace on the source.
-        (void)copy::restore_source_times(out.source, times);
+        (void)times::restore_source_times(out.source, times);
     }
     return all_written;
 }
@@ -307,7 +307,7 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
                 hash_ordinary_file(stream_name_is_safe(name) ? one.file : std::string(), selection,
                                    one.destination_digests, w);
                 // The stream file keeps the source's times after its reading.
-                (void)copy::restore_source_times(one.file, out.entry.times);
+                (void)times::restore_source_times(one.file, out.entry.times);
             } else {
                 one.destination_text = stream_display_text(out.destination, name);
                 platform::FileHandle copy_stream;
@@ -318,7 +318,7 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
         one.match = digests_match(o, one.source_digests, one.destination_digests);
         if (mode.hash_sources && one.source_read) {
             // Hashing the stream must not leave a trace on the source.
-            (void)copy::restore_source_times(out.source, out.entry.times);
+            (void)times::restore_source_times(out.source, out.entry.times);
         }
     }
 }

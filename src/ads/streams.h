@@ -23,14 +23,6 @@ namespace veldro::ads {
 // run with USER_ABORTED.
 int enumerate_streams(Run& s, const std::string& path);
 
-// What a listing that ended with `status` after `listed` streams counts,
-// with the messages and the question that such an end calls for: a file
-// that cannot be opened or whose system keeps no streams has none; after a
-// failed header read the user is asked (once per run) whether to go on,
-// and the file then has none, or the ones listed so far once the user
-// chose to go on; after a failed name read the ones listed so far.
-int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed);
-
 // Enables the backup and restore privileges; when they cannot even be
 // looked up, reports it and ends the run with OTHER_EXIT.
 void enable_backup_privileges();

@@ -25,8 +25,8 @@ bool inside_band(const Run& s, const platform::FileTime& t) {
 }  // namespace
 
 std::int32_t age_in_days(const platform::FileTimeSet& times, int letter) {
-    CalendarParts local;
-    if (!file_time_to_calendar(to_local_file_time(chosen_time(times, letter)).ticks, local)) {
+    times::CalendarParts local;
+    if (!times::file_time_to_calendar(times::to_local_file_time(times::chosen_time(times, letter)).ticks, local)) {
         return 0;
     }
     return today_day_number() - util::day_number(local.month, local.day, local.year);
@@ -57,20 +57,20 @@ bool passes_size_criteria(const Run& s, const platform::FindRecord& entry) {
 
 std::int64_t newer_difference(const Run& s, const platform::FindRecord& entry,
                               const platform::FindRecord* destination) {
-    if (s.copy.zero_dates != 0 && is_zero_dated(entry.times)) {
+    if (s.copy.zero_dates != 0 && times::is_zero_dated(entry.times)) {
         return 1;
     }
-    const platform::FileTime& source_time = chosen_time(entry.times, s.selection.time_field);
+    const platform::FileTime& source_time = times::chosen_time(entry.times, s.selection.time_field);
     if (destination == nullptr) {
         // Nothing to be newer than: always a copy, whatever the source's
         // time (even one the file system could not tell).
-        const auto local = static_cast<std::int64_t>(to_local_file_time(source_time).ticks);
+        const auto local = static_cast<std::int64_t>(times::to_local_file_time(source_time).ticks);
         return local > 0 ? local : 1;
     }
     // Both times are taken at the same offset from UTC, so their
     // difference is that of the UTC times: exact to the 100-ns unit, and
     // not bent by a change of daylight saving between the two instants.
-    const platform::FileTime& dest_time = chosen_time(destination->times, s.selection.time_field);
+    const platform::FileTime& dest_time = times::chosen_time(destination->times, s.selection.time_field);
     return static_cast<std::int64_t>(source_time.ticks - dest_time.ticks);
 }
 

@@ -162,7 +162,7 @@ std::error_code copy_file_data(const std::string& source, const std::string& des
     // The copy takes its source's times before it takes its name, so that
     // a copy under the destination name never looks newer than its source.
     if (!error) {
-        error = stamp(temp_path, source_record.times).error;
+        error = times::stamp(temp_path, source_record.times).error;
     }
     if (!error) {
         error = platform::rename_over(temp_path, target, replace_protected);

@@ -156,7 +156,7 @@ void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
             out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
             out.copied = !out.copy_error;
             // Reading a link moves its last-access time: put it back.
-            (void)restore_source_times(out.source, out.entry.times);
+            (void)times::restore_source_times(out.source, out.entry.times);
         } else {
             copy_for_verification(o, out, w);
         }
@@ -172,7 +172,7 @@ void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
 void stamp_copy(const Options& o, FileOutcome& out) {
     const platform::FindRecord& entry = out.entry;
     out.stamped = entry.times;
-    if (o.copy.zero_dates != 0 && is_zero_dated(entry.times)) {
+    if (o.copy.zero_dates != 0 && times::is_zero_dated(entry.times)) {
         const platform::FileTime replacement =
             o.copy.zero_date_replacement.ticks != 0 ? o.copy.zero_date_replacement : platform::zero_date_time;
         if (entry.times.last_write.ticks == 1) {
@@ -185,12 +185,12 @@ void stamp_copy(const Options& o, FileOutcome& out) {
     // The source gets back exactly the times it was found with: the
     // zero-date replacement is for the copy only.
     if (o.copy.reset_times != 0) {
-        if (const std::error_code error = restore_source_times(out.source, entry.times)) {
+        if (const std::error_code error = times::restore_source_times(out.source, entry.times)) {
             out.source_times.fail(error);
         }
     }
     if (out.copied && !out.streams_only) {
-        const Stamp done = stamp(out.destination, out.stamped);
+        const times::Stamp done = times::stamp(out.destination, out.stamped);
         if (done.error) {
             out.copy_times.fail(done.error);
         } else {
@@ -209,9 +209,9 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     }
     if (o.copy.reset_times != 0) {
         if (out.copied && !out.streams_only) {
-            (void)set_file_times(out.destination, out.entry.times);
+            (void)times::set_file_times(out.destination, out.entry.times);
         }
-        (void)restore_source_times(out.source, out.entry.times);
+        (void)times::restore_source_times(out.source, out.entry.times);
     }
     // The destination's attributes after a copy: the source's without
     // read-only, or with -O the ones the destination had before.

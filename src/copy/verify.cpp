@@ -85,8 +85,8 @@ void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
     }
     out.retries = attempt - 1;
     if (attempt > 1 && o.copy.reset_times != 0) {
-        (void)set_file_times(out.destination, out.entry.times);
-        (void)restore_source_times(out.source, out.entry.times);
+        (void)times::set_file_times(out.destination, out.entry.times);
+        (void)times::restore_source_times(out.source, out.entry.times);
     }
 }
 

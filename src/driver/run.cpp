@@ -12,6 +12,7 @@
 #include "copy/file_flow.h"
 #include "driver/progress.h"
 #include "driver/terminate.h"
+#include "hash/file_digest.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "logs/report.h"
@@ -236,6 +237,7 @@ namespace {
     Run& s = owned.run;
     OptionTarget& target = owned.target;
     set_live_run(&s);
+    hash::set_buffer_failure_note(logs::report_digest_buffer_failure);
 
     if (args.size() <= 1) {
         config::show_usage(0);

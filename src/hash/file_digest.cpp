@@ -1,5 +1,7 @@
 #include "hash/file_digest.h"
 
+#include <atomic>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -10,7 +12,6 @@
 #include "hash/sha1.h"
 #include "hash/sha256.h"
 #include "hash/sha512.h"
-#include "logs/run_report.h"
 #include "platform/file_io.h"
 
 namespace veldro::hash {
@@ -360,10 +361,22 @@ const HashSet* hash_md5(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<void (*)()> g_buffer_failure_note{nullptr};
+
+}  // namespace
+
+void set_buffer_failure_note(void (*note)()) {
+    g_buffer_failure_note = note;
+}
+
 const char* md5_file_digest(const std::string& path, Md5Text* out) {
     const HashSet* set = hash_md5(path);
     if (set == nullptr) {
-        logs::report_digest_buffer_failure();
+        if (void (*note)() = g_buffer_failure_note.load()) {
+            note();
+        }
         return nullptr;
     }
     if (out == nullptr) {

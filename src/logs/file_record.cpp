@@ -1,10 +1,11 @@
 #include "logs/file_record.h"
 
+#include "logs/run_report.h"
+
 #include <array>
 #include <cstdio>
 #include <string_view>
 
-#include "ads/streams.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
 #include "logs/throughput.h"
@@ -69,7 +70,7 @@ const char* verdict_text(bool match) {
 }
 
 // "yyyy/mm/dd|hh:mm:ss" [":mmm"] and the letter with its bar.
-void write_time_group(std::FILE* log, const copy::CalendarParts& p, bool milli, char letter) {
+void write_time_group(std::FILE* log, const times::CalendarParts& p, bool milli, char letter) {
     std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
     if (milli) {
         std::fprintf(log, ":%03d", p.millisecond);
@@ -77,7 +78,7 @@ void write_time_group(std::FILE* log, const copy::CalendarParts& p, bool milli, 
     std::fprintf(log, "%c|", letter);
 }
 
-void write_three_times(std::FILE* log, const copy::FileTimeFields& f, bool milli) {
+void write_three_times(std::FILE* log, const times::FileTimeFields& f, bool milli) {
     write_time_group(log, f.creation, milli, 'c');
     write_time_group(log, f.last_write, milli, 'm');
     write_time_group(log, f.last_access, milli, 'a');
@@ -163,9 +164,9 @@ void directory_times_not_set(const std::string& path, bool found) {
 
 // The three times of the file broken down for the logs and the console,
 // computed once per file and only when something shows them.
-const copy::FileTimeFields& FileReport::fields() {
+const times::FileTimeFields& FileReport::fields() {
     if (!fields_ready_) {
-        copy::break_down_file_times(o_.entry.times, fields_, s_.logs.zulu_time != 0, copy::BreakDown::as_found);
+        times::break_down_file_times(o_.entry.times, fields_, s_.logs.zulu_time != 0, times::BreakDown::as_found);
         fields_ready_ = true;
     }
     return fields_;
@@ -230,7 +231,7 @@ void FileReport::decision() {
     }
     std::fputc(s_.console.delimiter, out);
     std::fputc('\n', out);
-    const copy::CalendarParts& written = fields().last_write;
+    const times::CalendarParts& written = fields().last_write;
     std::fprintf(out, " %10s ==> %s", o_.size_text.c_str(), paths::shown_path(o_.destination).c_str());
     std::fputs(o_.existed ? "   [UPDATED]" : "   [NEW FILE]", out);
     ++(o_.existed ? s_.counters.files_updated : s_.counters.files_new);
@@ -272,7 +273,7 @@ void FileReport::no_streams() {
 }
 
 void FileReport::stream_listing(const StreamListing& listing) {
-    (void)ads::count_after_listing(s_, listing.status, listing.listed);
+    (void)count_after_listing(s_, listing.status, listing.listed);
 }
 
 void FileReport::extracted_stream(const StreamOutcome& one) {
@@ -685,8 +686,8 @@ void FileReport::listed_logs(bool verified) {
     const std::string source = util::shown_name(o_.source);
     if (verified) {
         if (std::FILE* log = s_.files.copied_log) {
-            const copy::CalendarParts& c = fields().creation;
-            const copy::CalendarParts& w = fields().last_write;
+            const times::CalendarParts& c = fields().creation;
+            const times::CalendarParts& w = fields().last_write;
             std::fprintf(log, "\n%s| %llu|", source.c_str(), static_cast<unsigned long long>(o_.entry.size));
             std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dc|", c.year, c.month, c.day, c.hour, c.minute, c.second);
             std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dm|", w.year, w.month, w.day, w.hour, w.minute, w.second);

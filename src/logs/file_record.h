@@ -8,9 +8,9 @@
 #include <string>
 #include <system_error>
 
-#include "copy/times.h"
 #include "run/outcome.h"
 #include "run/run.h"
+#include "times/file_times.h"
 
 namespace veldro::logs {
 
@@ -51,7 +51,7 @@ public:
     void listed_progress(ListProgress& progress);
 
 private:
-    const copy::FileTimeFields& fields();
+    const times::FileTimeFields& fields();
     void copy_error(const std::error_code& error);
     void hash_log();
     void unicode_record();
@@ -67,7 +67,7 @@ private:
 
     Run& s_;
     const FileOutcome& o_;
-    copy::FileTimeFields fields_;
+    times::FileTimeFields fields_;
     bool fields_ready_ = false;
 };
 

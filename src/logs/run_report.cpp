@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 
 namespace veldro::logs {
@@ -197,6 +198,49 @@ void report_stream_name_unreadable(const Run& s) {
 
 void report_digest_buffer_failure() {
     std::fprintf(stderr, "\n%s\n%d\nCouldn't create MD5 hash input buffer\n", ".\\Md5func_u", 93);
+}
+
+namespace {
+
+// A stream header could not be read. Asks once per run whether to go on;
+// 'Y' (upper case only) ignores this and every later read error; any
+// other answer ends the run.
+void ask_after_read_error(Run& s) {
+    if (ask_after_stream_read_error(s) != 'Y') {
+        // The run ends as an abort, with its summary and its logs closed.
+        report_stream_question_refused(s);
+        throw util::RunEnd{USER_ABORTED};
+    }
+    s.streams.ads_errors_ignored = true;
+}
+
+}  // namespace
+
+int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed) {
+    StreamState& streams = s.streams;
+    std::size_t count = listed;
+    streams.open_failed = status == platform::StreamListStatus::open_failed;
+    switch (status) {
+        case platform::StreamListStatus::complete:
+            break;
+        case platform::StreamListStatus::open_failed:
+        case platform::StreamListStatus::unsupported:
+            count = 0;
+            break;
+        case platform::StreamListStatus::header_read_failed:
+            if (streams.ads_errors_ignored != 0) {
+                report_stream_error_ignored(s);
+            } else {
+                ask_after_read_error(s);
+                count = 0;
+            }
+            break;
+        case platform::StreamListStatus::name_read_failed:
+            report_stream_name_unreadable(s);
+            break;
+    }
+    streams.stream_count = count;
+    return static_cast<int>(count);
 }
 
 }  // namespace veldro::logs

@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/streams.h"
 #include "run/run.h"
 
 namespace veldro::logs {
@@ -77,5 +78,13 @@ void report_stream_name_unreadable(const Run& s);
 
 // The digest routine could not get its input buffer.
 void report_digest_buffer_failure();
+
+// What a listing that ended with `status` after `listed` streams counts,
+// with the messages and the question that such an end calls for: a file
+// that cannot be opened or whose system keeps no streams has none; after a
+// failed header read the user is asked (once per run) whether to go on,
+// and the file then has none, or the ones listed so far once the user
+// chose to go on; after a failed name read the ones listed so far.
+int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed);
 
 }  // namespace veldro::logs

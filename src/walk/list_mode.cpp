@@ -141,9 +141,9 @@ void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) 
         (void)platform::set_attributes(out.destination, out.protected_attributes);
     }
     if (o.copy.reset_times != 0) {
-        (void)copy::restore_source_times(out.source, out.entry.times);
+        (void)times::restore_source_times(out.source, out.entry.times);
     }
-    out.creation_left = !copy::stamp(out.destination, out.entry.times).creation_set;
+    out.creation_left = !times::stamp(out.destination, out.entry.times).creation_set;
 }
 
 // Decide for a line that names a file: where its copy goes and whether it

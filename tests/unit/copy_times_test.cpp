@@ -14,11 +14,11 @@
 #include "platform/fs.h"
 
 namespace fs = std::filesystem;
-using veldro::copy::BreakDown;
-using veldro::copy::CalendarParts;
-using veldro::copy::FileTimeFields;
 using veldro::platform::FileTime;
 using veldro::platform::FileTimeSet;
+using veldro::times::BreakDown;
+using veldro::times::CalendarParts;
+using veldro::times::FileTimeFields;
 
 namespace {
 
@@ -69,25 +69,25 @@ void expect_parts(const CalendarParts& p, int year, int month, int day, int hour
 
 TEST(CopyTimesCalendar, ConvertsKnownInstants) {
     CalendarParts p;
-    ASSERT_TRUE(veldro::copy::file_time_to_calendar(0, p));
+    ASSERT_TRUE(veldro::times::file_time_to_calendar(0, p));
     expect_parts(p, 1601, 1, 1, 0, 0, 0, 0);
-    ASSERT_TRUE(veldro::copy::file_time_to_calendar(epoch_1970, p));
+    ASSERT_TRUE(veldro::times::file_time_to_calendar(epoch_1970, p));
     expect_parts(p, 1970, 1, 1, 0, 0, 0, 0);
     // 2000-02-29 23:59:59.999 (a leap day of a year divisible by 400).
-    ASSERT_TRUE(veldro::copy::file_time_to_calendar(at_unix(951868799, 999000000).ticks, p));
+    ASSERT_TRUE(veldro::times::file_time_to_calendar(at_unix(951868799, 999000000).ticks, p));
     expect_parts(p, 2000, 2, 29, 23, 59, 59, 999);
     // Past 2038 and far into the future.
-    ASSERT_TRUE(veldro::copy::file_time_to_calendar(at_unix(4102444800).ticks, p));
+    ASSERT_TRUE(veldro::times::file_time_to_calendar(at_unix(4102444800).ticks, p));
     expect_parts(p, 2100, 1, 1, 0, 0, 0, 0);
     // The calendar the system converts ends where the top bit begins.
-    EXPECT_FALSE(veldro::copy::file_time_to_calendar(0x8000000000000000ULL, p));
+    EXPECT_FALSE(veldro::times::file_time_to_calendar(0x8000000000000000ULL, p));
 }
 
 TEST(CopyTimesBreakDown, CorrectedFormShowsEmptyTimesAsNineteenEighty) {
     ZoneGuard zone("UTC0");
     FileTimeSet times{FileTime{0, 0}, FileTime{1, 0}, at_unix(86400 + 3723)};
     FileTimeFields fields;
-    EXPECT_EQ(veldro::copy::break_down_file_times(times, fields, false, BreakDown::corrected), 0);
+    EXPECT_EQ(veldro::times::break_down_file_times(times, fields, false, BreakDown::corrected), 0);
     expect_parts(fields.creation, 1980, 0, 0, 0, 0, 0, 0);
     EXPECT_EQ(fields.last_access.year, 1980);
     EXPECT_EQ(fields.last_access.month, 0);
@@ -96,7 +96,7 @@ TEST(CopyTimesBreakDown, CorrectedFormShowsEmptyTimesAsNineteenEighty) {
     EXPECT_EQ(fields.raw.last_access.ticks, 1U);
 
     // The entry's own form reports the times as they convert.
-    EXPECT_EQ(veldro::copy::break_down_file_times(times, fields, false, BreakDown::as_found), 0);
+    EXPECT_EQ(veldro::times::break_down_file_times(times, fields, false, BreakDown::as_found), 0);
     expect_parts(fields.creation, 1601, 1, 1, 0, 0, 0, 0);
 }
 
@@ -108,32 +108,32 @@ TEST(CopyTimesBreakDown, ZuluKeepsUtcAndLocalFollowsTheZoneOfThatInstant) {
     FileTimeSet times{winter, summer, summer};
     FileTimeFields local;
     FileTimeFields utc;
-    veldro::copy::break_down_file_times(times, local, false, BreakDown::as_found);
-    veldro::copy::break_down_file_times(times, utc, true, BreakDown::as_found);
+    veldro::times::break_down_file_times(times, local, false, BreakDown::as_found);
+    veldro::times::break_down_file_times(times, utc, true, BreakDown::as_found);
     EXPECT_EQ(utc.last_write.hour, 12);
     EXPECT_EQ(local.last_write.hour, 8);
     EXPECT_EQ(local.creation.hour, 7);
-    EXPECT_EQ(veldro::copy::to_local_file_time(summer).ticks, summer.ticks - 4 * 3600 * tick);
+    EXPECT_EQ(veldro::times::to_local_file_time(summer).ticks, summer.ticks - 4 * 3600 * tick);
     // The nanoseconds below one tick travel with the converted time.
-    EXPECT_EQ(veldro::copy::to_local_file_time(FileTime{summer.ticks, 42}).extra_ns, 42U);
+    EXPECT_EQ(veldro::times::to_local_file_time(FileTime{summer.ticks, 42}).extra_ns, 42U);
 }
 
 TEST(CopyTimesZeroDate, ReplacementIsChristmas1601AtEight) {
     CalendarParts p;
-    ASSERT_TRUE(veldro::copy::file_time_to_calendar(veldro::platform::zero_date_time.ticks, p));
+    ASSERT_TRUE(veldro::times::file_time_to_calendar(veldro::platform::zero_date_time.ticks, p));
     expect_parts(p, 1601, 12, 25, 8, 0, 0, 0);
-    EXPECT_TRUE(veldro::copy::is_zero_dated(FileTimeSet{FileTime{1, 0}, at_unix(5), at_unix(5)}));
-    EXPECT_TRUE(veldro::copy::is_zero_dated(FileTimeSet{at_unix(5), at_unix(5), FileTime{1, 0}}));
+    EXPECT_TRUE(veldro::times::is_zero_dated(FileTimeSet{FileTime{1, 0}, at_unix(5), at_unix(5)}));
+    EXPECT_TRUE(veldro::times::is_zero_dated(FileTimeSet{at_unix(5), at_unix(5), FileTime{1, 0}}));
     // A last-access time of 1 does not mark a zero-dated file.
-    EXPECT_FALSE(veldro::copy::is_zero_dated(FileTimeSet{at_unix(5), FileTime{1, 0}, at_unix(5)}));
+    EXPECT_FALSE(veldro::times::is_zero_dated(FileTimeSet{at_unix(5), FileTime{1, 0}, at_unix(5)}));
 }
 
 TEST(CopyTimesChoice, LettersPickTheirTime) {
     const FileTimeSet times{at_unix(1), at_unix(2), at_unix(3)};
-    EXPECT_EQ(veldro::copy::chosen_time(times, 'c'), times.creation);
-    EXPECT_EQ(veldro::copy::chosen_time(times, 'A'), times.last_access);
-    EXPECT_EQ(veldro::copy::chosen_time(times, 'w'), times.last_write);
-    EXPECT_EQ(veldro::copy::chosen_time(times, '3'), times.last_write);
+    EXPECT_EQ(veldro::times::chosen_time(times, 'c'), times.creation);
+    EXPECT_EQ(veldro::times::chosen_time(times, 'A'), times.last_access);
+    EXPECT_EQ(veldro::times::chosen_time(times, 'w'), times.last_write);
+    EXPECT_EQ(veldro::times::chosen_time(times, '3'), times.last_write);
 }
 
 class CopyTimesOnDisk : public ::testing::Test {
@@ -162,7 +162,7 @@ protected:
 TEST_F(CopyTimesOnDisk, TimesAreWrittenToTheNanosecond) {
     const FileTimeSet times{at_unix(1000), at_unix(1500000000, 123456789), at_unix(1400000000, 987654321)};
     bool creation_set = true;
-    ASSERT_FALSE(veldro::copy::set_file_times(file_, times, creation_set));
+    ASSERT_FALSE(veldro::times::set_file_times(file_, times, creation_set));
     const struct stat st = stat_of(file_);
     EXPECT_EQ(st.st_atim.tv_sec, 1500000000);
     EXPECT_EQ(st.st_atim.tv_nsec, 123456789);
@@ -179,7 +179,7 @@ TEST_F(CopyTimesOnDisk, ReadOnlyFileTakesTimesAndStaysReadOnly) {
     fs::permissions(file_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     const FileTimeSet times{at_unix(1000), at_unix(2000), at_unix(3000)};
-    ASSERT_FALSE(veldro::copy::set_file_times(file_, times));
+    ASSERT_FALSE(veldro::times::set_file_times(file_, times));
     const struct stat st = stat_of(file_);
     EXPECT_EQ(st.st_mtim.tv_sec, 3000);
     EXPECT_EQ(st.st_mode & S_IWUSR, 0U);
@@ -190,7 +190,7 @@ TEST_F(CopyTimesOnDisk, ReadOnlyFileTakesTimesAndStaysReadOnly) {
 
 TEST_F(CopyTimesOnDisk, RestoringUnchangedTimesWritesNothing) {
     const FileTimeSet times{at_unix(1000), at_unix(2000, 5), at_unix(3000, 7)};
-    ASSERT_FALSE(veldro::copy::set_file_times(file_, times));
+    ASSERT_FALSE(veldro::times::set_file_times(file_, times));
     veldro::platform::FindRecord found;
     ASSERT_FALSE(veldro::platform::lookup_path(file_, found));
     const struct stat before = stat_of(file_);
@@ -199,7 +199,7 @@ TEST_F(CopyTimesOnDisk, RestoringUnchangedTimesWritesNothing) {
         0, 20000000
     };
     ::nanosleep(&pause, nullptr);
-    EXPECT_FALSE(veldro::copy::restore_source_times(file_, found.times));
+    EXPECT_FALSE(veldro::times::restore_source_times(file_, found.times));
     const struct stat after = stat_of(file_);
     EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
     EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
@@ -207,8 +207,8 @@ TEST_F(CopyTimesOnDisk, RestoringUnchangedTimesWritesNothing) {
     // Moved times are put back.
     FileTimeSet moved = found.times;
     moved.last_access = at_unix(9999);
-    ASSERT_FALSE(veldro::copy::set_file_times(file_, moved));
-    EXPECT_FALSE(veldro::copy::restore_source_times(file_, found.times));
+    ASSERT_FALSE(veldro::times::set_file_times(file_, moved));
+    EXPECT_FALSE(veldro::times::restore_source_times(file_, found.times));
     EXPECT_EQ(stat_of(file_).st_atim.tv_sec, 2000);
 }
 
