@@ -217,10 +217,13 @@ int read_options(OwnedRun& r, const std::vector<std::string>& args) {
     try {
         result = config::parse_command_line(r.target, args);
     } catch (const config::OptionStop& stop) {
-        logs::open_named_files(r.options, r.files, logs::OpenFailure::ignored);
+        // The files named before the stop are opened first, as they were
+        // when each was opened where it was named: one that cannot be
+        // opened ends the run with its own reason, before the stop's.
+        logs::open_named_files(r.options, r.files);
         config::say(stop);
     } catch (const util::RunEnd&) {
-        logs::open_named_files(r.options, r.files, logs::OpenFailure::ignored);
+        logs::open_named_files(r.options, r.files);
         throw;
     }
     logs::open_named_files(r.options, r.files);

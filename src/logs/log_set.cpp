@@ -419,19 +419,11 @@ void drop_log_set(Options& o) {
 
 // ---- opening -----------------------------------------------------------
 
-void open_named_files(Options& o, OpenFiles& files, OpenFailure failure) {
+void open_named_files(Options& o, OpenFiles& files) {
     const std::vector<NamedFile> named = std::move(o.named_files);
     o.named_files.clear();
     for (const NamedFile& f : named) {
-        if (failure == OpenFailure::ends_run) {
-            open_named_file(o, files, f);
-            continue;
-        }
-        try {
-            open_named_file(o, files, f);
-        } catch (const util::RunEnd&) {
-            // The run ends for the reason it already has.
-        }
+        open_named_file(o, files, f);
     }
 }
 

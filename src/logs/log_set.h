@@ -88,18 +88,13 @@ void drop_log_set(Options& o);
 
 // ---- opening (by the driver, once the options are read) ----------------
 
-enum class OpenFailure : std::uint8_t {
-    ends_run,  // a file that cannot be opened ends the run as its option says
-    ignored,   // the run is ending already: open what can be, in order
-};
-
 // Opens every named file in the order named, then forgets the names. Each
 // kind prints its console lines and writes its headers as it opens:
 // directories made, "Opened ..." lines of the members, the byte-order mark
 // of the --UNICODE list; the file list's lines are counted into
 // expected_files. The error member becomes the error stream unless -E named
 // one; a default log opened sets default_log_path.
-void open_named_files(Options& o, OpenFiles& files, OpenFailure failure = OpenFailure::ends_run);
+void open_named_files(Options& o, OpenFiles& files);
 
 // Opens every member of `mask` (bits 2..128, in that order) that is not open
 // yet, named from `base_name`, with its console line and header. A member
