@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -134,11 +135,12 @@ void walk_all_roots(Run& s) {
 // The walk, with the data work of files on worker threads when the run has
 // more than one; with one, everything runs on this thread.
 void walk_with_workers(Run& s) {
-    if (s.options.threads <= 1) {
+    const unsigned threads = std::min(s.options.threads, platform::worker_thread_limit());
+    if (threads <= 1) {
         walk_all_roots(s);
         return;
     }
-    copy::FileFlow flow(s, s.options.threads);
+    copy::FileFlow flow(s, threads);
     s.in_flight = &flow;
     try {
         walk_all_roots(s);

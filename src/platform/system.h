@@ -23,6 +23,12 @@ enum class StdStream : std::uint8_t { output, error };
 
 bool is_terminal(StdStream stream);
 bool stdin_is_terminal();
+
+// ---- threads -------------------------------------------------------------
+// How many threads may do the data work of files at once. Unlimited on
+// Linux; one on Windows, where the thread-local state of the workers is
+// not yet released safely when a worker ends.
+unsigned worker_thread_limit();
 // A pause that lets a person read the console: waits whole seconds, and
 // returns at once when neither standard output nor standard error is a
 // terminal (nobody is there to read).

@@ -95,6 +95,10 @@ bool is_terminal(StdStream stream) {
     return ::isatty(stream == StdStream::output ? STDOUT_FILENO : STDERR_FILENO) != 0;
 }
 
+unsigned worker_thread_limit() {
+    return ~0U;
+}
+
 bool stdin_is_terminal() {
     return ::isatty(STDIN_FILENO) != 0;
 }

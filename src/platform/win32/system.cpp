@@ -72,6 +72,10 @@ bool is_terminal(StdStream stream) {
     return is_console(std_handle(stream));
 }
 
+unsigned worker_thread_limit() {
+    return 1;
+}
+
 bool stdin_is_terminal() {
     return is_console(GetStdHandle(STD_INPUT_HANDLE));
 }
