@@ -113,6 +113,9 @@ std::error_code copy_contents(platform::FileHandle& from, platform::FileHandle& 
 
 std::error_code copy_file_data(const std::string& source, const std::string& destination, bool replace_protected,
                                platform::CopyFeed* feed) {
+    if (feed != nullptr) {
+        feed->copy_read_back = false;  // this copy is read after it is made
+    }
     unsigned char* buffer = platform::copy_buffer();
     if (buffer == nullptr) {
         if (feed != nullptr) {

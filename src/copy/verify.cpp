@@ -42,11 +42,24 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
         feed.context = &w.feed;
         w.feed.start(selection);
     }
+    // With threads to spare, a large copy is read back while it is made.
+    const bool read_back = h.hash_copies && o.threads > 1;
+    const hash::DigestSelection copy_selection = selection_for(h, true);
+    if (read_back) {
+        feed.take_copy = &take_bytes;
+        feed.copy_context = &w.copy_feed;
+        feed.read_back = &w.read_back;
+        w.copy_feed.start(copy_selection);
+    }
+    w.copy_ready = false;
     const bool replace = o.copy.overwrite_protected != 0;
     const std::error_code error = two_ways ? copy_two_ways(out.source, out.destination, replace, &feed,
                                                            [&] {
                                                                if (want) {
                                                                    w.feed.start(selection);
+                                                               }
+                                                               if (read_back) {
+                                                                   w.copy_feed.start(copy_selection);
                                                                }
                                                            })
                                            : platform_copy(out.source, out.destination, replace, &feed);
@@ -59,6 +72,10 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
     if (!copied) {
         return false;
     }
+    if (feed.copy_read_back) {
+        w.copy_feed.finish(w.copy_digests);
+        w.copy_ready = true;
+    }
     out.source_changed = feed.source_changed;
     if (want) {
         w.feed.finish(out.source_digests);
@@ -70,8 +87,18 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
     return true;
 }
 
+// The copy's digests: those read back while it was made, or from reading
+// it now.
+void hash_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
+    if (w.copy_ready) {
+        out.destination_digests = w.copy_digests;
+        w.copy_ready = false;
+        return;
+    }
+    hash_side(w.reader, out.destination, selection_for(o.hashing, true), out.destination_digests);
+}
+
 void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
-    const hash::DigestSelection selection = selection_for(o.hashing, true);
     int attempt = 1;
     for (; attempt <= o.hashing.retries &&
            !digests_match(out.source_digests.md5.data(), out.destination_digests.md5.data());
@@ -81,7 +108,7 @@ void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
         // failure leaves the destination (and the source's digests) as they
         // were and the next attempt follows.
         (void)copy_feeding(o, out, w, false);
-        hash_side(w.reader, out.destination, selection, out.destination_digests);
+        hash_copy(o, out, w);
     }
     out.retries = attempt - 1;
     if (attempt > 1 && o.copy.reset_times != 0) {
@@ -136,8 +163,11 @@ bool verify_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
     if (source_digests_wanted(h, out.unicode_record) && !source_ready) {
         hash_side(w.reader, out.source, selection_for(h, h.hash_sources), out.source_digests);
     }
+    if (!out.copied) {
+        w.copy_ready = false;
+    }
     if (h.hash_copies) {
-        hash_side(w.reader, out.destination, selection_for(h, true), out.destination_digests);
+        hash_copy(o, out, w);
         if (h.compare && h.retries > 0) {
             copy_again(o, out, w);
         }

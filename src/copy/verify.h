@@ -8,6 +8,7 @@
 
 #include "ads/streams.h"
 #include "hash/file_digest.h"
+#include "platform/fs.h"
 #include "run/options.h"
 #include "run/outcome.h"
 
@@ -22,6 +23,12 @@ struct WorkScratch {
     // The source's digests came with the copy: verification does not read
     // the source again.
     bool source_ready = false;
+    // The copy's digests, from the copy read back while it was made (a large
+    // file, with a thread to spare): verification does not read it again.
+    platform::CopyReadBack read_back;
+    hash::DigestFeed copy_feed;
+    hash::HashSet copy_digests;
+    bool copy_ready = false;
     ads::StreamScratch streams;
 };
 

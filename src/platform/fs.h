@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -191,6 +192,23 @@ inline bool is_copy_interrupted(const std::error_code& error) {
     return error == copy_interrupted_error();
 }
 
+// The thread that reads a copy back while the copy is made (see
+// CopyFeed::take_copy), for one thread that copies: started by the first
+// copy that needs it, kept from copy to copy, ended with this object. Where
+// the system has no such reading, it stays unused.
+class CopyReadBack {
+public:
+    CopyReadBack();
+    ~CopyReadBack();
+    CopyReadBack(const CopyReadBack&) = delete;
+    CopyReadBack& operator=(const CopyReadBack&) = delete;
+    CopyReadBack(CopyReadBack&&) = delete;
+    CopyReadBack& operator=(CopyReadBack&&) = delete;
+
+    struct Partner;
+    std::unique_ptr<Partner> partner;
+};
+
 // What a copy tells about its source beyond the data: every byte, in file
 // order, for digests made from the one read that copies (the zeros of holes
 // included), and whether the source changed while it was copied.
@@ -204,6 +222,15 @@ struct CopyFeed {
     bool source_changed = false;
     // Set by the program's own copy: it could not have its copy buffer.
     bool buffer_missing = false;
+    // Takes the copy's own bytes, read back from the new file while the copy
+    // is made, on the thread of `read_back` (the copy returns only once it is
+    // done); null when the copy is to be read after it is made. A copy may
+    // leave it unused: copy_read_back then stays false.
+    void (*take_copy)(void* context, const unsigned char* data, std::size_t size) = nullptr;
+    void* copy_context = nullptr;
+    CopyReadBack* read_back = nullptr;
+    // Set by the copy: take_copy was given every byte of the finished copy.
+    bool copy_read_back = false;
 };
 
 // The size of every read and write of a buffered copy.

@@ -8,6 +8,7 @@ source (made by the corrupting preload library), a source that cannot be
 opened (a preload library refuses it, even to root) and, where the file
 system keeps them, named streams."""
 
+import hashlib
 import os
 import re
 import unittest
@@ -48,7 +49,11 @@ class OneAndManyThreads(TreeCase):
             for f in range(12):
                 self.write(f"SRC/d{d}/sub{f % 3}/file{f}.txt", (b"%d-%d " % (d, f)) * (50 * f + 1))
             self.write(f"SRC/d{d}/same.txt", b"same name %d" % d)
-        self.write("SRC/big.bin", os.urandom(3 << 20))
+        # Large enough to be read back while it is copied, with a hole.
+        self.write("SRC/big.bin", os.urandom(6 << 20))
+        with open(self.path("SRC/big.bin"), "r+b") as f:
+            f.seek(8 << 20)
+            f.write(os.urandom(1 << 20))
         self.write("SRC/d2/mismatch.bin", os.urandom(300_000))
         self.write("SRC/d3/locked.txt", b"nobody reads this")
         try:
@@ -88,6 +93,8 @@ class OneAndManyThreads(TreeCase):
         one = self.assertSameOutputs()
         self.assertIn(b"locked.txt", one["stdout"])
         self.assertIn(b"HASH ERROR", one["stdout"] + one["stderr"])
+        big = hashlib.md5(self.read("SRC/big.bin")).hexdigest().upper().encode()
+        self.assertEqual(one[os.path.join("H_Tn", "HASH.TXT")].count(big), 2)
 
     def test_flattened_copy_with_clashing_names(self):
         one = self.assertSameOutputs("--FLAT")

@@ -119,6 +119,16 @@ std::optional<ChangeMarks> posix::change_marks_of(int fd) {
     return marks;
 }
 
+ChangeMarks posix::change_marks_of(const struct stat& st) {
+    ChangeMarks marks;
+    marks.size = static_cast<std::uint64_t>(st.st_size);
+    marks.written = st.st_mtim.tv_sec;
+    marks.written_ns = static_cast<std::uint32_t>(st.st_mtim.tv_nsec);
+    marks.changed = st.st_ctim.tv_sec;
+    marks.changed_ns = static_cast<std::uint32_t>(st.st_ctim.tv_nsec);
+    return marks;
+}
+
 std::optional<ChangeMarks> change_marks(FileHandle& file) {
     return posix::change_marks_of(static_cast<int>(file.native()));
 }

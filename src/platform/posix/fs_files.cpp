@@ -22,6 +22,7 @@
 #include "platform/fs.h"
 #include "platform/posix/at_path.h"
 #include "platform/posix/holes.h"
+#include "platform/posix/read_back.h"
 #include "platform/system.h"
 
 namespace veldro::platform {
@@ -360,7 +361,7 @@ void next_temp_name(char* buffer, std::size_t size) {
 int create_temp_in(int dir, char* name, std::size_t size, mode_t mode) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         next_temp_name(name, size);
-        const int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int fd = ::openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -447,7 +448,8 @@ bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::ui
 
 // Copies [at, end) of `from` to the same place in `to` through the buffer,
 // handing each piece written to the feed when there is one.
-StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end, const CopyFeed* feed) {
+StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end, const CopyFeed* feed,
+                                   posix::ReadBack* reader) {
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
         return {CopyResult::failed, at};
@@ -474,6 +476,9 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
             feed->take(feed->context, buffer, static_cast<std::size_t>(n));
         }
         at += static_cast<std::uint64_t>(n);
+        if (reader != nullptr) {
+            posix::read_back_advance(*reader, at);
+        }
     }
     return {CopyResult::copied, at};
 }
@@ -481,7 +486,8 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
 // Copies [at, end) inside the kernel while it can (`kernel` is cleared for
 // the rest of the file when it refuses this pair of files), the rest
 // through the buffer.
-StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, bool& kernel, const CopyFeed* feed) {
+StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, bool& kernel, const CopyFeed* feed,
+                        posix::ReadBack* reader) {
     constexpr std::uint64_t kernel_chunk = 8U * 1024U * 1024U;
     while (kernel && at < end) {
         if (interrupt_requested()) {
@@ -492,6 +498,9 @@ StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, b
         const ssize_t n = ::copy_file_range(from, &in, to, &out, std::min(kernel_chunk, end - at), 0);
         if (n > 0) {
             at += static_cast<std::uint64_t>(n);
+            if (reader != nullptr) {
+                posix::read_back_advance(*reader, at);
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -506,7 +515,7 @@ StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, b
         kernel = n == 0;
         break;
     }
-    return copy_stretch_by_reading(from, to, at, end, feed);
+    return copy_stretch_by_reading(from, to, at, end, feed, reader);
 }
 
 // Fewer blocks than the length needs: the file may have holes worth keeping.
@@ -519,13 +528,14 @@ bool has_holes(const struct stat& st) {
 // stretch of data, so that holes stay holes. A source cut short while it is
 // copied gives a copy of what it still had. A feed that takes the bytes
 // keeps the copy out of the kernel: the bytes hashed are the bytes written.
-CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed, bool may_have_holes) {
+CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed, bool may_have_holes,
+                     posix::ReadBack* reader) {
     const CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
     bool kernel = taker == nullptr;
     if (!may_have_holes) {
         // Every block holds data: one stretch, and the copy's length is
         // what was written.
-        return copy_stretch(from, to, 0, size, kernel, taker).result;
+        return copy_stretch(from, to, 0, size, kernel, taker, reader).result;
     }
     std::uint64_t offset = 0;
     while (offset < size) {
@@ -536,7 +546,7 @@ CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed,
         if (taker != nullptr) {
             feed_zeros(taker, stretch->begin - offset);
         }
-        const StretchEnd end = copy_stretch(from, to, stretch->begin, stretch->end, kernel, taker);
+        const StretchEnd end = copy_stretch(from, to, stretch->begin, stretch->end, kernel, taker, reader);
         if (end.result != CopyResult::copied) {
             return end.result;
         }
@@ -556,6 +566,36 @@ CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed,
     }
     // The length, holes at the end included.
     return ::ftruncate(to, static_cast<off_t>(size)) == 0 ? CopyResult::copied : CopyResult::failed;
+}
+
+// Files from this size on are read back while they are copied; a smaller
+// one is read after, in one or two reads.
+constexpr std::uint64_t read_back_from_bytes = 4U * copy_buffer_bytes;
+
+// copy_data, with the copy read back and handed to feed->take_copy on the
+// partner thread as it is made, when that is asked for and worth a thread.
+// `to` is open for reading too.
+CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    posix::ReadBack* reader = nullptr;
+    if (feed != nullptr) {
+        feed->copy_read_back = false;
+        if (feed->take_copy != nullptr && feed->read_back != nullptr && size >= read_back_from_bytes) {
+            reader = posix::read_back_partner(*feed->read_back);
+        }
+    }
+    if (reader == nullptr) {
+        return copy_data(from, to, size, feed, has_holes(st), nullptr);
+    }
+    posix::read_back_start(*reader, to, feed->take_copy, feed->copy_context);
+    const CopyResult result = copy_data(from, to, size, feed, has_holes(st), reader);
+    struct stat made {};
+    if (result == CopyResult::copied && ::fstat(to, &made) == 0) {
+        feed->copy_read_back = posix::read_back_finish(*reader, static_cast<std::uint64_t>(made.st_size));
+    } else {
+        posix::read_back_abandon(*reader);
+    }
+    return result;
 }
 
 }  // namespace
@@ -809,7 +849,9 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     if (from < 0) {
         return errno_error();
     }
-    const std::optional<ChangeMarks> before = feed != nullptr ? posix::change_marks_of(from) : std::nullopt;
+    // The marks from the look at the open source: its size and times as the
+    // copy starts.
+    const ChangeMarks before = posix::change_marks_of(st);
     ParentDir parent(destination);
     if (!parent.ok()) {
         const std::error_code error = errno_error();
@@ -821,7 +863,7 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     // allows it: whatever ends the copy early, even the end of the process,
     // leaves nothing behind. Elsewhere it gets a temporary name.
     char temp[64] = {};  // NOLINT(modernize-avoid-c-arrays)
-    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     const bool named = to < 0;
     if (named) {
         if (destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
@@ -842,15 +884,13 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     }
     // The first failure's reason, taken before any cleanup can change errno.
     std::error_code error;
-    CopyResult result = copy_user_xattrs(from, to)
-                            ? copy_data(from, to, static_cast<std::uint64_t>(st.st_size), feed, has_holes(st))
-                            : CopyResult::failed;
+    CopyResult result = copy_user_xattrs(from, to) ? copy_data_read_back(from, to, st, feed) : CopyResult::failed;
     if (result == CopyResult::failed) {
         error = errno_error();
     }
     if (feed != nullptr) {
         const std::optional<ChangeMarks> after = posix::change_marks_of(from);
-        feed->source_changed = !before || !after || !(*before == *after);
+        feed->source_changed = !after || !(before == *after);
     }
     ::close(from);
     if (result == CopyResult::copied) {
@@ -868,6 +908,9 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
             result = CopyResult::failed;
         }
         ::close(to);
+        if (result != CopyResult::copied && feed != nullptr) {
+            feed->copy_read_back = false;
+        }
         return result == CopyResult::copied        ? std::error_code()
                : result == CopyResult::interrupted ? copy_interrupted_error()
                                                    : error;
@@ -882,6 +925,9 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     }
     if (result != CopyResult::copied) {
         ::unlinkat(parent.fd(), temp, 0);
+        if (feed != nullptr) {
+            feed->copy_read_back = false;
+        }
     }
     return result == CopyResult::copied        ? std::error_code()
            : result == CopyResult::interrupted ? copy_interrupted_error()

@@ -1,6 +1,8 @@
 // Where the data of a file with holes lies, for the copies that keep holes.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <optional>
 
@@ -21,5 +23,7 @@ std::optional<Stretch> next_data(int fd, std::uint64_t offset, std::uint64_t lim
 
 // The size, last-write and change time of the open file `fd` (statx).
 std::optional<ChangeMarks> change_marks_of(int fd);
+// The same marks from what fstat gave.
+ChangeMarks change_marks_of(const struct stat& st);
 
 }  // namespace veldro::platform::posix

@@ -327,6 +327,11 @@ std::error_code copy_interrupted_error() {
     return std::make_error_code(std::errc::operation_canceled);
 }
 
+// The Windows copy is read after it is made: no partner thread.
+struct CopyReadBack::Partner {};
+CopyReadBack::CopyReadBack() = default;
+CopyReadBack::~CopyReadBack() = default;
+
 std::error_code copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
                                 CopyFeed* feed) {
     const std::wstring to = win32::to_wide_path(destination);

@@ -1,0 +1,175 @@
+#include "platform/posix/read_back.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/fs.h"
+
+namespace veldro::platform {
+
+struct CopyReadBack::Partner {
+public:
+    Partner() : thread_([this] { serve(); }) {}
+    Partner(const Partner&) = delete;
+    Partner& operator=(const Partner&) = delete;
+    Partner(Partner&&) = delete;
+    Partner& operator=(Partner&&) = delete;
+    ~Partner() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            quitting_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    void start(int fd, void (*take)(void*, const unsigned char*, std::size_t), void* context) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        fd_ = fd;
+        take_ = take;
+        context_ = context;
+        ready_ = 0;
+        hashed_ = 0;
+        end_ = no_end;
+        failed_ = false;
+        abandoned_ = false;
+        busy_ = true;
+        changed_.notify_all();
+    }
+
+    void advance(std::uint64_t upto) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ready_ = std::max(ready_, upto);
+        }
+        changed_.notify_all();
+    }
+
+    bool finish(std::uint64_t size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_ = std::max(ready_, size);
+        end_ = size;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !busy_; });
+        return !failed_ && hashed_ == size;
+    }
+
+    void abandon() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        abandoned_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !busy_; });
+    }
+
+private:
+    static constexpr std::uint64_t no_end = ~std::uint64_t{0};
+
+    // The partner's loop: waits for a file, then reads it piece by piece as
+    // the copy declares the pieces final, until its end, a failure or an
+    // abandon.
+    void serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quitting_ || busy_; });
+            if (quitting_) {
+                return;
+            }
+            read_file(lock);
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    void read_file(std::unique_lock<std::mutex>& lock) {
+        unsigned char* buffer = copy_buffer();
+        if (buffer == nullptr) {
+            failed_ = true;
+            changed_.wait(lock, [this] { return abandoned_ || end_ != no_end; });
+            return;
+        }
+        for (;;) {
+            // A copy cut short where its source shrank may end before what
+            // was already read: finish then tells that it was not all.
+            changed_.wait(lock, [this] { return abandoned_ || quitting_ || ready_ > hashed_ || hashed_ >= end_; });
+            if (abandoned_ || quitting_ || hashed_ >= end_) {
+                return;
+            }
+            const std::uint64_t at = hashed_;
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ready_ - at, copy_buffer_bytes));
+            const int fd = fd_;
+            lock.unlock();
+            ssize_t got = -1;
+            do {
+                got = ::pread(fd, buffer, want, static_cast<off_t>(at));
+            } while (got < 0 && errno == EINTR);
+            if (got > 0) {
+                take_(context_, buffer, static_cast<std::size_t>(got));
+            }
+            lock.lock();
+            if (got <= 0) {
+                // A piece declared final that cannot be read: the copy is
+                // read again after it is made, the ordinary way.
+                failed_ = true;
+                changed_.wait(lock, [this] { return abandoned_ || quitting_ || end_ != no_end; });
+                return;
+            }
+            hashed_ = at + static_cast<std::uint64_t>(got);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int fd_ = -1;
+    void (*take_)(void*, const unsigned char*, std::size_t) = nullptr;
+    void* context_ = nullptr;
+    std::uint64_t ready_ = 0;
+    std::uint64_t hashed_ = 0;
+    std::uint64_t end_ = no_end;
+    bool failed_ = false;
+    bool abandoned_ = false;
+    bool busy_ = false;
+    bool quitting_ = false;
+    std::thread thread_;  // last: it starts on members already made
+};
+
+CopyReadBack::CopyReadBack() = default;
+CopyReadBack::~CopyReadBack() = default;
+
+namespace posix {
+
+ReadBack* read_back_partner(CopyReadBack& owner) {
+    if (!owner.partner) {
+        try {
+            owner.partner = std::make_unique<ReadBack>();
+        } catch (const std::exception&) {
+            // No thread to be had: the copy is read after it is made.
+        }
+    }
+    return owner.partner.get();
+}
+
+void read_back_start(ReadBack& partner, int fd, void (*take)(void*, const unsigned char*, std::size_t), void* context) {
+    partner.start(fd, take, context);
+}
+
+void read_back_advance(ReadBack& partner, std::uint64_t upto) {
+    partner.advance(upto);
+}
+
+bool read_back_finish(ReadBack& partner, std::uint64_t size) {
+    return partner.finish(size);
+}
+
+void read_back_abandon(ReadBack& partner) {
+    partner.abandon();
+}
+
+}  // namespace posix
+}  // namespace veldro::platform

@@ -1,0 +1,30 @@
+// Reading a copy back while it is being made: a partner thread hashes each
+// piece of the new file as soon as it is final, so that a large file's
+// verification costs about one digest pass of wall time, not two.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/fs.h"
+
+namespace veldro::platform::posix {
+
+using ReadBack = CopyReadBack::Partner;
+
+// The partner thread of `owner`, started on first use; null when no thread
+// can be had.
+ReadBack* read_back_partner(CopyReadBack& owner);
+
+// Starts reading `fd` (open for reading) back from offset 0, handing every
+// piece to `take` on the partner's thread.
+void read_back_start(ReadBack& partner, int fd, void (*take)(void*, const unsigned char*, std::size_t), void* context);
+// Bytes [0, upto) of the file are final and may be read.
+void read_back_advance(ReadBack& partner, std::uint64_t upto);
+// The file is complete at `size` bytes: waits until every byte went to the
+// taker. False when a read failed or came up short.
+bool read_back_finish(ReadBack& partner, std::uint64_t size);
+// The copy failed: stops the reading and waits until the partner is idle.
+void read_back_abandon(ReadBack& partner);
+
+}  // namespace veldro::platform::posix
