@@ -119,7 +119,7 @@ public:
         guarded([&] {
             record_ready();
             while (!has_room(bytes)) {
-                wait_for_head();
+                wait_for_head(batch());
                 record_ready();
             }
             {
@@ -144,7 +144,7 @@ public:
         guarded([&] {
             record_ready();
             while (in_flight() != 0) {
-                wait_for_head();
+                wait_for_head(1);
                 record_ready();
             }
         });
@@ -204,12 +204,31 @@ private:
         return count < slots_.size() && bytes <= byte_budget_ && bytes_in_flight_ <= byte_budget_ - bytes;
     }
 
-    // Blocks until the oldest item in flight has finished (or nothing is in
-    // flight).
-    void wait_for_head() {
+    // How many finished items a full pool waits for before it records: the
+    // recording thread and a worker do not wake each other for every item.
+    std::size_t batch() const { return std::max<std::size_t>(slots_.size() / 2, 1); }
+
+    // Items finished in a row from the oldest in flight, the lock held.
+    std::size_t finished_at_head() const {
+        std::size_t count = 0;
+        while (head_ + count != next_seq_ && finished(slots_[(head_ + count) % slots_.size()].state)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // Blocks until `count` items in a row from the oldest in flight have
+    // finished, or every item in flight has (or nothing is in flight).
+    void wait_for_head(std::size_t count) {
         std::unique_lock lock(mutex_);
-        head_finished_.wait(lock,
-                            [this] { return head_ == next_seq_ || finished(slots_[head_ % slots_.size()].state); });
+        wanted_at_head_ = count;
+        head_finished_.wait(lock, [this] { return head_waits_over(); });
+    }
+
+    // The lock held.
+    bool head_waits_over() const {
+        const auto flying = static_cast<std::size_t>(next_seq_ - head_);
+        return finished_at_head() >= std::min(wanted_at_head_, flying);
     }
 
     // Records, in order, the finished items at the head of the ring.
@@ -272,8 +291,9 @@ private:
                     slot.state = State::done;
                 }
             }
-            // Only the item at the head can let the recording thread go on.
-            if (seq == head_) {
+            // Only an item at or near the head can let the recording thread
+            // go on.
+            if (seq < head_ + wanted_at_head_ && head_waits_over()) {
                 head_finished_.notify_one();
             }
         }
@@ -312,8 +332,9 @@ private:
     std::uint64_t next_start_ = 0;           // next item a worker takes
     std::uint64_t next_seq_ = 0;             // next item submitted
     std::size_t bytes_in_flight_ = 0;
-    bool failed_ = false;   // an item's work threw: start nothing more
-    bool closing_ = false;  // guarded by mutex_ while workers run
+    std::size_t wanted_at_head_ = 1;  // finished items the recording thread waits for
+    bool failed_ = false;             // an item's work threw: start nothing more
+    bool closing_ = false;            // guarded by mutex_ while workers run
     std::vector<std::thread> workers_;
 };
 
