@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "platform/thread_owned.h"
 #include "platform/win32/wide.h"
 #include "platform/windows_entries.h"
 
@@ -99,7 +100,11 @@ void discard(const std::wstring& path, bool directory) {
 // written to the feed when it takes bytes; checks for an interrupt between
 // chunks.
 CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr) {
-    thread_local std::vector<unsigned char> buffer(copy_chunk_bytes);
+    thread_local ThreadOwned<std::vector<unsigned char>> owned;
+    std::vector<unsigned char>& buffer = owned.get();
+    if (buffer.empty()) {
+        buffer.resize(copy_chunk_bytes);
+    }
     for (;;) {
         if (interrupt_requested()) {
             return CopyResult::interrupted;
@@ -123,7 +128,8 @@ CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr)
 
 // Copies every named stream of `source` onto the file `target`.
 CopyResult copy_named_streams(const std::string& source, const std::wstring& target) {
-    thread_local std::vector<StreamRecord> table;
+    thread_local ThreadOwned<std::vector<StreamRecord>> owned;
+    std::vector<StreamRecord>& table = owned.get();
     std::size_t count = 0;
     const StreamListStatus status = list_named_streams(source, table, count);
     if (status == StreamListStatus::unsupported || status == StreamListStatus::open_failed) {
