@@ -117,6 +117,8 @@ void FileFlow::record(Slot& slot, bool worked) {
         throw;
     }
     recording_ = false;
+    // Its destination directories need not stay held for it any more.
+    slot.outcome.destination_chain.reset();
     logs::count_processed_file(s_);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -582,22 +583,26 @@ std::string file_system_root(const std::string& path) {
 
 namespace {
 
-std::vector<HANDLE>& held_chain() {
-    thread_local std::vector<HANDLE> handles;
-    return handles;
-}
+// The directories of one chain, closed when its last holder lets it go.
+struct ChainHandles {
+    std::vector<HANDLE> handles;
 
-void release_chain() {
-    for (HANDLE h : held_chain()) {
-        CloseHandle(h);
+    ChainHandles() = default;
+    ChainHandles(const ChainHandles&) = delete;
+    ChainHandles& operator=(const ChainHandles&) = delete;
+    ChainHandles(ChainHandles&&) = delete;
+    ChainHandles& operator=(ChainHandles&&) = delete;
+    ~ChainHandles() {
+        for (HANDLE h : handles) {
+            CloseHandle(h);
+        }
     }
-    held_chain().clear();
-}
+};
 
 }  // namespace
 
-bool hold_destination_chain(const std::string& root, const std::string& dir) {
-    release_chain();
+bool hold_destination_chain(const std::string& root, const std::string& dir, HeldChain& held) {
+    held.reset();
     std::string trimmed = dir;
     while (trimmed.size() > root.size() && (trimmed.back() == '\\' || trimmed.back() == '/')) {
         trimmed.pop_back();
@@ -605,6 +610,7 @@ bool hold_destination_chain(const std::string& root, const std::string& dir) {
     if (root.empty() || trimmed.size() <= root.size() || trimmed.compare(0, root.size(), root) != 0) {
         return true;
     }
+    auto chain = std::make_shared<ChainHandles>();
     std::size_t at = root.size();
     while (at < trimmed.size()) {
         std::size_t end = trimmed.find_first_of("\\/", at + 1);
@@ -618,18 +624,17 @@ bool hold_destination_chain(const std::string& root, const std::string& dir) {
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
-            release_chain();
             return false;
         }
-        held_chain().push_back(h);
+        chain->handles.push_back(h);
         BY_HANDLE_FILE_INFORMATION info{};
         if (GetFileInformationByHandle(h, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            release_chain();
             return false;
         }
         at = end;
     }
+    held = std::move(chain);
     return true;
 }
 
