@@ -1,4 +1,4 @@
-// State a thread keeps for its whole life (buffers, digest state, handles
+// State a thread keeps for its whole life (buffers and digest state
 // reused from one file to the next), released by the thread itself.
 //
 //     std::vector<unsigned char>& buffer() {
@@ -49,11 +49,12 @@ class ThreadOwned : public ThreadOwnedLink {
 public:
     constexpr ThreadOwned() : ThreadOwnedLink(&drop) {}
 
-    // The thread's value, made (default-initialised) on first use; throws
-    // std::bad_alloc, or what T's constructor throws, holding nothing.
+    // The thread's value, made on first use (value-initialised, zeroed as a
+    // thread-local object is); throws std::bad_alloc, or what T's
+    // constructor throws, holding nothing.
     T& get() {
         if (value_ == nullptr) {
-            value_ = new T;
+            value_ = new T();
             enlist();
         }
         return *value_;
