@@ -181,7 +181,8 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
     }
     // The chain stays held while the files go in, so that nothing can put
     // a link in its place after the look above.
-    if (!error && !platform::hold_destination_chain(below_root ? std::string(dest_root) : std::string(), path)) {
+    if (!error &&
+        !platform::hold_destination_chain(below_root ? std::string(dest_root) : std::string(), path, e.held_chain)) {
         error = not_directory;
     }
     if (!error) {

@@ -5,6 +5,7 @@
 #include "logs/file_record.h"
 #include "logs/run_report.h"
 #include "platform/system.h"
+#include "platform/thread_owned.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 
@@ -42,8 +43,8 @@ void FileFlow::handle(const std::string& directory, const std::string& name, con
             return;
         }
         // Each worker keeps its buffers and digest state for its life.
-        thread_local WorkScratch scratch;
-        work_file(s_.options, item->outcome, scratch);
+        thread_local platform::ThreadOwned<WorkScratch> scratch;
+        work_file(s_.options, item->outcome, scratch.get());
     });
 }
 
@@ -116,6 +117,8 @@ void FileFlow::record(Slot& slot, bool worked) {
         throw;
     }
     recording_ = false;
+    // Its destination directories need not stay held for it any more.
+    slot.outcome.destination_chain.reset();
     logs::count_processed_file(s_);
 }
 

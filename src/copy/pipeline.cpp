@@ -84,6 +84,7 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     // it) makes the copy fail with its reason.
     out.copy_error = build_destination_path(s, directory, out.name);
     out.directory_ready = !out.copy_error;
+    out.destination_chain = e.held_chain;
     std::string& dest = e.destination_file_path;
     // A file still in flight to this name decides what this one finds there.
     if (s.in_flight != nullptr) {

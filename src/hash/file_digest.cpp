@@ -13,6 +13,7 @@
 #include "hash/sha256.h"
 #include "hash/sha512.h"
 #include "platform/file_io.h"
+#include "platform/thread_owned.h"
 
 namespace veldro::hash {
 
@@ -337,26 +338,20 @@ namespace {
 // The reader behind md5_file_digest: made on first use, kept for the rest
 // of the thread's life.
 DigestReader* shared_reader() {
-    thread_local std::unique_ptr<DigestReader> reader;
-    if (!reader) {
-        try {
-            reader = std::make_unique<DigestReader>();
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
-    }
-    return reader.get();
+    thread_local platform::ThreadOwned<DigestReader> reader;
+    return reader.try_get();
 }
 
 // Hashes MD5 alone into the routine's own set; null when no buffer.
 const HashSet* hash_md5(const std::string& path) {
-    thread_local HashSet own;
+    thread_local platform::ThreadOwned<HashSet> own;
     DigestReader* reader = shared_reader();
-    if (reader == nullptr) {
+    HashSet* set = own.try_get();
+    if (reader == nullptr || set == nullptr) {
         return nullptr;
     }
-    reader->hash_file(path, DigestSelection{}, own);
-    return &own;
+    reader->hash_file(path, DigestSelection{}, *set);
+    return set;
 }
 
 }  // namespace

@@ -2,19 +2,16 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "platform/fs.h"
+#include "platform/thread_owned.h"
 
 namespace veldro::platform {
 
 unsigned char* copy_buffer() {
-    thread_local std::unique_ptr<unsigned char[]> buffer;  // NOLINT(modernize-avoid-c-arrays)
-    if (!buffer) {
-        buffer.reset(new (std::nothrow) unsigned char[copy_buffer_bytes]);  // NOLINT
-    }
-    return buffer.get();
+    thread_local ThreadOwned<std::array<unsigned char, copy_buffer_bytes>> buffer;
+    auto* bytes = buffer.try_get();
+    return bytes == nullptr ? nullptr : bytes->data();
 }
 
 void feed_zeros(const CopyFeed* feed, std::uint64_t size) {

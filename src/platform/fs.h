@@ -269,14 +269,20 @@ std::error_code copy_symbolic_link(const std::string& source, const std::string&
 // fail instead of writing elsewhere. `root` itself is taken as named.
 void confine_writes_below(const std::string& root);
 
+// Directories held open by hold_destination_chain: they stay held while
+// any copy of it lives, so that every file still being written below them
+// keeps them held.
+using HeldChain = std::shared_ptr<const void>;
+
 // Holds open the directories of `dir` below `root` (the destination the
-// user named), each opened as what stands there and never through it, until
-// the next call; false, holding nothing, when one is missing or is a link,
-// junction or other reparse point. While held, a directory of the chain can
-// be neither renamed nor removed, so no link can take its place between
-// this check and the writes below it. A `dir` outside `root` holds nothing
-// (true). On Linux nothing is held and the answer is always true.
-bool hold_destination_chain(const std::string& root, const std::string& dir);
+// user named), each opened as what stands there and never through it, and
+// puts them in `held` in place of what it held; false, with `held` holding
+// nothing, when one is missing or is a link, junction or other reparse
+// point. While held, a directory of the chain can be neither renamed nor
+// removed, so no link can take its place between this check and the writes
+// below it. A `dir` outside `root` holds nothing (true). On Linux nothing
+// is held and the answer is always true.
+bool hold_destination_chain(const std::string& root, const std::string& dir, HeldChain& held);
 
 // Opens an existing regular file for reading: no link is followed, a FIFO
 // or device is refused without blocking, access restrictions the process

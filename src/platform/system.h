@@ -25,9 +25,10 @@ bool is_terminal(StdStream stream);
 bool stdin_is_terminal();
 
 // ---- threads -------------------------------------------------------------
-// How many threads may do the data work of files at once. Unlimited on
-// Linux; one on Windows, where the thread-local state of the workers is
-// not yet released safely when a worker ends.
+// How many threads may do the data work of files at once, beyond the
+// number the options allow. Unlimited on both systems: what a worker keeps
+// for its thread it releases itself before it ends (platform::ThreadOwned),
+// which the Windows runtime needs (see platform/thread_owned.h).
 unsigned worker_thread_limit();
 // A pause that lets a person read the console: waits whole seconds, and
 // returns at once when neither standard output nor standard error is a

@@ -79,6 +79,9 @@ struct FileOutcome {
     platform::FindRecord entry;
     bool existed = false;          // a file stood at the destination
     bool directory_ready = false;  // the destination directory is in place, made safely
+    // Its directories, held open until the file is recorded: the data work
+    // may still write below them after the walk has gone on to another.
+    platform::HeldChain destination_chain;
     bool is_link = false;
     bool streams_only = false;        // --ADSCHILD: stream files in place of the copy
     bool protected_replaced = false;  // -O found a protected copy
@@ -140,6 +143,7 @@ struct FileOutcome {
         reason_needs_log = false;
         older = false;
         existed = directory_ready = is_link = streams_only = protected_replaced = false;
+        destination_chain.reset();
         protected_attributes = 0;
         stream_count = 0;
         source_is_folder = destination_is_folder = false;

@@ -98,6 +98,7 @@ struct EngineState {
     std::int32_t dir_copied_count = 0;    // files copied from it
     std::string last_counted_dir;         // directory last written to the dir-count log
     std::string last_checked_dir;         // destination directory last found in place
+    platform::HeldChain held_chain;       // its directories, held open while files go in
     platform::FileTimeSet saved_dir_times;
     platform::FindRecord destination_record;
     bool creation_note_written = false;  // "creation times cannot be set" said once

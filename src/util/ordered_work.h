@@ -42,6 +42,10 @@
 // slots that is reused: beyond what an item holds itself, and the work
 // callable when its captures do not fit in std::function's own storage (a
 // pointer or two do), nothing is allocated per item.
+//
+// The work may keep state for its thread through platform::ThreadOwned
+// (buffers reused from one item to the next): each worker releases it as
+// the last thing it does.
 #pragma once
 
 #include <algorithm>
@@ -56,6 +60,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/thread_owned.h"
 
 namespace veldro::util {
 
@@ -87,7 +93,11 @@ public:
         // has; with none, the work runs inline.
         try {
             for (std::size_t i = 0; i < count; ++i) {
-                workers_.emplace_back([this] { work_loop(); });
+                workers_.emplace_back([this] {
+                    work_loop();
+                    // What the work kept for this thread goes with it.
+                    platform::release_thread_owned();
+                });
             }
         } catch (const std::system_error&) {
             // Go on with the workers started.

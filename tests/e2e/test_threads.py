@@ -6,23 +6,29 @@ The tree mixes what makes a run's records depend on order: nested
 directories, names that clash when flattened, a copy that differs from its
 source (made by the corrupting preload library), a source that cannot be
 opened (a preload library refuses it, even to root) and, where the file
-system keeps them, named streams."""
+system keeps them, named streams. Under wine the Linux preload libraries
+cannot reach the program: the same tree is copied without those faults."""
 
 import hashlib
 import os
 import re
 import unittest
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import UNDER_WINE, PtyRun, TreeCase, clean_env, preload_library, run
 
 # What differs from one run to the next whatever the threads: the run's own
 # calendar times, elapsed times and rates.
 _CLOCK = [
     (re.compile(rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}"), b"<calendar>"),
-    (re.compile(rb"\d\d:\d\d UTC"), b"<hh:mm> UTC"),
+    # "UTC" on Linux, "UT (UT/:UTC0 )" from wine.
+    (re.compile(rb"\d\d:\d\d UT"), b"<hh:mm> UT"),
     (re.compile(rb"\d+ hrs\. +\d+ mins\. +\d+ secs\."), b"<elapsed>"),
     (re.compile(rb"[\d.]+ meg/min[^\n]*"), b"<rate>"),
 ]
+if UNDER_WINE:
+    # Wine does not keep a source's last-access time from being moved by the
+    # reads of the run before: the file list's access times differ.
+    _CLOCK.append((re.compile(rb"\d{4}/\d\d/\d\d\|\d\d:\d\d:\d\d(?:\.\d+)?a\|"), b"<accessed>|"))
 
 
 def without_clock(data, threads):
@@ -37,14 +43,16 @@ def without_clock(data, threads):
 class OneAndManyThreads(TreeCase):
     def setUp(self):
         super().setUp()
-        skip_under_wine("the faults are made by Linux preload libraries")
-        libraries = [preload_library("corrupt_after_copy.c", "corrupting"),
-                     preload_library("fail_source_open.c", "unreadable-source")]
-        asan = os.environ.get("ASAN_OPTIONS", "")
-        self.env = clean_env(TZ="UTC0", LD_PRELOAD=" ".join(libraries),
-                             VELDRO_TEST_CORRUPT_NAME="mismatch.bin", VELDRO_TEST_CORRUPT_TIMES="1",
-                             VELDRO_TEST_UNREADABLE_NAME="locked.txt",
-                             ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
+        if UNDER_WINE:
+            self.env = clean_env(TZ="UTC0")
+        else:
+            libraries = [preload_library("corrupt_after_copy.c", "corrupting"),
+                         preload_library("fail_source_open.c", "unreadable-source")]
+            asan = os.environ.get("ASAN_OPTIONS", "")
+            self.env = clean_env(TZ="UTC0", LD_PRELOAD=" ".join(libraries),
+                                 VELDRO_TEST_CORRUPT_NAME="mismatch.bin", VELDRO_TEST_CORRUPT_TIMES="1",
+                                 VELDRO_TEST_UNREADABLE_NAME="locked.txt",
+                                 ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
         for d in range(6):
             for f in range(12):
                 self.write(f"SRC/d{d}/sub{f % 3}/file{f}.txt", (b"%d-%d " % (d, f)) * (50 * f + 1))
@@ -56,11 +64,13 @@ class OneAndManyThreads(TreeCase):
             f.write(os.urandom(1 << 20))
         self.write("SRC/d2/mismatch.bin", os.urandom(300_000))
         self.write("SRC/d3/locked.txt", b"nobody reads this")
-        try:
-            os.setxattr(self.path("SRC/d1/file1.txt"), "user.note", b"a stream")
-            self.streams = ["--ADSEXTRACT"]
-        except OSError:
-            self.streams = []
+        self.streams = []
+        if not UNDER_WINE:
+            try:
+                os.setxattr(self.path("SRC/d1/file1.txt"), "user.note", b"a stream")
+                self.streams = ["--ADSEXTRACT"]
+            except OSError:
+                pass
 
     def outputs(self, threads, *extra):
         tag = f"_T{threads}"
@@ -91,8 +101,9 @@ class OneAndManyThreads(TreeCase):
 
     def test_tree_copy(self):
         one = self.assertSameOutputs()
-        self.assertIn(b"locked.txt", one["stdout"])
-        self.assertIn(b"HASH ERROR", one["stdout"] + one["stderr"])
+        if not UNDER_WINE:
+            self.assertIn(b"locked.txt", one["stdout"])
+            self.assertIn(b"HASH ERROR", one["stdout"] + one["stderr"])
         big = hashlib.md5(self.read("SRC/big.bin")).hexdigest().upper().encode()
         self.assertEqual(one[os.path.join("H_Tn", "HASH.TXT")].count(big), 2)
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/thread_owned.h"
 #include "util/ordered_work.h"
 #include "util/run_end.h"
 
@@ -202,6 +203,45 @@ TEST(OrderedWork, ThrowIsRaisedAtItsTurnAndClosesThePool) {
         EXPECT_FALSE(ran);
         EXPECT_EQ(recorded.back(), std::make_pair(99, false));
     }
+}
+
+// Counts the values alive, and which threads made them.
+struct Kept {
+    static inline std::atomic<int> alive{0};
+    std::thread::id owner = std::this_thread::get_id();
+    Kept() { ++alive; }
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+    Kept(Kept&&) = delete;
+    Kept& operator=(Kept&&) = delete;
+    ~Kept() { --alive; }
+};
+
+Kept& kept() {
+    thread_local platform::ThreadOwned<Kept> value;
+    return value.get();
+}
+
+TEST(OrderedWork, WorkersReleaseWhatTheirThreadKept) {
+    {
+        OrderedWork<Job> pool(4, 8, 64, [](Job&, bool) {});
+        for (int i = 0; i < 200; ++i) {
+            pool.submit(job(i), 1, [](Job&) { EXPECT_EQ(kept().owner, std::this_thread::get_id()); });
+        }
+        pool.drain();
+        EXPECT_GE(Kept::alive.load(), 1);
+        EXPECT_LE(Kept::alive.load(), 4);
+    }
+    EXPECT_EQ(Kept::alive.load(), 0);
+
+    // On a thread that goes on, a value released is made again on next use.
+    kept();
+    EXPECT_EQ(Kept::alive.load(), 1);
+    platform::release_thread_owned();
+    EXPECT_EQ(Kept::alive.load(), 0);
+    kept();
+    platform::release_thread_owned();
+    EXPECT_EQ(Kept::alive.load(), 0);
 }
 
 }  // namespace

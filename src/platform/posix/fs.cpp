@@ -223,7 +223,8 @@ std::int64_t last_access_setting(const std::string& path) {
 
 // The destination chain is checked by its callers and written through
 // directory descriptors; nothing is held here.
-bool hold_destination_chain(const std::string& /*root*/, const std::string& /*dir*/) {
+bool hold_destination_chain(const std::string& /*root*/, const std::string& /*dir*/, HeldChain& held) {
+    held.reset();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "platform/thread_owned.h"
 #include "platform/win32/wide.h"
 #include "platform/windows_entries.h"
 
@@ -99,7 +101,11 @@ void discard(const std::wstring& path, bool directory) {
 // written to the feed when it takes bytes; checks for an interrupt between
 // chunks.
 CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr) {
-    thread_local std::vector<unsigned char> buffer(copy_chunk_bytes);
+    thread_local ThreadOwned<std::vector<unsigned char>> owned;
+    std::vector<unsigned char>& buffer = owned.get();
+    if (buffer.empty()) {
+        buffer.resize(copy_chunk_bytes);
+    }
     for (;;) {
         if (interrupt_requested()) {
             return CopyResult::interrupted;
@@ -123,7 +129,8 @@ CopyResult copy_contents(HANDLE from, HANDLE to, const CopyFeed* feed = nullptr)
 
 // Copies every named stream of `source` onto the file `target`.
 CopyResult copy_named_streams(const std::string& source, const std::wstring& target) {
-    thread_local std::vector<StreamRecord> table;
+    thread_local ThreadOwned<std::vector<StreamRecord>> owned;
+    std::vector<StreamRecord>& table = owned.get();
     std::size_t count = 0;
     const StreamListStatus status = list_named_streams(source, table, count);
     if (status == StreamListStatus::unsupported || status == StreamListStatus::open_failed) {
@@ -581,22 +588,26 @@ std::string file_system_root(const std::string& path) {
 
 namespace {
 
-std::vector<HANDLE>& held_chain() {
-    thread_local std::vector<HANDLE> handles;
-    return handles;
-}
+// The directories of one chain, closed when its last holder lets it go.
+struct ChainHandles {
+    std::vector<HANDLE> handles;
 
-void release_chain() {
-    for (HANDLE h : held_chain()) {
-        CloseHandle(h);
+    ChainHandles() = default;
+    ChainHandles(const ChainHandles&) = delete;
+    ChainHandles& operator=(const ChainHandles&) = delete;
+    ChainHandles(ChainHandles&&) = delete;
+    ChainHandles& operator=(ChainHandles&&) = delete;
+    ~ChainHandles() {
+        for (HANDLE h : handles) {
+            CloseHandle(h);
+        }
     }
-    held_chain().clear();
-}
+};
 
 }  // namespace
 
-bool hold_destination_chain(const std::string& root, const std::string& dir) {
-    release_chain();
+bool hold_destination_chain(const std::string& root, const std::string& dir, HeldChain& held) {
+    held.reset();
     std::string trimmed = dir;
     while (trimmed.size() > root.size() && (trimmed.back() == '\\' || trimmed.back() == '/')) {
         trimmed.pop_back();
@@ -604,6 +615,7 @@ bool hold_destination_chain(const std::string& root, const std::string& dir) {
     if (root.empty() || trimmed.size() <= root.size() || trimmed.compare(0, root.size(), root) != 0) {
         return true;
     }
+    auto chain = std::make_shared<ChainHandles>();
     std::size_t at = root.size();
     while (at < trimmed.size()) {
         std::size_t end = trimmed.find_first_of("\\/", at + 1);
@@ -617,18 +629,17 @@ bool hold_destination_chain(const std::string& root, const std::string& dir) {
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
-            release_chain();
             return false;
         }
-        held_chain().push_back(h);
+        chain->handles.push_back(h);
         BY_HANDLE_FILE_INFORMATION info{};
         if (GetFileInformationByHandle(h, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            release_chain();
             return false;
         }
         at = end;
     }
+    held = std::move(chain);
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/thread_owned.h"
 #include "platform/win32/wide.h"
 
 namespace veldro::platform {
@@ -33,8 +34,8 @@ struct WinStreamBuffers {
 };
 
 WinStreamBuffers& buffers() {
-    thread_local WinStreamBuffers state;
-    return state;
+    thread_local ThreadOwned<WinStreamBuffers> state;
+    return state.get();
 }
 
 std::intptr_t from_handle(HANDLE h) {

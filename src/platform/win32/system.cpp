@@ -73,7 +73,7 @@ bool is_terminal(StdStream stream) {
 }
 
 unsigned worker_thread_limit() {
-    return 1;
+    return ~0U;
 }
 
 bool stdin_is_terminal() {
