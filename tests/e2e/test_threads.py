@@ -21,6 +21,8 @@ _CLOCK = [
     (re.compile(rb"\d\d:\d\d UTC"), b"<hh:mm> UTC"),
     (re.compile(rb"\d+ hrs\. +\d+ mins\. +\d+ secs\."), b"<elapsed>"),
     (re.compile(rb"[\d.]+ meg/min[^\n]*"), b"<rate>"),
+    # A file list may name a copy the run made: it was created by the run.
+    (re.compile(rb"(/DST_Tn/[^|\n]*\| \d+\|)[\d/]+\|[\d:]+c\|"), rb"\1<made by the run>c|"),
 ]
 
 
