@@ -65,7 +65,7 @@ if [ $tsan_ok -eq 0 ]; then
     step "thread pool and copy tests under ThreadSanitizer"
     (export TSAN_OPTIONS=halt_on_error=1 VELDRO_BIN="$top/build-tsan/veldro" PYTHONDONTWRITEBYTECODE=1 &&
         build-tsan/veldro_thread_tests &&
-        cd tests/e2e && python3 -m unittest test_copy_tree test_copy_criteria test_dupes test_hash_verify test_threads)
+        cd tests/e2e && python3 -m unittest test_copy_tree test_copy_criteria test_dupes test_hash_verify test_list_mode test_threads)
     record tsan-tests $?
 fi
 

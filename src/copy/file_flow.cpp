@@ -19,33 +19,26 @@ constexpr std::size_t files_per_worker = 4;
 
 }  // namespace
 
-FileFlow::FileFlow(Run& s, unsigned threads) : s_(s), slots_(threads * files_per_worker + 1) {
-    pool_ = std::make_unique<util::OrderedWork<Slot*>>(
-        threads, slots_.size() - 1, std::size_t{1} << 30, [this](Slot*& slot, bool worked) { record(*slot, worked); },
-        [] { return platform::interrupt_requested(); });
-}
+FileFlow::FileFlow(Run& s, unsigned threads)
+    : s_(s),
+      ring_(
+          threads, files_per_worker,
+          [this](Slot& slot) {
+              // Each worker keeps its buffers and digest state for its life.
+              thread_local platform::ThreadOwned<WorkScratch> scratch;
+              work_file(s_.options, slot.outcome, scratch.get());
+          },
+          [this](Slot& slot, bool worked) { record(slot, worked); }) {}
 
 FileFlow::~FileFlow() = default;
 
 void FileFlow::handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
-    // The ring has one slot more than the pool lets be in flight: the next
-    // one is free once submit() has returned.
-    Slot& slot = slots_[next_++ % slots_.size()];
+    Slot& slot = ring_.next();
     current_ = &slot;
     decide(slot, directory, name, entry);
     stage_ = Stage::idle;
     current_ = nullptr;
-    FileOutcome& out = slot.outcome;
-    const bool works = out.decision == Decision::selected;
-    slot.in_flight = works;
-    pool_->submit(&slot, 0, [this](Slot*& item) {
-        if (item->outcome.decision != Decision::selected) {
-            return;
-        }
-        // Each worker keeps its buffers and digest state for its life.
-        thread_local platform::ThreadOwned<WorkScratch> scratch;
-        work_file(s_.options, item->outcome, scratch.get());
-    });
+    ring_.submit(slot.outcome.decision == Decision::selected);
 }
 
 void FileFlow::decide(Slot& slot, const std::string& directory, const std::string& name,
@@ -78,19 +71,9 @@ void FileFlow::show_head(Slot& slot, Shown upto) {
 }
 
 void FileFlow::settle() {
-    // A record being written is already in its place; settling from inside
-    // it would record it twice.
-    if (settling_ || recording_) {
+    if (!ring_.settle()) {
         return;
     }
-    settling_ = true;
-    try {
-        pool_->drain();
-    } catch (...) {
-        settling_ = false;
-        throw;
-    }
-    settling_ = false;
     // What a one-thread run has shown of the file being decided by now.
     if (current_ != nullptr && stage_ != Stage::idle) {
         show_head(*current_, stage_ == Stage::preparing ? Shown::decided : Shown::found);
@@ -98,25 +81,15 @@ void FileFlow::settle() {
 }
 
 void FileFlow::settle_if_taken(const std::string& destination) {
-    for (const Slot& slot : slots_) {
-        if (slot.in_flight && &slot != current_ &&
-            paths::equal_ignoring_case(slot.outcome.planned_destination, destination)) {
-            settle();
-            return;
-        }
+    if (ring_.any_in_flight([&destination](const Slot& slot) {
+            return paths::equal_ignoring_case(slot.outcome.planned_destination, destination);
+        })) {
+        settle();
     }
 }
 
 void FileFlow::record(Slot& slot, bool worked) {
-    slot.in_flight = false;
-    recording_ = true;
-    try {
-        record_file(slot, worked);
-    } catch (...) {
-        recording_ = false;
-        throw;
-    }
-    recording_ = false;
+    record_file(slot, worked);
     // Its destination directories need not stay held for it any more.
     slot.outcome.destination_chain.reset();
     logs::count_processed_file(s_);

@@ -5,17 +5,15 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
+#include "copy/flow_ring.h"
 #include "run/outcome.h"
 #include "run/run.h"
-#include "util/ordered_work.h"
 
 namespace veldro::copy {
 
-class FileFlow final : public WorkInFlight {
+class FileFlow final : public WalkInFlight {
 public:
     // Starts `threads` workers; at most a few files per worker are in
     // flight at once, so that memory does not grow with the files.
@@ -43,7 +41,6 @@ private:
     struct Slot {
         FileOutcome outcome;
         Shown shown = Shown::nothing;
-        bool in_flight = false;
     };
 
     void decide(Slot& slot, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
@@ -52,13 +49,9 @@ private:
     void record_file(Slot& slot, bool worked);
 
     Run& s_;
-    std::vector<Slot> slots_;  // a ring: one more than may be in flight
-    std::uint64_t next_ = 0;
     Slot* current_ = nullptr;  // the file being decided
     Stage stage_ = Stage::idle;
-    bool settling_ = false;
-    bool recording_ = false;
-    std::unique_ptr<util::OrderedWork<Slot*>> pool_;
+    FlowRing<Slot> ring_;
 };
 
 }  // namespace veldro::copy

@@ -261,8 +261,8 @@ void process_file(Run& s, FileStages& stages, const std::string& directory, cons
 }
 
 void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
-    if (s.in_flight != nullptr) {
-        s.in_flight->handle(directory, name, entry);
+    if (s.walk_flow != nullptr) {
+        s.walk_flow->handle(directory, name, entry);
         return;
     }
     static FileStages stages;

@@ -142,6 +142,7 @@ void walk_with_workers(Run& s) {
     }
     copy::FileFlow flow(s, threads);
     s.in_flight = &flow;
+    s.walk_flow = &flow;
     try {
         walk_all_roots(s);
         flow.finish();
@@ -154,9 +155,11 @@ void walk_with_workers(Run& s) {
         } catch (const util::RunEnd&) {
         }
         s.in_flight = nullptr;
+        s.walk_flow = nullptr;
         throw;
     }
     s.in_flight = nullptr;
+    s.walk_flow = nullptr;
 }
 
 // The end every run reaches when nothing stopped it: the abort marker goes,

@@ -117,8 +117,6 @@ public:
     WorkInFlight& operator=(WorkInFlight&&) = delete;
     virtual ~WorkInFlight() = default;
 
-    // Decides on a file the walk found and hands its work on.
-    virtual void handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) = 0;
     // Records every file in flight, and what the file being decided has
     // to show before the caller's line.
     virtual void settle() = 0;
@@ -127,8 +125,17 @@ public:
     virtual void settle_if_taken(const std::string& destination) = 0;
 };
 
+// The files of the tree walk in flight: the walk hands each file it finds
+// over to be decided here.
+class WalkInFlight : public WorkInFlight {
+public:
+    // Decides on a file the walk found and hands its work on.
+    virtual void handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) = 0;
+};
+
 struct RunState {
-    WorkInFlight* in_flight = nullptr;  // null: every file is done on the walk's thread
+    WorkInFlight* in_flight = nullptr;  // null: every file is done on the deciding thread
+    WalkInFlight* walk_flow = nullptr;  // the same for the tree walk, which hands its files over
     OpenFiles files;
     RunCounters counters;
     ProgressState progress;

@@ -28,6 +28,9 @@ bool ListReader::next(std::string& line) {
         ++number_;
         if (line.find('\0') != std::string::npos) {
             if (!quiet_) {
+                if (before_note_) {
+                    before_note_();
+                }
                 std::fprintf(stderr, "\nLine %d of %s holds a NUL byte and is left out\n", number_, what_.c_str());
             }
             continue;

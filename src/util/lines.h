@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace veldro::util {
 
@@ -25,6 +27,10 @@ public:
     // The next line without a NUL byte; false at the end of the file.
     bool next(std::string& line);
 
+    // Called before the note on a line left out is written, so that the
+    // caller can put out what has to come before it.
+    void before_note(std::function<void()> hook) { before_note_ = std::move(hook); }
+
     // The number of the line last read (1 for the first).
     [[nodiscard]] int line_number() const { return number_; }
 
@@ -34,6 +40,7 @@ private:
     bool strip_cr_;
     bool quiet_;
     int number_ = 0;
+    std::function<void()> before_note_;
 };
 
 }  // namespace veldro::util

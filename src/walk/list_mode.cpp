@@ -1,12 +1,15 @@
 #include "walk/list_mode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "copy/criteria.h"
 #include "copy/data_copy.h"
 #include "copy/destination.h"
+#include "copy/flow_ring.h"
 #include "copy/times.h"
 #include "copy/verify.h"
 #include "hash/file_digest.h"
@@ -15,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
+#include "platform/thread_owned.h"
 #include "util/lines.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -26,17 +30,6 @@ namespace veldro::walk {
 namespace {
 
 constexpr std::string_view utf8_byte_order_mark = "\xEF\xBB\xBF";
-
-// Working state of one list run; the strings are reused for every line.
-struct ListRun {
-    std::string line;
-    std::string dest_dir;
-    FileOutcome outcome;
-    copy::WorkScratch scratch;
-    logs::ListProgress progress;
-    int copies = 0;
-    std::int64_t copied_total = 0;  // becomes bytes_processed
-};
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -146,25 +139,138 @@ void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) 
     out.creation_left = !times::stamp(out.destination, out.entry.times).creation_set;
 }
 
-// Decide for a line that names a file: where its copy goes and whether it
-// is made. Returns false when the line ends here.
-bool decide_listed_file(Run& s, ListRun& run) {
-    FileOutcome& out = run.outcome;
+// A path below `dir`: longer, and a separator right after it.
+bool is_below(std::string_view path, std::string_view dir) {
+    return path.size() > dir.size() && paths::is_separator(path[dir.size()]) &&
+           paths::starts_with_ignoring_case(path, dir);
+}
+
+// Lines of the list whose copies run on worker threads while this thread
+// decides the next lines. Every line is recorded here, on this thread, in
+// list order, once its copy and those of every line before it are done.
+// What a line decides on that an earlier line's copy may still change (a
+// destination being written, a source being read) waits for that copy, so
+// that the decision is the one a one-thread run makes.
+class ListFlow final : public WorkInFlight {
+public:
+    ListFlow(Run& s, unsigned threads)
+        : s_(s),
+          deciding_thread_(std::this_thread::get_id()),
+          ring_(
+              threads, lines_per_worker, [this](FileOutcome& out) { work(out); },
+              [this](FileOutcome& out, bool worked) { record(out, worked); }) {}
+
+    // The outcome the next line is decided in.
+    FileOutcome& next() { return ring_.next(); }
+    // Hands the line decided in next() over: a copy to be made, or only its
+    // record.
+    void submit(const FileOutcome& out) { ring_.submit(out.decision == Decision::selected); }
+
+    void settle() override { ring_.settle(); }
+
+    // A copy in flight writes `destination`, or reads it.
+    void settle_if_taken(const std::string& destination) override {
+        settle_when([&destination](const FileOutcome& other) {
+            return paths::equal_ignoring_case(other.destination, destination) ||
+                   paths::equal_ignoring_case(other.source, destination);
+        });
+    }
+
+    // Looking at `source` could meet a copy in flight: the same source
+    // (whose times it may be putting back), or a name in the directory a
+    // copy is being written into, or below a copy.
+    void settle_if_read(const std::string& source) {
+        const std::string_view dir = paths::parent(source);
+        settle_when([&source, dir](const FileOutcome& other) {
+            return paths::equal_ignoring_case(other.source, source) ||
+                   paths::equal_ignoring_case(paths::parent(other.destination), dir) ||
+                   is_below(source, other.destination);
+        });
+    }
+
+    // Making `dir` would meet a copy in flight that stands on its way.
+    void settle_if_below(const std::string& dir) {
+        settle_when([&dir](const FileOutcome& other) { return is_below(dir, other.destination); });
+    }
+
+    // Every line recorded: the copies made and their bytes.
+    [[nodiscard]] int copies() const { return copies_; }
+    [[nodiscard]] std::int64_t copied_total() const { return copied_total_; }
+
+private:
+    // Lines in flight per worker: enough to keep every worker busy while
+    // this thread decides and records.
+    static constexpr std::size_t lines_per_worker = 4;
+
+    template <class Taken>
+    void settle_when(Taken taken) {
+        if (ring_.any_in_flight(taken)) {
+            settle();
+        }
+    }
+
+    void work(FileOutcome& out) {
+        // Run inline with one thread, the copy uses this flow's scratch;
+        // each worker keeps its own for its life.
+        if (std::this_thread::get_id() == deciding_thread_) {
+            work_listed_file(s_.options, out, scratch_);
+            return;
+        }
+        thread_local platform::ThreadOwned<copy::WorkScratch> scratch;
+        work_listed_file(s_.options, out, scratch.get());
+    }
+
+    void record(FileOutcome& out, bool worked) {
+        logs::FileReport report(s_, out);
+        if (out.decision != Decision::selected) {
+            report.listed_decision();
+            return;
+        }
+        if (!worked) {
+            // Not begun after an interrupt: the run ends here, as it would
+            // have had this line been copied on this thread.
+            check_interrupt();
+        }
+        report.listed_result();
+        if (out.copied) {
+            ++copies_;
+            copied_total_ += static_cast<std::int64_t>(out.entry.size);
+        }
+        report.listed_progress(progress_);
+    }
+
+    Run& s_;
+    std::thread::id deciding_thread_;
+    copy::WorkScratch scratch_;
+    logs::ListProgress progress_;
+    int copies_ = 0;
+    std::int64_t copied_total_ = 0;  // becomes bytes_processed
+    copy::FlowRing<FileOutcome> ring_;
+};
+
+// Decides on a line that names a file: where its copy goes and whether it
+// is made.
+void decide_listed_file(Run& s, ListFlow& flow, std::string& dest_dir, FileOutcome& out) {
+    flow.settle_if_read(out.source);
     const bool found = !platform::lookup_path(out.source, out.entry);
     if (found && out.entry.kind == platform::EntryKind::directory) {
         out.decision = Decision::directory;
-        return false;
+        return;
     }
-    run.dest_dir = listed_file_destination_dir(s.paths.dest_path, out.source);
+    dest_dir = listed_file_destination_dir(s.paths.dest_path, out.source);
     if (s.copy.list_only == ListOnly::off) {
-        copy::make_directory_path(s, run.dest_dir, s.paths.maintain_dir_dates);
+        flow.settle_if_below(dest_dir);
+        copy::make_directory_path(s, dest_dir, s.paths.maintain_dir_dates);
     }
     const std::string_view name = paths::file_name(out.source);
     if (!passes_criteria(s, found, out.entry) || (s.selection.exclude_mode != 0 && is_excluded(s, std::string(name)))) {
         out.decision = Decision::excluded;
-        return false;
+        return;
     }
-    out.destination = paths::join(run.dest_dir, name);
+    out.destination = paths::join(dest_dir, name);
+    // A copy in flight to this name (the same file listed twice) decides
+    // what this line finds there.
+    flow.settle_if_taken(out.destination);
     // --TEST only records that the file is there; -n and -N only list it.
     // Neither reaches a copy, so neither counts in the progress line.
     out.decision = !found                                      ? Decision::not_located
@@ -178,15 +284,7 @@ bool decide_listed_file(Run& s, ListRun& run) {
         out.source_is_folder = platform::is_directory(out.source);
         out.destination_is_folder = platform::is_directory(out.destination);
     }
-    return out.decision == Decision::selected;
-}
-
-// One line of the list, from the built source path to the progress line.
-void handle_listed_file(Run& s, ListRun& run) {
-    FileOutcome& out = run.outcome;
-    logs::FileReport report(s, out);
-    if (!decide_listed_file(s, run)) {
-        report.listed_decision();
+    if (out.decision != Decision::selected) {
         return;
     }
     if (s.copy.overwrite_protected != 0) {
@@ -197,13 +295,37 @@ void handle_listed_file(Run& s, ListRun& run) {
     const bool regular = out.entry.kind == platform::EntryKind::regular;
     out.source_hashed = s.hashing.hash_sources && regular;
     out.destination_hashed = s.hashing.hash_copies && regular;
-    work_listed_file(s.options, out, run.scratch);
-    report.listed_result();
-    if (out.copied) {
-        ++run.copies;
-        run.copied_total += static_cast<std::int64_t>(out.entry.size);
+}
+
+// Decides on every line of the list and hands it over; a line the list
+// ends with stops the reading.
+void read_listed_files(Run& s, std::FILE* list, ListFlow& flow) {
+    std::string line;
+    std::string dest_dir;
+    bool first_line = true;
+    util::ListReader lines(list, "the file list", false);
+    // Its note on a line left out comes after the lines before it.
+    lines.before_note([&flow] { flow.settle(); });
+    while (lines.next(line)) {
+        check_interrupt();
+        if (first_line && line.starts_with(utf8_byte_order_mark)) {
+            line.erase(0, utf8_byte_order_mark.size());
+        }
+        first_line = false;
+        if (!clean_file_list_line(line)) {
+            break;
+        }
+        FileOutcome& out = flow.next();
+        out.reset();
+        // Normalised, so that a line climbing with ".." cannot put its copy
+        // outside the destination.
+        out.source = paths::make_long_path(platform::list_text_to_utf8(line));
+        out.shown_source = paths::shown_path(out.source);
+        decide_listed_file(s, flow, dest_dir, out);
+        // The directories made for it stay held until it is copied.
+        out.destination_chain = s.engine.held_chain;
+        flow.submit(out);
     }
-    report.listed_progress(run.progress);
 }
 
 // The run writes its copy lines into the default log; the run header
@@ -247,27 +369,25 @@ int run_file_list(Run& s) {
     }
     logs::start_progress_clock(s);
     reopen_default_log(s);
-    ListRun run;
-    bool first_line = true;
-    util::ListReader lines(list, "the file list", false);
-    while (lines.next(run.line)) {
-        check_interrupt();
-        if (first_line && run.line.starts_with(utf8_byte_order_mark)) {
-            run.line.erase(0, utf8_byte_order_mark.size());
+    ListFlow flow(s, std::min(s.options.threads, platform::worker_thread_limit()));
+    s.in_flight = &flow;
+    try {
+        read_listed_files(s, list, flow);
+        flow.settle();
+    } catch (const util::RunEnd&) {
+        // The lines done before the end are recorded, as a one-thread run
+        // would have recorded them; an end met on the way is the one
+        // already under way.
+        try {
+            flow.settle();
+        } catch (const util::RunEnd&) {
         }
-        first_line = false;
-        if (!clean_file_list_line(run.line)) {
-            break;
-        }
-        // Normalised, so that a line climbing with ".." cannot put its copy
-        // outside the destination.
-        run.outcome.reset();
-        run.outcome.source = paths::make_long_path(platform::list_text_to_utf8(run.line));
-        run.outcome.shown_source = paths::shown_path(run.outcome.source);
-        handle_listed_file(s, run);
+        s.in_flight = nullptr;
+        throw;
     }
-    s.counters.bytes_processed = run.copied_total;
-    return run.copies;
+    s.in_flight = nullptr;
+    s.counters.bytes_processed = flow.copied_total();
+    return flow.copies();
 }
 
 void read_dirs_list(OptionTarget& s, std::FILE* file) {

@@ -24,6 +24,8 @@ _CLOCK = [
     (re.compile(rb"\d\d:\d\d UT"), b"<hh:mm> UT"),
     (re.compile(rb"\d+ hrs\. +\d+ mins\. +\d+ secs\."), b"<elapsed>"),
     (re.compile(rb"[\d.]+ meg/min[^\n]*"), b"<rate>"),
+    # A file list may name a copy the run made: it was created by the run.
+    (re.compile(rb"(/DST_Tn/[^|\n]*\| \d+\|)[\d/]+\|[\d:]+c\|"), rb"\1<made by the run>c|"),
 ]
 if UNDER_WINE:
     # Wine does not keep a source's last-access time from being moved by the
@@ -72,10 +74,23 @@ class OneAndManyThreads(TreeCase):
             except OSError:
                 pass
 
-    def outputs(self, threads, *extra):
+    def file_list(self, tag):
+        """Every file of the tree, then what makes a list's lines depend on
+        one another: a missing file, a directory, a file listed twice, a
+        line holding a NUL byte and a copy an earlier line made."""
+        src = self.path("SRC")
+        names = sorted(os.path.relpath(os.path.join(base, name), src)
+                       for base, _dirs, files in os.walk(src) for name in files)
+        lines = [os.path.join(src, name).encode() for name in names]  # big.bin first
+        lines[1:1] = [self.path("DST" + tag).encode() + lines[0], lines[0]]
+        lines[8:8] = [os.path.join(src, "d4", "gone.txt").encode(), os.path.join(src, "d0").encode(), b"bad\0line"]
+        return self.write(f"list{tag}.txt", b"\n".join(lines) + b"\n")
+
+    def outputs(self, threads, *extra, listed=False):
         tag = f"_T{threads}"
-        r = run(["-p", "SRC", "-d", "DST" + tag, "-m", "-1", f"LOGS{tag}/RUN.LOG!255", "-H",
-                 f"H{tag}/HASH.TXT", "--SHA2", "--RET=1", f"--THREADS={threads}"] + self.streams + list(extra),
+        sources = ["-S", self.file_list(tag)] if listed else ["-p", "SRC", "--SHA2", "--RET=1"] + self.streams
+        r = run(sources + ["-d", "DST" + tag, "-m", "-1", f"LOGS{tag}/RUN.LOG!255", "-H", f"H{tag}/HASH.TXT",
+                           f"--THREADS={threads}"] + list(extra),
                 cwd=self.tmp, env=self.env)
         seen = {"status": str(r.status).encode(), "stdout": without_clock(r.out, threads),
                 "stderr": without_clock(r.err, threads)}
@@ -91,9 +106,9 @@ class OneAndManyThreads(TreeCase):
                         seen[key + " mtime"] = str(os.stat(full).st_mtime_ns).encode()
         return seen
 
-    def assertSameOutputs(self, *extra):
-        one = self.outputs(1, *extra)
-        four = self.outputs(4, *extra)
+    def assertSameOutputs(self, *extra, listed=False):
+        one = self.outputs(1, *extra, listed=listed)
+        four = self.outputs(4, *extra, listed=listed)
         self.assertEqual(sorted(one), sorted(four))
         for key in one:
             self.assertEqual(one[key], four[key], key)
@@ -111,6 +126,13 @@ class OneAndManyThreads(TreeCase):
         one = self.assertSameOutputs("--FLAT")
         self.assertTrue(any("same[" in key for key in one), sorted(one))
 
+    def test_file_list(self):
+        one = self.assertSameOutputs(listed=True)
+        for seen in (b"gone.txt ==> NOT LOCATED", b"SOURCE IS DIRECTORY", b"locked.txt | NOT COPIED",
+                     b"HASH ERROR", b"DST_Tn" + self.path("DST_Tn").encode()):
+            self.assertIn(seen, one["stdout"])
+        self.assertIn(b"holds a NUL byte", one["stderr"])
+
 
 class InterruptedWorkers(TreeCase):
     def test_an_interrupt_stops_every_worker_and_leaves_no_partial_copy(self):
@@ -120,16 +142,23 @@ class InterruptedWorkers(TreeCase):
             with open(self.path("src", "f%02d.bin" % i), "wb") as f:
                 for _ in range(48):
                     f.write(block)
-        proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--HASH", "--THREADS=4"])
-        # A file's line comes once its work is done: the later files are
-        # still in the workers' hands.
-        proc.read_until("==>")
-        proc.interrupt()
-        self.assertEqual(proc.wait(), 2, proc.text)
-        self.assertLess(len(os.listdir(self.path("dst"))), 12, proc.text)
-        for name in os.listdir(self.path("dst")):
-            self.assertFalse(name.startswith(".veldro"), name)
-            self.assertEqual(self.read("dst/" + name), self.read("src/" + name), name)
+        listing = self.write("list.txt", "".join(self.path("src", "f%02d.bin\n" % i) for i in range(12)))
+        for mode, sources, copies in (("tree", ["-p", self.path("src")], self.path("dst_tree")),
+                                      ("list", ["-S", listing], self.path("dst_list") + self.path("src"))):
+            with self.subTest(mode):
+                proc = PtyRun(sources + ["-d", self.path("dst_" + mode), "-m", "-i", "--HASH", "--THREADS=4",
+                                         "-1", self.path(mode + ".LOG")])
+                # A file's line comes once its work is done: the later files
+                # are still in the workers' hands.
+                proc.read_until("==>")
+                proc.interrupt()
+                self.assertEqual(proc.wait(), 2, proc.text)
+                self.assertIn("Abnormal termination. Reason: USER_ABORTED", proc.text)
+                self.assertTrue(os.path.exists(self.path(mode + ".LOGX")))
+                self.assertLess(len(os.listdir(copies)), 12, proc.text)
+                for name in os.listdir(copies):
+                    self.assertFalse(name.startswith(".veldro"), name)
+                    self.assertEqual(self.read(os.path.join(copies, name)), self.read("src/" + name), name)
 
 
 if __name__ == "__main__":

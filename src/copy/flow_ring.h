@@ -1,0 +1,118 @@
+// Files in flight between the thread that decides them and the thread
+// that records them: a ring of slots, each holding one file from its
+// decision to its record, over a pool that does the files' work on
+// workers and hands each back, in the order given, for its record.
+//
+// The deciding thread fills next(), hands it over with submit(), and
+// settles (records every file in flight) before it writes a line or looks
+// at something an earlier file's work may still change. Records call back
+// on that thread; a settle asked for from inside a record, or from inside
+// a settle, does nothing: the record under way is already in its place.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/system.h"
+#include "util/ordered_work.h"
+
+namespace veldro::copy {
+
+template <class File>
+class FlowRing {
+public:
+    // The work of a file; runs on a worker (inline with one thread).
+    using Work = std::function<void(File& file)>;
+    // Its record, on the deciding thread, in order; `worked` is false for a
+    // file whose work was not begun after an interrupt.
+    using Record = std::function<void(File& file, bool worked)>;
+
+    // At most `files_per_worker` files per thread are in flight, so that
+    // memory does not grow with the files.
+    FlowRing(unsigned threads, std::size_t files_per_worker, Work work, Record record)
+        : slots_(std::max(threads, 1U) * files_per_worker + 1), work_(std::move(work)), record_(std::move(record)) {
+        pool_ = std::make_unique<util::OrderedWork<Slot*>>(
+            threads, slots_.size() - 1, std::size_t{1} << 30,
+            [this](Slot*& slot, bool worked) { record_slot(*slot, worked); },
+            [] { return platform::interrupt_requested(); });
+    }
+
+    // The slot the next file is decided in. The ring has one slot more
+    // than the pool lets be in flight: this one is free once the previous
+    // submit() has returned.
+    File& next() { return slots_[next_ % slots_.size()].file; }
+
+    // Hands the file in next() over; `works` false: it is only recorded.
+    void submit(bool works) {
+        Slot& slot = slots_[next_++ % slots_.size()];
+        slot.in_flight = works;
+        pool_->submit(&slot, 0, [this](Slot*& item) {
+            if (item->in_flight) {
+                work_(item->file);
+            }
+        });
+    }
+
+    // Records every file in flight. False when nothing was done because
+    // the call came from inside a record or a settle.
+    bool settle() {
+        if (settling_ || recording_) {
+            return false;
+        }
+        settling_ = true;
+        try {
+            pool_->drain();
+        } catch (...) {
+            settling_ = false;
+            throw;
+        }
+        settling_ = false;
+        return true;
+    }
+
+    // Whether `taken` holds for a file whose work is not recorded yet. The
+    // file being decided in next() is never one of them.
+    template <class Taken>
+    bool any_in_flight(Taken taken) const {
+        const File* deciding = &slots_[next_ % slots_.size()].file;
+        for (const Slot& slot : slots_) {
+            if (slot.in_flight && &slot.file != deciding && taken(slot.file)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    struct Slot {
+        File file;
+        bool in_flight = false;  // handed over with work, not recorded yet
+    };
+
+    void record_slot(Slot& slot, bool worked) {
+        slot.in_flight = false;
+        recording_ = true;
+        try {
+            record_(slot.file, worked);
+        } catch (...) {
+            recording_ = false;
+            throw;
+        }
+        recording_ = false;
+    }
+
+    std::vector<Slot> slots_;
+    std::uint64_t next_ = 0;
+    Work work_;
+    Record record_;
+    bool settling_ = false;
+    bool recording_ = false;
+    std::unique_ptr<util::OrderedWork<Slot*>> pool_;
+};
+
+}  // namespace veldro::copy
