@@ -243,48 +243,50 @@ TEST(OrderedWork, WorkersReleaseWhatTheirThreadKept) {
     kept();
     platform::release_thread_owned();
     EXPECT_EQ(Kept::alive.load(), 0);
-    // The ring over the pool: files recorded in order; a settle asked for from
-    // inside a record does nothing; the files in flight are those handed over
-    // with work and not recorded yet, never the one being decided.
-    TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
-        for (const unsigned threads : {1U, 4U}) {
-            SCOPED_TRACE(threads);
-            std::vector<int> recorded;
-            std::atomic<int> worked{0};
-            copy::FlowRing<int>* ring_seen = nullptr;
-            copy::FlowRing<int> ring(
-                threads, 2,
-                [&worked](int& file) {
-                    std::this_thread::sleep_for(std::chrono::microseconds(file % 3 == 0 ? 300 : 0));
-                    worked += file;
-                },
-                [&](int& file, bool done) {
-                    EXPECT_TRUE(done);
-                    EXPECT_FALSE(ring_seen->settle());
-                    recorded.push_back(file);
-                });
-            ring_seen = &ring;
-            int expected_work = 0;
-            for (int i = 0; i < 40; ++i) {
-                ring.next() = i;
-                // The file being decided is not in flight, whatever it holds.
-                EXPECT_FALSE(ring.any_in_flight([i](int file) { return file == i; }));
-                const bool works = i % 5 != 4;
-                expected_work += works ? i : 0;
-                ring.submit(works);
-                if (i == 20) {
-                    EXPECT_EQ(ring.any_in_flight([](int file) { return file == 20; }), threads > 1);
-                    EXPECT_FALSE(ring.any_in_flight([](int file) { return file == 19; }));  // no work: never in flight
-                    EXPECT_TRUE(ring.settle());
-                    EXPECT_EQ(recorded, iota(21));
-                    EXPECT_FALSE(ring.any_in_flight([](int) { return true; }));
-                }
+}
+
+// The ring over the pool: files recorded in order; a settle asked for from
+// inside a record does nothing; the files in flight are those handed over
+// with work and not recorded yet, never the one being decided.
+TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
+    for (const unsigned threads : {1U, 4U}) {
+        SCOPED_TRACE(threads);
+        std::vector<int> recorded;
+        std::atomic<int> worked{0};
+        copy::FlowRing<int>* ring_seen = nullptr;
+        copy::FlowRing<int> ring(
+            threads, 2,
+            [&worked](int& file) {
+                std::this_thread::sleep_for(std::chrono::microseconds(file % 3 == 0 ? 300 : 0));
+                worked += file;
+            },
+            [&](int& file, bool done) {
+                EXPECT_TRUE(done);
+                EXPECT_FALSE(ring_seen->settle());
+                recorded.push_back(file);
+            });
+        ring_seen = &ring;
+        int expected_work = 0;
+        for (int i = 0; i < 40; ++i) {
+            ring.next() = i;
+            // The file being decided is not in flight, whatever it holds.
+            EXPECT_FALSE(ring.any_in_flight([i](int file) { return file == i; }));
+            const bool works = i % 5 != 4;
+            expected_work += works ? i : 0;
+            ring.submit(works);
+            if (i == 20) {
+                EXPECT_EQ(ring.any_in_flight([](int file) { return file == 20; }), threads > 1);
+                EXPECT_FALSE(ring.any_in_flight([](int file) { return file == 19; }));  // no work: never in flight
+                EXPECT_TRUE(ring.settle());
+                EXPECT_EQ(recorded, iota(21));
+                EXPECT_FALSE(ring.any_in_flight([](int) { return true; }));
             }
-            EXPECT_TRUE(ring.settle());
-            EXPECT_EQ(recorded, iota(40));
-            EXPECT_EQ(worked.load(), expected_work);
         }
+        EXPECT_TRUE(ring.settle());
+        EXPECT_EQ(recorded, iota(40));
+        EXPECT_EQ(worked.load(), expected_work);
     }
+}
 
 }  // namespace
 }  // namespace veldro::util
