@@ -128,10 +128,12 @@ class OneAndManyThreads(TreeCase):
 
     def test_file_list(self):
         one = self.assertSameOutputs(listed=True)
-        for seen in (b"gone.txt ==> NOT LOCATED", b"SOURCE IS DIRECTORY", b"locked.txt | NOT COPIED",
-                     b"HASH ERROR", b"DST_Tn" + self.path("DST_Tn").encode()):
+        for seen in (b"gone.txt ==> NOT LOCATED", b"SOURCE IS DIRECTORY", b"DST_Tn" + self.path("DST_Tn").encode()):
             self.assertIn(seen, one["stdout"])
-        self.assertIn(b"holds a NUL byte", one["stderr"])
+        if not UNDER_WINE:
+            self.assertIn(b"locked.txt | NOT COPIED", one["stdout"])
+            self.assertIn(b"HASH ERROR", one["stdout"])
+            self.assertIn(b"holds a NUL byte", one["stderr"])
 
 
 class InterruptedWorkers(TreeCase):
