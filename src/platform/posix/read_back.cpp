@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/fs.h"
+#include "platform/thread_owned.h"
 
 namespace veldro::platform {
 
@@ -79,6 +80,7 @@ private:
         for (;;) {
             changed_.wait(lock, [this] { return quitting_ || busy_; });
             if (quitting_) {
+                release_thread_owned();  // the read buffer
                 return;
             }
             read_file(lock);
