@@ -127,6 +127,7 @@ public:
             return;
         }
         guarded([&] {
+            bool wake = false;
             record_ready();
             while (!has_room(bytes)) {
                 wait_for_head(batch());
@@ -141,8 +142,14 @@ public:
                 slot.state = State::queued;
                 ++next_seq_;
                 bytes_in_flight_ += bytes;
+                // A busy worker takes a lone item when it is done: another
+                // is woken only when nobody works or a backlog builds, so
+                // that small files do not cost a wake-up each.
+                wake = running_ == 0 || next_seq_ - next_start_ > 1;
             }
-            work_ready_.notify_one();
+            if (wake) {
+                work_ready_.notify_one();
+            }
         });
     }
 
@@ -232,6 +239,11 @@ private:
     void wait_for_head(std::size_t count) {
         std::unique_lock lock(mutex_);
         wanted_at_head_ = count;
+        // Whatever waits for a worker gets every worker while this thread
+        // is idle.
+        if (next_start_ != next_seq_) {
+            work_ready_.notify_all();
+        }
         head_finished_.wait(lock, [this] { return head_waits_over(); });
     }
 
@@ -285,6 +297,7 @@ private:
                 slot.state = State::skipped;
             } else {
                 slot.state = State::running;
+                ++running_;
                 lock.unlock();
                 std::exception_ptr error;
                 try {
@@ -293,6 +306,7 @@ private:
                     error = std::current_exception();
                 }
                 lock.lock();
+                --running_;
                 if (error) {
                     slot.error = std::move(error);
                     slot.state = State::failed;
@@ -342,6 +356,7 @@ private:
     std::uint64_t next_start_ = 0;           // next item a worker takes
     std::uint64_t next_seq_ = 0;             // next item submitted
     std::size_t bytes_in_flight_ = 0;
+    std::size_t running_ = 0;         // items a worker is working on
     std::size_t wanted_at_head_ = 1;  // finished items the recording thread waits for
     bool failed_ = false;             // an item's work threw: start nothing more
     bool closing_ = false;            // guarded by mutex_ while workers run
