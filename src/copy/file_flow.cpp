@@ -14,8 +14,9 @@ namespace veldro::copy {
 namespace {
 
 // Files in flight per worker: enough to keep every worker busy while the
-// walk's thread decides and records.
-constexpr std::size_t files_per_worker = 4;
+// walk's thread decides and records, and for that thread to record small
+// files in batches rather than waking for each.
+constexpr std::size_t files_per_worker = 8;
 
 }  // namespace
 

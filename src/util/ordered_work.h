@@ -253,26 +253,36 @@ private:
         return finished_at_head() >= std::min(wanted_at_head_, flying);
     }
 
-    // Records, in order, the finished items at the head of the ring.
+    // Records, in order, the finished items at the head of the ring: all
+    // that are ready at once, with one look under the lock before and one
+    // after.
     void record_ready() {
         for (;;) {
-            Slot* slot = nullptr;
+            std::size_t ready = 0;
             {
                 const std::lock_guard lock(mutex_);
-                if (head_ == next_seq_ || !finished(slots_[head_ % slots_.size()].state)) {
-                    return;
+                ready = finished_at_head();
+            }
+            if (ready == 0) {
+                return;
+            }
+            // Finished slots belong to this thread until they are released;
+            // only this thread moves head_. An exception on the way leaves
+            // the rest to close().
+            for (std::size_t i = 0; i < ready; ++i) {
+                Slot& slot = slots_[(head_ + i) % slots_.size()];
+                if (slot.state == State::failed) {
+                    std::rethrow_exception(slot.error);
                 }
-                slot = &slots_[head_ % slots_.size()];
+                record_(*slot.item, slot.state == State::done);
             }
-            // A finished slot belongs to this thread until it is released.
-            if (slot->state == State::failed) {
-                std::rethrow_exception(slot->error);
-            }
-            record_(*slot->item, slot->state == State::done);
             const std::lock_guard lock(mutex_);
-            bytes_in_flight_ -= slot->bytes;
-            release(*slot);
-            ++head_;
+            for (std::size_t i = 0; i < ready; ++i) {
+                Slot& slot = slots_[(head_ + i) % slots_.size()];
+                bytes_in_flight_ -= slot.bytes;
+                release(slot);
+            }
+            head_ += ready;
         }
     }
 
