@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -216,10 +217,16 @@ private:
 // opened (it may be made only after it is named). Shared by every thread;
 // each thread walks a cursor of its own below it.
 struct Confinement {
+    static constexpr std::uint64_t none = ~std::uint64_t{0} - 1;
+
     std::mutex lock;
     std::string root;
     int fd = -1;
     std::uint64_t generation = 0;  // moves on whenever root or fd change
+    // Once the descriptor is open, it and its generation are read without
+    // the lock: every look-up of every thread goes through here.
+    std::atomic<std::uint64_t> open_generation{none};
+    std::atomic<int> open_fd{-1};
 };
 
 Confinement& confinement() {
@@ -229,10 +236,17 @@ Confinement& confinement() {
 
 int confinement_fd() {
     Confinement& c = confinement();
+    if (c.open_generation.load(std::memory_order_acquire) != Confinement::none) {
+        return c.open_fd.load(std::memory_order_relaxed);
+    }
     const std::lock_guard guard(c.lock);
     if (c.fd < 0 && !c.root.empty()) {
         c.fd = open_directory_chain(c.root);
         ++c.generation;
+        if (c.fd >= 0) {
+            c.open_fd.store(c.fd, std::memory_order_relaxed);
+            c.open_generation.store(c.generation, std::memory_order_release);
+        }
     }
     return c.fd;
 }
@@ -241,8 +255,11 @@ int confinement_fd() {
 DirCursor& confined_cursor() {
     thread_local DirCursor cursor{true};
     thread_local std::uint64_t seen = ~std::uint64_t{0};
-    const int fd = confinement_fd();
     Confinement& c = confinement();
+    if (c.open_generation.load(std::memory_order_acquire) == seen) {
+        return cursor;  // the root this cursor started from is still the one
+    }
+    const int fd = confinement_fd();
     const std::lock_guard guard(c.lock);
     if (seen != c.generation) {
         cursor.reset(fd);
@@ -279,6 +296,7 @@ void split_leaf(const std::string& path, std::size_t from, std::size_t& leaf_at,
 void set_confinement_root(const std::string& root) {
     Confinement& c = confinement();
     const std::lock_guard guard(c.lock);
+    c.open_generation.store(Confinement::none, std::memory_order_release);
     ++c.generation;
     if (c.fd >= 0) {
         ::close(c.fd);
