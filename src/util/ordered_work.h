@@ -127,7 +127,6 @@ public:
             return;
         }
         guarded([&] {
-            bool wake = false;
             record_ready();
             while (!has_room(bytes)) {
                 wait_for_head(batch());
@@ -142,14 +141,8 @@ public:
                 slot.state = State::queued;
                 ++next_seq_;
                 bytes_in_flight_ += bytes;
-                // A busy worker takes a lone item when it is done: another
-                // is woken only when nobody works or a backlog builds, so
-                // that small files do not cost a wake-up each.
-                wake = running_ == 0 || next_seq_ - next_start_ > 1;
             }
-            if (wake) {
-                work_ready_.notify_one();
-            }
+            work_ready_.notify_one();
         });
     }
 
@@ -307,7 +300,6 @@ private:
                 slot.state = State::skipped;
             } else {
                 slot.state = State::running;
-                ++running_;
                 lock.unlock();
                 std::exception_ptr error;
                 try {
@@ -316,7 +308,6 @@ private:
                     error = std::current_exception();
                 }
                 lock.lock();
-                --running_;
                 if (error) {
                     slot.error = std::move(error);
                     slot.state = State::failed;
@@ -366,7 +357,6 @@ private:
     std::uint64_t next_start_ = 0;           // next item a worker takes
     std::uint64_t next_seq_ = 0;             // next item submitted
     std::size_t bytes_in_flight_ = 0;
-    std::size_t running_ = 0;         // items a worker is working on
     std::size_t wanted_at_head_ = 1;  // finished items the recording thread waits for
     bool failed_ = false;             // an item's work threw: start nothing more
     bool closing_ = false;            // guarded by mutex_ while workers run
