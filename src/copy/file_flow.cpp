@@ -11,19 +11,10 @@
 
 namespace veldro::copy {
 
-namespace {
-
-// Files in flight per worker: enough to keep every worker busy while the
-// walk's thread decides and records, and for that thread to record small
-// files in batches rather than waking for each.
-constexpr std::size_t files_per_worker = 8;
-
-}  // namespace
-
 FileFlow::FileFlow(Run& s, unsigned threads)
     : s_(s),
       ring_(
-          threads, files_per_worker,
+          threads, files_in_flight_per_worker,
           [this](Slot& slot) {
               // Each worker keeps its buffers and digest state for its life.
               thread_local platform::ThreadOwned<WorkScratch> scratch;

@@ -23,6 +23,11 @@
 
 namespace veldro::copy {
 
+// Files in flight per worker: enough to keep every worker busy while the
+// deciding thread decides and records, and for it to record small files in
+// batches rather than waking for each.
+inline constexpr std::size_t files_in_flight_per_worker = 8;
+
 template <class File>
 class FlowRing {
 public:

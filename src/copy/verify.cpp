@@ -17,10 +17,6 @@ void hash_side(hash::DigestReader& reader, const std::string& path, const hash::
     }
 }
 
-void take_bytes(void* context, const unsigned char* data, std::size_t size) {
-    static_cast<hash::DigestFeed*>(context)->add(data, size);
-}
-
 // A digest of the source is wanted: for the hash log, or only for the
 // SHA texts of the --UNICODE record.
 bool source_digests_wanted(const HashOptions& h, bool unicode_record) {
@@ -38,7 +34,7 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
     const hash::DigestSelection selection = selection_for(h, h.hash_sources);
     platform::CopyFeed feed;
     if (want) {
-        feed.take = &take_bytes;
+        feed.take = &hash::DigestFeed::take;
         feed.context = &w.feed;
         w.feed.start(selection);
     }
@@ -46,7 +42,7 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
     const bool read_back = h.hash_copies && o.threads > 1;
     const hash::DigestSelection copy_selection = selection_for(h, true);
     if (read_back) {
-        feed.take_copy = &take_bytes;
+        feed.take_copy = &hash::DigestFeed::take;
         feed.copy_context = &w.copy_feed;
         feed.read_back = &w.read_back;
         w.copy_feed.start(copy_selection);

@@ -83,6 +83,11 @@ public:
     // Begins the digests of `selection` afresh.
     void start(const DigestSelection& selection);
     void add(const unsigned char* data, std::size_t size);
+    // add() on the feed `self` points to, in the shape a copy's byte taker
+    // has.
+    static void take(void* self, const unsigned char* data, std::size_t size) {
+        static_cast<DigestFeed*>(self)->add(data, size);
+    }
     // Puts the texts of the selected kinds in `out` (the others empty).
     void finish(HashSet& out);
 

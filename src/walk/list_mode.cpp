@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "copy/criteria.h"
 #include "copy/data_copy.h"
@@ -68,10 +67,6 @@ bool passes_criteria(const Run& s, bool found, const platform::FindRecord& recor
     return copy::passes_size_criteria(s, record);
 }
 
-void take_bytes(void* context, const unsigned char* data, std::size_t size) {
-    static_cast<hash::DigestFeed*>(context)->add(data, size);
-}
-
 // The data (or, for a link, the link itself) by the system's copy and,
 // when that fails, by the program's own. The source is read once: its
 // digest is fed from the bytes the copy writes, and the copy tells whether
@@ -79,7 +74,7 @@ void take_bytes(void* context, const unsigned char* data, std::size_t size) {
 void copy_data(const Options& o, FileOutcome& out, copy::WorkScratch& w) {
     platform::CopyFeed feed;
     if (out.source_hashed) {
-        feed.take = &take_bytes;
+        feed.take = &hash::DigestFeed::take;
         feed.context = &w.feed;
     }
     const auto restart = [&] { w.feed.start(hash::DigestSelection{}); };
@@ -155,9 +150,8 @@ class ListFlow final : public WorkInFlight {
 public:
     ListFlow(Run& s, unsigned threads)
         : s_(s),
-          deciding_thread_(std::this_thread::get_id()),
           ring_(
-              threads, lines_per_worker, [this](FileOutcome& out) { work(out); },
+              threads, copy::files_in_flight_per_worker, [this](FileOutcome& out) { work(out); },
               [this](FileOutcome& out, bool worked) { record(out, worked); }) {}
 
     // The outcome the next line is decided in.
@@ -198,10 +192,6 @@ public:
     [[nodiscard]] std::int64_t copied_total() const { return copied_total_; }
 
 private:
-    // Lines in flight per worker: enough to keep every worker busy while
-    // this thread decides and records.
-    static constexpr std::size_t lines_per_worker = 4;
-
     template <class Taken>
     void settle_when(Taken taken) {
         if (ring_.any_in_flight(taken)) {
@@ -210,12 +200,7 @@ private:
     }
 
     void work(FileOutcome& out) {
-        // Run inline with one thread, the copy uses this flow's scratch;
-        // each worker keeps its own for its life.
-        if (std::this_thread::get_id() == deciding_thread_) {
-            work_listed_file(s_.options, out, scratch_);
-            return;
-        }
+        // Each thread that works keeps its buffers for its life.
         thread_local platform::ThreadOwned<copy::WorkScratch> scratch;
         work_listed_file(s_.options, out, scratch.get());
     }
@@ -240,8 +225,6 @@ private:
     }
 
     Run& s_;
-    std::thread::id deciding_thread_;
-    copy::WorkScratch scratch_;
     logs::ListProgress progress_;
     int copies_ = 0;
     std::int64_t copied_total_ = 0;  // becomes bytes_processed

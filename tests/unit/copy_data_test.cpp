@@ -195,9 +195,7 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
         // Copies that hash what they write: the zeros of the holes are fed.
         veldro::hash::DigestFeed digests;
         veldro::platform::CopyFeed feed;
-        feed.take = [](void* context, const unsigned char* data, std::size_t size) {
-            static_cast<veldro::hash::DigestFeed*>(context)->add(data, size);
-        };
+        feed.take = &veldro::hash::DigestFeed::take;
         feed.context = &digests;
         // The system's copy also reads a large copy back as it makes it, on
         // the partner thread; the program's own copy leaves that to later.
