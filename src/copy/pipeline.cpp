@@ -170,19 +170,23 @@ void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
     }
 }
 
-void stamp_copy(const Options& o, FileOutcome& out) {
-    const platform::FindRecord& entry = out.entry;
-    out.stamped = entry.times;
-    if (o.copy.zero_dates != 0 && times::is_zero_dated(entry.times)) {
+platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeSet& found) {
+    platform::FileTimeSet times = found;
+    if (o.copy.zero_dates != 0 && times::is_zero_dated(found)) {
         const platform::FileTime replacement =
             o.copy.zero_date_replacement.ticks != 0 ? o.copy.zero_date_replacement : platform::zero_date_time;
-        if (entry.times.last_write.ticks == 1) {
-            out.stamped.last_write = replacement;
+        if (found.last_write.ticks == 1) {
+            times.last_write = replacement;
         }
-        if (entry.times.creation.ticks == 1) {
-            out.stamped.creation = replacement;
+        if (found.creation.ticks == 1) {
+            times.creation = replacement;
         }
     }
+    return times;
+}
+
+void stamp_copy(const Options& o, FileOutcome& out) {
+    const platform::FindRecord& entry = out.entry;
     // The source gets back exactly the times it was found with: the
     // zero-date replacement is for the copy only.
     if (o.copy.reset_times != 0) {
@@ -190,7 +194,9 @@ void stamp_copy(const Options& o, FileOutcome& out) {
             out.source_times.fail(error);
         }
     }
-    if (out.copied && !out.streams_only) {
+    if (out.copied && !out.streams_only && out.settled) {
+        out.creation_left = out.stamped.creation.ticks != 0;  // its file system keeps its own
+    } else if (out.copied && !out.streams_only) {
         const times::Stamp done = times::stamp(out.destination, out.stamped);
         if (done.error) {
             out.copy_times.fail(done.error);
@@ -201,6 +207,7 @@ void stamp_copy(const Options& o, FileOutcome& out) {
 }
 
 void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
+    out.stamped = times_for_copy(o, out.entry.times);
     copy_data(o, out, w);
     if (o.copy.ads_extract != 0 && out.stream_count > 0) {
         ads::extract_copy_streams(o, out, w.streams);
@@ -211,14 +218,16 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     if (o.copy.reset_times != 0) {
         if (out.copied && !out.streams_only) {
             (void)times::set_file_times(out.destination, out.entry.times);
+            out.settled = false;
         }
         (void)times::restore_source_times(out.source, out.entry.times);
     }
     // The destination's attributes after a copy: the source's without
-    // read-only, or with -O the ones the destination had before.
+    // read-only (which a settled copy already has), or with -O the ones the
+    // destination had before.
     if (out.hashed) {
         std::error_code error;
-        if (out.copied) {
+        if (out.copied && !out.settled) {
             error = platform::set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
         }
         if (out.protected_replaced && out.copied) {

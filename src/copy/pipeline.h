@@ -54,7 +54,12 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w);
 // Copy data: the link, the stream files or the copy of the data.
 void copy_data(const Options& o, FileOutcome& out, WorkScratch& w);
 
-// Stamp: the copy's attributes and times, and the source's times put back.
+// The times a copy is to carry: those found, with -Z's replacement for a
+// zero date.
+platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeSet& found);
+
+// Stamp: the copy's times (out.stamped, unless it is settled with them
+// already), and the source's times put back.
 void stamp_copy(const Options& o, FileOutcome& out);
 
 }  // namespace veldro::copy

@@ -33,6 +33,10 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
     const bool want = source_digests_wanted(h, out.unicode_record);
     const hash::DigestSelection selection = selection_for(h, h.hash_sources);
     platform::CopyFeed feed;
+    // The copy takes its name with the times and the writable attribute it
+    // is to end with.
+    feed.times = &out.stamped;
+    feed.writable = true;
     if (want) {
         feed.take = &hash::DigestFeed::take;
         feed.context = &w.feed;
@@ -60,6 +64,7 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
                                                            })
                                            : platform_copy(out.source, out.destination, replace, &feed);
     const bool copied = !error;
+    out.settled = copied && feed.settled;
     out.buffer_missing = out.buffer_missing || feed.buffer_missing;
     out.copy_changed.push_back(copied && feed.source_changed);
     if (two_ways) {
@@ -92,6 +97,7 @@ void hash_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
         return;
     }
     hash_side(w.reader, out.destination, selection_for(o.hashing, true), out.destination_digests);
+    out.settled = false;  // a file system may move its last-access time even so
 }
 
 void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
@@ -108,6 +114,7 @@ void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
     }
     out.retries = attempt - 1;
     if (attempt > 1 && o.copy.reset_times != 0) {
+        out.settled = false;
         (void)times::set_file_times(out.destination, out.entry.times);
         (void)times::restore_source_times(out.source, out.entry.times);
     }

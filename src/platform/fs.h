@@ -231,6 +231,15 @@ struct CopyFeed {
     CopyReadBack* read_back = nullptr;
     // Set by the copy: take_copy was given every byte of the finished copy.
     bool copy_read_back = false;
+    // The last-access and last-write times the copy is to carry as it takes
+    // its name (the source's own when null), and whether it is then to be
+    // writable by its owner (the read-only attribute cleared).
+    const FileTimeSet* times = nullptr;
+    bool writable = false;
+    // Set by the copy: it took its name with those times and permissions,
+    // and its file system keeps nothing more of them (no creation time, no
+    // attribute bits), so that setting them again would change nothing.
+    bool settled = false;
 };
 
 // The size of every read and write of a buffered copy.

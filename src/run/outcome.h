@@ -121,6 +121,9 @@ struct FileOutcome {
     StepResult copy_times;                // the copy's times
     bool creation_left = false;           // the copy's file system kept its own creation time
     platform::FileTimeSet stamped;        // the times put on the copy
+    // The copy took its name with the stamped times and its attributes, and
+    // nothing has touched them since: stamping it again would change nothing.
+    bool settled = false;
 
     // The next entry of `streams`, emptied (its strings keep their memory).
     StreamOutcome& next_stream() {
@@ -162,6 +165,7 @@ struct FileOutcome {
         copy_times = StepResult{};
         creation_left = false;
         stamped = platform::FileTimeSet{};
+        settled = false;
     }
 };
 

@@ -73,6 +73,7 @@ bool passes_criteria(const Run& s, bool found, const platform::FindRecord& recor
 // it changed meanwhile.
 void copy_data(const Options& o, FileOutcome& out, copy::WorkScratch& w) {
     platform::CopyFeed feed;
+    feed.times = &out.entry.times;  // the times it ends with, from the start
     if (out.source_hashed) {
         feed.take = &hash::DigestFeed::take;
         feed.context = &w.feed;
@@ -95,6 +96,7 @@ void copy_data(const Options& o, FileOutcome& out, copy::WorkScratch& w) {
             out.copied = !out.copy_error;
     }
     out.buffer_missing = feed.buffer_missing;
+    out.settled = out.copied && feed.settled;
     out.source_changed = out.copied && feed.source_changed;
     if (!out.copied) {
         out.source_is_folder = platform::is_directory(out.source);
@@ -118,6 +120,7 @@ void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) 
     }
     if (out.destination_hashed) {
         hash::md5_file_digest(out.destination, &out.destination_digests.md5);
+        out.settled = false;  // a file system may move its last-access time even so
     }
     out.compared = o.hashing.compare && out.source_hashed && out.destination_hashed;
     if (out.compared) {
@@ -131,7 +134,7 @@ void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) 
     if (o.copy.reset_times != 0) {
         (void)times::restore_source_times(out.source, out.entry.times);
     }
-    out.creation_left = !times::stamp(out.destination, out.entry.times).creation_set;
+    out.creation_left = out.settled || !times::stamp(out.destination, out.entry.times).creation_set;
 }
 
 // A path below `dir`: longer, and a separator right after it.

@@ -244,8 +244,29 @@ bool aim_slot(DirSlot& slot, const std::string& path, std::size_t& leaf_at) {
     return true;
 }
 
+// A path whose last component is "." or "..": kept directories are never
+// used for one, which would name a directory above the one kept.
+bool is_dot_leaf(const std::string& path, std::size_t leaf_at) {
+    const std::string_view leaf = std::string_view(path).substr(leaf_at);
+    return leaf == "." || leaf == "..";
+}
+
+// Points the destination slot at the directory of `path`, a path below the
+// destination root.
+bool aim_destination_slot(const std::string& path, std::size_t& leaf_at) {
+    if (!aim_slot(destination_slot(), path, leaf_at)) {
+        return false;
+    }
+    if (is_dot_leaf(path, leaf_at)) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
 // A path for the *at calls: inside a kept directory when it is directly in
-// one, otherwise resolved as AtPath does.
+// one (a path below the destination root keeps its directory for the next
+// one), otherwise resolved as AtPath does.
 class Target {
 public:
     explicit Target(const std::string& path) : path_(path) {
@@ -254,11 +275,16 @@ public:
         if (split_last(path, dir_length, leaf_at)) {
             for (const DirSlot* slot : {&destination_slot(), &source_slot()}) {
                 if (slot->fd >= 0 && slot->dir_path.size() == dir_length &&
-                    path.compare(0, dir_length, slot->dir_path) == 0) {
+                    path.compare(0, dir_length, slot->dir_path) == 0 && !is_dot_leaf(path, leaf_at)) {
                     dir_ = slot->fd;
                     name_ = path.c_str() + leaf_at;
                     return;
                 }
+            }
+            if (posix::below_confinement_root(path) != 0 && aim_destination_slot(path, leaf_at)) {
+                dir_ = destination_slot().fd;
+                name_ = path.c_str() + leaf_at;
+                return;
             }
         }
         at_.emplace(path);
@@ -326,7 +352,7 @@ class ParentDir {
 public:
     explicit ParentDir(const std::string& path) {
         std::size_t leaf_at = 0;
-        ok_ = aim_slot(destination_slot(), path, leaf_at);
+        ok_ = aim_destination_slot(path, leaf_at);
         if (ok_) {
             leaf_ = path.c_str() + leaf_at;
         }
@@ -842,8 +868,38 @@ std::error_code copy_interrupted_error() {
     return std::make_error_code(std::errc::operation_canceled);
 }
 
+namespace {
+
+// The permission bits and the times travel with the data, so that a
+// complete copy never carries a name without its source's times: the
+// source's own bits, with the owner's write bit when the feed asks for a
+// writable copy, and the feed's times, or else the source's. `settled`
+// tells whether that is all the destination's file system keeps of them.
+std::error_code carry_mode_and_times(int to, const struct stat& st, const CopyFeed* feed,
+                                     const std::string& destination, bool& settled) {
+    mode_t mode = st.st_mode & 0777;
+    timespec ts[2] = {st.st_atim, st.st_mtim};  // NOLINT(modernize-avoid-c-arrays)
+    if (feed != nullptr) {
+        mode |= feed->writable ? S_IWUSR : 0;
+        if (feed->times != nullptr) {
+            ts[0] = to_timespec(feed->times->last_access);
+            ts[1] = to_timespec(feed->times->last_write);
+        }
+    }
+    if (::fchmod(to, mode) != 0 || ::futimens(to, ts) != 0) {
+        return errno_error();
+    }
+    settled = feed != nullptr && feed->times != nullptr && !directory_is_ntfs_like(destination);
+    return {};
+}
+
+}  // namespace
+
 std::error_code copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
                                 CopyFeed* feed) {
+    if (feed != nullptr) {
+        feed->settled = false;
+    }
     struct stat st {};
     const int from = open_regular_source(source, st);
     if (from < 0) {
@@ -893,12 +949,10 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
         feed->source_changed = !after || !(before == *after);
     }
     ::close(from);
+    bool settled = false;
     if (result == CopyResult::copied) {
-        // The permission bits and the times travel with the data, so that a
-        // complete copy never carries a name without its source's times.
-        const timespec ts[2] = {st.st_atim, st.st_mtim};  // NOLINT(modernize-avoid-c-arrays)
-        if (::fchmod(to, st.st_mode & 0777) != 0 || ::futimens(to, ts) != 0) {
-            error = errno_error();
+        error = carry_mode_and_times(to, st, feed, destination, settled);
+        if (error) {
             result = CopyResult::failed;
         }
     }
@@ -908,8 +962,9 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
             result = CopyResult::failed;
         }
         ::close(to);
-        if (result != CopyResult::copied && feed != nullptr) {
-            feed->copy_read_back = false;
+        if (feed != nullptr) {
+            feed->copy_read_back = feed->copy_read_back && result == CopyResult::copied;
+            feed->settled = settled && result == CopyResult::copied;
         }
         return result == CopyResult::copied        ? std::error_code()
                : result == CopyResult::interrupted ? copy_interrupted_error()
@@ -928,6 +983,8 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
         if (feed != nullptr) {
             feed->copy_read_back = false;
         }
+    } else if (feed != nullptr) {
+        feed->settled = settled;
     }
     return result == CopyResult::copied        ? std::error_code()
            : result == CopyResult::interrupted ? copy_interrupted_error()
