@@ -1,6 +1,7 @@
 #include "copy/destination.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -109,6 +110,50 @@ std::error_code make_components(Run& s, const std::string& path, std::size_t ver
     return {};
 }
 
+// Whether names in the directory `dir` (just made) tell case apart: the
+// directory is not found under its own name with the case of its letters
+// turned round. Without a letter in its name that cannot be told, and it
+// counts as not.
+bool names_tell_case(const std::string& dir) {
+    std::string turned = dir;
+    bool letter = false;
+    for (std::size_t i = turned.size(); i > 0 && !is_sep(turned[i - 1]); --i) {
+        char& c = turned[i - 1];
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+            letter = true;
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+            letter = true;
+        }
+    }
+    if (!letter) {
+        return false;
+    }
+    const std::optional<platform::FileIdentity> made = platform::file_identity(dir);
+    const std::optional<platform::FileIdentity> other = platform::file_identity(turned);
+    return made && (!other || !(*other == *made));
+}
+
+// Tells the run's index which directories of `path` this call made. A new
+// directory takes from the one it is made in whether its names ignore case,
+// so one look tells it for every directory of the chain.
+void note_made_directories(Run& s, const std::string& path, const std::vector<std::size_t>& made) {
+    if (made.empty()) {
+        return;
+    }
+    static std::string dir;
+    bool names_free = false;
+    for (auto length = made.rbegin(); length != made.rend() && !names_free; ++length) {
+        dir.assign(path, 0, *length);
+        names_free = names_tell_case(dir);
+    }
+    for (const std::size_t length : made) {
+        dir.assign(path, 0, length);
+        s.dupes.names.note_made_directory(dir, names_free);
+    }
+}
+
 }  // namespace
 
 void destination_dir_for(Run& s, const std::string& directory, std::string& out) {
@@ -186,6 +231,7 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
         error = not_directory;
     }
     if (!error) {
+        note_made_directories(s, path, made);
         e.last_checked_dir = path;
         return {};
     }

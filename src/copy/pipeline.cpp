@@ -37,6 +37,17 @@ bool passes_attribute_filter(const Run& s, std::uint32_t attributes) {
     return !(sel.attr_encrypted != 0 && (attributes & platform::attr_encrypted) == 0);
 }
 
+// A destination in a directory this run made, at a name the run has not
+// written: nothing stands there but what another process may have put
+// there meanwhile, which the copy replaces as any copy does. Not where the
+// run writes other files beside its copies (named streams) or compares
+// names ignoring case.
+bool free_for_certain(const Run& s, const std::string& dest) {
+    const CopyOptions& c = s.copy;
+    return c.no_case == 0 && c.ads_extract == 0 && c.ads_child == 0 && c.ads_parent == 0 &&
+           s.dupes.names.free_in_made_directory(dest, paths::parent(dest));
+}
+
 void skip(FileOutcome& out, const char* reason) {
     out.decision = Decision::skipped;
     out.reason = reason;
@@ -95,7 +106,7 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     }
     rename_if_written_by_run(s, dest, out.source);
     out.destination = dest;
-    const bool found = !platform::lookup_path(dest, e.destination_record);
+    const bool found = !free_for_certain(s, dest) && !platform::lookup_path(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.

@@ -37,6 +37,25 @@ void NameIndex::note_written(std::string_view path, std::string_view source, std
     }
 }
 
+void NameIndex::note_made_directory(std::string_view directory, bool new_names_free) {
+    made_.insert(path_digest(directory));
+    if (!new_names_free) {
+        return;
+    }
+    if (free_directories_.size() >= max_free_directories) {
+        free_directories_.erase(free_directories_.begin());
+    }
+    free_directories_.emplace_back(directory);
+}
+
+bool NameIndex::free_in_made_directory(std::string_view path, std::string_view directory) const {
+    // A digest shared by chance makes a free name look taken: it is then
+    // looked for, never the other way round.
+    const std::uint64_t digest = path_digest(path);
+    return std::find(free_directories_.begin(), free_directories_.end(), directory) != free_directories_.end() &&
+           !written_.contains(digest) && !made_.contains(digest);
+}
+
 NameIndex::Listing* NameIndex::find_listing(std::string_view directory) {
     const auto found = std::find_if(listings_.begin(), listings_.end(),
                                     [directory](const Listing& l) { return l.directory == directory; });

@@ -1,6 +1,7 @@
 // What a run knows about the destination directories it writes into: the
 // paths it wrote (so that a later file never replaces an earlier copy of
-// the same run), and for a few directories at a time every name they hold,
+// the same run), the directories it made (whose other names need not be
+// looked for), and for a few directories at a time every name they hold,
 // folded to upper case (so that a name clash that ignores case is found
 // without reading the directory again for every file).
 #pragma once
@@ -32,6 +33,19 @@ public:
     void note_written(std::string_view path, std::string_view source, std::string_view directory,
                       std::string_view name);
 
+    // A directory the run made, given without a trailing separator;
+    // `new_names_free` when its names tell case apart, so that a name the
+    // run did not put there is free in it.
+    void note_made_directory(std::string_view directory, bool new_names_free);
+
+    // True when nothing stands at `path` in `directory` (as given to
+    // note_made_directory) but what another process may have put there:
+    // one of the last few directories made with new names free, and
+    // neither a file written nor a directory made at the path by the run.
+    [[nodiscard]] bool free_in_made_directory(std::string_view path, std::string_view directory) const;
+
+    static constexpr std::size_t max_free_directories = 8;
+
     // True when the directory holds an entry whose name equals `name`
     // ignoring the case of ASCII letters. A directory not indexed yet is
     // listed once through `lister`; only the few most recently used
@@ -54,6 +68,8 @@ private:
     Listing* find_listing(std::string_view directory);
 
     std::unordered_map<std::uint64_t, std::uint64_t> written_;  // path -> source, as digests
+    std::unordered_set<std::uint64_t> made_;                    // directories made, as digests
+    std::vector<std::string> free_directories_;                 // the most recent last
     std::vector<Listing> listings_;
     std::uint64_t uses_ = 0;
 };

@@ -356,10 +356,10 @@ class CreationTimeTest(CopyCase):
         note = "Creation times cannot be set on the file system of " + self.dst
         self.assertEqual(result.stderr.count(note), 1, repr(result))
 
-    def test_ntfs_copies_take_the_source_creation_time_and_streams(self):
-
+    def mount_ntfs(self, driver="ntfs-3g", options="streams_interface=xattr"):
+        """A fresh 16 MiB NTFS image mounted through FUSE; its mount point."""
         skip_under_wine("no extended attributes as streams")
-        for tool in ("mkntfs", "ntfs-3g"):
+        for tool in ("mkntfs", driver):
             if shutil.which(tool) is None:
                 self.skipTest(tool + " is not installed")
         image, mnt = self.path("ntfs.img"), self.path("ntfs")
@@ -368,10 +368,14 @@ class CreationTimeTest(CopyCase):
         os.makedirs(mnt)
         subprocess.run(["mkntfs", "-F", "-f", "-q", image], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if subprocess.run(["ntfs-3g", "-o", "streams_interface=xattr", image, mnt],
+        if subprocess.run([driver, "-o", options, image, mnt],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
             self.skipTest("an NTFS image cannot be mounted here (needs FUSE and root)")
         self.addCleanup(subprocess.run, ["umount", mnt])
+        return mnt
+
+    def test_ntfs_copies_take_the_source_creation_time_and_streams(self):
+        mnt = self.mount_ntfs()
         src = self.write("src/sub/a.txt", "ntfs")
         os.setxattr(src, "user.note", b"stream data")
         os.utime(src, ns=(1_431_000_000_123_456_700, 1_430_000_000_987_654_300))
@@ -386,6 +390,20 @@ class CreationTimeTest(CopyCase):
         crtime = struct.unpack("<Q", os.getxattr(copy, "system.ntfs_crtime"))[0]
         if birth not in ("", "0", "-"):
             self.assertEqual((crtime - 116_444_736_000_000_000) // 10_000_000, int(birth))
+
+    def test_names_differing_in_case_meet_in_a_made_directory_that_ignores_case(self):
+        # The run makes out/sub itself; the second name must still find the
+        # first one's copy there, as old as itself.
+        mnt = self.mount_ntfs("lowntfs-3g", "ignore_case")
+        t = 1_600_000_000_000_000_000
+        for name, data in (("A.txt", "upper"), ("a.txt", "lower")):
+            self.set_times(self.write("src/sub/" + name, data), t, t)
+        result = run(["-p", self.src, "-d", os.path.join(mnt, "out"), "-m", "-i",
+                      "-1", self.path("logs", "run.log") + "!8"])
+        self.assertStatus(result, 0)
+        self.assertEqual(copied_count(result), 1)
+        self.assertEqual(self.not_copied_log().count("reason: AGE Criteria"), 1)
+        self.assertEqual(len(os.listdir(os.path.join(mnt, "out", "sub"))), 1)
 
 
 if __name__ == "__main__":

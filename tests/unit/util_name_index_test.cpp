@@ -36,5 +36,22 @@ TEST(NameIndex, WrittenPathsAndFoldedNamesListedOncePerDirectory) {
     EXPECT_EQ(listed["/out"], 2);
 }
 
+TEST(NameIndex, NamesAreFreeOnlyInRecentlyMadeDirectoriesThatTellCaseApart) {
+    NameIndex index;
+    index.note_made_directory("/out/blind", false);
+    index.note_made_directory("/out/d", true);
+    index.note_made_directory("/out/d/sub", true);
+    index.note_written("/out/d/a.txt", "/src/a.txt", "/out/d", "a.txt");
+    EXPECT_TRUE(index.free_in_made_directory("/out/d/b.txt", "/out/d"));
+    EXPECT_FALSE(index.free_in_made_directory("/out/d/a.txt", "/out/d"));          // written by the run
+    EXPECT_FALSE(index.free_in_made_directory("/out/d/sub", "/out/d"));            // a directory it made
+    EXPECT_FALSE(index.free_in_made_directory("/out/blind/b.txt", "/out/blind"));  // names ignore case
+    EXPECT_FALSE(index.free_in_made_directory("/out/b.txt", "/out"));              // not made by the run
+    for (int i = 0; i < static_cast<int>(NameIndex::max_free_directories); ++i) {
+        index.note_made_directory("/out/n" + std::to_string(i), true);
+    }
+    EXPECT_FALSE(index.free_in_made_directory("/out/d/b.txt", "/out/d"));  // left long ago: looked for again
+}
+
 }  // namespace
 }  // namespace veldro::util
