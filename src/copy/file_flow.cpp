@@ -20,7 +20,10 @@ FileFlow::FileFlow(Run& s, unsigned threads)
               thread_local platform::ThreadOwned<WorkScratch> scratch;
               work_file(s_.options, slot.outcome, scratch.get());
           },
-          [this](Slot& slot, bool worked) { record(slot, worked); }) {}
+          [this](Slot& slot, bool worked) { record(slot, worked); },
+          // Ctrl-C or Escape typed while the walk waits for long copies
+          // stops them within one buffer, as the interrupt handler does.
+          [] { (void)take_abort_key(); }) {}
 
 FileFlow::~FileFlow() = default;
 

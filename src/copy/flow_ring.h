@@ -38,13 +38,14 @@ public:
     using Record = std::function<void(File& file, bool worked)>;
 
     // At most `files_per_worker` files per thread are in flight, so that
-    // memory does not grow with the files.
-    FlowRing(unsigned threads, std::size_t files_per_worker, Work work, Record record)
+    // memory does not grow with the files. `idle` runs on the deciding
+    // thread while it waits for workers.
+    FlowRing(unsigned threads, std::size_t files_per_worker, Work work, Record record, std::function<void()> idle = {})
         : slots_(std::max(threads, 1U) * files_per_worker + 1), work_(std::move(work)), record_(std::move(record)) {
         pool_ = std::make_unique<util::OrderedWork<Slot*>>(
             threads, slots_.size() - 1, std::size_t{1} << 30,
             [this](Slot*& slot, bool worked) { record_slot(*slot, worked); },
-            [] { return platform::interrupt_requested(); });
+            [] { return platform::interrupt_requested(); }, std::move(idle));
     }
 
     // The slot the next file is decided in. The ring has one slot more

@@ -11,6 +11,7 @@
 #include "logs/throughput.h"
 #include "platform/system.h"
 #include "util/paths.h"
+#include "util/run_end.h"
 #include "util/text.h"
 
 namespace veldro::logs {
@@ -469,7 +470,8 @@ void FileReport::progress_line() {
                  p.bytes_to_process_text.c_str());
     if (counters.bytes_processed > p.next_progress_bytes) {
         show_throughput(s_, p.bytes_to_process, counters.bytes_processed);
-        platform::pause_seconds(3);
+        // Workers go on copying meanwhile: an abort key typed now stops them.
+        pause_watching_abort_key(3);
         p.next_progress_bytes = counters.bytes_processed + 200000000;
     }
 }

@@ -54,6 +54,9 @@ void flush_console_input();
 // handler only records the request; the run's loops poll it.
 void install_interrupt_handler();
 bool interrupt_requested();
+// Records a request as the handler does (an abort key read at the console),
+// so that every loop that polls for one stops as it would for Ctrl-C.
+void request_interrupt();
 // For tests: clears a recorded request.
 void clear_interrupt_request();
 

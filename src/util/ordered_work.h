@@ -25,7 +25,9 @@
 // - A stop request (the `stop` predicate turning true, as the interrupt
 //   handler makes it) keeps workers from starting items not begun yet; those
 //   are recorded in their turn with `worked == false`. Items already running
-//   are expected to look at the same request themselves.
+//   are expected to look at the same request themselves. While the
+//   submitting thread waits for workers, it calls `idle` every tenth of a
+//   second (to read an abort key, which may then request the stop).
 // - An exception thrown by an item's work is carried to the submitting
 //   thread and rethrown from submit() or drain() at that item's turn, after
 //   every item before it was recorded. From the moment it is thrown no
@@ -49,6 +51,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -77,10 +80,13 @@ public:
     // True once the run was asked to stop. Polled by the workers, with the
     // pool's lock held: it must be cheap and must not throw.
     using StopRequested = std::function<bool()>;
+    // Called on the submitting thread while it waits for workers.
+    using Idle = std::function<void()>;
+    static constexpr std::chrono::milliseconds idle_interval{100};
 
     OrderedWork(unsigned threads, std::size_t max_in_flight, std::size_t byte_budget, Record record,
-                StopRequested stop = {})
-        : record_(std::move(record)), stop_(std::move(stop)), byte_budget_(byte_budget) {
+                StopRequested stop = {}, Idle idle = {})
+        : record_(std::move(record)), stop_(std::move(stop)), idle_(std::move(idle)), byte_budget_(byte_budget) {
         if (threads <= 1) {
             return;
         }
@@ -237,7 +243,16 @@ private:
         if (next_start_ != next_seq_) {
             work_ready_.notify_all();
         }
-        head_finished_.wait(lock, [this] { return head_waits_over(); });
+        const auto over = [this] { return head_waits_over(); };
+        if (!idle_) {
+            head_finished_.wait(lock, over);
+            return;
+        }
+        while (!head_finished_.wait_for(lock, idle_interval, over)) {
+            lock.unlock();
+            idle_();
+            lock.lock();
+        }
     }
 
     // The lock held.
@@ -347,6 +362,7 @@ private:
 
     Record record_;
     StopRequested stop_;
+    Idle idle_;
     std::size_t byte_budget_;
 
     std::mutex mutex_;

@@ -38,6 +38,25 @@ const char* exit_reason_text(int reason) {
     }
 }
 
+bool take_abort_key() {
+    static const bool console = platform::stdin_is_terminal();
+    if (!console || !platform::key_waiting()) {
+        return false;
+    }
+    const int key = platform::read_key();
+    if (key != 3 && key != 27) {
+        return false;
+    }
+    platform::request_interrupt();
+    return true;
+}
+
+void pause_watching_abort_key(int seconds) {
+    for (int i = 0; i < seconds && !take_abort_key() && !platform::interrupt_requested(); ++i) {
+        platform::pause_seconds(1);
+    }
+}
+
 void check_interrupt() {
     if (platform::interrupt_requested()) {
         throw util::RunEnd{USER_ABORTED};

@@ -38,4 +38,14 @@ const char* exit_reason_text(int reason);
 // handler itself only records the request.
 void check_interrupt();
 
+// Ctrl-C or Escape typed at the console: reads a key when one is waiting
+// (never without a terminal) and, for one of those two, records an
+// interrupt, so that work under way on any thread stops within one buffer.
+// True when it did.
+bool take_abort_key();
+
+// platform::pause_seconds that ends early on Ctrl-C or Escape (looked for
+// once a second) or a recorded interrupt.
+void pause_watching_abort_key(int seconds);
+
 }  // namespace veldro

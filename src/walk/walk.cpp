@@ -24,16 +24,12 @@ namespace {
 // directory and every 32 entries, and never without a terminal.
 void poll_user_abort(bool new_directory = false) {
     check_interrupt();
-    static const bool console = platform::stdin_is_terminal();
     static unsigned entries = 0;
-    if (!console || (!new_directory && ++entries % 32 != 0)) {
+    if (!new_directory && ++entries % 32 != 0) {
         return;
     }
-    if (platform::key_waiting()) {
-        const int key = platform::read_key();
-        if (key == 3 || key == 27) {
-            throw util::RunEnd{USER_ABORTED};
-        }
+    if (take_abort_key()) {
+        throw util::RunEnd{USER_ABORTED};
     }
 }
 

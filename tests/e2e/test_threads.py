@@ -145,15 +145,19 @@ class InterruptedWorkers(TreeCase):
                 for _ in range(48):
                     f.write(block)
         listing = self.write("list.txt", "".join(self.path("src", "f%02d.bin\n" % i) for i in range(12)))
-        for mode, sources, copies in (("tree", ["-p", self.path("src")], self.path("dst_tree")),
-                                      ("list", ["-S", listing], self.path("dst_list") + self.path("src"))):
+        # Escape is read at the console while the walk waits for the
+        # workers, and stops them as Ctrl-C does.
+        for mode, sources, copies, stop in (
+                ("tree", ["-p", self.path("src")], self.path("dst_tree"), PtyRun.interrupt),
+                ("list", ["-S", listing], self.path("dst_list") + self.path("src"), PtyRun.interrupt),
+                ("escape", ["-p", self.path("src")], self.path("dst_escape"), lambda proc: proc.send(b"\x1b"))):
             with self.subTest(mode):
                 proc = PtyRun(sources + ["-d", self.path("dst_" + mode), "-m", "-i", "--HASH", "--THREADS=4",
                                          "-1", self.path(mode + ".LOG")])
                 # A file's line comes once its work is done: the later files
                 # are still in the workers' hands.
                 proc.read_until("==>")
-                proc.interrupt()
+                stop(proc)
                 self.assertEqual(proc.wait(), 2, proc.text)
                 self.assertIn("Abnormal termination. Reason: USER_ABORTED", proc.text)
                 self.assertTrue(os.path.exists(self.path(mode + ".LOGX")))

@@ -137,6 +137,27 @@ TEST(OrderedWork, StopRequestSkipsItemsNotBegun) {
     }
 }
 
+// A running item that only a stop ends (a long copy) is stopped from the
+// waiting thread's idle calls: the one place an abort key is read then.
+TEST(OrderedWork, IdleCallsWhileWaitingCanStopRunningWork) {
+    std::atomic<bool> stop{false};
+    int idle_calls = 0;
+    OrderedWork<Job> pool(
+        2, 4, 100, [](Job&, bool) {}, [&stop] { return stop.load(); },
+        [&] {
+            if (++idle_calls == 2) {
+                stop = true;
+            }
+        });
+    pool.submit(job(0), 1, [&stop](Job&) {
+        while (!stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    pool.drain();
+    EXPECT_GE(idle_calls, 2);
+}
+
 TEST(OrderedWork, DestroyedWithoutDrainWaitsForRunningItemsAndStartsNoOther) {
     std::atomic<int> worked{0};
     std::atomic<int> recorded{0};

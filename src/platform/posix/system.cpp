@@ -201,6 +201,10 @@ bool interrupt_requested() {
     return g_interrupt.load();
 }
 
+void request_interrupt() {
+    g_interrupt.store(true);
+}
+
 void clear_interrupt_request() {
     g_interrupt.store(false);
 }

@@ -126,6 +126,10 @@ bool interrupt_requested() {
     return g_interrupt != 0;
 }
 
+void request_interrupt() {
+    InterlockedExchange(&g_interrupt, 1);
+}
+
 void clear_interrupt_request() {
     InterlockedExchange(&g_interrupt, 0);
 }
