@@ -28,9 +28,6 @@ public:
     void settle() override;
     void settle_if_taken(const std::string& destination) override;
 
-    // Records every file still in flight; the walk is over.
-    void finish() { settle(); }
-
 private:
     // How far the records of a file have been written: its head (found,
     // decided) may have to go out before a line that decide writes.

@@ -141,25 +141,8 @@ void walk_with_workers(Run& s) {
         return;
     }
     copy::FileFlow flow(s, threads);
-    s.in_flight = &flow;
     s.walk_flow = &flow;
-    try {
-        walk_all_roots(s);
-        flow.finish();
-    } catch (const util::RunEnd&) {
-        // The files finished before the end are recorded, as a one-thread
-        // run would have recorded them; an end met on the way is the one
-        // already under way.
-        try {
-            flow.finish();
-        } catch (const util::RunEnd&) {
-        }
-        s.in_flight = nullptr;
-        s.walk_flow = nullptr;
-        throw;
-    }
-    s.in_flight = nullptr;
-    s.walk_flow = nullptr;
+    with_work_in_flight(s, flow, [&s] { walk_all_roots(s); });
 }
 
 // The end every run reaches when nothing stopped it: the abort marker goes,

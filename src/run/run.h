@@ -5,6 +5,7 @@
 
 #include "run/options.h"
 #include "run/state.h"
+#include "util/run_end.h"
 
 namespace veldro {
 
@@ -37,6 +38,30 @@ inline void settle_work_in_flight(const Run& s) {
     if (s.in_flight != nullptr) {
         s.in_flight->settle();
     }
+}
+
+// Runs `body` with `flow` as the run's work in flight, then records every
+// file still in flight. When the run ends on the way, the files finished
+// before the end are recorded, as a one-thread run would have recorded
+// them, and the end goes on; an end met while recording them is the one
+// already under way.
+template <class Body>
+void with_work_in_flight(Run& s, WorkInFlight& flow, Body body) {
+    s.in_flight = &flow;
+    try {
+        body();
+        flow.settle();
+    } catch (const util::RunEnd&) {
+        try {
+            flow.settle();
+        } catch (const util::RunEnd&) {
+        }
+        s.in_flight = nullptr;
+        s.walk_flow = nullptr;
+        throw;
+    }
+    s.in_flight = nullptr;
+    s.walk_flow = nullptr;
 }
 
 // What the option readers fill in: the options, with views like Run's,

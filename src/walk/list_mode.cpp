@@ -356,22 +356,7 @@ int run_file_list(Run& s) {
     logs::start_progress_clock(s);
     reopen_default_log(s);
     ListFlow flow(s, std::min(s.options.threads, platform::worker_thread_limit()));
-    s.in_flight = &flow;
-    try {
-        read_listed_files(s, list, flow);
-        flow.settle();
-    } catch (const util::RunEnd&) {
-        // The lines done before the end are recorded, as a one-thread run
-        // would have recorded them; an end met on the way is the one
-        // already under way.
-        try {
-            flow.settle();
-        } catch (const util::RunEnd&) {
-        }
-        s.in_flight = nullptr;
-        throw;
-    }
-    s.in_flight = nullptr;
+    with_work_in_flight(s, flow, [&] { read_listed_files(s, list, flow); });
     s.counters.bytes_processed = flow.copied_total();
     return flow.copies();
 }

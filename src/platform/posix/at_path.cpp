@@ -76,10 +76,6 @@ bool identity_of(int fd, Identity& id) {
     return true;
 }
 
-bool is_dot_name(std::string_view name) {
-    return name == "." || name == "..";
-}
-
 // The directory last reached below a root, kept open with the identity of
 // every directory on the way, so that the next directory (a child, a
 // sibling or a parent, as a depth-first walk goes) is reached in as many
@@ -306,6 +302,10 @@ void set_confinement_root(const std::string& root) {
     while (c.root.size() > 1 && c.root.back() == '/') {
         c.root.pop_back();
     }
+}
+
+bool is_dot_name(std::string_view name) {
+    return name == "." || name == "..";
 }
 
 std::size_t below_confinement_root(const std::string& path) {

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace veldro::platform::posix {
@@ -60,6 +61,9 @@ private:
 // through a link. The root itself, and what is above it, are taken as
 // named. An empty root ends the confinement.
 void set_confinement_root(const std::string& root);
+
+// "." or "..": a name that climbs instead of naming an entry.
+bool is_dot_name(std::string_view name);
 
 // Where the part below the confinement root begins in `path` (after the
 // separator), or 0 when the path is not below it.

@@ -247,8 +247,7 @@ bool aim_slot(DirSlot& slot, const std::string& path, std::size_t& leaf_at) {
 // A path whose last component is "." or "..": kept directories are never
 // used for one, which would name a directory above the one kept.
 bool is_dot_leaf(const std::string& path, std::size_t leaf_at) {
-    const std::string_view leaf = std::string_view(path).substr(leaf_at);
-    return leaf == "." || leaf == "..";
+    return posix::is_dot_name(std::string_view(path).substr(leaf_at));
 }
 
 // Points the destination slot at the directory of `path`, a path below the
