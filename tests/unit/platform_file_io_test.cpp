@@ -103,6 +103,24 @@ TEST(FileIo, FailuresCarryTheSystemsReason) {
     EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
 }
 
+// Below the destination root a directory is kept open from one look-up to
+// the next; ".." after it must not reach the directory above the root.
+TEST(FileIo, AConfinedDotDotNeverClimbsOutOfTheRoot) {
+    const std::string root = scratch_name("confined");
+    ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
+    ASSERT_EQ(std::system(("echo x > " + root + "/a").c_str()), 0);
+    confine_writes_below(root);
+    FindRecord record;
+    EXPECT_FALSE(lookup_path(root + "/a", record));  // keeps the root open
+    for (const std::string& path : {root + "/..", root + "/a/..", root + "/."}) {
+        bool creation_set = false;
+        EXPECT_TRUE(lookup_path(path, record)) << path;
+        EXPECT_TRUE(set_times(path, FileTimeSet{}, creation_set)) << path;
+    }
+    confine_writes_below("");
+    ASSERT_EQ(std::system(("rm -rf " + root).c_str()), 0);
+}
+
 TEST(FileIo, LinksAreNotFollowed) {
     const std::string target = scratch_name("target");
     const std::string link = scratch_name("link");
