@@ -50,8 +50,9 @@ int read_key();
 void flush_console_input();
 
 // ---- interrupt ---------------------------------------------------------
-// Installs the interrupt handler (Ctrl-C, and on Linux SIGTERM too). The
-// handler only records the request; the run's loops poll it.
+// Installs the interrupt handler (Ctrl-C; on Linux also SIGTERM, SIGHUP,
+// SIGQUIT, SIGUSR1 and SIGUSR2). The handler only records the request; the
+// run's loops poll it.
 void install_interrupt_handler();
 bool interrupt_requested();
 // Records a request as the handler does (an abort key read at the console),

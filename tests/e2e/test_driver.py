@@ -2,10 +2,11 @@
 SILENT, RESET, the abort marker and interrupts."""
 
 import os
+import subprocess
 import time
 import unittest
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, run
+from veldro_e2e import PtyRun, TreeCase, clean_env, program, run, skip_under_wine
 
 
 class StartAndEnd(TreeCase):
@@ -64,6 +65,20 @@ class StartAndEnd(TreeCase):
         self.assertStatus(r, 0)
         copied = self.path("dst", "a.txt")
         self.assertTrue(os.path.exists(copied), repr(r))
+
+
+    def test_a_closed_console_does_not_end_the_run(self):
+        skip_under_wine("a console pipe closed by its reader")
+        for i in range(200):
+            self.write(f"src/f{i}.txt", b"data %d" % i)
+        proc = subprocess.Popen([program(), "-p", self.path("src"), "-d", self.path("dst"), "-m",
+                                 "-H", self.path("hash.txt")], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                env=clean_env())
+        proc.stdout.close()  # nobody reads the console any more
+        self.assertEqual(proc.wait(timeout=60), 0)
+        self.assertEqual(len(os.listdir(self.path("dst"))), 200)
+        with open(self.path("hash.txt"), encoding="utf-8") as f:
+            self.assertEqual(f.read().count("[OK]"), 200)
 
 
 class Environment(TreeCase):

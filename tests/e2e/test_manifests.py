@@ -8,6 +8,7 @@ import hashlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import unittest
 import xml.etree.ElementTree as ET
@@ -224,16 +225,22 @@ class ListedFiles(TreeCase):
 
 class Interrupted(TreeCase):
     def test_interrupted_run_leaves_a_well_formed_document(self):
-        self.write_slow_tree()
-        xml = self.path("run.xml")
-        proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "--DFXML=" + xml, "--HASH",
-                       "--THREADS=1"])
-        proc.read_until("big")
-        proc.interrupt()
-        self.assertEqual(proc.wait(), 2, proc.text)
-        root = ET.parse(xml).getroot()  # raises when not well-formed
-        names = [o.find(DF + "filename").text for o in root.findall(DF + "fileobject")]
-        self.assertEqual(sum(1 for n in names if "small" in n), 3, names)
+        # A lost terminal or session and the other ending signals stop the
+        # run as Ctrl-C does: every output closed and final.
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1, signal.SIGUSR2):
+            with self.subTest(signal=sig.name):
+                self.write_slow_tree()
+                xml, report = self.path(sig.name + ".xml"), self.path(sig.name + ".html")
+                proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst", sig.name), "-m", "-i",
+                               "--DFXML=" + xml, "--REPORT=" + report, "--HASH", "--THREADS=1"])
+                proc.read_until("big")
+                os.kill(proc.pid, sig)
+                self.assertEqual(proc.wait(), 2, proc.text)
+                root = ET.parse(xml).getroot()  # raises when not well-formed
+                names = [o.find(DF + "filename").text for o in root.findall(DF + "fileobject")]
+                self.assertEqual(sum(1 for n in names if "small" in n), 3, names)
+                with open(report, encoding="utf-8") as f:
+                    self.assertNotIn("NOT FINISHED", f.read())
 
 
 if __name__ == "__main__":

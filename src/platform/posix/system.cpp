@@ -192,8 +192,12 @@ void install_interrupt_handler() {
     action.sa_handler = record_interrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocked read returns so the request is seen
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // A lost terminal or session (SIGHUP) and the other signals that would
+    // end the process end the run as Ctrl-C does, with every output closed.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // A closed console never ends the run: its writes fail, the logs go on.
     ::signal(SIGPIPE, SIG_IGN);
 }
 
