@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "driver/flush.h"
 #include "logs/manifests.h"
 #include "logs/report.h"
 #include "logs/summary.h"
@@ -71,6 +72,11 @@ void terminate_run(int reason) {
     const std::int64_t end_time = platform::now_seconds();
     const logs::Elapsed elapsed = logs::split_elapsed(end_time - s.progress.start_time);
 
+    // The copies and the logs so far reach their drives before the summary
+    // says the run is over; what the summaries add is flushed at the end.
+    if (!driver::flush_outputs_to_drives(s, true) && reason == NORMAL_EXIT) {
+        reason = WRITE_ERROR;
+    }
     logs::write_console_summary(s, reason, elapsed);
     logs::write_error_file_totals(s);
     logs::write_processed_line(s, elapsed);
@@ -78,6 +84,7 @@ void terminate_run(int reason) {
     logs::close_run_logs(s, reason, last_access);
     close_manifests_and_seal(s);
     logs::write_report(s, reason, true);
+    (void)driver::flush_outputs_to_drives(s, false);  // a failure is named on the console; the status is out
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
@@ -86,6 +93,7 @@ void terminate_run(int reason) {
 void exit_without_summary(int status) {
     close_manifests_and_seal(live_run());
     logs::write_report(live_run(), status, false);
+    (void)driver::flush_outputs_to_drives(live_run(), false);  // a failure is named on the console
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);  // NOLINT(concurrency-mt-unsafe)

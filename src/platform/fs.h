@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "platform/file_io.h"
 
@@ -105,6 +106,12 @@ std::string program_path();
 // Free bytes of the file system holding `path` (all free bytes, not a
 // quota); nullopt when they cannot be had.
 std::optional<std::uint64_t> free_space(const std::string& path);
+
+// Writes every cached change of the file systems holding `paths` to their
+// devices (each file system once), so that copies and logs survive a drive
+// pulled out right after the run. The first failure's reason; the others
+// are still flushed.
+[[nodiscard]] std::error_code flush_file_systems(const std::vector<std::string>& paths);
 
 // The system's last-access update setting for the file system holding
 // `path`: 0 or 0x80000000 = updated, 1 = not updated, -1 = unknown.

@@ -2,6 +2,7 @@
 SILENT, RESET, the abort marker and interrupts."""
 
 import os
+import shutil
 import subprocess
 import time
 import unittest
@@ -79,6 +80,39 @@ class StartAndEnd(TreeCase):
         self.assertEqual(len(os.listdir(self.path("dst"))), 200)
         with open(self.path("hash.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read().count("[OK]"), 200)
+
+
+class DurableEnd(TreeCase):
+    def test_copies_and_logs_are_on_the_drive_when_the_run_returns(self):
+        # The destination is an ext4 image on a loop device: a copy of the
+        # image taken as the run returns, before anything else syncs, holds
+        # what the page cache would otherwise still keep back.
+        skip_under_wine("a Linux loop device")
+        if os.geteuid() != 0 or shutil.which("mkfs.ext4") is None:
+            self.skipTest("a loop-mounted ext4 image needs root and mkfs.ext4")
+        image, snapshot, mnt = self.path("disk.img"), self.path("snapshot.img"), self.path("mnt")
+        os.makedirs(mnt)
+        with open(image, "wb") as f:
+            f.truncate(64 << 20)
+        subprocess.run(["mkfs.ext4", "-q", image], check=True)
+        if subprocess.run(["mount", "-o", "loop", image, mnt], capture_output=True).returncode != 0:
+            self.skipTest("the image could not be loop-mounted")
+        self.addCleanup(subprocess.run, ["umount", "-l", mnt], capture_output=True)
+        for i in range(20):
+            self.write(f"src/f{i}.bin", os.urandom(100_000))
+        r = run(["-p", self.path("src"), "-d", os.path.join(mnt, "dst"), "-m", "-1",
+                 os.path.join(mnt, "RUN.LOG") + "!4", "-H", os.path.join(mnt, "HASH.TXT")])
+        self.assertStatus(r, 0)
+        shutil.copyfile(image, snapshot)
+        seen = self.path("seen")
+        os.makedirs(seen)
+        subprocess.run(["mount", "-o", "loop,ro,noload", snapshot, seen], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", seen], capture_output=True)
+        for name in ("dst", "RUN.LOG", "RUN_COPIED.LOG", "HASH.TXT"):
+            with self.subTest(name=name):
+                self.assertEqual(subprocess.run(["diff", "-r", os.path.join(mnt, name), os.path.join(seen, name)],
+                                                capture_output=True).returncode, 0)
+        self.assertIn("flushed to their drives", r.stdout)
 
 
 class Environment(TreeCase):

@@ -24,6 +24,7 @@ _CLOCK = [
     (re.compile(rb"\d\d:\d\d UT"), b"<hh:mm> UT"),
     (re.compile(rb"\d+ hrs\. +\d+ mins\. +\d+ secs\."), b"<elapsed>"),
     (re.compile(rb"[\d.]+ meg/min[^\n]*"), b"<rate>"),
+    (re.compile(rb"drives in [\d.]+ secs\."), b"drives in <flush> secs."),
     # A file list may name a copy the run made: it was created by the run.
     (re.compile(rb"(/DST_Tn/[^|\n]*\| \d+\|)[\d/]+\|[\d:]+c\|"), rb"\1<made by the run>c|"),
 ]

@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -170,6 +171,29 @@ std::optional<std::uint64_t> free_space(const std::string& path) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(vfs.f_bfree) * static_cast<std::uint64_t>(vfs.f_frsize);
+}
+
+std::error_code flush_file_systems(const std::vector<std::string>& paths) {
+    std::error_code first;
+    std::vector<dev_t> flushed;
+    for (const std::string& path : paths) {
+        const int fd = posix::open_directory(existing_ancestor(path), O_RDONLY);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (!first) {
+                first = std::error_code(errno, std::generic_category());
+            }
+        } else if (std::find(flushed.begin(), flushed.end(), st.st_dev) == flushed.end()) {
+            flushed.push_back(st.st_dev);
+            if (::syncfs(fd) != 0 && !first) {
+                first = std::error_code(errno, std::generic_category());
+            }
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    return first;
 }
 
 std::int64_t last_access_setting(const std::string& path) {

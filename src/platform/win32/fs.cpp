@@ -1,8 +1,10 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/system.h"
 #include "platform/win32/wide.h"
 
 namespace veldro::platform {
@@ -84,6 +86,34 @@ std::optional<std::uint64_t> free_space(const std::string& path) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(total_free.QuadPart);
+}
+
+std::error_code flush_file_systems(const std::vector<std::string>& paths) {
+    std::error_code first;
+    std::vector<std::wstring> flushed;
+    for (const std::string& path : paths) {
+        std::wstring root = volume_root(path);
+        if (root.size() != 3 || root[1] != L':' || std::find(flushed.begin(), flushed.end(), root) != flushed.end()) {
+            continue;  // not a drive letter, or flushed already
+        }
+        flushed.push_back(root);
+        // The volume itself: its buffers go to the device in one call. It
+        // takes administrator rights.
+        const std::wstring volume = L"\\\\.\\" + root.substr(0, 2);
+        HANDLE handle = CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            // Without the rights to open a volume (or on a drive that is not
+            // a volume of its own) the system writes its cache back on its
+            // own: that is no fault of the run's.
+            continue;
+        }
+        if (FlushFileBuffers(handle) == 0 && !first) {
+            first = platform::last_error();
+        }
+        CloseHandle(handle);
+    }
+    return first;
 }
 
 std::int64_t last_access_setting(const std::string& /*path*/) {
