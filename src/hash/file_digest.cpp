@@ -159,9 +159,9 @@ std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
 std::string_view read_error_text(DigestKind kind) {
     switch (kind) {
         case DigestKind::md5:
-            return md5_open_error_text;
+            return md5_read_error_text;
         case DigestKind::sha1:
-            return sha1_open_error_text;
+            return sha1_read_error_text;
         case DigestKind::sha256:
             return {sha256_read_error.data(), sha256_read_error.size() - 1};
         case DigestKind::sha384:

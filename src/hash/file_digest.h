@@ -34,8 +34,13 @@ using Sha512Text = std::array<char, 129>;
 inline constexpr std::string_view md5_open_error_text = "- ERROR - FILE POSSIBLY LOCKED -";
 inline constexpr std::string_view sha1_open_error_text = "-- ERROR - FILE POSSIBLY LOCKED BY OS --";
 
+// Texts of MD5 and SHA-1 for a file that opened but could not be read to
+// its end (a read error of the drive is no lock).
+inline constexpr std::string_view md5_read_error_text = "- ERROR - FILE COULD NOT BE READ";
+inline constexpr std::string_view sha1_read_error_text = "---- ERROR - FILE COULD NOT BE READ ----";
+
 // Gives the error text of `kind` for a file that opened but could not be
-// read to its end (MD5 and SHA-1 use their texts above).
+// read to its end, of the width of the kind's digest text.
 std::string_view read_error_text(DigestKind kind);
 
 // Gives the error text of `kind` for a file that is not there at all, of

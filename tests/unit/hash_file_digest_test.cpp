@@ -162,7 +162,7 @@ TEST_F(FileDigestTest, PathThatOpensButCannotBeReadIsAnErrorNotTheEmptyDigest) {
     // A directory opens for reading here, and its first read fails.
     const std::string path = dir_.string();
     Md5Text md5{};
-    EXPECT_STREQ(md5_file_digest(path, &md5), "- ERROR - FILE POSSIBLY LOCKED -");
+    EXPECT_STREQ(md5_file_digest(path, &md5), "- ERROR - FILE COULD NOT BE READ");
     DigestReader reader;
     HashSet set;
     EXPECT_EQ(reader.hash_file(path, all_kinds(), set), DigestStatus::read_failed);
@@ -201,7 +201,7 @@ TEST(DigestReaderTest, ReadFailingPartWayGivesErrorTextsOfEveryKind) {
     FailingSource at_once{0};
     HashSet none;
     EXPECT_EQ(reader.hash_source(&FailingSource::read, &at_once, DigestSelection{}, none), DigestStatus::read_failed);
-    EXPECT_EQ(none.text(DigestKind::md5), md5_open_error_text);
+    EXPECT_EQ(none.text(DigestKind::md5), md5_read_error_text);
 
     // The same reader then hashes a good source correctly.
     struct Abc {
