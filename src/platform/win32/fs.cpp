@@ -108,8 +108,13 @@ std::error_code flush_file_systems(const std::vector<std::string>& paths) {
             // own: that is no fault of the run's.
             continue;
         }
+        // A volume that cannot be flushed this way (wine's, a network
+        // share's) is left to the system, as one that cannot be opened.
         if (FlushFileBuffers(handle) == 0 && !first) {
-            first = platform::last_error();
+            const DWORD why = GetLastError();
+            if (why != ERROR_INVALID_FUNCTION && why != ERROR_NOT_SUPPORTED && why != ERROR_ACCESS_DENIED) {
+                first = platform::last_error();
+            }
         }
         CloseHandle(handle);
     }
