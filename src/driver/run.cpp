@@ -19,6 +19,7 @@
 #include "logs/report.h"
 #include "logs/run_header.h"
 #include "logs/run_report.h"
+#include "logs/summary.h"
 #include "logs/throughput.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
@@ -38,9 +39,7 @@ namespace {
 // The run's clock and its standard streams, before any option is read (the
 // options' defaults are in the Options record; config reads the environment).
 void start_run_state(RunState& s) {
-    if (s.progress.start_time == 0) {
-        s.progress.start_time = platform::now_seconds();
-    }
+    logs::start_run_clock(s.progress);
     s.files.report_stream = stdout;
     s.files.error_stream = stderr;
 }

@@ -68,8 +68,9 @@ void terminate_run(int reason) {
 
     Run& s = live_run();
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
-    const std::int64_t end_time = platform::now_seconds();
-    const logs::Elapsed elapsed = logs::split_elapsed(end_time - s.progress.start_time);
+    logs::stop_run_clock(s.progress);
+    const std::int64_t end_time = s.progress.end_time;
+    const logs::Elapsed elapsed = logs::split_elapsed(logs::elapsed_whole_seconds(s.progress));
 
     logs::write_console_summary(s, reason, elapsed);
     logs::write_error_file_totals(s);
@@ -84,6 +85,7 @@ void terminate_run(int reason) {
 }
 
 void exit_without_summary(int status) {
+    logs::stop_run_clock(live_run().progress);
     close_manifests_and_seal(live_run());
     logs::write_report(live_run(), status, false);
     std::fflush(stdout);

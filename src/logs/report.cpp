@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
+#include "logs/summary.h"
 #include "platform/identity.h"
 #include "platform/system.h"
 #include "platform/timezone.h"
@@ -527,7 +527,6 @@ struct ReportState {
     ReportTally tally;
     bool opened = false;
     bool written = false;
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
 ReportState& report_state() {
@@ -875,12 +874,12 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     const platform::ExecutionIdentity id = platform::execution_identity();
     c.host = id.host;
     c.user = id.username;
+    // The run's start and end as the summaries show them.
     c.start = s.progress.start_time;
-    c.end = platform::now_seconds();
+    c.end = s.progress.end_time;
     c.start_local = local_text(c.start);
     c.end_local = local_text(c.end);
-    c.elapsed_seconds = r.opened ? std::chrono::duration<double>(std::chrono::steady_clock::now() - r.started).count()
-                                 : static_cast<double>(c.end - c.start);
+    c.elapsed_seconds = elapsed_seconds(s.progress);
     c.command_line = s.logs.command_line;
     while (!c.command_line.empty() && c.command_line.back() == ' ') {
         c.command_line.pop_back();

@@ -164,8 +164,9 @@ void set_command_line(OptionTarget& s, const std::vector<std::string>& args) {
 }
 
 void write_run_header(Run& s) {
-    const std::int64_t now = platform::now_seconds();
-    write_run_header_for_zone(s, describe_zone(platform::zone_state(now), now));
+    // The run's own start, which the summaries and the report count from.
+    const std::int64_t start = s.progress.start_time;
+    write_run_header_for_zone(s, describe_zone(platform::zone_state(start), start));
 }
 
 void write_run_header_for_zone(Run& s, const ZoneDescription& zone) {

@@ -125,6 +125,33 @@ void close_hash_logs(Run& s) {
 
 }  // namespace
 
+void start_run_clock(ProgressState& p) {
+    if (p.start_time == 0) {
+        const platform::WallInstant now = platform::now_instant();
+        p.start_time = now.seconds;
+        p.start_nanoseconds = now.nanoseconds;
+    }
+}
+
+void stop_run_clock(ProgressState& p) {
+    if (p.end_time == 0) {
+        const platform::WallInstant now = platform::now_instant();
+        p.end_time = now.seconds;
+        p.end_nanoseconds = now.nanoseconds;
+    }
+}
+
+std::int64_t elapsed_whole_seconds(const ProgressState& p) {
+    // A clock set back during the run must not show a negative time.
+    return p.end_time > p.start_time ? p.end_time - p.start_time : 0;
+}
+
+double elapsed_seconds(const ProgressState& p) {
+    const double span = static_cast<double>(p.end_time - p.start_time) +
+                        static_cast<double>(p.end_nanoseconds - p.start_nanoseconds) / 1e9;
+    return span > 0 ? span : 0.0;
+}
+
 Elapsed split_elapsed(std::int64_t seconds) {
     return {static_cast<long>(seconds / 3600), static_cast<long>((seconds % 3600) / 60),
             static_cast<long>((seconds % 3600) % 60)};
