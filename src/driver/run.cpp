@@ -16,6 +16,7 @@
 #include "hash/file_digest.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
+#include "logs/output_faults.h"
 #include "logs/report.h"
 #include "logs/run_header.h"
 #include "logs/run_report.h"
@@ -152,10 +153,7 @@ void walk_with_workers(Run& s) {
         s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
     logs::remove_abort_marker(s);
-    if (s.files.dir_count_log != nullptr) {
-        std::fclose(s.files.dir_count_log);
-        s.files.dir_count_log = nullptr;
-    }
+    (void)logs::close_output(s.files.dir_count_log);  // a failure is said and kept there
     // A listed file that was not there is an input fault, and says so even
     // when other files also failed.
     if (s.counters.files_not_located != 0) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "logs/manifests.h"
+#include "logs/output_faults.h"
 #include "logs/report.h"
 #include "logs/summary.h"
 #include "platform/fs.h"
@@ -78,19 +79,20 @@ void terminate_run(int reason) {
     logs::write_default_log_summary(s, reason, end_time, elapsed);
     logs::close_run_logs(s, reason, last_access);
     close_manifests_and_seal(s);
-    logs::write_report(s, reason, true);
+    // A log, manifest or seal not written whole fails the run.
+    logs::write_report(s, logs::status_with_output_faults(reason), true);
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
+    std::exit(logs::status_with_output_faults(reason));  // NOLINT(concurrency-mt-unsafe): the only way out of a run
 }
 
 void exit_without_summary(int status) {
     logs::stop_run_clock(live_run().progress);
     close_manifests_and_seal(live_run());
-    logs::write_report(live_run(), status, false);
+    logs::write_report(live_run(), logs::status_with_output_faults(status), false);
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(status);  // NOLINT(concurrency-mt-unsafe)
+    std::exit(logs::status_with_output_faults(status));  // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace veldro

@@ -6,6 +6,7 @@
 #include "logs/audit_set_writer.h"
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
+#include "logs/output_faults.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -54,6 +55,7 @@ std::FILE* create_manifest(const std::string& name) {
         throw util::RunEnd{OUTPUT_FILE};
     }
     note_written_file(path);
+    name_output(stream, path);
     return stream;
 }
 
@@ -169,10 +171,9 @@ void close_manifests() {
         m.record.reason = "the run ended before the file was finished";
         write_record(m);
     }
-    for (std::size_t i = 0; i < m.writers.size(); ++i) {
-        if (!m.writers[i]->close()) {
-            std::fprintf(stderr, "\nCan't write %s: the manifest is incomplete\n", m.names[i].c_str());
-        }
+    for (const auto& writer : m.writers) {
+        // A manifest that could not be written whole is said by its close.
+        (void)writer->close();
     }
     m.writers.clear();
     m.names.clear();
@@ -375,7 +376,7 @@ std::string seal_written_files(const Run& s) {
     sha256_only.sha256 = true;
     hash::HashSet digests;
     for (const std::string& file : files) {
-        if (file == seal || !platform::path_exists(file) ||
+        if (file == seal || !platform::path_exists(file) || output_incomplete(file) ||
             reader.hash_file(file, sha256_only, digests) != hash::DigestStatus::ok) {
             continue;
         }
@@ -390,7 +391,13 @@ std::string seal_written_files(const Run& s) {
             std::fprintf(out, "%s  %s\n", hex.c_str(), name.c_str());
         }
     }
-    std::fclose(out);
+    // A file that lost writes is not sealed as if it were whole: the seal
+    // names it on a line that no checker reads as a digest.
+    for (const OutputFault& fault : output_faults()) {
+        std::fprintf(out, "# not sealed, incomplete (%s): %s\n", fault.reason.c_str(),
+                     seal_escaped(seal_name(paths::display_path(fault.path), seal_dir)).c_str());
+    }
+    (void)close_output(out, seal);  // a seal not written whole is said and kept there
     state().seal_path = seal;
     return seal;
 }

@@ -292,6 +292,19 @@ void proof_section(Html& h, const ReportContent& c, const ReportTally& t) {
         }
         h.raw("</tbody></table>\n");
     }
+    if (!c.incomplete.empty()) {
+        h.raw(
+            "<table id=\"incomplete\"><thead><tr><th>Not written whole (not sealed)</th><th>Reason</th></tr>"
+            "</thead><tbody>\n");
+        for (const OutputFault& f : c.incomplete) {
+            h.raw("<tr><td class=\"name\">");
+            h.text(util::shown_name(f.path));
+            h.raw("</td><td>");
+            h.text(f.reason);
+            h.raw("</td></tr>\n");
+        }
+        h.raw("</tbody></table>\n");
+    }
     h.raw("</section>\n");
 }
 
@@ -899,6 +912,7 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
                                                  : paths::shown_path(paths::make_long_path(s.hashing.hash_log_path));
     c.seal_file = seal_path().empty() ? std::string() : paths::shown_path(seal_path());
     c.seal = seal_entries();
+    c.incomplete = output_faults();
 
     make_log_directory(s.logs.report_path);
     const std::string path = paths::make_long_path(s.logs.report_path);
@@ -908,10 +922,8 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
         return;
     }
     const std::string text = render_report(c, r.tally);
-    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-    if (std::fclose(stream) != 0 || !written) {
-        std::fprintf(stderr, "\nCan't write %s: the report is incomplete\n", paths::shown_path(path).c_str());
-    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    (void)close_output(stream, path);  // a failure is said and kept there
 }
 
 }  // namespace veldro::logs
