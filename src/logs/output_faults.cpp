@@ -17,9 +17,11 @@ struct FaultState {
     std::FILE* also_to = nullptr;
 };
 
+// Never destroyed: a manifest still open when the process ends is closed
+// from its own static's destructor, and its close looks here.
 FaultState& state() {
-    static FaultState faults;
-    return faults;
+    static FaultState* const faults = new FaultState();  // NOLINT(cppcoreguidelines-owning-memory)
+    return *faults;
 }
 
 std::string name_of(std::FILE* stream, const std::string& path) {
