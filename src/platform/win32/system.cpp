@@ -63,7 +63,7 @@ std::int64_t now_seconds() {
 
 WallInstant now_instant() {
     FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
+    GetSystemTimeAsFileTime(&now);  // the precise form needs Windows 8
     // 100-nanosecond ticks since 1601-01-01 UTC.
     const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     return {static_cast<std::int64_t>(ticks / ticks_per_second) - seconds_1601_to_1970,
