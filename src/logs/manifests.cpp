@@ -19,7 +19,6 @@ namespace {
 // second report for a file already written changes nothing.
 struct ManifestState {
     std::vector<std::unique_ptr<ManifestWriter>> writers;
-    std::vector<std::string> names;  // of the writers, for a failure report
     bool copy_digests_wanted = false;
     hash::DigestSelection kinds;
     std::unique_ptr<hash::DigestReader> reader;
@@ -127,18 +126,16 @@ void open_manifests(Run& s, const std::string& program_version) {
     run.kinds = selected_kinds(s.hashing);
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
-        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run), logs.dfxml_path);
+        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run));
     }
     if (!logs.audit_set_path.empty()) {
         subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path), run,
-                                                   std::string(paths::display_path(platform::current_directory()))),
-                  logs.audit_set_path);
+                                                   std::string(paths::display_path(platform::current_directory()))));
     }
 }
 
-void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name) {
+void subscribe(std::unique_ptr<ManifestWriter> writer) {
     ManifestState& m = state();
-    m.names.push_back(name.empty() ? std::string("a manifest") : name);
     m.copy_digests_wanted = m.copy_digests_wanted || writer->needs_copy_digests();
     m.writers.push_back(std::move(writer));
 }
@@ -176,7 +173,6 @@ void close_manifests() {
         (void)writer->close();
     }
     m.writers.clear();
-    m.names.clear();
     m.copy_digests_wanted = false;
 }
 

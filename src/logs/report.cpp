@@ -873,7 +873,7 @@ void open_report(Run& s) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fclose(stream);
     r.opened = true;
-    subscribe(std::make_unique<ReportFeed>(), s.logs.report_path);
+    subscribe(std::make_unique<ReportFeed>());
 }
 
 void write_report(const Run& s, int exit_status, bool summary_written) {
