@@ -16,9 +16,11 @@
 #include "hash/file_digest.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
+#include "logs/output_faults.h"
 #include "logs/report.h"
 #include "logs/run_header.h"
 #include "logs/run_report.h"
+#include "logs/summary.h"
 #include "logs/throughput.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
@@ -38,9 +40,7 @@ namespace {
 // The run's clock and its standard streams, before any option is read (the
 // options' defaults are in the Options record; config reads the environment).
 void start_run_state(RunState& s) {
-    if (s.progress.start_time == 0) {
-        s.progress.start_time = platform::now_seconds();
-    }
+    logs::start_run_clock(s.progress);
     s.files.report_stream = stdout;
     s.files.error_stream = stderr;
 }
@@ -153,10 +153,7 @@ void walk_with_workers(Run& s) {
         s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
     logs::remove_abort_marker(s);
-    if (s.files.dir_count_log != nullptr) {
-        std::fclose(s.files.dir_count_log);
-        s.files.dir_count_log = nullptr;
-    }
+    (void)logs::close_output(s.files.dir_count_log);  // a failure is said and kept there
     // A listed file that was not there is an input fault, and says so even
     // when other files also failed.
     if (s.counters.files_not_located != 0) {

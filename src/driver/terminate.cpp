@@ -6,6 +6,7 @@
 
 #include "driver/flush.h"
 #include "logs/manifests.h"
+#include "logs/output_faults.h"
 #include "logs/report.h"
 #include "logs/summary.h"
 #include "platform/fs.h"
@@ -69,8 +70,9 @@ void terminate_run(int reason) {
 
     Run& s = live_run();
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
-    const std::int64_t end_time = platform::now_seconds();
-    const logs::Elapsed elapsed = logs::split_elapsed(end_time - s.progress.start_time);
+    logs::stop_run_clock(s.progress);
+    const std::int64_t end_time = s.progress.end_time;
+    const logs::Elapsed elapsed = logs::split_elapsed(logs::elapsed_whole_seconds(s.progress));
 
     // The copies and the logs so far reach their drives before the summary
     // says the run is over; what the summaries add is flushed at the end.
@@ -83,20 +85,22 @@ void terminate_run(int reason) {
     logs::write_default_log_summary(s, reason, end_time, elapsed);
     logs::close_run_logs(s, reason, last_access);
     close_manifests_and_seal(s);
-    logs::write_report(s, reason, true);
+    // A log, manifest or seal not written whole fails the run.
+    logs::write_report(s, logs::status_with_output_faults(reason), true);
     (void)driver::flush_outputs_to_drives(s, false);  // a failure is named on the console; the status is out
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(reason);  // NOLINT(concurrency-mt-unsafe): the only way out of a run
+    std::exit(logs::status_with_output_faults(reason));  // NOLINT(concurrency-mt-unsafe): the only way out of a run
 }
 
 void exit_without_summary(int status) {
+    logs::stop_run_clock(live_run().progress);
     close_manifests_and_seal(live_run());
-    logs::write_report(live_run(), status, false);
+    logs::write_report(live_run(), logs::status_with_output_faults(status), false);
     (void)driver::flush_outputs_to_drives(live_run(), false);  // a failure is named on the console
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(status);  // NOLINT(concurrency-mt-unsafe)
+    std::exit(logs::status_with_output_faults(status));  // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace veldro

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "logs/output_faults.h"
 #include "util/paths.h"
 
 namespace veldro::logs {
@@ -107,10 +108,7 @@ bool AuditSetWriter::close() {
     if (stream_ == nullptr) {
         return true;
     }
-    const bool written = std::ferror(stream_) == 0;
-    const bool closed = std::fclose(stream_) == 0;
-    stream_ = nullptr;
-    return written && closed;
+    return close_output(stream_);
 }
 
 }  // namespace veldro::logs

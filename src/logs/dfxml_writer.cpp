@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "logs/output_faults.h"
 #include "logs/run_header.h"
 #include "platform/identity.h"
 #include "platform/timezone.h"
@@ -308,10 +309,7 @@ bool DfxmlWriter::close() {
         return true;
     }
     std::fputs("</dfxml>\n", stream_);
-    const bool written = std::ferror(stream_) == 0;
-    const bool closed = std::fclose(stream_) == 0;
-    stream_ = nullptr;
-    return written && closed;
+    return close_output(stream_);
 }
 
 }  // namespace veldro::logs

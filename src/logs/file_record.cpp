@@ -235,7 +235,6 @@ void FileReport::decision() {
     const times::CalendarParts& written = fields().last_write;
     std::fprintf(out, " %10s ==> %s", o_.size_text.c_str(), paths::shown_path(o_.destination).c_str());
     std::fputs(o_.existed ? "   [UPDATED]" : "   [NEW FILE]", out);
-    ++(o_.existed ? s_.counters.files_updated : s_.counters.files_new);
     std::fprintf(out, "    %04d/%02d/%02d | %02d:%02d:%02d", written.year, written.month, written.day, written.hour,
                  written.minute, written.second);
     ++s_.engine.dir_copied_count;
@@ -527,7 +526,10 @@ void FileReport::result() {
     }
     file_done(o_.streams_only ? std::string() : o_.destination, o_.copied, o_.existed);
     if (succeeded) {
+        // New or updated only once the copy is made and verified as asked:
+        // the copies counted are always the new ones and the updated ones.
         ++s_.counters.files_copied;
+        ++(o_.existed ? s_.counters.files_updated : s_.counters.files_new);
         s_.counters.bytes_copied += static_cast<std::int64_t>(o_.entry.size);
         if (!o_.existed) {
             ++s_.counters.new_copies;
@@ -695,13 +697,14 @@ void FileReport::listed_logs(bool verified) {
             std::fprintf(log, "%04d/%02d/%02d|%02d:%02d:%02dm|", w.year, w.month, w.day, w.hour, w.minute, w.second);
         }
         ++s_.counters.files_copied;
+        ++(o_.existed ? s_.counters.files_updated : s_.counters.files_new);
         s_.counters.bytes_copied += static_cast<std::int64_t>(o_.entry.size);
     } else if (s_.files.not_copied_log != nullptr) {
         ++s_.counters.files_not_processed;
         std::fprintf(s_.files.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
                      source.c_str());
     }
-    file_done(o_.destination, true, false);
+    file_done(o_.destination, true, o_.existed);
     std::FILE* log = s_.files.default_log;
     if (s_.logs.log_mask <= 1 || log == nullptr) {
         return;
@@ -718,7 +721,9 @@ void FileReport::listed_logs(bool verified) {
 }
 
 void FileReport::listed_result() {
-    begin_file(o_.source, o_.entry, o_.destination);
+    // Whether a file stood at the destination was settled before the copy
+    // put one there.
+    begin_file(o_.source, o_.entry);
     std::fprintf(stdout, "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
     if (o_.buffer_missing) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);

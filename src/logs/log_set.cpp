@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "logs/manifests.h"
+#include "logs/output_faults.h"
 #include "logs/run_header.h"
 #include "platform/file_update.h"
 #include "platform/fs.h"
@@ -99,10 +100,7 @@ std::FILE*& member_stream(OpenFiles& files, const MemberInfo& m) {
 }
 
 void close_default_log(OpenFiles& files) {
-    if (files.default_log != nullptr) {
-        std::fclose(files.default_log);
-        files.default_log = nullptr;
-    }
+    (void)close_output(files.default_log);  // a failure is said and kept there
 }
 
 // Opens one member and writes its header; ends the run when it cannot be opened.
@@ -122,6 +120,7 @@ void open_member(OpenFiles& files, const std::string& base_name, const MemberInf
         throw util::RunEnd{OUTPUT_FILE};
     }
     member_stream(files, m) = stream;
+    name_output(stream, name);
     if (m.bit == log_error && (files.error_stream == nullptr || files.error_stream == stderr)) {
         // The error member is where the run's error lines go, unless -E
         // named a file for them.
@@ -160,14 +159,13 @@ std::FILE* open_for_appending(const std::string& file) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
+    name_output(stream, file);
     std::fseek(stream, 0, SEEK_END);
     return stream;
 }
 
 void replace_stream(std::FILE*& slot, std::FILE* stream) {
-    if (slot != nullptr) {
-        std::fclose(slot);
-    }
+    (void)close_output(slot);  // a failure is said and kept there
     slot = stream;
 }
 
@@ -189,7 +187,7 @@ void open_error_file(OpenFiles& files, const std::string& name) {
     make_log_directory(name);
     std::FILE* stream = open_for_appending(name);
     if (files.error_stream != nullptr && files.error_stream != stderr && files.error_stream != files.error_log) {
-        std::fclose(files.error_stream);
+        (void)close_output(files.error_stream);  // a failure is said and kept there
     }
     files.error_stream = stream;
 }
@@ -217,6 +215,7 @@ void open_unicode_list(OpenFiles& files, const std::string& name) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
+    name_output(stream, internal);
     replace_stream(files.unicode_list_stream, stream);
     const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
     std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
@@ -232,6 +231,7 @@ void open_memo_file(OpenFiles& files, const std::string& name) {
         std::fprintf(stderr, "\nCan't open memo file %s\n", name.c_str());
         return;
     }
+    name_output(stream, internal);
     replace_stream(files.memo_stream, stream);
 }
 
@@ -449,6 +449,7 @@ bool open_default_log(LogOptions& logs, OpenFiles& files, const std::string& nam
     }
     close_default_log(files);
     files.default_log = stream;
+    name_output(stream, name);
     logs.default_log_path = name;
     std::fseek(stream, 0, SEEK_END);
     std::fprintf(stream, "\n%.40s\n", separator_row.data());

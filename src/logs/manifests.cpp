@@ -6,6 +6,7 @@
 #include "logs/audit_set_writer.h"
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
+#include "logs/output_faults.h"
 #include "platform/system.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -18,7 +19,6 @@ namespace {
 // second report for a file already written changes nothing.
 struct ManifestState {
     std::vector<std::unique_ptr<ManifestWriter>> writers;
-    std::vector<std::string> names;  // of the writers, for a failure report
     bool copy_digests_wanted = false;
     hash::DigestSelection kinds;
     std::unique_ptr<hash::DigestReader> reader;
@@ -54,6 +54,7 @@ std::FILE* create_manifest(const std::string& name) {
         throw util::RunEnd{OUTPUT_FILE};
     }
     note_written_file(path);
+    name_output(stream, path);
     return stream;
 }
 
@@ -125,18 +126,16 @@ void open_manifests(Run& s, const std::string& program_version) {
     run.kinds = selected_kinds(s.hashing);
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
-        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run), logs.dfxml_path);
+        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run));
     }
     if (!logs.audit_set_path.empty()) {
         subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path), run,
-                                                   std::string(paths::display_path(platform::current_directory()))),
-                  logs.audit_set_path);
+                                                   std::string(paths::display_path(platform::current_directory()))));
     }
 }
 
-void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name) {
+void subscribe(std::unique_ptr<ManifestWriter> writer) {
     ManifestState& m = state();
-    m.names.push_back(name.empty() ? std::string("a manifest") : name);
     m.copy_digests_wanted = m.copy_digests_wanted || writer->needs_copy_digests();
     m.writers.push_back(std::move(writer));
 }
@@ -169,13 +168,11 @@ void close_manifests() {
         m.record.reason = "the run ended before the file was finished";
         write_record(m);
     }
-    for (std::size_t i = 0; i < m.writers.size(); ++i) {
-        if (!m.writers[i]->close()) {
-            std::fprintf(stderr, "\nCan't write %s: the manifest is incomplete\n", m.names[i].c_str());
-        }
+    for (const auto& writer : m.writers) {
+        // A manifest that could not be written whole is said by its close.
+        (void)writer->close();
     }
     m.writers.clear();
-    m.names.clear();
     m.copy_digests_wanted = false;
 }
 
@@ -375,7 +372,7 @@ std::string seal_written_files(const Run& s) {
     sha256_only.sha256 = true;
     hash::HashSet digests;
     for (const std::string& file : files) {
-        if (file == seal || !platform::path_exists(file) ||
+        if (file == seal || !platform::path_exists(file) || output_incomplete(file) ||
             reader.hash_file(file, sha256_only, digests) != hash::DigestStatus::ok) {
             continue;
         }
@@ -390,7 +387,13 @@ std::string seal_written_files(const Run& s) {
             std::fprintf(out, "%s  %s\n", hex.c_str(), name.c_str());
         }
     }
-    std::fclose(out);
+    // A file that lost writes is not sealed as if it were whole: the seal
+    // names it on a line that no checker reads as a digest.
+    for (const OutputFault& fault : output_faults()) {
+        std::fprintf(out, "# not sealed, incomplete (%s): %s\n", fault.reason.c_str(),
+                     seal_escaped(seal_name(paths::display_path(fault.path), seal_dir)).c_str());
+    }
+    (void)close_output(out, seal);  // a seal not written whole is said and kept there
     state().seal_path = seal;
     return seal;
 }

@@ -80,7 +80,7 @@ struct RunProvenance {
 // is reported and ends the run with OUTPUT_FILE (by RunEnd).
 void open_manifests(Run& s, const std::string& program_version);
 // For other documents and for tests: adds a writer to the fan-out.
-void subscribe(std::unique_ptr<ManifestWriter> writer, const std::string& name = {});
+void subscribe(std::unique_ptr<ManifestWriter> writer);
 bool manifests_open();
 // Hands one record to every writer, first computing the copy's digests
 // when a writer needs them and the run did not.

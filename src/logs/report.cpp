@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
+#include "logs/summary.h"
 #include "platform/identity.h"
 #include "platform/system.h"
 #include "platform/timezone.h"
@@ -292,6 +292,19 @@ void proof_section(Html& h, const ReportContent& c, const ReportTally& t) {
         }
         h.raw("</tbody></table>\n");
     }
+    if (!c.incomplete.empty()) {
+        h.raw(
+            "<table id=\"incomplete\"><thead><tr><th>Not written whole (not sealed)</th><th>Reason</th></tr>"
+            "</thead><tbody>\n");
+        for (const OutputFault& f : c.incomplete) {
+            h.raw("<tr><td class=\"name\">");
+            h.text(util::shown_name(f.path));
+            h.raw("</td><td>");
+            h.text(f.reason);
+            h.raw("</td></tr>\n");
+        }
+        h.raw("</tbody></table>\n");
+    }
     h.raw("</section>\n");
 }
 
@@ -527,7 +540,6 @@ struct ReportState {
     ReportTally tally;
     bool opened = false;
     bool written = false;
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
 ReportState& report_state() {
@@ -861,7 +873,7 @@ void open_report(Run& s) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fclose(stream);
     r.opened = true;
-    subscribe(std::make_unique<ReportFeed>(), s.logs.report_path);
+    subscribe(std::make_unique<ReportFeed>());
 }
 
 void write_report(const Run& s, int exit_status, bool summary_written) {
@@ -875,12 +887,12 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     const platform::ExecutionIdentity id = platform::execution_identity();
     c.host = id.host;
     c.user = id.username;
+    // The run's start and end as the summaries show them.
     c.start = s.progress.start_time;
-    c.end = platform::now_seconds();
+    c.end = s.progress.end_time;
     c.start_local = local_text(c.start);
     c.end_local = local_text(c.end);
-    c.elapsed_seconds = r.opened ? std::chrono::duration<double>(std::chrono::steady_clock::now() - r.started).count()
-                                 : static_cast<double>(c.end - c.start);
+    c.elapsed_seconds = elapsed_seconds(s.progress);
     c.command_line = s.logs.command_line;
     while (!c.command_line.empty() && c.command_line.back() == ' ') {
         c.command_line.pop_back();
@@ -900,6 +912,7 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
                                                  : paths::shown_path(paths::make_long_path(s.hashing.hash_log_path));
     c.seal_file = seal_path().empty() ? std::string() : paths::shown_path(seal_path());
     c.seal = seal_entries();
+    c.incomplete = output_faults();
 
     make_log_directory(s.logs.report_path);
     const std::string path = paths::make_long_path(s.logs.report_path);
@@ -909,10 +922,8 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
         return;
     }
     const std::string text = render_report(c, r.tally);
-    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-    if (std::fclose(stream) != 0 || !written) {
-        std::fprintf(stderr, "\nCan't write %s: the report is incomplete\n", paths::shown_path(path).c_str());
-    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    (void)close_output(stream, path);  // a failure is said and kept there
 }
 
 }  // namespace veldro::logs

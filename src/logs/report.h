@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "logs/manifests.h"
+#include "logs/output_faults.h"
 #include "run/run.h"
 
 namespace veldro::logs {
@@ -78,6 +79,7 @@ struct ReportContent {
     std::string hash_log;      // shown form
     std::string seal_file;     // shown form
     std::vector<SealEntry> seal;
+    std::vector<OutputFault> incomplete;  // outputs not written whole
 };
 
 // The document itself, from the content and the tally.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "logs/output_faults.h"
 #include "platform/system.h"
 #include "util/dates.h"
 #include "util/text.h"
@@ -87,8 +88,7 @@ void write_default_log_header(Run& s, const ZoneDescription& zone) {
         std::fprintf(log, " INI_FILE%s\n END INI FILE\n", s.logs.ini_echo.c_str());
     }
     // Later writers (the summary) reopen the log by its name.
-    std::fclose(log);
-    s.files.default_log = nullptr;
+    (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
 void write_error_log_header(Run& s, const ZoneDescription& zone) {
@@ -164,8 +164,9 @@ void set_command_line(OptionTarget& s, const std::vector<std::string>& args) {
 }
 
 void write_run_header(Run& s) {
-    const std::int64_t now = platform::now_seconds();
-    write_run_header_for_zone(s, describe_zone(platform::zone_state(now), now));
+    // The run's own start, which the summaries and the report count from.
+    const std::int64_t start = s.progress.start_time;
+    write_run_header_for_zone(s, describe_zone(platform::zone_state(start), start));
 }
 
 void write_run_header_for_zone(Run& s, const ZoneDescription& zone) {

@@ -43,7 +43,8 @@ std::string calendar_text(const platform::CalendarFields& fields);
 void set_command_line(OptionTarget& s, const std::vector<std::string>& args);
 
 // Writes the header (nothing at all when silent), then closes the default
-// log; later writers reopen it by name. Uses s.logs.command_line.
+// log; later writers reopen it by name. Uses s.logs.command_line, and the
+// run's start as the time it started.
 void write_run_header(Run& s);
 // The same with a zone already described.
 void write_run_header_for_zone(Run& s, const ZoneDescription& zone);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "logs/output_faults.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -55,8 +56,7 @@ void report_counting_totals(Run& s) {
     }
     std::fprintf(log, "\nCount Files indicates: %ld files to process, approx %s bytes\n",
                  static_cast<long>(s.progress.files_to_process), s.progress.bytes_to_process_text.c_str());
-    std::fclose(log);
-    s.files.default_log = nullptr;
+    (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
 void report_free_space_unknown() {

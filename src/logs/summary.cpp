@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "logs/output_faults.h"
 #include "logs/run_header.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -32,8 +33,7 @@ void close_stream(std::FILE*& stream, bool closing_line_end) {
     if (closing_line_end) {
         std::fputs("\n", stream);
     }
-    std::fclose(stream);
-    stream = nullptr;
+    (void)close_output(stream);  // a failure is said and kept by close_output
 }
 
 // The 24-character calendar text of a time in local time, the same on both
@@ -125,6 +125,33 @@ void close_hash_logs(Run& s) {
 
 }  // namespace
 
+void start_run_clock(ProgressState& p) {
+    if (p.start_time == 0) {
+        const platform::WallInstant now = platform::now_instant();
+        p.start_time = now.seconds;
+        p.start_nanoseconds = now.nanoseconds;
+    }
+}
+
+void stop_run_clock(ProgressState& p) {
+    if (p.end_time == 0) {
+        const platform::WallInstant now = platform::now_instant();
+        p.end_time = now.seconds;
+        p.end_nanoseconds = now.nanoseconds;
+    }
+}
+
+std::int64_t elapsed_whole_seconds(const ProgressState& p) {
+    // A clock set back during the run must not show a negative time.
+    return p.end_time > p.start_time ? p.end_time - p.start_time : 0;
+}
+
+double elapsed_seconds(const ProgressState& p) {
+    const double span = static_cast<double>(p.end_time - p.start_time) +
+                        static_cast<double>(p.end_nanoseconds - p.start_nanoseconds) / 1e9;
+    return span > 0 ? span : 0.0;
+}
+
 Elapsed split_elapsed(std::int64_t seconds) {
     return {static_cast<long>(seconds / 3600), static_cast<long>((seconds % 3600) / 60),
             static_cast<long>((seconds % 3600) % 60)};
@@ -204,13 +231,15 @@ void write_default_log_summary(Run& s, int reason, std::int64_t end_time, const 
                      s.counters.ads_files_copied);
     }
     std::fputs("*****************************************************\n", log);
-    std::fclose(log);
-    s.files.default_log = nullptr;
+    (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
 void close_run_logs(Run& s, int reason, std::int64_t last_access) {
     OpenFiles& f = s.files;
     const bool error_is_file = error_stream_is_file(s);
+    // A log that lost a write is said in the error file while it is open.
+    write_output_faults_to(error_is_file ? f.error_stream : nullptr);
+    check_every_output();
     close_stream(f.list_log, true);
     close_stream(f.copied_log, true);
     close_stream(f.not_copied_log, true);
@@ -221,8 +250,7 @@ void close_run_logs(Run& s, int reason, std::int64_t last_access) {
         }
         write_last_access(f.error_stream, last_access);
         std::fputs("\n", f.error_stream);
-        std::fclose(f.error_stream);
-        f.error_stream = nullptr;
+        (void)close_output(f.error_stream);  // said and kept there
     }
     close_stream(f.unicode_log, false);
     close_hash_logs(s);

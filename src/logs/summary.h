@@ -16,6 +16,17 @@ struct Elapsed {
     long seconds = 0;
 };
 
+// The run's clock. The start is read once when the run begins and the end
+// once when it ends (a second call of either changes nothing): the headers,
+// the summaries, the report and the manifests all show these two readings.
+void start_run_clock(ProgressState& p);
+void stop_run_clock(ProgressState& p);
+// From start to end in whole calendar seconds, as the logs show it (the
+// finish time less the start time; never negative).
+std::int64_t elapsed_whole_seconds(const ProgressState& p);
+// The same span to the fraction of a second.
+double elapsed_seconds(const ProgressState& p);
+
 // Whole seconds as hours, minutes and seconds.
 Elapsed split_elapsed(std::int64_t seconds);
 

@@ -15,6 +15,13 @@ std::optional<std::string> get_environment(const char* name);
 // ---- clock -------------------------------------------------------------
 // Calendar seconds since 1970-01-01 UTC.
 std::int64_t now_seconds();
+// The same clock to the nanosecond: calendar seconds and the nanoseconds
+// within that second, from one reading.
+struct WallInstant {
+    std::int64_t seconds = 0;
+    std::int32_t nanoseconds = 0;
+};
+WallInstant now_instant();
 // Sleeps whole seconds.
 void sleep_seconds(int seconds);
 

@@ -61,7 +61,12 @@ struct ProgressState {
     std::int32_t files_to_process = 0;
     std::int64_t bytes_to_process = 0;
     std::string bytes_to_process_text = "0";
-    std::int64_t start_time = 0;  // calendar seconds
+    // The run's start and end, each read once from one clock: every output
+    // shows these two and the time between them.
+    std::int64_t start_time = 0;         // calendar seconds
+    std::int32_t start_nanoseconds = 0;  // within the start's second
+    std::int64_t end_time = 0;           // calendar seconds; 0 while the run goes on
+    std::int32_t end_nanoseconds = 0;
     std::int64_t progress_start = 0;
     std::int64_t next_progress_bytes = 200000000;
 };

@@ -273,6 +273,7 @@ void decide_listed_file(Run& s, ListFlow& flow, std::string& dest_dir, FileOutco
     if (out.decision != Decision::selected) {
         return;
     }
+    out.existed = platform::path_exists(out.destination);
     if (s.copy.overwrite_protected != 0) {
         std::uint32_t existing = 0;
         out.protected_replaced = !platform::get_attributes(out.destination, existing) && existing != 0;

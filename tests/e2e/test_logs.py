@@ -7,6 +7,7 @@ import calendar
 import hashlib
 import os
 import re
+import subprocess
 import time
 import unittest
 
@@ -341,3 +342,36 @@ class FailureReasons(LogCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class FullLogDisk(TreeCase):
+    """The hash log and the DFXML on a 64 KiB tmpfs that fills up: each is
+    said with its reason, the run fails, and the seal and the report keep
+    them apart from the logs written whole."""
+
+    def test_logs_that_lose_writes_fail_the_run_and_stay_out_of_the_seal(self):
+        skip_under_wine("a tmpfs is mounted by Linux")
+        full = self.path("full")
+        os.makedirs(full)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("a small tmpfs cannot be mounted here (needs root)")
+        self.addCleanup(subprocess.run, ["umount", full])
+        for i in range(400):
+            self.write(f"src/{'n' * 60}{i:04d}.txt", b"x")
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-1", self.path("RUN.LOG") + "!4",
+                 "-E", self.path("ERR.LOG"), "-H", f"{full}/HASH.TXT", f"--DFXML={full}/run.xml", "--SEAL",
+                 "--REPORT=" + self.path("report.html")])
+        self.assertStatus(r, 9)
+        for name in ("HASH.TXT", "run.xml"):
+            said = f"Can't write {full}/{name} (No space left on device): the file is incomplete"
+            self.assertIn(said, r.stderr)
+            self.assertIn(said, self.read("ERR.LOG").decode())
+            self.assertIn(f"{full}/{name}</td><td>No space left on device", self.read("report.html").decode())
+        seal = self.read("RUN.LOG.sha256").decode()
+        self.assertIn("RUN_COPIED.LOG\n", seal)
+        self.assertNotRegex(seal, r"[0-9a-f]{64}  \S*(HASH\.TXT|run\.xml)\n")
+        self.assertRegex(seal, r"# not sealed, incomplete \(No space left on device\): \S*HASH\.TXT\n")
+        check = subprocess.run(["sha256sum", "-c", "--quiet", self.path("RUN.LOG.sha256")], cwd=self.tmp,
+                               capture_output=True)
+        self.assertEqual(check.returncode, 0, check)

@@ -85,6 +85,14 @@ std::int64_t now_seconds() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
+WallInstant now_instant() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return {now_seconds(), 0};
+    }
+    return {static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
+}
+
 void sleep_seconds(int seconds) {
     timespec left{seconds, 0};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR && !g_interrupt.load()) {

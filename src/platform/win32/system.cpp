@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/win32/wide.h"
 
@@ -58,6 +59,15 @@ std::optional<std::string> get_environment(const char* name) {
 
 std::int64_t now_seconds() {
     return static_cast<std::int64_t>(_time64(nullptr));
+}
+
+WallInstant now_instant() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);  // the precise form needs Windows 8
+    // 100-nanosecond ticks since 1601-01-01 UTC.
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return {static_cast<std::int64_t>(ticks / ticks_per_second) - seconds_1601_to_1970,
+            static_cast<std::int32_t>(ticks % ticks_per_second) * 100};
 }
 
 void sleep_seconds(int seconds) {
