@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "config/long_options.h"
+#include "config/option_table.h"
 #include "config/option_values.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
@@ -59,20 +60,18 @@ bool contains(std::string_view text, std::string_view word) {
     throw util::RunEnd{ILLEGAL_OPTION};
 }
 
+// The value as an on/off option reads it: nothing when the line has none.
+std::optional<std::string_view> word_of(const IniLine& line) {
+    return line.has_value() ? std::optional<std::string_view>(line.value) : std::nullopt;
+}
+
 // The on/off meaning of a value, refused when it has none.
 bool switch_value(const IniLine& line) {
-    const std::optional<bool> on = util::parse_switch(line.value);
+    const std::optional<bool> on = config::switch_value(word_of(line));
     if (!on) {
         refuse_value(line);
     }
     return *on;
-}
-
-// ON/OFF directives: written alone the directive turns its setting on; ON,
-// YES, TRUE, 1 turn it on and OFF, NO, FALSE, 0 off; other values are
-// refused.
-void set_on_off(bool& field, const IniLine& line) {
-    field = !line.has_value() || switch_value(line);
 }
 
 std::int64_t size_of(const IniLine& line) {
@@ -346,29 +345,6 @@ void apply_threads(OptionTarget& s, const IniLine& line) {
     s.options.threads = *count;
 }
 
-// Directives that only turn a setting on or off.
-template <auto Group, auto Field>
-void on_off(OptionTarget& s, const IniLine& line) {
-    set_on_off((s.options.*Group).*Field, line);
-}
-
-// Directives that name a file of their own.
-template <auto Field>
-void file_name(OptionTarget& s, const IniLine& line) {
-    if (!line.has_value()) {
-        missing_directive(s, line);
-        return;
-    }
-    s.logs.*Field = line.value;
-}
-
-// Accepted for older files; the value must still say on or off.
-void accept_switch(OptionTarget& /*s*/, const IniLine& line) {
-    if (line.has_value()) {
-        switch_value(line);
-    }
-}
-
 void apply_display(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(s, line);
@@ -378,13 +354,10 @@ void apply_display(OptionTarget& s, const IniLine& line) {
 }
 
 void apply_list(OptionTarget& s, const IniLine& line) {
-    bool on = false;
     if (!line.has_value()) {
         missing_directive(s, line);
-    } else {
-        set_on_off(on, line);
     }
-    s.copy.list_only = on ? ListOnly::names : ListOnly::off;
+    s.copy.list_only = line.has_value() && switch_value(line) ? ListOnly::names : ListOnly::off;
 }
 
 void apply_maintain(OptionTarget& s, const IniLine& line) {
@@ -393,47 +366,26 @@ void apply_maintain(OptionTarget& s, const IniLine& line) {
         s.paths.maintain_dir_dates = false;
         return;
     }
-    set_on_off(s.paths.maintain_dir_dates, line);
+    s.paths.maintain_dir_dates = switch_value(line);
     if (s.paths.maintain_dir_dates) {
         s.paths.make_dirs = true;
     }
 }
 
-void apply_greater(OptionTarget& s, const IniLine& line) {
-    s.selection.greater_select = line.has_value();
+// GREAT and LESS: the bound is in force only with its size.
+void apply_size(OptionTarget& s, const IniLine& line, bool& select, std::int64_t& size) {
+    select = line.has_value();
     if (!line.has_value()) {
         missing_directive(s, line);
         return;
     }
-    s.selection.greater_size = size_of(line);
-}
-
-void apply_less(OptionTarget& s, const IniLine& line) {
-    s.selection.less_select = line.has_value();
-    if (!line.has_value()) {
-        missing_directive(s, line);
-        return;
-    }
-    s.selection.less_size = size_of(line);
+    size = size_of(line);
 }
 
 void apply_make(OptionTarget& s, const IniLine& line) {
     if (line.has_value()) {
         s.paths.make_dirs = switch_value(line);
     }
-}
-
-void apply_no_dupe(OptionTarget& s, const IniLine& line) {
-    s.selection.copy_all = true;
-    set_on_off(s.copy.no_dupe, line);
-}
-
-void apply_younger(OptionTarget& s, const IniLine& line) {
-    apply_age(s, line, AgeBound::younger);
-}
-
-void apply_older(OptionTarget& s, const IniLine& line) {
-    apply_age(s, line, AgeBound::older);
 }
 
 void apply_path(OptionTarget& s, const IniLine& line) {
@@ -460,73 +412,88 @@ void apply_width(OptionTarget& s, const IniLine& line) {
     s.console.width_state += 1;
 }
 
-using Handler = void (*)(OptionTarget&, const IniLine&);
-
-struct DirectiveMatch {
-    std::string_view word;
-    bool anywhere;  // searched in the directive's name, else compared at its start
-    Handler apply;
-};
-
-// Tried in this order; the first match wins. Words compared at the start
-// are compared on their whole length (SILEN matches SILENT and SILENCE).
-constexpr auto directive_table = std::to_array<DirectiveMatch>({
-    {"ACCT", false, apply_log_directive},
-    {"ACCOUNT", false, apply_log_directive},
-    {"LOG", false, apply_log_directive},
-    {"APPEND", true, on_off<&Options::logs, &LogOptions::append>},
-    {"BYP", false, apply_bypass},
-    {"CHK_TILDE", false, on_off<&Options::copy, &CopyOptions::check_tilde>},
-    {"CRC", false, accept_switch},
-    {"DELIM", false, apply_delim},
-    {"DES", false, apply_destination},
-    {"DISPL", false, apply_display},
-    {"HASH", false, apply_hash},
-    {"IMMED", false, on_off<&Options::copy, &CopyOptions::immediate>},
-    {"NO_COUNT", false, on_off<&Options::copy, &CopyOptions::immediate>},
-    {"LIST", false, apply_list},
-    {"MAINT", false, apply_maintain},
-    {"GREAT", false, apply_greater},
-    {"LESS", false, apply_less},
-    {"MEMO", false, apply_memo},
-    {"MAKE", false, apply_make},
-    {"MILITARY", true, accept_switch},
-    {"NAMEONLY", true, on_off<&Options::console, &ConsoleOptions::name_only>},
-    {"FLAT", false, apply_flatten},
-    {"NODUPE", true, apply_no_dupe},
-    {"YOUNG", false, apply_younger},
-    {"NEWER", false, apply_younger},
-    {"OLD", false, apply_older},
-    {"OUTPUT", false, apply_destination},
-    {"PATHONLY", false, on_off<&Options::console, &ConsoleOptions::path_only>},
-    {"PATH", false, apply_path},
-    {"REC", false, on_off<&Options::selection, &SelectionOptions::recurse>},
-    {"RESET", false, on_off<&Options::copy, &CopyOptions::reset_times>},
-    {"SHA1", false, on_off<&Options::hashing, &HashOptions::sha1>},
-    {"SHA2", false, on_off<&Options::hashing, &HashOptions::sha256>},
-    {"SHA3", false, on_off<&Options::hashing, &HashOptions::sha384>},
-    {"SHA5", false, on_off<&Options::hashing, &HashOptions::sha512>},
-    {"SILEN", false, on_off<&Options::console, &ConsoleOptions::silent>},
-    {"TIME", false, apply_time},
-    {"WIDTH", false, apply_width},
-    {"ZULU", false, on_off<&Options::logs, &LogOptions::zulu_time>},
-    {"DFXML", false, file_name<&LogOptions::dfxml_path>},
-    {"AUDITSET", false, file_name<&LogOptions::audit_set_path>},
-    {"SEAL", false, on_off<&Options::logs, &LogOptions::seal>},
-    {"REPORT", false, file_name<&LogOptions::report_path>},
-    {"THREADS", false, apply_threads},
-});
-
-Handler match_directive(const IniLine& line) {
-    for (const DirectiveMatch& m : directive_table) {
-        // "Anywhere" words are looked for in the directive's own name only:
-        // PATH=C:\APPEND\X is a path, not the APPEND directive.
-        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
-        if (found) {
-            return m.apply;
-        }
+// The directives that do more than turn a setting on or off or name a file
+// of their own. False for the others.
+bool apply_special(OptionTarget& s, Option option, const IniLine& line) {
+    switch (option) {
+        case Option::log:
+            apply_log_directive(s, line);
+            break;
+        case Option::bypass:
+            apply_bypass(s, line);
+            break;
+        case Option::delimiter:
+            apply_delim(s, line);
+            break;
+        case Option::destination:
+            apply_destination(s, line);
+            break;
+        case Option::display:
+            apply_display(s, line);
+            break;
+        case Option::hash:
+            apply_hash(s, line);
+            break;
+        case Option::list_only:
+            apply_list(s, line);
+            break;
+        case Option::maintain:
+            apply_maintain(s, line);
+            break;
+        case Option::greater:
+            apply_size(s, line, s.selection.greater_select, s.selection.greater_size);
+            break;
+        case Option::less:
+            apply_size(s, line, s.selection.less_select, s.selection.less_size);
+            break;
+        case Option::memo:
+            apply_memo(s, line);
+            break;
+        case Option::make_dirs:
+            apply_make(s, line);
+            break;
+        case Option::flatten:
+            apply_flatten(s, line);
+            break;
+        case Option::younger:
+            apply_age(s, line, AgeBound::younger);
+            break;
+        case Option::older:
+            apply_age(s, line, AgeBound::older);
+            break;
+        case Option::path:
+            apply_path(s, line);
+            break;
+        case Option::time_field:
+            apply_time(s, line);
+            break;
+        case Option::width:
+            apply_width(s, line);
+            break;
+        case Option::threads:
+            apply_threads(s, line);
+            break;
+        default:
+            return false;
     }
-    return nullptr;
+    return true;
+}
+
+void apply_directive(OptionTarget& s, const OptionSpec& spec, const IniLine& line) {
+    if (apply_special(s, spec.option, line)) {
+        return;
+    }
+    if (spec.file != nullptr) {
+        if (!line.has_value()) {
+            missing_directive(s, line);
+            return;
+        }
+        s.logs.*spec.file = line.value;
+        return;
+    }
+    if (!set_switch(s.options, spec, word_of(line))) {
+        refuse_value(line);
+    }
 }
 
 std::string ini_name_beside_program() {
@@ -545,14 +512,14 @@ bool is_readable_file(const std::string& path) {
 }  // namespace
 
 bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
-    const IniLine parts = split_line(line, line_number);
-    const Handler apply = match_directive(parts);
-    if (apply == nullptr) {
+    const Option option = match_option(line, Source::ini);
+    if (option == Option::none) {
         return false;
     }
+    const IniLine parts = split_line(line, line_number);
     s.logs.ini_echo += "\n ";
     s.logs.ini_echo += parts.upper;
-    apply(s, parts);
+    apply_directive(s, spec_of(option), parts);
     return true;
 }
 
