@@ -16,6 +16,7 @@
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
+#include "util/wtf8.h"
 #include "walk/sources.h"
 
 namespace veldro::config {
@@ -254,9 +255,12 @@ void apply_delim(OptionTarget& s, const IniLine& line) {
         s.console.delim_on = false;
         return;
     }
+    const std::optional<char> code = line.value.size() == 1 ? line.value[0] : character_code(line.value);
+    if (!code) {
+        refuse_value(line);
+    }
     s.console.delim_on = true;
-    s.console.delimiter =
-        line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(number_of(line)));
+    s.console.delimiter = *code;
 }
 
 // FLAT alone or FLAT=ON flattens; FLAT=n gives at most n files per folder
@@ -398,9 +402,13 @@ void apply_path(OptionTarget& s, const IniLine& line) {
 }
 
 void apply_time(OptionTarget& s, const IniLine& line) {
-    if (line.has_value()) {
-        s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
+    if (!line.has_value()) {
+        return;
     }
+    if (!is_time_letter(line.value_upper[0])) {
+        refuse_value(line);
+    }
+    s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
 }
 
 void apply_width(OptionTarget& s, const IniLine& line) {
@@ -496,6 +504,110 @@ void apply_directive(OptionTarget& s, const OptionSpec& spec, const IniLine& lin
     }
 }
 
+// The lines of a text already read, as a list reader gives them.
+class TextLines {
+public:
+    explicit TextLines(std::string_view text) : rest_(text) {}
+    bool next(std::string& line) {
+        if (rest_.empty()) {
+            return false;
+        }
+        const std::size_t end = rest_.find('\n');
+        line.assign(rest_.substr(0, end));
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        ++number_;
+        return true;
+    }
+    [[nodiscard]] int line_number() const { return number_; }
+
+private:
+    std::string_view rest_;
+    int number_ = 0;
+};
+
+constexpr std::size_t most_utf16_ini_bytes = std::size_t{1} << 20;
+
+// An INI file that cannot be read as the text it says it is: refused whole,
+// before any of its settings is applied.
+[[noreturn]] void refuse_ini_file(const std::string& path, const char* why) {
+    std::fprintf(stderr, "\nThe ini file %s can't be read: %s\n",
+                 std::string(paths::display_path(paths::make_long_path(path))).c_str(), why);
+    throw util::RunEnd{ILLEGAL_OPTION};
+}
+
+// The rest of an INI file that began with a UTF-16 byte-order mark, as
+// UTF-8 text.
+std::string utf16_ini_text(std::FILE* file, const std::string& path, bool little_endian) {
+    std::string bytes;
+    std::array<char, 4096> buffer{};
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        bytes.append(buffer.data(), got);
+        if (bytes.size() > most_utf16_ini_bytes) {
+            refuse_ini_file(path, "it is larger than 1 MiB");
+        }
+    }
+    if (std::ferror(file) != 0) {
+        refuse_ini_file(path, "reading it failed");
+    }
+    if (bytes.size() % 2 != 0) {
+        refuse_ini_file(path, "it begins as UTF-16 but holds an odd number of bytes");
+    }
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[(2 * i) + 1]);
+        units[i] = static_cast<char16_t>(little_endian ? (second << 8U) | first : (first << 8U) | second);
+        if (units[i] == u'\0') {
+            refuse_ini_file(path, "it holds a NUL character");
+        }
+    }
+    return util::utf16_to_wtf8(units.data(), units.size());
+}
+
+// A UTF-8 byte-order mark is no part of the first line.
+void skip_utf8_mark(std::FILE* file) {
+    std::array<char, 3> mark{};
+    if (std::fread(mark.data(), 1, mark.size(), file) != mark.size() || mark[0] != '\xEF' || mark[1] != '\xBB' ||
+        mark[2] != '\xBF') {
+        std::rewind(file);
+    }
+}
+
+// The directives of an INI file, line by line: all of the own file, the
+// [BASE] section of the shared one.
+template <class Lines>
+void read_directives(OptionTarget& s, Lines& lines, const std::string& path, IniFileKind kind) {
+    std::string line;
+    if (kind == IniFileKind::shared) {
+        bool found = false;
+        while (!found && lines.next(line)) {
+            found = contains(util::to_upper(line), "[BASE]");
+        }
+        if (!found) {
+            return;
+        }
+    }
+    s.logs.ini_processed = true;
+    s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
+    while (lines.next(line)) {
+        // The first line shorter than two characters ends the settings.
+        if (line.size() < 2) {
+            break;
+        }
+        if (kind == IniFileKind::shared && contains(util::to_upper(line), "[BASE]")) {
+            break;
+        }
+        if (line[0] == ';' || line[0] == '#') {
+            continue;
+        }
+        apply_ini_line(s, line, lines.line_number());
+    }
+}
+
 std::string ini_name_beside_program() {
     const std::string program = platform::program_path();
     if (program.empty()) {
@@ -524,41 +636,32 @@ bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
 }
 
 void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
-    std::FILE* file = platform::open_stream(path, "r");
+    std::FILE* file = platform::open_stream(path, "rb");
     if (file == nullptr) {
         return;
     }
-    std::string line;
-    util::ListReader lines(file, "the ini file");
-    if (kind == IniFileKind::shared) {
-        bool found = false;
-        while (!found && lines.next(line)) {
-            found = contains(util::to_upper(line), "[BASE]");
-        }
-        if (!found) {
-            std::fclose(file);
-            return;
-        }
+    std::array<unsigned char, 2> mark{};
+    const bool two = std::fread(mark.data(), 1, mark.size(), file) == mark.size();
+    const bool little = two && mark[0] == 0xFF && mark[1] == 0xFE;
+    if (little || (two && mark[0] == 0xFE && mark[1] == 0xFF)) {
+        const std::string text = utf16_ini_text(file, path, little);
+        std::fclose(file);
+        TextLines lines(text);
+        read_directives(s, lines, path, kind);
+        return;
     }
-    s.logs.ini_processed = true;
-    s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
-    while (lines.next(line)) {
-        // The first line shorter than two characters ends the settings.
-        if (line.size() < 2) {
-            break;
-        }
-        if (kind == IniFileKind::shared && contains(util::to_upper(line), "[BASE]")) {
-            break;
-        }
-        if (line[0] == ';' || line[0] == '#') {
-            continue;
-        }
-        try {
-            apply_ini_line(s, line, lines.line_number());
-        } catch (...) {
-            std::fclose(file);
-            throw;
-        }
+    std::fclose(file);
+    file = platform::open_stream(path, "r");
+    if (file == nullptr) {
+        return;
+    }
+    skip_utf8_mark(file);
+    util::ListReader lines(file, "the ini file");
+    try {
+        read_directives(s, lines, path, kind);
+    } catch (...) {
+        std::fclose(file);
+        throw;
     }
     std::fclose(file);
 }

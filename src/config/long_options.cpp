@@ -119,13 +119,11 @@ int set_delimiter(OptionTarget& s, const std::string& value) {
         s.console.delimiter = '|';
         return handled;
     }
-    // A character code; text that names no character (0, or not a number)
-    // would put NUL bytes into the console lines.
-    const std::optional<int> code = util::parse_int(value);
-    if (!code || *code < 1 || *code > 255) {
+    const std::optional<char> code = character_code(value);
+    if (!code) {
         return illegal;
     }
-    s.console.delimiter = static_cast<char>(static_cast<unsigned char>(*code));
+    s.console.delimiter = *code;
     return handled;
 }
 
@@ -236,10 +234,10 @@ int handle_optional_value(OptionTarget& s, LongKeyword k, std::string_view text,
             }
             break;
         case LongKeyword::retries:
-            s.hashing.retries = value ? int_value("--RET", *value) : 0;
+            s.hashing.retries = value ? count_value("--RET", *value) : 0;
             break;
         case LongKeyword::flatten:
-            s.copy.flatten = value ? int_value("--FLAT", *value) : 1;
+            s.copy.flatten = value ? count_value("--FLAT", *value) : 1;
             break;
         default:
             break;

@@ -240,15 +240,20 @@ void take_time_field(ArgumentScan& scan, OptionTarget& s) {
         s.selection.time_field = 'w';
         return;
     }
+    const std::string option{'-', scan.arg()[scan.letter]};
     const std::string_view rest = scan.rest();
+    char letter = 0;
     if (!rest.empty()) {
         // One letter; the letters after it are options again.
-        s.selection.time_field = static_cast<unsigned char>(rest.front());
+        letter = rest.front();
         ++scan.letter;
-        return;
+    } else {
+        letter = take_value(scan, false, DashRule::fatal, MissingRule::fatal).front();
     }
-    const std::string value = take_value(scan, false, DashRule::fatal, MissingRule::fatal);
-    s.selection.time_field = static_cast<unsigned char>(value.front());
+    if (!is_time_letter(letter)) {
+        refuse_option_value(option, std::string(1, letter));
+    }
+    s.selection.time_field = static_cast<unsigned char>(letter);
 }
 
 void take_width(ArgumentScan& scan, OptionTarget& s) {
