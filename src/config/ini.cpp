@@ -644,7 +644,13 @@ void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
     const bool two = std::fread(mark.data(), 1, mark.size(), file) == mark.size();
     const bool little = two && mark[0] == 0xFF && mark[1] == 0xFE;
     if (little || (two && mark[0] == 0xFE && mark[1] == 0xFF)) {
-        const std::string text = utf16_ini_text(file, path, little);
+        std::string text;
+        try {
+            text = utf16_ini_text(file, path, little);
+        } catch (...) {
+            std::fclose(file);
+            throw;
+        }
         std::fclose(file);
         TextLines lines(text);
         read_directives(s, lines, path, kind);

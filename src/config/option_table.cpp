@@ -110,152 +110,99 @@ constexpr auto words = std::to_array<OptionWord>({
     {"THREADS", 7, Option::threads, ini_only},
 });
 
-template <auto Group, auto Field>
+// The group of settings a field belongs to.
+PathOptions& group(Options& o, bool PathOptions::* /*field*/) {
+    return o.paths;
+}
+SelectionOptions& group(Options& o, bool SelectionOptions::* /*field*/) {
+    return o.selection;
+}
+CopyOptions& group(Options& o, bool CopyOptions::* /*field*/) {
+    return o.copy;
+}
+HashOptions& group(Options& o, bool HashOptions::* /*field*/) {
+    return o.hashing;
+}
+LogOptions& group(Options& o, bool LogOptions::* /*field*/) {
+    return o.logs;
+}
+ConsoleOptions& group(Options& o, bool ConsoleOptions::* /*field*/) {
+    return o.console;
+}
+
+template <auto Field>
 bool& in(Options& o) {
-    return (o.*Group).*Field;
+    return group(o, Field).*Field;
 }
 
 using V = Value;
 
-// One row per option, in the order of `Option`.
+// One row per option, in the order of `Option`: the option, its letters,
+// its value on the command line and in the INI file, the setting it
+// writes, the one it also turns on, what a flag writes, whether '+' writes
+// the opposite, the file a path names.
 constexpr auto specs = std::to_array<OptionSpec>({
-    {.option = Option::none},
-    {.option = Option::all,
-     .letters = "A",
-     .long_value = V::flag,
-     .field = in<&Options::selection, &SelectionOptions::copy_all>,
-     .plus_clears = true},
-    {.option = Option::log, .long_value = V::text, .ini_value = V::text},
-    {.option = Option::ads_extract, .long_value = V::flag, .field = in<&Options::copy, &CopyOptions::ads_extract>},
-    {.option = Option::ads_parent,
-     .long_value = V::flag,
-     .field = in<&Options::copy, &CopyOptions::ads_parent>,
-     .also = in<&Options::copy, &CopyOptions::ads_extract>},
-    {.option = Option::ads_child,
-     .long_value = V::flag,
-     .field = in<&Options::copy, &CopyOptions::ads_child>,
-     .also = in<&Options::copy, &CopyOptions::ads_extract>},
-    {.option = Option::older, .long_value = V::days_or_date, .ini_value = V::days_or_date},
-    {.option = Option::younger, .long_value = V::days_or_date, .ini_value = V::days_or_date},
-    {.option = Option::bypass, .long_value = V::path, .ini_value = V::path},
-    {.option = Option::exclude, .long_value = V::path},
-    {.option = Option::check_tilde,
-     .long_value = V::on_off,
-     .ini_value = V::on_off,
-     .field = in<&Options::copy, &CopyOptions::check_tilde>},
-    {.option = Option::destination, .long_value = V::path, .ini_value = V::path},
-    {.option = Option::delimiter, .long_value = V::text, .ini_value = V::text},
-    {.option = Option::dirs, .long_value = V::path},
-    {.option = Option::error_mask, .long_value = V::text},
-    {.option = Option::exist,
-     .letters = "e",
-     .long_value = V::flag,
-     .field = in<&Options::selection, &SelectionOptions::exist_only>},
-    {.option = Option::greater, .long_value = V::size, .ini_value = V::size},
-    {.option = Option::hash_log, .long_value = V::path},
-    {.option = Option::unicode, .long_value = V::path},
-    {.option = Option::hash, .long_value = V::choice, .ini_value = V::choice},
-    {.option = Option::immediate,
-     .letters = "Ii",
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::copy, &CopyOptions::immediate>},
-    {.option = Option::less, .long_value = V::size, .ini_value = V::size},
-    {.option = Option::list, .long_value = V::path},
-    {.option = Option::maintain,
-     .letters = "M",
-     .long_value = V::choice,
-     .ini_value = V::on_off,
-     .field = in<&Options::paths, &PathOptions::maintain_dir_dates>,
-     .also = in<&Options::paths, &PathOptions::make_dirs>},
-    {.option = Option::milli, .long_value = V::flag, .field = in<&Options::logs, &LogOptions::milli>},
-    {.option = Option::no_case,
-     .long_value = V::flag,
-     .field = in<&Options::copy, &CopyOptions::no_case>,
-     .also = in<&Options::selection, &SelectionOptions::copy_all>},
-    {.option = Option::no_dupe,
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::copy, &CopyOptions::no_dupe>,
-     .also = in<&Options::selection, &SelectionOptions::copy_all>},
-    {.option = Option::overwrite,
-     .letters = "O",
-     .long_value = V::flag,
-     .field = in<&Options::copy, &CopyOptions::overwrite_protected>},
-    {.option = Option::path, .long_value = V::path, .ini_value = V::path},
-    {.option = Option::retries, .long_value = V::count},
-    {.option = Option::recurse,
-     .long_value = V::on_off,
-     .ini_value = V::on_off,
-     .field = in<&Options::selection, &SelectionOptions::recurse>},
-    {.option = Option::no_recurse,
-     .letters = "r",
-     .long_value = V::flag,
-     .field = in<&Options::selection, &SelectionOptions::recurse>,
-     .writes = false},
-    {.option = Option::reset,
-     .letters = "R",
-     .long_value = V::on_off,
-     .ini_value = V::on_off,
-     .field = in<&Options::copy, &CopyOptions::reset_times>,
-     .plus_clears = true},
-    {.option = Option::shadow, .long_value = V::flag, .field = in<&Options::paths, &PathOptions::shadow_copy>},
-    {.option = Option::sha1,
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::hashing, &HashOptions::sha1>},
-    {.option = Option::sha256,
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::hashing, &HashOptions::sha256>},
-    {.option = Option::sha384,
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::hashing, &HashOptions::sha384>},
-    {.option = Option::sha512,
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::hashing, &HashOptions::sha512>},
-    {.option = Option::test, .long_value = V::flag, .field = in<&Options::paths, &PathOptions::test_mode>},
-    {.option = Option::flatten, .long_value = V::count, .ini_value = V::count},
-    {.option = Option::width, .long_value = V::number, .ini_value = V::number},
-    {.option = Option::zero, .long_value = V::flag, .field = in<&Options::copy, &CopyOptions::zero_dates>},
-    {.option = Option::zulu,
-     .letters = "z",
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::logs, &LogOptions::zulu_time>},
-    {.option = Option::silent,
-     .letters = "Vv",
-     .long_value = V::on_off,
-     .ini_value = V::on_off,
-     .field = in<&Options::console, &ConsoleOptions::silent>},
-    {.option = Option::dfxml, .long_value = V::path, .ini_value = V::path, .file = &LogOptions::dfxml_path},
-    {.option = Option::audit_set, .long_value = V::path, .ini_value = V::path, .file = &LogOptions::audit_set_path},
-    {.option = Option::seal,
-     .long_value = V::flag,
-     .ini_value = V::on_off,
-     .field = in<&Options::logs, &LogOptions::seal>},
-    {.option = Option::report, .long_value = V::path, .ini_value = V::path, .file = &LogOptions::report_path},
-    {.option = Option::threads, .long_value = V::number, .ini_value = V::number},
-    {.option = Option::append, .ini_value = V::on_off, .field = in<&Options::logs, &LogOptions::append>},
+    {Option::none},
+    {Option::all, "A", V::flag, V::absent, in<&SelectionOptions::copy_all>, nullptr, true, true},
+    {Option::log, "", V::text, V::text},
+    {Option::ads_extract, "", V::flag, V::absent, in<&CopyOptions::ads_extract>},
+    {Option::ads_parent, "", V::flag, V::absent, in<&CopyOptions::ads_parent>, in<&CopyOptions::ads_extract>},
+    {Option::ads_child, "", V::flag, V::absent, in<&CopyOptions::ads_child>, in<&CopyOptions::ads_extract>},
+    {Option::older, "", V::days_or_date, V::days_or_date},
+    {Option::younger, "", V::days_or_date, V::days_or_date},
+    {Option::bypass, "", V::path, V::path},
+    {Option::exclude, "", V::path},
+    {Option::check_tilde, "", V::on_off, V::on_off, in<&CopyOptions::check_tilde>},
+    {Option::destination, "", V::path, V::path},
+    {Option::delimiter, "", V::text, V::text},
+    {Option::dirs, "", V::path},
+    {Option::error_mask, "", V::text},
+    {Option::exist, "e", V::flag, V::absent, in<&SelectionOptions::exist_only>},
+    {Option::greater, "", V::size, V::size},
+    {Option::hash_log, "", V::path},
+    {Option::unicode, "", V::path},
+    {Option::hash, "", V::choice, V::choice},
+    {Option::immediate, "Ii", V::flag, V::on_off, in<&CopyOptions::immediate>},
+    {Option::less, "", V::size, V::size},
+    {Option::list, "", V::path},
+    {Option::maintain, "M", V::choice, V::on_off, in<&PathOptions::maintain_dir_dates>, in<&PathOptions::make_dirs>},
+    {Option::milli, "", V::flag, V::absent, in<&LogOptions::milli>},
+    {Option::no_case, "", V::flag, V::absent, in<&CopyOptions::no_case>, in<&SelectionOptions::copy_all>},
+    {Option::no_dupe, "", V::flag, V::on_off, in<&CopyOptions::no_dupe>, in<&SelectionOptions::copy_all>},
+    {Option::overwrite, "O", V::flag, V::absent, in<&CopyOptions::overwrite_protected>},
+    {Option::path, "", V::path, V::path},
+    {Option::retries, "", V::count},
+    {Option::recurse, "", V::on_off, V::on_off, in<&SelectionOptions::recurse>},
+    {Option::no_recurse, "r", V::flag, V::absent, in<&SelectionOptions::recurse>, nullptr, false},
+    {Option::reset, "R", V::on_off, V::on_off, in<&CopyOptions::reset_times>, nullptr, true, true},
+    {Option::shadow, "", V::flag, V::absent, in<&PathOptions::shadow_copy>},
+    {Option::sha1, "", V::flag, V::on_off, in<&HashOptions::sha1>},
+    {Option::sha256, "", V::flag, V::on_off, in<&HashOptions::sha256>},
+    {Option::sha384, "", V::flag, V::on_off, in<&HashOptions::sha384>},
+    {Option::sha512, "", V::flag, V::on_off, in<&HashOptions::sha512>},
+    {Option::test, "", V::flag, V::absent, in<&PathOptions::test_mode>},
+    {Option::flatten, "", V::count, V::count},
+    {Option::width, "", V::number, V::number},
+    {Option::zero, "", V::flag, V::absent, in<&CopyOptions::zero_dates>},
+    {Option::zulu, "z", V::flag, V::on_off, in<&LogOptions::zulu_time>},
+    {Option::silent, "Vv", V::on_off, V::on_off, in<&ConsoleOptions::silent>},
+    {Option::dfxml, "", V::path, V::path, nullptr, nullptr, true, false, &LogOptions::dfxml_path},
+    {Option::audit_set, "", V::path, V::path, nullptr, nullptr, true, false, &LogOptions::audit_set_path},
+    {Option::seal, "", V::flag, V::on_off, in<&LogOptions::seal>},
+    {Option::report, "", V::path, V::path, nullptr, nullptr, true, false, &LogOptions::report_path},
+    {Option::threads, "", V::number, V::number},
+    {Option::append, "", V::absent, V::on_off, in<&LogOptions::append>},
     // Accepted for older files; the value must still say on or off.
-    {.option = Option::crc, .ini_value = V::on_off},
-    {.option = Option::military, .ini_value = V::on_off},
-    {.option = Option::name_only, .ini_value = V::on_off, .field = in<&Options::console, &ConsoleOptions::name_only>},
-    {.option = Option::path_only, .ini_value = V::on_off, .field = in<&Options::console, &ConsoleOptions::path_only>},
-    {.option = Option::display, .ini_value = V::number},
-    {.option = Option::memo, .ini_value = V::path},
-    {.option = Option::make_dirs,
-     .letters = "m",
-     .ini_value = V::on_off,
-     .field = in<&Options::paths, &PathOptions::make_dirs>},
-    {.option = Option::list_only, .ini_value = V::on_off},
-    {.option = Option::time_field, .ini_value = V::text},
-    {.option = Option::keep_dir_case,
-     .letters = "Uu",
-     .field = in<&Options::paths, &PathOptions::upper_case_dirs>,
-     .writes = false},
+    {Option::crc, "", V::absent, V::on_off},
+    {Option::military, "", V::absent, V::on_off},
+    {Option::name_only, "", V::absent, V::on_off, in<&ConsoleOptions::name_only>},
+    {Option::path_only, "", V::absent, V::on_off, in<&ConsoleOptions::path_only>},
+    {Option::display, "", V::absent, V::number},
+    {Option::memo, "", V::absent, V::path},
+    {Option::make_dirs, "m", V::absent, V::on_off, in<&PathOptions::make_dirs>},
+    {Option::list_only, "", V::absent, V::on_off},
+    {Option::time_field, "", V::absent, V::text},
+    {Option::keep_dir_case, "Uu", V::absent, V::absent, in<&PathOptions::upper_case_dirs>, nullptr, false},
 });
 
 constexpr bool rows_in_order() {
@@ -278,6 +225,8 @@ bool matches(const OptionWord& word, std::string_view text) {
         case Match::whole:
             return paths::equal_ignoring_case(text, compared);
         case Match::anywhere:
+            // Looked for in the directive's own name only: PATH=C:\APPEND\X
+            // is a path, not the APPEND directive.
             return util::to_upper(text.substr(0, text.find('='))).find(compared) != std::string::npos;
         case Match::leading:
             break;
