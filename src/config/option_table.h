@@ -109,8 +109,9 @@ enum class Match : std::uint8_t {
 };
 
 // One word naming an option: its full name and how many of its leading
-// letters are compared (any case). Words are tried in the table's order;
-// the first match wins.
+// letters are compared (any case), the fewest a user must give. An option
+// named by more than one word (--BEF for --OLD) has a word for each. Words
+// are tried in the table's order; the first match wins.
 struct OptionWord {
     std::string_view name;
     std::uint8_t letters;
