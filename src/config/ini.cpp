@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "config/long_options.h"
+#include "config/option_table.h"
 #include "config/option_values.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
@@ -15,6 +16,7 @@
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
+#include "util/wtf8.h"
 #include "walk/sources.h"
 
 namespace veldro::config {
@@ -59,20 +61,18 @@ bool contains(std::string_view text, std::string_view word) {
     throw util::RunEnd{ILLEGAL_OPTION};
 }
 
+// The value as an on/off option reads it: nothing when the line has none.
+std::optional<std::string_view> word_of(const IniLine& line) {
+    return line.has_value() ? std::optional<std::string_view>(line.value) : std::nullopt;
+}
+
 // The on/off meaning of a value, refused when it has none.
 bool switch_value(const IniLine& line) {
-    const std::optional<bool> on = util::parse_switch(line.value);
+    const std::optional<bool> on = config::switch_value(word_of(line));
     if (!on) {
         refuse_value(line);
     }
     return *on;
-}
-
-// ON/OFF directives: written alone the directive turns its setting on; ON,
-// YES, TRUE, 1 turn it on and OFF, NO, FALSE, 0 off; other values are
-// refused.
-void set_on_off(bool& field, const IniLine& line) {
-    field = !line.has_value() || switch_value(line);
 }
 
 std::int64_t size_of(const IniLine& line) {
@@ -255,9 +255,12 @@ void apply_delim(OptionTarget& s, const IniLine& line) {
         s.console.delim_on = false;
         return;
     }
+    const std::optional<char> code = line.value.size() == 1 ? line.value[0] : character_code(line.value);
+    if (!code) {
+        refuse_value(line);
+    }
     s.console.delim_on = true;
-    s.console.delimiter =
-        line.value.size() == 1 ? line.value[0] : static_cast<char>(static_cast<unsigned char>(number_of(line)));
+    s.console.delimiter = *code;
 }
 
 // FLAT alone or FLAT=ON flattens; FLAT=n gives at most n files per folder
@@ -346,29 +349,6 @@ void apply_threads(OptionTarget& s, const IniLine& line) {
     s.options.threads = *count;
 }
 
-// Directives that only turn a setting on or off.
-template <auto Group, auto Field>
-void on_off(OptionTarget& s, const IniLine& line) {
-    set_on_off((s.options.*Group).*Field, line);
-}
-
-// Directives that name a file of their own.
-template <auto Field>
-void file_name(OptionTarget& s, const IniLine& line) {
-    if (!line.has_value()) {
-        missing_directive(s, line);
-        return;
-    }
-    s.logs.*Field = line.value;
-}
-
-// Accepted for older files; the value must still say on or off.
-void accept_switch(OptionTarget& /*s*/, const IniLine& line) {
-    if (line.has_value()) {
-        switch_value(line);
-    }
-}
-
 void apply_display(OptionTarget& s, const IniLine& line) {
     if (!line.has_value()) {
         missing_directive(s, line);
@@ -378,13 +358,10 @@ void apply_display(OptionTarget& s, const IniLine& line) {
 }
 
 void apply_list(OptionTarget& s, const IniLine& line) {
-    bool on = false;
     if (!line.has_value()) {
         missing_directive(s, line);
-    } else {
-        set_on_off(on, line);
     }
-    s.copy.list_only = on ? ListOnly::names : ListOnly::off;
+    s.copy.list_only = line.has_value() && switch_value(line) ? ListOnly::names : ListOnly::off;
 }
 
 void apply_maintain(OptionTarget& s, const IniLine& line) {
@@ -393,47 +370,26 @@ void apply_maintain(OptionTarget& s, const IniLine& line) {
         s.paths.maintain_dir_dates = false;
         return;
     }
-    set_on_off(s.paths.maintain_dir_dates, line);
+    s.paths.maintain_dir_dates = switch_value(line);
     if (s.paths.maintain_dir_dates) {
         s.paths.make_dirs = true;
     }
 }
 
-void apply_greater(OptionTarget& s, const IniLine& line) {
-    s.selection.greater_select = line.has_value();
+// GREAT and LESS: the bound is in force only with its size.
+void apply_size(OptionTarget& s, const IniLine& line, bool& select, std::int64_t& size) {
+    select = line.has_value();
     if (!line.has_value()) {
         missing_directive(s, line);
         return;
     }
-    s.selection.greater_size = size_of(line);
-}
-
-void apply_less(OptionTarget& s, const IniLine& line) {
-    s.selection.less_select = line.has_value();
-    if (!line.has_value()) {
-        missing_directive(s, line);
-        return;
-    }
-    s.selection.less_size = size_of(line);
+    size = size_of(line);
 }
 
 void apply_make(OptionTarget& s, const IniLine& line) {
     if (line.has_value()) {
         s.paths.make_dirs = switch_value(line);
     }
-}
-
-void apply_no_dupe(OptionTarget& s, const IniLine& line) {
-    s.selection.copy_all = true;
-    set_on_off(s.copy.no_dupe, line);
-}
-
-void apply_younger(OptionTarget& s, const IniLine& line) {
-    apply_age(s, line, AgeBound::younger);
-}
-
-void apply_older(OptionTarget& s, const IniLine& line) {
-    apply_age(s, line, AgeBound::older);
 }
 
 void apply_path(OptionTarget& s, const IniLine& line) {
@@ -446,9 +402,13 @@ void apply_path(OptionTarget& s, const IniLine& line) {
 }
 
 void apply_time(OptionTarget& s, const IniLine& line) {
-    if (line.has_value()) {
-        s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
+    if (!line.has_value()) {
+        return;
     }
+    if (!is_time_letter(line.value_upper[0])) {
+        refuse_value(line);
+    }
+    s.selection.time_field = static_cast<unsigned char>(line.value_upper[0]);
 }
 
 void apply_width(OptionTarget& s, const IniLine& line) {
@@ -460,73 +420,192 @@ void apply_width(OptionTarget& s, const IniLine& line) {
     s.console.width_state += 1;
 }
 
-using Handler = void (*)(OptionTarget&, const IniLine&);
+// The directives that do more than turn a setting on or off or name a file
+// of their own. False for the others.
+bool apply_special(OptionTarget& s, Option option, const IniLine& line) {
+    switch (option) {
+        case Option::log:
+            apply_log_directive(s, line);
+            break;
+        case Option::bypass:
+            apply_bypass(s, line);
+            break;
+        case Option::delimiter:
+            apply_delim(s, line);
+            break;
+        case Option::destination:
+            apply_destination(s, line);
+            break;
+        case Option::display:
+            apply_display(s, line);
+            break;
+        case Option::hash:
+            apply_hash(s, line);
+            break;
+        case Option::list_only:
+            apply_list(s, line);
+            break;
+        case Option::maintain:
+            apply_maintain(s, line);
+            break;
+        case Option::greater:
+            apply_size(s, line, s.selection.greater_select, s.selection.greater_size);
+            break;
+        case Option::less:
+            apply_size(s, line, s.selection.less_select, s.selection.less_size);
+            break;
+        case Option::memo:
+            apply_memo(s, line);
+            break;
+        case Option::make_dirs:
+            apply_make(s, line);
+            break;
+        case Option::flatten:
+            apply_flatten(s, line);
+            break;
+        case Option::younger:
+            apply_age(s, line, AgeBound::younger);
+            break;
+        case Option::older:
+            apply_age(s, line, AgeBound::older);
+            break;
+        case Option::path:
+            apply_path(s, line);
+            break;
+        case Option::time_field:
+            apply_time(s, line);
+            break;
+        case Option::width:
+            apply_width(s, line);
+            break;
+        case Option::threads:
+            apply_threads(s, line);
+            break;
+        default:
+            return false;
+    }
+    return true;
+}
 
-struct DirectiveMatch {
-    std::string_view word;
-    bool anywhere;  // searched in the directive's name, else compared at its start
-    Handler apply;
+void apply_directive(OptionTarget& s, const OptionSpec& spec, const IniLine& line) {
+    if (apply_special(s, spec.option, line)) {
+        return;
+    }
+    if (spec.file != nullptr) {
+        if (!line.has_value()) {
+            missing_directive(s, line);
+            return;
+        }
+        s.logs.*spec.file = line.value;
+        return;
+    }
+    if (!set_switch(s.options, spec, word_of(line))) {
+        refuse_value(line);
+    }
+}
+
+// The lines of a text already read, as a list reader gives them.
+class TextLines {
+public:
+    explicit TextLines(std::string_view text) : rest_(text) {}
+    bool next(std::string& line) {
+        if (rest_.empty()) {
+            return false;
+        }
+        const std::size_t end = rest_.find('\n');
+        line.assign(rest_.substr(0, end));
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        ++number_;
+        return true;
+    }
+    [[nodiscard]] int line_number() const { return number_; }
+
+private:
+    std::string_view rest_;
+    int number_ = 0;
 };
 
-// Tried in this order; the first match wins. Words compared at the start
-// are compared on their whole length (SILEN matches SILENT and SILENCE).
-constexpr auto directive_table = std::to_array<DirectiveMatch>({
-    {"ACCT", false, apply_log_directive},
-    {"ACCOUNT", false, apply_log_directive},
-    {"LOG", false, apply_log_directive},
-    {"APPEND", true, on_off<&Options::logs, &LogOptions::append>},
-    {"BYP", false, apply_bypass},
-    {"CHK_TILDE", false, on_off<&Options::copy, &CopyOptions::check_tilde>},
-    {"CRC", false, accept_switch},
-    {"DELIM", false, apply_delim},
-    {"DES", false, apply_destination},
-    {"DISPL", false, apply_display},
-    {"HASH", false, apply_hash},
-    {"IMMED", false, on_off<&Options::copy, &CopyOptions::immediate>},
-    {"NO_COUNT", false, on_off<&Options::copy, &CopyOptions::immediate>},
-    {"LIST", false, apply_list},
-    {"MAINT", false, apply_maintain},
-    {"GREAT", false, apply_greater},
-    {"LESS", false, apply_less},
-    {"MEMO", false, apply_memo},
-    {"MAKE", false, apply_make},
-    {"MILITARY", true, accept_switch},
-    {"NAMEONLY", true, on_off<&Options::console, &ConsoleOptions::name_only>},
-    {"FLAT", false, apply_flatten},
-    {"NODUPE", true, apply_no_dupe},
-    {"YOUNG", false, apply_younger},
-    {"NEWER", false, apply_younger},
-    {"OLD", false, apply_older},
-    {"OUTPUT", false, apply_destination},
-    {"PATHONLY", false, on_off<&Options::console, &ConsoleOptions::path_only>},
-    {"PATH", false, apply_path},
-    {"REC", false, on_off<&Options::selection, &SelectionOptions::recurse>},
-    {"RESET", false, on_off<&Options::copy, &CopyOptions::reset_times>},
-    {"SHA1", false, on_off<&Options::hashing, &HashOptions::sha1>},
-    {"SHA2", false, on_off<&Options::hashing, &HashOptions::sha256>},
-    {"SHA3", false, on_off<&Options::hashing, &HashOptions::sha384>},
-    {"SHA5", false, on_off<&Options::hashing, &HashOptions::sha512>},
-    {"SILEN", false, on_off<&Options::console, &ConsoleOptions::silent>},
-    {"TIME", false, apply_time},
-    {"WIDTH", false, apply_width},
-    {"ZULU", false, on_off<&Options::logs, &LogOptions::zulu_time>},
-    {"DFXML", false, file_name<&LogOptions::dfxml_path>},
-    {"AUDITSET", false, file_name<&LogOptions::audit_set_path>},
-    {"SEAL", false, on_off<&Options::logs, &LogOptions::seal>},
-    {"REPORT", false, file_name<&LogOptions::report_path>},
-    {"THREADS", false, apply_threads},
-});
+constexpr std::size_t most_utf16_ini_bytes = std::size_t{1} << 20;
 
-Handler match_directive(const IniLine& line) {
-    for (const DirectiveMatch& m : directive_table) {
-        // "Anywhere" words are looked for in the directive's own name only:
-        // PATH=C:\APPEND\X is a path, not the APPEND directive.
-        const bool found = m.anywhere ? line.name.find(m.word) != std::string::npos : line.upper.starts_with(m.word);
-        if (found) {
-            return m.apply;
+// An INI file that cannot be read as the text it says it is: refused whole,
+// before any of its settings is applied.
+[[noreturn]] void refuse_ini_file(const std::string& path, const char* why) {
+    std::fprintf(stderr, "\nThe ini file %s can't be read: %s\n",
+                 std::string(paths::display_path(paths::make_long_path(path))).c_str(), why);
+    throw util::RunEnd{ILLEGAL_OPTION};
+}
+
+// The rest of an INI file that began with a UTF-16 byte-order mark, as
+// UTF-8 text.
+std::string utf16_ini_text(std::FILE* file, const std::string& path, bool little_endian) {
+    std::string bytes;
+    std::array<char, 4096> buffer{};
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        bytes.append(buffer.data(), got);
+        if (bytes.size() > most_utf16_ini_bytes) {
+            refuse_ini_file(path, "it is larger than 1 MiB");
         }
     }
-    return nullptr;
+    if (std::ferror(file) != 0) {
+        refuse_ini_file(path, "reading it failed");
+    }
+    if (bytes.size() % 2 != 0) {
+        refuse_ini_file(path, "it begins as UTF-16 but holds an odd number of bytes");
+    }
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[(2 * i) + 1]);
+        units[i] = static_cast<char16_t>(little_endian ? (second << 8U) | first : (first << 8U) | second);
+        if (units[i] == u'\0') {
+            refuse_ini_file(path, "it holds a NUL character");
+        }
+    }
+    return util::utf16_to_wtf8(units.data(), units.size());
+}
+
+// A UTF-8 byte-order mark is no part of the first line.
+void skip_utf8_mark(std::FILE* file) {
+    std::array<char, 3> mark{};
+    if (std::fread(mark.data(), 1, mark.size(), file) != mark.size() || mark[0] != '\xEF' || mark[1] != '\xBB' ||
+        mark[2] != '\xBF') {
+        std::rewind(file);
+    }
+}
+
+// The directives of an INI file, line by line: all of the own file, the
+// [BASE] section of the shared one.
+template <class Lines>
+void read_directives(OptionTarget& s, Lines& lines, const std::string& path, IniFileKind kind) {
+    std::string line;
+    if (kind == IniFileKind::shared) {
+        bool found = false;
+        while (!found && lines.next(line)) {
+            found = contains(util::to_upper(line), "[BASE]");
+        }
+        if (!found) {
+            return;
+        }
+    }
+    s.logs.ini_processed = true;
+    s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
+    while (lines.next(line)) {
+        // The first line shorter than two characters ends the settings.
+        if (line.size() < 2) {
+            break;
+        }
+        if (kind == IniFileKind::shared && contains(util::to_upper(line), "[BASE]")) {
+            break;
+        }
+        if (line[0] == ';' || line[0] == '#') {
+            continue;
+        }
+        apply_ini_line(s, line, lines.line_number());
+    }
 }
 
 std::string ini_name_beside_program() {
@@ -545,53 +624,50 @@ bool is_readable_file(const std::string& path) {
 }  // namespace
 
 bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
-    const IniLine parts = split_line(line, line_number);
-    const Handler apply = match_directive(parts);
-    if (apply == nullptr) {
+    const Option option = match_option(line, Source::ini);
+    if (option == Option::none) {
         return false;
     }
+    const IniLine parts = split_line(line, line_number);
     s.logs.ini_echo += "\n ";
     s.logs.ini_echo += parts.upper;
-    apply(s, parts);
+    apply_directive(s, spec_of(option), parts);
     return true;
 }
 
 void read_ini_from(OptionTarget& s, const std::string& path, IniFileKind kind) {
-    std::FILE* file = platform::open_stream(path, "r");
+    std::FILE* file = platform::open_stream(path, "rb");
     if (file == nullptr) {
         return;
     }
-    std::string line;
-    util::ListReader lines(file, "the ini file");
-    if (kind == IniFileKind::shared) {
-        bool found = false;
-        while (!found && lines.next(line)) {
-            found = contains(util::to_upper(line), "[BASE]");
-        }
-        if (!found) {
-            std::fclose(file);
-            return;
-        }
-    }
-    s.logs.ini_processed = true;
-    s.logs.ini_path = std::string(paths::display_path(paths::make_long_path(path)));
-    while (lines.next(line)) {
-        // The first line shorter than two characters ends the settings.
-        if (line.size() < 2) {
-            break;
-        }
-        if (kind == IniFileKind::shared && contains(util::to_upper(line), "[BASE]")) {
-            break;
-        }
-        if (line[0] == ';' || line[0] == '#') {
-            continue;
-        }
+    std::array<unsigned char, 2> mark{};
+    const bool two = std::fread(mark.data(), 1, mark.size(), file) == mark.size();
+    const bool little = two && mark[0] == 0xFF && mark[1] == 0xFE;
+    if (little || (two && mark[0] == 0xFE && mark[1] == 0xFF)) {
+        std::string text;
         try {
-            apply_ini_line(s, line, lines.line_number());
+            text = utf16_ini_text(file, path, little);
         } catch (...) {
             std::fclose(file);
             throw;
         }
+        std::fclose(file);
+        TextLines lines(text);
+        read_directives(s, lines, path, kind);
+        return;
+    }
+    std::fclose(file);
+    file = platform::open_stream(path, "r");
+    if (file == nullptr) {
+        return;
+    }
+    skip_utf8_mark(file);
+    util::ListReader lines(file, "the ini file");
+    try {
+        read_directives(s, lines, path, kind);
+    } catch (...) {
+        std::fclose(file);
+        throw;
     }
     std::fclose(file);
 }

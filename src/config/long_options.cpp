@@ -1,6 +1,5 @@
 #include "config/long_options.h"
 
-#include <array>
 #include <cstdio>
 #include <optional>
 
@@ -21,75 +20,6 @@
 namespace veldro::config {
 
 namespace {
-
-struct KeywordEntry {
-    std::string_view prefix;  // compared on its whole length, ignoring case
-    LongKeyword keyword;
-};
-
-// The order decides: --dirs is DIR (not DES), --hashlog is HASHLOG (not HASH).
-constexpr auto keyword_table = std::to_array<KeywordEntry>({
-    {"ALL", LongKeyword::all},
-    {"ACC", LongKeyword::log},
-    {"LOG", LongKeyword::log},
-    {"ADSEXTRACT", LongKeyword::ads_extract},
-    {"ADSPARENT", LongKeyword::ads_parent},
-    {"ADSCHILD", LongKeyword::ads_child},
-    {"OLD", LongKeyword::older},
-    {"BEF", LongKeyword::older},
-    {"NEW", LongKeyword::younger},
-    {"YOU", LongKeyword::younger},
-    {"AFT", LongKeyword::younger},
-    {"BYP", LongKeyword::bypass},
-    {"EXC", LongKeyword::exclude},
-    {"CHK", LongKeyword::check_tilde},
-    {"DES", LongKeyword::destination},
-    {"OUT", LongKeyword::destination},
-    {"DEL", LongKeyword::delimiter},
-    {"DIR", LongKeyword::dirs},
-    {"ERR", LongKeyword::error_mask},
-    {"EXI", LongKeyword::exist},
-    {"GRE", LongKeyword::greater},
-    {"HASHLOG", LongKeyword::hash_log},
-    {"UNICODE", LongKeyword::unicode},
-    {"HASH", LongKeyword::hash},
-    {"MD5", LongKeyword::hash},
-    {"IM", LongKeyword::immediate},  // the bare word only, see below
-    {"LES", LongKeyword::less},
-    {"LIS", LongKeyword::list},
-    {"MAIN", LongKeyword::maintain},
-    {"MILLI", LongKeyword::milli},
-    {"NOC", LongKeyword::no_case},
-    {"IGN", LongKeyword::no_case},
-    {"NOD", LongKeyword::no_dupe},
-    {"OVER", LongKeyword::overwrite},
-    {"PATH", LongKeyword::path},
-    {"RET", LongKeyword::retries},
-    {"REC", LongKeyword::recurse},
-    {"NOR", LongKeyword::no_recurse},
-    {"RES", LongKeyword::reset},
-    {"SHADOW", LongKeyword::shadow},
-    {"SHA1", LongKeyword::sha1},
-    {"160", LongKeyword::sha1},
-    {"SHA2", LongKeyword::sha256},
-    {"256", LongKeyword::sha256},
-    {"SHA3", LongKeyword::sha384},
-    {"384", LongKeyword::sha384},
-    {"SHA5", LongKeyword::sha512},
-    {"512", LongKeyword::sha512},
-    {"TEST", LongKeyword::test},
-    {"FLAT", LongKeyword::flatten},
-    {"WID", LongKeyword::width},
-    {"ZERO", LongKeyword::zero},
-    {"ZUL", LongKeyword::zulu},
-    {"SIL", LongKeyword::silent},
-    // Keywords added since: none begins with an earlier one.
-    {"DFXML", LongKeyword::dfxml},
-    {"AUDITSET", LongKeyword::audit_set},
-    {"SEAL", LongKeyword::seal},
-    {"REP", LongKeyword::report},
-    {"THR", LongKeyword::threads},
-});
 
 constexpr int handled = 0;
 constexpr int illegal = 1;
@@ -189,13 +119,11 @@ int set_delimiter(OptionTarget& s, const std::string& value) {
         s.console.delimiter = '|';
         return handled;
     }
-    // A character code; text that names no character (0, or not a number)
-    // would put NUL bytes into the console lines.
-    const std::optional<int> code = util::parse_int(value);
-    if (!code || *code < 1 || *code > 255) {
+    const std::optional<char> code = character_code(value);
+    if (!code) {
         return illegal;
     }
-    s.console.delimiter = static_cast<char>(static_cast<unsigned char>(*code));
+    s.console.delimiter = *code;
     return handled;
 }
 
@@ -228,67 +156,7 @@ int set_hash_mode(OptionTarget& s, const std::optional<std::string>& value) {
     }
 }
 
-// REC, RES, SIL and CHK: no value gives 1; ON, YES, TRUE, 1 give 1; OFF,
-// NO, FALSE, 0 give 0; anything else is illegal.
-int set_on_off(bool& field, const std::optional<std::string>& value) {
-    const std::optional<bool> on = value ? util::parse_switch(*value) : std::optional<bool>(true);
-    if (!on) {
-        return illegal;
-    }
-    field = *on;
-    return handled;
-}
-
-// --SHA1 ... --SHA5: the digests wanted besides MD5. False for other keywords.
-bool set_digest_flag(HashOptions& h, LongKeyword k) {
-    switch (k) {
-        case LongKeyword::sha1:
-            h.sha1 = true;
-            return true;
-        case LongKeyword::sha256:
-            h.sha256 = true;
-            return true;
-        case LongKeyword::sha384:
-            h.sha384 = true;
-            return true;
-        case LongKeyword::sha512:
-            h.sha512 = true;
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The keywords that need a value; without one the option is illegal.
-bool needs_value(LongKeyword k) {
-    switch (k) {
-        case LongKeyword::log:
-        case LongKeyword::older:
-        case LongKeyword::younger:
-        case LongKeyword::bypass:
-        case LongKeyword::exclude:
-        case LongKeyword::destination:
-        case LongKeyword::delimiter:
-        case LongKeyword::dirs:
-        case LongKeyword::error_mask:
-        case LongKeyword::greater:
-        case LongKeyword::hash_log:
-        case LongKeyword::unicode:
-        case LongKeyword::less:
-        case LongKeyword::list:
-        case LongKeyword::path:
-        case LongKeyword::width:
-        case LongKeyword::dfxml:
-        case LongKeyword::audit_set:
-        case LongKeyword::report:
-        case LongKeyword::threads:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The keywords whose value is a file or path.
+// The keywords that need a value.
 int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, const std::string& value) {
     switch (k) {
         case LongKeyword::log:
@@ -342,15 +210,6 @@ int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, con
             s.console.width_state += 1;
             s.console.name_width = name_width_value("--WIDTH", value);
             return handled;
-        case LongKeyword::dfxml:
-            s.logs.dfxml_path = value;
-            return handled;
-        case LongKeyword::audit_set:
-            s.logs.audit_set_path = value;
-            return handled;
-        case LongKeyword::report:
-            s.logs.report_path = value;
-            return handled;
         case LongKeyword::threads:
             if (const std::optional<unsigned> count = thread_count_value(value)) {
                 s.options.threads = *count;
@@ -362,73 +221,10 @@ int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, con
     }
 }
 
-// The keywords that take no value: each sets its flags. False for the others.
-bool set_flags(OptionTarget& s, LongKeyword k) {
+// The keywords whose value is optional or chooses a mode.
+int handle_optional_value(OptionTarget& s, LongKeyword k, std::string_view text,
+                          const std::optional<std::string>& value) {
     switch (k) {
-        case LongKeyword::all:
-            s.selection.copy_all = true;
-            break;
-        case LongKeyword::ads_extract:
-            s.copy.ads_extract = true;
-            break;
-        case LongKeyword::ads_parent:
-            s.copy.ads_extract = true;
-            s.copy.ads_parent = true;
-            break;
-        case LongKeyword::ads_child:
-            s.copy.ads_extract = true;
-            s.copy.ads_child = true;
-            break;
-        case LongKeyword::exist:
-            s.selection.exist_only = true;
-            break;
-        case LongKeyword::immediate:
-            s.copy.immediate = true;
-            break;
-        case LongKeyword::milli:
-            s.logs.milli = true;
-            break;
-        case LongKeyword::no_case:
-            s.copy.no_case = true;
-            s.selection.copy_all = true;
-            break;
-        case LongKeyword::no_dupe:
-            s.copy.no_dupe = true;
-            s.selection.copy_all = true;
-            break;
-        case LongKeyword::overwrite:
-            s.copy.overwrite_protected = true;
-            break;
-        case LongKeyword::no_recurse:
-            s.selection.recurse = false;
-            break;
-        case LongKeyword::shadow:
-            s.paths.shadow_copy = true;
-            break;
-        case LongKeyword::test:
-            s.paths.test_mode = true;
-            break;
-        case LongKeyword::zero:
-            s.copy.zero_dates = true;
-            break;
-        case LongKeyword::zulu:
-            s.logs.zulu_time = true;
-            break;
-        case LongKeyword::seal:
-            s.logs.seal = true;
-            break;
-        default:
-            return set_digest_flag(s.hashing, k);
-    }
-    return true;
-}
-
-// The keywords that take an optional value.
-int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
-                         const std::optional<std::string>& value) {
-    switch (k) {
-        case LongKeyword::check_tilde:
-            return set_on_off(s.copy.check_tilde, value);
         case LongKeyword::hash:
             return set_hash_mode(s, value);
         case LongKeyword::maintain:
@@ -438,19 +234,12 @@ int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
             }
             break;
         case LongKeyword::retries:
-            s.hashing.retries = value ? int_value("--RET", *value) : 0;
+            s.hashing.retries = value ? count_value("--RET", *value) : 0;
             break;
-        case LongKeyword::recurse:
-            return set_on_off(s.selection.recurse, value);
-        case LongKeyword::reset:
-            return set_on_off(s.copy.reset_times, value);
         case LongKeyword::flatten:
-            s.copy.flatten = value ? int_value("--FLAT", *value) : 1;
+            s.copy.flatten = value ? count_value("--FLAT", *value) : 1;
             break;
-        case LongKeyword::silent:
-            return set_on_off(s.console.silent, value);
         default:
-            set_flags(s, k);
             break;
     }
     return handled;
@@ -459,19 +248,7 @@ int handle_without_value(OptionTarget& s, LongKeyword k, std::string_view text,
 }  // namespace
 
 LongKeyword match_long_keyword(std::string_view text) {
-    for (const KeywordEntry& entry : keyword_table) {
-        if (entry.keyword == LongKeyword::immediate) {
-            // Compared on three characters, the end of the text included.
-            if (paths::equal_ignoring_case(text, entry.prefix)) {
-                return entry.keyword;
-            }
-            continue;
-        }
-        if (paths::starts_with_ignoring_case(text, entry.prefix)) {
-            return entry.keyword;
-        }
-    }
-    return LongKeyword::none;
+    return match_option(text, Source::long_option);
 }
 
 int parse_long_option(OptionTarget& s, std::string_view text) {
@@ -482,18 +259,30 @@ int parse_long_option(OptionTarget& s, std::string_view text) {
     if (paths::equal_ignoring_case(text, "version")) {
         throw OptionStop{OptionStop::Page::version, NORMAL_EXIT, {}};
     }
-    const LongKeyword keyword = match_long_keyword(text);
-    if (keyword == LongKeyword::none) {
+    const OptionSpec& spec = spec_of(match_long_keyword(text));
+    const std::optional<std::string> value = value_of(text);
+    switch (spec.long_value) {
+        case Value::absent:
+            return handled;
+        case Value::flag:
+            set_flag(s.options, spec, spec.writes);
+            return handled;
+        case Value::on_off:
+            return set_switch(s.options, spec, value) ? handled : illegal;
+        case Value::count:
+        case Value::choice:
+            return handle_optional_value(s, spec.option, text, value);
+        default:
+            break;
+    }
+    if (!value) {
+        return illegal;
+    }
+    if (spec.file != nullptr) {
+        s.logs.*spec.file = *value;
         return handled;
     }
-    const std::optional<std::string> value = value_of(text);
-    if (needs_value(keyword)) {
-        if (!value) {
-            return illegal;
-        }
-        return handle_with_value(s, keyword, text, *value);
-    }
-    return handle_without_value(s, keyword, text, value);
+    return handle_with_value(s, spec.option, text, *value);
 }
 
 std::string bypass_entry(std::string_view value) {

@@ -1,67 +1,17 @@
 // Long options: the keywords after "--".
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "config/option_table.h"
 #include "run/run.h"
 #include "util/paths.h"
 
 namespace veldro::config {
 
-// The long-option keywords, in the order they are tried.
-enum class LongKeyword : std::uint8_t {
-    none,  // unknown: ignored without a message
-    all,
-    log,
-    ads_extract,
-    ads_parent,
-    ads_child,
-    older,
-    younger,
-    bypass,
-    exclude,
-    check_tilde,
-    destination,
-    delimiter,
-    dirs,
-    error_mask,
-    exist,
-    greater,
-    hash_log,
-    unicode,
-    hash,
-    immediate,
-    less,
-    list,
-    maintain,
-    milli,
-    no_case,
-    no_dupe,
-    overwrite,
-    path,
-    retries,
-    recurse,
-    no_recurse,
-    reset,
-    shadow,
-    sha1,
-    sha256,
-    sha384,
-    sha512,
-    test,
-    flatten,
-    width,
-    zero,
-    zulu,
-    silent,
-    dfxml,
-    audit_set,
-    seal,
-    report,
-    threads,
-};
+// The long-option keywords are the options of the one table.
+using LongKeyword = Option;
 
 // The first keyword whose leading characters the text begins with, ignoring
 // case (--logfile, --logs and --LOG are one option).

@@ -253,6 +253,32 @@ int int_value(std::string_view option, std::string_view value) {
     return *number;
 }
 
+int count_value(std::string_view option, std::string_view value) {
+    const int number = int_value(option, value);
+    if (number < 0) {
+        refuse_number(option, value);
+    }
+    return number;
+}
+
+void refuse_option_value(std::string_view option, std::string_view value) {
+    std::fprintf(stderr, "\nIllegal value for %.*s: %.*s\n", static_cast<int>(option.size()), option.data(),
+                 static_cast<int>(value.size()), value.data());
+    throw util::RunEnd{ILLEGAL_OPTION};
+}
+
+std::optional<char> character_code(std::string_view text) {
+    const std::optional<int> code = util::parse_int(text);
+    if (!code || *code < 1 || *code > UCHAR_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<char>(static_cast<unsigned char>(*code));
+}
+
+bool is_time_letter(char letter) {
+    return std::string_view("AaCcWw3").find(letter) != std::string_view::npos;
+}
+
 std::optional<unsigned> thread_count_value(std::string_view text) {
     const std::optional<int> number = util::parse_int(text);
     if (!number || *number < 1 || *number > static_cast<int>(max_thread_count)) {

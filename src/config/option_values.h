@@ -86,6 +86,20 @@ bool read_text_line(std::FILE* file, std::string& line);
 std::int64_t size_value(std::string_view option, std::string_view value);
 // A whole number within int, else refused.
 int int_value(std::string_view option, std::string_view value);
+// A count: a whole number from 0 up, else refused.
+int count_value(std::string_view option, std::string_view value);
+// A value that is none of those its option takes: the message names the
+// option and the value, and the run ends with ILLEGAL_OPTION.
+[[noreturn]] void refuse_option_value(std::string_view option, std::string_view value);
+
+// A delimiter given as its character code (--DEL=9, INI DELIM=124): 1 to
+// 255, else nothing; a code that names no character would put NUL bytes or
+// another character into the console lines.
+std::optional<char> character_code(std::string_view text);
+
+// The times the age and newer tests can use (-T, INI TIME): A last access,
+// C created, W last written, either case, and 3 (tests W).
+bool is_time_letter(char letter);
 
 // A number of worker threads (--THREADS, THREADS): a whole number from 1
 // to 64, else nothing.

@@ -6,6 +6,7 @@
 #include "config/ini.h"
 #include "config/long_options.h"
 #include "config/memo.h"
+#include "config/option_table.h"
 #include "config/option_values.h"
 #include "config/usage.h"
 #include "logs/log_set.h"
@@ -239,15 +240,20 @@ void take_time_field(ArgumentScan& scan, OptionTarget& s) {
         s.selection.time_field = 'w';
         return;
     }
+    const std::string option{'-', scan.arg()[scan.letter]};
     const std::string_view rest = scan.rest();
+    char letter = 0;
     if (!rest.empty()) {
         // One letter; the letters after it are options again.
-        s.selection.time_field = static_cast<unsigned char>(rest.front());
+        letter = rest.front();
         ++scan.letter;
-        return;
+    } else {
+        letter = take_value(scan, false, DashRule::fatal, MissingRule::fatal).front();
     }
-    const std::string value = take_value(scan, false, DashRule::fatal, MissingRule::fatal);
-    s.selection.time_field = static_cast<unsigned char>(value.front());
+    if (!is_time_letter(letter)) {
+        refuse_option_value(option, std::string(1, letter));
+    }
+    s.selection.time_field = static_cast<unsigned char>(letter);
 }
 
 void take_width(ArgumentScan& scan, OptionTarget& s) {
@@ -265,55 +271,22 @@ void take_width(ArgumentScan& scan, OptionTarget& s) {
 
 // The letters that only set or clear flags. False for the others.
 bool set_letter_flags(const ArgumentScan& scan, OptionTarget& s, char letter) {
+    if (const Option option = letter_option(letter); option != Option::none) {
+        const OptionSpec& spec = spec_of(option);
+        set_flag(s.options, spec, scan.plus && spec.plus_clears ? !spec.writes : spec.writes);
+        return true;
+    }
     switch (letter) {
-        case 'A':
-            s.selection.copy_all = !scan.plus;
-            break;
-        case 'e':
-            s.selection.exist_only = true;
-            break;
-        case 'I':
-        case 'i':
-            s.copy.immediate = true;
-            break;
-        case 'M':
-            s.paths.maintain_dir_dates = true;
-            s.paths.make_dirs = true;
-            break;
-        case 'm':
-            s.paths.make_dirs = true;
-            break;
         case 'N':
             s.copy.list_only = ListOnly::with_destinations;
-            break;
+            return true;
         case 'n':
             // -n lists names; a second -n adds the destinations.
             s.copy.list_only = s.copy.list_only == ListOnly::off ? ListOnly::names : ListOnly::with_destinations;
-            break;
-        case 'O':
-            s.copy.overwrite_protected = true;
-            break;
-        case 'R':
-            s.copy.reset_times = !scan.plus;
-            break;
-        case 'r':
-            s.selection.recurse = false;
-            break;
-        case 'U':
-        case 'u':
-            s.paths.upper_case_dirs = false;
-            break;
-        case 'V':
-        case 'v':
-            s.console.silent = true;
-            break;
-        case 'z':
-            s.logs.zulu_time = true;
-            break;
+            return true;
         default:
             return false;
     }
-    return true;
 }
 
 // The letters that take a value. False for the others.

@@ -94,6 +94,23 @@ class FindingAndReading(IniCase):
         self.assertStatus(r, 0)
         self.assertFalse(os.path.exists(self.path("wrong")))
 
+    def test_utf16_file_is_read_whole_or_refused_whole(self):
+        ini = self.write_ini("PATH=%s\r\nDEST=%s\r\n" % (self.src, self.dst))
+        with open(ini, "rb") as f:
+            text = f.read().decode()
+        with open(ini, "wb") as f:
+            f.write(("\ufeff" + text).encode("utf-16-le"))
+        r = self.run_own(["-m", "-i"])
+        self.assertStatus(r, 0)
+        self.assertEqual(self.copied(), ["a.txt", "sub/b.txt"])
+        shutil.rmtree(self.dst)
+        with open(ini, "ab") as f:
+            f.write(b"X")
+        r = self.run_own(["-m", "-i"])
+        self.assertStatus(r, 6)
+        self.assertIn("can't be read", r.stderr)
+        self.assertFalse(os.path.exists(self.dst))
+
     def test_no_ini_file_is_no_error(self):
         r = self.run_own(["-p", self.src, "-d", self.dst, "-m", "-i"])
         self.assertStatus(r, 0)

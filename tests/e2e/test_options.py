@@ -82,6 +82,13 @@ class BadCommandLines(OptionCase):
             self.assertStatus(r, 6)
             self.assertFalse(os.path.exists(self.dst), value)
 
+    def test_values_out_of_range_are_refused(self):
+        for args, said in ((["--RET=-1"], "--RET: -1"), (["--FLAT=-5"], "--FLAT: -5"), (["-T", "Q"], "-T: Q")):
+            r = self.run_copy(*args)
+            self.assertStatus(r, 6)
+            self.assertIn(said, r.stderr)
+            self.assertFalse(os.path.exists(self.dst), args)
+
     def test_attribute_option_needs_a_modifier(self):
         r = self.run_copy("-a")
         self.assertStatus(r, 6)

@@ -179,8 +179,9 @@ TEST_F(IniTest, SizesTakeSuffixes) {
 
 // A value the directive cannot take ends the run, naming the line.
 TEST(IniDeathTest, ValuesThatMeanNothingAreRefused) {
-    for (const char* line : {"ZULU=ONE", "RESET=maybe", "FLAT=abc", "LIST=ONWARD", "GREATER=1X", "LESS=1G5", "WIDTH=7O",
-                             "HASH=NONE", "YOUNG=abc", "CRC=X", "THREADS=0", "THREADS=65", "THREADS=many"}) {
+    for (const char* line :
+         {"ZULU=ONE", "RESET=maybe", "FLAT=abc", "LIST=ONWARD", "GREATER=1X", "LESS=1G5", "WIDTH=7O", "HASH=NONE",
+          "YOUNG=abc", "CRC=X", "THREADS=0", "THREADS=65", "THREADS=many", "TIME=Q", "DELIM=00", "DELIM=300"}) {
         EXPECT_EXIT(veldro::ending_run([&] {
                         OwnedRun s;
                         apply_ini_line(s, line, 7);
@@ -388,6 +389,32 @@ TEST_F(IniTest, OwnFileFromItsFirstLineToTheFirstEmptyLine) {
     EXPECT_EQ(s.copy.immediate, 1);
     EXPECT_EQ(s.logs.zulu_time, 0);
     EXPECT_EQ(s.logs.ini_echo, "\n SILENT=ON\n IMMED=ON");
+}
+
+// A byte-order mark says how the file is written: UTF-16 either way round
+// is read as such, a UTF-8 mark is no part of the first line; a file that
+// is not the UTF-16 its mark says is refused before any line applies.
+TEST_F(IniTest, FilesWithAByteOrderMark) {
+    const std::string text = "SILENT=ON\r\nPATH=" + path("DATA") + "\r\n";
+    std::string little = "\xFF\xFE";
+    std::string big = "\xFE\xFF";
+    for (const char c : text) {
+        little += std::string{c, '\0'};
+        big += std::string{'\0', c};
+    }
+    for (const std::string& file : {little, big, "\xEF\xBB\xBF" + text}) {
+        write_file("veldro.ini", file);
+        OwnedRun s;
+        read_ini_from(s, path("veldro.ini"), IniFileKind::own);
+        EXPECT_EQ(s.console.silent, 1);
+        EXPECT_EQ(s.paths.source_paths, std::vector<std::string>{path("DATA")});
+    }
+    write_file("odd.ini", little + "Z");
+    EXPECT_EXIT(veldro::ending_run([&] {
+                    OwnedRun s;
+                    read_ini_from(s, path("odd.ini"), IniFileKind::own);
+                }),
+                ::testing::ExitedWithCode(6), "The ini file .*odd.ini can't be read");
 }
 
 TEST_F(IniTest, EmptyFirstLineGivesNoSettings) {

@@ -247,6 +247,20 @@ TEST_F(OptionsDeathTest, MissingAndDashLedValues) {
     }
 }
 
+// A value outside what its option takes is refused, naming both.
+TEST_F(OptionsDeathTest, ValuesOutOfRange) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad{
+        {{"-T", "Q"}, "Illegal value for -T: Q"},
+        {{"-tx"}, "Illegal value for -t: x"},
+        {{"--RET=-1"}, "Illegal number for --RET: -1"},
+        {{"--FLAT=-5"}, "Illegal number for --FLAT: -5"},
+    };
+    for (const auto& [args, message] : bad) {
+        EXPECT_EXIT(veldro::ending_run([&] { parse_with_paths(args); }), ::testing::ExitedWithCode(6), message)
+            << args[0];
+    }
+}
+
 TEST_F(OptionsDeathTest, UsageForUnknownLettersAndUsageValues) {
     // The usage text is shown (without a terminal, all of it), then 6.
     const std::vector<std::vector<std::string>> bad{
