@@ -124,6 +124,8 @@ struct FileOutcome {
     // The copy took its name with the stamped times and its attributes, and
     // nothing has touched them since: stamping it again would change nothing.
     bool settled = false;
+    // A line of the file list: the worker takes the list's own way.
+    bool listed = false;
 
     // The next entry of `streams`, emptied (its strings keep their memory).
     StreamOutcome& next_stream() {
@@ -166,6 +168,7 @@ struct FileOutcome {
         creation_left = false;
         stamped = platform::FileTimeSet{};
         settled = false;
+        listed = false;
     }
 };
 

@@ -6,12 +6,12 @@
 #include <iterator>
 #include <string>
 
-#include "copy/verify.h"
 #include "logs/file_record.h"
 #include "run/run.h"
 #include "test_files.h"
+#include "work/verify.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 namespace {
 
 namespace fs = std::filesystem;
@@ -239,4 +239,4 @@ TEST_F(Verify, UnicodeRecordWithoutHashing) {
 }
 
 }  // namespace
-}  // namespace veldro::copy
+}  // namespace veldro::work

@@ -12,7 +12,7 @@
 #include "run/options.h"
 #include "run/outcome.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 // What one worker keeps from file to file: the read buffer of every digest,
 // the digest feed of the copy and the stream work's buffers. The caller
@@ -58,4 +58,4 @@ hash::DigestSelection selection_for(const HashOptions& h, bool with_md5);
 // Any SHA kind is selected.
 bool any_sha(const HashOptions& h);
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

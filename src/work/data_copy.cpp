@@ -1,16 +1,16 @@
-#include "copy/data_copy.h"
+#include "work/data_copy.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 
-#include "copy/times.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "times/file_times.h"
 #include "util/run_end.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 namespace {
 
@@ -200,4 +200,4 @@ std::error_code copy_two_ways(const std::string& source, const std::string& dest
     return copy_file_data(source, destination, replace_protected, feed);
 }
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

@@ -9,7 +9,7 @@
 
 #include "platform/fs.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 // The program's own copy: reads the source (opened without following a
 // link, bypassing access rules the process may bypass) in large buffers
@@ -38,4 +38,4 @@ std::error_code platform_copy(const std::string& source, const std::string& dest
 std::error_code copy_two_ways(const std::string& source, const std::string& destination, bool replace_protected = false,
                               platform::CopyFeed* feed = nullptr, const std::function<void()>& restart = {});
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

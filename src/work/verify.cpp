@@ -1,10 +1,10 @@
-#include "copy/verify.h"
+#include "work/verify.h"
 
-#include "copy/data_copy.h"
-#include "copy/times.h"
 #include "platform/fs.h"
+#include "times/file_times.h"
+#include "work/data_copy.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 namespace {
 
@@ -179,4 +179,4 @@ bool verify_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
     return !h.compare || out.match;
 }
 
-}  // namespace veldro::copy
+}  // namespace veldro::work
