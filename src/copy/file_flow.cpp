@@ -19,7 +19,8 @@ FileFlow::FileFlow(Run& s, unsigned threads)
           [this](Slot& slot) {
               // Each worker keeps its buffers and digest state for its life.
               thread_local platform::ThreadOwned<work::WorkScratch> scratch;
-              work::work_file(s_.options, slot.outcome, scratch.get());
+              platform::NativeFileSystem files;
+              work::work_file(s_.options, slot.outcome, scratch.get(), files);
           },
           [this](Slot& slot, bool worked) { record(slot, worked); },
           // Ctrl-C or Escape typed while the walk waits for long copies

@@ -176,7 +176,8 @@ void process_file(Run& s, FileStages& stages, const std::string& directory, cons
         report.no_streams();
         return;
     }
-    work::work_file(s.options, out, stages.scratch);
+    platform::NativeFileSystem files;
+    work::work_file(s.options, out, stages.scratch, files);
     if (out.copied) {
         ++s.dupes.files_copied_so_far;
         note_copy_written(s, out.destination, out.source);

@@ -743,9 +743,11 @@ void FileReport::listed_result() {
     }
     // Only a verified copy is listed and counted as copied.
     listed_logs(listed_digests());
-    if (o_.creation_left) {
-        note_creation_time_left(s_);
+    if (o_.attributes.failed) {
+        std::fprintf(error_stream(s_), "\nCouldn't reset file attribute of %s (%s)",
+                     paths::shown_path(o_.destination).c_str(), platform::error_text(o_.attributes.reason).c_str());
     }
+    times();
 }
 
 void FileReport::listed_progress(ListProgress& progress) {

@@ -133,7 +133,8 @@ private:
     void work(FileOutcome& out) {
         // Each thread that works keeps its buffers for its life.
         thread_local platform::ThreadOwned<work::WorkScratch> scratch;
-        work::work_file(s_.options, out, scratch.get());
+        platform::NativeFileSystem files;
+        work::work_file(s_.options, out, scratch.get(), files);
     }
 
     void record(FileOutcome& out, bool worked) {

@@ -4,6 +4,7 @@
 #include "hash/file_digest.h"
 #include "platform/fs.h"
 #include "times/file_times.h"
+#include "util/text.h"
 #include "work/data_copy.h"
 
 namespace veldro::work {
@@ -11,19 +12,21 @@ namespace veldro::work {
 namespace {
 
 // Copy data: the link, the stream files or the copy of the data.
-void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
+void copy_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     if (out.streams_only) {
         // The stream files take the place of the copy, and the destination
         // now names their directory.
         out.copied = ads::write_source_streams(o, out, w.streams);
     } else if (out.directory_ready) {
         if (out.is_link) {
-            out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
+            out.copy_error = files.copy_link(out.source, out.destination);
             out.copied = !out.copy_error;
             // Reading a link moves its last-access time: put it back.
-            (void)times::restore_source_times(out.source, out.entry.times);
+            if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+                out.source_times.fail(error);
+            }
         } else {
-            copy_for_verification(o, out, w);
+            copy_for_verification(o, out, w, files);
         }
     }
     if (!out.copied) {
@@ -35,20 +38,24 @@ void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
 }
 
 // Stamp: the copy's times (out.stamped, unless it is settled with them
-// already), and the source's times put back.
-void stamp_copy(const Options& o, FileOutcome& out) {
+// already), and the source's times put back. These are the last writes of
+// either: what they leave is what is recorded, whatever an earlier one of
+// the work met.
+void stamp_copy(const Options& o, FileOutcome& out, platform::FileSystem& files) {
     const platform::FindRecord& entry = out.entry;
     // The source gets back exactly the times it was found with: the
     // zero-date replacement is for the copy only.
     if (o.copy.reset_times != 0) {
-        if (const std::error_code error = times::restore_source_times(out.source, entry.times)) {
+        out.source_times = StepResult{};
+        if (const std::error_code error = times::restore_source_times(files, out.source, entry.times)) {
             out.source_times.fail(error);
         }
     }
     if (out.copied && !out.streams_only && out.settled) {
         out.creation_left = out.stamped.creation.ticks != 0;  // its file system keeps its own
     } else if (out.copied && !out.streams_only) {
-        const times::Stamp done = times::stamp(out.destination, out.stamped);
+        const times::Stamp done = times::stamp(files, out.destination, out.stamped);
+        out.copy_times = StepResult{};
         if (done.error) {
             out.copy_times.fail(done.error);
         } else {
@@ -57,11 +64,27 @@ void stamp_copy(const Options& o, FileOutcome& out) {
     }
 }
 
+// The destination's attributes after a copy: the source's without
+// read-only (which a settled copy already has), or with -O the ones the
+// destination had before. `settled` tells whether the copy already has them.
+void set_copy_attributes(FileOutcome& out, platform::FileSystem& files, bool settled) {
+    std::error_code error;
+    if (!settled) {
+        error = files.set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
+    }
+    if (out.protected_replaced) {
+        error = files.set_attributes(out.destination, out.protected_attributes);
+    }
+    if (error) {
+        out.attributes.fail(error);
+    }
+}
+
 // The work on a file of the tree: the data, the streams, the verification
 // and the stamp.
-void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w) {
+void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     out.stamped = times_for_copy(o, out.entry.times);
-    copy_data(o, out, w);
+    copy_data(o, out, w, files);
     if (o.copy.ads_extract != 0 && out.stream_count > 0) {
         ads::extract_copy_streams(o, out, w.streams);
     }
@@ -69,37 +92,40 @@ void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w) {
         ads::hash_streams(o, out, w.streams);
     }
     if (o.copy.reset_times != 0) {
+        // Both are written again by the stamp at the end, which records how
+        // that ended.
         if (out.copied && !out.streams_only) {
-            (void)times::set_file_times(out.destination, out.entry.times);
+            bool creation_set = false;
+            if (const std::error_code error =
+                    times::set_file_times(files, out.destination, out.entry.times, creation_set)) {
+                out.copy_times.fail(error);
+            }
             out.settled = false;
         }
-        (void)times::restore_source_times(out.source, out.entry.times);
+        if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+            out.source_times.fail(error);
+        }
     }
-    // The destination's attributes after a copy: the source's without
-    // read-only (which a settled copy already has), or with -O the ones the
-    // destination had before.
     if (out.hashed) {
-        std::error_code error;
-        if (out.copied && !out.settled) {
-            error = platform::set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
-        }
-        if (out.protected_replaced && out.copied) {
-            error = platform::set_attributes(out.destination, out.protected_attributes);
-        }
-        if (error) {
-            out.attributes.fail(error);
+        const bool copied_first = out.copied;
+        if (copied_first) {
+            set_copy_attributes(out, files, out.settled);
         }
         // Links are not hashed; with --ADSCHILD the streams were hashed.
-        (void)verify_copy(o, out, w);
+        verify_copy(o, out, w, files);
+        // A copy made again replaced the one that took its attributes.
+        if (out.copied && (!copied_first || out.retries > 0)) {
+            set_copy_attributes(out, files, out.settled);
+        }
     }
-    stamp_copy(o, out);
+    stamp_copy(o, out, files);
 }
 
 // The data (or, for a link, the link itself) by the system's copy and,
 // when that fails, by the program's own. The source is read once: its
 // digest is fed from the bytes the copy writes, and the copy tells whether
 // it changed meanwhile.
-void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w) {
+void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     platform::CopyFeed feed;
     feed.times = &out.entry.times;  // the times it ends with, from the start
     if (out.source_hashed) {
@@ -110,7 +136,7 @@ void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w) {
     restart();
     switch (out.entry.kind) {
         case platform::EntryKind::symlink:
-            out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
+            out.copy_error = files.copy_link(out.source, out.destination);
             out.copied = !out.copy_error;
             break;
         case platform::EntryKind::special:
@@ -120,15 +146,18 @@ void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w) {
             break;
         default:
             out.copy_error =
-                copy_two_ways(out.source, out.destination, o.copy.overwrite_protected != 0, &feed, restart);
+                copy_two_ways(files, out.source, out.destination, o.copy.overwrite_protected != 0, &feed, restart);
             out.copied = !out.copy_error;
     }
     out.buffer_missing = feed.buffer_missing;
     out.settled = out.copied && feed.settled;
+    if (out.copied) {
+        take_source_as_opened(o, out, feed);
+    }
     out.source_changed = out.copied && feed.source_changed;
     if (!out.copied) {
-        out.source_is_folder = platform::is_directory(out.source);
-        out.destination_is_folder = platform::is_directory(out.destination);
+        out.source_is_folder = files.is_directory(out.source);
+        out.destination_is_folder = files.is_directory(out.destination);
     } else if (out.source_hashed) {
         w.feed.finish(out.source_digests);
         if (feed.source_changed) {
@@ -139,15 +168,15 @@ void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w) {
 
 // The work on a located file: the copy, the copy's digest, the comparison
 // and the stamp. Reads only the options and writes only its outcome.
-void work_listed_file(const Options& o, FileOutcome& out, WorkScratch& w) {
+void work_listed_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     out.source_digests.md5[0] = '\0';
     out.destination_digests.md5[0] = '\0';
-    copy_listed_data(o, out, w);
+    copy_listed_data(o, out, w, files);
     if (!out.copied) {
         return;
     }
     if (out.destination_hashed) {
-        hash::md5_file_digest(out.destination, &out.destination_digests.md5);
+        w.reader.hash_file(files, out.destination, hash::DigestSelection{}, out.destination_digests);
         out.settled = false;  // a file system may move its last-access time even so
     }
     out.compared = o.hashing.compare && out.source_hashed && out.destination_hashed;
@@ -157,12 +186,24 @@ void work_listed_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     // -O: the new copy was renamed over a protected one, which was never
     // changed itself, and now takes its attributes.
     if (out.protected_replaced) {
-        (void)platform::set_attributes(out.destination, out.protected_attributes);
+        if (const std::error_code error = files.set_attributes(out.destination, out.protected_attributes)) {
+            out.attributes.fail(error);
+        }
     }
     if (o.copy.reset_times != 0) {
-        (void)times::restore_source_times(out.source, out.entry.times);
+        if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+            out.source_times.fail(error);
+        }
     }
-    out.creation_left = out.settled || !times::stamp(out.destination, out.entry.times).creation_set;
+    if (out.settled) {
+        out.creation_left = true;
+        return;
+    }
+    const times::Stamp done = times::stamp(files, out.destination, out.entry.times);
+    if (done.error) {
+        out.copy_times.fail(done.error);
+    }
+    out.creation_left = !done.creation_set;
 }
 
 }  // namespace
@@ -182,11 +223,32 @@ platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeS
     return times;
 }
 
-void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
+void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFeed& feed) {
+    platform::FindRecord& entry = out.entry;
+    if (!feed.opened_known ||
+        (feed.opened_size == entry.size && feed.opened_times.last_write == entry.times.last_write)) {
+        return;
+    }
+    // Changed between the look that chose it and the open that copied it:
+    // as good as changed while it was copied. What was copied is what the
+    // record tells and the copy carries, and the times put back.
+    feed.source_changed = true;
+    entry.size = feed.opened_size;
+    entry.times.last_access = feed.opened_times.last_access;
+    entry.times.last_write = feed.opened_times.last_write;
+    if (feed.opened_times.creation.ticks != 0) {
+        entry.times.creation = feed.opened_times.creation;
+    }
+    out.size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
+    out.stamped = times_for_copy(o, entry.times);
+    out.settled = false;  // it took its name with the times of the look
+}
+
+void work_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     if (out.listed) {
-        work_listed_file(o, out, w);
+        work_listed_file(o, out, w, files);
     } else {
-        work_tree_file(o, out, w);
+        work_tree_file(o, out, w, files);
     }
 }
 
