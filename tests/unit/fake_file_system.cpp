@@ -57,15 +57,7 @@ std::error_code FakeFileSystem::hit(FsOp op, const std::string& path) {
 }
 
 std::error_code FakeFileSystem::lookup(const std::string& path, platform::FindRecord& record) {
-    if (const std::error_code e = hit(FsOp::lookup, path)) {
-        return e;
-    }
-    const auto it = nodes.find(path);
-    if (it == nodes.end()) {
-        return error_of(std::errc::no_such_file_or_directory);
-    }
-    record = it->second.record;
-    return {};
+    return on_node(FsOp::lookup, path, [&](Node& n) { record = n.record; });
 }
 
 std::error_code FakeFileSystem::list(const std::string& dir, const std::string& pattern, platform::SearchDetail,
@@ -158,16 +150,10 @@ std::error_code FakeFileSystem::copy_buffered(const std::string& source, const s
 }
 
 std::error_code FakeFileSystem::copy_link(const std::string& source, const std::string& destination) {
-    if (const std::error_code e = hit(FsOp::copy_link, source)) {
-        return e;
-    }
-    const auto from = nodes.find(source);
-    if (from == nodes.end()) {
-        return error_of(std::errc::no_such_file_or_directory);
-    }
-    touched(from->second);
-    nodes[destination] = from->second;
-    return {};
+    return on_node(FsOp::copy_link, source, [&](Node& n) {
+        touched(n);
+        nodes[destination] = n;
+    });
 }
 
 std::int64_t FakeFileSystem::read_step(void* source, void* buffer, std::size_t size) {
@@ -182,56 +168,38 @@ std::int64_t FakeFileSystem::read_step(void* source, void* buffer, std::size_t s
 }
 
 std::error_code FakeFileSystem::open_read_back(const std::string& path, platform::ReadBackFile& file) {
-    if (const std::error_code e = hit(FsOp::read_back, path)) {
+    file.step = &read_step;
+    file.source = &reading_;
+    return on_node(FsOp::read_back, path, [&](Node& n) { reading_ = Reading{this, n.data, 0}; });
+}
+
+std::error_code FakeFileSystem::on_node(FsOp op, const std::string& path, const std::function<void(Node&)>& act) {
+    if (const std::error_code e = hit(op, path)) {
         return e;
     }
     const auto it = nodes.find(path);
     if (it == nodes.end()) {
         return error_of(std::errc::no_such_file_or_directory);
     }
-    reading_ = Reading{this, it->second.data, 0};
-    file.step = &read_step;
-    file.source = &reading_;
+    act(it->second);
     return {};
 }
 
 std::error_code FakeFileSystem::set_times(const std::string& path, const platform::FileTimeSet& times,
                                           bool& creation_set) {
     creation_set = false;
-    if (const std::error_code e = hit(FsOp::set_times, path)) {
-        return e;
-    }
-    const auto it = nodes.find(path);
-    if (it == nodes.end()) {
-        return error_of(std::errc::no_such_file_or_directory);
-    }
-    it->second.record.times = times;
-    creation_set = true;
-    return {};
+    return on_node(FsOp::set_times, path, [&](Node& n) {
+        n.record.times = times;
+        creation_set = true;
+    });
 }
 
 std::error_code FakeFileSystem::get_attributes(const std::string& path, std::uint32_t& attributes) {
-    if (const std::error_code e = hit(FsOp::get_attributes, path)) {
-        return e;
-    }
-    const auto it = nodes.find(path);
-    if (it == nodes.end()) {
-        return error_of(std::errc::no_such_file_or_directory);
-    }
-    attributes = it->second.record.attributes;
-    return {};
+    return on_node(FsOp::get_attributes, path, [&](Node& n) { attributes = n.record.attributes; });
 }
 
 std::error_code FakeFileSystem::set_attributes(const std::string& path, std::uint32_t attributes) {
-    if (const std::error_code e = hit(FsOp::set_attributes, path)) {
-        return e;
-    }
-    const auto it = nodes.find(path);
-    if (it == nodes.end()) {
-        return error_of(std::errc::no_such_file_or_directory);
-    }
-    it->second.record.attributes = attributes;
-    return {};
+    return on_node(FsOp::set_attributes, path, [&](Node& n) { n.record.attributes = attributes; });
 }
 
 std::error_code FakeFileSystem::make_directory(const std::string& path) {

@@ -82,6 +82,9 @@ private:
         std::size_t at = 0;
     };
     std::error_code hit(FsOp op, const std::string& path);
+    // `op` on the node at `path`: the injected failure, or no such file, or
+    // `act` done on it.
+    std::error_code on_node(FsOp op, const std::string& path, const std::function<void(Node&)>& act);
     std::error_code copy(FsOp way, const std::string& source, const std::string& destination, bool replace_protected,
                          platform::CopyFeed* feed);
     static std::int64_t read_step(void* source, void* buffer, std::size_t size);

@@ -83,7 +83,7 @@ TEST_F(Worker, EachStepsFailureIsInTheOutcome) {
         FakeFileSystem files;
         prepare(files, c.listed);
         o.hashing.retries = c.retries;
-        o.copy.reset_times = c.reset_times ? 1 : 0;
+        o.copy.reset_times = c.reset_times;
         if (c.from == 0 && c.op != FsOp::count) {
             files.fail(c.op, 0, std::errc::io_error, c.path);
         }
