@@ -452,7 +452,8 @@ void FileReport::copied_line() {
     std::FILE* log = s_.files.copied_log;
     // The source's full UTF-8 form: cutting a character to one byte would
     // make every name beyond ASCII unreadable in this log.
-    std::fprintf(log, "%14s |%s|", o_.size_text.c_str(), o_.shown_source.c_str());
+    const std::string& size = o_.opened_size_text.empty() ? o_.size_text : o_.opened_size_text;
+    std::fprintf(log, "%14s |%s|", size.c_str(), o_.shown_source.c_str());
     std::fprintf(log, " ==> |%s|", paths::shown_path(o_.destination).c_str());
     write_three_times(log, fields(), s_.logs.milli != 0);
     if (o_.hashed && s_.hashing.hash_sources) {

@@ -239,7 +239,7 @@ void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFee
     if (feed.opened_times.creation.ticks != 0) {
         entry.times.creation = feed.opened_times.creation;
     }
-    out.size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
+    out.opened_size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
     out.stamped = times_for_copy(o, entry.times);
     out.settled = false;  // it took its name with the times of the look
 }

@@ -133,7 +133,7 @@ TEST_F(Worker, TheSourceAsOpenedIsTheOneRecorded) {
         ASSERT_FALSE(out.copy_changed.empty());
         EXPECT_TRUE(out.copy_changed.front());
         EXPECT_EQ(out.entry.size, 4U);
-        EXPECT_EQ(out.size_text, "4");
+        EXPECT_EQ(out.opened_size_text, "4");
         EXPECT_EQ(out.entry.times.last_write, rewritten);
         EXPECT_EQ(files.nodes[dst].record.times.last_write, rewritten);
         EXPECT_EQ(out.match, retries > 0);
