@@ -143,5 +143,20 @@ TEST_F(Worker, TheSourceAsOpenedIsTheOneRecorded) {
     }
 }
 
+// -O: a copy made again after a mismatch replaces the one that took the
+// protected copy's attributes, and takes them in its turn.
+TEST_F(Worker, ACopyMadeAgainTakesTheProtectedAttributes) {
+    FakeFileSystem files;
+    prepare(files, false);
+    o.copy.overwrite_protected = true;
+    o.hashing.retries = 1;
+    out.protected_replaced = true;
+    files.fail(FsOp::read_back, 1, std::errc::io_error);
+    work_file(o, out, scratch, files);
+    EXPECT_EQ(out.retries, 1);
+    EXPECT_TRUE(out.match);
+    EXPECT_EQ(files.nodes[dst].record.attributes, platform::attr_readonly);
+}
+
 }  // namespace
 }  // namespace veldro::work
