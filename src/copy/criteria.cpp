@@ -1,6 +1,6 @@
 #include "copy/criteria.h"
 
-#include "copy/times.h"
+#include "times/file_times.h"
 #include "util/dates.h"
 
 namespace veldro::copy {

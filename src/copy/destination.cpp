@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "copy/dupes.h"
-#include "copy/times.h"
 #include "logs/run_report.h"
 #include "util/paths.h"
 #include "util/text.h"
+#include "work/directory_times.h"
 
 namespace veldro::copy {
 
@@ -221,7 +221,7 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
     }
     if (date_made_dirs) {
         for (const std::size_t length : made) {
-            reset_directory_times(s, path.substr(0, length));
+            work::reset_directory_times(s, path.substr(0, length));
         }
     }
     // The chain stays held while the files go in, so that nothing can put
@@ -309,7 +309,7 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
         source_path += sep;
         source_path += source_real[k];
         if (capture_directory_times(s, source_path)) {
-            reset_directory_times(s, made[k - 1]);
+            work::reset_directory_times(s, made[k - 1]);
         }
     }
 }

@@ -8,6 +8,7 @@
 #include "platform/thread_owned.h"
 #include "util/paths.h"
 #include "util/run_end.h"
+#include "work/worker.h"
 
 namespace veldro::copy {
 
@@ -17,8 +18,9 @@ FileFlow::FileFlow(Run& s, unsigned threads)
           threads, files_in_flight_per_worker,
           [this](Slot& slot) {
               // Each worker keeps its buffers and digest state for its life.
-              thread_local platform::ThreadOwned<WorkScratch> scratch;
-              work_file(s_.options, slot.outcome, scratch.get());
+              thread_local platform::ThreadOwned<work::WorkScratch> scratch;
+              platform::NativeFileSystem files;
+              work::work_file(s_.options, slot.outcome, scratch.get(), files);
           },
           [this](Slot& slot, bool worked) { record(slot, worked); },
           // Ctrl-C or Escape typed while the walk waits for long copies

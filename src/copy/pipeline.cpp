@@ -2,15 +2,14 @@
 
 #include "ads/streams.h"
 #include "copy/criteria.h"
-#include "copy/data_copy.h"
 #include "copy/destination.h"
 #include "copy/dupes.h"
-#include "copy/times.h"
 #include "logs/file_record.h"
 #include "logs/run_report.h"
 #include "platform/names.h"
 #include "util/paths.h"
 #include "util/text.h"
+#include "work/worker.h"
 
 namespace veldro::copy {
 
@@ -158,101 +157,6 @@ void prepare_copy(Run& s, FileOutcome& out) {
     }
 }
 
-void copy_data(const Options& o, FileOutcome& out, WorkScratch& w) {
-    if (out.streams_only) {
-        // The stream files take the place of the copy, and the destination
-        // now names their directory.
-        out.copied = ads::write_source_streams(o, out, w.streams);
-    } else if (out.directory_ready) {
-        if (out.is_link) {
-            out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
-            out.copied = !out.copy_error;
-            // Reading a link moves its last-access time: put it back.
-            (void)times::restore_source_times(out.source, out.entry.times);
-        } else {
-            copy_for_verification(o, out, w);
-        }
-    }
-    if (!out.copied) {
-        out.failure_detail = out.streams_only       ? "its named streams could not be written"
-                             : !out.directory_ready ? "its destination directory could not be made safely"
-                             : out.is_link          ? "the link could not be made at the destination"
-                                                    : "neither way of copying could write the copy";
-    }
-}
-
-platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeSet& found) {
-    platform::FileTimeSet times = found;
-    if (o.copy.zero_dates != 0 && times::is_zero_dated(found)) {
-        const platform::FileTime replacement =
-            o.copy.zero_date_replacement.ticks != 0 ? o.copy.zero_date_replacement : platform::zero_date_time;
-        if (found.last_write.ticks == 1) {
-            times.last_write = replacement;
-        }
-        if (found.creation.ticks == 1) {
-            times.creation = replacement;
-        }
-    }
-    return times;
-}
-
-void stamp_copy(const Options& o, FileOutcome& out) {
-    const platform::FindRecord& entry = out.entry;
-    // The source gets back exactly the times it was found with: the
-    // zero-date replacement is for the copy only.
-    if (o.copy.reset_times != 0) {
-        if (const std::error_code error = times::restore_source_times(out.source, entry.times)) {
-            out.source_times.fail(error);
-        }
-    }
-    if (out.copied && !out.streams_only && out.settled) {
-        out.creation_left = out.stamped.creation.ticks != 0;  // its file system keeps its own
-    } else if (out.copied && !out.streams_only) {
-        const times::Stamp done = times::stamp(out.destination, out.stamped);
-        if (done.error) {
-            out.copy_times.fail(done.error);
-        } else {
-            out.creation_left = !done.creation_set && out.stamped.creation.ticks != 0;
-        }
-    }
-}
-
-void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
-    out.stamped = times_for_copy(o, out.entry.times);
-    copy_data(o, out, w);
-    if (o.copy.ads_extract != 0 && out.stream_count > 0) {
-        ads::extract_copy_streams(o, out, w.streams);
-    }
-    if (out.stream_count > 0 && o.hashing.any()) {
-        ads::hash_streams(o, out, w.streams);
-    }
-    if (o.copy.reset_times != 0) {
-        if (out.copied && !out.streams_only) {
-            (void)times::set_file_times(out.destination, out.entry.times);
-            out.settled = false;
-        }
-        (void)times::restore_source_times(out.source, out.entry.times);
-    }
-    // The destination's attributes after a copy: the source's without
-    // read-only (which a settled copy already has), or with -O the ones the
-    // destination had before.
-    if (out.hashed) {
-        std::error_code error;
-        if (out.copied && !out.settled) {
-            error = platform::set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
-        }
-        if (out.protected_replaced && out.copied) {
-            error = platform::set_attributes(out.destination, out.protected_attributes);
-        }
-        if (error) {
-            out.attributes.fail(error);
-        }
-        // Links are not hashed; with --ADSCHILD the streams were hashed.
-        (void)verify_copy(o, out, w);
-    }
-    stamp_copy(o, out);
-}
-
 void process_file(Run& s, FileStages& stages, const std::string& directory, const std::string& name,
                   const platform::FindRecord& entry) {
     FileOutcome& out = stages.outcome;
@@ -272,7 +176,8 @@ void process_file(Run& s, FileStages& stages, const std::string& directory, cons
         report.no_streams();
         return;
     }
-    work_file(s.options, out, stages.scratch);
+    platform::NativeFileSystem files;
+    work::work_file(s.options, out, stages.scratch, files);
     if (out.copied) {
         ++s.dupes.files_copied_so_far;
         note_copy_written(s, out.destination, out.source);

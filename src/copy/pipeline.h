@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "copy/verify.h"
 #include "platform/fs.h"
 #include "run/outcome.h"
 #include "run/run.h"
+#include "work/verify.h"
 
 namespace veldro::copy {
 
@@ -17,7 +17,7 @@ namespace veldro::copy {
 // to file, and the scratch of the work it does itself.
 struct FileStages {
     FileOutcome outcome;
-    WorkScratch scratch;
+    work::WorkScratch scratch;
 };
 
 // Decides on, copies, stamps, verifies and records one file found by the
@@ -47,19 +47,5 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out);
 // listing may ask the user). A streams-only mode without streams settles
 // out.decision as no_streams.
 void prepare_copy(Run& s, FileOutcome& out);
-
-// Work: the data, the streams, the verification and the stamp.
-void work_file(const Options& o, FileOutcome& out, WorkScratch& w);
-
-// Copy data: the link, the stream files or the copy of the data.
-void copy_data(const Options& o, FileOutcome& out, WorkScratch& w);
-
-// The times a copy is to carry: those found, with -Z's replacement for a
-// zero date.
-platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeSet& found);
-
-// Stamp: the copy's times (out.stamped, unless it is settled with them
-// already), and the source's times put back.
-void stamp_copy(const Options& o, FileOutcome& out);
 
 }  // namespace veldro::copy

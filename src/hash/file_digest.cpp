@@ -13,6 +13,7 @@
 #include "hash/sha256.h"
 #include "hash/sha512.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/thread_owned.h"
 
 namespace veldro::hash {
@@ -106,52 +107,6 @@ void put_texts(const DigestSelection& selection, HashSet& out, DigestStatus stat
 
 void put_read_errors(const DigestSelection& selection, HashSet& out) {
     put_texts(selection, out, DigestStatus::read_failed, read_error_text);
-}
-
-// A file read up to the size it had when it was opened (one that keeps
-// growing is not chased), stretch of data by stretch of data: the holes of
-// a sparse file are given as the zeros they read as, without reading them.
-struct BoundedFile {
-    platform::FileHandle* file;
-    std::uint64_t size;
-    std::uint64_t position = 0;
-    std::uint64_t data_begin = 0;
-    std::uint64_t data_end = 0;
-};
-
-std::int64_t read_from_file(void* source, void* buffer, std::size_t size) {
-    auto* f = static_cast<BoundedFile*>(source);
-    if (f->position >= f->data_end && f->position < f->size) {
-        const auto stretch = platform::next_data_stretch(*f->file, f->position, f->size);
-        if (stretch) {
-            f->data_begin = stretch->begin;
-            f->data_end = stretch->end;
-            if (platform::seek_to(*f->file, f->data_begin)) {
-                return -1;
-            }
-        } else {
-            // Only a hole is left, unless the file was cut meanwhile.
-            const std::optional<std::uint64_t> now = platform::open_file_size(*f->file);
-            f->size = now ? std::min(f->size, *now) : f->position;
-            f->data_begin = f->data_end = f->size;
-        }
-    }
-    if (f->position >= f->size) {
-        return 0;
-    }
-    if (f->position < f->data_begin) {
-        const auto zeros = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_begin - f->position));
-        std::memset(buffer, 0, zeros);
-        f->position += zeros;
-        return static_cast<std::int64_t>(zeros);
-    }
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, f->data_end - f->position));
-    std::size_t got = 0;
-    if (platform::read_some(*f->file, buffer, want, got)) {
-        return -1;
-    }
-    f->position += static_cast<std::uint64_t>(got);
-    return static_cast<std::int64_t>(got);
 }
 
 }  // namespace
@@ -298,19 +253,18 @@ DigestReader::DigestReader(std::size_t buffer_size) : size_(std::max(buffer_size
 }
 
 DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelection& selection, HashSet& out) {
-    platform::FileHandle file;
-    if (platform::open_for_read(path, platform::ReadShare::deny_writers, file)) {
-        // Refused, perhaps because another process is writing the file:
-        // what it holds now can still be read.
-        (void)platform::open_for_read(path, platform::ReadShare::permissive, file);
-    }
-    if (!file.valid()) {
+    platform::NativeFileSystem native;
+    return hash_file(native, path, selection, out);
+}
+
+DigestStatus DigestReader::hash_file(platform::FileSystem& files, const std::string& path,
+                                     const DigestSelection& selection, HashSet& out) {
+    platform::ReadBackFile file;
+    if (files.open_read_back(path, file)) {
         put_open_errors(selection, out);
         return out.status;
     }
-    platform::advise_sequential(file);
-    BoundedFile bounded{&file, platform::open_file_size(file).value_or(UINT64_MAX)};
-    return hash_source(&read_from_file, &bounded, selection, out);
+    return hash_source(file.step, file.source, selection, out);
 }
 
 DigestStatus DigestReader::hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out) {

@@ -18,6 +18,10 @@
 #include "hash/sha256.h"
 #include "hash/sha512.h"
 
+namespace veldro::platform {
+class FileSystem;
+}  // namespace veldro::platform
+
 namespace veldro::hash {
 
 enum class DigestKind : std::uint8_t { md5, sha1, sha256, sha384, sha512 };
@@ -130,6 +134,9 @@ public:
     // Opens the file first without admitting other writers and, when that is
     // refused, again with a permissive read-only open; then reads it once.
     DigestStatus hash_file(const std::string& path, const DigestSelection& selection, HashSet& out);
+    // The same through `files` (the machine's own, or a test's).
+    DigestStatus hash_file(platform::FileSystem& files, const std::string& path, const DigestSelection& selection,
+                           HashSet& out);
 
     // The same over any source of bytes (a stream, an already open file).
     DigestStatus hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out);

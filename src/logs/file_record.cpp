@@ -451,7 +451,8 @@ void FileReport::copied_line() {
     std::FILE* log = s_.files.copied_log;
     // The source's full UTF-8 form: cutting a character to one byte would
     // make every name beyond ASCII unreadable in this log.
-    std::fprintf(log, "%14s |%s|", o_.size_text.c_str(), o_.shown_source.c_str());
+    const std::string& size = o_.opened_size_text.empty() ? o_.size_text : o_.opened_size_text;
+    std::fprintf(log, "%14s |%s|", size.c_str(), o_.shown_source.c_str());
     std::fprintf(log, " ==> |%s|", paths::shown_path(o_.destination).c_str());
     write_three_times(log, fields(), s_.logs.milli != 0);
     if (o_.hashed && s_.hashing.hash_sources) {
@@ -748,9 +749,11 @@ void FileReport::listed_result() {
     }
     // Only a verified copy is listed and counted as copied.
     listed_logs(listed_digests());
-    if (o_.creation_left) {
-        note_creation_time_left(s_);
+    if (o_.attributes.failed) {
+        std::fprintf(error_stream(s_), "\nCouldn't reset file attribute of %s (%s)",
+                     paths::shown_path(o_.destination).c_str(), platform::error_text(o_.attributes.reason).c_str());
     }
+    times();
 }
 
 void FileReport::listed_progress(ListProgress& progress) {

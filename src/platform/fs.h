@@ -247,6 +247,12 @@ struct CopyFeed {
     // and its file system keeps nothing more of them (no creation time, no
     // attribute bits), so that setting them again would change nothing.
     bool settled = false;
+    // Set by the copy: the size and times of the source as it was opened,
+    // the state the copy was made from (`opened_known`; a creation time of
+    // zero where the open file does not tell it).
+    bool opened_known = false;
+    std::uint64_t opened_size = 0;
+    FileTimeSet opened_times;
 };
 
 // The size of every read and write of a buffered copy.
@@ -271,6 +277,19 @@ void feed_zeros(const CopyFeed* feed, std::uint64_t size);
 // it; otherwise the system's reason.
 std::error_code copy_whole_file(const std::string& source, const std::string& destination,
                                 bool replace_protected = false, CopyFeed* feed = nullptr);
+
+// The program's own copy, for when the system's fails: reads the source
+// (opened as open_source_file opens it) in large buffers into a temporary
+// file beside the destination, stamps it with the times of the open source
+// and renames it over the destination only when every byte was read and
+// written. A destination name's characters of code 5 become '+'. No error on
+// a complete copy, otherwise the reason (the temporary file is then removed
+// and an existing destination left as it was); copy_interrupted_error()
+// when an interrupt stopped it. A read-only destination is replaced only
+// with `replace_protected`. With a `feed`, the bytes written go through it,
+// and the source's state as opened and its change are told.
+std::error_code copy_buffered(const std::string& source, const std::string& destination, bool replace_protected = false,
+                              CopyFeed* feed = nullptr);
 
 // Recreates the symbolic link at `source` as a link at `destination` with
 // the same target text, replacing what stands there (never writing through
@@ -305,6 +324,10 @@ bool hold_destination_chain(const std::string& root, const std::string& dir, Hel
 // is privileged to bypass are bypassed, and on Linux the last-access time
 // is left alone where permitted. `file` receives the open file.
 std::error_code open_source_file(const std::string& path, FileHandle& file);
+
+// The size and times of an open file (a creation time of zero where the
+// system does not tell it); the reason when they cannot be had.
+std::error_code look_at_open_file(FileHandle& file, std::uint64_t& size, FileTimeSet& times);
 
 // Creates a new, empty file with a unique temporary name in the directory
 // of `destination`; `file` receives it and `temp_path` its path.

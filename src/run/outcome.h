@@ -124,6 +124,12 @@ struct FileOutcome {
     // The copy took its name with the stamped times and its attributes, and
     // nothing has touched them since: stamping it again would change nothing.
     bool settled = false;
+    // A line of the file list: the worker takes the list's own way.
+    bool listed = false;
+    // The size of the source as the copy opened it, with separators, where it
+    // differs from the size found (size_text, which the file's first lines
+    // show before the work on one thread and so on every thread).
+    std::string opened_size_text;
 
     // The next entry of `streams`, emptied (its strings keep their memory).
     StreamOutcome& next_stream() {
@@ -166,6 +172,8 @@ struct FileOutcome {
         creation_left = false;
         stamped = platform::FileTimeSet{};
         settled = false;
+        listed = false;
+        opened_size_text.clear();
     }
 };
 

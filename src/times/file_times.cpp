@@ -1,5 +1,6 @@
 #include "times/file_times.h"
 
+#include "platform/file_system.h"
 #include "platform/system.h"
 #include "util/dates.h"
 
@@ -81,31 +82,45 @@ const platform::FileTime& chosen_time(const platform::FileTimeSet& times, int le
     return times.last_write;
 }
 
-Stamp stamp(const std::string& path, const platform::FileTimeSet& times) {
+Stamp stamp(platform::FileSystem& files, const std::string& path, const platform::FileTimeSet& times) {
     Stamp result;
-    result.error = set_file_times(path, times, result.creation_set);
+    result.error = set_file_times(files, path, times, result.creation_set);
     return result;
 }
 
-std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
-    const std::error_code error = platform::set_times(path, times, creation_set);
+Stamp stamp(const std::string& path, const platform::FileTimeSet& times) {
+    platform::NativeFileSystem native;
+    return stamp(native, path, times);
+}
+
+std::error_code set_file_times(platform::FileSystem& files, const std::string& path, const platform::FileTimeSet& times,
+                               bool& creation_set) {
+    const std::error_code error = files.set_times(path, times, creation_set);
     if (!error) {
         return {};
     }
     // Read-only and system files refuse new times on some systems: clear
     // those two bits for the while; hidden stays as it is.
     std::uint32_t attributes = 0;
-    if (platform::get_attributes(path, attributes)) {
+    if (files.get_attributes(path, attributes)) {
         return error;
     }
     const std::uint32_t blocking = platform::attr_readonly | platform::attr_system;
     if ((attributes & blocking) == 0) {
         return error;
     }
-    (void)platform::set_attributes(path, attributes & ~blocking);
-    const std::error_code again = platform::set_times(path, times, creation_set);
-    (void)platform::set_attributes(path, attributes);
+    // Should the bits not come off, the second try fails and says why.
+    (void)files.set_attributes(path, attributes & ~blocking);
+    const std::error_code again = files.set_times(path, times, creation_set);
+    // The bits were just read from the file and taken off it: putting them
+    // back is the same call that has just worked on it.
+    (void)files.set_attributes(path, attributes);
     return again;
+}
+
+std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {
+    platform::NativeFileSystem native;
+    return set_file_times(native, path, times, creation_set);
 }
 
 std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times) {
@@ -113,13 +128,20 @@ std::error_code set_file_times(const std::string& path, const platform::FileTime
     return set_file_times(path, times, creation_set);
 }
 
-std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
+std::error_code restore_source_times(platform::FileSystem& files, const std::string& path,
+                                     const platform::FileTimeSet& times) {
     platform::FindRecord now;
-    if (!platform::lookup_path(path, now) && same_time(now.times.last_access, times.last_access) &&
+    if (!files.lookup(path, now) && same_time(now.times.last_access, times.last_access) &&
         same_time(now.times.last_write, times.last_write) && same_time(now.times.creation, times.creation)) {
         return {};
     }
-    return set_file_times(path, times);
+    bool creation_set = false;
+    return set_file_times(files, path, times, creation_set);
+}
+
+std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times) {
+    platform::NativeFileSystem native;
+    return restore_source_times(native, path, times);
 }
 
 bool is_zero_dated(const platform::FileTimeSet& times) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/fs.h"
 
 namespace veldro::times {
@@ -65,6 +66,7 @@ struct Stamp {
 // Stamps a copy (or a stream file) with its source's times: the one routine
 // every road uses, the tree, the file list, the retries and the streams.
 Stamp stamp(const std::string& path, const platform::FileTimeSet& times);
+Stamp stamp(platform::FileSystem& files, const std::string& path, const platform::FileTimeSet& times);
 
 // Writes the three times onto the file at `path`. Read-only and system
 // attributes are cleared for the while and put back; hidden is never
@@ -72,12 +74,16 @@ Stamp stamp(const std::string& path, const platform::FileTimeSet& times);
 // `creation_set` tells whether the creation time could be written too.
 std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set);
 std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times);
+std::error_code set_file_times(platform::FileSystem& files, const std::string& path, const platform::FileTimeSet& times,
+                               bool& creation_set);
 
 // Puts a source's times back as they were found: writes only when they
 // differ now, so that an untouched source is not touched by the writing
 // either. No error on success (or nothing to do), else the reason they
 // could not be written.
 std::error_code restore_source_times(const std::string& path, const platform::FileTimeSet& times);
+std::error_code restore_source_times(platform::FileSystem& files, const std::string& path,
+                                     const platform::FileTimeSet& times);
 
 // A raw creation or last-write time of exactly 1 marks a file whose dates
 // an extraction tool emptied.

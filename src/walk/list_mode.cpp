@@ -6,11 +6,8 @@
 #include <string_view>
 
 #include "copy/criteria.h"
-#include "copy/data_copy.h"
 #include "copy/destination.h"
 #include "copy/flow_ring.h"
-#include "copy/times.h"
-#include "copy/verify.h"
 #include "hash/file_digest.h"
 #include "logs/file_record.h"
 #include "logs/throughput.h"
@@ -24,6 +21,7 @@
 #include "util/text.h"
 #include "walk/sources.h"
 #include "walk/walk.h"
+#include "work/worker.h"
 
 namespace veldro::walk {
 namespace {
@@ -65,76 +63,6 @@ bool passes_criteria(const Run& s, bool found, const platform::FindRecord& recor
         }
     }
     return copy::passes_size_criteria(s, record);
-}
-
-// The data (or, for a link, the link itself) by the system's copy and,
-// when that fails, by the program's own. The source is read once: its
-// digest is fed from the bytes the copy writes, and the copy tells whether
-// it changed meanwhile.
-void copy_data(const Options& o, FileOutcome& out, copy::WorkScratch& w) {
-    platform::CopyFeed feed;
-    feed.times = &out.entry.times;  // the times it ends with, from the start
-    if (out.source_hashed) {
-        feed.take = &hash::DigestFeed::take;
-        feed.context = &w.feed;
-    }
-    const auto restart = [&] { w.feed.start(hash::DigestSelection{}); };
-    restart();
-    switch (out.entry.kind) {
-        case platform::EntryKind::symlink:
-            out.copy_error = platform::copy_symbolic_link(out.source, out.destination);
-            out.copied = !out.copy_error;
-            break;
-        case platform::EntryKind::special:
-            // A FIFO or device is never opened for reading; refused here, not
-            // by the system, so without a reason.
-            out.copied = false;
-            break;
-        default:
-            out.copy_error =
-                copy::copy_two_ways(out.source, out.destination, o.copy.overwrite_protected != 0, &feed, restart);
-            out.copied = !out.copy_error;
-    }
-    out.buffer_missing = feed.buffer_missing;
-    out.settled = out.copied && feed.settled;
-    out.source_changed = out.copied && feed.source_changed;
-    if (!out.copied) {
-        out.source_is_folder = platform::is_directory(out.source);
-        out.destination_is_folder = platform::is_directory(out.destination);
-    } else if (out.source_hashed) {
-        w.feed.finish(out.source_digests);
-        if (feed.source_changed) {
-            hash::put_changed_texts(hash::DigestSelection{}, out.source_digests);
-        }
-    }
-}
-
-// The work on a located file: the copy, the copy's digest, the comparison
-// and the stamp. Reads only the options and writes only its outcome.
-void work_listed_file(const Options& o, FileOutcome& out, copy::WorkScratch& w) {
-    out.source_digests.md5[0] = '\0';
-    out.destination_digests.md5[0] = '\0';
-    copy_data(o, out, w);
-    if (!out.copied) {
-        return;
-    }
-    if (out.destination_hashed) {
-        hash::md5_file_digest(out.destination, &out.destination_digests.md5);
-        out.settled = false;  // a file system may move its last-access time even so
-    }
-    out.compared = o.hashing.compare && out.source_hashed && out.destination_hashed;
-    if (out.compared) {
-        out.match = copy::digests_match(out.source_digests.md5.data(), out.destination_digests.md5.data());
-    }
-    // -O: the new copy was renamed over a protected one, which was never
-    // changed itself, and now takes its attributes.
-    if (out.protected_replaced) {
-        (void)platform::set_attributes(out.destination, out.protected_attributes);
-    }
-    if (o.copy.reset_times != 0) {
-        (void)times::restore_source_times(out.source, out.entry.times);
-    }
-    out.creation_left = out.settled || !times::stamp(out.destination, out.entry.times).creation_set;
 }
 
 // A path below `dir`: longer, and a separator right after it.
@@ -204,8 +132,9 @@ private:
 
     void work(FileOutcome& out) {
         // Each thread that works keeps its buffers for its life.
-        thread_local platform::ThreadOwned<copy::WorkScratch> scratch;
-        work_listed_file(s_.options, out, scratch.get());
+        thread_local platform::ThreadOwned<work::WorkScratch> scratch;
+        platform::NativeFileSystem files;
+        work::work_file(s_.options, out, scratch.get(), files);
     }
 
     void record(FileOutcome& out, bool worked) {
@@ -304,6 +233,7 @@ void read_listed_files(Run& s, std::FILE* list, ListFlow& flow) {
         }
         FileOutcome& out = flow.next();
         out.reset();
+        out.listed = true;
         // Normalised, so that a line climbing with ".." cannot put its copy
         // outside the destination.
         out.source = paths::make_long_path(platform::list_text_to_utf8(line));

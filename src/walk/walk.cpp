@@ -5,7 +5,6 @@
 
 #include "copy/destination.h"
 #include "copy/pipeline.h"
-#include "copy/times.h"
 #include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -13,6 +12,7 @@
 #include "util/run_end.h"
 #include "util/text.h"
 #include "walk/bypass.h"
+#include "work/directory_times.h"
 
 namespace veldro::walk {
 
@@ -68,7 +68,7 @@ void put_back_directory_times(Run& s, const std::string& dir_path, const platfor
     platform::FindRecord now;
     if (platform::lookup_path(plain, now) || !(now.times.last_access == own.last_access) ||
         !(now.times.last_write == own.last_write)) {
-        copy::set_directory_times(plain, own);
+        work::set_directory_times(plain, own);
     }
     if (s.copy.flatten != 0 || s.copy.list_only != ListOnly::off) {
         return;
@@ -78,7 +78,7 @@ void put_back_directory_times(Run& s, const std::string& dir_path, const platfor
     dest_dir = paths::without_trailing_separator(dest_dir);
     platform::FindRecord dest;
     if (!platform::lookup_path(dest_dir, dest) && dest.kind == platform::EntryKind::directory) {
-        copy::set_directory_times(dest_dir, own);
+        work::set_directory_times(dest_dir, own);
     }
 }
 

@@ -139,6 +139,46 @@ class GrowingSource(RecordCase):
         self.assertStatus(r, 0)
 
 
+class ChangedOrFailedOnce(RecordCase):
+    def test_a_copy_that_fails_once_and_is_made_by_a_retry_is_copied(self):
+        data = os.urandom(100_000)
+        self.write("SRC/a.bin", data)
+        xml = self.path("RUN.XML")
+        # Both ways of the first copy fail as they publish it; the retry's does not.
+        r = run(["-p", "SRC", "-d", "DST", "-m", "-1", "RUN.LOG!12", "-H", "HASH.TXT", "--RET=2", "-E", "ERR.LOG",
+                 "--DFXML=" + xml], cwd=self.tmp,
+                env=preloaded_env("fail_publish.c", "publish-failing", VELDRO_TEST_FAIL_PUBLISH_NAME="a.bin"))
+        self.assertStatus(r, 0)
+        self.assertEqual(self.read("DST/a.bin"), data)
+        self.assertIn("Retry #1", r.stdout)
+        self.assertIn("[OK]", r.stdout)
+        self.assertNotIn("NOT COPIED", r.stdout)
+        self.assertIn("Copied             1 files,      100,000 bytes", r.stdout)
+        self.assertIn("/SRC/a.bin|", self.text_of("RUN_COPIED.LOG"))
+        self.assertNotIn("a.bin", self.text_of("ERR.LOG"))
+        self.assertNotIn("not copied", self.text_of("RUN.XML").lower())
+
+    def test_a_source_rewritten_before_its_copy_is_recorded_as_changed(self):
+        self.write("SRC/a.txt", b"old", mtime_ns=1_577_836_800 * 10**9)
+        env = preloaded_env("rewrite_before_open.c", "rewriting", VELDRO_TEST_REWRITE_NAME="SRC/a.txt",
+                            VELDRO_TEST_REWRITE_TEXT="new and longer")
+        r = run(["-p", "SRC", "-d", "DST", "-m", "-1", "RUN.LOG!12", "-H", "HASH.TXT"], cwd=self.tmp, env=env)
+        self.assertStatus(r, 9)
+        self.assertIn("Source changed while it was copied: " + self.path("SRC/a.txt"), r.stdout)
+        self.assertIn("---- ERROR - SOURCE CHANGED ---- |", self.text_of("HASH_ERROR.TXT"))
+        self.assertIn("SRC/a.txt", self.text_of("HASH_RERUN.TXT"))
+        self.assertNotIn("a.txt", self.text_of("RUN_COPIED.LOG"))
+        # Retried, it is copied as it now is: its size and times are the rewritten file's.
+        shutil.rmtree(self.path("DST"))
+        self.write("SRC/a.txt", b"old", mtime_ns=1_577_836_800 * 10**9)
+        r = run(["-p", "SRC", "-d", "DST", "-m", "-1", "RUN.LOG!12", "-H", "HASH.TXT", "--RET=2"], cwd=self.tmp, env=env)
+        self.assertStatus(r, 0)
+        self.assertIn("Retry #1", r.stdout)
+        self.assertEqual(self.read("DST/a.txt"), b"new and longer")
+        self.assertEqual(os.stat(self.path("DST/a.txt")).st_mtime_ns, os.stat(self.path("SRC/a.txt")).st_mtime_ns)
+        self.assertIn("            14 |" + self.path("SRC/a.txt") + "|", self.text_of("RUN_COPIED.LOG"))
+
+
 class OneReadOfEachSource(RecordCase):
     def test_the_source_is_read_once_whatever_is_hashed(self):
         data = os.urandom(3 * 1024 * 1024 + 17)

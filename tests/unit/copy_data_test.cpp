@@ -17,12 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "copy/data_copy.h"
 #include "hash/file_digest.h"
+#include "platform/file_system.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "run/run.h"
 #include "test_files.h"
+#include "work/data_copy.h"
 
 namespace fs = std::filesystem;
 using veldro::platform::EntryKind;
@@ -32,6 +33,7 @@ namespace {
 
 class CopyDataTest : public ::testing::Test {
 protected:
+    veldro::platform::NativeFileSystem native;
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("veldro_data_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
@@ -154,7 +156,7 @@ TEST_F(CopyDataTest, BothWaysReplaceAnExistingCopyAndHandleEmptyFiles) {
     EXPECT_EQ(read("dst"), "new contents");
     write("empty", "");
     write("dst2", "old");
-    EXPECT_FALSE(veldro::copy::copy_file_data(path("empty"), path("dst2")));
+    EXPECT_FALSE(veldro::work::copy_file_data(native, path("empty"), path("dst2")));
     EXPECT_EQ(read("dst2"), "");
     EXPECT_EQ(names(), (std::set<std::string>{"src", "dst", "empty", "dst2"}));
 }
@@ -191,7 +193,7 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
         EXPECT_STREQ(read_back.md5.data(), whole.md5.data());
 
         ASSERT_FALSE(veldro::platform::copy_whole_file(path("sparse"), path("kernel")));
-        ASSERT_FALSE(veldro::copy::copy_file_data(path("sparse"), path("buffered")));
+        ASSERT_FALSE(veldro::work::copy_file_data(native, path("sparse"), path("buffered")));
         // Copies that hash what they write: the zeros of the holes are fed.
         veldro::hash::DigestFeed digests;
         veldro::platform::CopyFeed feed;
@@ -217,7 +219,8 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
             veldro::platform::CopyFeed& used = name == "kernel_read_back" ? only_read_back : feed;
             const bool copied =
                 name == "buffered_fed"
-                    ? veldro::copy::copy_file_data(path("sparse"), path(copy), false, &used) == std::error_code()
+                    ? veldro::work::copy_file_data(native, path("sparse"), path(copy), false, &used) ==
+                          std::error_code()
                     : veldro::platform::copy_whole_file(path("sparse"), path(copy), false, &used) == std::error_code();
             ASSERT_TRUE(copied) << copy;
             veldro::hash::HashSet fed;
@@ -249,14 +252,14 @@ TEST_F(CopyDataTest, FailedCopiesLeaveTheEarlierCopyAndNoLeftovers) {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
     for (const char* source : {"adir", "fifo", "missing"}) {
         EXPECT_TRUE(veldro::platform::copy_whole_file(path(source), path("dst"))) << source;
-        EXPECT_TRUE(veldro::copy::copy_file_data(path(source), path("dst"))) << source;
+        EXPECT_TRUE(veldro::work::copy_file_data(native, path(source), path("dst"))) << source;
         EXPECT_EQ(read("dst"), "earlier copy");
     }
     // A read-only destination is not replaced (only -O lifts the mark).
     write("src", "newer");
     ::chmod(path("dst").c_str(), 0444);
     EXPECT_TRUE(veldro::platform::copy_whole_file(path("src"), path("dst")));
-    EXPECT_TRUE(veldro::copy::copy_file_data(path("src"), path("dst")));
+    EXPECT_TRUE(veldro::work::copy_file_data(native, path("src"), path("dst")));
     EXPECT_EQ(read("dst"), "earlier copy");
     // Nor is a directory standing at the destination.
     EXPECT_TRUE(veldro::platform::copy_whole_file(path("src"), path("adir")));
@@ -284,7 +287,7 @@ TEST_F(CopyDataTest, BufferedCopyCarriesTheSourceTimesUnderItsName) {
     write("src", std::string(3 * 1024 * 1024 + 5, 'q'));
     const timespec ts[2] = {{1300000000, 1}, {1200000000, 999999999}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path("src").c_str(), ts, 0), 0);
-    ASSERT_FALSE(veldro::copy::copy_file_data(path("src"), path("dst")));
+    ASSERT_FALSE(veldro::work::copy_file_data(native, path("src"), path("dst")));
     struct stat st {};
     ASSERT_EQ(::stat(path("dst").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
@@ -296,8 +299,9 @@ TEST_F(CopyDataTest, BufferedCopyCarriesTheSourceTimesUnderItsName) {
 
 TEST_F(CopyDataTest, BufferedCopyTurnsCodeFiveIntoPlus) {
     write("src", "abc");
-    ASSERT_FALSE(veldro::copy::copy_file_data(path("src"), path("a\x05"
-                                                                "b")));
+    ASSERT_FALSE(veldro::work::copy_file_data(native, path("src"),
+                                              path("a\x05"
+                                                   "b")));
     EXPECT_EQ(read("a+b"), "abc");
 }
 
@@ -313,7 +317,7 @@ TEST_F(CopyDataTest, PathsBeyondTheSystemLimitAreReached) {
     {
         // Written through the program's own buffered copy from a short path.
         write("short", "deep data");
-        ASSERT_FALSE(veldro::copy::copy_file_data(path("short"), source));
+        ASSERT_FALSE(veldro::work::copy_file_data(native, path("short"), source));
     }
     ASSERT_FALSE(veldro::platform::copy_whole_file(source, dest));
     FindRecord r;
@@ -348,7 +352,7 @@ TEST_F(CopyDataTest, InterruptDuringACopyEndsTheRunAndLeavesNothing) {
             s.files.error_stream = stderr;
             veldro::platform::install_interrupt_handler();
             std::raise(SIGINT);
-            veldro::ending_run([&] { veldro::copy::copy_file_data(src, dst); });
+            veldro::ending_run([&] { veldro::work::copy_file_data(native, src, dst); });
         },
         ::testing::ExitedWithCode(2), "");
     EXPECT_EQ(read("dst"), "earlier copy");
@@ -360,7 +364,7 @@ TEST_F(CopyDataTest, InterruptDuringACopyEndsTheRunAndLeavesNothing) {
             s.files.error_stream = stderr;
             veldro::platform::install_interrupt_handler();
             std::raise(SIGINT);
-            veldro::ending_run([&] { veldro::copy::platform_copy(src, dst); });
+            veldro::ending_run([&] { veldro::work::platform_copy(native, src, dst); });
         },
         ::testing::ExitedWithCode(2), "");
     EXPECT_EQ(read("dst"), "earlier copy");

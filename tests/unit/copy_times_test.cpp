@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "copy/times.h"
 #include "platform/fs.h"
+#include "work/directory_times.h"
 
 namespace fs = std::filesystem;
 using veldro::platform::FileTime;
@@ -214,7 +214,7 @@ TEST_F(CopyTimesOnDisk, RestoringUnchangedTimesWritesNothing) {
 
 TEST_F(CopyTimesOnDisk, MissingDirectoryReportsTheHandleMessage) {
     testing::internal::CaptureStderr();
-    EXPECT_EQ(veldro::copy::set_directory_times((dir_ / "nowhere").string(), FileTimeSet{}),
+    EXPECT_EQ(veldro::work::set_directory_times((dir_ / "nowhere").string(), FileTimeSet{}),
               std::errc::no_such_file_or_directory);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("394 .\\get_dtim_u: Can't get handle to reset the date\\time for directory"), std::string::npos)

@@ -894,6 +894,19 @@ std::error_code carry_mode_and_times(int to, const struct stat& st, const CopyFe
 
 }  // namespace
 
+std::error_code look_at_open_file(FileHandle& file, std::uint64_t& size, FileTimeSet& times) {
+    struct statx st {};
+    if (::statx(static_cast<int>(file.native()), "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, statx_mask, &st) != 0) {
+        return errno_error();
+    }
+    size = st.stx_size;
+    times.last_access = from_timestamp(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+    times.last_write = from_timestamp(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    times.creation =
+        (st.stx_mask & STATX_BTIME) != 0 ? from_timestamp(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : FileTime{};
+    return {};
+}
+
 std::error_code copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
                                 CopyFeed* feed) {
     if (feed != nullptr) {
@@ -907,6 +920,13 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     // The marks from the look at the open source: its size and times as the
     // copy starts.
     const ChangeMarks before = posix::change_marks_of(st);
+    if (feed != nullptr) {
+        feed->opened_known = true;
+        feed->opened_size = static_cast<std::uint64_t>(st.st_size);
+        feed->opened_times.last_access = from_timestamp(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+        feed->opened_times.last_write = from_timestamp(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+        feed->opened_times.creation = FileTime{};
+    }
     ParentDir parent(destination);
     if (!parent.ok()) {
         const std::error_code error = errno_error();

@@ -339,6 +339,18 @@ struct CopyReadBack::Partner {};
 CopyReadBack::CopyReadBack() = default;
 CopyReadBack::~CopyReadBack() = default;
 
+std::error_code look_at_open_file(FileHandle& file, std::uint64_t& size, FileTimeSet& times) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.native()), &info) == 0) {  // NOLINT
+        return win32::system_error();
+    }
+    size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32U) | info.nFileSizeLow;
+    times.creation = from_filetime(info.ftCreationTime);
+    times.last_access = from_filetime(info.ftLastAccessTime);
+    times.last_write = from_filetime(info.ftLastWriteTime);
+    return {};
+}
+
 std::error_code copy_whole_file(const std::string& source, const std::string& destination, bool replace_protected,
                                 CopyFeed* feed) {
     const std::wstring to = win32::to_wide_path(destination);
@@ -354,6 +366,13 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
         const std::error_code error = win32::system_error();
         CloseHandle(from);
         return error;
+    }
+    if (feed != nullptr) {
+        feed->opened_known = true;
+        feed->opened_size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32U) | info.nFileSizeLow;
+        feed->opened_times.creation = from_filetime(info.ftCreationTime);
+        feed->opened_times.last_access = from_filetime(info.ftLastAccessTime);
+        feed->opened_times.last_write = from_filetime(info.ftLastWriteTime);
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
         (destination_refuses(to) && !(replace_protected && replaceable_protected(to)))) {

@@ -9,7 +9,7 @@
 #include "run/run.h"
 #include "times/file_times.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 // Writes the saved directory times (s.engine.saved_dir_times) onto the
 // directory at `path`, with the messages of a failure; the reason of one.
@@ -19,4 +19,4 @@ std::error_code reset_directory_times(Run& s, const std::string& path);
 // failure.
 std::error_code set_directory_times(const std::string& path, const platform::FileTimeSet& times);
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

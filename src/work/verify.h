@@ -8,11 +8,12 @@
 
 #include "ads/streams.h"
 #include "hash/file_digest.h"
+#include "platform/file_system.h"
 #include "platform/fs.h"
 #include "run/options.h"
 #include "run/outcome.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 // What one worker keeps from file to file: the read buffer of every digest,
 // the digest feed of the copy and the stream work's buffers. The caller
@@ -38,15 +39,16 @@ struct WorkScratch {
 // verify_copy uses those instead of reading the source again. A source
 // that changed while it was copied gets error texts for digests. Sets
 // out.copied, and notes the copy in out.copy_changed.
-void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w);
+void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files);
 
 // Runs for every file whose copy is hashed, whether or not the copy
 // succeeded: hashes the sides the options ask for (each file read once,
 // whatever digest kinds are selected), compares the MD5 texts and copies
 // again up to `retries` times while they differ. A side that is not there
-// gets the not-found texts. Returns false when source and copy were both
-// hashed and do not match: such a copy is not a verified one.
-bool verify_copy(const Options& o, FileOutcome& out, WorkScratch& w);
+// gets the not-found texts. A copy that failed and is made by a retry is
+// copied after all. The verdict is out.compared and out.match: where both
+// sides were compared and do not match, the copy is not a verified one.
+void verify_copy(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files);
 
 // True when two MD5 texts prove the copy: equal, and neither is an error
 // text (two unreadable files do not match each other).
@@ -58,4 +60,4 @@ hash::DigestSelection selection_for(const HashOptions& h, bool with_md5);
 // Any SHA kind is selected.
 bool any_sha(const HashOptions& h);
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

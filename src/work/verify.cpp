@@ -1,18 +1,19 @@
-#include "copy/verify.h"
+#include "work/verify.h"
 
-#include "copy/data_copy.h"
-#include "copy/times.h"
 #include "platform/fs.h"
+#include "times/file_times.h"
+#include "work/data_copy.h"
+#include "work/worker.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 namespace {
 
 // Hashes one side; a file whose open failed because it is not there says
 // so instead of passing for a locked one.
-void hash_side(hash::DigestReader& reader, const std::string& path, const hash::DigestSelection& selection,
-               hash::HashSet& out) {
-    if (reader.hash_file(path, selection, out) == hash::DigestStatus::open_failed && !platform::path_exists(path)) {
+void hash_side(platform::FileSystem& files, hash::DigestReader& reader, const std::string& path,
+               const hash::DigestSelection& selection, hash::HashSet& out) {
+    if (reader.hash_file(files, path, selection, out) == hash::DigestStatus::open_failed && !files.exists(path)) {
         hash::put_not_found_texts(selection, out);
     }
 }
@@ -28,7 +29,7 @@ bool source_digests_wanted(const HashOptions& h, bool unicode_record) {
 // that the source is read once. The copy also tells whether the source
 // changed meanwhile: its digests are then error texts, so that such a copy
 // never passes for a verified one.
-bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_ways) {
+bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files, bool two_ways) {
     const HashOptions& h = o.hashing;
     const bool want = source_digests_wanted(h, out.unicode_record);
     const hash::DigestSelection selection = selection_for(h, h.hash_sources);
@@ -53,7 +54,7 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
     }
     w.copy_ready = false;
     const bool replace = o.copy.overwrite_protected != 0;
-    const std::error_code error = two_ways ? copy_two_ways(out.source, out.destination, replace, &feed,
+    const std::error_code error = two_ways ? copy_two_ways(files, out.source, out.destination, replace, &feed,
                                                            [&] {
                                                                if (want) {
                                                                    w.feed.start(selection);
@@ -62,9 +63,12 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
                                                                    w.copy_feed.start(copy_selection);
                                                                }
                                                            })
-                                           : platform_copy(out.source, out.destination, replace, &feed);
+                                           : platform_copy(files, out.source, out.destination, replace, &feed);
     const bool copied = !error;
     out.settled = copied && feed.settled;
+    if (copied) {
+        take_source_as_opened(o, out, feed);
+    }
     out.buffer_missing = out.buffer_missing || feed.buffer_missing;
     out.copy_changed.push_back(copied && feed.source_changed);
     if (two_ways) {
@@ -90,17 +94,17 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, bool two_w
 
 // The copy's digests: those read back while it was made, or from reading
 // it now.
-void hash_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
+void hash_copy(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     if (w.copy_ready) {
         out.destination_digests = w.copy_digests;
         w.copy_ready = false;
         return;
     }
-    hash_side(w.reader, out.destination, selection_for(o.hashing, true), out.destination_digests);
+    hash_side(files, w.reader, out.destination, selection_for(o.hashing, true), out.destination_digests);
     out.settled = false;  // a file system may move its last-access time even so
 }
 
-void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
+void copy_again(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     int attempt = 1;
     for (; attempt <= o.hashing.retries &&
            !digests_match(out.source_digests.md5.data(), out.destination_digests.md5.data());
@@ -109,14 +113,28 @@ void copy_again(const Options& o, FileOutcome& out, WorkScratch& w) {
         // renamed over it only when complete, the source read once. A
         // failure leaves the destination (and the source's digests) as they
         // were and the next attempt follows.
-        (void)copy_feeding(o, out, w, false);
-        hash_copy(o, out, w);
+        if (copy_feeding(o, out, w, files, false) && !out.copied) {
+            // The first copy failed and this one is made: the file is copied
+            // after all, and what failed before is no reason any more.
+            out.copied = true;
+            out.copy_error.clear();
+            out.failure_detail = nullptr;
+        }
+        hash_copy(o, out, w, files);
     }
     out.retries = attempt - 1;
     if (attempt > 1 && o.copy.reset_times != 0) {
+        // The stamp at the end of the work writes both again and records
+        // how that ended.
         out.settled = false;
-        (void)times::set_file_times(out.destination, out.entry.times);
-        (void)times::restore_source_times(out.source, out.entry.times);
+        bool creation_set = false;
+        if (const std::error_code error =
+                times::set_file_times(files, out.destination, out.entry.times, creation_set)) {
+            out.copy_times.fail(error);
+        }
+        if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+            out.source_times.fail(error);
+        }
     }
 }
 
@@ -136,10 +154,10 @@ bool any_sha(const HashOptions& h) {
     return h.sha1 != 0 || h.sha256 != 0 || h.sha384 != 0 || h.sha512 != 0;
 }
 
-void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w) {
+void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     w.source_ready = false;
     out.source_changed = false;
-    out.copied = copy_feeding(o, out, w, true);
+    out.copied = copy_feeding(o, out, w, files, true);
 }
 
 bool digests_match(std::string_view source_md5, std::string_view destination_md5) {
@@ -149,7 +167,7 @@ bool digests_match(std::string_view source_md5, std::string_view destination_md5
     return !source_md5.empty() && source_md5 == destination_md5;
 }
 
-bool verify_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
+void verify_copy(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     const HashOptions& h = o.hashing;
     const bool source_ready = w.source_ready && out.copied;
     w.source_ready = false;
@@ -164,19 +182,18 @@ bool verify_copy(const Options& o, FileOutcome& out, WorkScratch& w) {
     // The source is read once, for MD5 and every selected SHA kind; the SHA
     // texts alone are wanted when they only go to the --UNICODE record.
     if (source_digests_wanted(h, out.unicode_record) && !source_ready) {
-        hash_side(w.reader, out.source, selection_for(h, h.hash_sources), out.source_digests);
+        hash_side(files, w.reader, out.source, selection_for(h, h.hash_sources), out.source_digests);
     }
     if (!out.copied) {
         w.copy_ready = false;
     }
     if (h.hash_copies) {
-        hash_copy(o, out, w);
+        hash_copy(o, out, w, files);
         if (h.compare && h.retries > 0) {
-            copy_again(o, out, w);
+            copy_again(o, out, w, files);
         }
     }
     out.match = digests_match(out.source_digests.md5.data(), out.destination_digests.md5.data());
-    return !h.compare || out.match;
 }
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

@@ -1,8 +1,8 @@
-#include "copy/times.h"
+#include "work/directory_times.h"
 
 #include "logs/file_record.h"
 
-namespace veldro::copy {
+namespace veldro::work {
 
 std::error_code set_directory_times(const std::string& path, const platform::FileTimeSet& times) {
     bool creation_set = false;
@@ -19,4 +19,4 @@ std::error_code reset_directory_times(Run& s, const std::string& path) {
     return set_directory_times(path, s.engine.saved_dir_times);
 }
 
-}  // namespace veldro::copy
+}  // namespace veldro::work

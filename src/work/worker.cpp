@@ -1,0 +1,255 @@
+#include "work/worker.h"
+
+#include "ads/streams.h"
+#include "hash/file_digest.h"
+#include "platform/fs.h"
+#include "times/file_times.h"
+#include "util/text.h"
+#include "work/data_copy.h"
+
+namespace veldro::work {
+
+namespace {
+
+// Copy data: the link, the stream files or the copy of the data.
+void copy_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    if (out.streams_only) {
+        // The stream files take the place of the copy, and the destination
+        // now names their directory.
+        out.copied = ads::write_source_streams(o, out, w.streams);
+    } else if (out.directory_ready) {
+        if (out.is_link) {
+            out.copy_error = files.copy_link(out.source, out.destination);
+            out.copied = !out.copy_error;
+            // Reading a link moves its last-access time: put it back.
+            if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+                out.source_times.fail(error);
+            }
+        } else {
+            copy_for_verification(o, out, w, files);
+        }
+    }
+    if (!out.copied) {
+        out.failure_detail = out.streams_only       ? "its named streams could not be written"
+                             : !out.directory_ready ? "its destination directory could not be made safely"
+                             : out.is_link          ? "the link could not be made at the destination"
+                                                    : "neither way of copying could write the copy";
+    }
+}
+
+// Stamp: the copy's times (out.stamped, unless it is settled with them
+// already), and the source's times put back. These are the last writes of
+// either: what they leave is what is recorded, whatever an earlier one of
+// the work met.
+void stamp_copy(const Options& o, FileOutcome& out, platform::FileSystem& files) {
+    const platform::FindRecord& entry = out.entry;
+    // The source gets back exactly the times it was found with: the
+    // zero-date replacement is for the copy only.
+    if (o.copy.reset_times != 0) {
+        out.source_times = StepResult{};
+        if (const std::error_code error = times::restore_source_times(files, out.source, entry.times)) {
+            out.source_times.fail(error);
+        }
+    }
+    if (out.copied && !out.streams_only && out.settled) {
+        out.creation_left = out.stamped.creation.ticks != 0;  // its file system keeps its own
+    } else if (out.copied && !out.streams_only) {
+        const times::Stamp done = times::stamp(files, out.destination, out.stamped);
+        out.copy_times = StepResult{};
+        if (done.error) {
+            out.copy_times.fail(done.error);
+        } else {
+            out.creation_left = !done.creation_set && out.stamped.creation.ticks != 0;
+        }
+    }
+}
+
+// The destination's attributes after a copy: the source's without
+// read-only (which a settled copy already has), or with -O the ones the
+// destination had before. `settled` tells whether the copy already has them.
+void set_copy_attributes(FileOutcome& out, platform::FileSystem& files, bool settled) {
+    std::error_code error;
+    if (!settled) {
+        error = files.set_attributes(out.destination, out.entry.attributes & ~platform::attr_readonly);
+    }
+    if (out.protected_replaced) {
+        error = files.set_attributes(out.destination, out.protected_attributes);
+    }
+    if (error) {
+        out.attributes.fail(error);
+    }
+}
+
+// The work on a file of the tree: the data, the streams, the verification
+// and the stamp.
+void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    out.stamped = times_for_copy(o, out.entry.times);
+    copy_data(o, out, w, files);
+    if (o.copy.ads_extract != 0 && out.stream_count > 0) {
+        ads::extract_copy_streams(o, out, w.streams);
+    }
+    if (out.stream_count > 0 && o.hashing.any()) {
+        ads::hash_streams(o, out, w.streams);
+    }
+    if (o.copy.reset_times != 0) {
+        // Both are written again by the stamp at the end, which records how
+        // that ended.
+        if (out.copied && !out.streams_only) {
+            bool creation_set = false;
+            if (const std::error_code error =
+                    times::set_file_times(files, out.destination, out.entry.times, creation_set)) {
+                out.copy_times.fail(error);
+            }
+            out.settled = false;
+        }
+        if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+            out.source_times.fail(error);
+        }
+    }
+    if (out.hashed) {
+        const bool copied_first = out.copied;
+        if (copied_first) {
+            set_copy_attributes(out, files, out.settled);
+        }
+        // Links are not hashed; with --ADSCHILD the streams were hashed.
+        verify_copy(o, out, w, files);
+        // A copy made again replaced the one that took its attributes.
+        if (out.copied && (!copied_first || out.retries > 0)) {
+            set_copy_attributes(out, files, out.settled);
+        }
+    }
+    stamp_copy(o, out, files);
+}
+
+// The data (or, for a link, the link itself) by the system's copy and,
+// when that fails, by the program's own. The source is read once: its
+// digest is fed from the bytes the copy writes, and the copy tells whether
+// it changed meanwhile.
+void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    platform::CopyFeed feed;
+    feed.times = &out.entry.times;  // the times it ends with, from the start
+    if (out.source_hashed) {
+        feed.take = &hash::DigestFeed::take;
+        feed.context = &w.feed;
+    }
+    const auto restart = [&] { w.feed.start(hash::DigestSelection{}); };
+    restart();
+    switch (out.entry.kind) {
+        case platform::EntryKind::symlink:
+            out.copy_error = files.copy_link(out.source, out.destination);
+            out.copied = !out.copy_error;
+            break;
+        case platform::EntryKind::special:
+            // A FIFO or device is never opened for reading; refused here, not
+            // by the system, so without a reason.
+            out.copied = false;
+            break;
+        default:
+            out.copy_error =
+                copy_two_ways(files, out.source, out.destination, o.copy.overwrite_protected != 0, &feed, restart);
+            out.copied = !out.copy_error;
+    }
+    out.buffer_missing = feed.buffer_missing;
+    out.settled = out.copied && feed.settled;
+    if (out.copied) {
+        take_source_as_opened(o, out, feed);
+    }
+    out.source_changed = out.copied && feed.source_changed;
+    if (!out.copied) {
+        out.source_is_folder = files.is_directory(out.source);
+        out.destination_is_folder = files.is_directory(out.destination);
+    } else if (out.source_hashed) {
+        w.feed.finish(out.source_digests);
+        if (feed.source_changed) {
+            hash::put_changed_texts(hash::DigestSelection{}, out.source_digests);
+        }
+    }
+}
+
+// The work on a located file: the copy, the copy's digest, the comparison
+// and the stamp. Reads only the options and writes only its outcome.
+void work_listed_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    out.source_digests.md5[0] = '\0';
+    out.destination_digests.md5[0] = '\0';
+    copy_listed_data(o, out, w, files);
+    if (!out.copied) {
+        return;
+    }
+    if (out.destination_hashed) {
+        w.reader.hash_file(files, out.destination, hash::DigestSelection{}, out.destination_digests);
+        out.settled = false;  // a file system may move its last-access time even so
+    }
+    out.compared = o.hashing.compare && out.source_hashed && out.destination_hashed;
+    if (out.compared) {
+        out.match = digests_match(out.source_digests.md5.data(), out.destination_digests.md5.data());
+    }
+    // -O: the new copy was renamed over a protected one, which was never
+    // changed itself, and now takes its attributes.
+    if (out.protected_replaced) {
+        if (const std::error_code error = files.set_attributes(out.destination, out.protected_attributes)) {
+            out.attributes.fail(error);
+        }
+    }
+    if (o.copy.reset_times != 0) {
+        if (const std::error_code error = times::restore_source_times(files, out.source, out.entry.times)) {
+            out.source_times.fail(error);
+        }
+    }
+    if (out.settled) {
+        out.creation_left = true;
+        return;
+    }
+    const times::Stamp done = times::stamp(files, out.destination, out.entry.times);
+    if (done.error) {
+        out.copy_times.fail(done.error);
+    }
+    out.creation_left = !done.creation_set;
+}
+
+}  // namespace
+
+platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeSet& found) {
+    platform::FileTimeSet times = found;
+    if (o.copy.zero_dates != 0 && times::is_zero_dated(found)) {
+        const platform::FileTime replacement =
+            o.copy.zero_date_replacement.ticks != 0 ? o.copy.zero_date_replacement : platform::zero_date_time;
+        if (found.last_write.ticks == 1) {
+            times.last_write = replacement;
+        }
+        if (found.creation.ticks == 1) {
+            times.creation = replacement;
+        }
+    }
+    return times;
+}
+
+void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFeed& feed) {
+    platform::FindRecord& entry = out.entry;
+    if (!feed.opened_known ||
+        (feed.opened_size == entry.size && feed.opened_times.last_write == entry.times.last_write)) {
+        return;
+    }
+    // Changed between the look that chose it and the open that copied it:
+    // as good as changed while it was copied. What was copied is what the
+    // record tells and the copy carries, and the times put back.
+    feed.source_changed = true;
+    entry.size = feed.opened_size;
+    entry.times.last_access = feed.opened_times.last_access;
+    entry.times.last_write = feed.opened_times.last_write;
+    if (feed.opened_times.creation.ticks != 0) {
+        entry.times.creation = feed.opened_times.creation;
+    }
+    out.opened_size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
+    out.stamped = times_for_copy(o, entry.times);
+    out.settled = false;  // it took its name with the times of the look
+}
+
+void work_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    if (out.listed) {
+        work_listed_file(o, out, w, files);
+    } else {
+        work_tree_file(o, out, w, files);
+    }
+}
+
+}  // namespace veldro::work
