@@ -4,12 +4,25 @@
 #include "copy/pipeline.h"
 #include "logs/file_record.h"
 #include "logs/run_report.h"
+#include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/thread_owned.h"
 #include "util/paths.h"
-#include "util/run_end.h"
 
 namespace veldro::copy {
+
+bool withdraw_cut_copy(FileOutcome& out) {
+    if (!out.copied) {
+        return false;
+    }
+    if (out.streams_only || platform::remove_file(out.destination)) {
+        return true;
+    }
+    out.copied = false;
+    out.copy_error = platform::copy_interrupted_error();
+    out.failure_detail = "the run ended before its copy was finished";
+    return true;
+}
 
 FileFlow::FileFlow(Run& s, unsigned threads)
     : s_(s),
@@ -20,7 +33,7 @@ FileFlow::FileFlow(Run& s, unsigned threads)
               thread_local platform::ThreadOwned<WorkScratch> scratch;
               work_file(s_.options, slot.outcome, scratch.get());
           },
-          [this](Slot& slot, bool worked) { record(slot, worked); },
+          [this](Slot& slot, bool worked) { record(slot, worked); }, [this](Slot& slot) { record_cut(slot); },
           // Ctrl-C or Escape typed while the walk waits for long copies
           // stops them within one buffer, as the interrupt handler does.
           [] { (void)take_abort_key(); }) {}
@@ -90,6 +103,16 @@ void FileFlow::record(Slot& slot, bool worked) {
     logs::count_processed_file(s_);
 }
 
+void FileFlow::record_cut(Slot& slot) {
+    if (withdraw_cut_copy(slot.outcome)) {
+        record(slot, true);
+        return;
+    }
+    // What a run shows of a file whose copy it ended in.
+    show_head(slot, Shown::decided);
+    slot.outcome.destination_chain.reset();
+}
+
 void FileFlow::record_file(Slot& slot, bool worked) {
     FileOutcome& out = slot.outcome;
     show_head(slot, Shown::decided);
@@ -97,13 +120,8 @@ void FileFlow::record_file(Slot& slot, bool worked) {
         logs::FileReport(s_, out).no_streams();
         return;
     }
-    if (out.decision != Decision::selected) {
+    if (out.decision != Decision::selected || !worked) {
         return;
-    }
-    if (!worked) {
-        // Skipped after an interrupt: the run ends here, as it would have
-        // had this file been copied on the walk's thread.
-        check_interrupt();
     }
     if (out.copied) {
         ++s_.dupes.files_copied_so_far;

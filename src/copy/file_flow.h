@@ -13,6 +13,13 @@
 
 namespace veldro::copy {
 
+// A file whose work the end of the run cut short: a copy it made without
+// what proves it (its streams, digests, times) is removed, and the file is
+// to be recorded as not copied; a copy that cannot be removed stays, to be
+// recorded as far as its work went. False when it made no copy: there is
+// nothing to record of its work, as when a run ends in a file's copy.
+bool withdraw_cut_copy(FileOutcome& out);
+
 class FileFlow final : public WalkInFlight {
 public:
     // Starts `threads` workers; at most a few files per worker are in
@@ -43,6 +50,7 @@ private:
     void decide(Slot& slot, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
     void show_head(Slot& slot, Shown upto);
     void record(Slot& slot, bool worked);
+    void record_cut(Slot& slot);
     void record_file(Slot& slot, bool worked);
 
     Run& s_;

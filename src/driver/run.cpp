@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -189,9 +190,15 @@ void complete_options(OwnedRun& r) {
     logs::create_abort_marker(r.run);
 }
 
+// Memory exhausted, on whichever thread asked for it: the allocation fails
+// with an end of the run that the thread hands on like any other (a worker
+// to the recording thread, which records the files in flight first).
+struct MemoryExhausted final : std::bad_alloc, util::RunEnd {
+    MemoryExhausted() : util::RunEnd{MEMORY_ERROR} {}
+};
+
 void memory_exhausted() {
-    std::fputs("\nError obtaining memory\n", stderr);
-    terminate_run(MEMORY_ERROR);
+    throw MemoryExhausted();
 }
 
 }  // namespace
@@ -288,10 +295,20 @@ int run_program(const std::vector<std::string>& args) {
     } catch (const util::RunEnd& end) {
         // Whatever ended the run from below: the same end as if it had
         // called terminate_run where it stopped.
-        if (!end.summary) {
-            exit_without_summary(end.reason);
+        if (end.reason == MEMORY_ERROR) {
+            std::fputs("\nError obtaining memory\n", stderr);
         }
-        terminate_run(end.reason);
+        try {
+            if (!end.summary) {
+                exit_without_summary(end.reason);
+            }
+            terminate_run(end.reason);
+        } catch (const util::RunEnd& again) {
+            // Memory exhausted while the summary is written: what is
+            // written stays, and the run leaves with its reason.
+            std::fflush(nullptr);
+            std::_Exit(again.reason);
+        }
     }
 }
 

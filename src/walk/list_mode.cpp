@@ -8,6 +8,7 @@
 #include "copy/criteria.h"
 #include "copy/data_copy.h"
 #include "copy/destination.h"
+#include "copy/file_flow.h"
 #include "copy/flow_ring.h"
 #include "copy/times.h"
 #include "copy/verify.h"
@@ -155,7 +156,12 @@ public:
         : s_(s),
           ring_(
               threads, copy::files_in_flight_per_worker, [this](FileOutcome& out) { work(out); },
-              [this](FileOutcome& out, bool worked) { record(out, worked); }) {}
+              [this](FileOutcome& out, bool /*worked*/) { record(out); },
+              [this](FileOutcome& out) {
+                  if (copy::withdraw_cut_copy(out)) {
+                      record(out);
+                  }
+              }) {}
 
     // The outcome the next line is decided in.
     FileOutcome& next() { return ring_.next(); }
@@ -208,16 +214,11 @@ private:
         work_listed_file(s_.options, out, scratch.get());
     }
 
-    void record(FileOutcome& out, bool worked) {
+    void record(FileOutcome& out) {
         logs::FileReport report(s_, out);
         if (out.decision != Decision::selected) {
             report.listed_decision();
             return;
-        }
-        if (!worked) {
-            // Not begun after an interrupt: the run ends here, as it would
-            // have had this line been copied on this thread.
-            check_interrupt();
         }
         report.listed_result();
         if (out.copied) {

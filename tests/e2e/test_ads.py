@@ -204,6 +204,15 @@ class ParentAndChildModes(StreamCase):
         # their directory, as the file's later steps use it.
         self.assertIn("|%s| ==> |%s|" % (self.src, self.path("DST/sub")), copied[0])
 
+    def test_child_console_line_names_the_copy_with_any_number_of_threads(self):
+        for threads in ("1", "4"):
+            with self.subTest(threads=threads):
+                r = self.copy("--ADSCHILD", "-A", "--THREADS=" + threads)
+                self.assertStatus(r, 0)
+                # The line is written before the copy: it names the copy's
+                # path, not the directory its stream files went to.
+                self.assertIn(" ==> %s   [" % self.path("DST/sub/report.doc"), r.stdout)
+
 
 def ntfs_tools():
     """Paths of mkntfs and ntfs-3g, or a reason why the NTFS suite cannot run."""

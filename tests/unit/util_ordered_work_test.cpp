@@ -285,7 +285,8 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
                 EXPECT_TRUE(done);
                 EXPECT_FALSE(ring_seen->settle());
                 recorded.push_back(file);
-            });
+            },
+            [](int&) { ADD_FAILURE() << "no work was cut short"; });
         ring_seen = &ring;
         int expected_work = 0;
         for (int i = 0; i < 40; ++i) {
@@ -306,6 +307,57 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
         EXPECT_TRUE(ring.settle());
         EXPECT_EQ(recorded, iota(40));
         EXPECT_EQ(worked.load(), expected_work);
+    }
+}
+
+// An end of the run met by one file's work, on a worker or inline: no
+// file that was worked goes unrecorded (the one cut short goes to `cut`),
+// no file is begun once the end is known, and the end is thrown on the
+// deciding thread, from submit() or from settle(), with its reason.
+TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRecorded) {
+    for (const unsigned threads : {1U, 4U}) {
+        for (const int ending : {-1, 9, 25}) {
+            SCOPED_TRACE(testing::Message() << threads << " threads, end at " << ending);
+            std::vector<int> recorded;
+            std::vector<int> cut;
+            std::vector<std::atomic<bool>> worked(40);
+            copy::FlowRing<int> ring(
+                threads, 2,
+                [&](int& file) {
+                    worked[static_cast<std::size_t>(file)] = true;
+                    std::this_thread::sleep_for(std::chrono::microseconds(file % 4 == 0 ? 400 : 20));
+                    if (file == ending) {
+                        throw RunEnd{MEMORY_ERROR};
+                    }
+                },
+                [&](int& file, bool done) {
+                    EXPECT_TRUE(done);
+                    recorded.push_back(file);
+                },
+                [&](int& file) { cut.push_back(file); });
+            int reason = 0;
+            try {
+                for (int i = 0; i < 40; ++i) {
+                    ring.next() = i;
+                    ring.submit(true);
+                }
+                EXPECT_TRUE(ring.settle());
+            } catch (const RunEnd& end) {
+                reason = end.reason;
+            }
+            EXPECT_EQ(reason, ending < 0 ? 0 : int{MEMORY_ERROR});
+            EXPECT_EQ(cut, ending < 0 ? std::vector<int>{} : std::vector<int>{ending});
+            std::vector<int> expected;
+            for (int i = 0; i < 40; ++i) {
+                if (worked[static_cast<std::size_t>(i)] && i != ending) {
+                    expected.push_back(i);
+                }
+            }
+            EXPECT_EQ(recorded, expected);
+            // Beyond the files in flight when the end came, nothing was begun.
+            EXPECT_LT(expected.size() + cut.size(),
+                      static_cast<std::size_t>(ending < 0 ? 41 : ending + 2 * threads + 2));
+        }
     }
 }
 
