@@ -253,41 +253,4 @@ void work_file(const Options& o, FileOutcome& out, WorkScratch& w) {
     stamp_copy(o, out);
 }
 
-void process_file(Run& s, FileStages& stages, const std::string& directory, const std::string& name,
-                  const platform::FindRecord& entry) {
-    FileOutcome& out = stages.outcome;
-    begin_outcome(s, directory, name, entry, out);
-    logs::FileReport report(s, out);
-    report.begin();
-    select_file(s, out);
-    if (out.decision == Decision::selected) {
-        place_file(s, directory, out);
-    }
-    report.decision();
-    if (out.decision != Decision::selected) {
-        return;
-    }
-    prepare_copy(s, out);
-    if (out.decision == Decision::no_streams) {
-        report.no_streams();
-        return;
-    }
-    work_file(s.options, out, stages.scratch);
-    if (out.copied) {
-        ++s.dupes.files_copied_so_far;
-        note_copy_written(s, out.destination, out.source);
-    }
-    report.result();
-}
-
-void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
-    if (s.walk_flow != nullptr) {
-        s.walk_flow->handle(directory, name, entry);
-        return;
-    }
-    static FileStages stages;
-    process_file(s, stages, directory, name, entry);
-    logs::count_processed_file(s);
-}
-
 }  // namespace veldro::copy

@@ -8,10 +8,10 @@
 #include "copy/criteria.h"
 #include "copy/data_copy.h"
 #include "copy/destination.h"
-#include "copy/file_flow.h"
-#include "copy/flow_ring.h"
 #include "copy/times.h"
 #include "copy/verify.h"
+#include "engine/file_flow.h"
+#include "engine/flow_ring.h"
 #include "hash/file_digest.h"
 #include "logs/file_record.h"
 #include "logs/throughput.h"
@@ -155,10 +155,10 @@ public:
     ListFlow(Run& s, unsigned threads)
         : s_(s),
           ring_(
-              threads, copy::files_in_flight_per_worker, [this](FileOutcome& out) { work(out); },
+              threads, engine::files_in_flight_per_worker, [this](FileOutcome& out) { work(out); },
               [this](FileOutcome& out, bool /*worked*/) { record(out); },
               [this](FileOutcome& out) {
-                  if (copy::withdraw_cut_copy(out)) {
+                  if (engine::withdraw_cut_copy(out)) {
                       record(out);
                   }
               }) {}
@@ -232,7 +232,7 @@ private:
     logs::ListProgress progress_;
     int copies_ = 0;
     std::int64_t copied_total_ = 0;  // becomes bytes_processed
-    copy::FlowRing<FileOutcome> ring_;
+    engine::FlowRing<FileOutcome> ring_;
 };
 
 // Decides on a line that names a file: where its copy goes and whether it
@@ -250,7 +250,7 @@ void decide_listed_file(Run& s, ListFlow& flow, std::string& dest_dir, FileOutco
         copy::make_directory_path(s, dest_dir, s.paths.maintain_dir_dates);
     }
     const std::string_view name = paths::file_name(out.source);
-    if (!passes_criteria(s, found, out.entry) || (s.selection.exclude_mode != 0 && is_excluded(s, std::string(name)))) {
+    if (!passes_criteria(s, found, out.entry) || (s.selection.exclude_mode != 0 && is_excluded(s, name))) {
         out.decision = Decision::excluded;
         return;
     }

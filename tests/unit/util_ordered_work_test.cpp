@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "copy/flow_ring.h"
+#include "engine/flow_ring.h"
 #include "platform/thread_owned.h"
 #include "util/ordered_work.h"
 #include "util/run_end.h"
@@ -274,8 +274,8 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
         SCOPED_TRACE(threads);
         std::vector<int> recorded;
         std::atomic<int> worked{0};
-        copy::FlowRing<int>* ring_seen = nullptr;
-        copy::FlowRing<int> ring(
+        engine::FlowRing<int>* ring_seen = nullptr;
+        engine::FlowRing<int> ring(
             threads, 2,
             [&worked](int& file) {
                 std::this_thread::sleep_for(std::chrono::microseconds(file % 3 == 0 ? 300 : 0));
@@ -321,7 +321,7 @@ TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRe
             std::vector<int> recorded;
             std::vector<int> cut;
             std::vector<std::atomic<bool>> worked(40);
-            copy::FlowRing<int> ring(
+            engine::FlowRing<int> ring(
                 threads, 2,
                 [&](int& file) {
                     worked[static_cast<std::size_t>(file)] = true;

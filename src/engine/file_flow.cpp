@@ -1,4 +1,4 @@
-#include "copy/file_flow.h"
+#include "engine/file_flow.h"
 
 #include "copy/dupes.h"
 #include "copy/pipeline.h"
@@ -9,7 +9,7 @@
 #include "platform/thread_owned.h"
 #include "util/paths.h"
 
-namespace veldro::copy {
+namespace veldro::engine {
 
 bool withdraw_cut_copy(FileOutcome& out) {
     if (!out.copied) {
@@ -30,12 +30,13 @@ FileFlow::FileFlow(Run& s, unsigned threads)
           threads, files_in_flight_per_worker,
           [this](Slot& slot) {
               // Each worker keeps its buffers and digest state for its life.
-              thread_local platform::ThreadOwned<WorkScratch> scratch;
-              work_file(s_.options, slot.outcome, scratch.get());
+              thread_local platform::ThreadOwned<copy::WorkScratch> scratch;
+              copy::work_file(s_.options, slot.outcome, scratch.get());
           },
           [this](Slot& slot, bool worked) { record(slot, worked); }, [this](Slot& slot) { record_cut(slot); },
           // Ctrl-C or Escape typed while the walk waits for long copies
-          // stops them within one buffer, as the interrupt handler does.
+          // stops them within one buffer, as the interrupt handler does:
+          // the key records the interrupt, which is all its answer says.
           [] { (void)take_abort_key(); }) {}
 
 FileFlow::~FileFlow() = default;
@@ -54,16 +55,16 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
     FileOutcome& out = slot.outcome;
     slot.shown = Shown::nothing;
     stage_ = Stage::selecting;
-    begin_outcome(s_, directory, name, entry, out);
-    select_file(s_, out);
+    copy::begin_outcome(s_, directory, name, entry, out);
+    copy::select_file(s_, out);
     if (out.decision == Decision::selected) {
-        place_file(s_, directory, out);
+        copy::place_file(s_, directory, out);
     }
     if (out.decision != Decision::selected) {
         return;
     }
     stage_ = Stage::preparing;
-    prepare_copy(s_, out);
+    copy::prepare_copy(s_, out);
 }
 
 void FileFlow::show_head(Slot& slot, Shown upto) {
@@ -125,9 +126,9 @@ void FileFlow::record_file(Slot& slot, bool worked) {
     }
     if (out.copied) {
         ++s_.dupes.files_copied_so_far;
-        note_copy_written(s_, out.destination, out.source);
+        copy::note_copy_written(s_, out.destination, out.source);
     }
     logs::FileReport(s_, out).result();
 }
 
-}  // namespace veldro::copy
+}  // namespace veldro::engine

@@ -31,7 +31,7 @@
 #include "util/ordered_work.h"
 #include "util/run_end.h"
 
-namespace veldro::copy {
+namespace veldro::engine {
 
 // Files in flight per worker: enough to keep every worker busy while the
 // deciding thread decides and records, and for it to record small files in
@@ -183,4 +183,4 @@ private:
     std::unique_ptr<util::OrderedWork<Slot*>> pool_;
 };
 
-}  // namespace veldro::copy
+}  // namespace veldro::engine
