@@ -173,10 +173,10 @@ class InterruptedWorkers(TreeCase):
 
 
 class EveryCopyRecordedAfterAnInterrupt(TreeCase):
-    """Ctrl-C at a random moment (or once the first file is recorded, with 64
-    workers), from the tree and from a file list: every copy in the
-    destination is named in the copied log, the hash log, the DFXML and the
-    audit set."""
+    """Ctrl-C at a random moment (or a hang-up once the first file is
+    recorded, with 64 workers), from the tree and from a file list: every copy
+    in the destination is named in the copied log, the hash log, the DFXML and
+    the audit set."""
 
     def test_every_copy_in_the_destination_is_recorded(self):
         skip_under_wine("signals to a process under wine")
@@ -199,7 +199,7 @@ class EveryCopyRecordedAfterAnInterrupt(TreeCase):
                 while delay is None and b"==>" not in out:  # the later files are in the workers' hands
                     out += os.read(proc.stdout.fileno(), 4096)
                 time.sleep(delay or 0)
-                proc.send_signal(signal.SIGINT)
+                proc.send_signal(signal.SIGINT if delay else signal.SIGHUP)
                 out += proc.communicate(timeout=120)[0]
                 self.assertIn(proc.returncode, (0, 2) if delay else (2,), out[-2000:])
                 seen = [self.read(log) for log in logs]

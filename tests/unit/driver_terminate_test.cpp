@@ -135,27 +135,18 @@ TEST_F(Termination, HashLogVerdictLines) {
 
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's allocator refuses such a size itself
 // Memory that cannot be had is an end of the run thrown where it was asked
-// for, on any thread (never an exit from there): the thread hands it on,
-// caught as an end of the run or as a failed allocation.
+// for, on any thread (never an exit from there), and a failed allocation.
 TEST(MemoryExhausted, IsAnEndOfTheRunThrownOnTheThreadThatAskedForIt) {
     driver::install_memory_handler();
-    const auto reason_met = [] {
-        try {
-            void* never = ::operator new (std::size_t{1} << 62);
-            ::operator delete(never);
-        } catch (const util::RunEnd& end) {
-            try {
-                throw;
-            } catch (const std::bad_alloc&) {
-                return end.reason;
-            }
-        }
-        return 0;
-    };
-    int on_worker = 0;
-    std::thread([&] { on_worker = reason_met(); }).join();
-    EXPECT_EQ(on_worker, MEMORY_ERROR);
-    EXPECT_EQ(reason_met(), MEMORY_ERROR);
+    const auto allocate = [] { ::operator delete(::operator new (std::size_t{1} << 62)); };
+    std::thread([&] { EXPECT_THROW(allocate(), std::bad_alloc); }).join();
+    int reason = 0;
+    try {
+        allocate();
+    } catch (const util::RunEnd& end) {
+        reason = end.reason;
+    }
+    EXPECT_EQ(reason, MEMORY_ERROR);
     std::set_new_handler(nullptr);
 }
 #endif

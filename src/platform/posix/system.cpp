@@ -194,6 +194,9 @@ void install_interrupt_handler() {
     action.sa_flags = 0;  // no SA_RESTART: a blocked read returns so the request is seen
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal ends the run the same way, so that the copies made
+    // before it are recorded.
+    ::sigaction(SIGHUP, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
