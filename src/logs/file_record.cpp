@@ -277,6 +277,8 @@ void FileReport::no_streams() {
 }
 
 void FileReport::stream_listing(const StreamListing& listing) {
+    // Its messages and question in their place; the count is the work's
+    // own, which it took when it listed the streams.
     (void)count_after_listing(s_, listing.status, listing.listed);
 }
 

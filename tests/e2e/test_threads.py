@@ -191,8 +191,8 @@ class EveryCopyRecordedAfterAnInterrupt(TreeCase):
                      self.path(f"dst{n}"), "-m", "-A", "-1", self.path(f"{n}.LOG!4"), "-H", logs[1],
                      f"--DFXML={logs[2]}", f"--AUDITSET={logs[3]}", f"--THREADS={threads}"],
                     env=clean_env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-                out = b""
-                while delay is None and b"==>" not in out:  # the later files are in the workers' hands
+                out = os.read(proc.stdout.fileno(), 4096)  # it runs, its signal handlers in place
+                while delay is None and b"==>" not in out and proc.poll() is None:  # later files in the workers' hands
                     out += os.read(proc.stdout.fileno(), 4096)
                 time.sleep(delay or 0)
                 proc.send_signal(signal.SIGINT if delay else signal.SIGHUP)
