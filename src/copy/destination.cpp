@@ -82,8 +82,8 @@ std::size_t shared_length(const std::string& path, const std::string& last) {
 // named them; below it every component must be a real directory.
 std::error_code make_components(Run& s, const std::string& path, std::size_t verified, std::size_t guarded_from,
                                 std::vector<std::size_t>& made) {
-    static std::string part;
-    static platform::FindRecord record;
+    std::string& part = s.engine.destination_scratch.part;
+    platform::FindRecord& record = s.engine.destination_scratch.record;
     const std::size_t skip = root_part_length(path);
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (!is_sep(path[i]) || i <= skip || i == 0 || i < verified) {
@@ -142,7 +142,7 @@ void note_made_directories(Run& s, const std::string& path, const std::vector<st
     if (made.empty()) {
         return;
     }
-    static std::string dir;
+    std::string& dir = s.engine.destination_scratch.dir;
     bool names_free = false;
     for (auto length = made.rbegin(); length != made.rend() && !names_free; ++length) {
         dir.assign(path, 0, *length);
@@ -205,12 +205,13 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
                             (is_sep(path[dest_root.size()]) || is_sep(dest_root.back()));
     const std::size_t guarded_from = below_root ? dest_root.size() : path.size();
 
-    static std::vector<std::size_t> made;
+    DestinationScratch& w = s.engine.destination_scratch;
+    std::vector<std::size_t>& made = w.made;
     made.clear();
     std::error_code error = make_components(s, path, shared_length(path, e.last_checked_dir), guarded_from, made);
     if (!error) {
-        static std::string part;
-        static platform::FindRecord record;
+        std::string& part = w.part;
+        platform::FindRecord& record = w.record;
         part.assign(root_without_separator(path));
         // The destination root itself may be a link the user chose.
         const bool guarded = part.size() > guarded_from;
@@ -240,10 +241,9 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
 }
 
 bool capture_directory_times(Run& s, const std::string& path) {
-    static platform::FindRecord record;
-    const std::string_view trimmed = root_without_separator(path);
-    static std::string plain;
-    plain.assign(trimmed);
+    platform::FindRecord& record = s.engine.destination_scratch.record;
+    std::string& plain = s.engine.destination_scratch.dir;
+    plain.assign(root_without_separator(path));
     if (platform::lookup_path(plain, record)) {
         return false;
     }
@@ -256,9 +256,10 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
     // Directory names are upper-cased only where names ignore case, so that
     // on Linux the chain and the files' own paths meet in one directory.
     const bool upper = s.paths.upper_case_dirs != 0 && paths::native_style == paths::Style::windows;
-    static std::vector<std::string> source;
-    static std::vector<std::string> dest;
-    static std::vector<std::string> source_real;
+    DestinationScratch& w = s.engine.destination_scratch;
+    std::vector<std::string>& source = w.source;
+    std::vector<std::string>& dest = w.dest;
+    std::vector<std::string>& source_real = w.source_real;
     split_components(upper ? util::to_upper(source_dir) : source_dir, source);
     split_components(upper ? util::to_upper(dest_root) : dest_root, dest);
     split_components(source_dir, source_real);
@@ -296,7 +297,7 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
     }
     // All directories first, then their dates: making a directory inside
     // one would move the date just given to it.
-    static std::vector<std::string> made;
+    std::vector<std::string>& made = w.made_paths;
     made.clear();
     for (std::size_t k = 1; k < source.size(); ++k) {
         out += source[k];

@@ -157,42 +157,4 @@ void prepare_copy(Run& s, FileOutcome& out) {
     }
 }
 
-void process_file(Run& s, FileStages& stages, const std::string& directory, const std::string& name,
-                  const platform::FindRecord& entry) {
-    FileOutcome& out = stages.outcome;
-    begin_outcome(s, directory, name, entry, out);
-    logs::FileReport report(s, out);
-    report.begin();
-    select_file(s, out);
-    if (out.decision == Decision::selected) {
-        place_file(s, directory, out);
-    }
-    report.decision();
-    if (out.decision != Decision::selected) {
-        return;
-    }
-    prepare_copy(s, out);
-    if (out.decision == Decision::no_streams) {
-        report.no_streams();
-        return;
-    }
-    platform::NativeFileSystem files;
-    work::work_file(s.options, out, stages.scratch, files);
-    if (out.copied) {
-        ++s.dupes.files_copied_so_far;
-        note_copy_written(s, out.destination, out.source);
-    }
-    report.result();
-}
-
-void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
-    if (s.walk_flow != nullptr) {
-        s.walk_flow->handle(directory, name, entry);
-        return;
-    }
-    static FileStages stages;
-    process_file(s, stages, directory, name, entry);
-    logs::count_processed_file(s);
-}
-
 }  // namespace veldro::copy

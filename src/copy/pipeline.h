@@ -13,20 +13,6 @@
 
 namespace veldro::copy {
 
-// What the walking thread keeps for its files: the outcome reused from file
-// to file, and the scratch of the work it does itself.
-struct FileStages {
-    FileOutcome outcome;
-    work::WorkScratch scratch;
-};
-
-// Decides on, copies, stamps, verifies and records one file found by the
-// walk. `directory` ends with a separator.
-void process_file(Run& s, FileStages& stages, const std::string& directory, const std::string& name,
-                  const platform::FindRecord& entry);
-// The same with the stages of the one thread that walks.
-void process_file(Run& s, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
-
 // ---- the stages ----------------------------------------------------------
 
 // Empties `out` for the file the walk found and fills in what it is.

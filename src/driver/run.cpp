@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -10,9 +11,9 @@
 #include "config/options.h"
 #include "config/usage.h"
 #include "copy/destination.h"
-#include "copy/file_flow.h"
 #include "driver/progress.h"
 #include "driver/terminate.h"
+#include "engine/file_flow.h"
 #include "hash/file_digest.h"
 #include "logs/log_set.h"
 #include "logs/manifests.h"
@@ -133,14 +134,9 @@ void walk_all_roots(Run& s) {
 }
 
 // The walk, with the data work of files on worker threads when the run has
-// more than one; with one, everything runs on this thread.
+// more than one; with one, the same flow does the work on this thread.
 void walk_with_workers(Run& s) {
-    const unsigned threads = std::min(s.options.threads, platform::worker_thread_limit());
-    if (threads <= 1) {
-        walk_all_roots(s);
-        return;
-    }
-    copy::FileFlow flow(s, threads);
+    engine::FileFlow flow(s, std::min(s.options.threads, platform::worker_thread_limit()));
     s.walk_flow = &flow;
     with_work_in_flight(s, flow, [&s] { walk_all_roots(s); });
 }
@@ -186,9 +182,15 @@ void complete_options(OwnedRun& r) {
     logs::create_abort_marker(r.run);
 }
 
+// Memory exhausted, on whichever thread asked for it: the allocation fails
+// with an end of the run that the thread hands on like any other (a worker
+// to the recording thread, which records the files in flight first).
+struct MemoryExhausted final : std::bad_alloc, util::RunEnd {
+    MemoryExhausted() : util::RunEnd{MEMORY_ERROR} {}
+};
+
 void memory_exhausted() {
-    std::fputs("\nError obtaining memory\n", stderr);
-    terminate_run(MEMORY_ERROR);
+    throw MemoryExhausted();
 }
 
 }  // namespace
@@ -218,10 +220,9 @@ int read_options(OwnedRun& r, const std::vector<std::string>& args) {
 
 namespace {
 
-[[noreturn]] void run_phases(const std::vector<std::string>& args) {
+[[noreturn]] void run_phases(OwnedRun& owned, const std::vector<std::string>& args) {
     // The options are filled in here and then only read: below this
     // function every module sees them through the run, as const.
-    static OwnedRun owned;
     Run& s = owned.run;
     OptionTarget& target = owned.target;
     set_live_run(&s);
@@ -280,15 +281,28 @@ int run_program(const std::vector<std::string>& args) {
     platform::prepare_console();
     platform::install_interrupt_handler();
     install_memory_handler();
+    // The run outlives its phases: an end thrown from them is written
+    // from it.
+    OwnedRun owned;
     try {
-        run_phases(args);
+        run_phases(owned, args);
     } catch (const util::RunEnd& end) {
         // Whatever ended the run from below: the same end as if it had
         // called terminate_run where it stopped.
-        if (!end.summary) {
-            exit_without_summary(end.reason);
+        if (end.reason == MEMORY_ERROR) {
+            std::fputs("\nError obtaining memory\n", stderr);
         }
-        terminate_run(end.reason);
+        try {
+            if (!end.summary) {
+                exit_without_summary(end.reason);
+            }
+            terminate_run(end.reason);
+        } catch (const util::RunEnd& again) {
+            // Memory exhausted while the summary is written: what is
+            // written stays, and the run leaves with its reason.
+            std::fflush(nullptr);
+            std::_Exit(again.reason);
+        }
     }
 }
 

@@ -233,7 +233,10 @@ void FileReport::decision() {
     std::fputc(s_.console.delimiter, out);
     std::fputc('\n', out);
     const times::CalendarParts& written = fields().last_write;
-    std::fprintf(out, " %10s ==> %s", o_.size_text.c_str(), paths::shown_path(o_.destination).c_str());
+    // The copy's path as decided: with --ADSCHILD the work leaves the
+    // destination naming the directory its stream files went to.
+    const std::string& decided = o_.streams_only ? o_.planned_destination : o_.destination;
+    std::fprintf(out, " %10s ==> %s", o_.size_text.c_str(), paths::shown_path(decided).c_str());
     std::fputs(o_.existed ? "   [UPDATED]" : "   [NEW FILE]", out);
     std::fprintf(out, "    %04d/%02d/%02d | %02d:%02d:%02d", written.year, written.month, written.day, written.hour,
                  written.minute, written.second);
@@ -273,6 +276,8 @@ void FileReport::no_streams() {
 }
 
 void FileReport::stream_listing(const StreamListing& listing) {
+    // Its messages and question in their place; the count is the work's
+    // own, which it took when it listed the streams.
     (void)count_after_listing(s_, listing.status, listing.listed);
 }
 

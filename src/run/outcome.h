@@ -64,24 +64,15 @@ struct StreamListing {
     std::size_t first_stream = 0;  // the streams handled after it begin here
 };
 
-struct FileOutcome {
-    // ---- decide ------------------------------------------------------
+// What the planner decides for a file: plain facts, emptied by assigning
+// a fresh value.
+struct PlanFacts {
     Decision decision = Decision::selected;
     const char* reason = nullptr;   // the not-copied log's reason text
     bool reason_needs_log = false;  // recorded as not copied only when that log is open
     bool older = false;             // counted among the files older than their copy
-    std::string source;             // internal form
-    std::string shown_source;
-    std::string name;                 // as the walk found it
-    std::string destination;          // internal form; with --ADSCHILD the directory after the work
-    std::string planned_destination;  // the destination as the work began
-    std::string size_text;            // the size with separators
-    platform::FindRecord entry;
-    bool existed = false;          // a file stood at the destination
-    bool directory_ready = false;  // the destination directory is in place, made safely
-    // Its directories, held open until the file is recorded: the data work
-    // may still write below them after the walk has gone on to another.
-    platform::HeldChain destination_chain;
+    bool existed = false;           // a file stood at the destination
+    bool directory_ready = false;   // the destination directory is in place, made safely
     bool is_link = false;
     bool streams_only = false;        // --ADSCHILD: stream files in place of the copy
     bool protected_replaced = false;  // -O found a protected copy
@@ -94,43 +85,82 @@ struct FileOutcome {
     bool unicode_log = false;            // the unicode log is written
     bool hash_log = false;               // the hash log is written
     bool stream_errors_ignored = false;  // a stream read error was answered with 'Y'
+};
 
-    // ---- work --------------------------------------------------------
+// The plan of a file: its facts, and the names and entry that keep their
+// memory from file to file.
+struct FilePlan : PlanFacts {
+    std::string source;  // internal form
+    std::string shown_source;
+    std::string name;                 // as the walk found it
+    std::string destination;          // internal form; with --ADSCHILD the directory after the work
+    std::string planned_destination;  // the destination as the work began
+    std::string size_text;            // the size with separators
+    platform::FindRecord entry;
+    // Its directories, held open until the file is recorded: the data work
+    // may still write below them after the walk has gone on to another.
+    platform::HeldChain destination_chain;
+
+    // Empties the plan for the next file; strings keep their memory.
+    void reset_plan() {
+        static_cast<PlanFacts&>(*this) = PlanFacts{};
+        destination_chain.reset();
+    }
+};
+
+// What the work did: plain results, emptied by assigning a fresh value.
+struct WorkFacts {
     bool copied = false;
     std::error_code copy_error;            // the system's reason of a failed copy
     const char* failure_detail = nullptr;  // why the copy failed, in words
     bool buffer_missing = false;           // the program's own copy could not have its buffer
-    // One entry per copy made of the file: the first, then each retry;
-    // true where the source changed while it was copied.
-    std::vector<bool> copy_changed;
-    int retries = 0;              // copies made again after a mismatch
-    bool source_changed = false;  // the last copy saw its source change
-    bool hashed = false;          // the copy's digests were taken (not a link, not --ADSCHILD)
+    int retries = 0;                       // copies made again after a mismatch
+    bool source_changed = false;           // the last copy saw its source change
+    bool hashed = false;                   // the copy's digests were taken (not a link, not --ADSCHILD)
     bool source_hashed = false;
     bool destination_hashed = false;
     bool compared = false;
     bool match = false;
     hash::HashSet source_digests;
     hash::HashSet destination_digests;
-    std::vector<StreamOutcome> streams;   // extracted, then hashed (entries reused)
-    std::size_t extracted_streams = 0;    // streams[0, extracted) were extracted
-    std::size_t hashed_streams = 0;       // the next ones were hashed
-    std::vector<StreamListing> listings;  // stream listings of the work, in order
-    StepResult attributes;                // the copy's attributes after it was made
-    StepResult source_times;              // the source's times put back
-    StepResult copy_times;                // the copy's times
-    bool creation_left = false;           // the copy's file system kept its own creation time
-    platform::FileTimeSet stamped;        // the times put on the copy
+    std::size_t extracted_streams = 0;  // streams[0, extracted) were extracted
+    std::size_t hashed_streams = 0;     // the next ones were hashed
+    StepResult attributes;              // the copy's attributes after it was made
+    StepResult source_times;            // the source's times put back
+    StepResult copy_times;              // the copy's times
+    bool creation_left = false;         // the copy's file system kept its own creation time
+    platform::FileTimeSet stamped;      // the times put on the copy
     // The copy took its name with the stamped times and its attributes, and
     // nothing has touched them since: stamping it again would change nothing.
     bool settled = false;
     // A line of the file list: the worker takes the list's own way.
     bool listed = false;
+};
+
+// The result of a file's work: its facts, and the lists that keep their
+// memory from file to file.
+struct WorkResult : WorkFacts {
+    // One entry per copy made of the file: the first, then each retry;
+    // true where the source changed while it was copied.
+    std::vector<bool> copy_changed;
+    std::vector<StreamOutcome> streams;   // extracted, then hashed (entries reused)
+    std::vector<StreamListing> listings;  // stream listings of the work, in order
     // The size of the source as the copy opened it, with separators, where it
     // differs from the size found (size_text, which the file's first lines
     // show before the work on one thread and so on every thread).
     std::string opened_size_text;
 
+    // Empties the result for the next file; lists and text keep their memory.
+    void reset_result() {
+        static_cast<WorkFacts&>(*this) = WorkFacts{};
+        copy_changed.clear();
+        listings.clear();
+        opened_size_text.clear();
+    }
+};
+
+// What happened to one file: its plan, then the result of its work.
+struct FileOutcome : FilePlan, WorkResult {
     // The next entry of `streams`, emptied (its strings keep their memory).
     StreamOutcome& next_stream() {
         const std::size_t used = extracted_streams + hashed_streams;
@@ -147,33 +177,8 @@ struct FileOutcome {
 
     // Empties the value for the next file; strings keep their memory.
     void reset() {
-        decision = Decision::selected;
-        reason = nullptr;
-        reason_needs_log = false;
-        older = false;
-        existed = directory_ready = is_link = streams_only = protected_replaced = false;
-        destination_chain.reset();
-        protected_attributes = 0;
-        stream_count = 0;
-        source_is_folder = destination_is_folder = false;
-        streams_open_failed = unicode_record = unicode_log = hash_log = stream_errors_ignored = false;
-        copied = false;
-        copy_error.clear();
-        failure_detail = nullptr;
-        buffer_missing = false;
-        copy_changed.clear();
-        retries = 0;
-        source_changed = hashed = source_hashed = destination_hashed = compared = match = false;
-        extracted_streams = hashed_streams = 0;
-        listings.clear();
-        attributes = StepResult{};
-        source_times = StepResult{};
-        copy_times = StepResult{};
-        creation_left = false;
-        stamped = platform::FileTimeSet{};
-        settled = false;
-        listed = false;
-        opened_size_text.clear();
+        reset_plan();
+        reset_result();
     }
 };
 

@@ -92,6 +92,19 @@ struct StreamState {
 
 // The walk and the copy engine: path buffers reused for every file, the
 // root being walked, the dir-count state, and the saved directory times of -M.
+// What the making of destination directories reuses from file to file, so
+// that no file costs an allocation.
+struct DestinationScratch {
+    std::string part;
+    std::string dir;
+    platform::FindRecord record;
+    std::vector<std::size_t> made;  // lengths of the directories made by one call
+    std::vector<std::string> source;
+    std::vector<std::string> dest;
+    std::vector<std::string> source_real;
+    std::vector<std::string> made_paths;
+};
+
 struct EngineState {
     std::string dest_root;                // destination of the root being walked
     std::size_t current_root_length = 0;  // of the root being walked
@@ -107,6 +120,9 @@ struct EngineState {
     platform::FileTimeSet saved_dir_times;
     platform::FindRecord destination_record;
     bool creation_note_written = false;  // "creation times cannot be set" said once
+    std::uint32_t entries_walked = 0;    // the walk looks at the console every 32 entries
+    std::string excluded_name;           // a name as the exclusions compare it
+    DestinationScratch destination_scratch;
 };
 
 // Files whose data work runs on other threads while the walk goes on. The

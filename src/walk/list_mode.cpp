@@ -7,7 +7,8 @@
 
 #include "copy/criteria.h"
 #include "copy/destination.h"
-#include "copy/flow_ring.h"
+#include "engine/file_flow.h"
+#include "engine/flow_ring.h"
 #include "hash/file_digest.h"
 #include "logs/file_record.h"
 #include "logs/throughput.h"
@@ -82,8 +83,13 @@ public:
     ListFlow(Run& s, unsigned threads)
         : s_(s),
           ring_(
-              threads, copy::files_in_flight_per_worker, [this](FileOutcome& out) { work(out); },
-              [this](FileOutcome& out, bool worked) { record(out, worked); }) {}
+              threads, engine::files_in_flight_per_worker, [this](FileOutcome& out) { work(out); },
+              [this](FileOutcome& out, bool /*worked*/) { record(out); },
+              [this](FileOutcome& out) {
+                  if (engine::withdraw_cut_copy(out)) {
+                      record(out);
+                  }
+              }) {}
 
     // The outcome the next line is decided in.
     FileOutcome& next() { return ring_.next(); }
@@ -137,16 +143,11 @@ private:
         work::work_file(s_.options, out, scratch.get(), files);
     }
 
-    void record(FileOutcome& out, bool worked) {
+    void record(FileOutcome& out) {
         logs::FileReport report(s_, out);
         if (out.decision != Decision::selected) {
             report.listed_decision();
             return;
-        }
-        if (!worked) {
-            // Not begun after an interrupt: the run ends here, as it would
-            // have had this line been copied on this thread.
-            check_interrupt();
         }
         report.listed_result();
         if (out.copied) {
@@ -160,7 +161,7 @@ private:
     logs::ListProgress progress_;
     int copies_ = 0;
     std::int64_t copied_total_ = 0;  // becomes bytes_processed
-    copy::FlowRing<FileOutcome> ring_;
+    engine::FlowRing<FileOutcome> ring_;
 };
 
 // Decides on a line that names a file: where its copy goes and whether it
@@ -178,7 +179,7 @@ void decide_listed_file(Run& s, ListFlow& flow, std::string& dest_dir, FileOutco
         copy::make_directory_path(s, dest_dir, s.paths.maintain_dir_dates);
     }
     const std::string_view name = paths::file_name(out.source);
-    if (!passes_criteria(s, found, out.entry) || (s.selection.exclude_mode != 0 && is_excluded(s, std::string(name)))) {
+    if (!passes_criteria(s, found, out.entry) || (s.selection.exclude_mode != 0 && is_excluded(s, name))) {
         out.decision = Decision::excluded;
         return;
     }

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "copy/destination.h"
-#include "copy/pipeline.h"
 #include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -22,10 +21,9 @@ namespace {
 // at the console ends the run. The interrupt flag is looked at for every
 // entry; the console, which costs a few system calls a look, once per
 // directory and every 32 entries, and never without a terminal.
-void poll_user_abort(bool new_directory = false) {
+void poll_user_abort(EngineState& e, bool new_directory = false) {
     check_interrupt();
-    static unsigned entries = 0;
-    if (!new_directory && ++entries % 32 != 0) {
+    if (!new_directory && ++e.entries_walked % 32 != 0) {
         return;
     }
     if (take_abort_key()) {
@@ -82,7 +80,15 @@ void put_back_directory_times(Run& s, const std::string& dir_path, const platfor
     }
 }
 
-void process_directory_files(Run& s, const std::string& dir_path, const platform::FileTimeSet* own_times) {
+// What the walk reuses from directory to directory: its searches and the
+// records they fill in.
+struct WalkScratch {
+    platform::DirectorySearch search;
+    platform::FindRecord record;
+};
+
+void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path,
+                             const platform::FileTimeSet* own_times) {
     const bool counting = s.progress.counting_pass != 0;
     if (s.paths.maintain_dir_dates != 0 && !counting) {
         settle_work_in_flight(s);
@@ -93,8 +99,8 @@ void process_directory_files(Run& s, const std::string& dir_path, const platform
             s.engine.saved_dir_times = *own_times;
         }
     }
-    static platform::DirectorySearch search;
-    static platform::FindRecord record;
+    platform::DirectorySearch& search = w.search;
+    platform::FindRecord& record = w.record;
     for (const std::string& pattern : s.selection.type_list) {
         if (ends_type_list(pattern)) {
             break;
@@ -103,7 +109,7 @@ void process_directory_files(Run& s, const std::string& dir_path, const platform
             continue;
         }
         while (search.next(record)) {
-            poll_user_abort();
+            poll_user_abort(s.engine);
             if ((record.attributes & platform::attr_directory) != 0) {
                 continue;
             }
@@ -114,7 +120,7 @@ void process_directory_files(Run& s, const std::string& dir_path, const platform
             if (s.selection.exclude_mode != 0 && is_excluded(s, record.name)) {
                 continue;
             }
-            copy::process_file(s, dir_path, record.name, record);
+            s.walk_flow->handle(dir_path, record.name, record);
         }
         search.close();
     }
@@ -135,11 +141,11 @@ struct WalkFrame {
 // Comes to the directory `dir_path`: lists its subdirectories and pushes
 // its frame. False when the directory is passed over (bypassed or not
 // readable).
-bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>& stack) {
+bool enter_directory(Run& s, WalkScratch& w, const std::string& dir_path, std::vector<WalkFrame>& stack) {
     if (skip_bypassed(s, dir_path)) {
         return false;
     }
-    poll_user_abort(true);
+    poll_user_abort(s.engine, true);
     WalkFrame frame;
     frame.path_length = dir_path.size();
 
@@ -153,8 +159,8 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
 
     // The subdirectories are listed first and walked after the listing is
     // closed, so that a deep tree never holds one open directory per level.
-    static platform::DirectorySearch search;
-    static platform::FindRecord entry;
+    platform::DirectorySearch& search = w.search;
+    platform::FindRecord& entry = w.record;
     if (const std::error_code error = search.open(dir_path, "*", platform::SearchDetail::kind_only)) {
         // Nothing below it can be copied: the copy pass says so wherever
         // a missing file is told, and the run does not end as a success.
@@ -167,7 +173,7 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
         // Links and junctions are never descended, so no loop can trap
         // the walk. (Files are polled for when they are handled.)
         if (entry.kind == platform::EntryKind::directory) {
-            poll_user_abort();
+            poll_user_abort(s.engine);
             frame.children.push_back(entry.name);
         }
     }
@@ -178,8 +184,8 @@ bool enter_directory(Run& s, const std::string& dir_path, std::vector<WalkFrame>
 
 // Leaves a directory whose subdirectories are done: its files, then (-M)
 // its times back.
-void leave_directory(Run& s, const std::string& dir_path, const WalkFrame& frame) {
-    process_directory_files(s, dir_path, frame.have_own_times ? &frame.own_times : nullptr);
+void leave_directory(Run& s, WalkScratch& w, const std::string& dir_path, const WalkFrame& frame) {
+    process_directory_files(s, w, dir_path, frame.have_own_times ? &frame.own_times : nullptr);
     if (s.paths.maintain_dir_dates != 0 && frame.have_own_times && s.progress.counting_pass == 0) {
         // Every copy into the directory is made before it takes its times.
         settle_work_in_flight(s);
@@ -195,7 +201,8 @@ void walk_directory(Run& s, const std::string& dir_path) {
     // too deep for it.
     std::string path = dir_path;
     std::vector<WalkFrame> stack;
-    enter_directory(s, path, stack);
+    WalkScratch w;
+    enter_directory(s, w, path, stack);
     while (!stack.empty()) {
         WalkFrame& top = stack.back();
         path.resize(top.path_length);
@@ -205,16 +212,18 @@ void walk_directory(Run& s, const std::string& dir_path) {
             // The name is no longer needed once the walk is below it.
             std::string().swap(top.children[top.next_child]);
             ++top.next_child;
-            enter_directory(s, path, stack);
+            enter_directory(s, w, path, stack);
             continue;
         }
-        leave_directory(s, path, top);
+        leave_directory(s, w, path, top);
         stack.pop_back();
     }
 }
 
-bool is_excluded(const Run& s, const std::string& file_name) {
-    static std::string name;
+bool is_excluded(Run& s, std::string_view file_name) {
+    // Upper-cased in a string the run keeps, so that no file costs an
+    // allocation.
+    std::string& name = s.engine.excluded_name;
     name.assign(file_name);
     if (s.selection.exclude_keep_case == 0) {
         for (char& c : name) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "run/run.h"
 
@@ -12,7 +13,7 @@ namespace veldro::walk {
 void walk_directory(Run& s, const std::string& dir_path);
 
 // True when the bare file name matches an exclusion pattern.
-bool is_excluded(const Run& s, const std::string& file_name);
+bool is_excluded(Run& s, std::string_view file_name);
 
 // fnmatch rules without flags over the whole text: true on a match.
 bool wildcard_match(const std::string& pattern, const std::string& text);

@@ -194,8 +194,9 @@ class ParentAndChildModes(StreamCase):
         self.assertIn("Copied ADS         2 files copied/extracted", r.stdout)
 
     def test_child_copied_log_line_names_the_destination_directory(self):
-        r = self.copy("--ADSCHILD", "-1", self.path("LOGS/RUN.LOG") + "!4")
+        r = self.copy("--ADSCHILD", "-1", self.path("LOGS/RUN.LOG") + "!4", "--THREADS=2")
         self.assertStatus(r, 0)
+        self.assertIn(" ==> %s   [" % self.path("DST/sub/report.doc"), r.stdout)  # the console names the copy
         with open(self.path("LOGS/RUN_COPIED.LOG"), "rb") as f:
             lines = f.read().decode("utf-8", "surrogateescape").splitlines()
         copied = [line for line in lines if "report.doc|" in line]

@@ -11,10 +11,14 @@ cannot reach the program: the same tree is copied without those faults."""
 
 import hashlib
 import os
+import random
 import re
+import signal
+import subprocess
+import time
 import unittest
 
-from veldro_e2e import UNDER_WINE, PtyRun, TreeCase, clean_env, preload_library, run
+from veldro_e2e import UNDER_WINE, PtyRun, TreeCase, clean_env, preload_library, program, run, skip_under_wine
 
 # What differs from one run to the next whatever the threads: the run's own
 # calendar times, elapsed times and rates.
@@ -166,6 +170,38 @@ class InterruptedWorkers(TreeCase):
                 for name in os.listdir(copies):
                     self.assertFalse(name.startswith(".veldro"), name)
                     self.assertEqual(self.read(os.path.join(copies, name)), self.read("src/" + name), name)
+
+
+class EveryCopyRecordedAfterAnInterrupt(TreeCase):
+    """Ctrl-C at a random moment (a hang-up once the first file is recorded, with 64 workers), from the tree and
+    from a file list: every copy is named in the copied log, the hash log, the DFXML and the audit set."""
+
+    def test_every_copy_in_the_destination_is_recorded(self):
+        skip_under_wine("signals to a process under wine")
+        for i in range(60):
+            self.write(f"src/big{i:02d}.bin", os.urandom((i % 4 + 1) << 20))
+            self.write(f"src/s{i % 3}/small{i:03d}.txt", b"%d " % i * (i + 1))
+        listing = self.write("list.txt", "".join(os.path.join(base, name) + "\n"
+                                                 for base, _d, files in os.walk(self.path("src")) for name in files))
+        cases = [(listed, threads, random.uniform(0.05, 0.8)) for listed in "-L" for threads in (1, 8) for _ in "12345"]
+        for n, (listed, threads, delay) in enumerate(cases + [("-", 64, None)]):
+            with self.subTest(listed=listed, threads=threads, delay=delay):
+                logs = [self.path(f"{n}_COPIED.LOG"), self.path(f"{n}H.TXT"), self.path(f"{n}.xml"), self.path(f"{n}A")]
+                proc = subprocess.Popen(
+                    [program(), "-S" if listed == "L" else "-p", listing if listed == "L" else self.path("src"), "-d",
+                     self.path(f"dst{n}"), "-m", "-A", "-1", self.path(f"{n}.LOG!4"), "-H", logs[1],
+                     f"--DFXML={logs[2]}", f"--AUDITSET={logs[3]}", f"--THREADS={threads}"],
+                    env=clean_env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                out = os.read(proc.stdout.fileno(), 4096)  # it runs, its signal handlers in place
+                while delay is None and b"==>" not in out and proc.poll() is None:  # later files in the workers' hands
+                    out += os.read(proc.stdout.fileno(), 4096)
+                time.sleep(delay or 0)
+                proc.send_signal(signal.SIGINT if delay else signal.SIGHUP)
+                out += proc.communicate(timeout=120)[0]
+                self.assertIn(proc.returncode, (0, 2) if delay else (2,), out[-2000:])
+                seen = [self.read(log) for log in logs]
+                copies = [name.encode() for _b, _d, files in os.walk(self.path(f"dst{n}")) for name in files]
+                self.assertEqual([(name, logs[i]) for name in copies for i in range(4) if name not in seen[i]][:9], [])
 
 
 if __name__ == "__main__":

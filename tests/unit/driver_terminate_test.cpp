@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include <unistd.h>
 
@@ -132,15 +134,20 @@ TEST_F(Termination, HashLogVerdictLines) {
 }
 
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's allocator refuses such a size itself
-TEST_F(Termination, MemoryThatCannotBeHadEndsWithMemoryError) {
-    EXPECT_EXIT(
-        {
-            settings.files.report_stream = stderr;
-            driver::install_memory_handler();
-            void* never = ::operator new (std::size_t{1} << 62);
-            ::operator delete(never);
-        },
-        ::testing::ExitedWithCode(7), "Error obtaining memory(.|\n)*Abnormal termination. Reason: MEMORY ERROR");
+// Memory that cannot be had is an end of the run thrown where it was asked
+// for, on any thread (never an exit from there), and a failed allocation.
+TEST(MemoryExhausted, IsAnEndOfTheRunThrownOnTheThreadThatAskedForIt) {
+    driver::install_memory_handler();
+    const auto allocate = [] { ::operator delete(::operator new (std::size_t{1} << 62)); };
+    std::thread([&] { EXPECT_THROW(allocate(), std::bad_alloc); }).join();
+    int reason = 0;
+    try {
+        allocate();
+    } catch (const util::RunEnd& end) {
+        reason = end.reason;
+    }
+    EXPECT_EQ(reason, MEMORY_ERROR);
+    std::set_new_handler(nullptr);
 }
 #endif
 

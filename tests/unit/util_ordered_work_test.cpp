@@ -1,6 +1,7 @@
 // Work done on a pool and recorded on the submitting thread in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -10,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "copy/flow_ring.h"
+#include "engine/flow_ring.h"
 #include "platform/thread_owned.h"
 #include "util/ordered_work.h"
 #include "util/run_end.h"
@@ -274,8 +275,8 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
         SCOPED_TRACE(threads);
         std::vector<int> recorded;
         std::atomic<int> worked{0};
-        copy::FlowRing<int>* ring_seen = nullptr;
-        copy::FlowRing<int> ring(
+        engine::FlowRing<int>* ring_seen = nullptr;
+        engine::FlowRing<int> ring(
             threads, 2,
             [&worked](int& file) {
                 std::this_thread::sleep_for(std::chrono::microseconds(file % 3 == 0 ? 300 : 0));
@@ -285,7 +286,8 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
                 EXPECT_TRUE(done);
                 EXPECT_FALSE(ring_seen->settle());
                 recorded.push_back(file);
-            });
+            },
+            [](int&) { ADD_FAILURE() << "no work was cut short"; });
         ring_seen = &ring;
         int expected_work = 0;
         for (int i = 0; i < 40; ++i) {
@@ -306,6 +308,45 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
         EXPECT_TRUE(ring.settle());
         EXPECT_EQ(recorded, iota(40));
         EXPECT_EQ(worked.load(), expected_work);
+    }
+}
+
+// An end of the run met by one file's work, on a worker or inline: every
+// file worked is recorded (the one cut short goes to `cut`), nothing is
+// begun once the end is known, and the deciding thread throws the end.
+TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRecorded) {
+    for (const unsigned threads : {1U, 4U}) {
+        for (const int ending : {-1, 9, 25}) {
+            SCOPED_TRACE(testing::Message() << threads << " threads, end at " << ending);
+            std::vector<int> recorded;
+            std::vector<int> cut;
+            std::vector<char> worked(40);  // one byte per file: each written by one thread
+            engine::FlowRing<int> ring(
+                threads, 2,
+                [&](int& file) {
+                    worked[static_cast<std::size_t>(file)] = 1;
+                    std::this_thread::sleep_for(std::chrono::microseconds(file % 4 == 0 ? 400 : 20));
+                    if (file == ending) {
+                        throw RunEnd{MEMORY_ERROR};
+                    }
+                },
+                [&](int& file, bool) { recorded.push_back(file); }, [&](int& file) { cut.push_back(file); });
+            int reason = 0;
+            try {
+                for (int i = 0; i < 40; ++i) {
+                    ring.next() = i;
+                    ring.submit(true);
+                }
+                ring.settle();
+            } catch (const RunEnd& end) {
+                reason = end.reason;
+            }
+            EXPECT_EQ(recorded.size() + cut.size(), static_cast<std::size_t>(std::ranges::count(worked, 1)));
+            EXPECT_TRUE(std::ranges::is_sorted(recorded));
+            EXPECT_EQ(reason, ending < 0 ? 0 : int{MEMORY_ERROR});
+            EXPECT_EQ(cut, ending < 0 ? std::vector<int>{} : std::vector<int>{ending});
+            EXPECT_LT(recorded.size(), static_cast<std::size_t>(ending < 0 ? 41 : ending + 2 * threads + 2));
+        }
     }
 }
 

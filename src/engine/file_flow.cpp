@@ -1,16 +1,30 @@
-#include "copy/file_flow.h"
+#include "engine/file_flow.h"
 
 #include "copy/dupes.h"
 #include "copy/pipeline.h"
 #include "logs/file_record.h"
 #include "logs/run_report.h"
+#include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/thread_owned.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "work/worker.h"
 
-namespace veldro::copy {
+namespace veldro::engine {
+
+bool withdraw_cut_copy(FileOutcome& out) {
+    if (!out.copied) {
+        return false;
+    }
+    if (out.streams_only || platform::remove_file(out.destination)) {
+        return true;
+    }
+    out.copied = false;
+    out.copy_error = platform::copy_interrupted_error();
+    out.failure_detail = "the run ended before its copy was finished";
+    return true;
+}
 
 FileFlow::FileFlow(Run& s, unsigned threads)
     : s_(s),
@@ -22,9 +36,10 @@ FileFlow::FileFlow(Run& s, unsigned threads)
               platform::NativeFileSystem files;
               work::work_file(s_.options, slot.outcome, scratch.get(), files);
           },
-          [this](Slot& slot, bool worked) { record(slot, worked); },
+          [this](Slot& slot, bool worked) { record(slot, worked); }, [this](Slot& slot) { record_cut(slot); },
           // Ctrl-C or Escape typed while the walk waits for long copies
-          // stops them within one buffer, as the interrupt handler does.
+          // stops them within one buffer, as the interrupt handler does:
+          // the key records the interrupt, which is all its answer says.
           [] { (void)take_abort_key(); }) {}
 
 FileFlow::~FileFlow() = default;
@@ -43,16 +58,16 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
     FileOutcome& out = slot.outcome;
     slot.shown = Shown::nothing;
     stage_ = Stage::selecting;
-    begin_outcome(s_, directory, name, entry, out);
-    select_file(s_, out);
+    copy::begin_outcome(s_, directory, name, entry, out);
+    copy::select_file(s_, out);
     if (out.decision == Decision::selected) {
-        place_file(s_, directory, out);
+        copy::place_file(s_, directory, out);
     }
     if (out.decision != Decision::selected) {
         return;
     }
     stage_ = Stage::preparing;
-    prepare_copy(s_, out);
+    copy::prepare_copy(s_, out);
 }
 
 void FileFlow::show_head(Slot& slot, Shown upto) {
@@ -92,6 +107,16 @@ void FileFlow::record(Slot& slot, bool worked) {
     logs::count_processed_file(s_);
 }
 
+void FileFlow::record_cut(Slot& slot) {
+    if (withdraw_cut_copy(slot.outcome)) {
+        record(slot, true);
+        return;
+    }
+    // What a run shows of a file whose copy it ended in.
+    show_head(slot, Shown::decided);
+    slot.outcome.destination_chain.reset();
+}
+
 void FileFlow::record_file(Slot& slot, bool worked) {
     FileOutcome& out = slot.outcome;
     show_head(slot, Shown::decided);
@@ -99,19 +124,14 @@ void FileFlow::record_file(Slot& slot, bool worked) {
         logs::FileReport(s_, out).no_streams();
         return;
     }
-    if (out.decision != Decision::selected) {
+    if (out.decision != Decision::selected || !worked) {
         return;
-    }
-    if (!worked) {
-        // Skipped after an interrupt: the run ends here, as it would have
-        // had this file been copied on the walk's thread.
-        check_interrupt();
     }
     if (out.copied) {
         ++s_.dupes.files_copied_so_far;
-        note_copy_written(s_, out.destination, out.source);
+        copy::note_copy_written(s_, out.destination, out.source);
     }
     logs::FileReport(s_, out).result();
 }
 
-}  // namespace veldro::copy
+}  // namespace veldro::engine

@@ -1,17 +1,25 @@
-// The files of a run with worker threads: the walk's thread decides each
-// file and records it; the work of its data (copy, stamp, digests,
-// read-back, retries, streams) runs on any worker. Records are written in
-// walk order, so that every line is the one a one-thread run writes.
+// The files of the tree walk, on one thread or many: the walk's thread
+// decides each file and records it; the work of its data (copy, stamp,
+// digests, read-back, retries, streams) runs on any worker, or inline with
+// one thread. Records are written in walk order, so that every line is the
+// one a one-thread run writes.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "copy/flow_ring.h"
+#include "engine/flow_ring.h"
 #include "run/outcome.h"
 #include "run/run.h"
 
-namespace veldro::copy {
+namespace veldro::engine {
+
+// A file whose work the end of the run cut short: a copy it made without
+// what proves it (its streams, digests, times) is removed, and the file is
+// to be recorded as not copied; a copy that cannot be removed stays, to be
+// recorded as far as its work went. False when it made no copy: there is
+// nothing to record of its work, as when a run ends in a file's copy.
+bool withdraw_cut_copy(FileOutcome& out);
 
 class FileFlow final : public WalkInFlight {
 public:
@@ -43,6 +51,7 @@ private:
     void decide(Slot& slot, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
     void show_head(Slot& slot, Shown upto);
     void record(Slot& slot, bool worked);
+    void record_cut(Slot& slot);
     void record_file(Slot& slot, bool worked);
 
     Run& s_;
@@ -51,4 +60,4 @@ private:
     FlowRing<Slot> ring_;
 };
 
-}  // namespace veldro::copy
+}  // namespace veldro::engine

@@ -8,20 +8,30 @@
 // at something an earlier file's work may still change. Records call back
 // on that thread; a settle asked for from inside a record, or from inside
 // a settle, does nothing: the record under way is already in its place.
+//
+// The end of a run met by a file's work (an interrupt, memory exhausted, a
+// fatal error) is handed to the deciding thread: no worker begins another
+// file, every file in flight is finished and recorded in its turn (a file
+// whose work was not begun is not recorded; one whose work the end cut
+// short goes to `cut`), and then submit() or settle() throws the end. So
+// every copy made before the end is in the records.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/system.h"
 #include "util/ordered_work.h"
+#include "util/run_end.h"
 
-namespace veldro::copy {
+namespace veldro::engine {
 
 // Files in flight per worker: enough to keep every worker busy while the
 // deciding thread decides and records, and for it to record small files in
@@ -33,19 +43,27 @@ class FlowRing {
 public:
     // The work of a file; runs on a worker (inline with one thread).
     using Work = std::function<void(File& file)>;
-    // Its record, on the deciding thread, in order; `worked` is false for a
-    // file whose work was not begun after an interrupt.
+    // Its record, on the deciding thread, in order. `worked` is false only
+    // for a file handed over without work that the end of the run met.
     using Record = std::function<void(File& file, bool worked)>;
+    // A file whose work the end of the run cut short, on the deciding
+    // thread in its turn: what it made must not stay unrecorded.
+    using Cut = std::function<void(File& file)>;
 
     // At most `files_per_worker` files per thread are in flight, so that
     // memory does not grow with the files. `idle` runs on the deciding
     // thread while it waits for workers.
-    FlowRing(unsigned threads, std::size_t files_per_worker, Work work, Record record, std::function<void()> idle = {})
-        : slots_(std::max(threads, 1U) * files_per_worker + 1), work_(std::move(work)), record_(std::move(record)) {
+    FlowRing(unsigned threads, std::size_t files_per_worker, Work work, Record record, Cut cut,
+             std::function<void()> idle = {})
+        : slots_(std::max(threads, 1U) * files_per_worker + 1),
+          work_(std::move(work)),
+          record_(std::move(record)),
+          cut_(std::move(cut)) {
         pool_ = std::make_unique<util::OrderedWork<Slot*>>(
             threads, slots_.size() - 1, std::size_t{1} << 30,
             [this](Slot*& slot, bool worked) { record_slot(*slot, worked); },
-            [] { return platform::interrupt_requested(); }, std::move(idle));
+            [this] { return ending_.load(std::memory_order_relaxed) != 0 || platform::interrupt_requested(); },
+            std::move(idle));
     }
 
     // The slot the next file is decided in. The ring has one slot more
@@ -54,18 +72,26 @@ public:
     File& next() { return slots_[next_ % slots_.size()].file; }
 
     // Hands the file in next() over; `works` false: it is only recorded.
+    // Throws the end of the run once every file in flight is recorded,
+    // when a file's work met it.
     void submit(bool works) {
         Slot& slot = slots_[next_++ % slots_.size()];
+        slot.works = works;
         slot.in_flight = works;
+        slot.end.reset();
         pool_->submit(&slot, 0, [this](Slot*& item) {
-            if (item->in_flight) {
-                work_(item->file);
+            if (item->works) {
+                work_slot(*item);
             }
         });
+        if (end_) {
+            settle();
+        }
     }
 
-    // Records every file in flight. False when nothing was done because
-    // the call came from inside a record or a settle.
+    // Records every file in flight, then throws the end of the run a
+    // file's work met. False when nothing was done because the call came
+    // from inside a record or a settle.
     bool settle() {
         if (settling_ || recording_) {
             return false;
@@ -78,6 +104,9 @@ public:
             throw;
         }
         settling_ = false;
+        if (end_) {
+            throw util::RunEnd{*end_};
+        }
         return true;
     }
 
@@ -97,14 +126,44 @@ public:
 private:
     struct Slot {
         File file;
+        bool works = false;      // handed over with work
         bool in_flight = false;  // handed over with work, not recorded yet
+        std::optional<int> end;  // the end of the run its work met
     };
+
+    // On a worker: an end of the run stops the workers from beginning
+    // another file and waits for the deciding thread.
+    void work_slot(Slot& slot) {
+        try {
+            work_(slot.file);
+        } catch (const util::RunEnd& end) {
+            slot.end = end.reason;
+            int none = 0;
+            ending_.compare_exchange_strong(none, end.reason, std::memory_order_relaxed);
+        }
+    }
 
     void record_slot(Slot& slot, bool worked) {
         slot.in_flight = false;
+        if (slot.works && (!worked || slot.end)) {
+            // Not begun after the end (nothing of it to record), or cut
+            // short by it: the run ends once the files in flight are
+            // recorded.
+            if (!end_) {
+                const int ending = ending_.load(std::memory_order_relaxed);
+                end_ = slot.end ? *slot.end : ending != 0 ? ending : static_cast<int>(USER_ABORTED);
+            }
+            if (!worked) {
+                return;
+            }
+        }
         recording_ = true;
         try {
-            record_(slot.file, worked);
+            if (slot.end) {
+                cut_(slot.file);
+            } else {
+                record_(slot.file, worked);
+            }
         } catch (...) {
             recording_ = false;
             throw;
@@ -116,9 +175,12 @@ private:
     std::uint64_t next_ = 0;
     Work work_;
     Record record_;
+    Cut cut_;
+    std::optional<int> end_;       // the end met, on the deciding thread
+    std::atomic<int> ending_ = 0;  // the first end a worker met: workers begin no more files
     bool settling_ = false;
     bool recording_ = false;
     std::unique_ptr<util::OrderedWork<Slot*>> pool_;
 };
 
-}  // namespace veldro::copy
+}  // namespace veldro::engine
