@@ -487,19 +487,19 @@ bool apply_special(OptionTarget& s, Option option, const IniLine& line) {
     return true;
 }
 
-void apply_directive(OptionTarget& s, const OptionSpec& spec, const IniLine& line) {
-    if (apply_special(s, spec.option, line)) {
+void apply_directive(OptionTarget& s, const OptionRow& row, const IniLine& line) {
+    if (apply_special(s, row.option, line)) {
         return;
     }
-    if (spec.file != nullptr) {
+    if (row.file != nullptr) {
         if (!line.has_value()) {
             missing_directive(s, line);
             return;
         }
-        s.logs.*spec.file = line.value;
+        s.logs.*row.file = line.value;
         return;
     }
-    if (!set_switch(s.options, spec, word_of(line))) {
+    if (!set_switch(s.options, row, word_of(line))) {
         refuse_value(line);
     }
 }
@@ -631,7 +631,7 @@ bool apply_ini_line(OptionTarget& s, std::string_view line, int line_number) {
     const IniLine parts = split_line(line, line_number);
     s.logs.ini_echo += "\n ";
     s.logs.ini_echo += parts.upper;
-    apply_directive(s, spec_of(option), parts);
+    apply_directive(s, row_of(option), parts);
     return true;
 }
 

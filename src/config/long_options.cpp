@@ -259,30 +259,30 @@ int parse_long_option(OptionTarget& s, std::string_view text) {
     if (paths::equal_ignoring_case(text, "version")) {
         throw OptionStop{OptionStop::Page::version, NORMAL_EXIT, {}};
     }
-    const OptionSpec& spec = spec_of(match_long_keyword(text));
+    const OptionRow& row = row_of(match_long_keyword(text));
     const std::optional<std::string> value = value_of(text);
-    switch (spec.long_value) {
+    switch (row.long_value) {
         case Value::absent:
             return handled;
         case Value::flag:
-            set_flag(s.options, spec, spec.writes);
+            set_flag(s.options, row, row.writes);
             return handled;
         case Value::on_off:
-            return set_switch(s.options, spec, value) ? handled : illegal;
+            return set_switch(s.options, row, value) ? handled : illegal;
         case Value::count:
         case Value::choice:
-            return handle_optional_value(s, spec.option, text, value);
+            return handle_optional_value(s, row.option, text, value);
         default:
             break;
     }
     if (!value) {
         return illegal;
     }
-    if (spec.file != nullptr) {
-        s.logs.*spec.file = *value;
+    if (row.file != nullptr) {
+        s.logs.*row.file = *value;
         return handled;
     }
-    return handle_with_value(s, spec.option, text, *value);
+    return handle_with_value(s, row.option, text, *value);
 }
 
 std::string bypass_entry(std::string_view value) {

@@ -141,7 +141,7 @@ using V = Value;
 // its value on the command line and in the INI file, the setting it
 // writes, the one it also turns on, what a flag writes, whether '+' writes
 // the opposite, the file a path names.
-constexpr auto specs = std::to_array<OptionSpec>({
+constexpr auto rows = std::to_array<OptionRow>({
     {Option::none},
     {Option::all, "A", V::flag, V::absent, in<&SelectionOptions::copy_all>, nullptr, true, true},
     {Option::log, "", V::text, V::text},
@@ -206,12 +206,12 @@ constexpr auto specs = std::to_array<OptionSpec>({
 });
 
 constexpr bool rows_in_order() {
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        if (static_cast<std::size_t>(specs[i].option) != i) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (static_cast<std::size_t>(rows[i].option) != i) {
             return false;
         }
     }
-    return specs.back().option == Option::keep_dir_case;
+    return rows.back().option == Option::keep_dir_case;
 }
 static_assert(rows_in_order(), "one row per option, in the order of Option");
 
@@ -262,14 +262,14 @@ Option match_option(std::string_view text, Source source) {
     return Option::none;
 }
 
-const OptionSpec& spec_of(Option option) {
-    return specs.at(static_cast<std::size_t>(option));
+const OptionRow& row_of(Option option) {
+    return rows.at(static_cast<std::size_t>(option));
 }
 
 Option letter_option(char letter) {
-    for (const OptionSpec& spec : specs) {
-        if (spec.letters.find(letter) != std::string_view::npos) {
-            return spec.option;
+    for (const OptionRow& row : rows) {
+        if (row.letters.find(letter) != std::string_view::npos) {
+            return row.option;
         }
     }
     return Option::none;
@@ -279,21 +279,21 @@ std::optional<bool> switch_value(const std::optional<std::string_view>& word) {
     return word ? util::parse_switch(*word) : std::optional<bool>(true);
 }
 
-void set_flag(Options& o, const OptionSpec& spec, bool on) {
-    if (spec.field != nullptr) {
-        spec.field(o) = on;
+void set_flag(Options& o, const OptionRow& row, bool on) {
+    if (row.field != nullptr) {
+        row.field(o) = on;
     }
-    if (spec.also != nullptr) {
-        spec.also(o) = true;
+    if (row.also != nullptr) {
+        row.also(o) = true;
     }
 }
 
-bool set_switch(Options& o, const OptionSpec& spec, const std::optional<std::string_view>& word) {
+bool set_switch(Options& o, const OptionRow& row, const std::optional<std::string_view>& word) {
     const std::optional<bool> on = switch_value(word);
     if (!on) {
         return false;
     }
-    set_flag(o, spec, *on);
+    set_flag(o, row, *on);
     return true;
 }
 

@@ -130,7 +130,7 @@ Option match_option(std::string_view text, Source source);
 
 using Switch = bool& (*)(Options&);
 
-struct OptionSpec {
+struct OptionRow {
     Option option = Option::none;
     std::string_view letters = {};  // short letters that set `field` with no value
     Value long_value = Value::absent;
@@ -143,7 +143,7 @@ struct OptionSpec {
 };
 
 // The row of an option.
-const OptionSpec& spec_of(Option option);
+const OptionRow& row_of(Option option);
 
 // The option a short letter sets by itself, or Option::none.
 Option letter_option(char letter);
@@ -153,10 +153,10 @@ Option letter_option(char letter);
 std::optional<bool> switch_value(const std::optional<std::string_view>& word);
 
 // Writes a flag (`on` into its field, the `also` setting on).
-void set_flag(Options& o, const OptionSpec& spec, bool on);
+void set_flag(Options& o, const OptionRow& row, bool on);
 
 // An on/off option given `word` (or none): false when the word says
 // neither on nor off, and nothing is written then.
-bool set_switch(Options& o, const OptionSpec& spec, const std::optional<std::string_view>& word);
+bool set_switch(Options& o, const OptionRow& row, const std::optional<std::string_view>& word);
 
 }  // namespace veldro::config

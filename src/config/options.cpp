@@ -272,8 +272,8 @@ void take_width(ArgumentScan& scan, OptionTarget& s) {
 // The letters that only set or clear flags. False for the others.
 bool set_letter_flags(const ArgumentScan& scan, OptionTarget& s, char letter) {
     if (const Option option = letter_option(letter); option != Option::none) {
-        const OptionSpec& spec = spec_of(option);
-        set_flag(s.options, spec, scan.plus && spec.plus_clears ? !spec.writes : spec.writes);
+        const OptionRow& row = row_of(option);
+        set_flag(s.options, row, scan.plus && row.plus_clears ? !row.writes : row.writes);
         return true;
     }
     switch (letter) {

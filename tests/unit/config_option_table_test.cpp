@@ -10,27 +10,27 @@ namespace {
 
 using veldro::config::Option;
 using veldro::config::option_words;
+using veldro::config::row_of;
 using veldro::config::Source;
-using veldro::config::spec_of;
 using veldro::config::Value;
 
 TEST(OptionTableTest, EveryWordNamesAnOptionOfItsSource) {
     for (const auto& word : option_words()) {
-        const auto& spec = spec_of(word.option);
+        const auto& row = row_of(word.option);
         EXPECT_GE(word.name.size(), word.letters) << word.name;
         if ((static_cast<unsigned>(word.source) & static_cast<unsigned>(Source::long_option)) != 0) {
-            EXPECT_NE(spec.long_value, Value::absent) << word.name;
+            EXPECT_NE(row.long_value, Value::absent) << word.name;
         }
         if ((static_cast<unsigned>(word.source) & static_cast<unsigned>(Source::ini)) != 0) {
-            EXPECT_NE(spec.ini_value, Value::absent) << word.name;
+            EXPECT_NE(row.ini_value, Value::absent) << word.name;
         }
         // A flag on the command line writes a setting of its own.
-        if (spec.long_value == Value::flag || spec.long_value == Value::on_off) {
-            EXPECT_NE(spec.field, nullptr) << word.name;
+        if (row.long_value == Value::flag || row.long_value == Value::on_off) {
+            EXPECT_NE(row.field, nullptr) << word.name;
         }
     }
     for (char letter : std::string_view("AeIiMmORrUuVvz")) {
-        EXPECT_NE(spec_of(veldro::config::letter_option(letter)).field, nullptr) << letter;
+        EXPECT_NE(row_of(veldro::config::letter_option(letter)).field, nullptr) << letter;
     }
     EXPECT_EQ(veldro::config::letter_option('x'), Option::none);
 }
