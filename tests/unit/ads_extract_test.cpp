@@ -1,5 +1,7 @@
 // The extraction modes: stream files beside the copy or in its place, their
 // times, the count of extracted files, and the stream lines of the hash log.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,7 +46,8 @@ class StreamModesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
-                (std::string("veldro_ads_modes_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                (std::string("veldro_ads_modes_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                 "_" + std::to_string(::getpid()));
         fs::remove_all(root_);
         fs::create_directories(root_ / "src");
         fs::create_directories(root_ / "dst");

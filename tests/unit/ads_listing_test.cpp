@@ -1,6 +1,8 @@
 // Listing the named streams of a file: the platform listing (user extended
 // attributes on Linux), reading a stream, the growing stream table and the
 // handling of listing failures.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "test_files.h"
@@ -43,7 +45,7 @@ protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("veldro_ads_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         const std::string probe = make_file("probe", "x");
@@ -201,7 +203,7 @@ TEST(StreamListingEnd, AfterAnswerYLaterReadErrorsOnlyPrintALineEnd) {
 // The question reads one key; without a terminal that is one byte of
 // standard input, which these tests provide through a file.
 void answer_with(const char* answer) {
-    const std::string path = (fs::temp_directory_path() / "veldro_ads_answer").string();
+    const std::string path = (fs::temp_directory_path() / ("veldro_ads_answer_" + std::to_string(::getpid()))).string();
     std::ofstream(path, std::ios::binary) << answer;
     ASSERT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
 }

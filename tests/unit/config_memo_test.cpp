@@ -1,4 +1,6 @@
 // Collecting the memo from the console and where it is written.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -57,7 +59,8 @@ TEST(Memo, AnOverlongLineIsCutAndItsRestDropped) {
 }
 
 TEST(Memo, IsAppendedToTheDefaultLogMarkedAsTheRunsMemo) {
-    const std::filesystem::path log = std::filesystem::temp_directory_path() / "veldro_memo_test_RUN.LOG";
+    const std::filesystem::path log =
+        std::filesystem::temp_directory_path() / ("veldro_memo_test_" + std::to_string(::getpid()) + "_RUN.LOG");
     std::ofstream(log) << "earlier text";
     veldro::OwnedRun s;
     s.logs.default_log_path = log.string();

@@ -1,5 +1,7 @@
 // Destination paths: the directory a file lands in, the directories made on
 // the way, and the refusal to write through a link in the destination.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,7 +58,8 @@ class CopyDestinationDisk : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("veldro_dest_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("veldro_dest_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "src");
         report_ = std::tmpfile();

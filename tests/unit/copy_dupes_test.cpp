@@ -1,4 +1,6 @@
 // Flattening into numbered folders, duplicate renaming and the tilde rule.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,7 +23,7 @@ protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("veldro_dupes_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         report_ = std::tmpfile();

@@ -1,5 +1,7 @@
 // File times: calendar conversion, the two breakdown forms, local time,
 // zero dates, and writing times to the nanosecond.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -140,7 +142,8 @@ class CopyTimesOnDisk : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("veldro_times_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("veldro_times_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         file_ = (dir_ / "f.txt").string();

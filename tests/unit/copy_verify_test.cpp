@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -47,7 +49,8 @@ protected:
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("veldro-verify-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("veldro-verify-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir / "out");
         src = (dir / "a.txt").string();

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -54,7 +56,7 @@ protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
               ("veldro-logs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         s.files.report_stream = stdout;

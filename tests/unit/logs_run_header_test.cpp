@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -103,7 +105,8 @@ protected:
     OwnedRun s;
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("veldro-header-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("veldro-header-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

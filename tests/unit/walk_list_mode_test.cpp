@@ -1,5 +1,7 @@
 // File-list and directory-list modes: line handling, destinations, the
 // copy road and its counters.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -101,7 +103,8 @@ class ListModeTree : public ::testing::Test {
 protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
-                ("veldro_list_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("veldro_list_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                 std::to_string(::getpid()));
         fs::remove_all(root_);
         fs::create_directories(root_ / "src" / "sub");
         fs::create_directories(root_ / "out");
