@@ -642,6 +642,9 @@ void FileReport::listed_failure() {
     };
     if (o_.source_is_folder) {
         reason(" REASON: FOLDER ", "  |REASON: FOLDER", "File is folder");
+    } else if (o_.entry.kind == platform::EntryKind::special) {
+        // A FIFO, socket or device is never opened: the program refused it.
+        reason(" REASON: NOT A REGULAR FILE ", "  |  REASON: NOT A REGULAR FILE", "Not a regular file");
     }
     if (o_.decision == Decision::onto_itself) {
         reason(" REASON: DESTINATION IS THE SOURCE ITSELF ", "  |  REASON: DESTINATION IS THE SOURCE ITSELF",
@@ -652,7 +655,7 @@ void FileReport::listed_failure() {
         reason(" REASON: DESTINATION IS FOLDER ", "  |  REASON: " + shown_dest + " IS FOLDER", "Destination is folder");
     }
     // The system's reason ends the console and error-log lines; a special
-    // file was refused by the program itself and has none.
+    // file was refused by the program itself and has none but its own.
     if (o_.copy_error) {
         const std::string why = platform::error_text(o_.copy_error);
         std::fprintf(stdout, " (%s)", why.c_str());

@@ -140,9 +140,10 @@ class TestFileList(ListModeCase):
         with open(target, "wb") as f:
             f.write(b"old")
         os.chmod(target, 0o444)
-        r = run(["-S", self.list_file([fifo]), "-d", self.dst, "-O"])
+        r = run(["-S", self.list_file([fifo]), "-d", self.dst, "-O", "-1", self.path("logs", "RUN.LOG") + "!8"])
         self.assertNotEqual(r.status, 0, repr(r))
-        self.assertIn("ERROR: " + fifo + " | NOT COPIED to " + target, r.stdout)
+        self.assertIn("ERROR: " + fifo + " | NOT COPIED to " + target + " REASON: NOT A REGULAR FILE", r.stdout)
+        self.assertIn("| NOT COPIED: Reason: Not a regular file", self.log("RUN_NOT_COPIED.LOG"))
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"old")
         self.assertFalse(os.stat(target).st_mode & stat.S_IWUSR, "still read-only after the failed copy")
