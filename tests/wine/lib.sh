@@ -15,14 +15,31 @@ status() { cat "$WORK/status"; }
 
 fail() {
     echo "FAIL: $*"
-    echo "--- stdout"; cat "$WORK/out.txt" 2>/dev/null | tr -d '\r' | tail -30
-    echo "--- stderr"; cat "$WORK/err.txt" 2>/dev/null | tr -d '\r' | tail -30
+    # Only the ends are shown: the sizes say how much came before them.
+    echo "--- stdout ($(wc -c <"$WORK/out.txt" 2>/dev/null) bytes, the last 30 lines)"
+    tr -d '\r' <"$WORK/out.txt" 2>/dev/null | tail -30
+    echo "--- stderr ($(wc -c <"$WORK/err.txt" 2>/dev/null) bytes, the last 30 lines)"
+    tr -d '\r' <"$WORK/err.txt" 2>/dev/null | tail -30
     exit 1
 }
 
+# Writes FILE with its CR-LF line ends read as LF to $WORK/lf.txt, where the
+# checks read it. Through a file, never a pipe: a reader that stops at its
+# first match (grep -q) ends a writer still feeding the pipe with SIGPIPE,
+# and under pipefail the check then fails, or a negated one passes, whatever
+# the text holds.
+as_lf() { tr -d '\r' <"$1" >"$WORK/lf.txt" || fail "cannot read $1"; }
+
+# True when FILE, read as LF, holds TEXT (a fixed string); any further
+# arguments go to grep (-x, -e OTHER).
+holds() {
+    as_lf "$1"
+    grep -qF "${@:3}" -e "$2" "$WORK/lf.txt"
+}
+
 expect_status() { [ "$(status)" = "$1" ] || fail "status $(status), expected $1"; }
-expect_out() { tr -d '\r' <"$WORK/out.txt" | grep -qF -- "$1" || fail "stdout lacks: $1"; }
-expect_err() { tr -d '\r' <"$WORK/err.txt" | grep -qF -- "$1" || fail "stderr lacks: $1"; }
+expect_out() { holds "$WORK/out.txt" "$1" || fail "stdout lacks: $1"; }
+expect_err() { holds "$WORK/err.txt" "$1" || fail "stderr lacks: $1"; }
 expect_file() { [ -f "$1" ] || fail "missing file $1"; }
 expect_same() { cmp -s "$1" "$2" || fail "$1 and $2 differ"; }
 

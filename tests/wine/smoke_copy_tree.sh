@@ -26,12 +26,15 @@ for f in top.txt sub/deeper/deep.txt; do
     [ "$(stat -c %y "$WORK/src/$f")" = "$(stat -c %y "$WORK/dst/$f")" ] || fail "last-write time of $f differs"
 done
 # Subdirectories are handled before their parent's files.
-first_line() { tr -d '\r' <"$WORK/out.txt" | grep -n -F -- "$1" | head -1 | cut -d: -f1; }
+first_line() {
+    as_lf "$WORK/out.txt"
+    grep -m1 -n -F -e "$1" "$WORK/lf.txt" | cut -d: -f1
+}
 [ "$(first_line 'deep.txt ')" -lt "$(first_line 'top.txt ')" ] || fail "files of a subdirectory were not handled first"
 
 veldro -p "$WORK_WIN\\src" -d "$WORK_WIN\\dst" -i -x "*.BAK"
 expect_status 0
-if tr -d '\r' <"$WORK/out.txt" | grep -qF -e "[NEW FILE]" -e "[UPDATED]"; then
+if holds "$WORK/out.txt" "[NEW FILE]" -e "[UPDATED]"; then
     fail "a rerun copied again"
 fi
 
