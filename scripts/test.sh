@@ -82,7 +82,10 @@ if [ $win_ok -eq 0 ]; then
     # A thread-local object with a destructor crashes a worker thread as it
     # ends on Windows (its storage is freed first): what a thread keeps goes
     # through platform::ThreadOwned, and no such destructor is registered.
-    ! x86_64-w64-mingw32-nm build-win/veldro.exe | grep -q ' __cxa_thread_atexit$'
+    # The symbols go to a file first: grep -q leaving a pipe early would
+    # fail nm under pipefail, and the negation would then pass.
+    x86_64-w64-mingw32-nm build-win/veldro.exe >build-win/symbols.txt &&
+        ! grep -q ' __cxa_thread_atexit$' build-win/symbols.txt
     record windows-thread-exit $?
 fi
 if [ $win_ok -eq 0 ]; then
