@@ -21,6 +21,20 @@ namespace veldro::ads {
 
 namespace {
 
+// Puts the source's times back after its streams were read; a failure is
+// kept in the file's result and shown with its record.
+void put_back_source_times(FileOutcome& out, const platform::FileTimeSet& times) {
+    if (const std::error_code error = times::restore_source_times(out.source, times)) {
+        if (!out.source_times.failed) {
+            out.source_times.fail(error);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
 constexpr std::size_t copy_buffer_size = std::size_t{1} << 20U;
 
 // A stream's name becomes part of a file name beside the copy: a separator
@@ -58,6 +72,8 @@ std::error_code write_stream_file(platform::FileHandle& stream, const std::strin
             break;
         }
         if (platform::interrupt_requested()) {
+            // The run ends here: the temporary is dropped whatever its close
+            // says, and one left behind is found by the next run.
             (void)out.close();
             (void)platform::remove_file(w.temp_path);
             check_interrupt();
@@ -71,7 +87,7 @@ std::error_code write_stream_file(platform::FileHandle& stream, const std::strin
         error = platform::rename_over(w.temp_path, target);
     }
     if (error) {
-        (void)platform::remove_file(w.temp_path);
+        (void)platform::remove_file(w.temp_path);  // the failure that matters is the one returned
     }
     return error;
 }
@@ -234,11 +250,13 @@ void extract_copy_streams(const Options& o, FileOutcome& out, StreamScratch& w) 
             put_text(one.file_md5, hash::md5_open_error_text);
         }
         if (one.written) {
+            // A stream file is no evidence of its own: the times it carries
+            // are a courtesy, and its digest in the hash log is what counts.
             (void)times::set_file_times(one.file, out.entry.times);
         }
     }
     if (source_read) {
-        (void)times::restore_source_times(out.source, out.entry.times);
+        put_back_source_times(out, out.entry.times);
     }
 }
 
@@ -263,12 +281,13 @@ bool write_source_streams(const Options& /*o*/, FileOutcome& out, StreamScratch&
         one.error = copy_stream_to_file(out.source, name, one.file, w);
         one.written = !one.error;
         if (one.written) {
+            // As above: the stream file's times are a courtesy.
             (void)times::set_file_times(one.file, times);
         } else {
             all_written = false;
         }
         // Reading the stream must not leave a trace on the source.
-        (void)times::restore_source_times(out.source, times);
+        put_back_source_times(out, times);
     }
     return all_written;
 }
@@ -297,7 +316,7 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
         if (mode.hash_sources) {
             hash_open_stream(source_stream, selection, one.source_digests, w);
         }
-        (void)source_stream.close();
+        (void)source_stream.close();  // read only: nothing is lost when closing fails
         if (mode.hash_copies) {
             if (child) {
                 one.file = stream_file_path(w.base, name);
@@ -306,11 +325,13 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
                 // elsewhere is read in its place.
                 hash_ordinary_file(stream_name_is_safe(name) ? one.file : std::string(), selection,
                                    one.destination_digests, w);
-                // The stream file keeps the source's times after its reading.
+                // The stream file keeps the source's times after its reading
+                // (a courtesy, as when it was written).
                 (void)times::restore_source_times(one.file, out.entry.times);
             } else {
                 one.destination_text = stream_display_text(out.destination, name);
                 platform::FileHandle copy_stream;
+                // A stream that cannot be opened hashes as an open error.
                 (void)platform::open_stream_for_read(out.destination, name, copy_stream);
                 hash_open_stream(copy_stream, selection, one.destination_digests, w);
             }
@@ -318,7 +339,7 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
         one.match = digests_match(o, one.source_digests, one.destination_digests);
         if (mode.hash_sources && one.source_read) {
             // Hashing the stream must not leave a trace on the source.
-            (void)times::restore_source_times(out.source, out.entry.times);
+            put_back_source_times(out, out.entry.times);
         }
     }
 }
