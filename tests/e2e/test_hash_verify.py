@@ -186,8 +186,8 @@ class VerifyMedia(TreeCase):
         if subprocess.run(["mount", "-o", "loop", image, mnt], capture_output=True).returncode != 0:
             self.skipTest("the image could not be loop-mounted")
         self.addCleanup(subprocess.run, ["umount", "-l", mnt], capture_output=True)
-        device = subprocess.run(["findmnt", "-n", "-o", "SOURCE", mnt], capture_output=True, text=True).stdout
-        stat_file = os.path.join("/sys/block", os.path.basename(device.strip()), "stat")
+        device = subprocess.run(["findmnt", "-n", "-o", "SOURCE", mnt], capture_output=True, text=True).stdout.strip()
+        stat_file = os.path.join("/sys/block", os.path.basename(device), "stat")
         for i in range(6):  # large enough to be read back while copied, on 4 threads
             self.write(f"src/f{i}.bin", os.urandom(5 << 20))
         total = 6 * (5 << 20)

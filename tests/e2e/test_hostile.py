@@ -270,17 +270,15 @@ class TestNoFalseSuccess(TreeCase):
 
 class LeftoverTemporaries(TreeCase):
     def test_a_killed_runs_temporaries_are_removed_and_a_living_runs_kept(self):
-        # What a killed run leaves beside its copies, in directories that
-        # exist before this run: the run that made each file is ended, is
-        # another program now, or is still going.
+        # Left by killed runs in directories that exist before this run: the
+        # run that made each file has ended, is another program, or still goes.
         skip_under_wine("Linux process ids in the names")
         self.write("src/a.txt", b"a")
         self.write("src/sub/b.txt", b"b")
         ended = subprocess.Popen(["true"])
         ended.wait()
         other = subprocess.Popen(["sleep", "60"])
-        self.addCleanup(other.wait)
-        self.addCleanup(other.kill)
+        self.addCleanup(lambda: (other.kill(), other.wait()))
         living = PtyRun(["-p", self.path("src"), "-d", self.path("nowhere")], env=clean_env(NO_COLOR="1"))
         living.read_until("[Y/N]")
         self.addCleanup(living.wait)
