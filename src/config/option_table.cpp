@@ -108,6 +108,8 @@ constexpr auto words = std::to_array<OptionWord>({
     {"REPORT", 6, Option::report, ini_only},
     {"THREADS", 3, Option::threads, long_only},
     {"THREADS", 7, Option::threads, ini_only},
+    {"VERIFY_MEDIA", 3, Option::verify_media, long_only},
+    {"VERIFY_MEDIA", 12, Option::verify_media, ini_only},
 });
 
 // The group of settings a field belongs to.
@@ -191,6 +193,7 @@ constexpr auto rows = std::to_array<OptionRow>({
     {Option::seal, "", V::flag, V::on_off, in<&LogOptions::seal>},
     {Option::report, "", V::path, V::path, nullptr, nullptr, true, false, &LogOptions::report_path},
     {Option::threads, "", V::number, V::number},
+    {Option::verify_media, "", V::flag, V::on_off, in<&HashOptions::verify_media>},
     {Option::append, "", V::absent, V::on_off, in<&LogOptions::append>},
     // Accepted for older files; the value must still say on or off.
     {Option::crc, "", V::absent, V::on_off},

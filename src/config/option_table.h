@@ -68,6 +68,7 @@ enum class Option : std::uint8_t {
     seal,
     report,
     threads,
+    verify_media,
     // INI directives without a long keyword.
     append,
     crc,

@@ -7,6 +7,7 @@
 
 #include "copy/dupes.h"
 #include "logs/run_report.h"
+#include "platform/leftovers.h"
 #include "util/paths.h"
 #include "util/text.h"
 #include "work/directory_times.h"
@@ -135,6 +136,36 @@ bool names_tell_case(const std::string& dir) {
     return made && (!other || !(*other == *made));
 }
 
+// Removes the temporary files that a run of this program, killed before it
+// could remove them, left in `dir` when that run has ended, and names every
+// one found; those of a run still going stay. Only the program's own names
+// and only files are touched, never through a link.
+void sweep_leftover_temporaries(Run& s, const std::string& dir) {
+    platform::DirectorySearch search;
+    if (search.open(dir, std::string(platform::temporary_name_pattern), platform::SearchDetail::kind_only)) {
+        return;  // the copies into it report what cannot be read there
+    }
+    platform::FindRecord entry;
+    while (search.next(entry)) {
+        const std::optional<std::uint64_t> owner = platform::temporary_file_owner(entry.name);
+        if (!owner || entry.kind != platform::EntryKind::regular) {
+            continue;
+        }
+        const platform::ProcessState state = platform::process_state(*owner);
+        if (state == platform::ProcessState::this_process) {
+            continue;
+        }
+        const std::string path = paths::join(dir, entry.name);
+        if (state != platform::ProcessState::gone) {
+            logs::report_leftover_temporary(s, path, logs::LeftoverFate::kept, {});
+            continue;
+        }
+        const std::error_code error = platform::remove_file(path);
+        logs::report_leftover_temporary(s, path, error ? logs::LeftoverFate::not_removed : logs::LeftoverFate::removed,
+                                        error);
+    }
+}
+
 // Tells the run's index which directories of `path` this call made. A new
 // directory takes from the one it is made in whether its names ignore case,
 // so one look tells it for every directory of the chain.
@@ -233,6 +264,12 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
     }
     if (!error) {
         note_made_directories(s, path, made);
+        // An existing directory is looked at once for what a killed run
+        // left in it; one the run made holds nothing of another run.
+        const std::string_view dir = root_without_separator(path);
+        if (s.dupes.names.first_visit(dir)) {
+            sweep_leftover_temporaries(s, std::string(dir));
+        }
         e.last_checked_dir = path;
         return {};
     }

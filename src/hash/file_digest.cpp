@@ -258,9 +258,9 @@ DigestStatus DigestReader::hash_file(const std::string& path, const DigestSelect
 }
 
 DigestStatus DigestReader::hash_file(platform::FileSystem& files, const std::string& path,
-                                     const DigestSelection& selection, HashSet& out) {
+                                     const DigestSelection& selection, HashSet& out, bool from_device) {
     platform::ReadBackFile file;
-    if (files.open_read_back(path, file)) {
+    if (files.open_read_back(path, file, from_device)) {
         put_open_errors(selection, out);
         return out.status;
     }

@@ -134,9 +134,10 @@ public:
     // Opens the file first without admitting other writers and, when that is
     // refused, again with a permissive read-only open; then reads it once.
     DigestStatus hash_file(const std::string& path, const DigestSelection& selection, HashSet& out);
-    // The same through `files` (the machine's own, or a test's).
+    // The same through `files` (the machine's own, or a test's);
+    // `from_device`: the file is read from its device, not the cache.
     DigestStatus hash_file(platform::FileSystem& files, const std::string& path, const DigestSelection& selection,
-                           HashSet& out);
+                           HashSet& out, bool from_device = false);
 
     // The same over any source of bytes (a stream, an already open file).
     DigestStatus hash_source(ReadStep read, void* source, const DigestSelection& selection, HashSet& out);

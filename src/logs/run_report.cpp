@@ -106,6 +106,27 @@ void report_bypassed_directory(Run& s, const std::string& directory) {
     }
 }
 
+void report_leftover_temporary(Run& s, const std::string& path, LeftoverFate fate, const std::error_code& error) {
+    settle_work_in_flight(s);
+    const std::string shown = paths::shown_path(path);
+    std::string what;
+    switch (fate) {
+        case LeftoverFate::removed:
+            what = "TEMPORARY FILE OF AN ENDED RUN REMOVED";
+            break;
+        case LeftoverFate::kept:
+            what = "TEMPORARY FILE OF A RUN STILL GOING KEPT";
+            break;
+        case LeftoverFate::not_removed:
+            what = "TEMPORARY FILE OF AN ENDED RUN NOT REMOVED (" + platform::error_text(error) + ")";
+            break;
+    }
+    std::fprintf(console(s), "\n%s | %s\n", shown.c_str(), what.c_str());
+    if (s.files.error_stream != nullptr && s.files.error_stream != stderr) {
+        std::fprintf(s.files.error_stream, "\n%s | %s", shown.c_str(), what.c_str());
+    }
+}
+
 // ---- the sources -------------------------------------------------------
 
 void report_file_as_root(const std::string& name, const std::string& directory) {

@@ -38,6 +38,16 @@ void report_directory_count(Run& s, std::int32_t copied, const std::string& dire
 // (opened again for this when the run has it closed).
 void report_bypassed_directory(Run& s, const std::string& directory);
 
+// What became of a temporary file an earlier run left in a destination
+// directory.
+enum class LeftoverFate : std::uint8_t {
+    removed,      // the run that made it has ended
+    kept,         // that run is still going, or whether it is cannot be told
+    not_removed,  // the removal failed
+};
+// Names such a file on the console and in the error log.
+void report_leftover_temporary(Run& s, const std::string& path, LeftoverFate fate, const std::error_code& error);
+
 // ---- the sources -------------------------------------------------------
 
 // A source path named a file: its directory becomes the root.

@@ -109,4 +109,11 @@ void allow_holes(FileHandle& file);
 // Gives the system a hint that the file is read front to back.
 void advise_sequential(FileHandle& file);
 
+// Makes the reads of `file`, just opened for reading at `path`, come from
+// its device instead of the system's cache: its cached changes are written
+// to the device and its cached pages dropped, so that what is read is what
+// the device holds. The system's reason when the changes could not be
+// written (the device may not hold the file).
+std::error_code read_from_device(const std::string& path, FileHandle& file);
+
 }  // namespace veldro::platform

@@ -76,8 +76,10 @@ public:
     // A link recreated at the destination (see platform::copy_symbolic_link).
     [[nodiscard]] virtual std::error_code copy_link(const std::string& source, const std::string& destination) = 0;
     // Opens a file to be read back: first without admitting other writers,
-    // then permissively.
-    [[nodiscard]] virtual std::error_code open_read_back(const std::string& path, ReadBackFile& file) = 0;
+    // then permissively. `from_device`: its reads come from its device, not
+    // the system's cache (see platform::read_from_device).
+    [[nodiscard]] virtual std::error_code open_read_back(const std::string& path, ReadBackFile& file,
+                                                         bool from_device) = 0;
 
     // ---- times, attributes, directories -----------------------------------
     [[nodiscard]] virtual std::error_code set_times(const std::string& path, const FileTimeSet& times,
@@ -103,7 +105,8 @@ public:
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
                                                 bool replace_protected, CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_link(const std::string& source, const std::string& destination) override;
-    [[nodiscard]] std::error_code open_read_back(const std::string& path, ReadBackFile& file) override;
+    [[nodiscard]] std::error_code open_read_back(const std::string& path, ReadBackFile& file,
+                                                 bool from_device) override;
     [[nodiscard]] std::error_code set_times(const std::string& path, const FileTimeSet& times,
                                             bool& creation_set) override;
     [[nodiscard]] std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) override;

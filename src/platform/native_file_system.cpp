@@ -91,14 +91,18 @@ std::error_code NativeFileSystem::copy_link(const std::string& source, const std
     return copy_symbolic_link(source, destination);
 }
 
-std::error_code NativeFileSystem::open_read_back(const std::string& path, ReadBackFile& file) {
+std::error_code NativeFileSystem::open_read_back(const std::string& path, ReadBackFile& file, bool from_device) {
     std::error_code error = open_for_read(path, ReadShare::deny_writers, file.handle);
     if (error) {
         // Refused, perhaps because another process is writing the file:
         // what it holds now can still be read.
         error = open_for_read(path, ReadShare::permissive, file.handle);
     }
+    if (!error && from_device) {
+        error = read_from_device(path, file.handle);
+    }
     if (error) {
+        file.handle.close();
         return error;
     }
     advise_sequential(file.handle);

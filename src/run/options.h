@@ -111,6 +111,7 @@ struct HashOptions {
     bool hash_copies = false;   // digests of the copies
     bool compare = false;       // both, compared: a difference is a mismatch
     int retries = 0;            // --RET
+    bool verify_media = false;  // --VERIFY_MEDIA: copies read back from their device, not the cache
     bool sha1 = false;
     bool sha256 = false;
     bool sha384 = false;

@@ -48,6 +48,11 @@ void NameIndex::note_made_directory(std::string_view directory, bool new_names_f
     free_directories_.emplace_back(directory);
 }
 
+bool NameIndex::first_visit(std::string_view directory) {
+    const std::uint64_t digest = path_digest(directory);
+    return !made_.contains(digest) && visited_.insert(digest).second;
+}
+
 bool NameIndex::free_in_made_directory(std::string_view path, std::string_view directory) const {
     // A digest shared by chance makes a free name look taken: it is then
     // looked for, never the other way round.

@@ -46,6 +46,10 @@ public:
 
     static constexpr std::size_t max_free_directories = 8;
 
+    // True the first time an existing directory is met (given without a
+    // trailing separator): never for one the run made, never twice.
+    bool first_visit(std::string_view directory);
+
     // True when the directory holds an entry whose name equals `name`
     // ignoring the case of ASCII letters. A directory not indexed yet is
     // listed once through `lister`; only the few most recently used
@@ -69,6 +73,7 @@ private:
 
     std::unordered_map<std::uint64_t, std::uint64_t> written_;  // path -> source, as digests
     std::unordered_set<std::uint64_t> made_;                    // directories made, as digests
+    std::unordered_set<std::uint64_t> visited_;                 // existing directories met, as digests
     std::vector<std::string> free_directories_;                 // the most recent last
     std::vector<Listing> listings_;
     std::uint64_t uses_ = 0;

@@ -12,8 +12,9 @@ namespace {
 // Hashes one side; a file whose open failed because it is not there says
 // so instead of passing for a locked one.
 void hash_side(platform::FileSystem& files, hash::DigestReader& reader, const std::string& path,
-               const hash::DigestSelection& selection, hash::HashSet& out) {
-    if (reader.hash_file(files, path, selection, out) == hash::DigestStatus::open_failed && !files.exists(path)) {
+               const hash::DigestSelection& selection, hash::HashSet& out, bool from_device = false) {
+    if (reader.hash_file(files, path, selection, out, from_device) == hash::DigestStatus::open_failed &&
+        !files.exists(path)) {
         hash::put_not_found_texts(selection, out);
     }
 }
@@ -43,8 +44,10 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
         feed.context = &w.feed;
         w.feed.start(selection);
     }
-    // With threads to spare, a large copy is read back while it is made.
-    const bool read_back = h.hash_copies && o.threads > 1;
+    // With threads to spare, a large copy is read back while it is made;
+    // not when it is to be read from its device, which only the finished
+    // copy can be.
+    const bool read_back = h.hash_copies && o.threads > 1 && !h.verify_media;
     const hash::DigestSelection copy_selection = selection_for(h, true);
     if (read_back) {
         feed.take_copy = &hash::DigestFeed::take;
@@ -100,7 +103,8 @@ void hash_copy(const Options& o, FileOutcome& out, WorkScratch& w, platform::Fil
         w.copy_ready = false;
         return;
     }
-    hash_side(files, w.reader, out.destination, selection_for(o.hashing, true), out.destination_digests);
+    hash_side(files, w.reader, out.destination, selection_for(o.hashing, true), out.destination_digests,
+              o.hashing.verify_media);
     out.settled = false;  // a file system may move its last-access time even so
 }
 

@@ -11,6 +11,8 @@ that differs from its source exactly as it would on a faulty disk."""
 
 import hashlib
 import os
+import shutil
+import subprocess
 import unittest
 
 from veldro_e2e import TreeCase, clean_env, preload_library, run, skip_under_wine
@@ -166,3 +168,39 @@ class HashedNonAsciiNames(TreeCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class VerifyMedia(TreeCase):
+    def test_copies_are_read_back_from_the_device(self):
+        # The destination is an ext4 image on a loop device, the sources lie
+        # elsewhere: the device's count of sectors read shows whether the
+        # read-back of the copies reached it or was served by the cache.
+        skip_under_wine("a Linux loop device")
+        if os.geteuid() != 0 or shutil.which("mkfs.ext4") is None:
+            self.skipTest("a loop-mounted ext4 image needs root and mkfs.ext4")
+        image, mnt = self.path("disk.img"), self.path("mnt")
+        os.makedirs(mnt)
+        with open(image, "wb") as f:
+            f.truncate(128 << 20)
+        subprocess.run(["mkfs.ext4", "-q", image], check=True)
+        if subprocess.run(["mount", "-o", "loop", image, mnt], capture_output=True).returncode != 0:
+            self.skipTest("the image could not be loop-mounted")
+        self.addCleanup(subprocess.run, ["umount", "-l", mnt], capture_output=True)
+        device = subprocess.run(["findmnt", "-n", "-o", "SOURCE", mnt], capture_output=True, text=True).stdout.strip()
+        stat_file = os.path.join("/sys/block", os.path.basename(device), "stat")
+        for i in range(6):  # large enough to be read back while copied, on 4 threads
+            self.write(f"src/f{i}.bin", os.urandom(5 << 20))
+        total = 6 * (5 << 20)
+
+        def bytes_read_by(*extra):
+            with open(stat_file) as f:
+                before = int(f.read().split()[2])
+            r = run(["-p", self.path("src"), "-d", os.path.join(mnt, extra[0]), "-m", "-H",
+                     self.path(extra[0] + ".txt"), "--THREADS=4", *extra[1:]])
+            self.assertStatus(r, 0)
+            self.assertEqual(r.stdout.count("[OK]"), 6)
+            with open(stat_file) as f:
+                return (int(f.read().split()[2]) - before) * 512
+
+        self.assertLess(bytes_read_by("cache"), total // 4)
+        self.assertGreaterEqual(bytes_read_by("media", "--VERIFY_MEDIA"), total)

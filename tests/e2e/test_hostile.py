@@ -10,7 +10,7 @@ import threading
 import time
 import unittest
 
-from veldro_e2e import TreeCase, clean_env, run, skip_under_wine
+from veldro_e2e import PtyRun, TreeCase, clean_env, run, skip_under_wine
 
 
 def files_below(top):
@@ -266,6 +266,40 @@ class TestNoFalseSuccess(TreeCase):
         r = run(["-p", src_root, "-d", dst_root, "-m", "-H", self.path("HASH.TXT")])
         self.assertStatus(r, 0)
         self.assertEqual(read_below(self.path("dst"), [name] * 25 + ["new"], "f.txt"), b"far away")
+
+
+class LeftoverTemporaries(TreeCase):
+    def test_a_killed_runs_temporaries_are_removed_and_a_living_runs_kept(self):
+        # Left by killed runs in directories that exist before this run: the
+        # run that made each file has ended, is another program, or still goes.
+        skip_under_wine("Linux process ids in the names")
+        self.write("src/a.txt", b"a")
+        self.write("src/sub/b.txt", b"b")
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        other = subprocess.Popen(["sleep", "60"])
+        self.addCleanup(lambda: (other.kill(), other.wait()))
+        living = PtyRun(["-p", self.path("src"), "-d", self.path("nowhere")], env=clean_env(NO_COLOR="1"))
+        living.read_until("[Y/N]")
+        self.addCleanup(living.wait)
+        self.addCleanup(living.send, "n")
+        removed = [self.write(f"dst/.veldro-{ended.pid}-7.tmp", b"half a copy"),
+                   self.write(f"dst/sub/.veldro-{other.pid}-1.tmp", b"half a copy")]
+        kept = self.write(f"dst/.veldro-{living.pid}-2.tmp", b"being written")
+        strangers = [self.write("dst/.veldro-x-1.tmp"), self.write(f"dst/sub/.veldro-{ended.pid}-1.tmp.bak")]
+        os.makedirs(self.path("logs"))
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-E", self.path("logs", "ERR.LOG")])
+        self.assertStatus(r, 0)
+        errors = self.read("logs/ERR.LOG").decode()
+        for path, text in [(p, "TEMPORARY FILE OF AN ENDED RUN REMOVED") for p in removed] + [
+                (kept, "TEMPORARY FILE OF A RUN STILL GOING KEPT")]:
+            with self.subTest(path=path):
+                self.assertEqual(os.path.exists(path), path == kept)
+                self.assertEqual(r.stdout.count(f"{path} | {text}\n"), 1)
+                self.assertIn(f"\n{path} | {text}", errors)
+        for path in strangers:
+            self.assertTrue(os.path.exists(path))
+            self.assertNotIn(os.path.basename(path), r.text + errors)
 
 
 if __name__ == "__main__":

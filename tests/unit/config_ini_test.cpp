@@ -93,6 +93,7 @@ TEST_F(IniTest, OnOffDirectives) {
         {"MAKE=0", 0, [](const OwnedRun& s) { return static_cast<int>(s.paths.make_dirs); }},
         {"SEAL=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.logs.seal); }},
         {"SEAL=OFF", 0, [](const OwnedRun& s) { return static_cast<int>(s.logs.seal); }},
+        {"VERIFY_MEDIA=ON", 1, [](const OwnedRun& s) { return static_cast<int>(s.hashing.verify_media); }},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.field(*one(c.line)), c.expected) << c.line;

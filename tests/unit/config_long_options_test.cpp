@@ -142,6 +142,8 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"AUDITSE", LongKeyword::none},
         {"SEAL", LongKeyword::seal},
         {"SEA", LongKeyword::none},
+        {"ver", LongKeyword::verify_media},
+        {"VE", LongKeyword::none},
         {"report=x", LongKeyword::report},
         {"REP=x", LongKeyword::report},
         {"whatever", LongKeyword::none},

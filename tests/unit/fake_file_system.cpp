@@ -167,7 +167,9 @@ std::int64_t FakeFileSystem::read_step(void* source, void* buffer, std::size_t s
     return static_cast<std::int64_t>(n);
 }
 
-std::error_code FakeFileSystem::open_read_back(const std::string& path, platform::ReadBackFile& file) {
+std::error_code FakeFileSystem::open_read_back(const std::string& path, platform::ReadBackFile& file,
+                                               bool from_device) {
+    device_reads += from_device ? 1 : 0;
     file.step = &read_step;
     file.source = &reading_;
     return on_node(FsOp::read_back, path, [&](Node& n) { reading_ = Reading{this, n.data, 0}; });

@@ -44,6 +44,8 @@ public:
     // Runs as a copy opens `path`, before it looks at the open source: a
     // test changes the source there as another process would.
     std::function<void(const std::string& path)> on_open;
+    // The read-backs asked to come from the device.
+    int device_reads = 0;
 
     Node& add(const std::string& path, std::string data, platform::EntryKind kind = platform::EntryKind::regular);
     // Fails the `nth` call of `op` (counted from 1), or with nth 0 every
@@ -62,7 +64,8 @@ public:
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
                                                 bool replace_protected, platform::CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_link(const std::string& source, const std::string& destination) override;
-    [[nodiscard]] std::error_code open_read_back(const std::string& path, platform::ReadBackFile& file) override;
+    [[nodiscard]] std::error_code open_read_back(const std::string& path, platform::ReadBackFile& file,
+                                                 bool from_device) override;
     [[nodiscard]] std::error_code set_times(const std::string& path, const platform::FileTimeSet& times,
                                             bool& creation_set) override;
     [[nodiscard]] std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) override;

@@ -158,5 +158,22 @@ TEST_F(Worker, ACopyMadeAgainTakesTheProtectedAttributes) {
     EXPECT_EQ(files.nodes[dst].record.attributes, platform::attr_readonly);
 }
 
+// --VERIFY_MEDIA: every read-back of a copy, a retry's too, is asked of the
+// device, even with threads to spare for reading a copy while it is made.
+TEST_F(Worker, VerifyMediaReadsEveryCopyFromItsDevice) {
+    for (const bool media : {false, true}) {
+        SCOPED_TRACE(media);
+        FakeFileSystem files;
+        prepare(files, false);
+        o.threads = 4;
+        o.hashing.verify_media = media;
+        o.hashing.retries = 1;
+        files.fail(FsOp::read_back, 1, std::errc::io_error);
+        work_file(o, out, scratch, files);
+        EXPECT_TRUE(out.match);
+        EXPECT_EQ(files.device_reads, media ? 2 : 0);
+    }
+}
+
 }  // namespace
 }  // namespace veldro::work

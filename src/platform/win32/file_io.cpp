@@ -163,4 +163,32 @@ void allow_holes(FileHandle& file) {
 
 void advise_sequential(FileHandle& /*file*/) {}
 
+std::error_code read_from_device(const std::string& path, FileHandle& /*file*/) {
+    const std::wstring wide = win32::to_wide_path(path);
+    // The flush needs a handle that may write; a read-only copy cannot be
+    // opened so, and its cached changes are then written by the unbuffered
+    // open below, which the file system makes coherent with the cache.
+    HANDLE writer =
+        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) {
+        const BOOL flushed = FlushFileBuffers(writer);
+        const std::error_code error = flushed != 0 ? std::error_code() : win32::system_error();
+        CloseHandle(writer);
+        if (error) {
+            return error;
+        }
+    }
+    // An unbuffered open writes what is still cached and purges the file's
+    // cached pages: the buffered reads that follow are served by the device.
+    HANDLE unbuffered =
+        CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (unbuffered == INVALID_HANDLE_VALUE) {
+        return win32::system_error();
+    }
+    CloseHandle(unbuffered);
+    return {};
+}
+
 }  // namespace veldro::platform
