@@ -3,6 +3,7 @@ the destination, no source is overwritten, and no such run ends as a
 success."""
 
 import os
+import resource
 import shutil
 import stat
 import subprocess
@@ -10,7 +11,7 @@ import threading
 import time
 import unittest
 
-from veldro_e2e import TreeCase, clean_env, run, skip_under_wine
+from veldro_e2e import TreeCase, clean_env, preload_library, run, skip_under_wine
 
 
 def files_below(top):
@@ -266,6 +267,46 @@ class TestNoFalseSuccess(TreeCase):
         r = run(["-p", src_root, "-d", dst_root, "-m", "-H", self.path("HASH.TXT")])
         self.assertStatus(r, 0)
         self.assertEqual(read_below(self.path("dst"), [name] * 25 + ["new"], "f.txt"), b"far away")
+
+
+class TestDirectoriesThatFailLater(TreeCase):
+    def test_a_directory_refused_after_its_subdirectories_were_listed_fails_the_run(self):
+        self.write("src/X/important.txt", b"evidence")
+        self.write("src/X/sub/big.bin", b"b" * 100_000)
+        # -i: no counting pass, so the second open of X is the one that lists its files.
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i"],
+                env=clean_env(LD_PRELOAD=preload_library("fail_source_open.c", "unreadable-source"),
+                              VELDRO_TEST_UNREADABLE_NAME="X", VELDRO_TEST_UNREADABLE_FROM="2"))
+        self.assertStatus(r, 9)
+        self.assertEqual(r.stdout.count("X | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (Permission denied)"), 1)
+        self.assertTrue(os.path.exists(self.path("dst", "X", "sub", "big.bin")))
+        self.assertFalse(os.path.exists(self.path("dst", "X", "important.txt")))
+
+    def test_a_deep_tree_is_copied_whole_under_a_small_open_files_limit(self):
+        skip_under_wine("the open-files limit is a Linux resource limit")
+        os.makedirs(self.path("src"))
+        fd = os.open(self.path("src"), os.O_RDONLY | os.O_DIRECTORY)
+        for depth in range(151):
+            with os.fdopen(os.open("f.txt", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as f:
+                f.write(b"level %d" % depth)
+            if depth < 150:
+                os.mkdir("d", dir_fd=fd)
+                below = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+                os.close(fd)
+                fd = below
+        os.close(fd)
+
+        def small_limit():
+            resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+
+        proc = subprocess.run([os.environ["VELDRO_BIN"], "-p", self.path("src"), "-d", self.path("dst"), "-m",
+                               "--THREADS=64", "-H", self.path("HASH.TXT")],
+                              capture_output=True, preexec_fn=small_limit, timeout=300)
+        self.assertEqual(proc.returncode, 0, proc.stdout.decode()[-3000:])
+        copied = [p for p in files_below(self.path("dst")) if p.endswith("f.txt")]
+        self.assertEqual(len(copied), 151)
+        with open(self.path("HASH.TXT"), "rb") as f:
+            self.assertEqual(f.read().count(b"[OK]"), 151)
 
 
 if __name__ == "__main__":
