@@ -284,24 +284,12 @@ class TestDirectoriesThatFailLater(TreeCase):
 
     def test_a_deep_tree_is_copied_whole_under_a_small_open_files_limit(self):
         skip_under_wine("the open-files limit is a Linux resource limit")
-        os.makedirs(self.path("src"))
-        fd = os.open(self.path("src"), os.O_RDONLY | os.O_DIRECTORY)
         for depth in range(151):
-            with os.fdopen(os.open("f.txt", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as f:
-                f.write(b"level %d" % depth)
-            if depth < 150:
-                os.mkdir("d", dir_fd=fd)
-                below = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
-                os.close(fd)
-                fd = below
-        os.close(fd)
-
-        def small_limit():
-            resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
-
+            self.write("src/" + "d/" * depth + "f.txt", b"level %d" % depth)
         proc = subprocess.run([os.environ["VELDRO_BIN"], "-p", self.path("src"), "-d", self.path("dst"), "-m",
                                "--THREADS=64", "-H", self.path("HASH.TXT")],
-                              capture_output=True, preexec_fn=small_limit, timeout=300)
+                              capture_output=True, timeout=300,
+                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64)))
         self.assertEqual(proc.returncode, 0, proc.stdout.decode()[-3000:])
         copied = [p for p in files_below(self.path("dst")) if p.endswith("f.txt")]
         self.assertEqual(len(copied), 151)
