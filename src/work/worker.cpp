@@ -228,10 +228,10 @@ void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFee
     if (!feed.opened_known) {
         return;
     }
-    // A file system that reports a size which is not the file's length (a
-    // pseudo-file that reports 0): the copy holds what was read to the end,
+    // A file system that reports less than the file holds (a pseudo-file
+    // that reports 0): the copy holds what was read to the end,
     // and that is the size recorded, with the reported one noted.
-    const bool read_otherwise = feed.read_known && !feed.source_changed && feed.read_size != feed.opened_size;
+    const bool read_otherwise = feed.read_known && !feed.source_changed && feed.read_size > feed.opened_size;
     if (read_otherwise) {
         out.reported_size_text = util::with_separators(static_cast<std::int64_t>(feed.opened_size));
     }
