@@ -279,6 +279,7 @@ namespace {
 
 int run_program(const std::vector<std::string>& args) {
     platform::prepare_console();
+    platform::raise_open_file_limit();
     platform::install_interrupt_handler();
     install_memory_handler();
     // The run outlives its phases: an end thrown from them is written

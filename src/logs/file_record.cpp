@@ -452,6 +452,17 @@ bool FileReport::verification() {
     return !h.compare || o_.match;
 }
 
+// A source whose file system reported a size other than the bytes read
+// from it (a pseudo-file that reports 0): the copy and every record carry
+// the bytes read, and the size reported is noted.
+void FileReport::size_read_note() {
+    if (o_.reported_size_text.empty()) {
+        return;
+    }
+    std::fprintf(report(s_), "\nSize reported %s, read %s: %s\n", o_.reported_size_text.c_str(),
+                 o_.opened_size_text.c_str(), util::shown_name(o_.source).c_str());
+}
+
 void FileReport::copied_line() {
     std::FILE* log = s_.files.copied_log;
     // The source's full UTF-8 form: cutting a character to one byte would
@@ -506,6 +517,7 @@ void FileReport::result() {
     if (!o_.copy_changed.empty() && o_.copy_changed.front()) {
         std::fprintf(report(s_), "\nSource changed while it was copied: %s\n", util::shown_name(o_.source).c_str());
     }
+    size_read_note();
     streams();
     if (!o_.copied) {
         note_failure_detail(o_.failure_detail != nullptr ? o_.failure_detail : "");
@@ -750,6 +762,7 @@ void FileReport::listed_result() {
         }
     }
     note_source_changed(o_.source_changed);
+    size_read_note();
     std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
     ++s_.counters.files_processed;
     if (s_.files.list_log != nullptr) {

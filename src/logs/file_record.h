@@ -56,6 +56,7 @@ private:
     void hash_log();
     void unicode_record();
     void copied_line();
+    void size_read_note();
     void progress_line();
     void times();
     void stream_listing(const StreamListing& listing);

@@ -64,12 +64,43 @@ std::error_code copy_stretch(FileHandle& from, FileHandle& to, unsigned char* bu
     return {};
 }
 
-// Copies the first `size` bytes of the source (its size when it was opened:
-// a source that grows meanwhile is not chased), stretch of data by stretch
-// of data, so that its holes stay holes in the copy. A feed gets every byte
-// of the copy, the zeros of its holes included.
-std::error_code copy_contents(FileHandle& from, FileHandle& to, unsigned char* buffer, std::uint64_t size,
+// After the reported size: one read tells whether the file holds more than
+// it reports (a pseudo-file reports 0 or a page). While it still reports
+// the size it was opened with, what follows is copied to its end; a file
+// that grew since it was opened is not chased. `at` ends at the copy's end.
+std::error_code copy_past_reported_size(FileHandle& from, FileHandle& to, unsigned char* buffer, std::uint64_t& at,
+                                        std::uint64_t reported, const CopyFeed* feed) {
+    if (std::error_code error = seek_to(from, at)) {
+        return error;
+    }
+    std::size_t got = 0;
+    if (std::error_code error = read_some(from, buffer, copy_buffer_bytes, got)) {
+        return error;
+    }
+    if (got == 0 || open_file_size(from) != std::optional<std::uint64_t>(reported)) {
+        return {};
+    }
+    if (std::error_code error = seek_to(to, at)) {
+        return error;
+    }
+    if (std::error_code error = write_all(to, buffer, got)) {
+        return error;
+    }
+    if (feed != nullptr) {
+        feed->take(feed->context, buffer, got);
+    }
+    at += static_cast<std::uint64_t>(got);
+    return copy_stretch(from, to, buffer, at, UINT64_MAX, feed);
+}
+
+// Copies the source stretch of data by stretch of data up to `size` (its
+// size when it was opened), so that its holes stay holes in the copy, and
+// then whatever it holds beyond the size it reports. A feed gets every byte
+// of the copy, the zeros of its holes included. `size` ends as the copy's
+// length.
+std::error_code copy_contents(FileHandle& from, FileHandle& to, unsigned char* buffer, std::uint64_t& size,
                               const CopyFeed* feed) {
+    const std::uint64_t reported = size;
     std::uint64_t offset = 0;
     bool holes_allowed = false;
     while (offset < size) {
@@ -105,7 +136,13 @@ std::error_code copy_contents(FileHandle& from, FileHandle& to, unsigned char* b
     if (feed != nullptr && offset < size) {
         feed_zeros(feed, size - offset);
     }
-    return set_file_size(to, size);
+    if (std::error_code error = set_file_size(to, size)) {
+        return error;
+    }
+    if (size != reported) {
+        return {};
+    }
+    return copy_past_reported_size(from, to, buffer, size, reported, feed);
 }
 
 }  // namespace
@@ -114,6 +151,7 @@ std::error_code copy_buffered(const std::string& source, const std::string& dest
                               CopyFeed* feed) {
     if (feed != nullptr) {
         feed->copy_read_back = false;  // this copy is read after it is made
+        feed->read_known = false;
     }
     unsigned char* buffer = copy_buffer();
     if (buffer == nullptr) {
@@ -155,10 +193,14 @@ std::error_code copy_buffered(const std::string& source, const std::string& dest
     }
     advise_sequential(from);
     const std::optional<ChangeMarks> before = feed != nullptr ? change_marks(from) : std::optional<ChangeMarks>();
-    const std::optional<std::uint64_t> size = open_file_size(from);
+    std::optional<std::uint64_t> size = open_file_size(from);
     const CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
     std::error_code error =
         size ? copy_contents(from, to, buffer, *size, taker) : std::make_error_code(std::errc::io_error);
+    if (feed != nullptr) {
+        feed->read_known = !error && size;
+        feed->read_size = size.value_or(0);
+    }
     if (feed != nullptr) {
         const std::optional<ChangeMarks> after = change_marks(from);
         feed->source_changed = !before || !after || !(*before == *after);

@@ -154,8 +154,12 @@ public:
     // reason when the directory cannot be read.
     std::error_code open(const std::string& dir_path, const std::string& pattern,
                          SearchDetail detail = SearchDetail::full);
-    // The next matching entry; false at the end.
+    // The next matching entry; false at the end, or when the listing could
+    // not be read on (then `failure` tells why).
     bool next(FindRecord& record);
+    // Why the last listing stopped before its end (a read error of the
+    // directory); no error after a complete listing.
+    [[nodiscard]] std::error_code failure() const;
     void close();
 
 private:
@@ -253,6 +257,14 @@ struct CopyFeed {
     bool opened_known = false;
     std::uint64_t opened_size = 0;
     FileTimeSet opened_times;
+    // Set by a complete copy: the bytes it read, which is the copy's length.
+    // A file is read to its end whatever size it reports, so this differs
+    // from opened_size where the file system reports a size that is not
+    // the file's length (or the source changed while it was copied).
+    // `read_known` where the copy counts them (the system's own copy on
+    // Windows does not).
+    bool read_known = false;
+    std::uint64_t read_size = 0;
 };
 
 // The size of every read and write of a buffered copy.

@@ -31,11 +31,20 @@ enum class StdStream : std::uint8_t { output, error };
 bool is_terminal(StdStream stream);
 bool stdin_is_terminal();
 
-// ---- threads -------------------------------------------------------------
+// ---- threads ---------------------------------------------------------
+// Raises the number of files the process may hold open to the most the
+// system allows it (Linux: the soft limit to the hard one), so that the
+// walk and the workers meet no artificial shortage. Called once at start.
+void raise_open_file_limit();
 // How many threads may do the data work of files at once, beyond the
-// number the options allow. Unlimited on both systems: what a worker keeps
-// for its thread it releases itself before it ends (platform::ThreadOwned),
-// which the Windows runtime needs (see platform/thread_owned.h).
+// number the options allow. On Linux each worker holds a few files open at
+// once (its source, its copy, the directories kept open for them, a file
+// read back), so the workers are as many as the open-files limit has room
+// for beside the run's own logs and the walk's directory: a tree of any
+// depth under any thread count is walked and copied without running out of
+// descriptors. Unlimited on Windows. What a worker keeps for its thread it
+// releases itself before it ends (platform::ThreadOwned), which the Windows
+// runtime needs (see platform/thread_owned.h).
 unsigned worker_thread_limit();
 // A pause that lets a person read the console: waits whole seconds, and
 // returns at once when neither standard output nor standard error is a

@@ -149,6 +149,10 @@ struct WorkResult : WorkFacts {
     // differs from the size found (size_text, which the file's first lines
     // show before the work on one thread and so on every thread).
     std::string opened_size_text;
+    // The size the source reported, with separators, where the copy read a
+    // different number of bytes from it (a pseudo-file that reports 0): the
+    // bytes read are the size recorded, in opened_size_text.
+    std::string reported_size_text;
 
     // Empties the result for the next file; lists and text keep their memory.
     void reset_result() {
@@ -156,6 +160,7 @@ struct WorkResult : WorkFacts {
         copy_changed.clear();
         listings.clear();
         opened_size_text.clear();
+        reported_size_text.clear();
     }
 };
 

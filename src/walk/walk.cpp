@@ -87,8 +87,19 @@ struct WalkScratch {
     platform::FindRecord record;
 };
 
+// A directory that could not be opened or read on: its files and, when
+// its listing failed, its subdirectories are not copied. The copy pass says
+// so, once for the directory, and the run does not end as a success.
+void directory_not_read(Run& s, const std::string& dir_path, const std::error_code& error, bool& reported) {
+    if (s.progress.counting_pass != 0 || reported) {
+        return;
+    }
+    reported = true;
+    logs::report_unreadable_directory(s, dir_path, error);
+}
+
 void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path,
-                             const platform::FileTimeSet* own_times) {
+                             const platform::FileTimeSet* own_times, bool& reported) {
     const bool counting = s.progress.counting_pass != 0;
     if (s.paths.maintain_dir_dates != 0 && !counting) {
         settle_work_in_flight(s);
@@ -105,8 +116,11 @@ void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path
         if (ends_type_list(pattern)) {
             break;
         }
-        if (search.open(dir_path, pattern, platform::SearchDetail::full)) {
-            continue;
+        // Renamed, removed or refused since its subdirectories were listed,
+        // or out of descriptors: its files cannot be reached.
+        if (const std::error_code error = search.open(dir_path, pattern, platform::SearchDetail::full)) {
+            directory_not_read(s, dir_path, error, reported);
+            break;
         }
         while (search.next(record)) {
             poll_user_abort(s.engine);
@@ -122,7 +136,12 @@ void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path
             }
             s.walk_flow->handle(dir_path, record.name, record);
         }
+        const std::error_code failure = search.failure();
         search.close();
+        if (failure) {
+            directory_not_read(s, dir_path, failure, reported);
+            break;
+        }
     }
     count_directory(s);
 }
@@ -136,6 +155,7 @@ struct WalkFrame {
     std::size_t next_child = 0;
     platform::FileTimeSet own_times;
     bool have_own_times = false;
+    bool reported = false;  // said to be not read (wholly or in part)
 };
 
 // Comes to the directory `dir_path`: lists its subdirectories and pushes
@@ -177,15 +197,20 @@ bool enter_directory(Run& s, WalkScratch& w, const std::string& dir_path, std::v
             frame.children.push_back(entry.name);
         }
     }
+    const std::error_code failure = search.failure();
     search.close();
+    if (failure) {
+        // The subdirectories listed before the failure are still walked.
+        directory_not_read(s, dir_path, failure, frame.reported);
+    }
     stack.push_back(std::move(frame));
     return true;
 }
 
 // Leaves a directory whose subdirectories are done: its files, then (-M)
 // its times back.
-void leave_directory(Run& s, WalkScratch& w, const std::string& dir_path, const WalkFrame& frame) {
-    process_directory_files(s, w, dir_path, frame.have_own_times ? &frame.own_times : nullptr);
+void leave_directory(Run& s, WalkScratch& w, const std::string& dir_path, WalkFrame& frame) {
+    process_directory_files(s, w, dir_path, frame.have_own_times ? &frame.own_times : nullptr, frame.reported);
     if (s.paths.maintain_dir_dates != 0 && frame.have_own_times && s.progress.counting_pass == 0) {
         // Every copy into the directory is made before it takes its times.
         settle_work_in_flight(s);

@@ -225,15 +225,28 @@ platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeS
 
 void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFeed& feed) {
     platform::FindRecord& entry = out.entry;
-    if (!feed.opened_known ||
-        (feed.opened_size == entry.size && feed.opened_times.last_write == entry.times.last_write)) {
+    if (!feed.opened_known) {
+        return;
+    }
+    // A file system that reports less than the file holds (a pseudo-file
+    // that reports 0): the copy holds what was read to the end,
+    // and that is the size recorded, with the reported one noted.
+    const bool read_otherwise = feed.read_known && !feed.source_changed && feed.read_size > feed.opened_size;
+    if (read_otherwise) {
+        out.reported_size_text = util::with_separators(static_cast<std::int64_t>(feed.opened_size));
+    }
+    if (feed.opened_size == entry.size && feed.opened_times.last_write == entry.times.last_write) {
+        if (read_otherwise) {
+            entry.size = feed.read_size;
+            out.opened_size_text = util::with_separators(static_cast<std::int64_t>(entry.size));
+        }
         return;
     }
     // Changed between the look that chose it and the open that copied it:
     // as good as changed while it was copied. What was copied is what the
     // record tells and the copy carries, and the times put back.
     feed.source_changed = true;
-    entry.size = feed.opened_size;
+    entry.size = read_otherwise ? feed.read_size : feed.opened_size;
     entry.times.last_access = feed.opened_times.last_access;
     entry.times.last_write = feed.opened_times.last_write;
     if (feed.opened_times.creation.ticks != 0) {

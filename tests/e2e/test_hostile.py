@@ -3,6 +3,7 @@ the destination, no source is overwritten, and no such run ends as a
 success."""
 
 import os
+import resource
 import shutil
 import stat
 import subprocess
@@ -10,7 +11,7 @@ import threading
 import time
 import unittest
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, run, skip_under_wine
+from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
 
 
 def files_below(top):
@@ -300,6 +301,34 @@ class LeftoverTemporaries(TreeCase):
         for path in strangers:
             self.assertTrue(os.path.exists(path))
             self.assertNotIn(os.path.basename(path), r.text + errors)
+
+
+class TestDirectoriesThatFailLater(TreeCase):
+    def test_a_directory_refused_after_its_subdirectories_were_listed_fails_the_run(self):
+        self.write("src/X/important.txt", b"evidence")
+        self.write("src/X/sub/big.bin", b"b" * 100_000)
+        # -i: no counting pass, so the second open of X is the one that lists its files.
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i"],
+                env=clean_env(LD_PRELOAD=preload_library("fail_source_open.c", "unreadable-source"),
+                              VELDRO_TEST_UNREADABLE_NAME="X", VELDRO_TEST_UNREADABLE_FROM="2"))
+        self.assertStatus(r, 9)
+        self.assertEqual(r.stdout.count("X | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (Permission denied)"), 1)
+        self.assertTrue(os.path.exists(self.path("dst", "X", "sub", "big.bin")))
+        self.assertFalse(os.path.exists(self.path("dst", "X", "important.txt")))
+
+    def test_a_deep_tree_is_copied_whole_under_a_small_open_files_limit(self):
+        skip_under_wine("the open-files limit is a Linux resource limit")
+        for depth in range(151):
+            self.write("src/" + "d/" * depth + "f.txt", b"level %d" % depth)
+        proc = subprocess.run([os.environ["VELDRO_BIN"], "-p", self.path("src"), "-d", self.path("dst"), "-m",
+                               "--THREADS=64", "-H", self.path("HASH.TXT")],
+                              capture_output=True, timeout=300,
+                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64)))
+        self.assertEqual(proc.returncode, 0, proc.stdout.decode()[-3000:])
+        copied = [p for p in files_below(self.path("dst")) if p.endswith("f.txt")]
+        self.assertEqual(len(copied), 151)
+        with open(self.path("HASH.TXT"), "rb") as f:
+            self.assertEqual(f.read().count(b"[OK]"), 151)
 
 
 if __name__ == "__main__":

@@ -139,6 +139,21 @@ class GrowingSource(RecordCase):
         self.assertStatus(r, 0)
 
 
+class PseudoFile(TreeCase):
+    def test_a_file_that_reports_no_size_is_read_to_its_end(self):
+        skip_under_wine("procfs is Linux's")
+        with open("/proc/sys/kernel/ostype", "rb") as f:
+            held = f.read()
+        r = run(["-p", "/proc/sys/kernel/ostype", "-d", self.path("DST"), "-m", "-r", "-H", self.path("HASH.TXT"),
+                 "-1", self.path("RUN.LOG") + "!4"])
+        self.assertStatus(r, 0)
+        self.assertEqual(self.read("DST/ostype"), held)
+        digest = hashlib.md5(held).hexdigest().upper()
+        self.assertEqual(self.read("HASH.TXT").decode().count(f"| {digest} |"), 2)
+        self.assertIn(f"Size reported 0, read {len(held)}: /proc/sys/kernel/ostype", r.stdout)
+        self.assertIn(f"{len(held):>14} |/proc/sys/kernel/ostype|", self.read("RUN_COPIED.LOG").decode())
+
+
 class ChangedOrFailedOnce(RecordCase):
     def test_a_copy_that_fails_once_and_is_made_by_a_retry_is_copied(self):
         data = os.urandom(100_000)

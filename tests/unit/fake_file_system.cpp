@@ -104,6 +104,8 @@ std::error_code FakeFileSystem::copy(FsOp way, const std::string& source, const 
         feed->opened_known = true;
         feed->opened_size = copy.record.size;
         feed->opened_times = copy.record.times;
+        feed->read_known = true;
+        feed->read_size = copy.data.size();
     }
     touched(from->second);
     if (const std::error_code e = hit(FsOp::read, source)) {

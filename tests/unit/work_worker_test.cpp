@@ -143,6 +143,25 @@ TEST_F(Worker, TheSourceAsOpenedIsTheOneRecorded) {
     }
 }
 
+// A file whose file system reports less than it holds (a pseudo-file
+// reports 0): the bytes read are the size recorded, the reported one is
+// noted, and the copy is no changed source.
+TEST_F(Worker, TheBytesReadAreTheSizeRecorded) {
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed);
+        FakeFileSystem files;
+        prepare(files, listed);
+        files.nodes[src].record.size = out.entry.size = 0;
+        work_file(o, out, scratch, files);
+        ASSERT_TRUE(out.copied);
+        EXPECT_EQ(out.entry.size, 3U);
+        EXPECT_EQ(out.opened_size_text, "3");
+        EXPECT_EQ(out.reported_size_text, "0");
+        EXPECT_FALSE(out.source_changed);
+        EXPECT_EQ(out.source_digests.md5.data(), md5_abc);
+    }
+}
+
 // -O: a copy made again after a mismatch replaces the one that took the
 // protected copy's attributes, and takes them in its turn.
 TEST_F(Worker, ACopyMadeAgainTakesTheProtectedAttributes) {

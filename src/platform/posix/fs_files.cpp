@@ -548,19 +548,62 @@ bool has_holes(const struct stat& st) {
     return static_cast<std::uint64_t>(st.st_blocks) * 512U < static_cast<std::uint64_t>(st.st_size);
 }
 
-// Copies the first `size` bytes of `from` (its size when it was opened: a
-// source that grows meanwhile is not chased) into `to`, stretch of data by
-// stretch of data, so that holes stay holes. A source cut short while it is
-// copied gives a copy of what it still had. A feed that takes the bytes
+// After the reported size of a file: one read tells whether the file holds
+// more than it reports (procfs, sysfs and some FUSE file systems report 0
+// or a page for what they fill on reading). While the file still reports
+// the size it was opened with, what follows is copied to the end; one that
+// grew since it was opened is not chased (the copy tells it changed).
+StretchEnd copy_past_reported_size(int from, int to, std::uint64_t at, std::uint64_t reported, const CopyFeed* feed,
+                                   posix::ReadBack* reader) {
+    unsigned char* buffer = copy_buffer();
+    if (buffer == nullptr) {
+        return {CopyResult::failed, at};
+    }
+    ssize_t n = 0;
+    do {
+        n = ::pread(from, buffer, copy_buffer_bytes, static_cast<off_t>(at));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        return {n == 0 ? CopyResult::copied : CopyResult::failed, at};
+    }
+    struct stat now {};
+    if (::fstat(from, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != reported) {
+        return {CopyResult::copied, at};
+    }
+    if (!write_fully_at(to, buffer, static_cast<std::size_t>(n), at)) {
+        return {CopyResult::failed, at};
+    }
+    if (feed != nullptr) {
+        feed->take(feed->context, buffer, static_cast<std::size_t>(n));
+    }
+    at += static_cast<std::uint64_t>(n);
+    if (reader != nullptr) {
+        posix::read_back_advance(*reader, at);
+    }
+    return copy_stretch_by_reading(from, to, at, UINT64_MAX, feed, reader);
+}
+
+// Copies `from` into `to`, stretch of data by stretch of data up to `size`
+// (its size when it was opened), so that holes stay holes, and then
+// whatever it holds beyond the size it reports. A source cut short while it
+// is copied gives a copy of what it still had. A feed that takes the bytes
 // keeps the copy out of the kernel: the bytes hashed are the bytes written.
+// `length` receives the copy's length.
 CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed, bool may_have_holes,
-                     posix::ReadBack* reader) {
+                     posix::ReadBack* reader, std::uint64_t& length) {
+    const std::uint64_t reported = size;
     const CopyFeed* taker = feed != nullptr && feed->take != nullptr ? feed : nullptr;
     bool kernel = taker == nullptr;
+    length = 0;
     if (!may_have_holes) {
         // Every block holds data: one stretch, and the copy's length is
         // what was written.
-        return copy_stretch(from, to, 0, size, kernel, taker, reader).result;
+        StretchEnd end = copy_stretch(from, to, 0, size, kernel, taker, reader);
+        if (end.result == CopyResult::copied && end.reached == size) {
+            end = copy_past_reported_size(from, to, end.reached, reported, taker, reader);
+        }
+        length = end.reached;
+        return end.result;
     }
     std::uint64_t offset = 0;
     while (offset < size) {
@@ -590,7 +633,16 @@ CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed,
         feed_zeros(taker, size - offset);
     }
     // The length, holes at the end included.
-    return ::ftruncate(to, static_cast<off_t>(size)) == 0 ? CopyResult::copied : CopyResult::failed;
+    if (::ftruncate(to, static_cast<off_t>(size)) != 0) {
+        return CopyResult::failed;
+    }
+    length = size;
+    if (size != reported) {
+        return CopyResult::copied;  // cut short while it was copied
+    }
+    const StretchEnd end = copy_past_reported_size(from, to, size, reported, taker, reader);
+    length = end.reached;
+    return end.result;
 }
 
 // Files from this size on are read back while they are copied; a smaller
@@ -602,6 +654,7 @@ constexpr std::uint64_t read_back_from_bytes = 4U * copy_buffer_bytes;
 // `to` is open for reading too.
 CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t length = 0;
     posix::ReadBack* reader = nullptr;
     if (feed != nullptr) {
         feed->copy_read_back = false;
@@ -610,10 +663,17 @@ CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed
         }
     }
     if (reader == nullptr) {
-        return copy_data(from, to, size, feed, has_holes(st), nullptr);
+        const CopyResult result = copy_data(from, to, size, feed, has_holes(st), nullptr, length);
+        if (feed != nullptr) {
+            feed->read_known = result == CopyResult::copied;
+            feed->read_size = length;
+        }
+        return result;
     }
     posix::read_back_start(*reader, to, feed->take_copy, feed->copy_context);
-    const CopyResult result = copy_data(from, to, size, feed, has_holes(st), reader);
+    const CopyResult result = copy_data(from, to, size, feed, has_holes(st), reader, length);
+    feed->read_known = result == CopyResult::copied;
+    feed->read_size = length;
     struct stat made {};
     if (result == CopyResult::copied && ::fstat(to, &made) == 0) {
         feed->copy_read_back = posix::read_back_finish(*reader, static_cast<std::uint64_t>(made.st_size));
@@ -634,6 +694,7 @@ struct DirectorySearch::State {
     bool ntfs = false;
     SearchDetail detail = SearchDetail::full;
     std::string proc_path;
+    std::error_code failure;
 };
 
 DirectorySearch::DirectorySearch() : state_(nullptr) {}
@@ -664,6 +725,7 @@ std::error_code DirectorySearch::open(const std::string& dir_path, const std::st
         state_ = new State;
     }
     state_->dir = dir;
+    state_->failure.clear();
     state_->pattern = pattern;
     state_->match_all = pattern.empty() || pattern == "*" || pattern == "*.*";
     state_->detail = detail;
@@ -684,6 +746,9 @@ bool DirectorySearch::next(FindRecord& record) {
         errno = 0;
         const dirent* entry = ::readdir(st.dir);
         if (entry == nullptr) {
+            if (errno != 0) {
+                st.failure = errno_error();
+            }
             return false;
         }
         const char* name = entry->d_name;
@@ -729,6 +794,10 @@ bool DirectorySearch::next(FindRecord& record) {
         }
         return true;
     }
+}
+
+std::error_code DirectorySearch::failure() const {
+    return state_ != nullptr ? state_->failure : std::error_code();
 }
 
 void DirectorySearch::close() {
@@ -911,6 +980,7 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
                                 CopyFeed* feed) {
     if (feed != nullptr) {
         feed->settled = false;
+        feed->read_known = false;
     }
     struct stat st {};
     const int from = open_regular_source(source, st);

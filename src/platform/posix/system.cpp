@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,8 +104,42 @@ bool is_terminal(StdStream stream) {
     return ::isatty(stream == StdStream::output ? STDOUT_FILENO : STDERR_FILENO) != 0;
 }
 
+namespace {
+
+// Descriptors the run keeps for itself: the standard streams, every log,
+// companion, manifest and report it may have open, the walk's directory
+// and the directories it opens on the way to a deep one.
+constexpr rlim_t run_descriptors = 32;
+// Descriptors one worker may hold at once: the source and its directory,
+// the copy and its directory, a file read back, and one on the way to a
+// deep path.
+constexpr rlim_t worker_descriptors = 6;
+
+}  // namespace
+
+void raise_open_file_limit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) {
+        return;
+    }
+    // An unlimited hard limit is not a number the kernel takes for files.
+    const rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20U : limit.rlim_max;
+    if (wanted > limit.rlim_cur) {
+        limit.rlim_cur = wanted;
+        (void)::setrlimit(RLIMIT_NOFILE, &limit);  // left as it was when refused
+    }
+}
+
 unsigned worker_thread_limit() {
-    return ~0U;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return ~0U;
+    }
+    if (limit.rlim_cur <= run_descriptors + worker_descriptors) {
+        return 1;  // the walking thread does the work itself
+    }
+    const rlim_t workers = (limit.rlim_cur - run_descriptors) / worker_descriptors;
+    return workers >= ~0U ? ~0U : static_cast<unsigned>(workers);
 }
 
 bool stdin_is_terminal() {

@@ -174,6 +174,7 @@ struct DirectorySearch::State {
     WIN32_FIND_DATAW data{};
     bool pending = false;  // data holds an entry not yet handed out
     std::string pattern;   // upper case; empty for every name
+    std::error_code failure;
 };
 
 DirectorySearch::DirectorySearch() : state_(nullptr) {}
@@ -189,6 +190,7 @@ std::error_code DirectorySearch::open(const std::string& dir_path, const std::st
     if (state_ == nullptr) {
         state_ = new State;
     }
+    state_->failure.clear();
     // Every long name is listed and the pattern tested here: the system's
     // own matching would also select names by their short (8.3) form.
     const std::wstring search = with_backslash(dir_path) + L"*";
@@ -210,6 +212,10 @@ bool DirectorySearch::next(FindRecord& record) {
     }
     for (;;) {
         if (!state_->pending && FindNextFileW(state_->handle, &state_->data) == 0) {
+            const DWORD code = GetLastError();
+            if (code != ERROR_NO_MORE_FILES) {
+                state_->failure = win32::system_error(code);
+            }
             return false;
         }
         state_->pending = false;
@@ -223,6 +229,10 @@ bool DirectorySearch::next(FindRecord& record) {
         fill_record(state_->data, record);
         return true;
     }
+}
+
+std::error_code DirectorySearch::failure() const {
+    return state_ != nullptr ? state_->failure : std::error_code();
 }
 
 void DirectorySearch::close() {

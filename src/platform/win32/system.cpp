@@ -82,6 +82,10 @@ bool is_terminal(StdStream stream) {
     return is_console(std_handle(stream));
 }
 
+void raise_open_file_limit() {
+    // Handles are limited only by memory.
+}
+
 unsigned worker_thread_limit() {
     return ~0U;
 }

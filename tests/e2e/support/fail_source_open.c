@@ -3,8 +3,10 @@
  * to root.
  *
  * Every open for reading (open, openat and their 64-bit forms, O_PATH
- * opens aside) of a file whose last name equals VELDRO_TEST_UNREADABLE_NAME
- * fails with EACCES. Nothing else changes.
+ * opens aside) of a file or directory whose last name equals
+ * VELDRO_TEST_UNREADABLE_NAME fails with EACCES; with
+ * VELDRO_TEST_UNREADABLE_FROM=n, only the n-th such open and those after it
+ * (a directory refused after it was first read). Nothing else changes.
  * Built and loaded (LD_PRELOAD) by the end-to-end tests only. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -19,8 +21,20 @@ static int refused(const char* path, int flags) {
     if (name == NULL || path == NULL || (flags & O_PATH) != 0 || (flags & O_ACCMODE) != O_RDONLY) {
         return 0;
     }
-    const char* slash = strrchr(path, '/');
-    return strcmp(slash ? slash + 1 : path, name) == 0;
+    size_t end = strlen(path);
+    while (end > 1 && path[end - 1] == '/') {
+        --end; /* a directory named with a trailing separator */
+    }
+    size_t start = end;
+    while (start > 0 && path[start - 1] != '/') {
+        --start;
+    }
+    if (end - start != strlen(name) || strncmp(path + start, name, end - start) != 0) {
+        return 0;
+    }
+    static int opens = 0;
+    const char* from = getenv("VELDRO_TEST_UNREADABLE_FROM");
+    return ++opens >= (from ? atoi(from) : 1);
 }
 
 #define FORWARD_OPENAT(fn)                                                     \
