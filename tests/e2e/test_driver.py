@@ -88,17 +88,8 @@ class DurableEnd(TreeCase):
         # The destination is an ext4 image on a loop device: a copy of the
         # image taken as the run returns, before anything else syncs, holds
         # what the page cache would otherwise still keep back.
-        skip_under_wine("a Linux loop device")
-        if os.geteuid() != 0 or shutil.which("mkfs.ext4") is None:
-            self.skipTest("a loop-mounted ext4 image needs root and mkfs.ext4")
-        image, snapshot, mnt = self.path("disk.img"), self.path("snapshot.img"), self.path("mnt")
-        os.makedirs(mnt)
-        with open(image, "wb") as f:
-            f.truncate(64 << 20)
-        subprocess.run(["mkfs.ext4", "-q", image], check=True)
-        if subprocess.run(["mount", "-o", "loop", image, mnt], capture_output=True).returncode != 0:
-            self.skipTest("the image could not be loop-mounted")
-        self.addCleanup(subprocess.run, ["umount", "-l", mnt], capture_output=True)
+        image, snapshot = self.path("disk.img"), self.path("snapshot.img")
+        mnt = self.mount_ext4(image, 64)
         for i in range(20):
             self.write(f"src/f{i}.bin", os.urandom(100_000))
         r = run(["-p", self.path("src"), "-d", os.path.join(mnt, "dst"), "-m", "-1",

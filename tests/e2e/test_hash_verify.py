@@ -175,17 +175,8 @@ class VerifyMedia(TreeCase):
         # The destination is an ext4 image on a loop device, the sources lie
         # elsewhere: the device's count of sectors read shows whether the
         # read-back of the copies reached it or was served by the cache.
-        skip_under_wine("a Linux loop device")
-        if os.geteuid() != 0 or shutil.which("mkfs.ext4") is None:
-            self.skipTest("a loop-mounted ext4 image needs root and mkfs.ext4")
-        image, mnt = self.path("disk.img"), self.path("mnt")
-        os.makedirs(mnt)
-        with open(image, "wb") as f:
-            f.truncate(128 << 20)
-        subprocess.run(["mkfs.ext4", "-q", image], check=True)
-        if subprocess.run(["mount", "-o", "loop", image, mnt], capture_output=True).returncode != 0:
-            self.skipTest("the image could not be loop-mounted")
-        self.addCleanup(subprocess.run, ["umount", "-l", mnt], capture_output=True)
+        image = self.path("disk.img")
+        mnt = self.mount_ext4(image, 128)
         device = subprocess.run(["findmnt", "-n", "-o", "SOURCE", mnt], capture_output=True, text=True).stdout.strip()
         stat_file = os.path.join("/sys/block", os.path.basename(device), "stat")
         for i in range(6):  # large enough to be read back while copied, on 4 threads

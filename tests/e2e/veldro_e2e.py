@@ -195,6 +195,22 @@ class TreeCase(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.tmp, *parts)
 
+    def mount_ext4(self, image, size_mib):
+        """Makes an ext4 file system in `image` and loop-mounts it at
+        `image`.mnt, unmounted after the test; skips where that cannot be."""
+        skip_under_wine("a Linux loop device")
+        if os.geteuid() != 0 or shutil.which("mkfs.ext4") is None:
+            self.skipTest("a loop-mounted ext4 image needs root and mkfs.ext4")
+        mnt = image + ".mnt"
+        os.makedirs(mnt)
+        with open(image, "wb") as f:
+            f.truncate(size_mib << 20)
+        subprocess.run(["mkfs.ext4", "-q", image], check=True)
+        if subprocess.run(["mount", "-o", "loop", image, mnt], capture_output=True).returncode != 0:
+            self.skipTest("the image could not be loop-mounted")
+        self.addCleanup(subprocess.run, ["umount", "-l", mnt], capture_output=True)
+        return mnt
+
     def write(self, rel, data=b"x", mtime_ns=None, atime_ns=None):
         """Creates a file below the scratch directory (parents made)."""
         full = self.path(rel)
