@@ -11,7 +11,7 @@ import threading
 import time
 import unittest
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import PtyRun, TreeCase, clean_env, preloaded_env, run, skip_under_wine
 
 
 def files_below(top):
@@ -309,8 +309,8 @@ class TestDirectoriesThatFailLater(TreeCase):
         self.write("src/X/sub/big.bin", b"b" * 100_000)
         # -i: no counting pass, so the second open of X is the one that lists its files.
         r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i"],
-                env=clean_env(LD_PRELOAD=preload_library("fail_source_open.c", "unreadable-source"),
-                              VELDRO_TEST_UNREADABLE_NAME="X", VELDRO_TEST_UNREADABLE_FROM="2"))
+                env=preloaded_env("fail_source_open.c", "unreadable-source", VELDRO_TEST_UNREADABLE_NAME="X",
+                                  VELDRO_TEST_UNREADABLE_FROM="2"))
         self.assertStatus(r, 9)
         self.assertEqual(r.stdout.count("X | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (Permission denied)"), 1)
         self.assertTrue(os.path.exists(self.path("dst", "X", "sub", "big.bin")))

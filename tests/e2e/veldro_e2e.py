@@ -243,6 +243,14 @@ class TreeCase(unittest.TestCase):
         self.assertEqual(result.status, status, repr(result))
 
 
+def preloaded_env(source_name, purpose, **extra):
+    """The clean environment with a fault-injecting library preloaded; a
+    sanitizer build accepts a library loaded before its runtime."""
+    asan = os.environ.get("ASAN_OPTIONS", "")
+    return clean_env(LD_PRELOAD=preload_library(source_name, purpose),
+                     ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0", **extra)
+
+
 def preload_library(source_name, purpose):
     """Builds tests/e2e/support/<source_name> into a preload library once per
     run; skips the test (naming `purpose`) when no C compiler can build it."""
