@@ -471,6 +471,23 @@ bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::ui
     return true;
 }
 
+// Writes a piece read at `at` to the same place in `to`, hands it to the
+// feed and lets the read-back follow; false when the write fails.
+bool put_piece(int to, const unsigned char* buffer, std::size_t n, std::uint64_t& at, const CopyFeed* feed,
+               posix::ReadBack* reader) {
+    if (!write_fully_at(to, buffer, n, at)) {
+        return false;
+    }
+    if (feed != nullptr) {
+        feed->take(feed->context, buffer, n);
+    }
+    at += static_cast<std::uint64_t>(n);
+    if (reader != nullptr) {
+        posix::read_back_advance(*reader, at);
+    }
+    return true;
+}
+
 // Copies [at, end) of `from` to the same place in `to` through the buffer,
 // handing each piece written to the feed when there is one.
 StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint64_t end, const CopyFeed* feed,
@@ -494,15 +511,8 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
         if (n == 0) {
             break;
         }
-        if (!write_fully_at(to, buffer, static_cast<std::size_t>(n), at)) {
+        if (!put_piece(to, buffer, static_cast<std::size_t>(n), at, feed, reader)) {
             return {CopyResult::failed, at};
-        }
-        if (feed != nullptr) {
-            feed->take(feed->context, buffer, static_cast<std::size_t>(n));
-        }
-        at += static_cast<std::uint64_t>(n);
-        if (reader != nullptr) {
-            posix::read_back_advance(*reader, at);
         }
     }
     return {CopyResult::copied, at};
@@ -570,15 +580,8 @@ StretchEnd copy_past_reported_size(int from, int to, std::uint64_t at, std::uint
     if (::fstat(from, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != reported) {
         return {CopyResult::copied, at};
     }
-    if (!write_fully_at(to, buffer, static_cast<std::size_t>(n), at)) {
+    if (!put_piece(to, buffer, static_cast<std::size_t>(n), at, feed, reader)) {
         return {CopyResult::failed, at};
-    }
-    if (feed != nullptr) {
-        feed->take(feed->context, buffer, static_cast<std::size_t>(n));
-    }
-    at += static_cast<std::uint64_t>(n);
-    if (reader != nullptr) {
-        posix::read_back_advance(*reader, at);
     }
     return copy_stretch_by_reading(from, to, at, UINT64_MAX, feed, reader);
 }
