@@ -251,6 +251,7 @@ namespace {
     logs::write_run_header(s);
     logs::open_manifests(s, util::program_version_text());
     logs::open_report(s);
+    logs::create_seal_file(s);
     config::write_memo_to_logs(s.logs, s.files);
 
     if (s.paths.list_file_mode != 0) {

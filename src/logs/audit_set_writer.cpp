@@ -1,6 +1,7 @@
 #include "logs/audit_set_writer.h"
 
 #include <array>
+#include <utility>
 
 #include "logs/output_faults.h"
 #include "util/paths.h"
@@ -26,6 +27,32 @@ std::string one_line(std::string_view text) {
     return out;
 }
 
+// The copy's name as hashdeep gives it from the destination: "./" and the
+// path below it. A copy outside the destination (never made by a run)
+// keeps its full path.
+void append_name(std::string& row, std::string_view copy, std::string_view root) {
+    while (root.size() > 1 && paths::is_separator(root.back())) {
+        root.remove_suffix(1);
+    }
+    std::string_view below = copy;
+    if (!root.empty() && copy.size() > root.size() && copy.substr(0, root.size()) == root &&
+        (paths::is_separator(copy[root.size()]) || paths::is_separator(root.back()))) {
+        below = copy.substr(root.size());
+        while (!below.empty() && paths::is_separator(below.front())) {
+            below.remove_prefix(1);
+        }
+        row += '.';
+        row += paths::separator();
+    }
+    for (const char c : below) {
+        if (c == '\n') {
+            row += "\\n";
+        } else {
+            row += c;
+        }
+    }
+}
+
 bool usable(std::string_view digest) {
     return !digest.empty() && digest.find("ERROR") == std::string_view::npos;
 }
@@ -49,8 +76,8 @@ std::string audit_set_columns(const hash::DigestSelection& kinds) {
     return columns + ",filename";
 }
 
-std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kinds) {
-    if (r.destination.empty() || r.verdict == Verdict::not_copied) {
+std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kinds, std::string_view root) {
+    if (r.destination.empty() || r.verdict == Verdict::not_copied || r.link) {
         return {};
     }
     // A copy that still differs from its source is listed with the
@@ -75,12 +102,13 @@ std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kind
         append_lower(row, text);
     }
     row += ',';
-    row += one_line(paths::display_path(r.destination));
+    append_name(row, paths::display_path(r.destination), root);
     return row;
 }
 
-AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, const std::string& working_directory)
-    : stream_(stream), kinds_(run.kinds) {
+AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, const std::string& working_directory,
+                               std::string root)
+    : stream_(stream), kinds_(run.kinds), root_(std::move(root)) {
     std::fputs("%%%% HASHDEEP-1.0\n", stream_);
     std::fprintf(stream_, "%%%%%%%% %s\n", audit_set_columns(kinds_).c_str());
     std::fprintf(stream_, "## Invoked from: %s\n", one_line(working_directory).c_str());
@@ -96,7 +124,7 @@ void AuditSetWriter::write(const FileRecord& record) {
     if (stream_ == nullptr) {
         return;
     }
-    const std::string row = audit_set_row(record, kinds_);
+    const std::string row = audit_set_row(record, kinds_, root_);
     if (row.empty()) {
         return;
     }

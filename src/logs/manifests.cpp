@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "logs/audit_set_writer.h"
 #include "logs/dfxml_writer.h"
@@ -29,6 +30,9 @@ struct ManifestState {
     std::vector<std::string> written_files;
     std::vector<SealEntry> seal_entries;
     std::string seal_path;
+    std::FILE* seal_stream = nullptr;  // created, filled at the end
+    std::string seal_file;             // the name it was created under
+    bool seal_tried = false;
 };
 
 ManifestState& state() {
@@ -45,17 +49,16 @@ hash::DigestSelection selected_kinds(const HashOptions& h) {
     return kinds;
 }
 
-std::FILE* create_manifest(const std::string& name) {
+std::FILE* create_manifest(const std::string& name, const std::string& default_log) {
     make_log_directory(name);
-    const std::string path = paths::make_long_path(name);
-    std::FILE* stream = platform::open_stream(path, "wb");
-    if (stream == nullptr) {
+    const ProofFile file = create_proof_file(paths::make_long_path(name), default_log);
+    if (file.stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
-    note_written_file(path);
-    name_output(stream, path);
-    return stream;
+    note_written_file(file.path);
+    name_output(file.stream, file.path);
+    return file.stream;
 }
 
 void write_record(ManifestState& m) {
@@ -126,11 +129,15 @@ void open_manifests(Run& s, const std::string& program_version) {
     run.kinds = selected_kinds(s.hashing);
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
-        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run));
+        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path, logs.default_log_path), run));
     }
     if (!logs.audit_set_path.empty()) {
-        subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path), run,
-                                                   std::string(paths::display_path(platform::current_directory()))));
+        // Copies are named from the directory the user named as the
+        // destination: every copy lies below it, whatever the layout.
+        const std::string& root = s.paths.dest_named.empty() ? s.paths.dest_path : s.paths.dest_named;
+        subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path, logs.default_log_path), run,
+                                                   std::string(paths::display_path(platform::current_directory())),
+                                                   std::string(paths::display_path(root))));
     }
 }
 
@@ -197,6 +204,7 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.size = entry.size;
     r.times = entry.times;
     r.times_known = true;
+    r.link = entry.kind == platform::EntryKind::symlink;
     clear_digests(r);
     r.verdict = Verdict::not_copied;
     r.copy_existed = !destination.empty() && platform::path_exists(destination);
@@ -278,6 +286,7 @@ void file_not_copied(const std::string& source, std::string_view reason) {
         r.renamed_from.clear();
         r.parent.clear();
         r.times_known = false;
+        r.link = false;
         r.detail.clear();
         clear_digests(r);
     }
@@ -330,6 +339,49 @@ void stream_file_written(const std::string& parent, std::string_view stream_name
     record_file(r);
 }
 
+// ---- files of proof -------------------------------------------------------
+
+std::string numbered_name(std::string_view path, unsigned number) {
+    std::size_t name_start = path.size();
+    while (name_start > 0 && !paths::is_separator(path[name_start - 1])) {
+        --name_start;
+    }
+    std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot <= name_start) {
+        dot = path.size();  // no extension (a leading dot begins none)
+    }
+    std::string out(path.substr(0, dot));
+    out += '.';
+    out += std::to_string(number);
+    out += path.substr(dot);
+    return out;
+}
+
+ProofFile create_proof_file(const std::string& path, const std::string& default_log) {
+    // Enough numbers for any case folder; a directory that refuses every
+    // name ends the search.
+    constexpr unsigned last_number = 100000;
+    ProofFile file{nullptr, path};
+    bool existed = false;
+    file.stream = platform::create_new_stream(path, existed);
+    for (unsigned number = 2; file.stream == nullptr && existed && number <= last_number; ++number) {
+        file.path = numbered_name(path, number);
+        file.stream = platform::create_new_stream(file.path, existed);
+    }
+    if (file.stream != nullptr && file.path != path) {
+        const std::string earlier = paths::shown_path(path);
+        const std::string now = paths::shown_path(file.path);
+        std::fprintf(stdout, "\n%s exists: this run writes %s\n", earlier.c_str(), now.c_str());
+        // The default log is closed between the phases that write to it.
+        std::FILE* log = default_log.empty() ? nullptr : platform::open_stream(default_log, "a+");
+        if (log != nullptr) {
+            std::fprintf(log, "%s exists: this run writes %s\n", earlier.c_str(), now.c_str());
+            (void)close_output(log, default_log);  // a failure is said and kept there
+        }
+    }
+    return file;
+}
+
 // ---- the seal -------------------------------------------------------------
 
 void note_written_file(const std::string& path) {
@@ -347,24 +399,53 @@ const std::vector<std::string>& written_files() {
     return state().written_files;
 }
 
-std::string seal_written_files(const Run& s) {
-    const std::vector<std::string>& files = state().written_files;
+namespace {
+
+// Creates the seal's file beside the default log, else the hash log, else
+// the first file written; once a run.
+void open_seal(const Run& s) {
+    ManifestState& m = state();
+    if (m.seal_tried) {
+        return;
+    }
+    m.seal_tried = true;
     std::string seal;
     if (!s.logs.default_log_path.empty()) {
         seal = s.logs.default_log_path;
     } else if (!s.hashing.hash_log_path.empty()) {
         seal = s.hashing.hash_log_path;
-    } else if (!files.empty()) {
-        seal = files.front();
+    } else if (!m.written_files.empty()) {
+        seal = m.written_files.front();
     } else {
-        return {};
+        return;
     }
     seal = paths::make_long_path(seal) + ".sha256";
-    std::FILE* out = platform::open_stream(seal, "wb");
-    if (out == nullptr) {
+    ProofFile file = create_proof_file(seal, s.logs.default_log_path);
+    if (file.stream == nullptr) {
         std::fprintf(stderr, "\nCan't open seal file %s\n", std::string(paths::display_path(seal)).c_str());
+        return;
+    }
+    m.seal_stream = file.stream;
+    m.seal_file = std::move(file.path);
+}
+
+}  // namespace
+
+void create_seal_file(const Run& s) {
+    if (s.logs.seal) {
+        open_seal(s);
+    }
+}
+
+std::string seal_written_files(const Run& s) {
+    ManifestState& m = state();
+    open_seal(s);
+    if (m.seal_stream == nullptr) {
         return {};
     }
+    std::FILE* out = std::exchange(m.seal_stream, nullptr);
+    std::string seal = m.seal_file;
+    const std::vector<std::string>& files = m.written_files;
     const std::string_view seal_dir = paths::parent(paths::display_path(seal));
     hash::DigestReader reader(hash::DigestReader::smallest_buffer_size);
     hash::DigestSelection sha256_only;
@@ -380,7 +461,7 @@ std::string seal_written_files(const Run& s) {
         std::transform(hex.begin(), hex.end(), hex.begin(),
                        [](char c) { return (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c; });
         const std::string name = seal_name(paths::display_path(file), seal_dir);
-        state().seal_entries.push_back({name, hex});
+        m.seal_entries.push_back({name, hex});
         if (needs_seal_escape(name)) {
             std::fprintf(out, "\\%s  %s\n", hex.c_str(), seal_escaped(name).c_str());
         } else {
@@ -394,7 +475,7 @@ std::string seal_written_files(const Run& s) {
                      seal_escaped(seal_name(paths::display_path(fault.path), seal_dir)).c_str());
     }
     (void)close_output(out, seal);  // a seal not written whole is said and kept there
-    state().seal_path = seal;
+    m.seal_path = seal;
     return seal;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,6 +44,7 @@ struct FileRecord {
     hash::HashSet destination_digests;
     Verdict verdict = Verdict::not_copied;
     bool copy_existed = false;  // a copy stood at the destination before
+    bool link = false;          // the source is a link, copied as a link
     std::string reason;         // why a file was not copied
     std::string detail;         // what went wrong, for a copy that failed
 };
@@ -114,14 +116,38 @@ void file_done(const std::string& destination, bool copied, bool existed);
 void stream_file_written(const std::string& parent, std::string_view stream_name, const std::string& stream_file,
                          const platform::FindRecord& parent_entry);
 
+// ---- files of proof -------------------------------------------------------
+
+// The name a later file of proof takes beside `path`: the number goes
+// before the last extension of the file's name ("run.dfxml" gives
+// "run.2.dfxml", "known" gives "known.2").
+std::string numbered_name(std::string_view path, unsigned number);
+
+// A file of proof as created: its stream and the path it was created at.
+struct ProofFile {
+    std::FILE* stream = nullptr;
+    std::string path;
+};
+
+// Creates a file of proof (a manifest, the report, the seal) at `path`
+// (internal form) and never over an earlier one: when something stands
+// there, the first free numbered name beside it is created instead, and
+// the console and the default log `default_log` (a path; empty: none) say
+// so, one line each. The stream is null when no name could be created.
+ProofFile create_proof_file(const std::string& path, const std::string& default_log);
+
 // ---- the seal -------------------------------------------------------------
 
 // Every file the run writes (logs, companions, manifests) is named here.
 void note_written_file(const std::string& path);
 const std::vector<std::string>& written_files();
-// After every log is closed: writes "<default log>.sha256" (or beside the
-// hash log, or the first file written) in the format of sha256sum.
-// Returns the seal's name, empty when there was nothing to seal.
+// Creates the seal's file, "<default log>.sha256" (or beside the hash log,
+// or the first file written), or the next numbered name when one stands
+// there, while the default log can still say so; it is filled at the end.
+void create_seal_file(const Run& s);
+// After every log is closed: writes the seal (creating its file first when
+// that was not done) in the format of sha256sum. Returns the seal's name,
+// empty when there was nothing to seal.
 std::string seal_written_files(const Run& s);
 
 // What the seal holds, for the report: each file as the seal names it.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
@@ -540,6 +541,7 @@ struct ReportState {
     ReportTally tally;
     bool opened = false;
     bool written = false;
+    std::string path;  // the name the report was created under
 };
 
 ReportState& report_state() {
@@ -862,13 +864,14 @@ void open_report(Run& s) {
         return;
     }
     make_log_directory(s.logs.report_path);
-    const std::string path = paths::make_long_path(s.logs.report_path);
-    std::FILE* stream = platform::open_stream(path, "wb");
-    if (stream == nullptr) {
+    ProofFile file = create_proof_file(paths::make_long_path(s.logs.report_path), s.logs.default_log_path);
+    if (file.stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", s.logs.report_path.c_str());
         r.written = true;  // no second attempt at the end
         throw util::RunEnd{OUTPUT_FILE};
     }
+    std::FILE* stream = file.stream;
+    r.path = std::move(file.path);
     const std::string text = placeholder(s);
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fclose(stream);
@@ -914,9 +917,19 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     c.seal = seal_entries();
     c.incomplete = output_faults();
 
-    make_log_directory(s.logs.report_path);
-    const std::string path = paths::make_long_path(s.logs.report_path);
-    std::FILE* stream = platform::open_stream(path, "wb");
+    // Over the placeholder this run created, or a file of its own when
+    // the run ended before it had one.
+    std::FILE* stream = nullptr;
+    std::string path = r.path;
+    if (path.empty()) {
+        make_log_directory(s.logs.report_path);
+        // The default log may be sealed by now: only the console says it.
+        ProofFile file = create_proof_file(paths::make_long_path(s.logs.report_path), {});
+        stream = file.stream;
+        path = file.stream == nullptr ? paths::make_long_path(s.logs.report_path) : std::move(file.path);
+    } else {
+        stream = platform::open_stream(path, "wb");
+    }
     if (stream == nullptr) {
         std::fprintf(stderr, "\nCan't open report file %s\n", paths::shown_path(path).c_str());
         return;

@@ -80,6 +80,12 @@ void clear_interrupt_request();
 // ---- files as stdio streams -------------------------------------------
 // fopen with a UTF-8 path (converted to UTF-16 on Windows).
 std::FILE* open_stream(const std::string& path, const char* mode);
+// Creates a file that did not exist and opens it for writing (binary):
+// the creation is exclusive (O_EXCL / CREATE_NEW), so that two processes
+// never both take one name, and never goes through a link standing at the
+// path. Null when no file was created; `existed` then tells whether
+// something stood at the path already.
+std::FILE* create_new_stream(const std::string& path, bool& existed);
 
 // The reason the last failed call of this layer gave (errno on Linux, the
 // Windows error code on Windows), to be read right after the failure.

@@ -173,27 +173,31 @@ class VariedTree(TreeCase):
 
 
 class AuditLater(TreeCase):
-    """The known-hash set of a clean copy, audited by hashdeep as an examiner
-    would months later. Only the destination is hashed by the run."""
+    """The known-hash set of a clean copy, audited by hashdeep with the
+    README's recipe as an examiner would months later, after the copy's
+    folder was moved. Only the destination is hashed by the run."""
 
     def test_audit_passes_untouched_and_names_each_later_change(self):
         skip_under_wine("the audit set names Windows paths, which hashdeep on Linux cannot audit")
         need("hashdeep")
-        for rel in ("x/one.txt", "x/y/two.bin", "caf\u00e9.txt", "comma,name.txt"):
+        for rel in ("x/one.txt", "x/y/two.bin", "caf\u00e9.txt", "comma,name.txt", "tab\tcr\rdel\x7f.txt"):
             self.write("src/" + rel, os.urandom(300))
+        for target, link in (("one.txt", "x/link"), ("x", "dirlink"), ("nowhere", "dangling")):
+            os.symlink(target, self.path("src", link))
         known = self.path("known.txt")
         r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "--SHA2", "--AUDITSET=" + known])
         self.assertEqual(r.status, 0, repr(r))
+        os.rename(self.path("dst"), self.path("moved"))
 
         def audit():
-            return subprocess.run(["hashdeep", "-r", "-a", "-vv", "-k", known, self.path("dst")],
-                                  capture_output=True, text=True)
+            return subprocess.run(["hashdeep", "-r", "-l", "-o", "f", "-a", "-vv", "-k", known, "."],
+                                  cwd=self.path("moved"), capture_output=True, text=True)
 
         first = audit()
         self.assertEqual(first.returncode, 0, first.stdout + first.stderr)
         self.assertIn("Audit passed", first.stdout + first.stderr)
 
-        changed = self.path("dst", "x", "y", "two.bin")
+        changed = self.path("moved", "x", "y", "two.bin")
         with open(changed, "r+b") as f:
             byte = f.read(1)
             f.seek(0)
@@ -203,10 +207,31 @@ class AuditLater(TreeCase):
         self.assertIn("two.bin", altered.stdout)
 
         os.remove(changed)
-        self.write("dst/added.txt", b"planted")
+        self.write("moved/added.txt", b"planted")
         later = audit()
         self.assertNotEqual(later.returncode, 0)
         self.assertIn("added.txt", later.stdout)
+
+
+class Repeated(TreeCase):
+    def test_each_rerun_writes_the_next_numbered_proof_and_says_so(self):
+        skip_under_wine("the lines name Linux paths")
+        self.write("src/a.txt", b"a")
+        logs = self.path("logs")
+        args = ["-p", self.path("src"), "-d", self.path("dst"), "-m", "-1", os.path.join(logs, "RUN.LOG"), "--HASH",
+                "--SEAL"] + [f"--{o}={os.path.join(logs, n)}" for o, n in
+                             (("DFXML", "run.dfxml"), ("AUDITSET", "known.txt"), ("REPORT", "report.html"))]
+        runs = [run(args) for _ in range(3)]
+        for n, r in enumerate(runs[1:], 2):
+            self.assertEqual(r.status, 0, repr(r))
+            for name in ("run.dfxml", "known.txt", "report.html", "RUN.LOG.sha256"):
+                stem, ext = name.rsplit(".", 1)
+                line = f"{os.path.join(logs, name)} exists: this run writes {os.path.join(logs, f'{stem}.{n}.{ext}')}"
+                self.assertIn(line, r.stdout)
+                self.assertIn(line.encode(), self.read("logs/RUN.LOG"))
+        self.assertIn(b"./a.txt", self.read("logs/known.txt"))  # the first run's proof is kept
+        self.assertIn(b"  run.3.dfxml\n", self.read("logs/RUN.LOG.3.sha256"))
+        self.assertIn(b"RUN.LOG.3.sha256</span>", self.read("logs/report.3.html"))
 
 
 class ListedFiles(TreeCase):

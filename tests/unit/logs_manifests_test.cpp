@@ -76,27 +76,41 @@ TEST(ManifestAuditSet, RowsListCopiesWithUsableDigests) {
     EXPECT_EQ(veldro::logs::audit_set_columns(kinds), "size,md5,sha256,filename");
 
     FileRecord r;
-    r.destination = "/copy/a\nb";
+    r.destination = "/copy/a\nb\t\r\x7F";
     r.size = 5;
     r.verdict = Verdict::verified;
     r.destination_hashed = true;
     set_md5(r.destination_digests, "5D41402ABC4B2A76B9719D911017C592");
     std::snprintf(r.destination_digests.sha256.data(), r.destination_digests.sha256.size(), "%s", "AB12");
-    EXPECT_EQ(veldro::logs::audit_set_row(r, kinds), "5,5d41402abc4b2a76b9719d911017c592,ab12,/copy/a\\x0Ab");
+    // Named below the destination as hashdeep names it; only a line end is escaped.
+    EXPECT_EQ(veldro::logs::audit_set_row(r, kinds, "/copy"),
+              "5,5d41402abc4b2a76b9719d911017c592,ab12,./a\\nb\t\r\x7F");
+    EXPECT_EQ(veldro::logs::audit_set_row(r, kinds, "/"),
+              "5,5d41402abc4b2a76b9719d911017c592,ab12,./copy/a\\nb\t\r\x7F");
 
     // A copy that still differs is listed with its source's digests.
     r.verdict = Verdict::mismatch;
     r.source_hashed = true;
     set_md5(r.source_digests, "00FF");
     r.source_digests.sha256[0] = 'C';
-    EXPECT_EQ(veldro::logs::audit_set_row(r, kinds), "5,00ff,c,/copy/a\\x0Ab");
+    EXPECT_EQ(veldro::logs::audit_set_row(r, kinds, "/cop"), "5,00ff,c,/copy/a\\nb\t\r\x7F");
 
     FileRecord unusable = r;
     unusable.verdict = Verdict::updated;
     unusable.destination_digests.status = veldro::hash::DigestStatus::read_failed;
-    EXPECT_EQ(veldro::logs::audit_set_row(unusable, kinds), "");
+    EXPECT_EQ(veldro::logs::audit_set_row(unusable, kinds, "/copy"), "");
     unusable.verdict = Verdict::not_copied;
-    EXPECT_EQ(veldro::logs::audit_set_row(unusable, kinds), "");
+    EXPECT_EQ(veldro::logs::audit_set_row(unusable, kinds, "/copy"), "");
+    r.link = true;  // the DFXML lists links; hashdeep's audit of regular files does not
+    EXPECT_EQ(veldro::logs::audit_set_row(r, kinds, "/copy"), "");
+}
+
+TEST(ManifestProofFile, ALaterFileIsNumberedBeforeTheLastExtension) {
+    using veldro::logs::numbered_name;
+    EXPECT_EQ(numbered_name("/logs/run.dfxml", 2), "/logs/run.2.dfxml");
+    EXPECT_EQ(numbered_name("/logs/RUN.LOG.sha256", 3), "/logs/RUN.LOG.3.sha256");
+    EXPECT_EQ(numbered_name("/lo.gs/known", 2), "/lo.gs/known.2");
+    EXPECT_EQ(numbered_name("/logs/.report", 12), "/logs/.report.12");
 }
 
 // Keeps every record the fan-out hands out.

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -258,6 +259,23 @@ void clear_interrupt_request() {
 
 std::FILE* open_stream(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
+}
+
+std::FILE* create_new_stream(const std::string& path, bool& existed) {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg): open's mode argument
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    existed = fd < 0 && errno == EEXIST;
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(fd, "wb");
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        (void)::unlink(path.c_str());
+        errno = error;
+    }
+    return stream;
 }
 
 }  // namespace veldro::platform

@@ -1,4 +1,6 @@
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <csignal>
@@ -150,6 +152,30 @@ void clear_interrupt_request() {
 
 std::FILE* open_stream(const std::string& path, const char* mode) {
     return _wfopen(win32::to_wide_path(path).c_str(), win32::to_wide(mode).c_str());
+}
+
+std::FILE* create_new_stream(const std::string& path, bool& existed) {
+    const std::wstring wide = win32::to_wide_path(path);
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        existed = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+        return nullptr;
+    }
+    existed = false;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        DeleteFileW(wide.c_str());
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) {
+        _close(fd);
+        DeleteFileW(wide.c_str());
+    }
+    return stream;
 }
 
 }  // namespace veldro::platform
