@@ -1,0 +1,55 @@
+"""Every example in the README's shell blocks pastes into bash as it stands:
+no `!` outside single quotes (bash expands it even inside double quotes) and
+no unquoted glob, which the shell would match in the current directory
+instead of the program in every directory it walks."""
+
+import os
+import re
+import unittest
+
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+
+
+def unsafe(line):
+    """The first character of a shell line that bash would expand itself, or None."""
+    quote, escaped, word_start = None, False, True
+    for c in line:
+        if escaped:
+            escaped = False
+        elif quote == "'":
+            quote = None if c == "'" else quote
+        elif c == "!":
+            return c
+        elif c == "\\":
+            escaped = True
+        elif quote == '"':
+            quote = None if c == '"' else quote
+        elif c in "'\"":
+            quote = c
+        elif c == "#" and word_start:
+            return None
+        elif c in "*?[":
+            return c
+        word_start = quote is None and c in " \t;&|("
+    return None
+
+
+class ReadmeExamples(unittest.TestCase):
+    def test_recipes_come_first_and_paste_safely_into_bash(self):
+        with open(README, encoding="utf-8") as f:
+            text = f.read()
+        self.assertLess(text.index("## Recipes"), text.index("### Options (short)"))
+        blocks = re.findall(r"^```(?:sh|bash)\n(.*?)^```", text, re.S | re.M)
+        self.assertGreater(len(blocks), 8)
+        for line in "".join(blocks).splitlines():
+            self.assertIsNone(unsafe(line), line)
+
+    def test_the_check_finds_what_bash_expands(self):
+        for line, found in (("veldro -1 RUN.LOG!31", "!"), ('-1 "RUN.LOG!31"', "!"), ("-f *.doc", "*"),
+                            ("-f a?.txt", "?"), ("-1 'RUN.LOG!31' -f '*.doc' \\*  # *", None),
+                            ('echo "status $?"', None)):
+            self.assertEqual(unsafe(line), found, line)
+
+
+if __name__ == "__main__":
+    unittest.main()
