@@ -124,6 +124,10 @@ void open_manifests(Run& s, const std::string& program_version) {
     }
     run.start_time = s.progress.start_time;
     run.kinds = selected_kinds(s.hashing);
+    run.case_number = logs.case_number;
+    run.exhibit = logs.exhibit;
+    run.examiner = logs.examiner;
+    run.notes = logs.notes;
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
         subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path), run));
@@ -200,6 +204,7 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     clear_digests(r);
     r.verdict = Verdict::not_copied;
     r.copy_existed = !destination.empty() && platform::path_exists(destination);
+    r.is_link = entry.kind == platform::EntryKind::symlink;
     r.reason.clear();
     r.detail.clear();
     m.last_written.clear();

@@ -10,7 +10,7 @@ import subprocess
 import unittest
 from html.parser import HTMLParser
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import HERE, PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
 
 HOSTILE = "<img src=x onerror=alert(1)>.txt"
 HOSTILE2 = "\"'><svg onload=alert(2)>.txt"
@@ -254,6 +254,71 @@ class InterruptedRun(ReportCase):
         processed = re.search(r"Processed\s+(\d+) files", self.read_text("logs", "RUN.LOG"))
         self.assertEqual(dom.number("files-processed"), int(processed[1]))
         self.assert_no_foreign_markup(dom, raw)
+
+
+def pdf_tool(name):
+    if not shutil.which(name):
+        raise unittest.SkipTest(f"{name} is not installed (poppler-utils; scripts/install-deps.sh --browser)")
+    return name
+
+
+class PrintedReport(ReportCase):
+    """The report printed to PDF by Chromium, each page rendered: A4 pages,
+    every word inside the page and clear of every other word (no clipped
+    chart, no label over the next chart), margins left blank."""
+
+    def print_and_check(self, args, max_pages):
+        report = self.path("logs", "report.html")
+        r = run(args + ["-m", "-1", self.path("logs", "RUN.LOG") + "!31", "-H", self.path("logs", "H.TXT"),
+                        "--SEAL", "--REPORT=" + report, "--CASE=2026-042", "--EXAMINER=J. Doe"])
+        self.assertEqual(r.status, 0, repr(r))
+        pdf = self.path("report.pdf")
+        subprocess.run([browser(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                        "--user-data-dir=" + self.path("profile"), "--no-pdf-header-footer",
+                        "--print-to-pdf=" + pdf, "file://" + report], capture_output=True, timeout=180)
+        words = subprocess.run([pdf_tool("pdftotext"), "-bbox", pdf, "-"], capture_output=True, text=True).stdout
+        pages = re.findall(r'<page width="([\d.]+)" height="([\d.]+)">(.*?)</page>', words, re.S)
+        self.assertTrue(1 <= len(pages) <= max_pages, len(pages))
+        for page, (width, height, body) in enumerate(pages, 1):
+            self.assertEqual((round(float(width)), round(float(height))), (595, 842), "A4 pages")
+            boxes = [tuple(map(float, b)) + (t,) for *b, t in re.findall(
+                r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<', body)]
+            for i, (x0, y0, x1, y1, text) in enumerate(boxes):
+                self.assertTrue(0 <= x0 and x1 <= float(width) and y1 <= float(height), (page, text))
+                for a0, b0, a1, b1, other in boxes[i + 1:]:
+                    overlap = min(x1, a1) - max(x0, a0) > 1 and min(y1, b1) - max(y0, b0) > 2
+                    self.assertFalse(overlap, f"page {page}: {text!r} over {other!r}")
+        subprocess.run([pdf_tool("pdftoppm"), "-r", "30", "-gray", pdf, self.path("page")], check=True)
+        for name in sorted(f for f in os.listdir(self.tmp) if f.startswith("page")):
+            with open(self.path(name), "rb") as f:
+                _, w, h, _, pixels = f.read().split(maxsplit=4)
+            w, h, edge = int(w), int(h), 10  # 10 pixels at 30 dpi: 8.5 mm
+            rows = [pixels[y * w:(y + 1) * w] for y in range(h)]
+            margin = rows[:edge] + rows[-edge:] + [r[:edge] + r[-edge:] for r in rows]
+            self.assertTrue(all(min(r) > 240 for r in margin), f"{name}: ink in the margin")
+            self.assertLess(min(pixels), 200, f"{name} is blank")
+        return words
+
+    def test_demo_prints_whole(self):
+        words = self.print_and_check(["-p", os.path.join(HERE, "..", "..", "examples", "case-042"),
+                                      "-d", self.path("dst")], 4)
+        for text in ("2026-042", "J.", "Doe", "Files", "copied", "by", "year"):
+            self.assertIn(f">{text}<", words)
+
+    def test_five_thousand_files_over_forty_years_print_whole(self):
+        for i in range(5000):
+            name = self.path("src", f"d{i % 50}", f"f{i}.{('txt', 'jpg', 'pdf', 'doc', 'eml', 'x' + str(i % 17))[i % 6]}")
+            os.makedirs(os.path.dirname(name), exist_ok=True)
+            with open(name, "wb") as f:
+                f.write(b"x" * (i % 300))
+            stamp = (1987 + i % 40 - 1970) * 31_557_600 + 86_400 * (i % 300)
+            os.utime(name, (stamp, stamp))
+        for i in range(40):
+            os.symlink(f"f{i}.txt", self.path("src", "d0", f"link{i}"))
+        words = self.print_and_check(["-p", self.path("src"), "-d", self.path("dst")], 5)
+        for year in ("1991", "2026"):  # every fifth year labelled, counted from the last
+            self.assertIn(f">{year}<", words)
+        self.assertIn(">links,<", words)
 
 
 if __name__ == "__main__":

@@ -210,6 +210,19 @@ TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
     EXPECT_EQ(s.logs.seal, 1);
 }
 
+TEST(LongOptionValuesTest, CaseFieldsKeepTheirWords) {
+    OwnedRun s;
+    EXPECT_NE(parse_long_option(s, "CASE="), 0);
+    EXPECT_EQ(parse_long_option(s, "case=2026-042 A"), 0);
+    EXPECT_EQ(parse_long_option(s, "EXHI=E-7"), 0);
+    EXPECT_EQ(parse_long_option(s, "Examiner=J. Doe"), 0);
+    EXPECT_EQ(parse_long_option(s, "NOTES=seized at 10:00; bag 3=sealed"), 0);
+    EXPECT_EQ(s.logs.case_number, "2026-042 A");
+    EXPECT_EQ(s.logs.exhibit, "E-7");
+    EXPECT_EQ(s.logs.examiner, "J. Doe");
+    EXPECT_EQ(s.logs.notes, "seized at 10:00; bag 3=sealed");
+}
+
 TEST(LongOptionValuesTest, UnknownKeywordsChangeNothing) {
     OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "whatever=1"), 0);

@@ -124,6 +124,9 @@ TEST(ReportDocumentTest, EveryFailureListedAndNoNameAddsMarkup) {
     c.program = "VELDRO <b>";
     c.command_line = "-p /s --REPORT=<script>";
     c.memo = "memo </pre><script>alert(1)</script>";
+    c.arguments = {"veldro", "--NOTES=</span><script>"};
+    c.case_number = "<script>";
+    c.notes = "</pre><img src=x>";
     c.sources = {"/s/<i>"};
     c.exit_status = 9;
     veldro::logs::SealEntry seal{"<svg onload=x>.LOG", "ab12"};
@@ -141,6 +144,37 @@ TEST(ReportDocumentTest, EveryFailureListedAndNoNameAddsMarkup) {
     EXPECT_NE(html.find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
     EXPECT_NE(html.find("id=\"exit-status\">9</b> WRITE_ERROR"), std::string::npos);
     EXPECT_NE(html.find("ENDED WITH PROBLEMS"), std::string::npos);
+}
+
+// The proof's words account for every copy not verified; the seal's own
+// digest and its footnote appear only with a seal; arguments stay whole.
+TEST(ReportDocumentTest, ProofWordsSealAndArguments) {
+    ReportTally t;
+    t.add(record("/s/a.txt", Verdict::verified, 3));
+    FileRecord link = record("/s/l.txt", Verdict::copied_new);
+    link.is_link = true;
+    t.add(link);
+    t.add(link);
+    ReportContent c;
+    c.digest_kinds = "MD5";
+    c.arguments = {"veldro", "--AUDITSET=/x y"};
+    std::string html = veldro::logs::render_report(c, t);
+    EXPECT_NE(html.find(">1</span> of 3 copies (source and copy digests equal). The other <span "
+                        "id=\"copies-links\">2</span> are links"),
+              std::string::npos);
+    EXPECT_NE(html.find("<span class=\"arg\">veldro</span> <span class=\"arg\">--AUDITSET=/x y</span>"),
+              std::string::npos);
+    EXPECT_EQ(html.find("seal-sha256"), std::string::npos);
+    EXPECT_EQ(html.find("The seal was written"), std::string::npos);
+
+    t.add(record("/s/b.txt", Verdict::mismatch, 1));
+    c.seal_file = "/l/RUN.LOG.sha256";
+    c.seal_sha256 = "0fa1";
+    html = veldro::logs::render_report(c, t);
+    EXPECT_NE(html.find("The other 3: 2 links, made again"), std::string::npos);
+    EXPECT_NE(html.find("; 1 differ from their source"), std::string::npos);
+    EXPECT_NE(html.find("id=\"seal-sha256\">0fa1</b>"), std::string::npos);
+    EXPECT_NE(html.find("The seal was written"), std::string::npos);
 }
 
 }  // namespace
