@@ -1,7 +1,5 @@
-"""Every example in the README's shell blocks pastes into bash as it stands:
-no `!` outside single quotes (bash expands it even inside double quotes) and
-no unquoted glob, which the shell would match in the current directory
-instead of the program in every directory it walks."""
+"""The README's shell examples paste into bash as they stand: no `!` outside
+single quotes (expanded even inside double quotes), no unquoted glob."""
 
 import os
 import re
@@ -45,9 +43,7 @@ class ReadmeExamples(unittest.TestCase):
             self.assertIsNone(unsafe(line), line)
 
     def test_the_check_finds_what_bash_expands(self):
-        for line, found in (("veldro -1 RUN.LOG!31", "!"), ('-1 "RUN.LOG!31"', "!"), ("-f *.doc", "*"),
-                            ("-f a?.txt", "?"), ("-1 'RUN.LOG!31' -f '*.doc' \\*  # *", None),
-                            ('echo "status $?"', None)):
+        for line, found in (('-1 "RUN.LOG!31"', "!"), ("-f *.doc", "*"), ("-1 'R!31' -f '*.d' \\*  # *", None)):
             self.assertEqual(unsafe(line), found, line)
 
 
