@@ -134,7 +134,7 @@ tr{break-inside:avoid}
 figcaption{font-weight:bold;margin-bottom:6px}
 pre{white-space:pre-wrap;margin:0}
 .arg{display:inline-block;max-width:100%}
-#seal-sha256{white-space:nowrap;font-size:12px}
+#seal-sha256,#seal td.mono{white-space:nowrap;font-size:12px}
 .none{color:#6b7280}
 footer{color:#6b7280;font-size:12px;margin:16px 4px}
 footer p{margin:0 0 4px}
@@ -144,7 +144,7 @@ footer p{margin:0 0 4px}
  .verdict{-webkit-print-color-adjust:exact;print-color-adjust:exact}
  section{break-inside:auto}h2{break-after:avoid}#charts,footer{break-inside:avoid}
  .charts{display:block}.charts figure{margin:0 0 14px;break-inside:avoid}
- .charts svg{width:100%;max-width:480px}}
+ .charts svg{width:100%;max-width:480px}#seal td.mono{font-size:11px}}
 )";
 
 class Html {
