@@ -210,16 +210,6 @@ TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
     EXPECT_EQ(s.logs.seal, 1);
 }
 
-TEST(LongOptionValuesTest, CaseFieldsKeepTheirWords) {
-    OwnedRun s;
-    EXPECT_NE(parse_long_option(s, "CASE="), 0);
-    for (const char* text : {"case=2026-042 A", "EXHI=E-7", "Examiner=J. Doe", "NOTES=bag 3=sealed"}) {
-        EXPECT_EQ(parse_long_option(s, text), 0) << text;
-    }
-    EXPECT_EQ(s.logs.case_number + "|" + s.logs.exhibit + "|" + s.logs.examiner + "|" + s.logs.notes,
-              "2026-042 A|E-7|J. Doe|bag 3=sealed");
-}
-
 TEST(LongOptionValuesTest, UnknownKeywordsChangeNothing) {
     OwnedRun s;
     EXPECT_EQ(parse_long_option(s, "whatever=1"), 0);
