@@ -2,14 +2,15 @@
 # Installs what building and testing need on a fresh Debian machine.
 # Runs apt-get only when something is missing, so a second call is quick.
 # With --browser it installs only the browser the acquisition report's
-# end-to-end test renders the report with (large, so asked for apart).
+# end-to-end test renders and prints the report with (large, so asked for
+# apart), and the PDF tools that read and render the printed pages.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest python3 clang-format clang-tidy
           g++-mingw-w64-x86-64 wine wine64 ntfs-3g attr rsync fuse3 openssl
           hashdeep libxml2-utils groff lintian dpkg-dev file gzip)
 if [ "${1:-}" = "--browser" ]; then
-    packages=(chromium)
+    packages=(chromium poppler-utils)
 fi
 
 missing=()

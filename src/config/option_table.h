@@ -67,6 +67,10 @@ enum class Option : std::uint8_t {
     audit_set,
     seal,
     report,
+    case_number,
+    exhibit,
+    examiner,
+    notes,
     threads,
     verify_media,
     // INI directives without a long keyword.
@@ -140,7 +144,7 @@ struct OptionRow {
     Switch also = nullptr;                    // a setting turned on whenever the option is used
     bool writes = true;                       // what a flag writes into `field`
     bool plus_clears = false;                 // '+' before the letter writes the opposite
-    std::string LogOptions::*file = nullptr;  // the file a path value names
+    std::string LogOptions::*file = nullptr;  // the file a path value names, or the words a text keeps
 };
 
 // The row of an option.

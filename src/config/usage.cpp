@@ -364,7 +364,11 @@ constexpr std::string_view usage_page_texts[] = {
     " form .D[nnnnn]  (ABCDEF~1.TXT.D[12345]); the renames go to the renamed-files\n"
     " log (mask 32).\n"
     "   --CHK_TILDE=ON  (or --CHK) check       --CHK_TILDE=OFF  do not check\n"
-    "   INI: CHK_TILDE=ON  (default OFF)\n",
+    "   INI: CHK_TILDE=ON  (default OFF)\n\n"
+    "THE CASE  (in the default log's header, the DFXML and the report)\n"
+    " --CASE=text      the case number        --EXHIBIT=text   the exhibit\n"
+    " --EXAMINER=text  who made the copy      --NOTES=text     free notes\n"
+    "   INI: CASE=  EXHIBIT=  EXAMINER=  NOTES=      --EXAMINER=\"J. Doe\"\n",
 
     // 19
     "MANIFESTS AND THE SEAL\n\n"

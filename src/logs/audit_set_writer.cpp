@@ -77,7 +77,7 @@ std::string audit_set_columns(const hash::DigestSelection& kinds) {
 }
 
 std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kinds, std::string_view root) {
-    if (r.destination.empty() || r.verdict == Verdict::not_copied || r.link) {
+    if (r.destination.empty() || r.verdict == Verdict::not_copied || r.is_link) {
         return {};
     }
     // A copy that still differs from its source is listed with the

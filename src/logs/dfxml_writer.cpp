@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "logs/output_faults.h"
 #include "logs/run_header.h"
@@ -193,6 +194,16 @@ DfxmlWriter::DfxmlWriter(std::FILE* stream, const RunProvenance& run) : stream_(
                  static_cast<int>(schema_version.size()), schema_version.data());
     std::fputs("  <metadata>\n    <dc:type>File copy manifest</dc:type>\n", stream_);
     element("    ", "veldro:names", names_note);
+    const std::array<std::pair<std::string_view, const std::string*>, 4> case_fields{
+        {{"veldro:case_number", &run.case_number},
+         {"veldro:exhibit", &run.exhibit},
+         {"veldro:examiner", &run.examiner},
+         {"veldro:notes", &run.notes}}};
+    for (const auto& [name, value] : case_fields) {
+        if (!value->empty()) {
+            name_element("    ", name, *value);
+        }
+    }
     std::fputs("  </metadata>\n  <creator>\n", stream_);
     element("    ", "program", "VELDRO");
     element("    ", "version", run.program_version);

@@ -127,6 +127,10 @@ void open_manifests(Run& s, const std::string& program_version) {
     }
     run.start_time = s.progress.start_time;
     run.kinds = selected_kinds(s.hashing);
+    run.case_number = logs.case_number;
+    run.exhibit = logs.exhibit;
+    run.examiner = logs.examiner;
+    run.notes = logs.notes;
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
         subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path, logs.default_log_path), run));
@@ -204,10 +208,10 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.size = entry.size;
     r.times = entry.times;
     r.times_known = true;
-    r.link = entry.kind == platform::EntryKind::symlink;
     clear_digests(r);
     r.verdict = Verdict::not_copied;
     r.copy_existed = !destination.empty() && platform::path_exists(destination);
+    r.is_link = entry.kind == platform::EntryKind::symlink;
     r.reason.clear();
     r.detail.clear();
     m.last_written.clear();
@@ -286,7 +290,7 @@ void file_not_copied(const std::string& source, std::string_view reason) {
         r.renamed_from.clear();
         r.parent.clear();
         r.times_known = false;
-        r.link = false;
+        r.is_link = false;
         r.detail.clear();
         clear_digests(r);
     }

@@ -44,7 +44,7 @@ struct FileRecord {
     hash::HashSet destination_digests;
     Verdict verdict = Verdict::not_copied;
     bool copy_existed = false;  // a copy stood at the destination before
-    bool link = false;          // the source is a link, copied as a link
+    bool is_link = false;       // a link, made again as a link: its target is not hashed
     std::string reason;         // why a file was not copied
     std::string detail;         // what went wrong, for a copy that failed
 };
@@ -74,6 +74,11 @@ struct RunProvenance {
     std::string command_line;
     std::int64_t start_time = 0;  // calendar seconds, UTC
     hash::DigestSelection kinds;  // the digest kinds the run selected
+    // The case fields the examiner gave (empty when not given).
+    std::string case_number;
+    std::string exhibit;
+    std::string examiner;
+    std::string notes;
 };
 
 // ---- the run's manifests ----------------------------------------------

@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "hash/file_digest.h"
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
 #include "logs/summary.h"
@@ -130,12 +131,21 @@ tr{break-inside:avoid}
 .tile.warn b{color:#b3261e}
 .charts{display:flex;gap:16px;flex-wrap:wrap}
 .charts figure{flex:1;min-width:300px;margin:0}
+.charts svg{display:block;max-width:100%;height:auto}
 figcaption{font-weight:bold;margin-bottom:6px}
 pre{white-space:pre-wrap;margin:0}
+.arg{display:inline-block;max-width:100%}
+#seal-sha256,#seal td.mono{white-space:nowrap;font-size:12px}
 .none{color:#6b7280}
 footer{color:#6b7280;font-size:12px;margin:16px 4px}
-@media print{body{background:#fff}main{padding:0}section,header.top{border-radius:0}
- header.top{background:#fff;color:#000;border:2px solid #1f3a5f}}
+footer p{margin:0 0 4px}
+@page{size:A4;margin:14mm 12mm}
+@media print{body{background:#fff;font-size:12.5px}main{max-width:none;padding:0}
+ section,header.top{border-radius:0}header.top{background:#fff;color:#000;border:2px solid #1f3a5f}
+ .verdict{-webkit-print-color-adjust:exact;print-color-adjust:exact}
+ section{break-inside:auto}h2{break-after:avoid}#charts,footer{break-inside:avoid}
+ .charts{display:block}.charts figure{margin:0 0 14px;break-inside:avoid}
+ .charts svg{width:100%;max-width:480px}#seal td.mono{font-size:11px}}
 )";
 
 class Html {
@@ -172,6 +182,39 @@ private:
     std::string out_;
 };
 
+// The command line with each argument kept whole on a line: a line
+// breaks between arguments, and inside one only when it is wider than the
+// line itself.
+std::string command_line_html(const ReportContent& c) {
+    if (c.arguments.empty()) {
+        return html_text(util::shown_name(c.command_line));
+    }
+    std::string out;
+    for (const std::string& argument : c.arguments) {
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += "<span class=\"arg\">";
+        out += html_text(util::shown_name(argument));
+        out += "</span>";
+    }
+    return out;
+}
+
+// The case the run belongs to, as the examiner gave it, first of all.
+void case_section(Html& h, const ReportContent& c) {
+    h.raw("<section id=\"case\"><h2>Case</h2><table class=\"kv\">\n");
+    const std::array<std::array<std::string_view, 3>, 3> fields{{{"Case number", "case-number", c.case_number},
+                                                                 {"Exhibit", "exhibit", c.exhibit},
+                                                                 {"Examiner", "examiner", c.examiner}}};
+    for (const auto& [label, id, value] : fields) {
+        h.row(label, value.empty() ? "<span class=\"none\">not given</span>" : html_text(value), id);
+    }
+    h.row("Notes", c.notes.empty() ? "<span class=\"none\">none</span>" : "<pre>" + html_text(c.notes) + "</pre>",
+          "notes");
+    h.raw("</table></section>\n");
+}
+
 void run_section(Html& h, const ReportContent& c) {
     h.raw("<section id=\"run\"><h2>Run</h2><table class=\"kv\">\n");
     h.row("Program", html_text(c.program), "program");
@@ -182,7 +225,7 @@ void run_section(Html& h, const ReportContent& c) {
     std::array<char, 64> elapsed{};
     std::snprintf(elapsed.data(), elapsed.size(), "%.1f seconds", c.elapsed_seconds);
     h.row("Elapsed", elapsed.data(), "elapsed");
-    h.row("Command line", "<code>" + html_text(util::shown_name(c.command_line)) + "</code>", "command-line");
+    h.row("Command line", "<code>" + command_line_html(c) + "</code>", "command-line");
     h.row("INI file", c.ini_file.empty() ? "<span class=\"none\">none</span>" : html_text(c.ini_file), "ini-file");
     if (!c.memo.empty()) {
         h.row("Memo", "<pre>" + html_text(c.memo) + "</pre>", "memo");
@@ -267,10 +310,45 @@ void outcome_section(Html& h, const ReportContent& c, const ReportTally& t) {
     h.raw("</table></section>\n");
 }
 
+// What the copies that were not verified are, so that the two counts
+// above add up: links (made again as links, nothing to hash), copies that
+// differ or whose source changed, and copies not hashed at all.
+std::string unverified_words(const ReportContent& c, const ReportTally& t) {
+    const std::uint64_t others = t.copies > t.verified ? t.copies - t.verified : 0;
+    if (others == 0) {
+        return {};
+    }
+    const std::uint64_t changed = t.mismatches.size() - std::min<std::uint64_t>(t.unverified, t.mismatches.size());
+    const std::uint64_t accounted = t.links + t.unverified + changed;
+    const std::uint64_t unhashed = others > accounted ? others - accounted : 0;
+    const std::string links_text = " links, made again as links with the same target: a link holds no data to hash";
+    if (unhashed == others && c.digest_kinds.empty()) {
+        return ". No digests were chosen: no copy was hashed.";
+    }
+    if (t.links == others) {
+        return ". The other <span id=\"copies-links\">" + number(t.links) + "</span> are" + links_text + ".";
+    }
+    std::string parts;
+    const auto part = [&parts](std::uint64_t count, std::string_view words) {
+        if (count != 0) {
+            parts += parts.empty() ? " " : "; ";
+            parts += number(count);
+            parts += words;
+        }
+    };
+    part(t.links, links_text);
+    part(t.unverified, " differ from their source (see Mismatches)");
+    part(changed, " had a source that changed while it was copied");
+    part(unhashed, c.digest_kinds.empty() ? " not hashed: no digests were chosen" : " not compared");
+    return ". The other " + number(others) + ":" + parts + ".";
+}
+
 void proof_section(Html& h, const ReportContent& c, const ReportTally& t) {
     h.raw("<section id=\"proof\"><h2>Proof</h2><table class=\"kv\">\n");
-    h.row("Copies verified", "<span id=\"copies-verified\">" + number(t.verified) + "</span> of " + number(t.copies) +
-                                 " copies (source and copy digests equal)");
+    h.row("Copies verified",
+          "<span id=\"copies-verified\">" + number(t.verified) + "</span> of " + number(t.copies) +
+              " copies (source and copy digests equal)" + unverified_words(c, t),
+          "verified");
     h.row("Digest kinds", c.digest_kinds.empty() ? "<span class=\"none\">no hashing</span>" : html_text(c.digest_kinds),
           "digest-kinds");
     h.row("Hash log",
@@ -281,6 +359,15 @@ void proof_section(Html& h, const ReportContent& c, const ReportTally& t) {
           c.seal_file.empty() ? "<span class=\"none\">none (no --SEAL)</span>"
                               : "<span class=\"mono\">" + html_text(c.seal_file) + "</span>",
           "seal-file");
+    if (!c.seal_file.empty()) {
+        h.row("SHA-256 of the seal",
+              c.seal_sha256.empty()
+                  ? std::string("<span class=\"none\">the seal could not be read back</span>")
+                  : "<b class=\"mono\" id=\"seal-sha256\">" + html_text(c.seal_sha256) +
+                        "</b><br>one digest to write in the case notes: it stands for the seal, and the seal for "
+                        "every digest below (<code>sha256sum " +
+                        html_text(paths::file_name(c.seal_file)) + "</code>)");
+    }
     h.raw("</table>\n");
     if (!c.seal.empty()) {
         h.raw("<table id=\"seal\"><thead><tr><th>Log</th><th>SHA-256</th></tr></thead><tbody>\n");
@@ -383,7 +470,7 @@ void bar_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
 // few carry a label, and the largest carries its value.
 void column_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
     constexpr int width = 480;
-    constexpr int left = 40;
+    constexpr int left = 60;  // room for the largest count beside the axis
     constexpr int plot_height = 150;
     constexpr int top_margin = 16;
     const int height = top_margin + plot_height + 34;
@@ -414,7 +501,9 @@ void column_chart(Html& h, std::string_view id, const std::vector<Bar>& bars) {
         h.raw(tag.data());
         h.text(b.label + ": " + b.value_text);
         h.raw("</title></rect>");
-        if (i % label_every == 0 || i == n - 1) {
+        // Counted from the last column, so that it is labelled and no two
+        // labels come closer than the others.
+        if ((n - 1 - i) % label_every == 0) {
             std::snprintf(tag.data(), tag.size(), "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">",
                           x + bar_width / 2, top_margin + plot_height + 16);
             h.raw(tag.data());
@@ -571,6 +660,19 @@ std::string digest_kinds(const HashOptions& h) {
     return kinds;
 }
 
+// The file's SHA-256 in lower case; empty when it cannot be read.
+std::string sha256_of(const std::string& path) {
+    hash::DigestReader reader(hash::DigestReader::smallest_buffer_size);
+    hash::DigestSelection sha256_only;
+    sha256_only.md5 = false;
+    sha256_only.sha256 = true;
+    hash::HashSet digests;
+    if (reader.hash_file(path, sha256_only, digests) != hash::DigestStatus::ok) {
+        return {};
+    }
+    return util::to_lower(digests.text(hash::DigestKind::sha256));
+}
+
 std::string placeholder(const Run& s) {
     std::string out = document_start("VELDRO acquisition report: run under way");
     out += "<header class=\"top\"><h1>Acquisition report</h1><p>The run that writes this report began at ";
@@ -648,6 +750,9 @@ void ReportTally::add(const FileRecord& r) {
         return;
     }
     ++copies;
+    if (r.is_link) {
+        ++links;
+    }
     if (r.verdict == Verdict::verified) {
         ++verified;
     } else if (r.verdict == Verdict::mismatch) {
@@ -826,6 +931,10 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
     h.raw(document_start("VELDRO acquisition report"));
     const bool good = c.exit_status == NORMAL_EXIT && c.summary_written && t.failures.empty() && t.mismatches.empty();
     h.raw("<header class=\"top\"><h1>Acquisition report</h1><p>");
+    if (!c.case_number.empty()) {
+        h.text("Case " + c.case_number + (c.exhibit.empty() ? "" : ", exhibit " + c.exhibit));
+        h.raw(" &middot; ");
+    }
     h.text(c.program);
     h.raw(" &middot; ");
     h.text(utc_text(c.start));
@@ -840,6 +949,7 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
                exit_status_meaning(c.exit_status));
     }
     h.raw("</span></header>\n");
+    case_section(h, c);
     run_section(h, c);
     what_section(h, c);
     outcome_section(h, c, t);
@@ -848,13 +958,18 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
     list_section(h, "failures", "Failures", "Reason", t.failures, false);
     list_section(h, "mismatches", "Mismatches", "Reason", t.mismatches, false);
     list_section(h, "renamed", "Renamed files", "Copied as", t.renames, true);
-    h.raw("<footer>");
+    h.raw(
+        "<footer><p>Sizes are in bytes; where shortened, 1 KB = 1,000 bytes, 1 MB = 1,000,000 bytes and 1 GB = "
+        "1,000,000,000 bytes.</p>");
     if (paths::native_style == paths::Style::posix) {
         h.raw(
-            "Names are shown as in the logs: a backslash, a control character or a byte that is not UTF-8 is "
-            "written as an escape (\\\\, \\n, \\xHH). ");
+            "<p>Names are shown as in the logs: a backslash, a control character or a byte that is not UTF-8 is "
+            "written as an escape (\\\\, \\n, \\xHH).</p>");
     }
-    h.raw("The seal was written before this report and does not list it.</footer>\n</main></body></html>\n");
+    if (!c.seal_file.empty()) {
+        h.raw("<p>The seal was written before this report and does not list it.</p>");
+    }
+    h.raw("</footer>\n</main></body></html>\n");
     return std::move(h.str());
 }
 
@@ -900,6 +1015,11 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     while (!c.command_line.empty() && c.command_line.back() == ' ') {
         c.command_line.pop_back();
     }
+    c.arguments = s.logs.arguments;
+    c.case_number = s.logs.case_number;
+    c.exhibit = s.logs.exhibit;
+    c.examiner = s.logs.examiner;
+    c.notes = s.logs.notes;
     c.ini_file = s.logs.ini_path;
     c.memo = s.logs.memo_text;
     for (const std::string& source : s.paths.source_paths) {
@@ -914,6 +1034,7 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     c.hash_log = s.hashing.hash_log_path.empty() ? std::string()
                                                  : paths::shown_path(paths::make_long_path(s.hashing.hash_log_path));
     c.seal_file = seal_path().empty() ? std::string() : paths::shown_path(seal_path());
+    c.seal_sha256 = seal_path().empty() ? std::string() : sha256_of(seal_path());
     c.seal = seal_entries();
     c.incomplete = output_faults();
 

@@ -40,6 +40,7 @@ struct ReportTally {
     std::uint64_t records = 0;
     std::uint64_t verified = 0;
     std::uint64_t copies = 0;  // files whose copy was written (streams apart)
+    std::uint64_t links = 0;   // of the copies: links, made again as links and never hashed
     std::uint64_t streams = 0;
     std::uint64_t unverified = 0;                     // copies whose digests still differ
     std::map<std::string, std::uint64_t> not_copied;  // by reason
@@ -67,6 +68,11 @@ struct ReportContent {
     std::string end_local;
     double elapsed_seconds = 0;
     std::string command_line;
+    std::vector<std::string> arguments;  // the same, one argument each; empty: shown from command_line
+    std::string case_number;
+    std::string exhibit;
+    std::string examiner;
+    std::string notes;
     std::string ini_file;
     std::string memo;
     std::vector<std::string> sources;                          // shown form
@@ -78,6 +84,7 @@ struct ReportContent {
     std::string digest_kinds;  // "MD5, SHA-256"; empty when nothing was hashed
     std::string hash_log;      // shown form
     std::string seal_file;     // shown form
+    std::string seal_sha256;   // the seal's own digest, lower case; empty when it could not be read
     std::vector<SealEntry> seal;
     std::vector<OutputFault> incomplete;  // outputs not written whole
 };

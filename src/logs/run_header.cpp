@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "logs/output_faults.h"
 #include "platform/system.h"
@@ -39,6 +40,26 @@ platform::CalendarFields utc_calendar(std::int64_t seconds) {
 
 namespace {
 
+// A text the user gave (the command line, the case fields) as a header
+// line may carry it: as given, unless it holds a line end, another
+// control character or bytes that are not UTF-8, which could end the line
+// early or forge one; such a text is written whole in the escaped form of
+// names.
+std::string header_text(std::string_view text) {
+    std::string plain;
+    for (const char c : text) {
+        if (c == '\\') {
+            plain += "\\\\";
+        } else if (c == '|') {
+            plain += "\\x7C";
+        } else {
+            plain += c;
+        }
+    }
+    std::string escaped = util::escape_name(text);
+    return escaped == plain ? std::string(text) : escaped;
+}
+
 // The start lines shared by the default log and the error log, up to and
 // including the arguments.
 void write_log_start(std::FILE* log, const ZoneDescription& zone, const std::string& arguments) {
@@ -53,7 +74,7 @@ void write_log_start(std::FILE* log, const ZoneDescription& zone, const std::str
     }
     std::fputs("\n", log);
     std::fputs(" Command line: ", log);
-    std::fputs(arguments.c_str(), log);
+    std::fputs(header_text(arguments).c_str(), log);
 }
 
 void write_console_header(const ZoneDescription& zone, const std::string& arguments) {
@@ -67,7 +88,7 @@ void write_console_header(const ZoneDescription& zone, const std::string& argume
     std::fprintf(stdout, "(%s/%s:UTC%d%c)", zone.std_abbrev.c_str(), zone.dst_abbrev.c_str(), zone.utc_hours,
                  zone.dst_in_force ? '*' : ' ');
     std::fputs("\n ", stdout);
-    std::fputs(arguments.c_str(), stdout);
+    std::fputs(header_text(arguments).c_str(), stdout);
     std::fputs("\n\n", stdout);
 }
 
@@ -78,6 +99,15 @@ void write_default_log_header(Run& s, const ZoneDescription& zone) {
     }
     write_log_start(log, zone, s.logs.command_line);
     std::fputs("\n", log);
+    const std::array<std::pair<const char*, const std::string*>, 4> case_fields{{{"Case", &s.logs.case_number},
+                                                                                 {"Exhibit", &s.logs.exhibit},
+                                                                                 {"Examiner", &s.logs.examiner},
+                                                                                 {"Notes", &s.logs.notes}}};
+    for (const auto& [label, value] : case_fields) {
+        if (!value->empty()) {
+            std::fprintf(log, " %s: %s\n", label, header_text(*value).c_str());
+        }
+    }
     if (s.selection.bypass_mode != 0) {
         std::fputs("  **** BYPASS DIRS option used\n", log);
     }
@@ -156,6 +186,7 @@ ZoneDescription describe_zone(const platform::ZoneState& zone, std::int64_t now_
 }
 
 void set_command_line(OptionTarget& s, const std::vector<std::string>& args) {
+    s.logs.arguments = args;
     s.logs.command_line.clear();
     for (const std::string& arg : args) {
         s.logs.command_line += arg;

@@ -148,6 +148,13 @@ struct LogOptions {
     std::string audit_set_path;
     bool seal = false;
     std::string report_path;  // the acquisition report (HTML)
+    // The case the run belongs to, as the examiner names it, for the
+    // default log's header, the DFXML manifest and the report.
+    std::string case_number;             // --CASE=
+    std::string exhibit;                 // --EXHIBIT=
+    std::string examiner;                // --EXAMINER=
+    std::string notes;                   // --NOTES=
+    std::vector<std::string> arguments;  // the command line, one argument each
 };
 
 struct ConsoleOptions {

@@ -108,7 +108,7 @@ class VariedTree(TreeCase):
         self.result = run(["-p", src, "-d", self.path("dst"), "-m", "-1", self.path("logs", "RUN.LOG") + "!31",
                            "-H", self.path("logs", "HASH.TXT"), "--SHA1", "--SHA2", "--FLAT", "--NODUPE",
                            "--ADSEXTRACT", "--DFXML=" + self.xml, "--AUDITSET=" + self.path("logs", "known.txt"),
-                           "--SEAL"], env=env)
+                           "--SEAL", "--CASE=2026-042", "--NOTES=bag 3\x01<sealed>"], env=env)
 
     def objects(self):
         return ET.parse(self.xml).getroot().findall(DF + "fileobject")
@@ -120,6 +120,8 @@ class VariedTree(TreeCase):
         creator = root.find(DF + "creator")
         self.assertEqual(creator.find(DF + "program").text, "VELDRO")
         self.assertIn("--DFXML=", creator.find(f"{DF}execution_environment/{DF}command_line").text)
+        case, notes = (root.find(f"{DF}metadata/{VX}{name}") for name in ("case_number", "notes"))
+        self.assertEqual((case.text, notes.text, notes.get(VX + "escaped")), ("2026-042", "bag 3\\x01<sealed>", "1"))
 
         by_name = {name_bytes(o.find(DF + "filename")): o for o in self.objects()}
         for path, data in self.files.items():

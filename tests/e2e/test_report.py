@@ -10,7 +10,7 @@ import subprocess
 import unittest
 from html.parser import HTMLParser
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import HERE, PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
 
 HOSTILE = "<img src=x onerror=alert(1)>.txt"
 HOSTILE2 = "\"'><svg onload=alert(2)>.txt"
@@ -222,13 +222,15 @@ class VariedRun(ReportCase):
 class FromTheIniFile(ReportCase):
     def test_ini_names_the_report_which_shows_the_ini_file_and_the_memo(self):
         self.write("src/a.txt", b"alpha")
-        self.write("KANDRELX.INI", f"[BASE]\nMEMO={self.path('memo.txt')}\nREPORT={self.path('r.html')}\n")
+        self.write("KANDRELX.INI", f"[BASE]\nMEMO={self.path('memo.txt')}\nREPORT={self.path('r.html')}\n"
+                                   "Examiner=J. Doe <lab 2>\nNOTES=bag 3\n")
         r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"], cwd=self.tmp,
                 stdin_data=b"Exhibit <4711>\n\n\n")
         self.assertEqual(r.status, 0, repr(r))
         dom = Dom(self.read_text("r.html"))
         self.assertEqual(dom.by_id("ini-file").text(), self.path("KANDRELX.INI"))
         self.assertEqual(dom.by_id("memo").text().strip(), "Exhibit <4711>")
+        self.assertEqual((dom.by_id("examiner").text(), dom.by_id("notes").text()), ("J. Doe <lab 2>", "bag 3"))
         self.assertEqual(dom.number("copies-verified"), 0)
         self.assertEqual(dom.by_id("digest-kinds").text(), "no hashing")
 
@@ -254,6 +256,65 @@ class InterruptedRun(ReportCase):
         processed = re.search(r"Processed\s+(\d+) files", self.read_text("logs", "RUN.LOG"))
         self.assertEqual(dom.number("files-processed"), int(processed[1]))
         self.assert_no_foreign_markup(dom, raw)
+
+
+def pdf_tool(name):
+    if not shutil.which(name):
+        raise unittest.SkipTest(f"{name} is not installed (poppler-utils; scripts/install-deps.sh --browser)")
+    return name
+
+
+class PrintedReport(ReportCase):
+    """Printed to PDF by Chromium: A4 pages, every word inside its page and
+    clear of the others (no clipped chart, no label over the next one), no
+    argument broken, margins blank, no blank page."""
+
+    def print_and_check(self, args, max_pages):
+        report, pdf = self.path("logs", "report.html"), self.path("report.pdf")
+        r = run(args + ["-d", self.path("dst"), "-m", "-1", self.path("logs", "RUN.LOG") + "!31", "-H",
+                        self.path("logs", "H.TXT"), "--SEAL", "--REPORT=" + report, "--CASE=2026-042"])
+        self.assertEqual(r.status, 0, repr(r))
+        subprocess.run([browser(), "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + self.path("p"),
+                        "--no-pdf-header-footer", "--print-to-pdf=" + pdf, report], capture_output=True, timeout=180)
+        words = subprocess.run([pdf_tool("pdftotext"), "-bbox", pdf, "-"], capture_output=True, text=True).stdout
+        pages = re.findall(r'<page width="([\d.]+)" height="([\d.]+)">(.*?)</page>', words, re.S)
+        self.assertTrue(1 <= len(pages) <= max_pages, len(pages))
+        self.assertRegex(words, r">--REPORT=\S+report\.html<")
+        for page, (width, height, body) in enumerate(pages, 1):
+            self.assertEqual((round(float(width)), round(float(height))), (595, 842), "A4")
+            boxes = [(*map(float, b), t) for *b, t in re.findall(
+                r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<', body)]
+            for i, (x0, y0, x1, y1, text) in enumerate(boxes):
+                self.assertTrue(x1 <= float(width) and y1 <= float(height), (page, text))
+                for a0, b0, a1, b1, other in boxes[i + 1:]:
+                    self.assertFalse(min(x1, a1) - max(x0, a0) > 1 and min(y1, b1) - max(y0, b0) > 2,
+                                     f"page {page}: {text!r} over {other!r}")
+        subprocess.run([pdf_tool("pdftoppm"), "-r", "30", "-gray", pdf, self.path("page")], check=True)
+        for name in sorted(f for f in os.listdir(self.tmp) if f.startswith("page")):
+            with open(self.path(name), "rb") as f:
+                _, w, h, _, pixels = f.read().split(maxsplit=4)
+            rows = [pixels[y * int(w):(y + 1) * int(w)] for y in range(int(h))]
+            margin = rows[:10] + rows[-10:] + [r[:10] + r[-10:] for r in rows]  # 8.5 mm at 30 dpi
+            self.assertTrue(min(pixels) < 200 and all(min(r) > 240 for r in margin), name)
+        return words
+
+    def test_demo_and_five_thousand_files_over_forty_years_print_whole(self):
+        words = self.print_and_check(["-p", os.path.join(HERE, "..", "..", "examples", "case-042")], 4)
+        self.assertIn(">2026-042<", words)
+        for i in range(5000):
+            name = self.path("src", f"d{i % 50}", f"f{i}." + ("txt", "jpg", "pdf", "doc", "eml", f"x{i % 17}")[i % 6])
+            os.makedirs(os.path.dirname(name), exist_ok=True)
+            with open(name, "wb") as f:
+                f.write(b"x" * (i % 300))
+            os.utime(name, ((17 + i % 40) * 31_557_600 + 86_400 * (i % 300),) * 2)  # 1987 to 2026
+        for i in range(40):
+            os.symlink(f"f{i}.txt", self.path("src", "d0", f"link{i}"))
+        shutil.rmtree(self.path("dst"))
+        for name in [f for f in os.listdir(self.tmp) if f.startswith("page")]:
+            os.remove(self.path(name))
+        words = self.print_and_check(["-p", self.path("src")], 5)
+        for text in (">1991<", ">2026<", ">links,<"):  # every fifth year labelled, from the last
+            self.assertIn(text, words)
 
 
 if __name__ == "__main__":

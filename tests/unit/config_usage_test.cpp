@@ -45,12 +45,13 @@ TEST(UsageText, ExplainsEveryLongKeyword) {
     // Keywords are matched on their leading letters in any case.
     const std::string text = veldro::util::to_upper(all_usage_text());
     for (const char* keyword :
-         {"ALL",    "ACC",     "LOG",     "ADSEXTRACT", "ADSPARENT", "ADSCHILD", "OLD",     "BEF",  "NEW",  "YOU",
-          "AFT",    "BYP",     "EXC",     "CHK",        "DES",       "OUT",      "DEL",     "DIR",  "ERR",  "EXI",
-          "GRE",    "HASHLOG", "UNICODE", "HASH",       "MD5",       "IM",       "LES",     "LIS",  "MAIN", "MAINTAIN",
-          "MILLI",  "NOC",     "IGN",     "NOD",        "OVER",      "PATH",     "RET",     "REC",  "NOR",  "RES",
-          "SHADOW", "SHA1",    "160",     "SHA2",       "256",       "SHA3",     "384",     "SHA5", "512",  "TEST",
-          "FLAT",   "WID",     "ZERO",    "ZUL",        "SIL",       "HELP",     "VERSION", "THR"}) {
+         {"ALL",  "ACC",  "LOG",      "ADSEXTRACT", "ADSPARENT", "ADSCHILD", "OLD",  "BEF",  "NEW",
+          "YOU",  "AFT",  "BYP",      "EXC",        "CHK",       "DES",      "OUT",  "DEL",  "DIR",
+          "ERR",  "EXI",  "GRE",      "HASHLOG",    "UNICODE",   "HASH",     "MD5",  "IM",   "LES",
+          "LIS",  "MAIN", "MAINTAIN", "MILLI",      "NOC",       "IGN",      "NOD",  "OVER", "PATH",
+          "RET",  "REC",  "NOR",      "RES",        "SHADOW",    "SHA1",     "160",  "SHA2", "256",
+          "SHA3", "384",  "SHA5",     "512",        "TEST",      "FLAT",     "WID",  "ZERO", "ZUL",
+          "SIL",  "HELP", "VERSION",  "THR",        "CASE",      "EXHI",     "EXAM", "NOTE"}) {
         EXPECT_TRUE(mentions(text, std::string("--") + keyword)) << keyword;
     }
 }

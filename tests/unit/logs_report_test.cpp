@@ -124,6 +124,9 @@ TEST(ReportDocumentTest, EveryFailureListedAndNoNameAddsMarkup) {
     c.program = "VELDRO <b>";
     c.command_line = "-p /s --REPORT=<script>";
     c.memo = "memo </pre><script>alert(1)</script>";
+    c.arguments = {"veldro", "--NOTES=</span><script>"};
+    c.case_number = "<script>";
+    c.notes = "</pre><img src=x>";
     c.sources = {"/s/<i>"};
     c.exit_status = 9;
     veldro::logs::SealEntry seal{"<svg onload=x>.LOG", "ab12"};
@@ -141,6 +144,25 @@ TEST(ReportDocumentTest, EveryFailureListedAndNoNameAddsMarkup) {
     EXPECT_NE(html.find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
     EXPECT_NE(html.find("id=\"exit-status\">9</b> WRITE_ERROR"), std::string::npos);
     EXPECT_NE(html.find("ENDED WITH PROBLEMS"), std::string::npos);
+}
+
+// The copies not verified are accounted for; the seal's footnote comes
+// only with a seal.
+TEST(ReportDocumentTest, ProofWordsAndSeal) {
+    ReportTally t;
+    FileRecord link = record("/s/l.txt", Verdict::copied_new);
+    link.is_link = true;
+    for (const FileRecord& r : {record("/s/a", Verdict::verified), link, link, record("/s/b", Verdict::mismatch)}) {
+        t.add(r);
+    }
+    ReportContent c;
+    c.digest_kinds = "MD5";
+    EXPECT_NE(veldro::logs::render_report(c, t).find("The other 3: 2 links, made again as links with the same "
+                                                     "target: a link holds no data to hash; 1 differ"),
+              std::string::npos);
+    EXPECT_EQ(veldro::logs::render_report(c, t).find("The seal was written"), std::string::npos);
+    c.seal_file = "/l/RUN.LOG.sha256";
+    EXPECT_NE(veldro::logs::render_report(c, t).find("The seal was written"), std::string::npos);
 }
 
 }  // namespace

@@ -124,6 +124,8 @@ TEST_F(RunHeaderLogs, DefaultAndErrorLogLines) {
     s.selection.bypass_mode = 1;
     s.logs.ini_path = "veldro.ini";
     s.logs.ini_echo = "\n LOG=x.log";
+    s.logs.case_number = "2026-042";
+    s.logs.notes = "seized\n Command line: forged";
     testing::internal::CaptureStdout();
     set_command_line(s, {"/opt/veldro", "-p", "src dir"});
     write_run_header(s);
@@ -136,7 +138,8 @@ TEST_F(RunHeaderLogs, DefaultAndErrorLogLines) {
     // "\n Started " + 24 + " GMT, " + hh:mm + " JST (JST/:UTC9 )\n"
     EXPECT_EQ(text.substr(10 + 24, 6), " GMT, ");
     EXPECT_EQ(text.substr(10 + 24 + 6 + 5),
-              " JST (JST/:UTC9 )\n Command line: /opt/veldro -p src dir \n"
+              " JST (JST/:UTC9 )\n Command line: /opt/veldro -p src dir \n Case: 2026-042\n"
+              " Notes: seized\\n Command line: forged\n"
               "  **** BYPASS DIRS option used\n INI_FILE\n LOG=x.log\n END INI FILE\n");
     const std::string error_text = slurp(errors);
     EXPECT_EQ(error_text.rfind("\n" + std::string(60, '*') + "\n\n Started ", 0), 0U) << error_text;
