@@ -252,6 +252,7 @@ namespace {
     logs::open_manifests(s, util::program_version_text());
     logs::open_report(s);
     config::write_memo_to_logs(s.logs, s.files);
+    logs::warn_moving_access_times(s);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);
