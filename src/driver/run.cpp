@@ -253,6 +253,7 @@ namespace {
     logs::open_report(s);
     logs::create_seal_file(s);
     config::write_memo_to_logs(s.logs, s.files);
+    logs::warn_moving_access_times(s);
 
     if (s.paths.list_file_mode != 0) {
         walk::run_file_list(s);

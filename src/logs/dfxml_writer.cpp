@@ -139,6 +139,25 @@ std::string compiler_text() {
 
 constexpr int fraction_digits = paths::native_style == paths::Style::windows ? 7 : 9;
 
+// The file's kind as DFXML's name_type letter: as the file system told it,
+// else from the kind the walk saw.
+char name_type_letter(const FileRecord& r) {
+    if (r.ownership.known) {
+        return r.ownership.type;
+    }
+    switch (r.kind) {
+        case platform::EntryKind::regular:
+            return 'r';
+        case platform::EntryKind::directory:
+            return 'd';
+        case platform::EntryKind::symlink:
+            return 'l';
+        case platform::EntryKind::special:
+            break;
+    }
+    return '-';
+}
+
 }  // namespace
 
 bool xml_text(std::string_view in, std::string& out) {
@@ -284,10 +303,22 @@ void DfxmlWriter::write(const FileRecord& r) {
         element("    ", "error", "the source could not be read to its end for its digests");
     }
     if (r.times_known) {
+        std::fprintf(stream_, "    <name_type>%c</name_type>\n", name_type_letter(r));
         std::fprintf(stream_, "    <filesize>%llu</filesize>\n", static_cast<unsigned long long>(r.size));
+        if (const platform::FileOwnership& w = r.ownership; w.known) {
+            std::fprintf(stream_,
+                         "    <inode>%llu</inode>\n    <mode>%u</mode>\n    <nlink>%llu</nlink>\n"
+                         "    <uid>%u</uid>\n    <gid>%u</gid>\n",
+                         static_cast<unsigned long long>(w.inode), static_cast<unsigned>(w.mode & 07777U),
+                         static_cast<unsigned long long>(w.nlink), static_cast<unsigned>(w.uid),
+                         static_cast<unsigned>(w.gid));
+        }
         element("    ", "mtime", iso8601_utc(r.times.last_write, fraction_digits));
         element("    ", "atime", iso8601_utc(r.times.last_access, fraction_digits));
         element("    ", "crtime", iso8601_utc(r.times.creation, fraction_digits));
+        if (r.kind == platform::EntryKind::symlink && !r.link_target.empty()) {
+            name_element("    ", "link_target", r.link_target);
+        }
     }
     if (r.source_hashed) {
         digests("hashdigest", r.source_digests);
@@ -311,6 +342,10 @@ void DfxmlWriter::write(const FileRecord& r) {
     } else {
         element("    ", "veldro:copy", r.copy_existed ? "updated" : "new");
     }
+    if (r.access_moved) {
+        std::fputs("    <veldro:source_atime_moved>1</veldro:source_atime_moved>\n", stream_);
+        ++access_moved_;
+    }
     std::fputs("  </fileobject>\n", stream_);
     std::fflush(stream_);
 }
@@ -319,7 +354,8 @@ bool DfxmlWriter::close() {
     if (stream_ == nullptr) {
         return true;
     }
-    std::fputs("</dfxml>\n", stream_);
+    std::fprintf(stream_, "  <veldro:sources_atime_moved>%llu</veldro:sources_atime_moved>\n</dfxml>\n",
+                 static_cast<unsigned long long>(access_moved_));
     return close_output(stream_);
 }
 

@@ -3,6 +3,7 @@
 // stops early leaves a document that is whole up to its last fileobject.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -49,6 +50,7 @@ private:
     std::FILE* stream_;
     hash::DigestSelection kinds_;
     std::string buffer_;
+    std::uint64_t access_moved_ = 0;  // sources whose last-access time moved
 };
 
 }  // namespace veldro::logs

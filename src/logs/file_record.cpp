@@ -493,6 +493,12 @@ void FileReport::progress_line() {
 }
 
 void FileReport::times() {
+    if (o_.access_moved) {
+        ++s_.counters.sources_access_moved;
+    }
+    if (o_.copied && !o_.owner_kept) {
+        ++s_.counters.owners_not_kept;
+    }
     if (o_.source_times.failed) {
         report_time_failure(s_, 1294, 1296, o_.shown_source, o_.source_times.reason);
     }
@@ -542,6 +548,7 @@ void FileReport::result() {
     if (s_.files.copied_log != nullptr && succeeded) {
         copied_line();
     }
+    note_source_access(o_.access_moved);
     file_done(o_.streams_only ? std::string() : o_.destination, o_.copied, o_.existed);
     if (succeeded) {
         // New or updated only once the copy is made and verified as asked:
@@ -725,6 +732,7 @@ void FileReport::listed_logs(bool verified) {
         std::fprintf(s_.files.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
                      source.c_str());
     }
+    note_source_access(o_.access_moved);
     file_done(o_.destination, true, o_.existed);
     std::FILE* log = s_.files.default_log;
     if (s_.logs.log_mask <= 1 || log == nullptr) {

@@ -214,6 +214,13 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.is_link = entry.kind == platform::EntryKind::symlink;
     r.reason.clear();
     r.detail.clear();
+    r.kind = entry.kind;
+    r.ownership = entry.ownership;
+    r.link_target.clear();
+    if (entry.kind == platform::EntryKind::symlink) {
+        (void)platform::read_link_target(source, r.link_target);  // left out when it cannot be read
+    }
+    r.access_moved = false;
     m.last_written.clear();
     m.in_work = true;
     m.source_changed = false;
@@ -292,12 +299,22 @@ void file_not_copied(const std::string& source, std::string_view reason) {
         r.times_known = false;
         r.is_link = false;
         r.detail.clear();
+        r.ownership = platform::FileOwnership{};
+        r.link_target.clear();
+        r.access_moved = false;
         clear_digests(r);
     }
     m.record.verdict = Verdict::not_copied;
     m.record.destination.clear();
     m.record.reason = std::string(reason);
     write_record(m);
+}
+
+void note_source_access(bool moved) {
+    ManifestState& m = state();
+    if (m.in_work) {
+        m.record.access_moved = moved;
+    }
 }
 
 void file_done(const std::string& destination, bool copied, bool existed) {

@@ -47,6 +47,10 @@ struct FileRecord {
     bool is_link = false;       // a link, made again as a link: its target is not hashed
     std::string reason;         // why a file was not copied
     std::string detail;         // what went wrong, for a copy that failed
+    platform::EntryKind kind = platform::EntryKind::regular;
+    platform::FileOwnership ownership;  // owner, group, mode, inode, links where known
+    std::string link_target;            // a link's target text
+    bool access_moved = false;          // the source's last-access time moved and was not put back
 };
 
 // A document that takes every record as the run goes, and its closing
@@ -117,6 +121,9 @@ void note_failure_detail(std::string_view detail);
 void file_not_copied(const std::string& source, std::string_view reason);
 // The file reached its end on the copy road (`copied` false: the copy failed).
 void file_done(const std::string& destination, bool copied, bool existed);
+// Whether the source of the file in work was left with a moved last-access
+// time (told before file_done / file_not_copied).
+void note_source_access(bool moved);
 // A named stream was written into a file of its own.
 void stream_file_written(const std::string& parent, std::string_view stream_name, const std::string& stream_file,
                          const platform::FindRecord& parent_entry);

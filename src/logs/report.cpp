@@ -307,6 +307,19 @@ void outcome_section(Html& h, const ReportContent& c, const ReportTally& t) {
     std::snprintf(rate.data(), rate.size(), "%.2f MB/s copied, %.1f files/s processed", copied_mb / seconds,
                   static_cast<double>(k.files_processed) / seconds);
     h.row("Throughput", rate.data(), "throughput");
+    h.row("Sources' last access",
+          k.sources_access_moved == 0
+              ? std::string("left as found")
+              : "<b>moved</b> on " + number(static_cast<std::uint64_t>(k.sources_access_moved)) +
+                    " sources the account could neither read unseen nor put back",
+          "sources-access-moved");
+    h.row("Owners of the copies",
+          paths::native_style == paths::Style::windows ? std::string("the account that ran the copy")
+          : k.owners_not_kept == 0
+              ? std::string("kept: every copy has its source's owner, group and mode bits")
+              : "<b>not kept</b> on " + number(static_cast<std::uint64_t>(k.owners_not_kept)) +
+                    " copies: they belong to the account that ran the copy, with the mode bits it may set",
+          "owners-kept");
     h.raw("</table></section>\n");
 }
 

@@ -59,6 +59,30 @@ void report_counting_totals(Run& s) {
     (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
+void warn_moving_access_times(Run& s) {
+    if (s.copy.list_only != ListOnly::off) {
+        return;
+    }
+    bool kept = true;
+    for (const std::string& root : s.paths.source_paths) {
+        kept = kept && platform::access_times_kept_for_any_owner(root);
+    }
+    // A file list names its files only as it is read: the account decides.
+    if (s.paths.list_file_mode != 0 && s.paths.source_paths.empty()) {
+        kept = platform::access_times_kept_for_any_owner(std::string());
+    }
+    if (kept) {
+        return;
+    }
+    constexpr const char* warning =
+        "the last-access times of files you do not own will move: run as root, or mount the source read-only "
+        "with noatime";
+    std::fprintf(stderr, "\n%s\n", warning);
+    if (std::FILE* log = reopened_default_log(s); log != nullptr) {
+        std::fprintf(log, "\n%s\n", warning);
+    }
+}
+
 void report_free_space_unknown() {
     std::fputs("can't get disk free space\n", stderr);
 }

@@ -34,6 +34,11 @@ void count_processed_file(Run& s);
 void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error);
 // The dir-count log's line for a directory: files copied from it.
 void report_directory_count(Run& s, std::int32_t copied, const std::string& directory);
+// Before the first copy, once: the last-access times of sources the account
+// does not own will move (the account can neither read them without moving
+// it nor put it back, and a source's file system moves it), on the console
+// and in the default log. Nothing when nothing is to be copied.
+void warn_moving_access_times(Run& s);
 // A directory passed over by the bypass list: console and default log
 // (opened again for this when the run has it closed).
 void report_bypassed_directory(Run& s, const std::string& directory);

@@ -75,6 +75,9 @@ void write_default_log_totals(const Run& s, std::FILE* log) {
     if (s.copy.no_dupe != 0) {
         std::fprintf(log, "\n Highest (number of duplicates) index number %d\n", c.highest_dupe_index);
     }
+    if (c.sources_access_moved != 0) {
+        std::fprintf(log, "\n Last access MOVED %7d sources\n", c.sources_access_moved);
+    }
 }
 
 void write_last_access(std::FILE* stream, std::int64_t value) {
@@ -180,6 +183,9 @@ void write_console_summary(const Run& s, int reason, const Elapsed& e) {
             std::fprintf(out, " of which %d files are newer", c.not_processed_newer);
         }
         std::fputs("\n", out);
+    }
+    if (c.sources_access_moved != 0) {
+        std::fprintf(out, "  Last access MOVED %d sources\n", c.sources_access_moved);
     }
     std::fputs("  Elapsed time:  ", out);
     std::fprintf(out, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);

@@ -168,8 +168,12 @@ std::error_code copy_buffered(const std::string& source, const std::string& dest
     }
 
     FileHandle from;
-    if (std::error_code error = open_source_file(source, from)) {
+    bool access_unprotected = false;
+    if (std::error_code error = open_source_file(source, from, &access_unprotected)) {
         return error;
+    }
+    if (feed != nullptr) {
+        feed->access_unprotected = access_unprotected;
     }
     // The size and times of the source as opened: the state the copy is
     // made from, and the times it carries.
@@ -204,6 +208,13 @@ std::error_code copy_buffered(const std::string& source, const std::string& dest
     if (feed != nullptr) {
         const std::optional<ChangeMarks> after = change_marks(from);
         feed->source_changed = !before || !after || !(*before == *after);
+    }
+    if (!error) {
+        bool owner_kept = true;
+        error = carry_owner_and_mode(from, to, feed != nullptr && feed->writable, owner_kept);
+        if (feed != nullptr) {
+            feed->owner_kept = owner_kept;
+        }
     }
     const std::error_code closed = to.close();
     (void)from.close();  // only read: its close cannot lose a byte

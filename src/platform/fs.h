@@ -62,6 +62,21 @@ enum class EntryKind : std::uint8_t {
     special,  // FIFO, socket, device: never opened by a walk
 };
 
+// What a POSIX file system keeps of a file beyond its times: owner and
+// group ids, the mode (type and permission bits, as stat gives it), the
+// inode number and the count of links. Not known on Windows.
+struct FileOwnership {
+    bool known = false;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    std::uint32_t mode = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t nlink = 0;
+    // The kind as one letter: r regular, d directory, l link, p FIFO,
+    // s socket, c and b devices, - unknown.
+    char type = '-';
+};
+
 // One directory entry as a search returns it.
 struct FindRecord {
     std::uint32_t attributes = 0;
@@ -69,6 +84,7 @@ struct FindRecord {
     std::uint64_t size = 0;
     std::string name;
     EntryKind kind = EntryKind::regular;
+    FileOwnership ownership;
 };
 
 // True when something (file, directory, link) stands at the path.
@@ -265,6 +281,15 @@ struct CopyFeed {
     // Windows does not).
     bool read_known = false;
     std::uint64_t read_size = 0;
+    // Set by the copy: the source was read without keeping its last-access
+    // time where the system would move it (Linux: O_NOATIME refused, the
+    // file is another user's and the process lacks CAP_FOWNER).
+    bool access_unprotected = false;
+    // Set by a complete copy: it carries its source's owner and group, and
+    // so every permission bit (setuid, setgid, sticky); otherwise it is the
+    // running account's with the bits that account may set. Always true
+    // where the file system keeps no owners (Windows).
+    bool owner_kept = true;
 };
 
 // The size of every read and write of a buffered copy.
@@ -334,8 +359,31 @@ bool hold_destination_chain(const std::string& root, const std::string& dir, Hel
 // Opens an existing regular file for reading: no link is followed, a FIFO
 // or device is refused without blocking, access restrictions the process
 // is privileged to bypass are bypassed, and on Linux the last-access time
-// is left alone where permitted. `file` receives the open file.
-std::error_code open_source_file(const std::string& path, FileHandle& file);
+// is left alone where permitted. `file` receives the open file;
+// `access_unprotected`, when given, tells whether reading it may move its
+// last-access time because the system refused to leave it alone.
+std::error_code open_source_file(const std::string& path, FileHandle& file, bool* access_unprotected = nullptr);
+
+// Gives `to`, a copy of the open source `from` not yet published under its
+// name, the source's owner, group and permission bits, as `cp -a` does: the
+// owner and group first (a change of owner clears setuid and setgid), then
+// the bits; where the owner cannot be carried (not run as root), the bits
+// the account may set, without setuid, setgid and sticky, and the source's
+// group where the account belongs to it. `writable` adds the owner's write
+// bit. `owner_kept` tells whether owner and group were carried. Nothing to
+// do where the file system keeps no owners (Windows: owner_kept is true).
+std::error_code carry_owner_and_mode(FileHandle& from, FileHandle& to, bool writable, bool& owner_kept);
+
+// The target text of the link at `path` into `target`, its last-access time
+// put back where the process may; the reason when it cannot be read.
+std::error_code read_link_target(const std::string& path, std::string& target);
+
+// Whether the last-access times of sources below `path` are left as found
+// by reading them, whoever owns them: the process may open any file without
+// moving its last-access time or put it back (root, CAP_FOWNER), or the file
+// system holding `path` never moves it (mounted read-only or noatime). An
+// empty path: the account alone decides.
+bool access_times_kept_for_any_owner(const std::string& path);
 
 // The size and times of an open file (a creation time of zero where the
 // system does not tell it); the reason when they cannot be had.

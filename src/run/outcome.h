@@ -135,6 +135,15 @@ struct WorkFacts {
     bool settled = false;
     // A line of the file list: the worker takes the list's own way.
     bool listed = false;
+    // The source was read in a way that may move its last-access time (the
+    // system refused to leave it alone): it is looked at again at the end.
+    bool access_unprotected = false;
+    // The source's last-access time is no longer the one it was found with
+    // when its work ended: moved by a read and not put back.
+    bool access_moved = false;
+    // The copy carries its source's owner and group (and every mode bit);
+    // otherwise it is the running account's.
+    bool owner_kept = true;
 };
 
 // The result of a file's work: its facts, and the lists that keep their

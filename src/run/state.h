@@ -54,6 +54,10 @@ struct RunCounters {
     std::int32_t copy_failures = 0;
     // Listed files that were not there: such a run ends as an input fault.
     std::int32_t files_not_located = 0;
+    // Sources whose last-access time moved and could not be put back.
+    std::int32_t sources_access_moved = 0;
+    // Copies that could not be given their source's owner and group.
+    std::int32_t owners_not_kept = 0;
 };
 
 struct ProgressState {

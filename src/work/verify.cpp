@@ -69,6 +69,10 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
                                            : platform_copy(files, out.source, out.destination, replace, &feed);
     const bool copied = !error;
     out.settled = copied && feed.settled;
+    out.access_unprotected = out.access_unprotected || feed.access_unprotected;
+    if (copied) {
+        out.owner_kept = feed.owner_kept;
+    }
     if (copied) {
         take_source_as_opened(o, out, feed);
     }
@@ -187,6 +191,7 @@ void verify_copy(const Options& o, FileOutcome& out, WorkScratch& w, platform::F
     // texts alone are wanted when they only go to the --UNICODE record.
     if (source_digests_wanted(h, out.unicode_record) && !source_ready) {
         hash_side(files, w.reader, out.source, selection_for(h, h.hash_sources), out.source_digests);
+        out.access_unprotected = true;  // a read of its own: looked at again at the end
     }
     if (!out.copied) {
         w.copy_ready = false;

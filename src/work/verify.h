@@ -31,6 +31,8 @@ struct WorkScratch {
     hash::HashSet copy_digests;
     bool copy_ready = false;
     ads::StreamScratch streams;
+    // The source looked at again after its work (see check_source_access).
+    platform::FindRecord source_now;
 };
 
 // Copies a file by the two ways, reading its source once: when a digest of

@@ -151,6 +151,8 @@ void copy_listed_data(const Options& o, FileOutcome& out, WorkScratch& w, platfo
     }
     out.buffer_missing = feed.buffer_missing;
     out.settled = out.copied && feed.settled;
+    out.access_unprotected = feed.access_unprotected;
+    out.owner_kept = !out.copied || feed.owner_kept;
     if (out.copied) {
         take_source_as_opened(o, out, feed);
     }
@@ -257,12 +259,24 @@ void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFee
     out.settled = false;  // it took its name with the times of the look
 }
 
+void check_source_access(FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    if (!out.access_unprotected && !out.source_times.failed) {
+        return;
+    }
+    if (files.lookup(out.source, w.source_now)) {
+        out.access_moved = out.source_times.failed;  // nothing tells it stayed
+        return;
+    }
+    out.access_moved = !(w.source_now.times.last_access == out.entry.times.last_access);
+}
+
 void work_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     if (out.listed) {
         work_listed_file(o, out, w, files);
     } else {
         work_tree_file(o, out, w, files);
     }
+    check_source_access(out, w, files);
 }
 
 }  // namespace veldro::work

@@ -28,4 +28,10 @@ platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeS
 // changed in between, and `feed` then says so like a change while copying.
 void take_source_as_opened(const Options& o, FileOutcome& out, platform::CopyFeed& feed);
 
+// After the work: a source read without the protection of its last-access
+// time, or whose times could not be put back, is looked at again, and
+// out.access_moved says whether its last-access time is still the one it
+// was found with.
+void check_source_access(FileOutcome& out, WorkScratch& w, platform::FileSystem& files);
+
 }  // namespace veldro::work

@@ -106,6 +106,7 @@ std::error_code FakeFileSystem::copy(FsOp way, const std::string& source, const 
         feed->opened_times = copy.record.times;
         feed->read_known = true;
         feed->read_size = copy.data.size();
+        feed->access_unprotected = reads_unprotected;
     }
     touched(from->second);
     if (const std::error_code e = hit(FsOp::read, source)) {

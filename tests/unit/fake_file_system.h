@@ -46,6 +46,9 @@ public:
     std::function<void(const std::string& path)> on_open;
     // The read-backs asked to come from the device.
     int device_reads = 0;
+    // Copies tell that they read their source without keeping its
+    // last-access time (every read here moves it).
+    bool reads_unprotected = false;
 
     Node& add(const std::string& path, std::string data, platform::EntryKind kind = platform::EntryKind::regular);
     // Fails the `nth` call of `op` (counted from 1), or with nth 0 every

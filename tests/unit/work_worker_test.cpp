@@ -194,5 +194,38 @@ TEST_F(Worker, VerifyMediaReadsEveryCopyFromItsDevice) {
     }
 }
 
+// A source read without keeping its last-access time, or whose times
+// could not be put back, counts as moved only while its time is not the
+// one it was found with.
+TEST_F(Worker, ASourceLeftWithAnotherAccessTimeIsTold) {
+    struct AccessCase {
+        const char* name;
+        bool unprotected;
+        bool reset_times;
+        FsOp fails;  // on the source
+        bool moved;
+    };
+    const AccessCase access_cases[] = {
+        {"kept by the read", false, false, FsOp::count, false},
+        {"moved by the read", true, false, FsOp::count, true},
+        {"moved, put back", true, true, FsOp::count, false},
+        {"moved, not put back", true, true, FsOp::set_times, true},
+        {"put-back refused", false, true, FsOp::set_times, true},
+        {"not to be looked at again", true, false, FsOp::lookup, false},
+    };
+    for (const AccessCase& c : access_cases) {
+        SCOPED_TRACE(c.name);
+        FakeFileSystem files;
+        prepare(files, false);
+        files.reads_unprotected = c.unprotected;
+        o.copy.reset_times = c.reset_times;
+        if (c.fails != FsOp::count) {
+            files.fail(c.fails, 0, std::errc::operation_not_permitted, src);
+        }
+        work_file(o, out, scratch, files);
+        EXPECT_EQ(out.access_moved, c.moved);
+    }
+}
+
 }  // namespace
 }  // namespace veldro::work

@@ -385,7 +385,13 @@ AtPath::AtPath(const std::string& path) : dir_(AT_FDCWD), name_(path.c_str()) {
 }
 
 int open_no_atime(int dir, const char* name, int flags) {
+    bool protected_atime = false;
+    return open_no_atime(dir, name, flags, protected_atime);
+}
+
+int open_no_atime(int dir, const char* name, int flags, bool& protected_atime) {
     int fd = ::openat(dir, name, flags | O_NOATIME);
+    protected_atime = fd >= 0;
     if (fd < 0 && errno == EPERM) {
         fd = ::openat(dir, name, flags);
     }

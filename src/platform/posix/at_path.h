@@ -73,6 +73,8 @@ std::size_t below_confinement_root(const std::string& path);
 // it (O_NOATIME is refused for files of other owners; the plain open is then
 // the best there is).
 int open_no_atime(int dir, const char* name, int flags);
+// The same, telling in `protected_atime` whether O_NOATIME was granted.
+int open_no_atime(int dir, const char* name, int flags, bool& protected_atime);
 
 // Opens the directory at `path` (any length) with `flags` added to
 // O_DIRECTORY | O_CLOEXEC (and O_NOFOLLOW below the confinement root); -1

@@ -196,6 +196,41 @@ std::error_code flush_file_systems(const std::vector<std::string>& paths) {
     return first;
 }
 
+namespace {
+
+// Whether the process holds CAP_FOWNER, which lets it open any file with
+// O_NOATIME and set any file's times; root when the capabilities cannot
+// be read.
+bool holds_fowner_capability() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("CapEff:", 0) == 0) {
+            const unsigned long long effective = std::strtoull(line.c_str() + 7, nullptr, 16);
+            constexpr unsigned cap_fowner = 3;
+            return ((effective >> cap_fowner) & 1ULL) != 0;
+        }
+    }
+    return ::geteuid() == 0;
+}
+
+}  // namespace
+
+bool access_times_kept_for_any_owner(const std::string& path) {
+    static const bool privileged = holds_fowner_capability();
+    if (privileged) {
+        return true;
+    }
+    struct statvfs vfs {};
+    if (path.empty()) {
+        return false;
+    }
+    if (::statvfs(existing_ancestor(path).c_str(), &vfs) != 0) {
+        return false;
+    }
+    return (vfs.f_flag & (ST_RDONLY | ST_NOATIME)) != 0;
+}
+
 std::int64_t last_access_setting(const std::string& path) {
     char resolved[PATH_MAX];  // NOLINT(cppcoreguidelines-avoid-c-arrays)
     if (::realpath(existing_ancestor(path).c_str(), resolved) == nullptr) {

@@ -152,9 +152,42 @@ void fill_record(const struct statx& st, const char* name, FindRecord& record) {
     record.times.last_write = from_timestamp(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
     record.times.creation =
         (st.stx_mask & STATX_BTIME) != 0 ? from_timestamp(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : FileTime{};
+    FileOwnership& owner = record.ownership;
+    owner.known = (st.stx_mask & (STATX_UID | STATX_GID | STATX_MODE)) == (STATX_UID | STATX_GID | STATX_MODE);
+    owner.uid = st.stx_uid;
+    owner.gid = st.stx_gid;
+    owner.mode = st.stx_mode;
+    owner.inode = st.stx_ino;
+    owner.nlink = st.stx_nlink;
+    switch (st.stx_mode & S_IFMT) {
+        case S_IFREG:
+            owner.type = 'r';
+            break;
+        case S_IFDIR:
+            owner.type = 'd';
+            break;
+        case S_IFLNK:
+            owner.type = 'l';
+            break;
+        case S_IFIFO:
+            owner.type = 'p';
+            break;
+        case S_IFSOCK:
+            owner.type = 's';
+            break;
+        case S_IFCHR:
+            owner.type = 'c';
+            break;
+        case S_IFBLK:
+            owner.type = 'b';
+            break;
+        default:
+            owner.type = '-';
+    }
 }
 
-constexpr unsigned statx_mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME;
+constexpr unsigned statx_mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME |
+                                STATX_UID | STATX_GID | STATX_INO | STATX_NLINK;
 constexpr int statx_flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT;
 
 // The last component of a path, without trailing separators.
@@ -321,17 +354,20 @@ private:
 
 // Opens a regular file for reading; FIFOs and devices are refused without
 // blocking, links are not followed.
-int open_regular_source(const std::string& path, struct stat& st) {
+// `protected_atime` tells whether its last-access time is left alone.
+int open_regular_source(const std::string& path, struct stat& st, bool& protected_atime) {
     std::size_t leaf_at = 0;
     int fd = -1;
+    protected_atime = false;
     if (aim_slot(source_slot(), path, leaf_at)) {
-        fd = open_no_atime(source_slot().fd, path.c_str() + leaf_at, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        fd = open_no_atime(source_slot().fd, path.c_str() + leaf_at, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                           protected_atime);
     } else {
         AtPath at(path);
         if (!at.ok()) {
             return -1;
         }
-        fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        fd = open_no_atime(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, protected_atime);
     }
     if (fd < 0) {
         return -1;
@@ -766,6 +802,7 @@ bool DirectorySearch::next(FindRecord& record) {
             record.name.assign(name);
             record.times = FileTimeSet{};
             record.size = 0;
+            record.ownership = FileOwnership{};
             switch (entry->d_type) {
                 case DT_DIR:
                     record.kind = EntryKind::directory;
@@ -941,16 +978,39 @@ std::error_code copy_interrupted_error() {
 
 namespace {
 
-// The permission bits and the times travel with the data, so that a
-// complete copy never carries a name without its source's times: the
-// source's own bits, with the owner's write bit when the feed asks for a
-// writable copy, and the feed's times, or else the source's. `settled`
-// tells whether that is all the destination's file system keeps of them.
-std::error_code carry_mode_and_times(int to, const struct stat& st, const CopyFeed* feed,
-                                     const std::string& destination, bool& settled) {
-    mode_t mode = st.st_mode & 0777;
+// The owner and group of `st` given to the new file `to`, and the
+// permission bits it may then take: all of them when both were carried
+// (the change of owner comes first, as it clears setuid and setgid);
+// otherwise the group alone where the account belongs to it, and the bits
+// without setuid, setgid and sticky, as `cp -a` does.
+mode_t owner_and_mode_bits(int to, const struct stat& st, bool& owner_kept) {
+    struct stat now {};
+    owner_kept = ::fstat(to, &now) == 0 && now.st_uid == st.st_uid && now.st_gid == st.st_gid;
+    if (!owner_kept) {
+        owner_kept = ::fchown(to, st.st_uid, st.st_gid) == 0;
+    }
+    if (owner_kept) {
+        return st.st_mode & 07777;
+    }
+    if (now.st_gid != st.st_gid) {
+        (void)::fchown(to, static_cast<uid_t>(-1), st.st_gid);  // kept where permitted, nothing lost otherwise
+    }
+    return st.st_mode & 0777;
+}
+
+// The owner, the permission bits and the times travel with the data, so
+// that a complete copy never carries a name without its source's times:
+// the source's owner and bits (see owner_and_mode_bits), with the owner's
+// write bit when the feed asks for a writable copy, and the feed's times,
+// or else the source's. `settled` tells whether that is all the
+// destination's file system keeps of them.
+std::error_code carry_mode_and_times(int to, const struct stat& st, CopyFeed* feed, const std::string& destination,
+                                     bool& settled) {
+    bool owner_kept = true;
+    mode_t mode = owner_and_mode_bits(to, st, owner_kept);
     timespec ts[2] = {st.st_atim, st.st_mtim};  // NOLINT(modernize-avoid-c-arrays)
     if (feed != nullptr) {
+        feed->owner_kept = owner_kept;
         mode |= feed->writable ? S_IWUSR : 0;
         if (feed->times != nullptr) {
             ts[0] = to_timespec(feed->times->last_access);
@@ -986,9 +1046,13 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
         feed->read_known = false;
     }
     struct stat st {};
-    const int from = open_regular_source(source, st);
+    bool protected_atime = false;
+    const int from = open_regular_source(source, st, protected_atime);
     if (from < 0) {
         return errno_error();
+    }
+    if (feed != nullptr) {
+        feed->access_unprotected = !protected_atime;
     }
     // The marks from the look at the open source: its size and times as the
     // copy starts.
@@ -1086,12 +1150,17 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
 std::error_code copy_symbolic_link(const std::string& source, const std::string& destination) {
     std::vector<char> target(PATH_MAX + 1);
     ssize_t length = -1;
+    struct stat owner {};
     {
         Target at(source);
         if (!at.ok()) {
             return errno_error();
         }
         length = ::readlinkat(at.dir(), at.name(), target.data(), target.size() - 1);
+        if (length >= 0 && ::fstatat(at.dir(), at.name(), &owner, AT_SYMLINK_NOFOLLOW) != 0) {
+            owner.st_uid = ::geteuid();
+            owner.st_gid = ::getegid();
+        }
     }
     if (length < 0) {
         return errno_error();
@@ -1105,6 +1174,11 @@ std::error_code copy_symbolic_link(const std::string& source, const std::string&
     for (int attempt = 0; attempt < 100; ++attempt) {
         next_temp_name(temp, sizeof temp);
         if (::symlinkat(target.data(), parent.fd(), temp) == 0) {
+            // The link takes its source's owner and group where the process
+            // may give them (root); a link has no permission bits to carry.
+            if (owner.st_uid != ::geteuid() || owner.st_gid != ::getegid()) {
+                (void)::fchownat(parent.fd(), temp, owner.st_uid, owner.st_gid, AT_SYMLINK_NOFOLLOW);
+            }
             if (::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) == 0) {
                 return {};
             }
@@ -1126,14 +1200,52 @@ void confine_writes_below(const std::string& root) {
     forget_slot(source_slot());
 }
 
-std::error_code open_source_file(const std::string& path, FileHandle& file) {
+std::error_code open_source_file(const std::string& path, FileHandle& file, bool* access_unprotected) {
     struct stat st {};
-    const int fd = open_regular_source(path, st);
+    bool protected_atime = false;
+    const int fd = open_regular_source(path, st, protected_atime);
     if (fd < 0) {
         file.close();
         return errno_error();
     }
+    if (access_unprotected != nullptr) {
+        *access_unprotected = !protected_atime;
+    }
     file = FileHandle(fd);
+    return {};
+}
+
+std::error_code carry_owner_and_mode(FileHandle& from, FileHandle& to, bool writable, bool& owner_kept) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(from.native()), &st) != 0) {
+        return errno_error();
+    }
+    mode_t mode = owner_and_mode_bits(static_cast<int>(to.native()), st, owner_kept);
+    mode |= writable ? S_IWUSR : 0;
+    if (::fchmod(static_cast<int>(to.native()), mode) != 0) {
+        return errno_error();
+    }
+    return {};
+}
+
+std::error_code read_link_target(const std::string& path, std::string& target) {
+    thread_local std::vector<char> text(PATH_MAX + 1);
+    Target at(path);
+    if (!at.ok()) {
+        return errno_error();
+    }
+    struct stat before {};
+    const bool looked = ::fstatat(at.dir(), at.name(), &before, AT_SYMLINK_NOFOLLOW) == 0;
+    const ssize_t length = ::readlinkat(at.dir(), at.name(), text.data(), text.size() - 1);
+    if (length < 0) {
+        return errno_error();
+    }
+    // Reading a link moves its last-access time: put back where permitted.
+    if (looked) {
+        const timespec ts[2] = {before.st_atim, {0, UTIME_OMIT}};  // NOLINT(modernize-avoid-c-arrays)
+        (void)::utimensat(at.dir(), at.name(), ts, AT_SYMLINK_NOFOLLOW);
+    }
+    target.assign(text.data(), static_cast<std::size_t>(length));
     return {};
 }
 

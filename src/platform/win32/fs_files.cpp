@@ -534,11 +534,26 @@ std::error_code copy_symbolic_link(const std::string& source, const std::string&
     return {};
 }
 
-std::error_code open_source_file(const std::string& path, FileHandle& file) {
+std::error_code open_source_file(const std::string& path, FileHandle& file, bool* access_unprotected) {
     // Backup semantics reach files whose access rules would refuse a plain
     // open, for a process that holds the backup privilege.
     file = FileHandle(as_native(win32::open_source(win32::to_wide_path(path), FILE_FLAG_SEQUENTIAL_SCAN)));
+    if (access_unprotected != nullptr) {
+        *access_unprotected = false;  // its times are put back through a handle, whoever owns it
+    }
     return file.valid() ? std::error_code() : win32::system_error();
+}
+
+// Owners are the file system's affair on Windows: a copy is the account's.
+std::error_code carry_owner_and_mode(FileHandle& /*from*/, FileHandle& /*to*/, bool /*writable*/, bool& owner_kept) {
+    owner_kept = true;
+    return {};
+}
+
+// Links are recorded by kind only: their reparse data is no text.
+std::error_code read_link_target(const std::string& /*path*/, std::string& target) {
+    target.clear();
+    return std::make_error_code(std::errc::function_not_supported);
 }
 
 std::error_code create_temporary_beside(const std::string& destination, std::string& temp_path, FileHandle& file) {
