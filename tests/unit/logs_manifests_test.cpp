@@ -101,7 +101,7 @@ TEST(ManifestAuditSet, RowsListCopiesWithUsableDigests) {
     EXPECT_EQ(veldro::logs::audit_set_row(unusable, kinds, "/copy"), "");
     unusable.verdict = Verdict::not_copied;
     EXPECT_EQ(veldro::logs::audit_set_row(unusable, kinds, "/copy"), "");
-    r.link = true;  // the DFXML lists links; hashdeep's audit of regular files does not
+    r.is_link = true;  // the DFXML lists links; hashdeep's audit of regular files does not
     EXPECT_EQ(veldro::logs::audit_set_row(r, kinds, "/copy"), "");
 }
 
