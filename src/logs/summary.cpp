@@ -57,6 +57,10 @@ std::FILE* default_log_for_summary(Run& s) {
     return s.files.default_log;
 }
 
+const char* blank_lines(const RunCounters& c) {
+    return c.list_blank_lines == 1 ? "blank line" : "blank lines";
+}
+
 void write_default_log_totals(const Run& s, std::FILE* log) {
     const RunCounters& c = s.counters;
     std::fprintf(log, "\n Processed %9d files, %12s bytes: ", c.files_processed,
@@ -71,6 +75,9 @@ void write_default_log_totals(const Run& s, std::FILE* log) {
             std::fprintf(log, " of which %d files are newer", c.not_processed_newer);
         }
         std::fputs("\n", log);
+    }
+    if (c.list_blank_lines != 0) {
+        std::fprintf(log, "\n Skipped   %9d %s of the file list\n", c.list_blank_lines, blank_lines(c));
     }
     if (s.copy.no_dupe != 0) {
         std::fprintf(log, "\n Highest (number of duplicates) index number %d\n", c.highest_dupe_index);
@@ -180,6 +187,9 @@ void write_console_summary(const Run& s, int reason, const Elapsed& e) {
             std::fprintf(out, " of which %d files are newer", c.not_processed_newer);
         }
         std::fputs("\n", out);
+    }
+    if (c.list_blank_lines != 0) {
+        std::fprintf(out, "  Skipped    %9d %s of the file list\n", c.list_blank_lines, blank_lines(c));
     }
     std::fputs("  Elapsed time:  ", out);
     std::fprintf(out, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);

@@ -54,6 +54,8 @@ struct RunCounters {
     std::int32_t copy_failures = 0;
     // Listed files that were not there: such a run ends as an input fault.
     std::int32_t files_not_located = 0;
+    // Blank lines of a file list, skipped.
+    std::int32_t list_blank_lines = 0;
 };
 
 struct ProgressState {

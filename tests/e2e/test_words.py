@@ -1,0 +1,48 @@
+"""Words a user types: option words that are never guessed, values named
+when missing, both date forms, list files that skip blank lines, and a hash
+log that gives no all-clear when nothing was hashed."""
+
+import os
+import time
+import unittest
+
+from veldro_e2e import TreeCase, run
+
+OLD_NS = int(time.mktime((2019, 6, 1, 12, 0, 0, 0, 0, -1))) * 1_000_000_000
+
+
+class WordsCase(TreeCase):
+    def setUp(self):
+        super().setUp()
+        self.a = self.write("src/a.txt", b"alpha")
+        self.b = self.write("src/old.txt", b"bravo", mtime_ns=OLD_NS)
+        self.src = self.path("src")
+        self.dst = self.path("dst")
+
+    def run_copy(self, *more):
+        return run(["-p", self.src, "-d", self.dst, "-m", "-i", *more], cwd=self.tmp)
+
+    def assertRefusedBeforeTheRun(self, r, said):
+        self.assertStatus(r, 6)
+        self.assertIn(said, r.stdout + r.stderr)
+        self.assertNotIn("\u2554", r.stderr, "no banner")
+        self.assertNotIn("Processed", r.stdout, "no summary of zeros")
+        self.assertFalse(os.path.exists(self.dst))
+
+
+class FileLists(WordsCase):
+    def test_blank_lines_end_nothing_and_are_counted(self):
+        c = self.write("src/c.txt", b"charlie")
+        gone = self.path("gone", "missing.txt")
+        listing = self.write("list.txt", "\n".join([self.a, "", "  ", self.b, gone, c, ""]).encode())
+        os.makedirs(self.dst)
+        r = run(["-S", listing, "-d", self.dst])
+        self.assertStatus(r, 3)  # the missing file
+        for source in (self.a, self.b, c):
+            self.assertTrue(os.path.exists(os.path.join(self.dst, source.lstrip("/"))), source)
+        self.assertIn("  Skipped            2 blank lines of the file list\n", r.stdout)
+        self.assertFalse(os.path.exists(os.path.join(self.dst, os.path.dirname(gone).lstrip("/"))))
+
+
+if __name__ == "__main__":
+    unittest.main()
