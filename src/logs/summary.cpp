@@ -120,8 +120,11 @@ void close_hash_logs(Run& s) {
         platform::set_console_attribute(platform::StdStream::error, 158);
         std::fputs("\n", stderr);
     } else {
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", s.files.hash_log);
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", stderr);
+        // Nothing compared is no all-clear.
+        const char* verdict = s.counters.files_hashed != 0 ? "\nNo apparent mismatches in the copied hashes\n"
+                                                           : "\nNo files were hashed in this run\n";
+        std::fputs(verdict, s.files.hash_log);
+        std::fputs(verdict, stderr);
     }
     close_stream(s.files.hash_log, false);
     if (s.files.hash_error_log != nullptr && s.files.hash_rerun_log != nullptr) {

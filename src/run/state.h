@@ -49,6 +49,8 @@ struct RunCounters {
     std::int32_t ads_files_copied = 0;
     std::int32_t highest_dupe_index = 0;
     std::int32_t hash_mismatches = 0;
+    // Files (and named streams) whose digests reached the hash log.
+    std::int32_t files_hashed = 0;
     // Files that could be copied by neither way, or whose copy still
     // differed after the retries: such a run does not end as a success.
     std::int32_t copy_failures = 0;

@@ -44,5 +44,19 @@ class FileLists(WordsCase):
         self.assertFalse(os.path.exists(os.path.join(self.dst, os.path.dirname(gone).lstrip("/"))))
 
 
+
+class HashVerdict(WordsCase):
+    def test_no_all_clear_when_nothing_was_hashed(self):
+        hashes = self.path("logs", "HASH.TXT")
+        r = self.run_copy("-H", hashes)
+        self.assertStatus(r, 0)
+        self.assertIn("No apparent mismatches in the copied hashes", r.stderr)
+        # Nothing is newer than its copy: the second run hashes nothing.
+        r = self.run_copy("-H", hashes)
+        self.assertStatus(r, 0)
+        self.assertIn("\nNo files were hashed in this run\n", r.stderr)
+        self.assertTrue(self.read("logs/HASH.TXT").endswith(b"\nNo files were hashed in this run\n"))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -121,9 +121,16 @@ TEST_F(Termination, HashLogVerdictLines) {
     EXPECT_EXIT(
         {
             settings.files.hash_log = std::tmpfile();
+            settings.counters.files_hashed = 1;
             terminate_run(0);
         },
         ::testing::ExitedWithCode(0), "No apparent mismatches in the copied hashes");
+    EXPECT_EXIT(
+        {
+            settings.files.hash_log = std::tmpfile();
+            terminate_run(0);
+        },
+        ::testing::ExitedWithCode(0), "No files were hashed in this run");
     EXPECT_EXIT(
         {
             settings.files.hash_log = std::tmpfile();
