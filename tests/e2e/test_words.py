@@ -30,6 +30,22 @@ class WordsCase(TreeCase):
         self.assertFalse(os.path.exists(self.dst))
 
 
+class Dates(WordsCase):
+    def test_year_first_dates_are_accepted(self):
+        for value in ("2020-01-01", "01-01-2020"):
+            with self.subTest(value=value):
+                r = self.run_copy("-l", value)
+                self.assertStatus(r, 0)
+                self.assertTrue(os.path.exists(os.path.join(self.dst, "a.txt")))
+                self.assertFalse(os.path.exists(os.path.join(self.dst, "old.txt")))
+
+    def test_a_refused_date_names_both_forms(self):
+        for value in ("2021-02-30", "13-01-2020", "2021-xx"):
+            with self.subTest(value=value):
+                self.assertRefusedBeforeTheRun(self.run_copy("-l", value), "mm-dd-yyyy or yyyy-mm-dd")
+
+
+
 class FileLists(WordsCase):
     def test_blank_lines_end_nothing_and_are_counted(self):
         c = self.write("src/c.txt", b"charlie")
