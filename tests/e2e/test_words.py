@@ -30,6 +30,15 @@ class WordsCase(TreeCase):
         self.assertFalse(os.path.exists(self.dst))
 
 
+class MissingValues(WordsCase):
+    def test_a_letter_without_its_value_names_it(self):
+        for args, said in ((["-H"], "The option -H lacks its value: the name of the hash log"),
+                           (["-G", "-A"], "The option -G lacks its value: a byte count")):
+            with self.subTest(args=args):
+                self.assertRefusedBeforeTheRun(self.run_copy(*args), said)
+
+
+
 class Dates(WordsCase):
     def test_year_first_dates_are_accepted(self):
         for value in ("2020-01-01", "01-01-2020"):
