@@ -112,7 +112,7 @@ constexpr std::string_view usage_page_texts[] = {
     " given this way still needs -d, --DES= or the INI DEST= to run.\n"
     " Options begin with {OPTCHARS}; letters combine: -Ami is -A -m -i.\n"
     " --keyword options are known by their first letters in any case (--logfile,\n"
-    " --logs and --LOG are one option); unknown keywords are ignored.\n\n"
+    " --logs and --LOG are one option); no word is guessed: any other is refused.\n\n"
     " -p path [path..]   source directories (up to 300), up to the next option;\n"
     "                    a path naming a file copies that file from its directory\n"
     "                    --PATH=path    INI: [PATH=...]  (one per line)\n"
@@ -195,7 +195,7 @@ constexpr std::string_view usage_page_texts[] = {
     "             --recurse[=ON|OFF] (--REC) descends (the default)  INI: REC=\n"
     " -i          (or -I) immediate: no counting pass and no free-space check\n"
     "             before the copy                            INI: NO_COUNT=ON\n"
-    "             --IM  (the bare word only; --immediate is ignored)\n"
+    "             --IM (the bare word) or --immediate (--IMMED)\n"
     "             INI: IMMED=ON\n",
 
     // 7

@@ -30,13 +30,33 @@ class WordsCase(TreeCase):
         self.assertFalse(os.path.exists(self.dst))
 
 
+class OptionWords(WordsCase):
+    def test_words_that_name_no_keyword_are_refused(self):
+        for word, said in (("--dry-run", "\nUnknown option --dry-run\n"),
+                           ("--sha-256", "\nUnknown option --sha-256, did you mean --SHA256?\n"),
+                           ("--SHA3-256", "\nUnknown option --SHA3-256, did you mean --SHA256?\n"),
+                           ("--dfxm=x.xml", "\nUnknown option --dfxm, did you mean --DFXML?\n"),
+                           ("--audit=k.txt", "\nUnknown option --audit, did you mean --AUDITSET?\n"),
+                           ("--verify", "\nUnknown option --verify, did you mean --VERIFY_MEDIA?\n"),
+                           ("--checksum", "\nUnknown option --checksum\n"),
+                           ("--ALL=1", "\nIllegal option: ALL=1")):
+            with self.subTest(word=word):
+                self.assertRefusedBeforeTheRun(self.run_copy(word), said)
+
+    def test_an_ini_line_that_is_no_directive_is_named(self):
+        self.write("KANDRELX.INI", b"[BASE]\nIMMED=ON\nSHA256=ON\nCOLOUR=BLUE\n")
+        r = self.run_copy()
+        self.assertStatus(r, 0)
+        self.assertRegex(r.stderr, "\nWarning: line 4 of the ini file .*KANDRELX.INI is no directive and is ignored\n")
+        self.assertNotIn("line 3", r.stderr)
+
+
 class MissingValues(WordsCase):
     def test_a_letter_without_its_value_names_it(self):
         for args, said in ((["-H"], "The option -H lacks its value: the name of the hash log"),
                            (["-G", "-A"], "The option -G lacks its value: a byte count")):
             with self.subTest(args=args):
                 self.assertRefusedBeforeTheRun(self.run_copy(*args), said)
-
 
 
 class Dates(WordsCase):
@@ -54,7 +74,6 @@ class Dates(WordsCase):
                 self.assertRefusedBeforeTheRun(self.run_copy("-l", value), "mm-dd-yyyy or yyyy-mm-dd")
 
 
-
 class FileLists(WordsCase):
     def test_blank_lines_end_nothing_and_are_counted(self):
         c = self.write("src/c.txt", b"charlie")
@@ -67,7 +86,6 @@ class FileLists(WordsCase):
             self.assertTrue(os.path.exists(os.path.join(self.dst, source.lstrip("/"))), source)
         self.assertIn("  Skipped            2 blank lines of the file list\n", r.stdout)
         self.assertFalse(os.path.exists(os.path.join(self.dst, os.path.dirname(gone).lstrip("/"))))
-
 
 
 class HashVerdict(WordsCase):
