@@ -254,7 +254,6 @@ int handle_optional_value(OptionTarget& s, LongKeyword k, std::string_view text,
     if (const std::string_view close = closest_long_keyword(word); !close.empty()) {
         message += ", did you mean --" + std::string(close) + "?";
     }
-    message += "\n";
     throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, message};
 }
 
