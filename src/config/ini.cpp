@@ -604,7 +604,12 @@ void read_directives(OptionTarget& s, Lines& lines, const std::string& path, Ini
         if (line[0] == ';' || line[0] == '#') {
             continue;
         }
-        apply_ini_line(s, line, lines.line_number());
+        if (!apply_ini_line(s, line, lines.line_number())) {
+            // A misspelt directive must not quietly leave its setting out;
+            // the line itself is not shown, the file and its number are.
+            std::fprintf(stderr, "\nWarning: line %d of the ini file %s is no directive and is ignored\n",
+                         lines.line_number(), s.logs.ini_path.c_str());
+        }
     }
 }
 

@@ -245,6 +245,18 @@ int handle_optional_value(OptionTarget& s, LongKeyword k, std::string_view text,
     return handled;
 }
 
+// A word that names no keyword: a forensic run that silently dropped the
+// proof or the dry run it was asked for would be a failure reported as a
+// success, so it is refused before anything is done.
+[[noreturn]] void refuse_unknown_keyword(std::string_view text) {
+    const std::string_view word = text.substr(0, text.find('='));
+    std::string message = "\nUnknown option --" + std::string(word);
+    if (const std::string_view close = closest_long_keyword(word); !close.empty()) {
+        message += ", did you mean --" + std::string(close) + "?";
+    }
+    throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, message};
+}
+
 }  // namespace
 
 LongKeyword match_long_keyword(std::string_view text) {
@@ -259,12 +271,20 @@ int parse_long_option(OptionTarget& s, std::string_view text) {
     if (paths::equal_ignoring_case(text, "version")) {
         throw OptionStop{OptionStop::Page::version, NORMAL_EXIT, {}};
     }
-    const OptionRow& row = row_of(match_long_keyword(text));
+    const LongKeyword keyword = match_long_keyword(text);
+    if (keyword == LongKeyword::none) {
+        refuse_unknown_keyword(text);
+    }
+    const OptionRow& row = row_of(keyword);
     const std::optional<std::string> value = value_of(text);
     switch (row.long_value) {
         case Value::absent:
             return handled;
         case Value::flag:
+            // A value given to a switch says the user meant another option.
+            if (text.find('=') != std::string_view::npos) {
+                return illegal;
+            }
             set_flag(s.options, row, row.writes);
             return handled;
         case Value::on_off:

@@ -13,14 +13,17 @@ namespace veldro::config {
 // The long-option keywords are the options of the one table.
 using LongKeyword = Option;
 
-// The first keyword whose leading characters the text begins with, ignoring
-// case (--logfile, --logs and --LOG are one option).
+// The keyword the text names, ignoring case: the keyword's word or a
+// shortening of it down to its fewest letters, or one of its other words
+// (--logfile, --logs and --LOG are one option).
 LongKeyword match_long_keyword(std::string_view text);
 
-// Handles the text after "--". Returns 0 when the keyword was handled or is
-// unknown, nonzero when a value it needs is missing or outside its allowed
-// set (the caller reports "Illegal option" and ends the run). Input files
-// that cannot be opened end the run themselves where their option says so.
+// Handles the text after "--". Returns 0 when the keyword was handled,
+// nonzero when a value it needs is missing or outside its allowed set, or a
+// switch was given a value (the caller reports "Illegal option" and ends
+// the run). A word that names no keyword is refused with "Unknown option"
+// (and the keyword it is close to). Input files that cannot be opened end
+// the run themselves where their option says so.
 int parse_long_option(OptionTarget& s, std::string_view text);
 
 // A bypass entry in internal form. A trailing separator as typed is kept,

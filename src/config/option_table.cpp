@@ -1,6 +1,8 @@
 #include "config/option_table.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "util/numbers.h"
 #include "util/paths.h"
@@ -17,14 +19,16 @@ constexpr Match anywhere = Match::anywhere;
 
 // The INI directives keep the order they have always been tried in: a word
 // searched anywhere in a directive's name wins over the words after it, and
-// PATHONLY comes before PATH. Among the long keywords only HASHLOG must come
-// before HASH, and IM is the bare word alone.
+// PATHONLY comes before PATH. A long option names a keyword only as the word
+// itself or a shortening of it, so their order matters little; IM is the
+// bare word alone.
 constexpr auto words = std::to_array<OptionWord>({
     {"ALL", 3, Option::all, long_only},
     {"ACCOUNT", 3, Option::log, long_only},
-    {"ACCT", 4, Option::log, ini_only},
+    {"ACCT", 4, Option::log, both},
     {"ACCOUNT", 7, Option::log, ini_only},
     {"LOGFILE", 3, Option::log, both},
+    {"LOGS", 4, Option::log, long_only},
     {"ADSEXTRACT", 10, Option::ads_extract, long_only},
     {"ADSPARENT", 9, Option::ads_parent, long_only},
     {"ADSCHILD", 8, Option::ads_child, long_only},
@@ -52,7 +56,7 @@ constexpr auto words = std::to_array<OptionWord>({
     {"HASH", 4, Option::hash, both},
     {"MD5", 3, Option::hash, long_only},
     {"IM", 2, Option::immediate, long_only, Match::whole},
-    {"IMMEDIATE", 5, Option::immediate, ini_only},
+    {"IMMEDIATE", 5, Option::immediate, both},
     {"NO_COUNT", 8, Option::immediate, ini_only},
     {"LESSTHAN", 3, Option::less, long_only},
     {"LIST", 3, Option::list, long_only},
@@ -115,7 +119,7 @@ constexpr auto words = std::to_array<OptionWord>({
     {"NOTES", 5, Option::notes, ini_only},
     {"THREADS", 3, Option::threads, long_only},
     {"THREADS", 7, Option::threads, ini_only},
-    {"VERIFY_MEDIA", 3, Option::verify_media, long_only},
+    {"VERIFY_MEDIA", 12, Option::verify_media, long_only},
     {"VERIFY_MEDIA", 12, Option::verify_media, ini_only},
 });
 
@@ -233,7 +237,26 @@ bool offered(Source word, Source wanted) {
     return (static_cast<unsigned>(word) & static_cast<unsigned>(wanted)) != 0;
 }
 
-bool matches(const OptionWord& word, std::string_view text) {
+// The word of a long option: the text before its value.
+std::string_view long_word(std::string_view text) {
+    return text.substr(0, text.find('='));
+}
+
+// A long option names a word when it is the word or a shortening of it
+// that keeps at least the word's compared letters: --SHA3 is SHA384, but
+// --SHA3-256 names nothing, and --dfxm is too short for DFXML.
+bool names_word(const OptionWord& word, std::string_view given) {
+    if (word.match == Match::whole) {
+        return paths::equal_ignoring_case(given, word.name.substr(0, word.letters));
+    }
+    return given.size() >= word.letters && given.size() <= word.name.size() &&
+           paths::starts_with_ignoring_case(word.name, given);
+}
+
+bool matches(const OptionWord& word, std::string_view text, Source source) {
+    if (source == Source::long_option) {
+        return names_word(word, long_word(text));
+    }
     const std::string_view compared = word.name.substr(0, word.letters);
     switch (word.match) {
         case Match::whole:
@@ -269,11 +292,67 @@ std::span<const OptionWord> option_words() {
 
 Option match_option(std::string_view text, Source source) {
     for (const OptionWord& word : words) {
-        if (offered(word.source, source) && matches(word, text)) {
+        if (offered(word.source, source) && matches(word, text, source)) {
             return word.option;
         }
     }
     return Option::none;
+}
+
+namespace {
+
+// The edits (a letter added, dropped or changed) that turn one word into
+// another, ignoring case.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    const std::string x = util::to_upper(a);
+    const std::string y = util::to_upper(b);
+    std::vector<std::size_t> row(y.size() + 1);
+    for (std::size_t j = 0; j <= y.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= x.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= y.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[y.size()];
+}
+
+// Farther than this, a word is no likely slip for a keyword.
+constexpr std::size_t most_edits = 2;
+
+}  // namespace
+
+std::string_view closest_long_keyword(std::string_view word) {
+    std::string_view best;
+    Option best_option = Option::none;
+    std::size_t best_distance = most_edits + 1;
+    bool tie = false;
+    for (const OptionWord& w : words) {
+        if (!offered(w.source, Source::long_option)) {
+            continue;
+        }
+        // A shortening the keyword does not accept is as close as can be.
+        const bool short_prefix =
+            !word.empty() && word.size() < w.name.size() && paths::starts_with_ignoring_case(w.name, word);
+        const std::size_t distance = short_prefix ? 0 : edit_distance(word, w.name);
+        if (distance > most_edits || distance * 2 >= w.name.size() || distance > best_distance) {
+            continue;
+        }
+        if (distance < best_distance) {
+            best = w.name;
+            best_option = w.option;
+            best_distance = distance;
+            tie = false;
+        } else if (w.option != best_option) {
+            tie = true;
+        }
+    }
+    return tie ? std::string_view() : best;
 }
 
 const OptionRow& row_of(Option option) {

@@ -116,7 +116,10 @@ enum class Match : std::uint8_t {
 // One word naming an option: its full name and how many of its leading
 // letters are compared (any case), the fewest a user must give. An option
 // named by more than one word (--BEF for --OLD) has a word for each. Words
-// are tried in the table's order; the first match wins.
+// are tried in the table's order; the first match wins. A long option must
+// be the word itself or a shortening of it down to that many letters: a
+// longer or different word is never taken for it. An INI directive only
+// begins with those letters (SILENT is matched on SILEN, so SILENCE too).
 struct OptionWord {
     std::string_view name;
     std::uint8_t letters;
@@ -132,6 +135,12 @@ std::span<const OptionWord> option_words();
 // The first option a source's word matches at the start of `text` (the
 // text after "--", or an INI line), or Option::none.
 Option match_option(std::string_view text, Source source);
+
+// For a long option that names no keyword (the text after "--", before any
+// '='): the one keyword it is close to (a shortening too short for it, or
+// a word a letter or two away), for "did you mean". Empty when none is
+// close, or several options are equally close.
+std::string_view closest_long_keyword(std::string_view word);
 
 using Switch = bool& (*)(Options&);
 

@@ -90,6 +90,11 @@ std::optional<DateText> parse_date_text(std::string_view value) {
                     &date.year) != 5) {
         return std::nullopt;
     }
+    // Four digits first: the year-first form the program's own outputs use.
+    if (value.size() > 4 && value.find_first_not_of("0123456789") == 4) {
+        date = DateText{date.day, date.year, date.month};
+        date.iso = true;
+    }
     for (const char c : value) {
         switch (upper(c)) {
             case 'A':
@@ -121,13 +126,14 @@ void apply_age_value(OptionTarget& s, AgeBound bound, std::string_view value) {
     }
     const std::optional<DateText> date = parse_date_text(value);
     if (!date) {
-        refuse_date(value, "can't be read: give it as mm-dd-yyyy");
+        refuse_date(value, "can't be read: give it as mm-dd-yyyy or yyyy-mm-dd");
     }
-    const int year = normalise_year(date->year);
+    const int year = date->iso ? date->year : normalise_year(date->year);
     // An impossible day (02-30) or a day-month swap (25-12-2020) must not
     // roll silently into another date.
     if (!util::is_valid_date(date->month, date->day, year)) {
         std::fprintf(stderr, "%d/%d/%d is not a valid date\n", date->month, date->day, year);
+        std::fputs("A date is given as mm-dd-yyyy or yyyy-mm-dd\n", stderr);
         throw util::RunEnd{ILLEGAL_OPTION};
     }
     if (year > max_cutoff_year) {

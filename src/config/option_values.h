@@ -26,7 +26,8 @@ int normalise_year(int year);
 struct DateText {
     int month = 0;
     int day = 0;
-    int year = 0;  // as typed, not normalised
+    int year = 0;      // as typed, not normalised
+    bool iso = false;  // written year first (yyyy-mm-dd): a whole year, never normalised
     bool access = false;
     bool create = false;
     bool write = false;
@@ -34,8 +35,9 @@ struct DateText {
 
 // A value holding '-', '/' or '\' is a date, anything else a day count.
 bool is_date_form(std::string_view value);
-// Reads "mm-dd-yyyy" (any one separator character between the numbers)
-// and the letters A, C, W (either case) found anywhere in the value.
+// Reads "mm-dd-yyyy", or "yyyy-mm-dd" when the value begins with four
+// digits (any one separator character between the numbers), and the
+// letters A, C, W (either case) found anywhere in the value.
 // Gives nothing when three numbers cannot be read.
 std::optional<DateText> parse_date_text(std::string_view value);
 

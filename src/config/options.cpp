@@ -47,9 +47,20 @@ struct ArgumentScan {
     throw util::RunEnd{ILLEGAL_OPTION};
 }
 
+// A letter without its value (none follows, or the next argument is an
+// option): where the letter does not show the usage, the message names the
+// letter and what it needs.
+[[noreturn]] void missing_value(const ArgumentScan& scan, MissingRule rule, const char* what) {
+    if (rule == MissingRule::fatal) {
+        std::fprintf(stderr, "\nThe option -%c lacks its value: %s\n", scan.arg()[scan.letter], what);
+    }
+    bad_command_line(rule);
+}
+
 // A letter's value: the rest of its argument when anything follows the
-// letter, else the next argument, which is consumed.
-std::string take_value(ArgumentScan& scan, bool skip_equals, DashRule dash, MissingRule missing) {
+// letter, else the next argument, which is consumed. `what` says what the
+// value is, for the message when it is missing.
+std::string take_value(ArgumentScan& scan, bool skip_equals, DashRule dash, MissingRule missing, const char* what) {
     std::string_view rest = scan.rest();
     if (skip_equals && !rest.empty() && rest.front() == '=') {
         rest.remove_prefix(1);
@@ -61,11 +72,11 @@ std::string take_value(ArgumentScan& scan, bool skip_equals, DashRule dash, Miss
     // An empty argument is no value either: "-d ''" must not quietly mean
     // the working directory.
     if (scan.next >= scan.args.size() || scan.args[scan.next].empty()) {
-        bad_command_line(missing);
+        missing_value(scan, missing, what);
     }
     const std::string& value = scan.args[scan.next];
     if (dash != DashRule::allowed && !value.empty() && value.front() == '-') {
-        bad_command_line(dash == DashRule::usage ? MissingRule::usage : MissingRule::fatal);
+        missing_value(scan, dash == DashRule::usage ? MissingRule::usage : MissingRule::fatal, what);
     }
     ++scan.next;
     return value;
@@ -136,7 +147,9 @@ void take_attribute_modifiers(ArgumentScan& scan, OptionTarget& s) {
 // -D: on Windows a drive designation with its ':'; on Linux a directory.
 void take_drive_destination(ArgumentScan& scan, OptionTarget& s) {
     const bool attached = !scan.rest().empty();
-    const std::string value = take_value(scan, false, DashRule::fatal, MissingRule::fatal);
+    const std::string value = take_value(
+        scan, false, DashRule::fatal, MissingRule::fatal,
+        paths::native_style == paths::Style::windows ? "the destination drive" : "the destination directory");
     if (paths::native_style == paths::Style::windows) {
         const bool has_colon = attached ? (value.size() >= 2 && value[1] == ':') : value.size() > 1;
         if (!has_colon) {
@@ -220,7 +233,7 @@ void take_hash_option(ArgumentScan& scan, OptionTarget& s) {
 // -H: the hash log and its companions; both sides hashed unless -hs or -hd
 // chose one already.
 void take_hash_log_with_companions(ArgumentScan& scan, OptionTarget& s) {
-    const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal);
+    const std::string name = take_value(scan, true, DashRule::allowed, MissingRule::fatal, "the name of the hash log");
     if (!s.hashing.any()) {
         s.hashing.hash_both();
     }
@@ -248,7 +261,7 @@ void take_time_field(ArgumentScan& scan, OptionTarget& s) {
         letter = rest.front();
         ++scan.letter;
     } else {
-        letter = take_value(scan, false, DashRule::fatal, MissingRule::fatal).front();
+        letter = take_value(scan, false, DashRule::fatal, MissingRule::fatal, "a time letter (A, C, W or 3)").front();
     }
     if (!is_time_letter(letter)) {
         refuse_option_value(option, std::string(1, letter));
@@ -257,7 +270,8 @@ void take_time_field(ArgumentScan& scan, OptionTarget& s) {
 }
 
 void take_width(ArgumentScan& scan, OptionTarget& s) {
-    const int width = name_width_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+    const int width =
+        name_width_value("the width", take_value(scan, false, DashRule::allowed, MissingRule::fatal, "a width"));
     ConsoleOptions& con = s.console;
     con.width_state += 1;
     con.name_width = width;
@@ -298,7 +312,9 @@ bool take_letter_value(ArgumentScan& scan, OptionTarget& s, char letter) {
             if (scan.plus) {
                 logs::drop_log_set(s.options);
             } else {
-                logs::name_log_set(s.options, take_value(scan, true, DashRule::usage, MissingRule::usage), true);
+                logs::name_log_set(s.options,
+                                   take_value(scan, true, DashRule::usage, MissingRule::usage, "the name of the log"),
+                                   true);
             }
             break;
         case 'D':
@@ -306,34 +322,42 @@ bool take_letter_value(ArgumentScan& scan, OptionTarget& s, char letter) {
             break;
         case 'd':
             s.paths.dest_given = true;
-            set_destination(s, take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            set_destination(s,
+                            take_value(scan, false, DashRule::fatal, MissingRule::fatal, "the destination directory"));
             break;
         case 'E':
-            logs::name_error_file(s.options, take_value(scan, false, DashRule::usage, MissingRule::usage));
+            logs::name_error_file(
+                s.options, take_value(scan, false, DashRule::usage, MissingRule::usage, "the name of the error log"));
             break;
         case 'F':
-            read_type_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            read_type_file(
+                s, take_value(scan, false, DashRule::allowed, MissingRule::fatal, "the name of the file types file"));
             break;
         case 'G':
             s.selection.greater_select = true;
-            s.selection.greater_size = size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            s.selection.greater_size =
+                size_value("-G", take_value(scan, false, DashRule::fatal, MissingRule::fatal, "a byte count"));
             break;
         case 'g':
-            apply_age_value(s, AgeBound::older, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            apply_age_value(s, AgeBound::older,
+                            take_value(scan, false, DashRule::allowed, MissingRule::usage, "days or a date"));
             break;
         case 'H':
             take_hash_log_with_companions(scan, s);
             break;
         case 'L':
             s.selection.less_select = true;
-            s.selection.less_size = size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal));
+            s.selection.less_size =
+                size_value("-L", take_value(scan, false, DashRule::fatal, MissingRule::fatal, "a byte count"));
             break;
         case 'l':
-            apply_age_value(s, AgeBound::younger, take_value(scan, false, DashRule::allowed, MissingRule::usage));
+            apply_age_value(s, AgeBound::younger,
+                            take_value(scan, false, DashRule::allowed, MissingRule::usage, "days or a date"));
             break;
         case 'S':
         case 's':
-            name_list_file(s, take_value(scan, false, DashRule::allowed, MissingRule::fatal));
+            name_list_file(s,
+                           take_value(scan, false, DashRule::allowed, MissingRule::fatal, "the name of the list file"));
             break;
         default:
             return false;

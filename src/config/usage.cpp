@@ -112,7 +112,7 @@ constexpr std::string_view usage_page_texts[] = {
     " given this way still needs -d, --DES= or the INI DEST= to run.\n"
     " Options begin with {OPTCHARS}; letters combine: -Ami is -A -m -i.\n"
     " --keyword options are known by their first letters in any case (--logfile,\n"
-    " --logs and --LOG are one option); unknown keywords are ignored.\n\n"
+    " --logs and --LOG are one option); no word is guessed: any other is refused.\n\n"
     " -p path [path..]   source directories (up to 300), up to the next option;\n"
     "                    a path naming a file copies that file from its directory\n"
     "                    --PATH=path    INI: [PATH=...]  (one per line)\n"
@@ -195,7 +195,7 @@ constexpr std::string_view usage_page_texts[] = {
     "             --recurse[=ON|OFF] (--REC) descends (the default)  INI: REC=\n"
     " -i          (or -I) immediate: no counting pass and no free-space check\n"
     "             before the copy                            INI: NO_COUNT=ON\n"
-    "             --IM  (the bare word only; --immediate is ignored)\n"
+    "             --IM (the bare word) or --immediate (--IMMED)\n"
     "             INI: IMMED=ON\n",
 
     // 7
@@ -264,9 +264,9 @@ constexpr std::string_view usage_page_texts[] = {
     " -g xxx   copy files OLDER than xxx days (--before=, --OLD=)  [OLDER=xxx]\n"
     " -l xxx   copy files YOUNGER than xxx days (--after=, --NEW=, --YOU=)\n"
     "                                                      [YOUNGER=xxx] [NEWER=xxx]\n"
-    "   xxx is a number of days, or a date mm-dd-yyyy[ACW]: then the times named\n"
-    "   by the letters are tested (A last access, C created, W last written);\n"
-    "   a date without letters becomes a number of days\n"
+    "   xxx is a number of days, or a date mm-dd-yyyy[ACW] or yyyy-mm-dd[ACW]:\n"
+    "   then the times named by the letters are tested (A last access, C created,\n"
+    "   W last written); a date without letters becomes a number of days\n"
     "       -g 01-15-2005W   files last written before 15 January 2005\n"
     "       -g 30 -l 60      files from 30 up to 59 days old\n"
     " -G xxx   copy files of at least xxx bytes   [GREATER=xxx]  --greater=xxx\n"

@@ -199,7 +199,9 @@ void install_memory_handler() {
     std::set_new_handler(memory_exhausted);
 }
 
-int read_options(OwnedRun& r, const std::vector<std::string>& args) {
+namespace {
+
+int read_and_complete_options(OwnedRun& r, const std::vector<std::string>& args) {
     int result = 0;
     try {
         result = config::parse_command_line(r.target, args);
@@ -216,6 +218,22 @@ int read_options(OwnedRun& r, const std::vector<std::string>& args) {
     logs::open_named_files(r.options, r.files);
     complete_options(r);
     return result;
+}
+
+}  // namespace
+
+int read_options(OwnedRun& r, const std::vector<std::string>& args) {
+    try {
+        return read_and_complete_options(r, args);
+    } catch (const util::RunEnd& end) {
+        // A refused command line ran nothing: its message and the reason,
+        // without a summary of zeros.
+        if (end.reason == ILLEGAL_OPTION && end.summary) {
+            std::fprintf(stdout, "\n\nProgram Not completed %s\n", exit_reason_text(ILLEGAL_OPTION));
+            throw util::RunEnd{ILLEGAL_OPTION, false};
+        }
+        throw;
+    }
 }
 
 namespace {

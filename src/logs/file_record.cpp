@@ -312,6 +312,7 @@ void FileReport::hashed_stream(const StreamOutcome& one) {
     if (!mode.any() || log == nullptr) {
         return;
     }
+    ++s_.counters.files_hashed;
     std::fputs("\n", log);
     if (mode.hash_sources) {
         write_digest_columns(log, one.text, one.source_digests, s_, false);
@@ -379,6 +380,9 @@ void FileReport::hash_log() {
             }
         }
     };
+    if (h.hash_sources || h.hash_copies) {
+        ++s_.counters.files_hashed;
+    }
     if (h.hash_sources) {
         std::fputs("\n", log);
         write_side(source_shown, o_.source_digests);
@@ -703,6 +707,9 @@ bool FileReport::listed_digests() {
         }
     }
     if (std::FILE* log = s_.files.hash_log) {
+        if (o_.source_hashed || o_.destination_hashed) {
+            ++s_.counters.files_hashed;
+        }
         if (o_.source_hashed) {
             std::fprintf(log, "\n\n%s  %s ", util::shown_name(o_.source).c_str(), src_text.data());
         }

@@ -57,6 +57,10 @@ std::FILE* default_log_for_summary(Run& s) {
     return s.files.default_log;
 }
 
+const char* blank_lines(const RunCounters& c) {
+    return c.list_blank_lines == 1 ? "blank line" : "blank lines";
+}
+
 void write_default_log_totals(const Run& s, std::FILE* log) {
     const RunCounters& c = s.counters;
     std::fprintf(log, "\n Processed %9d files, %12s bytes: ", c.files_processed,
@@ -71,6 +75,9 @@ void write_default_log_totals(const Run& s, std::FILE* log) {
             std::fprintf(log, " of which %d files are newer", c.not_processed_newer);
         }
         std::fputs("\n", log);
+    }
+    if (c.list_blank_lines != 0) {
+        std::fprintf(log, "\n Skipped   %9d %s of the file list\n", c.list_blank_lines, blank_lines(c));
     }
     if (s.copy.no_dupe != 0) {
         std::fprintf(log, "\n Highest (number of duplicates) index number %d\n", c.highest_dupe_index);
@@ -116,8 +123,11 @@ void close_hash_logs(Run& s) {
         platform::set_console_attribute(platform::StdStream::error, 158);
         std::fputs("\n", stderr);
     } else {
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", s.files.hash_log);
-        std::fputs("\nNo apparent mismatches in the copied hashes\n", stderr);
+        // Nothing compared is no all-clear.
+        const char* verdict = s.counters.files_hashed != 0 ? "\nNo apparent mismatches in the copied hashes\n"
+                                                           : "\nNo files were hashed in this run\n";
+        std::fputs(verdict, s.files.hash_log);
+        std::fputs(verdict, stderr);
     }
     close_stream(s.files.hash_log, false);
     if (s.files.hash_error_log != nullptr && s.files.hash_rerun_log != nullptr) {
@@ -183,6 +193,9 @@ void write_console_summary(const Run& s, int reason, const Elapsed& e) {
             std::fprintf(out, " of which %d files are newer", c.not_processed_newer);
         }
         std::fputs("\n", out);
+    }
+    if (c.list_blank_lines != 0) {
+        std::fprintf(out, "  Skipped    %9d %s of the file list\n", c.list_blank_lines, blank_lines(c));
     }
     if (c.sources_access_moved != 0) {
         std::fprintf(out, "  Last access MOVED %d sources\n", c.sources_access_moved);

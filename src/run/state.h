@@ -49,6 +49,8 @@ struct RunCounters {
     std::int32_t ads_files_copied = 0;
     std::int32_t highest_dupe_index = 0;
     std::int32_t hash_mismatches = 0;
+    // Files (and named streams) whose digests reached the hash log.
+    std::int32_t files_hashed = 0;
     // Files that could be copied by neither way, or whose copy still
     // differed after the retries: such a run does not end as a success.
     std::int32_t copy_failures = 0;
@@ -58,6 +60,8 @@ struct RunCounters {
     std::int32_t sources_access_moved = 0;
     // Copies that could not be given their source's owner and group.
     std::int32_t owners_not_kept = 0;
+    // Blank lines of a file list, skipped.
+    std::int32_t list_blank_lines = 0;
 };
 
 struct ProgressState {

@@ -174,7 +174,8 @@ void decide_listed_file(Run& s, ListFlow& flow, std::string& dest_dir, FileOutco
         return;
     }
     dest_dir = listed_file_destination_dir(s.paths.dest_path, out.source);
-    if (s.copy.list_only == ListOnly::off) {
+    // A file that is not there gets no directory made for it.
+    if (found && s.copy.list_only == ListOnly::off) {
         flow.settle_if_below(dest_dir);
         copy::make_directory_path(s, dest_dir, s.paths.maintain_dir_dates);
     }
@@ -214,8 +215,7 @@ void decide_listed_file(Run& s, ListFlow& flow, std::string& dest_dir, FileOutco
     out.destination_hashed = s.hashing.hash_copies && regular;
 }
 
-// Decides on every line of the list and hands it over; a line the list
-// ends with stops the reading.
+// Decides on every line of the list and hands it over.
 void read_listed_files(Run& s, std::FILE* list, ListFlow& flow) {
     std::string line;
     std::string dest_dir;
@@ -230,7 +230,10 @@ void read_listed_files(Run& s, std::FILE* list, ListFlow& flow) {
         }
         first_line = false;
         if (!clean_file_list_line(line)) {
-            break;
+            // A blank line ends nothing: it is counted, and the lines after
+            // it are read.
+            ++s.counters.list_blank_lines;
+            continue;
         }
         FileOutcome& out = flow.next();
         out.reset();
@@ -260,7 +263,7 @@ void reopen_default_log(Run& s) {
 bool clean_file_list_line(std::string& line) {
     cut_at_bar(line);
     trim_trailing(line, true);
-    return line.size() > 1;
+    return !line.empty();
 }
 
 bool clean_dirs_list_line(std::string& line) {

@@ -21,7 +21,7 @@ void read_dirs_list(OptionTarget& s, std::FILE* file);
 
 // A file-list line as the list mode uses it: cut at the first '|', with
 // trailing blanks and line ends removed (leading blanks are kept). False
-// when the line ends the list (empty or one character long).
+// when nothing is left: a blank line, skipped and counted.
 bool clean_file_list_line(std::string& line);
 
 // A directory-list line (as read, without its line feed): trailing blanks

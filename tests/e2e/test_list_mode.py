@@ -60,12 +60,12 @@ class TestFileList(ListModeCase):
         self.assertIn("         1 of 3 files,", r.stderr)
         self.assertNotIn("         2 of 3 files,", r.stderr)
 
-    def test_an_empty_line_ends_the_list(self):
+    def test_an_empty_line_ends_nothing(self):
         listing = self.list_file([self.a, "", self.b])
         r = run(["-S", listing, "-d", self.dst])
         self.assertStatus(r, 0)
         self.assertTrue(os.path.exists(self.copy_of(self.a)))
-        self.assertFalse(os.path.exists(self.copy_of(self.b)))
+        self.assertTrue(os.path.exists(self.copy_of(self.b)))
 
     def test_a_line_climbing_with_dotdot_cannot_leave_the_destination(self):
         outside = self.path("outside")

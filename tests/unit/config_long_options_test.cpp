@@ -48,7 +48,7 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"logs=x", LongKeyword::log},
         {"LO", LongKeyword::none},
         {"ADSEXTRACT", LongKeyword::ads_extract},
-        {"adsextraction", LongKeyword::ads_extract},
+        {"adsextraction", LongKeyword::none},
         {"ADSEXTRAC", LongKeyword::none},
         {"ADSPARENT", LongKeyword::ads_parent},
         {"ADSPAREN", LongKeyword::none},
@@ -81,7 +81,7 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"greater=5", LongKeyword::greater},
         {"GR", LongKeyword::none},
         {"hashlog=x", LongKeyword::hash_log},
-        {"HASHLO", LongKeyword::hash},
+        {"HASHLO", LongKeyword::none},
         {"HASH", LongKeyword::hash},
         {"HAS", LongKeyword::none},
         {"md5", LongKeyword::hash},
@@ -91,8 +91,9 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"IM", LongKeyword::immediate},
         {"im", LongKeyword::immediate},
         {"IMM", LongKeyword::none},
-        {"immediate", LongKeyword::none},
-        {"IM=1", LongKeyword::none},
+        {"immediate", LongKeyword::immediate},
+        {"IMME", LongKeyword::none},
+        {"IM=1", LongKeyword::immediate},
         {"lessthan=5", LongKeyword::less},
         {"list=x", LongKeyword::list},
         {"LI", LongKeyword::none},
@@ -125,6 +126,7 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"SHA512", LongKeyword::sha512},
         {"512", LongKeyword::sha512},
         {"SHA", LongKeyword::none},
+        {"SHA3-256", LongKeyword::none},
         {"TEST", LongKeyword::test},
         {"TES", LongKeyword::none},
         {"flatten=3", LongKeyword::flatten},
@@ -142,8 +144,8 @@ TEST(LongKeywordTest, EveryPrefixBoundary) {
         {"AUDITSE", LongKeyword::none},
         {"SEAL", LongKeyword::seal},
         {"SEA", LongKeyword::none},
-        {"ver", LongKeyword::verify_media},
-        {"VE", LongKeyword::none},
+        {"verify_media", LongKeyword::verify_media},
+        {"verify", LongKeyword::none},
         {"report=x", LongKeyword::report},
         {"REP=x", LongKeyword::report},
         {"whatever", LongKeyword::none},
@@ -210,11 +212,11 @@ TEST(LongOptionValuesTest, ManifestsNeedAFileName) {
     EXPECT_EQ(s.logs.seal, 1);
 }
 
-TEST(LongOptionValuesTest, UnknownKeywordsChangeNothing) {
+TEST(LongOptionValuesTest, UnknownKeywordsAndValuedSwitchesAreRefused) {
     OwnedRun s;
-    EXPECT_EQ(parse_long_option(s, "whatever=1"), 0);
-    EXPECT_EQ(parse_long_option(s, "immediate"), 0);
-    EXPECT_EQ(s.copy.immediate, 0);
+    EXPECT_THROW(parse_long_option(s, "whatever=1"), veldro::config::OptionStop);
+    EXPECT_NE(parse_long_option(s, "ALL=1"), 0);
+    EXPECT_EQ(s.selection.copy_all, 0);
 }
 
 TEST(LongOptionValuesTest, OptionalOnOffValues) {

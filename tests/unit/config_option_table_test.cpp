@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <utility>
 
 #include "config/option_table.h"
 
@@ -33,6 +34,15 @@ TEST(OptionTableTest, EveryWordNamesAnOptionOfItsSource) {
         EXPECT_NE(row_of(veldro::config::letter_option(letter)).field, nullptr) << letter;
     }
     EXPECT_EQ(veldro::config::letter_option('x'), Option::none);
+}
+
+// A word that names no keyword is offered the one keyword close to it.
+TEST(OptionTableTest, SuggestsTheOneCloseKeyword) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"sha-256", "SHA256"}, {"SHA3-256", "SHA256"}, {"dfxm", "DFXML"}, {"dry-run", ""}, {"RE", ""}};
+    for (const auto& [word, close] : cases) {
+        EXPECT_EQ(veldro::config::closest_long_keyword(word), close) << word;
+    }
 }
 
 }  // namespace

@@ -121,6 +121,7 @@ TEST_F(Termination, HashLogVerdictLines) {
     EXPECT_EXIT(
         {
             settings.files.hash_log = std::tmpfile();
+            settings.counters.files_hashed = 1;
             terminate_run(0);
         },
         ::testing::ExitedWithCode(0), "No apparent mismatches in the copied hashes");

@@ -35,14 +35,14 @@ TEST(FileListLine, CutsAtTheBarAndTrimsTheEndOnly) {
     EXPECT_TRUE(more);
 }
 
-TEST(FileListLine, EmptyOrOneCharacterEndsTheList) {
+TEST(FileListLine, OnlyALineWithNothingLeftIsBlank) {
     bool more = true;
     cleaned_file_line("", more);
     EXPECT_FALSE(more);
     cleaned_file_line("\r", more);
     EXPECT_FALSE(more);
     cleaned_file_line("x  ", more);
-    EXPECT_FALSE(more);
+    EXPECT_TRUE(more);
     cleaned_file_line("| only a note", more);
     EXPECT_FALSE(more);
     cleaned_file_line("ab", more);
@@ -163,14 +163,16 @@ TEST_F(ListModeTree, ALineClimbingWithDotDotStaysInsideTheDestination) {
     }
 }
 
-TEST_F(ListModeTree, AnEmptyLineEndsTheList) {
-    EXPECT_EQ(run_list(src("a.txt") + "\n\n" + src("sub/b.txt") + "\n"), 1);
-    EXPECT_FALSE(fs::exists(copy_of("sub/b.txt")));
+TEST_F(ListModeTree, BlankLinesEndNothingAndAreCounted) {
+    EXPECT_EQ(run_list(src("a.txt") + "\n\n  \r\n" + src("sub/b.txt") + "\n"), 2);
+    EXPECT_TRUE(fs::exists(copy_of("sub/b.txt")));
+    EXPECT_EQ(s_.counters.list_blank_lines, 2);
 }
 
 TEST_F(ListModeTree, MissingFilesAreCountedOnlyWithTheNotCopiedLog) {
-    EXPECT_EQ(run_list(src("nothing.txt") + "\n"), 0);
+    EXPECT_EQ(run_list(src("gone/nothing.txt") + "\n"), 0);
     EXPECT_EQ(s_.counters.files_not_processed, 0);
+    EXPECT_FALSE(fs::exists(copy_of("gone")));  // no directory made for it
 
     s_.files.not_copied_log = std::tmpfile();
     EXPECT_EQ(run_list(src("nothing.txt") + "\n"), 0);
