@@ -108,7 +108,8 @@ constexpr auto words = std::to_array<OptionWord>({
     {"REPORT", 6, Option::report, ini_only},
     {"THREADS", 3, Option::threads, long_only},
     {"THREADS", 7, Option::threads, ini_only},
-    {"VERIFY_MEDIA", 3, Option::verify_media, long_only},
+    {"VERIFY_MEDIA", 7, Option::verify_media, long_only},
+    {"VERIFY", 6, Option::verify, long_only},
     {"VERIFY_MEDIA", 12, Option::verify_media, ini_only},
 });
 
@@ -194,6 +195,7 @@ constexpr auto rows = std::to_array<OptionRow>({
     {Option::report, "", V::path, V::path, nullptr, nullptr, true, false, &LogOptions::report_path},
     {Option::threads, "", V::number, V::number},
     {Option::verify_media, "", V::flag, V::on_off, in<&HashOptions::verify_media>},
+    {Option::verify, "", V::path, V::absent, nullptr, nullptr, true, false, &LogOptions::verify_record_path},
     {Option::append, "", V::absent, V::on_off, in<&LogOptions::append>},
     // Accepted for older files; the value must still say on or off.
     {Option::crc, "", V::absent, V::on_off},

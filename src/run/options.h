@@ -148,6 +148,8 @@ struct LogOptions {
     std::string audit_set_path;
     bool seal = false;
     std::string report_path;  // the acquisition report (HTML)
+    // --VERIFY: the record of an earlier run whose copies are checked.
+    std::string verify_record_path;
 };
 
 struct ConsoleOptions {
