@@ -156,7 +156,11 @@ CheckCounts check_copies(platform::FileSystem& files, const Record& record, cons
     {
         util::OrderedWork<Item> pool(
             threads, 64, std::size_t{64} << 20U,
-            [&](Item& item, bool /*worked*/) {
+            [&](Item& item, bool worked) {
+                if (item.to_hash && !worked) {
+                    item.checked.finding = Finding::unreadable;
+                    item.checked.reason = "not read: the run was stopped";
+                }
                 count(counts, item.checked.finding);
                 report(item.checked);
             },

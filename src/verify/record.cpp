@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <optional>
+#include <unordered_set>
 
 #include "util/paths.h"
 #include "util/text.h"
@@ -386,7 +387,11 @@ bool RecordReader::hash_log_line(std::string_view line) {
     // A copy that differed from its source is checked against the source.
     const bool against_source = verdict == "[HASH ERROR]" && source.usable && source.kinds != 0;
     const Side& expected = against_source ? source : copy;
-    const std::optional<std::string> path = util::unescape_name(copy.name);
+    // Names are escaped where a name may hold a line end or a bar; a
+    // Windows name holds neither, and its backslashes are separators.
+    const std::optional<std::string> path = paths::native_style == paths::Style::windows
+                                                ? std::optional<std::string>(copy.name)
+                                                : util::unescape_name(copy.name);
     if (!path) {
         return fail("a name with a broken escape");
     }
@@ -511,6 +516,8 @@ bool RecordReader::audit_set_line(std::string_view line) {
     if (line.starts_with("##")) {
         if (line.starts_with("## Invoked from: ")) {
             invoked_from_ = audit_unescape(line.substr(17));
+        } else if (line.starts_with("## $ ")) {
+            command_line_ = audit_unescape(line.substr(5));
         }
         return true;
     }
@@ -546,6 +553,20 @@ bool RecordReader::audit_set_line(std::string_view line) {
     return add_copy(audit_unescape(rest), digest_texts(set, kinds), kinds);
 }
 
+// A hash log that later runs appended to names a copy once for every run
+// that wrote it: the last writer's digests stand, in its place.
+void RecordReader::keep_last_of_each() {
+    std::vector<RecordedCopy>& copies = record_.copies;
+    std::unordered_set<std::string> seen;
+    std::size_t kept = copies.size();
+    for (std::size_t i = copies.size(); i-- > 0;) {
+        if (seen.insert(copies[i].path).second && --kept != i) {
+            copies[kept] = std::move(copies[i]);
+        }
+    }
+    copies.erase(copies.begin(), copies.begin() + static_cast<std::ptrdiff_t>(kept));
+}
+
 bool RecordReader::finish() {
     if (record_.kind == RecordKind::unknown) {
         return fail("an empty file is not a hash log, DFXML or audit set");
@@ -566,6 +587,7 @@ bool RecordReader::finish() {
             return fail("relative names, but no absolute directory they were taken in");
         }
         record_.root = invoked_from_;
+        keep_last_of_each();
         for (RecordedCopy& c : copies) {
             if (root_length(c.path) != 0) {
                 return fail("relative and absolute names mixed");
@@ -600,6 +622,7 @@ bool RecordReader::finish() {
         at = end + 1;
     }
     record_.root = std::string(named.empty() ? root : named);
+    keep_last_of_each();
     const std::size_t cut =
         record_.root.size() == root_length(record_.root) ? record_.root.size() : record_.root.size() + 1;
     for (RecordedCopy& c : copies) {

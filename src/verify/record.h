@@ -69,6 +69,7 @@ private:
     bool dfxml_line(std::string_view line);
     bool audit_set_line(std::string_view line);
     bool add_copy(std::string path, const std::string& expected, std::uint8_t kinds);
+    void keep_last_of_each();
 
     Record record_;
     std::string error_;
