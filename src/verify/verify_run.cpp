@@ -7,6 +7,7 @@
 
 #include "logs/dfxml_writer.h"
 #include "logs/log_set.h"
+#include "logs/report.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
 #include "util/paths.h"
@@ -143,6 +144,47 @@ private:
     std::string buffer_;
 };
 
+// The verification as one HTML page: the counts, then every copy that did
+// not match and every file added, in the order of the log.
+class VerifyReport {
+public:
+    VerifyReport(std::FILE* out, const std::string& record_shown, RecordKind kind, const std::string& root_shown)
+        : out_(out) {
+        std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n", out_);
+        std::fputs("<title>VELDRO verification</title>\n</head>\n<body>\n<h1>Verification of copies</h1>\n", out_);
+        std::fprintf(out_, "<p>Record: %s (%.*s)<br>Copies below: %s</p>\n", logs::html_text(record_shown).c_str(),
+                     static_cast<int>(kind_name(kind).size()), kind_name(kind).data(),
+                     logs::html_text(root_shown).c_str());
+        std::fputs("<table>\n<tr><th>finding</th><th>copy</th><th>detail</th></tr>\n", out_);
+    }
+
+    void write(const std::string& shown, const Checked& c) {
+        if (c.finding == Finding::matched) {
+            return;
+        }
+        std::string detail = c.reason;
+        if (c.finding == Finding::altered) {
+            detail =
+                "recorded " + labelled(c.copy->expected, c.copy->kinds) + "; found " + labelled(c.found, c.copy->kinds);
+        }
+        std::fprintf(out_, "<tr><td>%.*s</td><td>%s</td><td>%s</td></tr>\n",
+                     static_cast<int>(word_of(c.finding).size()), word_of(c.finding).data(),
+                     logs::html_text(shown).c_str(), logs::html_text(detail).c_str());
+    }
+
+    void close(const CheckCounts& n, std::size_t named) {
+        std::fprintf(out_,
+                     "</table>\n<p>%zu copies named: %llu matched, %llu altered, %llu missing, %llu unreadable; "
+                     "%llu added</p>\n</body>\n</html>\n",
+                     named, static_cast<unsigned long long>(n.matched), static_cast<unsigned long long>(n.altered),
+                     static_cast<unsigned long long>(n.missing), static_cast<unsigned long long>(n.unreadable),
+                     static_cast<unsigned long long>(n.added));
+    }
+
+private:
+    std::FILE* out_;
+};
+
 // A name beside `path` that nothing stands at: the path itself, or with
 // ".2", ".3", ... before its extension, so that no earlier document is
 // overwritten.
@@ -241,8 +283,15 @@ int verify_copies(const Run& s) {
         own_files.push_back(name);
         dfxml_stream = open_output(name, "w");
     }
+    std::FILE* report_stream = nullptr;
+    if (!s.logs.report_path.empty()) {
+        const std::string name = free_name(paths::make_long_path(s.logs.report_path));
+        own_files.push_back(name);
+        report_stream = open_output(name, "w");
+    }
     if ((log == nullptr && !s.logs.default_log_path.empty()) ||
-        (dfxml_stream == nullptr && !s.logs.dfxml_path.empty())) {
+        (dfxml_stream == nullptr && !s.logs.dfxml_path.empty()) ||
+        (report_stream == nullptr && !s.logs.report_path.empty())) {
         return OUTPUT_FILE;
     }
     std::optional<VerifyDfxml> dfxml;
@@ -251,6 +300,10 @@ int verify_copies(const Run& s) {
     }
 
     const std::string root_shown = paths::shown_path(root);
+    std::optional<VerifyReport> report;
+    if (report_stream != nullptr) {
+        report.emplace(report_stream, record_shown, record.kind, root_shown);
+    }
     const auto heading = [&](std::FILE* out) {
         std::fprintf(out, "\n VERIFY %s (%.*s)\n", record_shown.c_str(),
                      static_cast<int>(kind_name(record.kind).size()), kind_name(record.kind).data());
@@ -278,6 +331,9 @@ int verify_copies(const Run& s) {
         if (dfxml) {
             dfxml->write(std::string(paths::display_path(full)), c);
         }
+        if (report) {
+            report->write(shown, c);
+        }
     });
     const bool all_matched = counts.altered == 0 && counts.missing == 0 && counts.unreadable == 0 && counts.added == 0;
     const auto summary = [&](std::FILE* out) {
@@ -299,6 +355,11 @@ int verify_copies(const Run& s) {
         dfxml->close();
         written = std::fflush(dfxml_stream) == 0 && std::ferror(dfxml_stream) == 0 && written;
         written = std::fclose(dfxml_stream) == 0 && written;
+    }
+    if (report) {
+        report->close(counts, record.copies.size());
+        written = std::fflush(report_stream) == 0 && std::ferror(report_stream) == 0 && written;
+        written = std::fclose(report_stream) == 0 && written;
     }
     if (!written) {
         std::fputs("\nAn output of the check could not be written whole\n", stderr);

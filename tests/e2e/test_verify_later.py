@@ -70,10 +70,11 @@ class VerifyLater(TreeCase):
         outputs = []
         for threads in (1, 4):
             status, out = self.verify("run.dfxml", "-1", self.path("logs", "CHECK.LOG"),
-                                      "--DFXML=" + self.path("logs", "check.dfxml"), env=clean_env(THREADS=threads))
+                                      "--DFXML=" + self.path("logs", "check.dfxml"),
+                                      "--REPORT=" + self.path("logs", "check.html"), env=clean_env(THREADS=threads))
             self.assertEqual(status, 9, out)
             files = []
-            for name in ("CHECK_VERIFY.LOG", "check.dfxml"):
+            for name in ("CHECK_VERIFY.LOG", "check.dfxml", "check.html"):
                 with open(self.path("logs", name), "rb") as f:
                     files.append(f.read())
                 os.remove(self.path("logs", name))
