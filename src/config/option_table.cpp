@@ -120,6 +120,7 @@ constexpr auto words = std::to_array<OptionWord>({
     {"THREADS", 3, Option::threads, long_only},
     {"THREADS", 7, Option::threads, ini_only},
     {"VERIFY_MEDIA", 12, Option::verify_media, long_only},
+    {"VERIFY", 6, Option::verify, long_only},
     {"VERIFY_MEDIA", 12, Option::verify_media, ini_only},
 });
 
@@ -209,6 +210,7 @@ constexpr auto rows = std::to_array<OptionRow>({
     {Option::notes, "", V::text, V::text, nullptr, nullptr, true, false, &LogOptions::notes},
     {Option::threads, "", V::number, V::number},
     {Option::verify_media, "", V::flag, V::on_off, in<&HashOptions::verify_media>},
+    {Option::verify, "", V::path, V::absent, nullptr, nullptr, true, false, &LogOptions::verify_record_path},
     {Option::append, "", V::absent, V::on_off, in<&LogOptions::append>},
     // Accepted for older files; the value must still say on or off.
     {Option::crc, "", V::absent, V::on_off},

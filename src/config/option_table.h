@@ -73,6 +73,7 @@ enum class Option : std::uint8_t {
     notes,
     threads,
     verify_media,
+    verify,
     // INI directives without a long keyword.
     append,
     crc,

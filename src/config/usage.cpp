@@ -302,6 +302,7 @@ constexpr std::string_view usage_page_texts[] = {
     " --VERIFY_MEDIA   read each copy back from the destination drive, not the\n"
     "                  cache (flushed, its cached pages dropped)\n"
     "                  INI: VERIFY_MEDIA=ON\n"
+    " --VERIFY=record  check earlier copies against a hash log, DFXML or audit set\n"
     " --SHA1  (--160)  also SHA-1         --SHA2 (--256)  also SHA-256\n"
     " --SHA3  (--384)  also SHA-384       --SHA5 (--512)  also SHA-512\n"
     "                  INI: SHA1=ON SHA2=ON SHA3=ON SHA5=ON   (CRC=ON is ignored)\n",

@@ -30,6 +30,7 @@
 #include "util/paths.h"
 #include "util/text.h"
 #include "util/version.h"
+#include "verify/verify_run.h"
 #include "walk/list_mode.h"
 #include "walk/sources.h"
 #include "walk/walk.h"
@@ -178,8 +179,21 @@ void complete_options(OwnedRun& r) {
         config::take_memo(r.options.logs, r.files.memo_stream);
     }
     logs::write_tilde_note(r.files, r.copy.check_tilde);
-    config::check_required_options(r.options);
-    logs::create_abort_marker(r.run);
+    // A check of earlier copies names no source and writes no copy.
+    if (r.logs.verify_record_path.empty()) {
+        config::check_required_options(r.options);
+        logs::create_abort_marker(r.run);
+    }
+}
+
+// --VERIFY: the earlier run's copies checked against its record, and the
+// run ends with the check's status.
+[[noreturn]] void verify_earlier_copies(const Run& s) {
+    config::show_banner();
+    const int status = verify::verify_copies(s);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(status);  // NOLINT(concurrency-mt-unsafe): the workers have ended
 }
 
 // Memory exhausted, on whichever thread asked for it: the allocation fails
@@ -252,6 +266,10 @@ namespace {
 
     start_run_state(s);
     read_options(owned, args);
+    if (!s.logs.verify_record_path.empty()) {
+        logs::set_command_line(target, args);
+        verify_earlier_copies(s);
+    }
     if (s.paths.list_file_mode == 0 && s.paths.source_paths.empty()) {
         walk::add_source_path(target, platform::current_directory());
     }

@@ -155,6 +155,8 @@ struct LogOptions {
     std::string examiner;                // --EXAMINER=
     std::string notes;                   // --NOTES=
     std::vector<std::string> arguments;  // the command line, one argument each
+    // --VERIFY: the record of an earlier run whose copies are checked.
+    std::string verify_record_path;
 };
 
 struct ConsoleOptions {
