@@ -117,7 +117,7 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     EngineState& e = s.engine;
     // A directory chain that could not be made safely (a link standing in
     // it) makes the copy fail with its reason.
-    out.copy_error = build_destination_path(s, directory, out.name);
+    out.copy_error = build_destination_path(s, directory, out.name, &out.events);
     out.directory_ready = !out.copy_error;
     out.destination_chain = e.held_chain;
     std::string& dest = e.destination_file_path;
@@ -126,9 +126,9 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
         s.in_flight->settle_if_taken(dest);
     }
     if (s.copy.check_tilde == 1) {
-        apply_tilde_rule(s, dest, out.entry);
+        apply_tilde_rule(s, dest, out.entry, &out.events);
     }
-    rename_if_written_by_run(s, dest, out.source);
+    rename_if_written_by_run(s, dest, out.source, &out.events);
     out.destination = dest;
     const bool found = !free_for_certain(s, dest) && !platform::lookup_path(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
@@ -154,8 +154,9 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
 
 void prepare_copy(Run& s, FileOutcome& out) {
     std::string& dest = s.engine.destination_file_path;
+    out.events.past_head();
     if ((s.copy.flatten != 0 && s.copy.no_dupe != 0) || s.copy.no_case != 0) {
-        rename_duplicates_before_copy(s, dest);
+        rename_duplicates_before_copy(s, dest, &out.events);
     }
     out.destination = dest;
     out.planned_destination = dest;
@@ -200,7 +201,7 @@ void place_listed_file(Run& s, ListedCopiesInFlight& in_flight, bool excluded, F
         in_flight.settle_if_below(dest_dir);
         // A directory that cannot be made fails the copy into it, which
         // records the reason; --TEST and a line not located need none.
-        static_cast<void>(make_directory_path(s, dest_dir, s.paths.maintain_dir_dates));
+        static_cast<void>(make_directory_path(s, dest_dir, s.paths.maintain_dir_dates, &out.events));
     }
     const std::string_view name = paths::file_name(out.source);
     if (!passes_listed_criteria(s, found, out.entry) || excluded) {

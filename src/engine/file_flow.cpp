@@ -65,7 +65,12 @@ void FileFlow::handle_listed(const std::string& source, bool excluded) {
     // A listed file shows nothing before its record: nothing of it has to
     // go out before a line its decision writes.
     slot.shown = Shown::decided;
+    slot.events_shown = 0;
+    current_ = &slot;
+    stage_ = Stage::preparing;
     copy::place_listed_file(s_, *this, excluded, out);
+    stage_ = Stage::idle;
+    current_ = nullptr;
     // The directories made for it stay held until it is recorded.
     out.destination_chain = s_.engine.held_chain;
     ring_.submit(out.decision == Decision::selected);
@@ -75,6 +80,7 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
                       const platform::FindRecord& entry) {
     FileOutcome& out = slot.outcome;
     slot.shown = Shown::nothing;
+    slot.events_shown = 0;
     stage_ = Stage::selecting;
     copy::begin_outcome(s_, directory, name, entry, out);
     copy::select_file(s_, out);
@@ -88,15 +94,32 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
     copy::prepare_copy(s_, out);
 }
 
+// Writes what the file shows up to `upto`: its head, and the planner's
+// events in their places between the parts of it. A listed file has no
+// head: only its events come before its record.
 void FileFlow::show_head(Slot& slot, Shown upto) {
     logs::FileReport report(s_, slot.outcome);
     if (slot.shown == Shown::nothing && upto != Shown::nothing) {
         report.begin();
         slot.shown = Shown::found;
     }
+    if (slot.shown != Shown::nothing) {
+        show_events(slot, false);
+    }
     if (slot.shown == Shown::found && upto == Shown::decided) {
         report.decision();
         slot.shown = Shown::decided;
+    }
+    if (slot.shown == Shown::decided) {
+        show_events(slot, true);
+    }
+}
+
+void FileFlow::show_events(Slot& slot, bool after_head) {
+    const PlanEvents& events = slot.outcome.events;
+    logs::FileReport report(s_, slot.outcome);
+    while (slot.events_shown < events.size() && (after_head || !events[slot.events_shown].after_head)) {
+        report.event(events[slot.events_shown++]);
     }
 }
 
@@ -185,11 +208,11 @@ void FileFlow::record_listed(const FileOutcome& out) {
 
 void FileFlow::record_file(Slot& slot, bool worked) {
     FileOutcome& out = slot.outcome;
+    show_head(slot, Shown::decided);
     if (out.listed) {
         record_listed(out);
         return;
     }
-    show_head(slot, Shown::decided);
     if (out.decision == Decision::no_streams) {
         logs::FileReport(s_, out).no_streams();
         return;

@@ -59,10 +59,12 @@ private:
     struct Slot {
         FileOutcome outcome;
         Shown shown = Shown::nothing;
+        std::size_t events_shown = 0;  // its planner's events written so far
     };
 
     void decide(Slot& slot, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
     void show_head(Slot& slot, Shown upto);
+    void show_events(Slot& slot, bool after_head);
     void record(Slot& slot, bool worked);
     void record_cut(Slot& slot);
     void record_file(Slot& slot, bool worked);

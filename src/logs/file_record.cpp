@@ -183,6 +183,21 @@ void FileReport::begin() {
     }
 }
 
+void FileReport::event(const PlanEvent& event) {
+    switch (event.kind) {
+        case PlanEvent::Kind::directory_made:
+            write_directory_created(s_, event.path);
+            return;
+        case PlanEvent::Kind::renamed:
+            note_renamed(event.path);
+            return;
+        case PlanEvent::Kind::tilde_renamed:
+            note_renamed(event.path);
+            write_tilde_rename(s_, event.path, event.to);
+            return;
+    }
+}
+
 void FileReport::decision() {
     if (o_.listed) {
         listed_decision();

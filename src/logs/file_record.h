@@ -31,6 +31,9 @@ public:
     // the head of the copy line; for a line of the file list, its own
     // records when it is not a copy.
     void decision();
+    // Something the planner did for the file, in its place among the
+    // file's records.
+    void event(const PlanEvent& event);
     // A streams-only mode found no named streams.
     void no_streams();
     // After the work, in the order of the file's way: the streams, the copy,
