@@ -62,9 +62,13 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // its dates, which are given once the whole chain stands.
 // Only the lengths are kept: every directory made lies on one path, and a
 // deep chain must not cost the square of its depth.
-void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made) {
+void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made, PlanEvents* events) {
     if (!platform::make_directory(dir)) {
-        logs::report_directory_created(s, dir);
+        if (events != nullptr) {
+            events->add(PlanEvent::Kind::directory_made).path = dir;
+        } else {
+            logs::report_directory_created(s, dir);
+        }
         made.push_back(dir.size());
     }
 }
@@ -82,7 +86,7 @@ std::size_t shared_length(const std::string& path, const std::string& last) {
 // `guarded_from` (the destination root and above) they are made as the user
 // named them; below it every component must be a real directory.
 std::error_code make_components(Run& s, const std::string& path, std::size_t verified, std::size_t guarded_from,
-                                std::vector<std::size_t>& made) {
+                                std::vector<std::size_t>& made, PlanEvents* events) {
     std::string& part = s.engine.destination_scratch.part;
     platform::FindRecord& record = s.engine.destination_scratch.record;
     const std::size_t skip = root_part_length(path);
@@ -93,12 +97,12 @@ std::error_code make_components(Run& s, const std::string& path, std::size_t ver
         part.assign(path, 0, i);
         if (i <= guarded_from) {
             if (platform::lookup_path(part, record)) {
-                create_and_report(s, part, made);
+                create_and_report(s, part, made, events);
             }
             continue;
         }
         if (platform::lookup_path(part, record)) {
-            create_and_report(s, part, made);
+            create_and_report(s, part, made, events);
             if (const std::error_code error = platform::lookup_path(part, record)) {
                 return error;
             }
@@ -208,19 +212,20 @@ void destination_dir_for(Run& s, const std::string& directory, std::string& out)
     }
 }
 
-std::error_code build_destination_path(Run& s, const std::string& directory, const std::string& name) {
+std::error_code build_destination_path(Run& s, const std::string& directory, const std::string& name,
+                                       PlanEvents* events) {
     EngineState& e = s.engine;
     destination_dir_for(s, directory, e.destination_dir);
     std::error_code made;
     if (s.copy.list_only == ListOnly::off) {
-        made = make_directory_path(s, e.destination_dir, s.paths.maintain_dir_dates);
+        made = make_directory_path(s, e.destination_dir, s.paths.maintain_dir_dates, events);
     }
     e.destination_file_path.assign(e.destination_dir);
     e.destination_file_path += name;
     return made;
 }
 
-std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs) {
+std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs, PlanEvents* events) {
     EngineState& e = s.engine;
     if (path == e.last_checked_dir) {
         return {};  // the files of one directory come one after the other
@@ -239,7 +244,8 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
     DestinationScratch& w = s.engine.destination_scratch;
     std::vector<std::size_t>& made = w.made;
     made.clear();
-    std::error_code error = make_components(s, path, shared_length(path, e.last_checked_dir), guarded_from, made);
+    std::error_code error =
+        make_components(s, path, shared_length(path, e.last_checked_dir), guarded_from, made, events);
     if (!error) {
         std::string& part = w.part;
         platform::FindRecord& record = w.record;
@@ -251,7 +257,12 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
             error = not_directory;
         }
     }
-    if (date_made_dirs) {
+    if (date_made_dirs && !made.empty()) {
+        // A directory that cannot be dated is said at once: what comes
+        // before it in the records (the directories made) goes out first.
+        if (events != nullptr) {
+            settle_work_in_flight(s);
+        }
         for (const std::size_t length : made) {
             work::reset_directory_times(s, path.substr(0, length));
         }

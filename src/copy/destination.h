@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/fs.h"
+#include "run/outcome.h"
 #include "run/run.h"
 
 namespace veldro::copy {
@@ -18,8 +19,10 @@ void destination_dir_for(Run& s, const std::string& directory, std::string& out)
 
 // Builds s.engine.destination_dir and s.engine.destination_file_path for a
 // file; unless list_only, makes the directories on the way. Returns the
-// result of make_directory_path.
-std::error_code build_destination_path(Run& s, const std::string& directory, const std::string& name);
+// result of make_directory_path, which tells `events` of the directories it
+// makes.
+std::error_code build_destination_path(Run& s, const std::string& directory, const std::string& name,
+                                       PlanEvents* events = nullptr);
 
 // Creates each missing directory along `path` (which ends in a
 // separator), printing "\n Directory %s created\n\n" for each and, with
@@ -28,7 +31,9 @@ std::error_code build_destination_path(Run& s, const std::string& directory, con
 // directory" where something else stands in the way): below the destination
 // root nothing is ever created or written through a symbolic link (or a
 // file) standing in the way.
-std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs);
+// With `events` (the file being decided) a directory made is an event of
+// that file, written by its record; without, it is said at once.
+std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs, PlanEvents* events = nullptr);
 
 // Reads the times of the directory at `path` into the saved directory
 // times. False when nothing is found there.

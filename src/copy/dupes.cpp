@@ -73,9 +73,10 @@ void note_copy_written(Run& s, const std::string& path, const std::string& sourc
     s.dupes.names.note_written(path, source, paths::parent(path), paths::file_name(path));
 }
 
-void rename_if_written_by_run(Run& s, std::string& destination_file_path, const std::string& source) {
+void rename_if_written_by_run(Run& s, std::string& destination_file_path, const std::string& source,
+                              PlanEvents* events) {
     if (s.dupes.names.written_from_other(destination_file_path, source)) {
-        rename_duplicate(s, destination_file_path);
+        rename_duplicate(s, destination_file_path, events);
     }
 }
 
@@ -102,10 +103,16 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root) {
     return dir;
 }
 
-int rename_duplicate(Run& s, std::string& path) {
-    // The rename belongs to the file's records: those before it go first.
+int rename_duplicate(Run& s, std::string& path, PlanEvents* events) {
+    // The new name must be free of the names the files before it wrote:
+    // they are known once those files are recorded, so the files in flight
+    // are recorded first.
     settle_work_in_flight(s);
-    logs::note_renamed(path);
+    if (events != nullptr) {
+        events->add(PlanEvent::Kind::renamed).path = path;
+    } else {
+        logs::note_renamed(path);
+    }
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
     std::string candidate;
@@ -125,26 +132,28 @@ int rename_duplicate(Run& s, std::string& path) {
     return 0;
 }
 
-void rename_duplicates_before_copy(Run& s, std::string& destination_file_path) {
+void rename_duplicates_before_copy(Run& s, std::string& destination_file_path, PlanEvents* events) {
     if (s.copy.flatten != 0 && s.copy.no_dupe != 0 && platform::path_exists(destination_file_path)) {
-        rename_duplicate(s, destination_file_path);
+        rename_duplicate(s, destination_file_path, events);
     }
     if (s.copy.no_case != 0 && exists_ignoring_case(s, destination_file_path)) {
-        rename_duplicate(s, destination_file_path);
+        rename_duplicate(s, destination_file_path, events);
     }
 }
 
-void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform::FindRecord& entry) {
+void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform::FindRecord& entry,
+                      PlanEvents* events) {
     if (!s.copy.check_tilde || !tilde_in_short_name_window(entry.name)) {
         return;
     }
     if (!platform::path_exists(destination_file_path)) {
         return;
     }
+    // The names it tries are looked at on disk, where the copies in flight
+    // may still be writing: they are done and recorded first.
     settle_work_in_flight(s);
     const std::string suffix = tilde_suffix();
     const std::string old_path = destination_file_path;
-    logs::note_renamed(destination_file_path);
     destination_file_path += suffix;
     const int second = last_write_second(entry);
     char extra[32];
@@ -153,6 +162,13 @@ void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform
         ++s.dupes.dupe_sequence;
         destination_file_path += extra;
     }
+    if (events != nullptr) {
+        PlanEvent& event = events->add(PlanEvent::Kind::tilde_renamed);
+        event.path = old_path;
+        event.to = destination_file_path;
+        return;
+    }
+    logs::note_renamed(old_path);
     logs::report_tilde_rename(s, old_path, destination_file_path);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "run/outcome.h"
 #include "run/run.h"
+#include "util/paths.h"
 #include "work/verify.h"
 
 namespace veldro::copy {
@@ -33,5 +34,43 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out);
 // listing may ask the user). A streams-only mode without streams settles
 // out.decision as no_streams.
 void prepare_copy(Run& s, FileOutcome& out);
+
+// The copies in flight that a line of the file list may meet when its
+// decision looks at the disk: each call waits until those it names are
+// done and recorded.
+class ListedCopiesInFlight {
+public:
+    ListedCopiesInFlight() = default;
+    ListedCopiesInFlight(const ListedCopiesInFlight&) = delete;
+    ListedCopiesInFlight& operator=(const ListedCopiesInFlight&) = delete;
+    ListedCopiesInFlight(ListedCopiesInFlight&&) = delete;
+    ListedCopiesInFlight& operator=(ListedCopiesInFlight&&) = delete;
+    virtual ~ListedCopiesInFlight() = default;
+
+    // A copy in flight to `destination`, or reading it as its source.
+    virtual void settle_if_taken(const std::string& destination) = 0;
+    // Looking at `source` could meet a copy in flight: the same source
+    // (whose times it may be putting back), a name in the directory a copy
+    // is written into, or a name below a copy.
+    virtual void settle_if_read(const std::string& source) = 0;
+    // Making the directory `dir` would meet a copy in flight that stands on
+    // its way.
+    virtual void settle_if_below(const std::string& dir) = 0;
+};
+
+// A line of the file list, decided on the same road: the source it names
+// looked up, the directories below the destination made, the criteria and
+// the exclusion (`excluded`: its name matched an exclusion pattern), then
+// what becomes of it (not located, present, listed only, onto itself, or a
+// copy to be made). The destination repeats the source's path below the
+// destination root.
+void place_listed_file(Run& s, ListedCopiesInFlight& in_flight, bool excluded, FileOutcome& out);
+
+// The destination directory of a listed source file (internal form): the
+// destination root joined with the source's directory below its drive (on
+// Linux its whole absolute path), with exactly one separator between the
+// two and a separator at the end.
+std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source,
+                                        paths::Style style = paths::native_style);
 
 }  // namespace veldro::copy

@@ -1,5 +1,7 @@
 #include "engine/file_flow.h"
 
+#include <string_view>
+
 #include "copy/dupes.h"
 #include "copy/pipeline.h"
 #include "logs/file_record.h"
@@ -53,10 +55,32 @@ void FileFlow::handle(const std::string& directory, const std::string& name, con
     ring_.submit(slot.outcome.decision == Decision::selected);
 }
 
+void FileFlow::handle_listed(const std::string& source, bool excluded) {
+    Slot& slot = ring_.next();
+    FileOutcome& out = slot.outcome;
+    out.reset();
+    out.listed = true;
+    out.source = source;
+    out.shown_source = paths::shown_path(out.source);
+    // A listed file shows nothing before its record: nothing of it has to
+    // go out before a line its decision writes.
+    slot.shown = Shown::decided;
+    slot.events_shown = 0;
+    current_ = &slot;
+    stage_ = Stage::preparing;
+    copy::place_listed_file(s_, *this, excluded, out);
+    stage_ = Stage::idle;
+    current_ = nullptr;
+    // The directories made for it stay held until it is recorded.
+    out.destination_chain = s_.engine.held_chain;
+    ring_.submit(out.decision == Decision::selected);
+}
+
 void FileFlow::decide(Slot& slot, const std::string& directory, const std::string& name,
                       const platform::FindRecord& entry) {
     FileOutcome& out = slot.outcome;
     slot.shown = Shown::nothing;
+    slot.events_shown = 0;
     stage_ = Stage::selecting;
     copy::begin_outcome(s_, directory, name, entry, out);
     copy::select_file(s_, out);
@@ -70,15 +94,32 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
     copy::prepare_copy(s_, out);
 }
 
+// Writes what the file shows up to `upto`: its head, and the planner's
+// events in their places between the parts of it. A listed file has no
+// head: only its events come before its record.
 void FileFlow::show_head(Slot& slot, Shown upto) {
     logs::FileReport report(s_, slot.outcome);
     if (slot.shown == Shown::nothing && upto != Shown::nothing) {
         report.begin();
         slot.shown = Shown::found;
     }
+    if (slot.shown != Shown::nothing) {
+        show_events(slot, false);
+    }
     if (slot.shown == Shown::found && upto == Shown::decided) {
         report.decision();
         slot.shown = Shown::decided;
+    }
+    if (slot.shown == Shown::decided) {
+        show_events(slot, true);
+    }
+}
+
+void FileFlow::show_events(Slot& slot, bool after_head) {
+    const PlanEvents& events = slot.outcome.events;
+    logs::FileReport report(s_, slot.outcome);
+    while (slot.events_shown < events.size() && (after_head || !events[slot.events_shown].after_head)) {
+        report.event(events[slot.events_shown++]);
     }
 }
 
@@ -92,19 +133,51 @@ void FileFlow::settle() {
     }
 }
 
-void FileFlow::settle_if_taken(const std::string& destination) {
-    if (ring_.any_in_flight([&destination](const Slot& slot) {
-            return paths::equal_ignoring_case(slot.outcome.planned_destination, destination);
-        })) {
+template <class Taken>
+void FileFlow::settle_when(Taken taken) {
+    if (ring_.any_in_flight([&taken](const Slot& slot) { return taken(slot.outcome); })) {
         settle();
     }
+}
+
+void FileFlow::settle_if_taken(const std::string& destination) {
+    // A listed file is a source as well as a copy: a list may name a file
+    // that an earlier line's copy writes.
+    settle_when([&destination](const FileOutcome& other) {
+        return paths::equal_ignoring_case(other.planned_destination, destination) ||
+               (other.listed && paths::equal_ignoring_case(other.source, destination));
+    });
+}
+
+namespace {
+
+// A path below `dir`: longer, and a separator right after it.
+bool is_below(std::string_view path, std::string_view dir) {
+    return path.size() > dir.size() && paths::is_separator(path[dir.size()]) &&
+           paths::starts_with_ignoring_case(path, dir);
+}
+
+}  // namespace
+
+void FileFlow::settle_if_read(const std::string& source) {
+    const std::string_view dir = paths::parent(source);
+    settle_when([&source, dir](const FileOutcome& other) {
+        return paths::equal_ignoring_case(other.source, source) ||
+               paths::equal_ignoring_case(paths::parent(other.destination), dir) || is_below(source, other.destination);
+    });
+}
+
+void FileFlow::settle_if_below(const std::string& dir) {
+    settle_when([&dir](const FileOutcome& other) { return is_below(dir, other.destination); });
 }
 
 void FileFlow::record(Slot& slot, bool worked) {
     record_file(slot, worked);
     // Its destination directories need not stay held for it any more.
     slot.outcome.destination_chain.reset();
-    logs::count_processed_file(s_);
+    if (!slot.outcome.listed) {
+        logs::count_processed_file(s_);
+    }
 }
 
 void FileFlow::record_cut(Slot& slot) {
@@ -117,9 +190,29 @@ void FileFlow::record_cut(Slot& slot) {
     slot.outcome.destination_chain.reset();
 }
 
+// A line of the file list: what was decided, or its copy and the list's
+// progress line.
+void FileFlow::record_listed(const FileOutcome& out) {
+    logs::FileReport report(s_, out);
+    if (out.decision != Decision::selected) {
+        report.decision();
+        return;
+    }
+    report.result();
+    if (out.copied) {
+        ++listed_copies_;
+        listed_copied_bytes_ += static_cast<std::int64_t>(out.entry.size);
+    }
+    report.list_progress(list_progress_);
+}
+
 void FileFlow::record_file(Slot& slot, bool worked) {
     FileOutcome& out = slot.outcome;
     show_head(slot, Shown::decided);
+    if (out.listed) {
+        record_listed(out);
+        return;
+    }
     if (out.decision == Decision::no_streams) {
         logs::FileReport(s_, out).no_streams();
         return;

@@ -1,5 +1,5 @@
-// The files of the tree walk, on one thread or many: the walk's thread
-// decides each file and records it; the work of its data (copy, stamp,
+// The files of the tree walk and of the file list, on one thread or many:
+// the thread that walks (or reads the list) decides each file and records it; the work of its data (copy, stamp,
 // digests, read-back, retries, streams) runs on any worker, or inline with
 // one thread. Records are written in walk order, so that every line is the
 // one a one-thread run writes.
@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "copy/pipeline.h"
 #include "engine/flow_ring.h"
+#include "logs/file_record.h"
 #include "run/outcome.h"
 #include "run/run.h"
 
@@ -21,7 +23,7 @@ namespace veldro::engine {
 // nothing to record of its work, as when a run ends in a file's copy.
 bool withdraw_cut_copy(FileOutcome& out);
 
-class FileFlow final : public WalkInFlight {
+class FileFlow final : public WalkInFlight, public copy::ListedCopiesInFlight {
 public:
     // Starts `threads` workers; at most a few files per worker are in
     // flight at once, so that memory does not grow with the files.
@@ -33,8 +35,19 @@ public:
     ~FileFlow() override;
 
     void handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) override;
+    // Decides on a line of the file list naming `source` (internal form)
+    // and hands its work on; `excluded`: its name matched an exclusion
+    // pattern.
+    void handle_listed(const std::string& source, bool excluded);
     void settle() override;
     void settle_if_taken(const std::string& destination) override;
+    void settle_if_read(const std::string& source) override;
+    void settle_if_below(const std::string& dir) override;
+
+    // The lines of the file list recorded so far: the copies made and
+    // their bytes.
+    [[nodiscard]] int listed_copies() const { return listed_copies_; }
+    [[nodiscard]] std::int64_t listed_copied_bytes() const { return listed_copied_bytes_; }
 
 private:
     // How far the records of a file have been written: its head (found,
@@ -46,17 +59,25 @@ private:
     struct Slot {
         FileOutcome outcome;
         Shown shown = Shown::nothing;
+        std::size_t events_shown = 0;  // its planner's events written so far
     };
 
     void decide(Slot& slot, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
     void show_head(Slot& slot, Shown upto);
+    void show_events(Slot& slot, bool after_head);
     void record(Slot& slot, bool worked);
     void record_cut(Slot& slot);
     void record_file(Slot& slot, bool worked);
+    void record_listed(const FileOutcome& out);
+    template <class Taken>
+    void settle_when(Taken taken);
 
     Run& s_;
     Slot* current_ = nullptr;  // the file being decided
     Stage stage_ = Stage::idle;
+    logs::ListProgress list_progress_;
+    int listed_copies_ = 0;
+    std::int64_t listed_copied_bytes_ = 0;
     FlowRing<Slot> ring_;
 };
 

@@ -183,7 +183,26 @@ void FileReport::begin() {
     }
 }
 
+void FileReport::event(const PlanEvent& event) {
+    switch (event.kind) {
+        case PlanEvent::Kind::directory_made:
+            write_directory_created(s_, event.path);
+            return;
+        case PlanEvent::Kind::renamed:
+            note_renamed(event.path);
+            return;
+        case PlanEvent::Kind::tilde_renamed:
+            note_renamed(event.path);
+            write_tilde_rename(s_, event.path, event.to);
+            return;
+    }
+}
+
 void FileReport::decision() {
+    if (o_.listed) {
+        listed_decision();
+        return;
+    }
     switch (o_.decision) {
         case Decision::skipped:
             if (o_.older) {
@@ -514,6 +533,10 @@ void FileReport::times() {
 }
 
 void FileReport::result() {
+    if (o_.listed) {
+        listed_result();
+        return;
+    }
     if (std::FILE* log = s_.files.unicode_log) {
         std::string line = o_.shown_source;
         line += " | ";
@@ -792,7 +815,7 @@ void FileReport::listed_result() {
     times();
 }
 
-void FileReport::listed_progress(ListProgress& progress) {
+void FileReport::list_progress(ListProgress& progress) {
     ++progress.lines_handled;
     std::fprintf(stderr, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
     std::fprintf(stderr, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());

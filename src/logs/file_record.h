@@ -28,13 +28,18 @@ public:
     // the bytes processed, and the list log gets its line.
     void begin();
     // What decide settled: the not-copied records, the list-only line, or
-    // the head of the copy line.
+    // the head of the copy line; for a line of the file list, its own
+    // records when it is not a copy.
     void decision();
+    // Something the planner did for the file, in its place among the
+    // file's records.
+    void event(const PlanEvent& event);
     // A streams-only mode found no named streams.
     void no_streams();
     // After the work, in the order of the file's way: the streams, the copy,
     // the verification, the copied and not-copied logs, the progress line
-    // and the times.
+    // and the times; for a line of the file list, from its console line to
+    // its default-log line.
     void result();
     // The verification's part of result(), for a copy that was hashed.
     // Returns whether the copy is verified.
@@ -42,15 +47,15 @@ public:
     // The stream work's part of result().
     void streams();
 
+    // The progress line of the file list after a copy, and now and then
+    // the throughput.
+    void list_progress(ListProgress& progress);
+
+private:
     // A line of the file list: what decide settled when it is not a copy.
     void listed_decision();
     // A copy of a listed file, from its console line to its default-log line.
     void listed_result();
-    // The progress line of the file list after a copy, and now and then
-    // the throughput.
-    void listed_progress(ListProgress& progress);
-
-private:
     const times::FileTimeFields& fields();
     void copy_error(const std::error_code& error);
     void hash_log();

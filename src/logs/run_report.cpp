@@ -179,6 +179,10 @@ void report_overlapping_destination(const std::string& destination, const char* 
 
 void report_directory_created(const Run& s, const std::string& dir) {
     settle_work_in_flight(s);
+    write_directory_created(s, dir);
+}
+
+void write_directory_created(const Run& s, const std::string& dir) {
     std::fprintf(console(s), "\n Directory %s created\n\n", paths::shown_path(dir).c_str());
 }
 
@@ -193,6 +197,10 @@ int ask_create_destination(const std::string& shown_destination) {
 
 void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path) {
     settle_work_in_flight(s);
+    write_tilde_rename(s, old_path, new_path);
+}
+
+void write_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path) {
     const std::string old_shown = paths::shown_path(old_path);
     const std::string new_shown = paths::shown_path(new_path);
     if (s.files.dupes_log != nullptr) {

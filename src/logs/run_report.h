@@ -64,13 +64,18 @@ void report_overlapping_destination(const std::string& destination, const char* 
 
 // ---- the destination ---------------------------------------------------
 
-// A directory made on the way to a copy.
+// A directory made on the way to a copy, after the records of the files in
+// flight.
 void report_directory_created(const Run& s, const std::string& dir);
+// The same line, written where the caller stands: a file's record.
+void write_directory_created(const Run& s, const std::string& dir);
 // Asks whether to create the missing destination; gives the key read
 // (negative when nobody can answer).
 int ask_create_destination(const std::string& shown_destination);
 // A renamed duplicate of the tilde rule: the dupes log and the console.
 void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
+// The same lines, written where the caller stands: a file's record.
+void write_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
 // The highest duplicate index given so far, for the default log's total.
 void note_dupe_index(Run& s, std::int32_t index);
 

@@ -64,6 +64,49 @@ struct StreamListing {
     std::size_t first_stream = 0;  // the streams handled after it begin here
 };
 
+// Something the planner did for a file that its record tells in its
+// place: a directory made, or the file's copy renamed.
+struct PlanEvent {
+    enum class Kind : std::uint8_t {
+        directory_made,  // `path`: the directory made
+        renamed,         // `path`: the name the copy would have had
+        tilde_renamed,   // `path` renamed to `to` by the tilde rule
+    };
+    Kind kind = Kind::directory_made;
+    bool after_head = false;  // after the head of the copy line, else after the file was found
+    std::string path;
+    std::string to;
+};
+
+// A file's events in the order the planner met them. Emptied for each file
+// without giving back their memory: no file costs an allocation once the
+// room is there.
+class PlanEvents {
+public:
+    PlanEvent& add(PlanEvent::Kind kind) {
+        if (count_ == items_.size()) {
+            items_.emplace_back();
+        }
+        PlanEvent& event = items_[count_++];
+        event.kind = kind;
+        event.after_head = after_head_;
+        return event;
+    }
+    [[nodiscard]] std::size_t size() const { return count_; }
+    [[nodiscard]] const PlanEvent& operator[](std::size_t i) const { return items_[i]; }
+    // The events added from now on come after the head of the copy line.
+    void past_head() { after_head_ = true; }
+    void clear() {
+        count_ = 0;
+        after_head_ = false;
+    }
+
+private:
+    std::vector<PlanEvent> items_;
+    std::size_t count_ = 0;
+    bool after_head_ = false;
+};
+
 // What the planner decides for a file: plain facts, emptied by assigning
 // a fresh value.
 struct PlanFacts {
@@ -100,11 +143,14 @@ struct FilePlan : PlanFacts {
     // Its directories, held open until the file is recorded: the data work
     // may still write below them after the walk has gone on to another.
     platform::HeldChain destination_chain;
+    // What the planner did on its way that the record tells.
+    PlanEvents events;
 
     // Empties the plan for the next file; strings keep their memory.
     void reset_plan() {
         static_cast<PlanFacts&>(*this) = PlanFacts{};
         destination_chain.reset();
+        events.clear();
     }
 };
 

@@ -30,11 +30,4 @@ bool clean_file_list_line(std::string& line);
 // line end); the cleaned line may then still be empty.
 bool clean_dirs_list_line(std::string& line);
 
-// The destination directory of a listed source file (internal form): the
-// destination root joined with the source's directory below its drive (on
-// Linux its whole absolute path), with exactly one separator between the
-// two and a separator at the end.
-std::string listed_file_destination_dir(const std::string& dest_root, const std::string& source,
-                                        paths::Style style = paths::native_style);
-
 }  // namespace veldro::walk

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "copy/destination.h"
+#include "logs/file_record.h"
 #include "run/run.h"
 
 namespace fs = std::filesystem;
@@ -108,6 +109,20 @@ TEST_F(CopyDestinationDisk, MakesEachMissingDirectoryOutermostFirst) {
     // The next file of the same directory makes and says nothing.
     ASSERT_FALSE(veldro::copy::build_destination_path(s_, src("a/b/c/"), "g.txt"));
     EXPECT_EQ(report_text(), text);
+}
+
+TEST_F(CopyDestinationDisk, ForAFileBeingDecidedTheDirectoriesMadeAreEventsItsRecordWrites) {
+    veldro::FileOutcome file;
+    ASSERT_FALSE(veldro::copy::build_destination_path(s_, src("a/b/"), "f.txt", &file.events));
+    EXPECT_EQ(report_text(), "") << "the planner writes nothing";
+    ASSERT_EQ(file.events.size(), 3U);
+    for (std::size_t i = 0; i < file.events.size(); ++i) {
+        EXPECT_EQ(file.events[i].kind, veldro::PlanEvent::Kind::directory_made);
+        veldro::logs::FileReport(s_, file).event(file.events[i]);
+    }
+    EXPECT_EQ(file.events[2].path, out("a/b"));
+    EXPECT_EQ(report_text(), "\n Directory " + (dir_ / "out").string() + " created\n\n\n Directory " + out("a") +
+                                 " created\n\n\n Directory " + out("a/b") + " created\n\n");
 }
 
 TEST_F(CopyDestinationDisk, ListingOnlyMakesNoDirectories) {

@@ -263,8 +263,9 @@ TEST_F(FileRecordTest, FileListLinesThatCopyNothing) {
         TearDown();
         s.counters = RunCounters{};
         SetUp();
+        out.listed = true;
         out.decision = c.decision;
-        record([](logs::FileReport& r) { r.listed_decision(); });
+        record([](logs::FileReport& r) { r.decision(); });
         EXPECT_EQ(console, c.console);
         EXPECT_EQ(not_copied, c.not_copied);
         EXPECT_EQ(copied, c.copied);
@@ -273,11 +274,12 @@ TEST_F(FileRecordTest, FileListLinesThatCopyNothing) {
 
 TEST_F(FileRecordTest, FileListCopyWithItsDigests) {
     s.hashing.hash_both();
+    out.listed = true;
     out.copied = true;
     out.source_hashed = out.destination_hashed = out.compared = out.match = true;
     put_md5(out.source_digests, md5_abc);
     put_md5(out.destination_digests, md5_abc);
-    record([](logs::FileReport& r) { r.listed_result(); });
+    record([](logs::FileReport& r) { r.result(); });
     EXPECT_EQ(console, "\n            3 /src/a.txt\n  ==> /dst/a.txt\n [OK]");
     EXPECT_EQ(hash_log, std::string("\n\n/src/a.txt  ") + md5_abc + " \n/dst/a.txt  " + md5_abc + " ");
     EXPECT_EQ(copied, "\n/src/a.txt| 3|2021/01/02|03:04:05c|2021/01/02|03:04:05m|");
