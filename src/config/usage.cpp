@@ -462,7 +462,8 @@ std::string build_lines() {
     std::string text;
     std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Built", util::build_date, util::build_time);
     text += line;
-    std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Release", VELDRO_VERSION_STRING, platform_name());
+    std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Release", util::program_version_text().c_str(),
+                  platform_name());
     text += line;
     std::snprintf(line, sizeof line, "\n%20s, %s, %s\n", "Compiler", compiler_text().c_str(), "C++20");
     text += line;

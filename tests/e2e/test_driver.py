@@ -36,9 +36,15 @@ class StartAndEnd(TreeCase):
 
     def test_banner_shows_name_and_version(self):
         os.makedirs(self.path("src"))
-        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"])
+        dfxml = self.path("run.xml")
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "--DFXML=" + dfxml])
         self.assertIn("VELDRO", r.stderr)
-        self.assertIn("Ver. 22.03.24.09.44 (32 bit_unicode)", r.stderr)
+        # One version: --version, the banner and the DFXML creator say the same.
+        version = run(["--version"]).stdout.split()[2]
+        self.assertRegex(version, r"^\d+\.\d+\.\d+$")
+        self.assertIn("Ver. %s (32 bit_unicode)" % version, r.stderr)
+        with open(dfxml, encoding="utf-8") as f:
+            self.assertIn("<version>%s</version>" % version, f.read())
         self.assertIn("\u2554" + "\u2550" * 74 + "\u2557", r.stderr)
 
     def test_missing_destination_option_fails(self):
