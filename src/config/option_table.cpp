@@ -110,6 +110,7 @@ constexpr auto words = std::to_array<OptionWord>({
     {"THREADS", 7, Option::threads, ini_only},
     {"VERIFY_MEDIA", 3, Option::verify_media, long_only},
     {"VERIFY_MEDIA", 12, Option::verify_media, ini_only},
+    {"QUIET", 5, Option::quiet, both},
 });
 
 // The group of settings a field belongs to.
@@ -194,6 +195,7 @@ constexpr auto rows = std::to_array<OptionRow>({
     {Option::report, "", V::path, V::path, nullptr, nullptr, true, false, &LogOptions::report_path},
     {Option::threads, "", V::number, V::number},
     {Option::verify_media, "", V::flag, V::on_off, in<&HashOptions::verify_media>},
+    {Option::quiet, "", V::flag, V::on_off, in<&ConsoleOptions::quiet>},
     {Option::append, "", V::absent, V::on_off, in<&LogOptions::append>},
     // Accepted for older files; the value must still say on or off.
     {Option::crc, "", V::absent, V::on_off},

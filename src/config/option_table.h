@@ -69,6 +69,7 @@ enum class Option : std::uint8_t {
     report,
     threads,
     verify_media,
+    quiet,
     // INI directives without a long keyword.
     append,
     crc,

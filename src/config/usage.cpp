@@ -210,7 +210,9 @@ constexpr std::string_view usage_page_texts[] = {
     "             entry must be a directory\n"
     " -v          silent: no run header and no console summary (-V counts 2)\n"
     "             environment: set SILENT=ON     INI: SILENT=ON\n"
-    "             --silent[=ON|OFF]  (--SIL)\n",
+    "             --silent[=ON|OFF]  (--SIL)\n"
+    " --QUIET     no line per file and no status line on a terminal; the\n"
+    "             summary stays        INI: QUIET=ON\n",
 
     // 8
     "LOG FILES: THREE WAYS TO NAME THEM\n\n"
