@@ -757,7 +757,7 @@ void FileReport::listed_result() {
     // Whether a file stood at the destination was settled before the copy
     // put one there.
     begin_file(o_.source, o_.entry);
-    std::fprintf(stdout, "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
+    std::fprintf(report(s_), "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
     if (o_.buffer_missing) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
     }
@@ -776,7 +776,7 @@ void FileReport::listed_result() {
     }
     note_source_changed(o_.source_changed);
     size_read_note();
-    std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
+    std::fprintf(report(s_), "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
     ++s_.counters.files_processed;
     if (s_.files.list_log != nullptr) {
         std::fprintf(s_.files.list_log, "\n%s|", util::shown_name(o_.source).c_str());
@@ -792,8 +792,10 @@ void FileReport::listed_result() {
 
 void FileReport::listed_progress(ListProgress& progress) {
     ++progress.lines_handled;
-    std::fprintf(stderr, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
-    std::fprintf(stderr, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());
+    // With --QUIET the line of each file goes where the others went: nowhere.
+    std::FILE* counts = s_.console.quiet ? report(s_) : stderr;
+    std::fprintf(counts, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
+    std::fprintf(counts, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());
     util::publish_done(progress.lines_handled, s_.counters.bytes_copied);
     if (s_.counters.bytes_copied <= progress.next_progress_bytes) {
         return;
