@@ -57,11 +57,20 @@ void run_counting_pass(Run& s) {
     util::publish_totals(s.progress.files_to_process, s.progress.bytes_to_process);
 }
 
+namespace {
+
+// The console stream the lines of each file went to before --QUIET sent
+// them nowhere; null while they go where they always did.
+std::FILE* g_report_before_quiet = nullptr;
+
+}  // namespace
+
 void begin_file_work(Run& s) {
     util::show_status_line(!s.console.quiet);
     if (s.console.quiet) {
         static std::FILE* const nowhere = platform::open_null_stream();
         if (nowhere != nullptr) {
+            g_report_before_quiet = s.files.report_stream;
             s.files.report_stream = nowhere;
         }
     }
@@ -69,7 +78,10 @@ void begin_file_work(Run& s) {
 
 void end_file_work(Run& s) {
     util::show_status_line(false);
-    s.files.report_stream = stdout;
+    if (g_report_before_quiet != nullptr) {
+        s.files.report_stream = g_report_before_quiet;
+        g_report_before_quiet = nullptr;
+    }
 }
 
 }  // namespace veldro::driver
