@@ -122,6 +122,7 @@ constexpr auto words = std::to_array<OptionWord>({
     {"VERIFY_MEDIA", 12, Option::verify_media, long_only},
     {"VERIFY", 6, Option::verify, long_only},
     {"VERIFY_MEDIA", 12, Option::verify_media, ini_only},
+    {"QUIET", 5, Option::quiet, both},
 });
 
 // The group of settings a field belongs to.
@@ -211,6 +212,7 @@ constexpr auto rows = std::to_array<OptionRow>({
     {Option::threads, "", V::number, V::number},
     {Option::verify_media, "", V::flag, V::on_off, in<&HashOptions::verify_media>},
     {Option::verify, "", V::path, V::absent, nullptr, nullptr, true, false, &LogOptions::verify_record_path},
+    {Option::quiet, "", V::flag, V::on_off, in<&ConsoleOptions::quiet>},
     {Option::append, "", V::absent, V::on_off, in<&LogOptions::append>},
     // Accepted for older files; the value must still say on or off.
     {Option::crc, "", V::absent, V::on_off},

@@ -74,6 +74,7 @@ enum class Option : std::uint8_t {
     threads,
     verify_media,
     verify,
+    quiet,
     // INI directives without a long keyword.
     append,
     crc,

@@ -210,7 +210,9 @@ constexpr std::string_view usage_page_texts[] = {
     "             entry must be a directory\n"
     " -v          silent: no run header and no console summary (-V counts 2)\n"
     "             environment: set SILENT=ON     INI: SILENT=ON\n"
-    "             --silent[=ON|OFF]  (--SIL)\n",
+    "             --silent[=ON|OFF]  (--SIL)\n"
+    " --QUIET     no line per file and no status line on a terminal; the\n"
+    "             summary stays        INI: QUIET=ON\n",
 
     // 8
     "LOG FILES: THREE WAYS TO NAME THEM\n\n"
@@ -467,7 +469,8 @@ std::string build_lines() {
     std::string text;
     std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Built", util::build_date, util::build_time);
     text += line;
-    std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Release", VELDRO_VERSION_STRING, platform_name());
+    std::snprintf(line, sizeof line, "\n%20s, %s, %s", "Release", util::program_version_text().c_str(),
+                  platform_name());
     text += line;
     std::snprintf(line, sizeof line, "\n%20s, %s, %s\n", "Compiler", compiler_text().c_str(), "C++20");
     text += line;

@@ -62,8 +62,10 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // its dates, which are given once the whole chain stands.
 // Only the lengths are kept: every directory made lies on one path, and a
 // deep chain must not cost the square of its depth.
-void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made, PlanEvents* events) {
-    if (!platform::make_directory(dir)) {
+std::error_code create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made,
+                                  PlanEvents* events) {
+    const std::error_code error = platform::make_directory(dir);
+    if (!error) {
         if (events != nullptr) {
             events->add(PlanEvent::Kind::directory_made).path = dir;
         } else {
@@ -71,6 +73,7 @@ void create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>&
         }
         made.push_back(dir.size());
     }
+    return error;
 }
 
 // How much of `path` the last directory made usable shares with it: the
@@ -95,16 +98,22 @@ std::error_code make_components(Run& s, const std::string& path, std::size_t ver
             continue;
         }
         part.assign(path, 0, i);
+        // A directory that could not be made fails with the reason its
+        // making gave (a read-only file system, no permission), not with
+        // the look that follows.
         if (i <= guarded_from) {
             if (platform::lookup_path(part, record)) {
-                create_and_report(s, part, made, events);
+                const std::error_code not_made = create_and_report(s, part, made, events);
+                if (not_made && platform::lookup_path(part, record)) {
+                    return not_made;
+                }
             }
             continue;
         }
         if (platform::lookup_path(part, record)) {
-            create_and_report(s, part, made, events);
+            const std::error_code not_made = create_and_report(s, part, made, events);
             if (const std::error_code error = platform::lookup_path(part, record)) {
-                return error;
+                return not_made ? not_made : error;
             }
         }
         if (record.kind != platform::EntryKind::directory) {

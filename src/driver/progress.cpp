@@ -1,11 +1,13 @@
 #include "driver/progress.h"
 
+#include <cstdio>
 #include <string>
 
 #include "driver/terminate.h"
 #include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/live_status.h"
 #include "util/paths.h"
 #include "util/text.h"
 #include "walk/walk.h"
@@ -52,6 +54,34 @@ void run_counting_pass(Run& s) {
     s.progress.bytes_to_process_text = util::with_separators(s.progress.bytes_to_process);
     check_free_space(s);
     logs::report_counting_totals(s);
+    util::publish_totals(s.progress.files_to_process, s.progress.bytes_to_process);
+}
+
+namespace {
+
+// The console stream the lines of each file went to before --QUIET sent
+// them nowhere; null while they go where they always did.
+std::FILE* g_report_before_quiet = nullptr;
+
+}  // namespace
+
+void begin_file_work(Run& s) {
+    util::show_status_line(!s.console.quiet);
+    if (s.console.quiet) {
+        static std::FILE* const nowhere = platform::open_null_stream();
+        if (nowhere != nullptr) {
+            g_report_before_quiet = s.files.report_stream;
+            s.files.report_stream = nowhere;
+        }
+    }
+}
+
+void end_file_work(Run& s) {
+    util::show_status_line(false);
+    if (g_report_before_quiet != nullptr) {
+        s.files.report_stream = g_report_before_quiet;
+        g_report_before_quiet = nullptr;
+    }
 }
 
 }  // namespace veldro::driver

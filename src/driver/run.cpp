@@ -27,6 +27,7 @@
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "run/run.h"
+#include "util/live_status.h"
 #include "util/paths.h"
 #include "util/text.h"
 #include "util/version.h"
@@ -292,6 +293,7 @@ namespace {
     logs::warn_moving_access_times(s);
 
     if (s.paths.list_file_mode != 0) {
+        begin_file_work(s);
         walk::run_file_list(s);
         finish_run(s);
     }
@@ -309,6 +311,7 @@ namespace {
             stderr);
     }
     show_ini_echo(s);
+    begin_file_work(s);
     walk_with_workers(s);
     finish_run(s);
 }
@@ -319,6 +322,7 @@ int run_program(const std::vector<std::string>& args) {
     platform::prepare_console();
     platform::raise_open_file_limit();
     platform::install_interrupt_handler();
+    platform::start_console_thread(util::live_status_line);
     install_memory_handler();
     // The run outlives its phases: an end thrown from them is written
     // from it.
@@ -340,6 +344,7 @@ int run_program(const std::vector<std::string>& args) {
             // Memory exhausted while the summary is written: what is
             // written stays, and the run leaves with its reason.
             std::fflush(nullptr);
+            platform::stop_console_thread();
             std::_Exit(again.reason);
         }
     }

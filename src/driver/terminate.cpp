@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/flush.h"
+#include "driver/progress.h"
 #include "logs/manifests.h"
 #include "logs/output_faults.h"
 #include "logs/report.h"
@@ -64,11 +65,13 @@ void terminate_run(int reason) {
         // A second request while the summary is being written: the first
         // one finishes the job.
         std::fflush(nullptr);
+        platform::stop_console_thread();
         std::_Exit(reason);
     }
     terminating = true;
 
     Run& s = live_run();
+    driver::end_file_work(s);
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
     logs::stop_run_clock(s.progress);
     const std::int64_t end_time = s.progress.end_time;

@@ -10,6 +10,7 @@
 #include "logs/manifests.h"
 #include "logs/throughput.h"
 #include "platform/system.h"
+#include "util/live_status.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -411,19 +412,24 @@ void FileReport::hash_log() {
         write_side(dest_shown, o_.destination_digests);
     }
     if (h.compare) {
-        if (!o_.match) {
+        // A copy that could not be written is a failed copy, said on its
+        // own line with the reason; no digest of it was compared.
+        const bool differ = !o_.match && o_.copied;
+        if (differ) {
             ++s_.counters.hash_mismatches;
             if (std::FILE* errors = s_.files.hash_error_log) {
                 std::fprintf(errors, "%s  | %s |", source_shown.c_str(), o_.source_digests.md5.data());
                 std::fprintf(errors, "%s  | %s |ERROR\n", dest_shown.c_str(), o_.destination_digests.md5.data());
                 std::fflush(errors);
             }
+        }
+        if (!o_.match) {
             if (std::FILE* rerun = s_.files.hash_rerun_log) {
                 std::fprintf(rerun, "%s  | %s\n", source_shown.c_str(), o_.source_digests.md5.data());
                 std::fflush(rerun);
             }
         }
-        std::fprintf(log, "|[%s]", verdict_text(o_.match));
+        std::fprintf(log, "|[%s]", o_.copied ? verdict_text(o_.match) : "NOT COPIED");
     }
     std::fflush(log);
 }
@@ -435,8 +441,10 @@ bool FileReport::verification() {
     if (!h.any() && unicode != nullptr) {
         write_unicode_text(unicode, source_name);
     }
+    // With --QUIET the lines of a file go where the others went: nowhere.
+    std::FILE* hashing = s_.console.quiet ? report(s_) : stderr;
     if (h.hash_sources) {
-        std::fprintf(stderr, "\n HASHING: %s", source_name.c_str());
+        std::fprintf(hashing, "\n HASHING: %s", source_name.c_str());
         if (unicode != nullptr) {
             write_unicode_field(unicode, source_name);
             write_unicode_field(unicode, o_.source_digests.md5.data());
@@ -444,7 +452,7 @@ bool FileReport::verification() {
     }
     if (h.hash_copies) {
         const std::string dest_name = util::shown_name(o_.destination);
-        std::fprintf(stderr, "\n HASHING: %s", dest_name.c_str());
+        std::fprintf(hashing, "\n HASHING: %s", dest_name.c_str());
         for (int attempt = 1; attempt <= o_.retries; ++attempt) {
             std::fprintf(stdout, "\nRetry #%d\n", attempt);
             std::fprintf(stdout, "Copy: %s\n", source_name.c_str());
@@ -458,9 +466,9 @@ bool FileReport::verification() {
             write_unicode_field(unicode, o_.destination_digests.md5.data());
         }
     }
-    if (h.compare) {
+    if (h.compare && o_.copied) {
         std::fprintf(report(s_), " [%s]", verdict_text(o_.match));
-        if (!o_.match && o_.copied) {
+        if (!o_.match) {
             ++s_.counters.copy_failures;
         }
     } else if (o_.source_changed && o_.copied) {
@@ -472,6 +480,9 @@ bool FileReport::verification() {
     note_digests(h.hash_sources ? &o_.source_digests : nullptr, h.hash_copies ? &o_.destination_digests : nullptr,
                  h.compare, o_.match);
     note_source_changed(o_.copied && o_.source_changed);
+    if (o_.copied && o_.source_changed && (!h.compare || !o_.match)) {
+        ++s_.counters.sources_changed;
+    }
     return !h.compare || o_.match;
 }
 
@@ -507,6 +518,7 @@ void FileReport::progress_line() {
     std::fprintf(report(s_), " %ld of %ld files:    %s of %s bytes\n", static_cast<long>(counters.files_processed) + 1,
                  static_cast<long>(p.files_to_process), util::with_separators(counters.bytes_processed).c_str(),
                  p.bytes_to_process_text.c_str());
+    util::publish_done(counters.files_processed + 1, counters.bytes_processed);
     if (counters.bytes_processed > p.next_progress_bytes) {
         show_throughput(s_, p.bytes_to_process, counters.bytes_processed);
         // Workers go on copying meanwhile: an abort key typed now stops them.
@@ -783,7 +795,7 @@ void FileReport::listed_result() {
     // Whether a file stood at the destination was settled before the copy
     // put one there.
     begin_file(o_.source, o_.entry);
-    std::fprintf(stdout, "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
+    std::fprintf(report(s_), "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
     if (o_.buffer_missing) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
     }
@@ -795,13 +807,14 @@ void FileReport::listed_result() {
     }
     if (o_.source_changed) {
         std::fprintf(stdout, "\nSource changed while it was copied: %s\n", util::shown_name(o_.source).c_str());
+        ++s_.counters.sources_changed;
         if (!o_.source_hashed || !s_.hashing.hash_copies || !s_.hashing.compare) {
             ++s_.counters.copy_failures;  // no verdict will say so: the run does not end as a success
         }
     }
     note_source_changed(o_.source_changed);
     size_read_note();
-    std::fprintf(stdout, "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
+    std::fprintf(report(s_), "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
     ++s_.counters.files_processed;
     if (s_.files.list_log != nullptr) {
         std::fprintf(s_.files.list_log, "\n%s|", util::shown_name(o_.source).c_str());
@@ -817,8 +830,11 @@ void FileReport::listed_result() {
 
 void FileReport::list_progress(ListProgress& progress) {
     ++progress.lines_handled;
-    std::fprintf(stderr, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
-    std::fprintf(stderr, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());
+    // With --QUIET the line of each file goes where the others went: nowhere.
+    std::FILE* counts = s_.console.quiet ? report(s_) : stderr;
+    std::fprintf(counts, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
+    std::fprintf(counts, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());
+    util::publish_done(progress.lines_handled, s_.counters.bytes_copied);
     if (s_.counters.bytes_copied <= progress.next_progress_bytes) {
         return;
     }

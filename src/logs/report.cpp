@@ -297,8 +297,8 @@ void outcome_section(Html& h, const ReportContent& c, const ReportTally& t) {
     h.count_row("Streams extracted", std::max<std::uint64_t>(t.streams, static_cast<std::uint64_t>(k.ads_files_copied)),
                 "streams-extracted");
     h.raw("</tbody></table>\n<table class=\"kv\">\n");
-    h.row("Exit status", "<b id=\"exit-status\">" + std::to_string(c.exit_status) + "</b> " +
-                             html_text(exit_reason_text(c.exit_status)) + " &mdash; " +
+    // The status with its meaning in words, not the internal name.
+    h.row("Exit status", "<b id=\"exit-status\">" + std::to_string(c.exit_status) + "</b> &mdash; " +
                              html_text(exit_status_meaning(c.exit_status)) +
                              (c.summary_written ? "" : " (the run ended without its summary)"));
     std::array<char, 96> rate{};
@@ -958,7 +958,7 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
     } else if (!c.summary_written) {
         h.text("ENDED EARLY, without the run summary: status " + std::to_string(c.exit_status));
     } else {
-        h.text("ENDED WITH PROBLEMS: " + std::string(exit_reason_text(c.exit_status)) + ", " +
+        h.text("ENDED WITH PROBLEMS: status " + std::to_string(c.exit_status) + ", " +
                exit_status_meaning(c.exit_status));
     }
     h.raw("</span></header>\n");

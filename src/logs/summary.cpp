@@ -170,6 +170,14 @@ Elapsed split_elapsed(std::int64_t seconds) {
             static_cast<long>((seconds % 3600) % 60)};
 }
 
+std::string end_reason_text(const Run& s, int reason) {
+    std::string text = exit_reason_text(reason);
+    if (reason == WRITE_ERROR && s.counters.sources_changed != 0) {
+        text += " (a source changed while it was copied)";
+    }
+    return text;
+}
+
 void write_console_summary(const Run& s, int reason, const Elapsed& e) {
     if (s.paths.dest_given == 0 || s.console.silent != 0) {
         return;
@@ -203,7 +211,7 @@ void write_console_summary(const Run& s, int reason, const Elapsed& e) {
     std::fputs("  Elapsed time:  ", out);
     std::fprintf(out, " %ld hrs. %ld mins. %ld secs.\n\n", e.hours, e.minutes, e.seconds);
     if (reason != 0) {
-        std::fprintf(out, "\nAbnormal termination. Reason: %s\n\n", exit_reason_text(reason));
+        std::fprintf(out, "\nAbnormal termination. Reason: %s\n\n", end_reason_text(s, reason).c_str());
     }
 }
 
@@ -277,7 +285,8 @@ void close_run_logs(Run& s, int reason, std::int64_t last_access) {
         write_last_access(stderr, last_access);
     }
     if (reason != 0) {
-        std::fprintf(stdout, "\n\nProgram Not completed %s", exit_reason_text(reason));
+        // The console's last line ends like every other.
+        std::fprintf(stdout, "\n\nProgram Not completed %s\n", end_reason_text(s, reason).c_str());
     }
     // Streams that no closing text belongs to.
     close_stream(f.error_log, false);

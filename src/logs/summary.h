@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "run/run.h"
 
@@ -29,6 +30,10 @@ double elapsed_seconds(const ProgressState& p);
 
 // Whole seconds as hours, minutes and seconds.
 Elapsed split_elapsed(std::int64_t seconds);
+
+// The reason's text, and for a failed run with a copy whose source changed
+// while it was copied, that cause after it.
+std::string end_reason_text(const Run& s, int reason);
 
 // The console's totals (when a destination was given and the console is
 // not silent), with the reason of an abnormal end.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/copy_progress.h"
 #include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -59,6 +60,7 @@ std::error_code copy_stretch(FileHandle& from, FileHandle& to, unsigned char* bu
         if (feed != nullptr) {
             feed->take(feed->context, buffer, got);
         }
+        count_copied_bytes(got);
         at += static_cast<std::uint64_t>(got);
     }
     return {};

@@ -1,6 +1,8 @@
 // Console services shared by both systems, built on the calls of each.
 #include <cstdio>
+#include <string>
 
+#include "platform/console_screen.h"
 #include "platform/system.h"
 
 namespace veldro::platform {
@@ -12,10 +14,20 @@ void pause_seconds(int seconds) {
     // A fuzz target has nobody to read the console and must not sleep.
     return;
 #endif
-    if (!is_terminal(StdStream::output) && !is_terminal(StdStream::error)) {
+    if (!console_thread_running()) {
         return;
     }
-    sleep_seconds(seconds);
+    const std::string marker = console_hold_marker(seconds);
+    std::fwrite(marker.data(), 1, marker.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::FILE* open_null_stream() {
+#ifdef _WIN32
+    return open_stream("NUL", "w");
+#else
+    return open_stream("/dev/null", "w");
+#endif
 }
 
 }  // namespace veldro::platform

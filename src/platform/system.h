@@ -28,7 +28,10 @@ void sleep_seconds(int seconds);
 // ---- console -----------------------------------------------------------
 enum class StdStream : std::uint8_t { output, error };
 
+// True also for a stream the console thread carries to a terminal.
 bool is_terminal(StdStream stream);
+// The stream goes through the console thread to a terminal.
+bool routed_to_terminal(StdStream stream);
 bool stdin_is_terminal();
 
 // ---- threads ---------------------------------------------------------
@@ -46,9 +49,11 @@ void raise_open_file_limit();
 // releases itself before it ends (platform::ThreadOwned), which the Windows
 // runtime needs (see platform/thread_owned.h).
 unsigned worker_thread_limit();
-// A pause that lets a person read the console: waits whole seconds, and
-// returns at once when neither standard output nor standard error is a
-// terminal (nobody is there to read).
+// A pause that lets a person read the console: what is written after it is
+// shown no sooner than `seconds` after what was written before it. Only the
+// screen waits: the call returns at once, and the run goes on. Nothing is
+// held when standard output is not a terminal (nobody is there to read) or
+// there is no console thread to hold it.
 void pause_seconds(int seconds);
 // Sets the text colour attribute (12 = bright red, 158 = bright yellow on
 // bright blue) of a console stream; nothing happens when the stream is not
@@ -57,6 +62,25 @@ void set_console_attribute(StdStream stream, int attribute);
 // Makes the standard output stream unbuffered and prepares the console for
 // UTF-8 text.
 void prepare_console();
+// ---- the console thread ------------------------------------------------
+// Writes the live status line into `out` (at most `capacity` bytes of
+// printable ASCII, for a screen `width` columns wide) and returns its length;
+// 0 when there is none to show now. Called on the console thread only, at
+// most four times a second, so it must not block.
+using StatusLineSource = std::size_t (*)(char* out, std::size_t capacity, int width);
+// With standard output on a terminal, routes it (and standard error when it
+// is the same terminal) through a thread that owns the terminal: what the
+// run writes is shown in its order and never makes the writer wait, a hold
+// (pause_seconds) delays only what is shown after it, and `status` gives a
+// line kept below the last line written, erased before any other is shown.
+// False, with nothing changed, when standard output is no terminal or the
+// system offers no such route.
+bool start_console_thread(StatusLineSource status);
+// Shows what is still queued at once (a hold under way is cut short), takes
+// the status line away and gives the streams back to the terminal. Also run
+// at exit; a second call does nothing.
+void stop_console_thread();
+bool console_thread_running();
 // A key is waiting on the console (never true without a terminal).
 bool key_waiting();
 // Reads one key without echo; returns the character code or -1 at end of
@@ -86,6 +110,8 @@ std::FILE* open_stream(const std::string& path, const char* mode);
 // path. Null when no file was created; `existed` then tells whether
 // something stood at the path already.
 std::FILE* create_new_stream(const std::string& path, bool& existed);
+// A stream whose text goes nowhere (the null device).
+std::FILE* open_null_stream();
 
 // The reason the last failed call of this layer gave (errno on Linux, the
 // Windows error code on Windows), to be read right after the failure.

@@ -161,6 +161,7 @@ struct LogOptions {
 
 struct ConsoleOptions {
     bool silent = false;  // -v/-V/SILENT
+    bool quiet = false;   // --QUIET: no per-file lines and no status line
     int width_state = 1;
     int name_width = 65;
     int width_given = 15;

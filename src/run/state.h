@@ -54,6 +54,9 @@ struct RunCounters {
     // Files that could be copied by neither way, or whose copy still
     // differed after the retries: such a run does not end as a success.
     std::int32_t copy_failures = 0;
+    // Of those, copies whose source changed while it was copied: the end
+    // reason says so.
+    std::int32_t sources_changed = 0;
     // Listed files that were not there: such a run ends as an input fault.
     std::int32_t files_not_located = 0;
     // Sources whose last-access time moved and could not be put back.

@@ -1,14 +1,16 @@
-// The program's version text, derived from its fixed build stamp.
+// The program's version and build date, as the build configured them.
 #pragma once
 
 #include <string>
 
 namespace veldro::util {
 
-inline constexpr const char* build_date = "Mar 24 2022";
-inline constexpr const char* build_time = "09:44:53";
+// "Mmm dd yyyy" and "hh:mm:ss" (UTC) of the build.
+extern const char* const build_date;
+extern const char* const build_time;
 
-// "22.03.24.09.44"
+// The one version of the program ("1.0.0"): the same in --version, the
+// banner, the report, the DFXML and the package.
 std::string program_version_text();
 
 }  // namespace veldro::util

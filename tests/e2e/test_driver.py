@@ -36,9 +36,15 @@ class StartAndEnd(TreeCase):
 
     def test_banner_shows_name_and_version(self):
         os.makedirs(self.path("src"))
-        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m"])
+        dfxml = self.path("run.xml")
+        r = run(["-p", self.path("src"), "-d", self.path("dst"), "-m", "--DFXML=" + dfxml])
         self.assertIn("VELDRO", r.stderr)
-        self.assertIn("Ver. 22.03.24.09.44 (32 bit_unicode)", r.stderr)
+        # One version: --version, the banner and the DFXML creator say the same.
+        version = run(["--version"]).stdout.split()[2]
+        self.assertRegex(version, r"^\d+\.\d+\.\d+$")
+        self.assertIn("Ver. %s (32 bit_unicode)" % version, r.stderr)
+        with open(dfxml, encoding="utf-8") as f:
+            self.assertIn("<version>%s</version>" % version, f.read())
         self.assertIn("\u2554" + "\u2550" * 74 + "\u2557", r.stderr)
 
     def test_missing_destination_option_fails(self):
@@ -158,7 +164,8 @@ class DestinationQuestion(TreeCase):
         self.assertEqual(p.wait(), 2, p.text)
         self.assertEqual(p.text.count("Should I create the directory [Y/N]"), 2)
         self.assertIn("Abnormal termination. Reason: USER_ABORTED", p.text)
-        self.assertTrue(p.text.rstrip().endswith("Program Not completed USER_ABORTED"))
+        # The console's last line ends with a line end, as every other.
+        self.assertTrue(p.text.endswith("Program Not completed USER_ABORTED\r\n"), p.text[-80:])
         self.assertFalse(os.path.exists(self.path("dst")))
 
     def test_interrupt_while_asking_ends_with_status_2(self):

@@ -94,7 +94,9 @@ class CopiedLogAndCounts(RecordCase):
         self.assertIn(" Copied            1 files,            4 bytes", self.text_of("RUN.LOG"))
         self.assertIn("Copied 4 bytes in 1 files", self.text_of("ERR.LOG"))
         hashes = self.text_of("HASH.TXT")
-        self.assertIn("/DST/sub/unmade.txt  | ---- ERROR - FILE NOT FOUND ---- |[HASH ERROR]", hashes)
+        # A copy that could not be made is no digest mismatch.
+        self.assertIn("/DST/sub/unmade.txt  | ---- ERROR - FILE NOT FOUND ---- |[NOT COPIED]", hashes)
+        self.assertIn("AT LEAST 1 HASHES DIDN'T MATCH", hashes)
 
         # The same from a file list.
         self.write("LIST.TXT", self.path("SRC/good.txt") + "\n" + self.path("SRC/spoiled.txt") + "\n")
@@ -126,6 +128,7 @@ class GrowingSource(RecordCase):
         self.assertIn("---- ERROR - SOURCE CHANGED ---- |", self.text_of("HASH_ERROR.TXT"))
         self.assertNotIn("growing.log", self.text_of("RUN_COPIED.LOG"))
         self.assertStatus(r, 9)
+        self.assertIn("Reason: WRITE_ERROR (a source changed while it was copied)", r.stdout)
 
     def test_a_source_that_settles_is_copied_again_and_verified(self):
         self.write("SRC/growing.log", os.urandom(100_000))

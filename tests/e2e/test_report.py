@@ -252,7 +252,7 @@ class InterruptedRun(ReportCase):
         self.assertTrue(raw.endswith("</html>\n"))
         dom = Dom(self.render(report))
         self.assertEqual(dom.by_id("exit-status").text(), "2")
-        self.assertIn("USER_ABORTED", dom.by_id("verdict").text())
+        self.assertIn("status 2, stopped by the user", dom.by_id("verdict").text())
         processed = re.search(r"Processed\s+(\d+) files", self.read_text("logs", "RUN.LOG"))
         self.assertEqual(dom.number("files-processed"), int(processed[1]))
         self.assert_no_foreign_markup(dom, raw)

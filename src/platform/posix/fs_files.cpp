@@ -19,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/copy_progress.h"
 #include "platform/fs.h"
 #include "platform/posix/at_path.h"
 #include "platform/posix/holes.h"
@@ -517,6 +518,7 @@ bool put_piece(int to, const unsigned char* buffer, std::size_t n, std::uint64_t
     if (feed != nullptr) {
         feed->take(feed->context, buffer, n);
     }
+    count_copied_bytes(n);
     at += static_cast<std::uint64_t>(n);
     if (reader != nullptr) {
         posix::read_back_advance(*reader, at);
@@ -568,6 +570,7 @@ StretchEnd copy_stretch(int from, int to, std::uint64_t at, std::uint64_t end, b
         auto out = static_cast<loff_t>(at);
         const ssize_t n = ::copy_file_range(from, &in, to, &out, std::min(kernel_chunk, end - at), 0);
         if (n > 0) {
+            count_copied_bytes(static_cast<std::uint64_t>(n));
             at += static_cast<std::uint64_t>(n);
             if (reader != nullptr) {
                 posix::read_back_advance(*reader, at);

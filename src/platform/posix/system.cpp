@@ -59,7 +59,9 @@ private:
 };
 
 bool colour_allowed(int fd) {
-    return ::isatty(fd) != 0 && std::getenv("NO_COLOR") == nullptr;
+    const bool terminal =
+        ::isatty(fd) != 0 || routed_to_terminal(fd == STDOUT_FILENO ? StdStream::output : StdStream::error);
+    return terminal && std::getenv("NO_COLOR") == nullptr;
 }
 
 void reset_colour_at_exit() {
@@ -102,7 +104,7 @@ void sleep_seconds(int seconds) {
 }
 
 bool is_terminal(StdStream stream) {
-    return ::isatty(stream == StdStream::output ? STDOUT_FILENO : STDERR_FILENO) != 0;
+    return ::isatty(stream == StdStream::output ? STDOUT_FILENO : STDERR_FILENO) != 0 || routed_to_terminal(stream);
 }
 
 namespace {
