@@ -73,11 +73,11 @@ void md5_two_lanes(std::uint32_t* const* states, const unsigned char* const* dat
 #define VELDRO_MD5_G(b, c, d) (((c) & ~(d)) + ((b) & (d)))
 #define VELDRO_MD5_H(b, c, d) ((b) ^ (c) ^ (d))
 #define VELDRO_MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
-#define VELDRO_MD5_TWO_STEP(round, a, b, c, d, word, constant, shift)     \
-    a += x[word] + (constant) + VELDRO_MD5_##round(b, c, d);              \
-    a##2 += x2[word] + (constant) + VELDRO_MD5_##round(b##2, c##2, d##2); \
-    a = std::rotl(a, shift) + (b);                                        \
-    a##2 = std::rotl(a##2, shift) + (b##2);
+#define VELDRO_MD5_TWO_STEP(round, a, b, c, d, word, constant, shift)       \
+    (a) += x[word] + (constant) + VELDRO_MD5_##round(b, c, d);              \
+    (a##2) += x2[word] + (constant) + VELDRO_MD5_##round(b##2, c##2, d##2); \
+    (a) = std::rotl(a, shift) + (b);                                        \
+    (a##2) = std::rotl(a##2, shift) + (b##2);
         VELDRO_MD5_STEPS(VELDRO_MD5_TWO_STEP)
 #undef VELDRO_MD5_TWO_STEP
 #undef VELDRO_MD5_F

@@ -97,9 +97,9 @@ VELDRO_AVX2_TARGET void md5_lanes_avx2(std::uint32_t* const* states, const unsig
         const __m256i b0 = b;
         const __m256i c0 = c;
         const __m256i d0 = d;
-#define VELDRO_MD5_AVX2_STEP(round, a, b, c, d, word, constant, shift)                                 \
-    a = _mm256_add_epi32(a, _mm256_add_epi32(x[word], _mm256_set1_epi32(static_cast<int>(constant)))); \
-    a = _mm256_add_epi32(b, rotl<shift>(_mm256_add_epi32(a, round_##round(b, c, d))));
+#define VELDRO_MD5_AVX2_STEP(round, a, b, c, d, word, constant, shift)                                   \
+    (a) = _mm256_add_epi32(a, _mm256_add_epi32(x[word], _mm256_set1_epi32(static_cast<int>(constant)))); \
+    (a) = _mm256_add_epi32(b, rotl<shift>(_mm256_add_epi32(a, round_##round(b, c, d))));
         VELDRO_MD5_STEPS(VELDRO_MD5_AVX2_STEP)
 #undef VELDRO_MD5_AVX2_STEP
         a = _mm256_add_epi32(a, a0);

@@ -87,9 +87,9 @@ VELDRO_AVX512_TARGET void md5_lanes_avx512(std::uint32_t* const* states, const u
         const __m512i b0 = b;
         const __m512i c0 = c;
         const __m512i d0 = d;
-#define VELDRO_MD5_AVX512_STEP(round, a, b, c, d, word, constant, shift)                               \
-    a = _mm512_add_epi32(a, _mm512_add_epi32(x[word], _mm512_set1_epi32(static_cast<int>(constant)))); \
-    a = _mm512_add_epi32(                                                                              \
+#define VELDRO_MD5_AVX512_STEP(round, a, b, c, d, word, constant, shift)                                 \
+    (a) = _mm512_add_epi32(a, _mm512_add_epi32(x[word], _mm512_set1_epi32(static_cast<int>(constant)))); \
+    (a) = _mm512_add_epi32(                                                                              \
         b, _mm512_rol_epi32(_mm512_add_epi32(a, _mm512_ternarylogic_epi32(b, c, d, table_##round)), shift));
         VELDRO_MD5_STEPS(VELDRO_MD5_AVX512_STEP)
 #undef VELDRO_MD5_AVX512_STEP
