@@ -19,6 +19,10 @@ round; figures are wall-clock medians of the rounds.
       (only when the program knows --THREADS; otherwise the row is skipped
       with a note)
 
+Wherever the program hashes, it also runs with VELDRO_HASH_LANES=1: MD5 one
+stream at a time, no lanes, the copy read back by a thread of its own (or
+after it is made), as before the lanes.
+
 With --baseline OTHER_BIN, another build of the program (say, of an earlier
 commit) runs in the same rounds wherever the program does.
 
@@ -60,6 +64,24 @@ def machine():
         pass
     usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     return f"{model}, nproc {usable} (of {os.cpu_count()}), load average {os.getloadavg()[0]:.2f}"
+
+
+def lanes():
+    """The MD5 lanes the program chooses on this processor."""
+    flags = set()
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.startswith("flags"):
+                    flags = set(line.split(":", 1)[1].split())
+                    break
+    except OSError:
+        pass
+    if "avx512f" in flags:
+        return "16 MD5 lanes (AVX-512)"
+    if "avx2" in flags:
+        return "8 MD5 lanes (AVX2)"
+    return "no MD5 lanes (one stream at a time)"
 
 
 def file_system(path):
@@ -154,11 +176,13 @@ def main():
         warm(tree)
         warm(large)
 
+        one_lane = "VELDRO_HASH_LANES=1 "
+
         def dst(name):
             return os.path.join(out, name)
 
-        def veldro_run(src, name, *extra, program=veldro):
-            return sh(f'"{program}" -p "{src}" -d "{dst(name)}" -m -i {" ".join(extra)} > "{dst(name)}.report"')
+        def veldro_run(src, name, *extra, program=veldro, env=""):
+            return sh(f'{env}"{program}" -p "{src}" -d "{dst(name)}" -m -i {" ".join(extra)} > "{dst(name)}.report"')
 
         def cp_md5(src, name):
             return sh(f'cp -a "{src}" "{dst(name)}"; '
@@ -177,13 +201,16 @@ def main():
         groups = {
             "tree, copy + MD5 both sides": [
                 ("veldro -H", lambda: veldro_run(tree, "v_tree", "-H", f'"{dst("v_tree")}.hash"')),
+                ("one lane -H", lambda: veldro_run(tree, "l_tree", "-H", f'"{dst("l_tree")}.hash"', env=one_lane)),
                 ("cp -a + md5sum both", lambda: cp_md5(tree, "c_tree")),
                 ("hashdeep pipeline", lambda: hashdeep_run(tree, "h_tree")),
                 ("rsync -a + rsync -ac", lambda: rsync_run(tree, "r_tree")),
             ],
             f"one {args.large_mib} MiB file, copy + MD5 both sides": [
                 ("veldro -H", lambda: veldro_run(large, "v_large", "-H", f'"{dst("v_large")}.hash"')),
+                ("one lane -H", lambda: veldro_run(large, "l_large", "-H", f'"{dst("l_large")}.hash"', env=one_lane)),
                 ("cp -a + md5sum both", lambda: cp_md5(large, "c_large")),
+                ("md5sum once", lambda: sh(f'md5sum "{large}/large.bin" > "{dst("m_large")}"')),
             ],
             "tree, copy only": [
                 ("veldro", lambda: veldro_run(tree, "v_copy")),
@@ -196,6 +223,10 @@ def main():
                 ("veldro -H", lambda: veldro_run(tree, "t_tree", "-H", f'"{dst("t_tree")}.hash"')),
                 ("veldro -H --THREADS=1",
                  lambda: veldro_run(tree, "t1_tree", "--THREADS=1", "-H", f'"{dst("t1_tree")}.hash"')),
+                ("one lane --THREADS=1",
+                 lambda: veldro_run(tree, "l1_tree", "--THREADS=1", "-H", f'"{dst("l1_tree")}.hash"', env=one_lane)),
+                ("cp -a", lambda: sh(f'cp -a "{tree}" "{dst("tc_copy")}"')),
+                ("cp -a + md5sum both", lambda: cp_md5(tree, "tc_tree")),
             ]
         if args.baseline:
             other = os.path.abspath(args.baseline)
@@ -215,7 +246,7 @@ def main():
             print(f"round {r + 1}: " + ", ".join(f"{g.split(',')[0]}/{n} {v[-1]:.3f}s"
                                                    for (g, n), v in times.items()), flush=True)
 
-        print(f"\nmachine: {machine()}; rounds: {args.rounds}; in {where}")
+        print(f"\nmachine: {machine()}; {lanes()}; rounds: {args.rounds}; in {where}")
         for g, runs in groups.items():
             print(f"\n{g}")
             base = statistics.median(times[(g, runs[0][0])])

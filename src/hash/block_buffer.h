@@ -20,6 +20,13 @@ public:
 
     [[nodiscard]] std::uint64_t total_bytes() const { return total_; }
 
+    // Bytes not yet in a whole block, waiting for the next add.
+    [[nodiscard]] std::size_t pending() const { return static_cast<std::size_t>(total_ % BlockSize); }
+
+    // Counts `size` bytes of whole blocks that the caller compressed itself
+    // (only when nothing is pending, so that the blocks stay aligned).
+    void count_compressed(std::uint64_t size) { total_ += size; }
+
     // Feeds `size` bytes; `blocks(pointer, count)` compresses whole blocks.
     // Runs of whole blocks go straight from the caller's memory.
     template <class Blocks>

@@ -38,12 +38,16 @@ CpuFeatures detect() {
     const bool avx2 = (ebx & (1U << 5U)) != 0;
     const bool bmi2 = (ebx & (1U << 8U)) != 0;
     const bool sha = (ebx & (1U << 29U)) != 0;
+    const bool avx512f = (ebx & (1U << 16U)) != 0;
     features.sha_extensions = sha && ssse3 && sse41;
     // The wide registers are usable only when the system saves them
     // (SSE and AVX state enabled in XCR0); otherwise the vector code would
     // fault.
     const bool wide_state_saved = osxsave && (saved_state_mask() & 0x6U) == 0x6U;
     features.avx2 = avx && avx2 && bmi2 && wide_state_saved;
+    // The 512-bit registers and the mask registers need their own state
+    // saved too (opmask, upper halves of ZMM0-15, ZMM16-31).
+    features.avx512 = features.avx2 && avx512f && (saved_state_mask() & 0xE6U) == 0xE6U;
     return features;
 }
 

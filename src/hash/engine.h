@@ -17,6 +17,7 @@ enum class Engine : std::uint8_t {
 struct CpuFeatures {
     bool sha_extensions = false;  // SHA-1 and SHA-256 instructions (with SSSE3 and SSE4.1)
     bool avx2 = false;            // 256-bit integer vectors, with BMI2 rotates
+    bool avx512 = false;          // 512-bit integer vectors (AVX512F), their state saved by the system
 };
 
 const CpuFeatures& cpu_features();

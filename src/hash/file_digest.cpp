@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "hash/md5.h"
+#include "hash/md5_lanes.h"
 #include "hash/sha1.h"
 #include "hash/sha256.h"
 #include "hash/sha512.h"
@@ -215,6 +216,25 @@ void DigestFeed::add(const unsigned char* data, std::size_t size) {
     if (selection_.md5) {
         md5_.add(data, size);
     }
+    add_sha(data, size);
+}
+
+void DigestFeed::add_both(DigestFeed& first, const unsigned char* first_data, DigestFeed& second,
+                          const unsigned char* second_data, std::size_t size) {
+    if (!first.selection_.md5 || !second.selection_.md5) {
+        first.add(first_data, size);
+        second.add(second_data, size);
+        return;
+    }
+    Md5Context* const contexts[2] = {&first.md5_, &second.md5_};
+    const unsigned char* const data[2] = {first_data, second_data};
+    const std::size_t sizes[2] = {size, size};
+    md5_add_lanes(contexts, data, sizes, 2);
+    first.add_sha(first_data, size);
+    second.add_sha(second_data, size);
+}
+
+void DigestFeed::add_sha(const unsigned char* data, std::size_t size) {
     if (selection_.sha1) {
         sha1_.add(data, size);
     }

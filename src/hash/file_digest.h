@@ -100,7 +100,21 @@ public:
     // Puts the texts of the selected kinds in `out` (the others empty).
     void finish(HashSet& out);
 
+    // Adds `size` bytes to each of two feeds at once (a source and its copy
+    // read back): where both take MD5, the two run side by side in the
+    // processor's lanes.
+    static void add_both(DigestFeed& first, const unsigned char* first_data, DigestFeed& second,
+                         const unsigned char* second_data, std::size_t size);
+    // add_both() in the shape a copy's paired byte taker has.
+    static void take_both(void* first, const unsigned char* first_data, void* second, const unsigned char* second_data,
+                          std::size_t size) {
+        add_both(*static_cast<DigestFeed*>(first), first_data, *static_cast<DigestFeed*>(second), second_data, size);
+    }
+
 private:
+    // The selected kinds other than MD5.
+    void add_sha(const unsigned char* data, std::size_t size);
+
     DigestSelection selection_;
     Md5Context md5_;
     Sha1Context sha1_;

@@ -9,6 +9,19 @@
 
 namespace veldro::hash {
 
+class Md5Context;
+
+namespace detail {
+struct Md5LaneAccess;
+}  // namespace detail
+
+// Adds data[i] (sizes[i] bytes) to contexts[i] for every i below `count`,
+// the same as contexts[i]->add(data[i], sizes[i]) would: the whole blocks
+// of all of them go through the lanes of the processor's vector units,
+// many messages at once (see hash/md5_lanes.h).
+void md5_add_lanes(Md5Context* const* contexts, const unsigned char* const* data, const std::size_t* sizes,
+                   std::size_t count);
+
 class Md5Context {
 public:
     static constexpr std::size_t digest_size = 16;
@@ -26,6 +39,8 @@ public:
     Digest finish();
 
 private:
+    friend struct detail::Md5LaneAccess;  // the code that runs many contexts at once
+
     std::array<std::uint32_t, 4> state_{};
     detail::BlockBuffer<block_size, 8, detail::LengthOrder::little_endian> buffer_;
 };

@@ -14,6 +14,12 @@ unsigned char* copy_buffer() {
     return bytes == nullptr ? nullptr : bytes->data();
 }
 
+unsigned char* read_back_buffer() {
+    thread_local ThreadOwned<std::array<unsigned char, copy_buffer_bytes>> buffer;
+    auto* bytes = buffer.try_get();
+    return bytes == nullptr ? nullptr : bytes->data();
+}
+
 void feed_zeros(const CopyFeed* feed, std::uint64_t size) {
     static constexpr std::array<unsigned char, std::size_t{64} * 1024U> zeros{};
     while (size > 0) {

@@ -256,6 +256,13 @@ struct CopyFeed {
     void (*take_copy)(void* context, const unsigned char* data, std::size_t size) = nullptr;
     void* copy_context = nullptr;
     CopyReadBack* read_back = nullptr;
+    // Takes a piece of the source and the same piece read back from the copy
+    // together, on the copying thread, so that both digests run side by side
+    // (see hash::DigestFeed::take_both). With take, take_copy and this set
+    // and no `read_back` thread to use, a large copy may read each piece
+    // back as soon as it has written it; take_copy then goes unused.
+    void (*take_both)(void* context, const unsigned char* data, void* copy_context, const unsigned char* copy_data,
+                      std::size_t size) = nullptr;
     // Set by the copy: take_copy was given every byte of the finished copy.
     bool copy_read_back = false;
     // The last-access and last-write times the copy is to carry as it takes
@@ -298,6 +305,9 @@ inline constexpr std::size_t copy_buffer_bytes = std::size_t{1} << 20U;
 // for the run; null when the memory cannot be had (the next call tries
 // again).
 unsigned char* copy_buffer();
+// A second buffer of the same size and kind, for reading a piece of the
+// copy back on the copying thread while copy_buffer() holds the source's.
+unsigned char* read_back_buffer();
 // Hands `size` zero bytes (a hole) to the feed.
 void feed_zeros(const CopyFeed* feed, std::uint64_t size);
 

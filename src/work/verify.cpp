@@ -1,5 +1,6 @@
 #include "work/verify.h"
 
+#include "hash/md5_lanes.h"
 #include "platform/fs.h"
 #include "times/file_times.h"
 #include "work/data_copy.h"
@@ -44,15 +45,20 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
         feed.context = &w.feed;
         w.feed.start(selection);
     }
-    // With threads to spare, a large copy is read back while it is made;
-    // not when it is to be read from its device, which only the finished
-    // copy can be.
-    const bool read_back = h.hash_copies && o.threads > 1 && !h.verify_media;
+    // A large copy is read back while it is made: where the processor hashes
+    // several streams at once, each piece as soon as it is written, hashed
+    // beside the source's on this thread; otherwise, with threads to spare,
+    // by a thread of its own. Neither when the copy is to be read from its
+    // device, which only the finished copy can be.
+    const bool follow = h.hash_copies && !h.verify_media;
+    const bool paired = follow && want && hash::md5_lane_width() > 1;
+    const bool read_back = follow && (paired || o.threads > 1);
     const hash::DigestSelection copy_selection = selection_for(h, true);
     if (read_back) {
         feed.take_copy = &hash::DigestFeed::take;
         feed.copy_context = &w.copy_feed;
-        feed.read_back = &w.read_back;
+        feed.read_back = paired ? nullptr : &w.read_back;
+        feed.take_both = paired ? &hash::DigestFeed::take_both : nullptr;
         w.copy_feed.start(copy_selection);
     }
     w.copy_ready = false;

@@ -245,6 +245,46 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
     }
 }
 
+TEST_F(CopyDataTest, TheCopyReadBackBesideTheSourceOnOneThread) {
+    // Each piece of a large copy is read back as it is written and hashed
+    // beside the source's piece; a smaller copy is left to be read once it
+    // has its name. The source's digest is the content's either way.
+    for (const std::size_t size :
+         {std::size_t{0}, std::size_t{65603}, std::size_t{4 << 20}, std::size_t{9 << 20} + 17}) {
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            content[i] = static_cast<char>(i * 7 + i / 4096);
+        }
+        write("src", content);
+        veldro::hash::HashSet whole;
+        veldro::hash::DigestFeed memory;
+        memory.start({});
+        memory.add(reinterpret_cast<const unsigned char*>(content.data()), content.size());
+        memory.finish(whole);
+        veldro::hash::DigestFeed source_digests;
+        veldro::hash::DigestFeed copy_digests;
+        source_digests.start({});
+        copy_digests.start({});
+        veldro::platform::CopyFeed feed;
+        feed.take = &veldro::hash::DigestFeed::take;
+        feed.context = &source_digests;
+        feed.take_copy = &veldro::hash::DigestFeed::take;
+        feed.copy_context = &copy_digests;
+        feed.take_both = &veldro::hash::DigestFeed::take_both;
+        ASSERT_FALSE(veldro::platform::copy_whole_file(path("src"), path("dst"), false, &feed)) << size;
+        EXPECT_TRUE(read("dst") == content) << size;
+        EXPECT_EQ(feed.copy_read_back, size >= (std::size_t{4} << 20U)) << size;
+        veldro::hash::HashSet source;
+        source_digests.finish(source);
+        EXPECT_STREQ(source.md5.data(), whole.md5.data()) << size;
+        if (feed.copy_read_back) {
+            veldro::hash::HashSet copy;
+            copy_digests.finish(copy);
+            EXPECT_STREQ(copy.md5.data(), whole.md5.data()) << size;
+        }
+    }
+}
+
 TEST_F(CopyDataTest, FailedCopiesLeaveTheEarlierCopyAndNoLeftovers) {
     write("dst", "earlier copy");
     // A source that cannot be read as a file: a directory, a FIFO, nothing.

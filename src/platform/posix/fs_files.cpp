@@ -691,15 +691,76 @@ CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed,
 // one is read after, in one or two reads.
 constexpr std::uint64_t read_back_from_bytes = 4U * copy_buffer_bytes;
 
+// The copy read back on the copying thread: each piece the copy hands to
+// its feed has just been written at `at`, and is read back from there and
+// handed with the source's piece to take_both. After a read of the copy
+// fails, the source's pieces go on alone and the copy is read after it is
+// made.
+struct SameThreadReadBack {
+    const CopyFeed* feed;
+    int fd;
+    unsigned char* buffer;
+    std::uint64_t at = 0;
+    bool failed = false;
+
+    static void take(void* self, const unsigned char* data, std::size_t size) {
+        static_cast<SameThreadReadBack*>(self)->take_piece(data, size);
+    }
+
+    void take_piece(const unsigned char* data, std::size_t size) {
+        std::size_t got = 0;
+        while (!failed && got < size) {
+            const ssize_t n = ::pread(fd, buffer + got, size - got, static_cast<off_t>(at + got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            failed = n <= 0;
+            got += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        if (failed) {
+            feed->take(feed->context, data, size);
+        } else {
+            feed->take_both(feed->context, data, feed->copy_context, buffer, size);
+        }
+        at += static_cast<std::uint64_t>(size);
+    }
+};
+
+// copy_data with the copy read back on the copying thread, both sides'
+// digests side by side.
+CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* feed, unsigned char* buffer) {
+    SameThreadReadBack paired{feed, to, buffer};
+    CopyFeed through = *feed;
+    through.take = &SameThreadReadBack::take;
+    through.context = &paired;
+    std::uint64_t length = 0;
+    const CopyResult result =
+        copy_data(from, to, static_cast<std::uint64_t>(st.st_size), &through, false, nullptr, length);
+    feed->read_known = result == CopyResult::copied;
+    feed->read_size = length;
+    struct stat made {};
+    feed->copy_read_back = result == CopyResult::copied && !paired.failed && paired.at == length &&
+                           ::fstat(to, &made) == 0 && static_cast<std::uint64_t>(made.st_size) == length;
+    return result;
+}
+
 // copy_data, with the copy read back and handed to feed->take_copy on the
-// partner thread as it is made, when that is asked for and worth a thread.
-// `to` is open for reading too.
+// partner thread as it is made, when that is asked for and worth a thread;
+// or on the copying thread itself, each piece with the source's, when the
+// feed takes both at once and no partner is offered (from the same size
+// on). `to` is open for reading too.
 CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
     std::uint64_t length = 0;
     posix::ReadBack* reader = nullptr;
     if (feed != nullptr) {
         feed->copy_read_back = false;
+        if (feed->take != nullptr && feed->take_copy != nullptr && feed->take_both != nullptr &&
+            feed->read_back == nullptr && size >= read_back_from_bytes && !has_holes(st)) {
+            if (unsigned char* buffer = read_back_buffer()) {
+                return copy_data_paired(from, to, st, feed, buffer);
+            }
+        }
         if (feed->take_copy != nullptr && feed->read_back != nullptr && size >= read_back_from_bytes) {
             reader = posix::read_back_partner(*feed->read_back);
         }
