@@ -62,8 +62,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // its dates, which are given once the whole chain stands.
 // Only the lengths are kept: every directory made lies on one path, and a
 // deep chain must not cost the square of its depth.
-std::error_code create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made,
-                                  PlanEvents* events) {
+std::error_code create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made, PlanEvents* events) {
     const std::error_code error = platform::make_directory(dir);
     if (!error) {
         if (events != nullptr) {
