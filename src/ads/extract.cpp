@@ -331,7 +331,8 @@ void hash_streams(const Options& o, FileOutcome& out, StreamScratch& w) {
             } else {
                 one.destination_text = stream_display_text(out.destination, name);
                 platform::FileHandle copy_stream;
-                // A stream that cannot be opened hashes as an open error.
+                // A stream that cannot be opened hashes as an open error:
+                // the handle stays closed, and that is the failure recorded.
                 (void)platform::open_stream_for_read(out.destination, name, copy_stream);
                 hash_open_stream(copy_stream, selection, one.destination_digests, w);
             }

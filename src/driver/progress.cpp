@@ -57,30 +57,25 @@ void run_counting_pass(Run& s) {
     util::publish_totals(s.progress.files_to_process, s.progress.bytes_to_process);
 }
 
-namespace {
-
-// The console stream the lines of each file went to before --QUIET sent
-// them nowhere; null while they go where they always did.
-std::FILE* g_report_before_quiet = nullptr;
-
-}  // namespace
-
 void begin_file_work(Run& s) {
     util::show_status_line(!s.console.quiet);
-    if (s.console.quiet) {
-        static std::FILE* const nowhere = platform::open_null_stream();
-        if (nowhere != nullptr) {
-            g_report_before_quiet = s.files.report_stream;
-            s.files.report_stream = nowhere;
+    if (s.console.quiet && s.files.quiet_stream == nullptr) {
+        s.files.quiet_stream = platform::open_null_stream();
+        if (s.files.quiet_stream != nullptr) {
+            s.files.unquiet_report_stream = s.files.report_stream;
+            s.files.report_stream = s.files.quiet_stream;
         }
     }
 }
 
 void end_file_work(Run& s) {
     util::show_status_line(false);
-    if (g_report_before_quiet != nullptr) {
-        s.files.report_stream = g_report_before_quiet;
-        g_report_before_quiet = nullptr;
+    if (s.files.quiet_stream != nullptr) {
+        s.files.report_stream = s.files.unquiet_report_stream;
+        // Nothing was written to the null device that a failed close could lose.
+        static_cast<void>(std::fclose(s.files.quiet_stream));
+        s.files.quiet_stream = nullptr;
+        s.files.unquiet_report_stream = nullptr;
     }
 }
 

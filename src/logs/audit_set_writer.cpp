@@ -106,17 +106,20 @@ std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kind
     return row;
 }
 
-AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, const std::string& working_directory,
-                               std::string root)
+AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, std::string root)
     : stream_(stream), kinds_(run.kinds), root_(std::move(root)) {
     std::fputs("%%%% HASHDEEP-1.0\n", stream_);
     std::fprintf(stream_, "%%%%%%%% %s\n", audit_set_columns(kinds_).c_str());
-    std::fprintf(stream_, "## Invoked from: %s\n", one_line(working_directory).c_str());
+    // The names are relative to the destination, as if the set had been
+    // made there: that is the directory it was, in effect, invoked from.
+    std::fprintf(stream_, "## Invoked from: %s\n", one_line(root_).c_str());
     std::fprintf(stream_, "## $ %s\n##\n", one_line(run.command_line).c_str());
     std::fflush(stream_);
 }
 
 AuditSetWriter::~AuditSetWriter() {
+    // The run closes it and says a failure; this close only frees a writer
+    // left open by a run that ended before.
     (void)close();
 }
 

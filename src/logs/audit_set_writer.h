@@ -29,7 +29,7 @@ std::string audit_set_row(const FileRecord& record, const hash::DigestSelection&
 class AuditSetWriter final : public ManifestWriter {
 public:
     // Takes ownership of `stream` and writes the header.
-    AuditSetWriter(std::FILE* stream, const RunProvenance& run, const std::string& working_directory, std::string root);
+    AuditSetWriter(std::FILE* stream, const RunProvenance& run, std::string root);
     ~AuditSetWriter() override;
     AuditSetWriter(const AuditSetWriter&) = delete;
     AuditSetWriter& operator=(const AuditSetWriter&) = delete;

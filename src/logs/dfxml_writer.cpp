@@ -243,6 +243,8 @@ DfxmlWriter::DfxmlWriter(std::FILE* stream, const RunProvenance& run) : stream_(
 }
 
 DfxmlWriter::~DfxmlWriter() {
+    // The run closes it and says a failure; this close only frees a writer
+    // left open by a run that ended before.
     (void)close();
 }
 

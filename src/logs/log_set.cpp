@@ -530,11 +530,13 @@ void make_log_directory(const std::string& log_path) {
         }
         const std::string prefix = directory.substr(0, i);
         if (!platform::path_exists(prefix)) {
+            // A directory that cannot be made fails the opening of the log
+            // in it, which says why.
             (void)platform::create_directory(prefix);
             std::fprintf(stdout, "Creating (log\\error) directory:  %s\n", prefix.c_str());
         }
     }
-    (void)platform::create_directory(directory);
+    (void)platform::create_directory(directory);  // as above: the log's opening says a failure
     std::fprintf(stdout, "Creating (log) directory:  %s\n", directory.c_str());
     platform::pause_seconds(1);
 }
@@ -574,6 +576,7 @@ void prepare_append_file(const std::string& path) {
         size += static_cast<std::uint64_t>(got);
     }
     if (size > 9 && in_padding) {
+        // Padding left in place holds no text: the log reads the same.
         (void)platform::truncate_file(file, padding_start);
     }
 }
@@ -600,7 +603,12 @@ void create_abort_marker(const Run& s) {
 
 void remove_abort_marker(const Run& s) {
     if (s.logs.abort_marker_name.size() > 2) {
-        (void)platform::delete_file(s.logs.abort_marker_name);
+        // A marker left behind would say that a finished run was cut short.
+        const std::error_code error = platform::delete_file(s.logs.abort_marker_name);
+        if (error && platform::path_exists(s.logs.abort_marker_name)) {
+            std::fprintf(stderr, "\nCan't remove the abort marker %s (%s)\n", s.logs.abort_marker_name.c_str(),
+                         platform::error_text(error).c_str());
+        }
     }
 }
 

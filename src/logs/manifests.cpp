@@ -140,7 +140,6 @@ void open_manifests(Run& s, const std::string& program_version) {
         // destination: every copy lies below it, whatever the layout.
         const std::string& root = s.paths.dest_named.empty() ? s.paths.dest_path : s.paths.dest_named;
         subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path, logs.default_log_path), run,
-                                                   std::string(paths::display_path(platform::current_directory())),
                                                    std::string(paths::display_path(root))));
     }
 }

@@ -18,7 +18,11 @@ namespace veldro {
 // Every file the run has open, besides the copies themselves.
 struct OpenFiles {
     std::FILE* report_stream = nullptr;  // always standard output
-    std::FILE* error_stream = nullptr;   // -E file, or standard error
+    // With --QUIET, while files are worked: where their lines went before
+    // (standard output) and the null device they go to instead.
+    std::FILE* unquiet_report_stream = nullptr;
+    std::FILE* quiet_stream = nullptr;
+    std::FILE* error_stream = nullptr;  // -E file, or standard error
     std::FILE* default_log = nullptr;
     std::FILE* list_log = nullptr;        // mask 2
     std::FILE* copied_log = nullptr;      // mask 4
