@@ -11,7 +11,7 @@ import subprocess
 import time
 import unittest
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, run, skip_under_wine
+from veldro_e2e import PtyRun, TreeCase, clean_env, preloaded_env, run, skip_under_wine
 
 
 def copied_count(result):
@@ -289,8 +289,10 @@ class CopyTreeTest(CopyCase):
                 for _ in range(48):
                     f.write(block)
         # One thread: the head of a copy line is shown before its copy is
-        # made, so the interrupt comes while the copies go on.
-        proc = PtyRun(["-p", self.src, "-d", self.dst, "-m", "-i", "--THREADS=1"])
+        # made, and the copies are slowed as on a slow drive, so that the
+        # interrupt comes while they go on.
+        proc = PtyRun(["-p", self.src, "-d", self.dst, "-m", "-i", "--THREADS=1"],
+                      env=preloaded_env("slow_copy.c", "slow-copy"))
         proc.read_until("==>")
         proc.interrupt()
         self.assertEqual(proc.wait(), 2, proc.text)

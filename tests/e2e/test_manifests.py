@@ -13,7 +13,7 @@ import subprocess
 import unittest
 import xml.etree.ElementTree as ET
 
-from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import PtyRun, TreeCase, clean_env, preload_library, preloaded_env, run, skip_under_wine
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCHEMA = os.environ.get("VELDRO_DFXML_SCHEMA") or os.path.normpath(
@@ -259,7 +259,8 @@ class Interrupted(TreeCase):
                 self.write_slow_tree()
                 xml, report = self.path(sig.name + ".xml"), self.path(sig.name + ".html")
                 proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst", sig.name), "-m", "-i",
-                               "--DFXML=" + xml, "--REPORT=" + report, "--HASH", "--THREADS=1"])
+                               "--DFXML=" + xml, "--REPORT=" + report, "--HASH", "--THREADS=1"],
+                              env=preloaded_env("slow_copy.c", "slow-copy"))
                 proc.read_until("big")
                 os.kill(proc.pid, sig)
                 self.assertEqual(proc.wait(), 2, proc.text)

@@ -10,7 +10,7 @@ import subprocess
 import unittest
 from html.parser import HTMLParser
 
-from veldro_e2e import HERE, PtyRun, TreeCase, clean_env, preload_library, run, skip_under_wine
+from veldro_e2e import HERE, PtyRun, TreeCase, clean_env, preload_library, preloaded_env, run, skip_under_wine
 
 HOSTILE = "<img src=x onerror=alert(1)>.txt"
 HOSTILE2 = "\"'><svg onload=alert(2)>.txt"
@@ -242,7 +242,7 @@ class InterruptedRun(ReportCase):
         report = self.path("logs", "report.html")
         proc = PtyRun(["-p", self.path("src"), "-d", self.path("dst"), "-m", "-i", "-1",
                        self.path("logs", "RUN.LOG") + "!1", "--HASH", "--REPORT=" + report,
-                       "--THREADS=1"])
+                       "--THREADS=1"], env=preloaded_env("slow_copy.c", "slow-copy"))
         proc.read_until("big")
         self.assertIn("NOT FINISHED", self.read_text("logs", "report.html"))
         proc.interrupt()
