@@ -13,7 +13,7 @@ seconds=${1:-20}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(command_line long_option ini lists wildcard values text paths escape)
+    targets=(command_line long_option ini lists wildcard values text paths escape records digests)
 fi
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELDRO_FUZZ=ON -DVELDRO_TESTS=OFF \

@@ -6,6 +6,7 @@
 #include "config/long_options.h"
 #include "config/option_values.h"
 #include "config/usage.h"
+#include "copy/pipeline.h"
 #include "fuzz_support.h"
 #include "logs/log_set.h"
 #include "util/lines.h"
@@ -20,9 +21,12 @@ void read_file_list(veldro::OwnedRun& s, const std::string& file) {
     veldro::logs::open_named_files(s.options, s.files);
     veldro::util::ListReader lines(s.files.list_file, "the file list", false);
     std::string line;
-    while (lines.next(line) && veldro::walk::clean_file_list_line(line)) {
+    while (lines.next(line)) {
+        if (!veldro::walk::clean_file_list_line(line)) {
+            continue;  // a blank line ends nothing
+        }
         const std::string source = veldro::paths::make_long_path(line);
-        veldro::walk::listed_file_destination_dir("/copy", source);
+        veldro::copy::listed_file_destination_dir("/copy", source);
     }
 }
 
