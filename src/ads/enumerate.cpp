@@ -1,9 +1,9 @@
 // Listing the named streams of a file, with the backup privileges enabled
 // first and the user asked what to do when a stream cannot be read.
 #include "ads/streams.h"
-#include "logs/run_report.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "record/run_report.h"
 #include "util/run_end.h"
 
 namespace veldro::ads {
@@ -11,7 +11,7 @@ namespace veldro::ads {
 namespace {
 
 [[noreturn]] void privilege_failure(int line, const char* what) {
-    logs::report_stream_privilege_failure(line, what);
+    record::report_stream_privilege_failure(line, what);
     throw util::RunEnd{OTHER_EXIT};
 }
 
@@ -35,7 +35,7 @@ int enumerate_streams(Run& s, const std::string& path) {
     enable_backup_privileges();
     std::size_t listed = 0;
     const platform::StreamListStatus status = platform::list_named_streams(path, s.streams.stream_table, listed);
-    return logs::count_after_listing(s, status, listed);
+    return record::count_after_listing(s, status, listed);
 }
 
 }  // namespace veldro::ads

@@ -7,10 +7,10 @@
 #include "config/long_options.h"
 #include "config/option_table.h"
 #include "config/option_values.h"
-#include "logs/log_set.h"
-#include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "record/log_set.h"
+#include "record/manifests.h"
 #include "util/lines.h"
 #include "util/numbers.h"
 #include "util/paths.h"
@@ -203,13 +203,13 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
         s.logs.log_mask = 0;
         return;
     }
-    const std::size_t at = logs::find_mask_separator(line.value);
+    const std::size_t at = record::find_mask_separator(line.value);
     if (at == std::string::npos) {
         if (line.name.starts_with("LOGS") && is_mask_only(line.value)) {
-            logs::add_log_members(s.options, ini_log_mask(line.value));
+            record::add_log_members(s.options, ini_log_mask(line.value));
             return;
         }
-        logs::name_ini_logs(s.options, line.value, 0);
+        record::name_ini_logs(s.options, line.value, 0);
         return;
     }
     const std::string_view mask_text = std::string_view(line.value).substr(at + 1);
@@ -217,7 +217,7 @@ void apply_log_directive(OptionTarget& s, const IniLine& line) {
         s.logs.log_mask = 0;
         return;
     }
-    logs::name_ini_logs(s.options, line.value.substr(0, at), ini_log_mask(mask_text));
+    record::name_ini_logs(s.options, line.value.substr(0, at), ini_log_mask(mask_text));
 }
 
 // ---- other directives with more to do ----------------------------------

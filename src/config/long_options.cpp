@@ -5,10 +5,10 @@
 
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "logs/log_set.h"
-#include "logs/manifests.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "record/log_set.h"
+#include "record/manifests.h"
 #include "util/lines.h"
 #include "util/numbers.h"
 #include "util/paths.h"
@@ -160,8 +160,8 @@ int set_hash_mode(OptionTarget& s, const std::optional<std::string>& value) {
 int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, const std::string& value) {
     switch (k) {
         case LongKeyword::log:
-            if (!logs::name_long_log(s.options, value, text)) {
-                throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, logs::colon_conflict_text};
+            if (!record::name_long_log(s.options, value, text)) {
+                throw OptionStop{OptionStop::Page::none, ILLEGAL_OPTION, record::colon_conflict_text};
             }
             return handled;
         case LongKeyword::older:
@@ -184,13 +184,13 @@ int handle_with_value(OptionTarget& s, LongKeyword k, std::string_view text, con
         case LongKeyword::dirs:
             return read_directory_list(s, value);
         case LongKeyword::error_mask:
-            return logs::add_error_mask(s.options, value) ? handled : illegal;
+            return record::add_error_mask(s.options, value) ? handled : illegal;
         case LongKeyword::greater:
             s.selection.greater_select = true;
             s.selection.greater_size = size_value("--GREATER", value);
             return handled;
         case LongKeyword::hash_log:
-            logs::name_hash_log(s.options, value, false);
+            record::name_hash_log(s.options, value, false);
             return handled;
         case LongKeyword::unicode:
             return name_unicode_list(s, value);

@@ -9,8 +9,8 @@
 #include "config/option_table.h"
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "logs/log_set.h"
 #include "platform/system.h"
+#include "record/log_set.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -227,7 +227,7 @@ void take_hash_option(ArgumentScan& scan, OptionTarget& s) {
             return;
     }
     scan.rest_taken = true;
-    logs::name_hash_log(s.options, a.substr(equals + 1), false);
+    record::name_hash_log(s.options, a.substr(equals + 1), false);
 }
 
 // -H: the hash log and its companions; both sides hashed unless -hs or -hd
@@ -237,7 +237,7 @@ void take_hash_log_with_companions(ArgumentScan& scan, OptionTarget& s) {
     if (!s.hashing.any()) {
         s.hashing.hash_both();
     }
-    logs::name_hash_log(s.options, name, true);
+    record::name_hash_log(s.options, name, true);
 }
 
 void take_long_option(ArgumentScan& scan, OptionTarget& s) {
@@ -310,11 +310,11 @@ bool take_letter_value(ArgumentScan& scan, OptionTarget& s, char letter) {
         case '2':
         case '3':
             if (scan.plus) {
-                logs::drop_log_set(s.options);
+                record::drop_log_set(s.options);
             } else {
-                logs::name_log_set(s.options,
-                                   take_value(scan, true, DashRule::usage, MissingRule::usage, "the name of the log"),
-                                   true);
+                record::name_log_set(s.options,
+                                     take_value(scan, true, DashRule::usage, MissingRule::usage, "the name of the log"),
+                                     true);
             }
             break;
         case 'D':
@@ -326,7 +326,7 @@ bool take_letter_value(ArgumentScan& scan, OptionTarget& s, char letter) {
                             take_value(scan, false, DashRule::fatal, MissingRule::fatal, "the destination directory"));
             break;
         case 'E':
-            logs::name_error_file(
+            record::name_error_file(
                 s.options, take_value(scan, false, DashRule::usage, MissingRule::usage, "the name of the error log"));
             break;
         case 'F':
@@ -427,7 +427,7 @@ void read_environment(OptionTarget& s) {
     if (util::environment_contains("SILENT", "ON")) {
         s.console.silent = true;
     }
-    logs::name_default_log_from_environment(s.options);
+    record::name_default_log_from_environment(s.options);
     if (const auto reset = platform::get_environment("RESET")) {
         if (paths::starts_with_ignoring_case(*reset, "ON")) {
             s.copy.reset_times = true;

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "driver/terminate.h"
-#include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "record/run_report.h"
 #include "util/live_status.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -31,21 +31,21 @@ std::string volume_name(const Run& s) {
 void check_free_space(Run& s) {
     const auto free_bytes = platform::free_space(s.paths.dest_path);
     if (!free_bytes) {
-        logs::report_free_space_unknown();
+        record::report_free_space_unknown();
         terminate_run(INPUT_FILE);
     }
     const auto needed = static_cast<std::uint64_t>(s.progress.bytes_to_process);
     if (needed <= *free_bytes) {
         return;
     }
-    logs::report_free_space_short(volume_name(s), *free_bytes, needed);
+    record::report_free_space_short(volume_name(s), *free_bytes, needed);
     platform::pause_seconds(10);
 }
 
 }  // namespace
 
 void run_counting_pass(Run& s) {
-    logs::report_counting_started();
+    record::report_counting_started();
     s.progress.counting_pass = true;
     for (const std::string& root : s.paths.source_paths) {
         walk::walk_directory(s, paths::with_trailing_separator(root));
@@ -53,7 +53,7 @@ void run_counting_pass(Run& s) {
     s.progress.counting_pass = false;
     s.progress.bytes_to_process_text = util::with_separators(s.progress.bytes_to_process);
     check_free_space(s);
-    logs::report_counting_totals(s);
+    record::report_counting_totals(s);
     util::publish_totals(s.progress.files_to_process, s.progress.bytes_to_process);
 }
 

@@ -10,22 +10,22 @@
 #include "config/memo.h"
 #include "config/options.h"
 #include "config/usage.h"
-#include "copy/destination.h"
 #include "driver/progress.h"
 #include "driver/terminate.h"
 #include "engine/file_flow.h"
 #include "hash/file_digest.h"
-#include "logs/log_set.h"
-#include "logs/manifests.h"
-#include "logs/output_faults.h"
-#include "logs/report.h"
-#include "logs/run_header.h"
-#include "logs/run_report.h"
-#include "logs/summary.h"
-#include "logs/throughput.h"
+#include "plan/destination.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "platform/system.h"
+#include "record/log_set.h"
+#include "record/manifests.h"
+#include "record/output_faults.h"
+#include "record/report.h"
+#include "record/run_header.h"
+#include "record/run_report.h"
+#include "record/summary.h"
+#include "record/throughput.h"
 #include "run/run.h"
 #include "util/live_status.h"
 #include "util/paths.h"
@@ -43,7 +43,7 @@ namespace {
 // The run's clock and its standard streams, before any option is read (the
 // options' defaults are in the Options record; config reads the environment).
 void start_run_state(RunState& s) {
-    logs::start_run_clock(s.progress);
+    record::start_run_clock(s.progress);
     s.files.report_stream = stdout;
     s.files.error_stream = stderr;
 }
@@ -52,7 +52,7 @@ void start_run_state(RunState& s) {
 // directory made. It has no source directory whose dates it could carry,
 // so -M does not date it.
 std::error_code create_destination(Run& s) {
-    return copy::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path), false);
+    return plan::make_directory_path(s, paths::with_trailing_separator(s.paths.dest_path), false);
 }
 
 // A bare drive (F: or F:\) is taken as it is; F:\ is kept as F:.
@@ -71,7 +71,7 @@ bool accept_bare_drive(OptionTarget& s) {
 void ask_to_create_destination(Run& s) {
     const std::string shown = paths::shown_path(s.paths.dest_path);
     for (;;) {
-        int key = logs::ask_create_destination(shown);
+        int key = record::ask_create_destination(shown);
         check_interrupt();
         if (key < 0) {
             // Nobody can answer (end of input): refusing is the safe answer.
@@ -150,8 +150,8 @@ void walk_with_workers(Run& s) {
     if (!logs.default_log_path.empty() && s.files.default_log == nullptr) {
         s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
-    logs::remove_abort_marker(s);
-    (void)logs::close_output(s.files.dir_count_log);  // a failure is said and kept there
+    record::remove_abort_marker(s);
+    (void)record::close_output(s.files.dir_count_log);  // a failure is said and kept there
     // A listed file that was not there is an input fault, and says so even
     // when other files also failed.
     if (s.counters.files_not_located != 0) {
@@ -179,11 +179,11 @@ void complete_options(OwnedRun& r) {
     if (r.logs.memo && r.files.memo_stream != nullptr) {
         config::take_memo(r.options.logs, r.files.memo_stream);
     }
-    logs::write_tilde_note(r.files, r.copy.check_tilde);
+    record::write_tilde_note(r.files, r.copy.check_tilde);
     // A check of earlier copies names no source and writes no copy.
     if (r.logs.verify_record_path.empty()) {
         config::check_required_options(r.options);
-        logs::create_abort_marker(r.run);
+        record::create_abort_marker(r.run);
     }
 }
 
@@ -224,13 +224,13 @@ int read_and_complete_options(OwnedRun& r, const std::vector<std::string>& args)
         // The files named before the stop are opened first, as they were
         // when each was opened where it was named: one that cannot be
         // opened ends the run with its own reason, before the stop's.
-        logs::open_named_files(r.options, r.files);
+        record::open_named_files(r.options, r.files);
         config::say(stop);
     } catch (const util::RunEnd&) {
-        logs::open_named_files(r.options, r.files);
+        record::open_named_files(r.options, r.files);
         throw;
     }
-    logs::open_named_files(r.options, r.files);
+    record::open_named_files(r.options, r.files);
     complete_options(r);
     return result;
 }
@@ -259,7 +259,7 @@ namespace {
     Run& s = owned.run;
     OptionTarget& target = owned.target;
     set_live_run(&s);
-    hash::set_buffer_failure_note(logs::report_digest_buffer_failure);
+    hash::set_buffer_failure_note(record::report_digest_buffer_failure);
 
     if (args.size() <= 1) {
         config::show_usage(0);
@@ -268,13 +268,13 @@ namespace {
     start_run_state(s);
     read_options(owned, args);
     if (!s.logs.verify_record_path.empty()) {
-        logs::set_command_line(target, args);
+        record::set_command_line(target, args);
         verify_earlier_copies(s);
     }
     if (s.paths.list_file_mode == 0 && s.paths.source_paths.empty()) {
         walk::add_source_path(target, platform::current_directory());
     }
-    logs::set_command_line(target, args);
+    record::set_command_line(target, args);
     if (s.paths.list_file_mode == 0 && s.copy.list_only == ListOnly::off) {
         walk::refuse_overlapping_destination(s);
     }
@@ -285,12 +285,12 @@ namespace {
     if (!accept_bare_drive(target)) {
         check_destination(s);
     }
-    logs::write_run_header(s);
-    logs::open_manifests(s, util::program_version_text());
-    logs::open_report(s);
-    logs::create_seal_file(s);
+    record::write_run_header(s);
+    record::open_manifests(s, util::program_version_text());
+    record::open_report(s);
+    record::create_seal_file(s);
     config::write_memo_to_logs(s.logs, s.files);
-    logs::warn_moving_access_times(s);
+    record::warn_moving_access_times(s);
 
     if (s.paths.list_file_mode != 0) {
         begin_file_work(s);
@@ -298,7 +298,7 @@ namespace {
         finish_run(s);
     }
 
-    logs::start_progress_clock(s);
+    record::start_progress_clock(s);
     if (s.paths.dest_given != 0 && s.copy.immediate == 0) {
         run_counting_pass(s);
     }

@@ -6,12 +6,12 @@
 
 #include "driver/flush.h"
 #include "driver/progress.h"
-#include "logs/manifests.h"
-#include "logs/output_faults.h"
-#include "logs/report.h"
-#include "logs/summary.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "record/manifests.h"
+#include "record/output_faults.h"
+#include "record/report.h"
+#include "record/summary.h"
 #include "run/run.h"
 
 namespace veldro {
@@ -42,10 +42,10 @@ namespace {
 // The manifests get their closing lines; with --SEAL the seal follows,
 // once everything the run wrote is on disk.
 void close_manifests_and_seal(const Run& s) {
-    logs::close_manifests();
+    record::close_manifests();
     if (s.logs.seal != 0) {
         std::fflush(nullptr);
-        logs::seal_written_files(s);
+        record::seal_written_files(s);
     }
 }
 
@@ -73,37 +73,37 @@ void terminate_run(int reason) {
     Run& s = live_run();
     driver::end_file_work(s);
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
-    logs::stop_run_clock(s.progress);
+    record::stop_run_clock(s.progress);
     const std::int64_t end_time = s.progress.end_time;
-    const logs::Elapsed elapsed = logs::split_elapsed(logs::elapsed_whole_seconds(s.progress));
+    const record::Elapsed elapsed = record::split_elapsed(record::elapsed_whole_seconds(s.progress));
 
     // The copies and the logs so far reach their drives before the summary
     // says the run is over; what the summaries add is flushed at the end.
     if (!driver::flush_outputs_to_drives(s, true) && reason == NORMAL_EXIT) {
         reason = WRITE_ERROR;
     }
-    logs::write_console_summary(s, reason, elapsed);
-    logs::write_error_file_totals(s);
-    logs::write_processed_line(s, elapsed);
-    logs::write_default_log_summary(s, reason, end_time, elapsed);
-    logs::close_run_logs(s, reason, last_access);
+    record::write_console_summary(s, reason, elapsed);
+    record::write_error_file_totals(s);
+    record::write_processed_line(s, elapsed);
+    record::write_default_log_summary(s, reason, end_time, elapsed);
+    record::close_run_logs(s, reason, last_access);
     close_manifests_and_seal(s);
     // A log, manifest or seal not written whole fails the run.
-    logs::write_report(s, logs::status_with_output_faults(reason), true);
+    record::write_report(s, record::status_with_output_faults(reason), true);
     (void)driver::flush_outputs_to_drives(s, false);  // a failure is named on the console; the status is out
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(logs::status_with_output_faults(reason));  // NOLINT(concurrency-mt-unsafe): the only way out of a run
+    std::exit(record::status_with_output_faults(reason));  // NOLINT(concurrency-mt-unsafe): the only way out of a run
 }
 
 void exit_without_summary(int status) {
-    logs::stop_run_clock(live_run().progress);
+    record::stop_run_clock(live_run().progress);
     close_manifests_and_seal(live_run());
-    logs::write_report(live_run(), logs::status_with_output_faults(status), false);
+    record::write_report(live_run(), record::status_with_output_faults(status), false);
     (void)driver::flush_outputs_to_drives(live_run(), false);  // a failure is named on the console
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(logs::status_with_output_faults(status));  // NOLINT(concurrency-mt-unsafe)
+    std::exit(record::status_with_output_faults(status));  // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace veldro

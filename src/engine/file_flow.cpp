@@ -2,13 +2,13 @@
 
 #include <string_view>
 
-#include "copy/dupes.h"
-#include "copy/pipeline.h"
-#include "logs/file_record.h"
-#include "logs/run_report.h"
+#include "plan/dupes.h"
+#include "plan/pipeline.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/thread_owned.h"
+#include "record/file_record.h"
+#include "record/run_report.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "work/worker.h"
@@ -68,7 +68,7 @@ void FileFlow::handle_listed(const std::string& source, bool excluded) {
     slot.events_shown = 0;
     current_ = &slot;
     stage_ = Stage::preparing;
-    copy::place_listed_file(s_, *this, excluded, out);
+    plan::place_listed_file(s_, *this, excluded, out);
     stage_ = Stage::idle;
     current_ = nullptr;
     // The directories made for it stay held until it is recorded.
@@ -82,23 +82,23 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
     slot.shown = Shown::nothing;
     slot.events_shown = 0;
     stage_ = Stage::selecting;
-    copy::begin_outcome(s_, directory, name, entry, out);
-    copy::select_file(s_, out);
+    plan::begin_outcome(s_, directory, name, entry, out);
+    plan::select_file(s_, out);
     if (out.decision == Decision::selected) {
-        copy::place_file(s_, directory, out);
+        plan::place_file(s_, directory, out);
     }
     if (out.decision != Decision::selected) {
         return;
     }
     stage_ = Stage::preparing;
-    copy::prepare_copy(s_, out);
+    plan::prepare_copy(s_, out);
 }
 
 // Writes what the file shows up to `upto`: its head, and the planner's
 // events in their places between the parts of it. A listed file has no
 // head: only its events come before its record.
 void FileFlow::show_head(Slot& slot, Shown upto) {
-    logs::FileReport report(s_, slot.outcome);
+    record::FileReport report(s_, slot.outcome);
     if (slot.shown == Shown::nothing && upto != Shown::nothing) {
         report.begin();
         slot.shown = Shown::found;
@@ -117,7 +117,7 @@ void FileFlow::show_head(Slot& slot, Shown upto) {
 
 void FileFlow::show_events(Slot& slot, bool after_head) {
     const PlanEvents& events = slot.outcome.events;
-    logs::FileReport report(s_, slot.outcome);
+    record::FileReport report(s_, slot.outcome);
     while (slot.events_shown < events.size() && (after_head || !events[slot.events_shown].after_head)) {
         report.event(events[slot.events_shown++]);
     }
@@ -176,7 +176,7 @@ void FileFlow::record(Slot& slot, bool worked) {
     // Its destination directories need not stay held for it any more.
     slot.outcome.destination_chain.reset();
     if (!slot.outcome.listed) {
-        logs::count_processed_file(s_);
+        record::count_processed_file(s_);
     }
 }
 
@@ -193,7 +193,7 @@ void FileFlow::record_cut(Slot& slot) {
 // A line of the file list: what was decided, or its copy and the list's
 // progress line.
 void FileFlow::record_listed(const FileOutcome& out) {
-    logs::FileReport report(s_, out);
+    record::FileReport report(s_, out);
     if (out.decision != Decision::selected) {
         report.decision();
         return;
@@ -214,7 +214,7 @@ void FileFlow::record_file(Slot& slot, bool worked) {
         return;
     }
     if (out.decision == Decision::no_streams) {
-        logs::FileReport(s_, out).no_streams();
+        record::FileReport(s_, out).no_streams();
         return;
     }
     if (out.decision != Decision::selected || !worked) {
@@ -222,9 +222,9 @@ void FileFlow::record_file(Slot& slot, bool worked) {
     }
     if (out.copied) {
         ++s_.dupes.files_copied_so_far;
-        copy::note_copy_written(s_, out.destination, out.source);
+        plan::note_copy_written(s_, out.destination, out.source);
     }
-    logs::FileReport(s_, out).result();
+    record::FileReport(s_, out).result();
 }
 
 }  // namespace veldro::engine

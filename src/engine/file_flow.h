@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "copy/pipeline.h"
 #include "engine/flow_ring.h"
-#include "logs/file_record.h"
+#include "plan/pipeline.h"
+#include "record/file_record.h"
 #include "run/outcome.h"
 #include "run/run.h"
 
@@ -23,7 +23,7 @@ namespace veldro::engine {
 // nothing to record of its work, as when a run ends in a file's copy.
 bool withdraw_cut_copy(FileOutcome& out);
 
-class FileFlow final : public WalkInFlight, public copy::ListedCopiesInFlight {
+class FileFlow final : public WalkInFlight, public plan::ListedCopiesInFlight {
 public:
     // Starts `threads` workers; at most a few files per worker are in
     // flight at once, so that memory does not grow with the files.
@@ -75,7 +75,7 @@ private:
     Run& s_;
     Slot* current_ = nullptr;  // the file being decided
     Stage stage_ = Stage::idle;
-    logs::ListProgress list_progress_;
+    record::ListProgress list_progress_;
     int listed_copies_ = 0;
     std::int64_t listed_copied_bytes_ = 0;
     FlowRing<Slot> ring_;

@@ -5,11 +5,11 @@
 #include <optional>
 #include <vector>
 
-#include "logs/dfxml_writer.h"
-#include "logs/log_set.h"
-#include "logs/report.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
+#include "record/dfxml_writer.h"
+#include "record/log_set.h"
+#include "record/report.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -79,7 +79,7 @@ public:
                      "<dfxml xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\"\n"
                      "       xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
                      "       xmlns:veldro=\"%.*s\"\n       version=\"2.0.0-beta.0\">\n",
-                     static_cast<int>(logs::veldro_xml_namespace.size()), logs::veldro_xml_namespace.data());
+                     static_cast<int>(record::veldro_xml_namespace.size()), record::veldro_xml_namespace.data());
         std::fputs("  <metadata>\n    <dc:type>Verification of copies</dc:type>\n  </metadata>\n", out_);
         std::fprintf(out_, "  <creator>\n    <program>VELDRO</program>\n    <version>%s</version>\n",
                      text(util::program_version_text()).c_str());
@@ -114,11 +114,11 @@ public:
 private:
     // The rest of an opening tag and the text: an escaped name says so.
     std::string name(const std::string& value) {
-        const bool escaped = logs::xml_text(value, buffer_);
+        const bool escaped = record::xml_text(value, buffer_);
         return (escaped ? " veldro:escaped=\"1\">" : ">") + buffer_;
     }
     std::string text(const std::string& value) {
-        logs::xml_text(value, buffer_);
+        record::xml_text(value, buffer_);
         return buffer_;
     }
     void put_digests(std::string_view element, std::string_view texts, std::uint8_t kinds) {
@@ -152,9 +152,9 @@ public:
         : out_(out) {
         std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n", out_);
         std::fputs("<title>VELDRO verification</title>\n</head>\n<body>\n<h1>Verification of copies</h1>\n", out_);
-        std::fprintf(out_, "<p>Record: %s (%.*s)<br>Copies below: %s</p>\n", logs::html_text(record_shown).c_str(),
+        std::fprintf(out_, "<p>Record: %s (%.*s)<br>Copies below: %s</p>\n", record::html_text(record_shown).c_str(),
                      static_cast<int>(kind_name(kind).size()), kind_name(kind).data(),
-                     logs::html_text(root_shown).c_str());
+                     record::html_text(root_shown).c_str());
         std::fputs("<table>\n<tr><th>finding</th><th>copy</th><th>detail</th></tr>\n", out_);
     }
 
@@ -169,7 +169,7 @@ public:
         }
         std::fprintf(out_, "<tr><td>%.*s</td><td>%s</td><td>%s</td></tr>\n",
                      static_cast<int>(word_of(c.finding).size()), word_of(c.finding).data(),
-                     logs::html_text(shown).c_str(), logs::html_text(detail).c_str());
+                     record::html_text(shown).c_str(), record::html_text(detail).c_str());
     }
 
     void close(const CheckCounts& n, std::size_t named) {
@@ -272,7 +272,7 @@ int verify_copies(const Run& s) {
     std::vector<std::string> own_files{record_path};
     std::FILE* log = nullptr;
     if (!s.logs.default_log_path.empty()) {
-        const std::string name = paths::make_long_path(logs::hash_companion_name(s.logs.default_log_path, "_VERIFY"));
+        const std::string name = paths::make_long_path(record::hash_companion_name(s.logs.default_log_path, "_VERIFY"));
         own_files.push_back(name);
         own_files.push_back(paths::make_long_path(s.logs.default_log_path));
         log = open_output(name, "a");

@@ -1,6 +1,6 @@
 #include "walk/bypass.h"
 
-#include "logs/run_report.h"
+#include "record/run_report.h"
 
 namespace veldro::walk {
 
@@ -38,7 +38,7 @@ bool skip_bypassed(Run& s, const std::string& directory) {
     for (const std::string& entry : s.selection.bypass_list) {
         if (bypass_covers(entry, directory)) {
             if (s.progress.counting_pass == 0) {
-                logs::report_bypassed_directory(s, directory);
+                record::report_bypassed_directory(s, directory);
             }
             return true;
         }

@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "engine/file_flow.h"
-#include "logs/throughput.h"
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
+#include "record/throughput.h"
 #include "util/lines.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -99,7 +99,7 @@ int run_file_list(Run& s) {
     if (list == nullptr) {
         return 0;
     }
-    logs::start_progress_clock(s);
+    record::start_progress_clock(s);
     reopen_default_log(s);
     engine::FileFlow flow(s, std::min(s.options.threads, platform::worker_thread_limit()));
     with_work_in_flight(s, flow, [&] { read_listed_files(s, list, flow); });

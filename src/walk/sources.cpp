@@ -1,9 +1,9 @@
 #include "walk/sources.h"
 
 #include <algorithm>
-#include "logs/run_report.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "record/run_report.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -22,7 +22,7 @@ bool is_listed_root(const OptionTarget& s, const std::string& root) {
 std::string split_file_root(OptionTarget& s, const std::string& path) {
     const std::string name(paths::file_name(path));
     std::string directory(paths::parent(path));
-    logs::report_file_as_root(name, directory);
+    record::report_file_as_root(name, directory);
     platform::pause_seconds(3);
     add_type_pattern(s, name);
     return directory;
@@ -107,7 +107,7 @@ void refuse_overlapping_destination(Run& s) {
         if (overlap == Overlap::none) {
             continue;
         }
-        logs::report_overlapping_destination(destination, overlap_text(overlap), root);
+        record::report_overlapping_destination(destination, overlap_text(overlap), root);
         throw util::RunEnd{ILLEGAL_OPTION};
     }
 }
@@ -124,7 +124,7 @@ void add_source_path(OptionTarget& s, const std::string& path) {
     std::string root = paths::make_long_path(path);
     if (s.paths.shadow_copy == 0) {
         if (!platform::path_exists(root)) {
-            logs::report_missing_source(root);
+            record::report_missing_source(root);
             throw util::RunEnd{INPUT_FILE};
         }
         if (!platform::is_directory(root)) {

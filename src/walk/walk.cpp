@@ -3,10 +3,10 @@
 #include <system_error>
 #include <vector>
 
-#include "copy/destination.h"
-#include "logs/run_report.h"
+#include "plan/destination.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "record/run_report.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -38,7 +38,7 @@ bool ends_type_list(const std::string& pattern) {
 void count_file(Run& s, const platform::FindRecord& record) {
     ProgressState& p = s.progress;
     ++p.files_to_process;
-    logs::report_counting_progress(p.files_to_process);
+    record::report_counting_progress(p.files_to_process);
     p.bytes_to_process += static_cast<std::int64_t>(record.size);
 }
 
@@ -53,7 +53,7 @@ void count_directory(Run& s) {
     if (e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
         return;
     }
-    logs::report_directory_count(s, e.dir_copied_count, e.last_source_dir);
+    record::report_directory_count(s, e.dir_copied_count, e.last_source_dir);
     e.last_counted_dir = e.last_source_dir;
 }
 
@@ -72,7 +72,7 @@ void put_back_directory_times(Run& s, const std::string& dir_path, const platfor
         return;
     }
     std::string dest_dir;
-    copy::destination_dir_for(s, dir_path, dest_dir);
+    plan::destination_dir_for(s, dir_path, dest_dir);
     dest_dir = paths::without_trailing_separator(dest_dir);
     platform::FindRecord dest;
     if (!platform::lookup_path(dest_dir, dest) && dest.kind == platform::EntryKind::directory) {
@@ -95,7 +95,7 @@ void directory_not_read(Run& s, const std::string& dir_path, const std::error_co
         return;
     }
     reported = true;
-    logs::report_unreadable_directory(s, dir_path, error);
+    record::report_unreadable_directory(s, dir_path, error);
 }
 
 void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path,
@@ -104,7 +104,7 @@ void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path
     if (s.paths.maintain_dir_dates != 0 && !counting) {
         settle_work_in_flight(s);
         const std::string first_root = s.paths.source_paths.empty() ? std::string() : s.paths.source_paths.front();
-        copy::maintain_directory_chain(s, dir_path, s.destination_root(), first_root);
+        plan::maintain_directory_chain(s, dir_path, s.destination_root(), first_root);
         if (own_times != nullptr) {
             // Directories made for this directory's files take its dates.
             s.engine.saved_dir_times = *own_times;
@@ -185,7 +185,7 @@ bool enter_directory(Run& s, WalkScratch& w, const std::string& dir_path, std::v
         // Nothing below it can be copied: the copy pass says so wherever
         // a missing file is told, and the run does not end as a success.
         if (s.progress.counting_pass == 0) {
-            logs::report_unreadable_directory(s, dir_path, error);
+            record::report_unreadable_directory(s, dir_path, error);
         }
         return false;  // its own files are not handled either
     }

@@ -1,6 +1,6 @@
 #include "work/directory_times.h"
 
-#include "logs/file_record.h"
+#include "record/file_record.h"
 
 namespace veldro::work {
 
@@ -11,7 +11,7 @@ std::error_code set_directory_times(const std::string& path, const platform::Fil
         return {};
     }
     platform::FindRecord record;
-    logs::directory_times_not_set(path, !platform::lookup_path(path, record));
+    record::directory_times_not_set(path, !platform::lookup_path(path, record));
     return error;
 }
 

@@ -4,7 +4,7 @@
 #include "config/options.h"
 #include "config/usage.h"
 #include "fuzz_support.h"
-#include "logs/log_set.h"
+#include "record/log_set.h"
 #include "util/run_end.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     veldro::OwnedRun s;
     try {
         veldro::config::parse_command_line(s, args);
-        veldro::logs::open_named_files(s.options, s.files);
+        veldro::record::open_named_files(s.options, s.files);
     } catch (const veldro::util::RunEnd&) {
         // Refusing the command line is a normal outcome.
     } catch (const veldro::config::OptionStop&) {

@@ -6,9 +6,9 @@
 #include "config/long_options.h"
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "copy/pipeline.h"
 #include "fuzz_support.h"
-#include "logs/log_set.h"
+#include "plan/pipeline.h"
+#include "record/log_set.h"
 #include "util/lines.h"
 #include "util/run_end.h"
 #include "walk/bypass.h"
@@ -18,7 +18,7 @@ namespace {
 
 void read_file_list(veldro::OwnedRun& s, const std::string& file) {
     veldro::config::name_list_file(s, file);
-    veldro::logs::open_named_files(s.options, s.files);
+    veldro::record::open_named_files(s.options, s.files);
     veldro::util::ListReader lines(s.files.list_file, "the file list", false);
     std::string line;
     while (lines.next(line)) {
@@ -26,7 +26,7 @@ void read_file_list(veldro::OwnedRun& s, const std::string& file) {
             continue;  // a blank line ends nothing
         }
         const std::string source = veldro::paths::make_long_path(line);
-        veldro::copy::listed_file_destination_dir("/copy", source);
+        veldro::plan::listed_file_destination_dir("/copy", source);
     }
 }
 

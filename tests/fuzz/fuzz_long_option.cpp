@@ -4,7 +4,7 @@
 #include "config/long_options.h"
 #include "config/usage.h"
 #include "fuzz_support.h"
-#include "logs/log_set.h"
+#include "record/log_set.h"
 #include "util/run_end.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     veldro::OwnedRun s;
     try {
         veldro::config::parse_long_option(s, text);
-        veldro::logs::open_named_files(s.options, s.files);
+        veldro::record::open_named_files(s.options, s.files);
     } catch (const veldro::util::RunEnd&) {
         // Refusing the option is a normal outcome.
     } catch (const veldro::config::OptionStop&) {

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "ads/streams.h"
-#include "logs/file_record.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "record/file_record.h"
 #include "run/run.h"
 #include "util/paths.h"
 
@@ -153,7 +153,7 @@ protected:
     int extract(OwnedRun& s, const std::string& source, const std::string& copy) {
         begin_work(s, source, copy);
         ads::extract_copy_streams(s.options, out_, scratch_);
-        logs::FileReport(s, out_).streams();
+        record::FileReport(s, out_).streams();
         int written = 0;
         for (std::size_t i = 0; i < out_.extracted_streams; ++i) {
             written += out_.streams[i].written ? 1 : 0;
@@ -163,14 +163,14 @@ protected:
     bool write_child(OwnedRun& s, const std::string& source, std::string& destination) {
         begin_work(s, source, destination);
         const bool all = ads::write_source_streams(s.options, out_, scratch_);
-        logs::FileReport(s, out_).streams();
+        record::FileReport(s, out_).streams();
         destination = out_.destination;
         return all;
     }
     void hash(OwnedRun& s, const std::string& source, const std::string& copy) {
         begin_work(s, source, copy);
         ads::hash_streams(s.options, out_, scratch_);
-        logs::FileReport(s, out_).streams();
+        record::FileReport(s, out_).streams();
     }
 
     fs::path root_;

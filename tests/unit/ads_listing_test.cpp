@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "ads/streams.h"
-#include "logs/run_report.h"
 #include "platform/file_io.h"
 #include "platform/streams.h"
+#include "record/run_report.h"
 #include "run/run.h"
 
 namespace veldro {
@@ -176,9 +176,9 @@ TEST_F(StreamListingTest, MissingFileHasNoStreamsAndNoMessage) {
 
 TEST(StreamListingEnd, CompleteAndNameFailureKeepTheStreamsListed) {
     OwnedRun s;
-    EXPECT_EQ(logs::count_after_listing(s, platform::StreamListStatus::complete, 12), 12);
+    EXPECT_EQ(record::count_after_listing(s, platform::StreamListStatus::complete, 12), 12);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(logs::count_after_listing(s, platform::StreamListStatus::name_read_failed, 3), 3);
+    EXPECT_EQ(record::count_after_listing(s, platform::StreamListStatus::name_read_failed, 3), 3);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n160");
     EXPECT_EQ(s.streams.stream_count, 3U);
 }
@@ -186,8 +186,8 @@ TEST(StreamListingEnd, CompleteAndNameFailureKeepTheStreamsListed) {
 TEST(StreamListingEnd, RefusedOrUnopenableFileHasNoneWithoutAQuestion) {
     OwnedRun s;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(logs::count_after_listing(s, platform::StreamListStatus::unsupported, 4), 0);
-    EXPECT_EQ(logs::count_after_listing(s, platform::StreamListStatus::open_failed, 0), 0);
+    EXPECT_EQ(record::count_after_listing(s, platform::StreamListStatus::unsupported, 4), 0);
+    EXPECT_EQ(record::count_after_listing(s, platform::StreamListStatus::open_failed, 0), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(s.streams.ads_errors_ignored, 0);
 }
@@ -196,7 +196,7 @@ TEST(StreamListingEnd, AfterAnswerYLaterReadErrorsOnlyPrintALineEnd) {
     OwnedRun s;
     s.streams.ads_errors_ignored = 1;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(logs::count_after_listing(s, platform::StreamListStatus::header_read_failed, 2), 2);
+    EXPECT_EQ(record::count_after_listing(s, platform::StreamListStatus::header_read_failed, 2), 2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n");
 }
 
@@ -212,7 +212,7 @@ TEST(StreamListingEnd, AnswerYGoesOnWithoutTheFilesStreams) {
     OwnedRun s;
     answer_with("Y");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(logs::count_after_listing(s, platform::StreamListStatus::header_read_failed, 5), 0);
+    EXPECT_EQ(record::count_after_listing(s, platform::StreamListStatus::header_read_failed, 5), 0);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("\nLine: 98 Source File: .\\dmp_fun_veldro Has encountered an Alt Data Stream Read error"),
               std::string::npos);
@@ -226,7 +226,8 @@ TEST(StreamListingEndDeathTest, AnyOtherAnswerEndsTheRunAsAnAbort) {
         {
             OwnedRun s;
             answer_with("y");
-            ending_run([&] { (void)logs::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1); });
+            ending_run(
+                [&] { (void)record::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1); });
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "");
@@ -238,7 +239,8 @@ TEST(StreamListingEndDeathTest, NoAnswerAtAllEndsTheRunAsAnAbort) {
         {
             OwnedRun s;
             answer_with("");
-            ending_run([&] { (void)logs::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1); });
+            ending_run(
+                [&] { (void)record::count_after_listing(s, platform::StreamListStatus::header_read_failed, 1); });
             std::exit(0);
         },
         ::testing::ExitedWithCode(2), "");

@@ -11,7 +11,7 @@
 
 #include "config/ini.h"
 #include "config/long_options.h"
-#include "logs/log_set.h"
+#include "record/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 
@@ -25,7 +25,7 @@ namespace {
 // The line read, then the files it named opened as the run opens them.
 bool apply_ini_line(OwnedRun& s, std::string_view line, int line_number = 0) {
     const bool matched = veldro::config::apply_ini_line(s, line, line_number);
-    veldro::logs::open_named_files(s.options, s.files);
+    veldro::record::open_named_files(s.options, s.files);
     return matched;
 }
 
@@ -211,7 +211,7 @@ TEST_F(IniTest, MissingValueMessagesKeepTheirPlaceAfterNamedLogs) {
     veldro::config::apply_ini_line(s, "LOGFILE=" + path("logs/RUN.LOG!2"));
     veldro::config::apply_ini_line(s, "GREATER=");
     testing::internal::CaptureStdout();
-    veldro::logs::open_named_files(s.options, s.files);
+    veldro::record::open_named_files(s.options, s.files);
     const std::string console = testing::internal::GetCapturedStdout();
     const std::size_t opened = console.find("Opened files list");
     EXPECT_NE(opened, std::string::npos) << console;

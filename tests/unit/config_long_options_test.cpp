@@ -13,7 +13,7 @@
 #include "config/long_options.h"
 #include "config/option_values.h"
 #include "config/usage.h"
-#include "logs/log_set.h"
+#include "record/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 
@@ -27,7 +27,7 @@ namespace {
 // The option read, then the files it named opened as the run opens them.
 int parse_long_option(OwnedRun& s, std::string_view text) {
     const int result = veldro::config::parse_long_option(s, text);
-    veldro::logs::open_named_files(s.options, s.files);
+    veldro::record::open_named_files(s.options, s.files);
     return result;
 }
 

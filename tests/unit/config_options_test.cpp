@@ -14,7 +14,7 @@
 #include "config/option_values.h"
 #include "config/options.h"
 #include "driver/run.h"
-#include "logs/log_set.h"
+#include "record/log_set.h"
 #include "run/run.h"
 #include "test_files.h"
 #include "util/dates.h"
@@ -517,7 +517,7 @@ TEST_F(OptionsTest, OptionsNameTheFilesTheRunOpens) {
     EXPECT_FALSE(fs::exists(dir_ / "logs"));
     EXPECT_FALSE(fs::exists(dir_ / "h.txt"));
     EXPECT_EQ(s.options.named_files.size(), 2U);
-    veldro::logs::open_named_files(s.options, s.files);
+    veldro::record::open_named_files(s.options, s.files);
     EXPECT_TRUE(s.options.named_files.empty());
     EXPECT_NE(s.files.list_log, nullptr);
     EXPECT_NE(s.files.hash_error_log, nullptr);

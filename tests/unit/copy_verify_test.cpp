@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "logs/file_record.h"
+#include "record/file_record.h"
 #include "run/run.h"
 #include "test_files.h"
 #include "work/verify.h"
@@ -101,7 +101,7 @@ protected:
         platform::NativeFileSystem native;
         verify_copy(s.options, out, scratch, native);
         const bool work_verified = !out.compared || out.match;
-        verified = logs::FileReport(s, out).verification();
+        verified = record::FileReport(s, out).verification();
         EXPECT_EQ(work_verified, verified);
         errors = testing::internal::GetCapturedStderr();
         console = testing::internal::GetCapturedStdout();

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "copy/pipeline.h"
+#include "plan/pipeline.h"
 #include "test_files.h"
 #include "util/lines.h"
 #include "walk/list_mode.h"
@@ -70,8 +70,8 @@ TEST(DirsListLine, ShortLinesEndTheListButABarOnlyLineDoesNot) {
 }
 
 TEST(ListedFileDestination, RepeatsTheSourcePathBelowTheDestination) {
-    using veldro::copy::listed_file_destination_dir;
     using veldro::paths::Style;
+    using veldro::plan::listed_file_destination_dir;
     EXPECT_EQ(listed_file_destination_dir("/mnt/copy", "/data/sub/a.txt", Style::posix), "/mnt/copy/data/sub/");
     EXPECT_EQ(listed_file_destination_dir("/mnt/copy/", "/data/sub/a.txt", Style::posix), "/mnt/copy/data/sub/");
     EXPECT_EQ(listed_file_destination_dir("/mnt/copy", "/a.txt", Style::posix), "/mnt/copy/");
