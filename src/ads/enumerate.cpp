@@ -35,7 +35,7 @@ int enumerate_streams(Run& s, const std::string& path) {
     enable_backup_privileges();
     std::size_t listed = 0;
     const platform::StreamListStatus status = platform::list_named_streams(path, s.streams.stream_table, listed);
-    return record::count_after_listing(s, status, listed);
+    return record::count_after_listing(s, status, listed, record::ListingSeenBy::planner);
 }
 
 }  // namespace veldro::ads

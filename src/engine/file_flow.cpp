@@ -48,6 +48,7 @@ FileFlow::~FileFlow() = default;
 
 void FileFlow::handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
     Slot& slot = ring_.next();
+    slot.only_events = false;
     current_ = &slot;
     decide(slot, directory, name, entry);
     stage_ = Stage::idle;
@@ -57,6 +58,7 @@ void FileFlow::handle(const std::string& directory, const std::string& name, con
 
 void FileFlow::handle_listed(const std::string& source, bool excluded) {
     Slot& slot = ring_.next();
+    slot.only_events = false;
     FileOutcome& out = slot.outcome;
     out.reset();
     out.listed = true;
@@ -100,6 +102,9 @@ void FileFlow::decide(Slot& slot, const std::string& directory, const std::strin
 void FileFlow::show_head(Slot& slot, Shown upto) {
     record::FileReport report(s_, slot.outcome);
     if (slot.shown == Shown::nothing && upto != Shown::nothing) {
+        const FileOutcome& out = slot.outcome;
+        record::note_recorded_directory(s_,
+                                        std::string_view(out.source).substr(0, out.source.size() - out.name.size()));
         report.begin();
         slot.shown = Shown::found;
     }
@@ -131,6 +136,19 @@ void FileFlow::settle() {
     if (current_ != nullptr && stage_ != Stage::idle) {
         show_head(*current_, stage_ == Stage::preparing ? Shown::decided : Shown::found);
     }
+}
+
+PlanEvent& FileFlow::add_event(PlanEvent::Kind kind) {
+    if (current_ != nullptr && stage_ != Stage::idle) {
+        return current_->outcome.events.add(kind);
+    }
+    bool opened = false;
+    Slot& slot = ring_.events(opened);
+    if (opened) {
+        slot.only_events = true;
+        slot.outcome.events.clear();
+    }
+    return slot.outcome.events.add(kind);
 }
 
 template <class Taken>
@@ -172,6 +190,13 @@ void FileFlow::settle_if_below(const std::string& dir) {
 }
 
 void FileFlow::record(Slot& slot, bool worked) {
+    if (slot.only_events) {
+        record::FileReport report(s_, slot.outcome);
+        for (std::size_t i = 0; i < slot.outcome.events.size(); ++i) {
+            report.event(slot.outcome.events[i]);
+        }
+        return;
+    }
     record_file(slot, worked);
     // Its destination directories need not stay held for it any more.
     slot.outcome.destination_chain.reset();

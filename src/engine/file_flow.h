@@ -2,7 +2,8 @@
 // the thread that walks (or reads the list) decides each file and records it; the work of its data (copy, stamp,
 // digests, read-back, retries, streams) runs on any worker, or inline with
 // one thread. Records are written in walk order, so that every line is the
-// one a one-thread run writes.
+// one a one-thread run writes; the walk's lines that belong to no file are
+// recorded in their turn from slots of their own.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ public:
     // pattern.
     void handle_listed(const std::string& source, bool excluded);
     void settle() override;
+    PlanEvent& add_event(PlanEvent::Kind kind) override;
     void settle_if_taken(const std::string& destination) override;
     void settle_if_read(const std::string& source) override;
     void settle_if_below(const std::string& dir) override;
@@ -57,6 +59,7 @@ private:
     enum class Stage : std::uint8_t { idle, selecting, preparing };
 
     struct Slot {
+        bool only_events = false;  // lines of the walk that belong to no file, in outcome.events
         FileOutcome outcome;
         Shown shown = Shown::nothing;
         std::size_t events_shown = 0;  // its planner's events written so far

@@ -4,10 +4,13 @@
 // workers and hands each back, in the order given, for its record.
 //
 // The deciding thread fills next(), hands it over with submit(), and
-// settles (records every file in flight) before it writes a line or looks
-// at something an earlier file's work may still change. Records call back
-// on that thread; a settle asked for from inside a record, or from inside
-// a settle, does nothing: the record under way is already in its place.
+// settles (records every file in flight) before it asks a question or looks
+// at something an earlier file's work may still change. A line that
+// belongs to no file goes in a slot that holds only events (events()),
+// recorded in its turn like a file handed over without work. Records call
+// back on that thread; a settle asked for from inside a record, or from
+// inside a settle, does nothing: the record under way is already in its
+// place.
 //
 // The end of a run met by a file's work (an interrupt, memory exhausted, a
 // fatal error) is handed to the deciding thread: no worker begins another
@@ -68,22 +71,31 @@ public:
 
     // The slot the next file is decided in. The ring has one slot more
     // than the pool lets be in flight: this one is free once the previous
-    // submit() has returned.
-    File& next() { return slots_[next_ % slots_.size()].file; }
+    // submit() has returned. An event-only slot still open is handed over
+    // first.
+    File& next() {
+        if (events_open_) {
+            events_open_ = false;
+            submit(false);
+        }
+        return slots_[next_ % slots_.size()].file;
+    }
+
+    // The event-only slot the lines met since the last file go in: next(),
+    // kept open until the next file or a settle hands it over, so that
+    // lines in a row share a slot. `opened`: it was not open, and holds
+    // what it held last.
+    File& events(bool& opened) {
+        opened = !events_open_;
+        events_open_ = true;
+        return slots_[next_ % slots_.size()].file;
+    }
 
     // Hands the file in next() over; `works` false: it is only recorded.
     // Throws the end of the run once every file in flight is recorded,
     // when a file's work met it.
     void submit(bool works) {
-        Slot& slot = slots_[next_++ % slots_.size()];
-        slot.works = works;
-        slot.in_flight = works;
-        slot.end.reset();
-        pool_->submit(&slot, 0, [this](Slot*& item) {
-            if (item->works) {
-                work_slot(*item);
-            }
-        });
+        hand_over(works);
         if (end_) {
             settle();
         }
@@ -98,6 +110,10 @@ public:
         }
         settling_ = true;
         try {
+            if (events_open_) {
+                events_open_ = false;
+                hand_over(false);
+            }
             pool_->drain();
         } catch (...) {
             settling_ = false;
@@ -124,6 +140,18 @@ public:
     }
 
 private:
+    void hand_over(bool works) {
+        Slot& slot = slots_[next_++ % slots_.size()];
+        slot.works = works;
+        slot.in_flight = works;
+        slot.end.reset();
+        pool_->submit(&slot, 0, [this](Slot*& item) {
+            if (item->works) {
+                work_slot(*item);
+            }
+        });
+    }
+
     struct Slot {
         File file;
         bool works = false;      // handed over with work
@@ -180,6 +208,7 @@ private:
     std::atomic<int> ending_ = 0;  // the first end a worker met: workers begin no more files
     bool settling_ = false;
     bool recording_ = false;
+    bool events_open_ = false;  // next() is an event-only slot not handed over yet
     std::unique_ptr<util::OrderedWork<Slot*>> pool_;
 };
 

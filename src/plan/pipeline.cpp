@@ -83,10 +83,6 @@ void begin_outcome(Run& s, const std::string& directory, const std::string& name
                    FileOutcome& out) {
     out.reset();
     EngineState& e = s.engine;
-    if (directory != e.last_source_dir) {
-        e.last_source_dir = directory;
-        e.dir_copied_count = 0;
-    }
     e.source_file_path.assign(directory);
     e.source_file_path += name;
     out.source = e.source_file_path;

@@ -10,6 +10,7 @@
 #include "record/log_set.h"
 #include "record/manifests.h"
 #include "record/throughput.h"
+#include "util/lines.h"
 #include "util/live_status.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -195,6 +196,24 @@ void FileReport::event(const PlanEvent& event) {
         case PlanEvent::Kind::tilde_renamed:
             note_renamed(event.path);
             write_tilde_rename(s_, event.path, event.to);
+            return;
+        case PlanEvent::Kind::stream_error_ignored:
+            write_stream_error_ignored(s_);
+            return;
+        case PlanEvent::Kind::stream_name_unreadable:
+            write_stream_name_unreadable(s_);
+            return;
+        case PlanEvent::Kind::directory_unreadable:
+            write_unreadable_directory(s_, event.path, event.error);
+            return;
+        case PlanEvent::Kind::directory_bypassed:
+            write_bypassed_directory(s_, event.path);
+            return;
+        case PlanEvent::Kind::directory_counted:
+            write_directory_count(s_);
+            return;
+        case PlanEvent::Kind::list_line_left_out:
+            util::write_line_left_out(event.number, event.path);
             return;
     }
 }

@@ -5,6 +5,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "record/output_faults.h"
+#include "util/lines.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -28,6 +29,12 @@ std::FILE* reopened_default_log(Run& s) {
         s.files.default_log = platform::open_stream(s.logs.default_log_path, "a+");
     }
     return s.files.default_log;
+}
+
+// The event of a line the walk's thread met, recorded in its turn with the
+// files in flight; null when there are none, and the line is written now.
+PlanEvent* event_in_flight(const Run& s, PlanEvent::Kind kind) {
+    return s.in_flight != nullptr ? &s.in_flight->add_event(kind) : nullptr;
 }
 
 }  // namespace
@@ -98,7 +105,15 @@ void count_processed_file(Run& s) {
 }
 
 void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error) {
-    settle_work_in_flight(s);
+    if (PlanEvent* event = event_in_flight(s, PlanEvent::Kind::directory_unreadable)) {
+        event->path = dir_path;
+        event->error = error;
+        return;
+    }
+    write_unreadable_directory(s, dir_path, error);
+}
+
+void write_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error) {
     const std::string shown = paths::shown_path(paths::without_trailing_separator(dir_path));
     const std::string reason = platform::error_text(error);
     std::fprintf(stdout, "\nERROR: %s | DIRECTORY NOT READ, NOTHING BELOW IT COPIED (%s)\n", shown.c_str(),
@@ -114,15 +129,43 @@ void report_unreadable_directory(Run& s, const std::string& dir_path, const std:
     ++s.counters.copy_failures;
 }
 
-void report_directory_count(Run& s, std::int32_t copied, const std::string& directory) {
+void report_directory_count(Run& s) {
     if (s.files.dir_count_log == nullptr) {
         return;
     }
-    std::fprintf(s.files.dir_count_log, "\n%6ld   %s", static_cast<long>(copied), paths::shown_path(directory).c_str());
+    // Its count is known once the files before it are recorded.
+    if (event_in_flight(s, PlanEvent::Kind::directory_counted) == nullptr) {
+        write_directory_count(s);
+    }
+}
+
+void write_directory_count(Run& s) {
+    EngineState& e = s.engine;
+    if (s.files.dir_count_log == nullptr || e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
+        return;
+    }
+    std::fprintf(s.files.dir_count_log, "\n%6ld   %s", static_cast<long>(e.dir_copied_count),
+                 paths::shown_path(e.last_source_dir).c_str());
+    e.last_counted_dir = e.last_source_dir;
+}
+
+void note_recorded_directory(Run& s, std::string_view directory) {
+    EngineState& e = s.engine;
+    if (directory != e.last_source_dir) {
+        e.last_source_dir.assign(directory);
+        e.dir_copied_count = 0;
+    }
 }
 
 void report_bypassed_directory(Run& s, const std::string& directory) {
-    settle_work_in_flight(s);
+    if (PlanEvent* event = event_in_flight(s, PlanEvent::Kind::directory_bypassed)) {
+        event->path = directory;
+        return;
+    }
+    write_bypassed_directory(s, directory);
+}
+
+void write_bypassed_directory(Run& s, const std::string& directory) {
     const std::string shown(paths::display_path(paths::without_trailing_separator(directory)));
     std::fprintf(console(s), "\nBYPASSED DIRECTORY: %s\n", shown.c_str());
     if (std::FILE* log = reopened_default_log(s); log != nullptr) {
@@ -222,6 +265,8 @@ void report_stream_privilege_failure(int line, const char* what) {
 }
 
 int ask_after_stream_read_error(const Run& s) {
+    // A question: what the user reads above it is complete, every file in
+    // flight recorded, before the answer is waited for.
     settle_work_in_flight(s);
     std::FILE* out = console(s);
     std::fprintf(out, "\nLine: %d Source File: %s Has encountered an Alt Data Stream Read error", 98, listing_module);
@@ -233,18 +278,25 @@ int ask_after_stream_read_error(const Run& s) {
 }
 
 void report_stream_question_refused(const Run& s) {
-    settle_work_in_flight(s);
+    // Right below the question, which has had every file in flight recorded.
     std::fputs("\n", console(s));
 }
 
-void report_stream_error_ignored(const Run& s) {
-    settle_work_in_flight(s);
+void write_stream_error_ignored(const Run& s) {
     std::fputs("\n", console(s));
 }
 
-void report_stream_name_unreadable(const Run& s) {
-    settle_work_in_flight(s);
+void write_stream_name_unreadable(const Run& s) {
     std::fprintf(console(s), "\n%d", 160);
+}
+
+void report_list_line_left_out(Run& s, int number, const std::string& what) {
+    if (PlanEvent* event = event_in_flight(s, PlanEvent::Kind::list_line_left_out)) {
+        event->number = number;
+        event->path = what;
+        return;
+    }
+    util::write_line_left_out(number, what);
 }
 
 // ---- digests -----------------------------------------------------------
@@ -269,7 +321,14 @@ void ask_after_read_error(Run& s) {
 
 }  // namespace
 
-int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed) {
+int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed, ListingSeenBy seen_by) {
+    // The planner's lines are events of the file it decides; the recorder
+    // stands in the file's place and writes them.
+    const auto tell = [&s, seen_by](PlanEvent::Kind kind, void (*write)(const Run&)) {
+        if (seen_by == ListingSeenBy::recorder || event_in_flight(s, kind) == nullptr) {
+            write(s);
+        }
+    };
     StreamState& streams = s.streams;
     std::size_t count = listed;
     streams.open_failed = status == platform::StreamListStatus::open_failed;
@@ -282,14 +341,14 @@ int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t l
             break;
         case platform::StreamListStatus::header_read_failed:
             if (streams.ads_errors_ignored != 0) {
-                report_stream_error_ignored(s);
+                tell(PlanEvent::Kind::stream_error_ignored, write_stream_error_ignored);
             } else {
                 ask_after_read_error(s);
                 count = 0;
             }
             break;
         case platform::StreamListStatus::name_read_failed:
-            report_stream_name_unreadable(s);
+            tell(PlanEvent::Kind::stream_name_unreadable, write_stream_name_unreadable);
             break;
     }
     streams.stream_count = count;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "platform/streams.h"
@@ -29,11 +30,23 @@ void report_free_space_short(const std::string& volume, std::uint64_t free_bytes
 
 // A file of the walk was handed to the copy and is counted as processed.
 void count_processed_file(Run& s);
+// The report_ lines of the walk below are events recorded in their turn,
+// after the files handed over before them, when files are in flight, and
+// written at once when none are; their write_ lines are the recorder's.
+
 // A directory the walk could not list: console, error file, not-copied
 // log, and the counters (not processed, and a failure of the run).
 void report_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error);
-// The dir-count log's line for a directory: files copied from it.
-void report_directory_count(Run& s, std::int32_t copied, const std::string& directory);
+void write_unreadable_directory(Run& s, const std::string& dir_path, const std::error_code& error);
+// The files of a directory are handed over: the dir-count log's line for
+// the directory whose files were recorded last (files copied from it), once.
+void report_directory_count(Run& s);
+void write_directory_count(Run& s);
+// The records of a file of `directory` begin: the dir-count log counts the
+// copies of one directory at a time.
+void note_recorded_directory(Run& s, std::string_view directory);
+// Line `number` of the list `what` names holds a NUL byte and is left out.
+void report_list_line_left_out(Run& s, int number, const std::string& what);
 // Before the first copy, once: the last-access times of sources the account
 // does not own will move (the account can neither read them without moving
 // it nor put it back, and a source's file system moves it), on the console
@@ -42,6 +55,7 @@ void warn_moving_access_times(Run& s);
 // A directory passed over by the bypass list: console and default log
 // (opened again for this when the run has it closed).
 void report_bypassed_directory(Run& s, const std::string& directory);
+void write_bypassed_directory(Run& s, const std::string& directory);
 
 // What became of a temporary file an earlier run left in a destination
 // directory.
@@ -85,14 +99,14 @@ void note_dupe_index(Run& s, std::int32_t index);
 // failing step); the run ends after this.
 void report_stream_privilege_failure(int line, const char* what);
 // A stream header could not be read: asks whether to go on and gives the
-// key read ('Y' goes on).
+// key read ('Y' goes on), once every file in flight is recorded.
 int ask_after_stream_read_error(const Run& s);
 // The question above was answered with anything but 'Y'.
 void report_stream_question_refused(const Run& s);
 // A later header read error, after 'Y' said to ignore them.
-void report_stream_error_ignored(const Run& s);
+void write_stream_error_ignored(const Run& s);
 // A stream's name could not be read.
-void report_stream_name_unreadable(const Run& s);
+void write_stream_name_unreadable(const Run& s);
 
 // ---- digests -----------------------------------------------------------
 
@@ -105,6 +119,10 @@ void report_digest_buffer_failure();
 // failed header read the user is asked (once per run) whether to go on,
 // and the file then has none, or the ones listed so far once the user
 // chose to go on; after a failed name read the ones listed so far.
-int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed);
+// The planner's listing makes its messages events of the file it decides;
+// the recorder's writes them where it stands.
+enum class ListingSeenBy : std::uint8_t { planner, recorder };
+int count_after_listing(Run& s, platform::StreamListStatus status, std::size_t listed,
+                        ListingSeenBy seen_by = ListingSeenBy::recorder);
 
 }  // namespace veldro::record

@@ -65,17 +65,28 @@ struct StreamListing {
 };
 
 // Something the planner did for a file that its record tells in its
-// place: a directory made, or the file's copy renamed.
+// place: a directory made, or the file's copy renamed. A line of the walk
+// that belongs to no file is an event too, in a slot of its own.
 struct PlanEvent {
     enum class Kind : std::uint8_t {
         directory_made,  // `path`: the directory made
         renamed,         // `path`: the name the copy would have had
         tilde_renamed,   // `path` renamed to `to` by the tilde rule
+        // What listing the file's named streams met:
+        stream_error_ignored,    // a stream could not be read, and read errors are ignored as answered
+        stream_name_unreadable,  // a stream's name could not be read
+        // Lines of the walk that belong to no file:
+        directory_unreadable,  // `path` could not be read, for `error`
+        directory_bypassed,    // `path` is passed over
+        directory_counted,     // the dir-count log's line for the directory whose files were recorded last
+        list_line_left_out,    // line `number` of the list `path` names is left out
     };
     Kind kind = Kind::directory_made;
     bool after_head = false;  // after the head of the copy line, else after the file was found
     std::string path;
     std::string to;
+    std::error_code error;
+    int number = 0;
 };
 
 // A file's events in the order the planner met them. Emptied for each file

@@ -32,8 +32,8 @@ struct Run : RunState {
     }
 };
 
-// Before the walk's thread writes a line or asks a question: the records
-// of the files in flight come first.
+// Before the walk's thread asks a question, or looks at what a copy in
+// flight may still change: the records of the files in flight come first.
 inline void settle_work_in_flight(const Run& s) {
     if (s.in_flight != nullptr) {
         s.in_flight->settle();

@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/streams.h"
+#include "run/outcome.h"
 #include "util/name_index.h"
 
 namespace veldro {
@@ -141,9 +142,10 @@ struct EngineState {
 };
 
 // Files whose data work runs on other threads while the walk goes on. The
-// walk's thread asks it to settle (record every file in flight, in order)
-// before it writes a line or asks a question of its own, so that lines keep
-// the order a one-thread run gives them.
+// walk's lines are events recorded in their turn, so that they keep the
+// order a one-thread run gives them; the walk's thread asks it to settle
+// (record every file in flight, in order) only before a question of its
+// own, or before it looks at what a copy in flight may still change.
 class WorkInFlight {
 public:
     WorkInFlight() = default;
@@ -156,6 +158,10 @@ public:
     // Records every file in flight, and what the file being decided has
     // to show before the caller's line.
     virtual void settle() = 0;
+    // A line the walk's thread met, to be filled in and recorded in its
+    // turn: an event of the file being decided, or else of a slot of its
+    // own after the files handed over so far.
+    virtual PlanEvent& add_event(PlanEvent::Kind kind) = 0;
     // Settles when a file in flight will take `destination`, or a name
     // that differs from it only in case.
     virtual void settle_if_taken(const std::string& destination) = 0;

@@ -20,6 +20,10 @@ bool read_raw_line(std::FILE* file, std::string& line) {
     }
 }
 
+void write_line_left_out(int number, const std::string& what) {
+    std::fprintf(stderr, "\nLine %d of %s holds a NUL byte and is left out\n", number, what.c_str());
+}
+
 ListReader::ListReader(std::FILE* file, std::string what, bool strip_cr, bool quiet)
     : file_(file), what_(std::move(what)), strip_cr_(strip_cr), quiet_(quiet) {}
 
@@ -27,11 +31,13 @@ bool ListReader::next(std::string& line) {
     while (read_raw_line(file_, line)) {
         ++number_;
         if (line.find('\0') != std::string::npos) {
-            if (!quiet_) {
-                if (before_note_) {
-                    before_note_();
-                }
-                std::fprintf(stderr, "\nLine %d of %s holds a NUL byte and is left out\n", number_, what_.c_str());
+            if (quiet_) {
+                continue;
+            }
+            if (note_) {
+                note_(number_, what_);
+            } else {
+                write_line_left_out(number_, what_);
             }
             continue;
         }

@@ -13,6 +13,9 @@ namespace veldro::util {
 // line feed keeps every byte. False at the end of the file.
 bool read_raw_line(std::FILE* file, std::string& line);
 
+// The note on line `number` of `what` left out, on standard error.
+void write_line_left_out(int number, const std::string& what);
+
 // The lines of one list file (file list, directory list, type patterns,
 // bypass and exclusion lists, INI file). A line holding a NUL byte cannot
 // name anything a user meant: it is named with its number on standard
@@ -27,9 +30,9 @@ public:
     // The next line without a NUL byte; false at the end of the file.
     bool next(std::string& line);
 
-    // Called before the note on a line left out is written, so that the
-    // caller can put out what has to come before it.
-    void before_note(std::function<void()> hook) { before_note_ = std::move(hook); }
+    // Tells the note on a line left out (its number and `what`) in the
+    // caller's way, in place of writing it at once.
+    void on_note(std::function<void(int number, const std::string& what)> note) { note_ = std::move(note); }
 
     // The number of the line last read (1 for the first).
     [[nodiscard]] int line_number() const { return number_; }
@@ -40,7 +43,7 @@ private:
     bool strip_cr_;
     bool quiet_;
     int number_ = 0;
-    std::function<void()> before_note_;
+    std::function<void(int, const std::string&)> note_;
 };
 
 }  // namespace veldro::util

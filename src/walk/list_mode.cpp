@@ -8,6 +8,7 @@
 #include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/system.h"
+#include "record/run_report.h"
 #include "record/throughput.h"
 #include "util/lines.h"
 #include "util/paths.h"
@@ -43,8 +44,8 @@ void read_listed_files(Run& s, std::FILE* list, engine::FileFlow& flow) {
     std::string line;
     bool first_line = true;
     util::ListReader lines(list, "the file list", false);
-    // Its note on a line left out comes after the lines before it.
-    lines.before_note([&flow] { flow.settle(); });
+    // Its note on a line left out is recorded after the lines before it.
+    lines.on_note([&s](int number, const std::string& what) { record::report_list_line_left_out(s, number, what); });
     while (lines.next(line)) {
         check_interrupt();
         if (first_line && line.starts_with(utf8_byte_order_mark)) {

@@ -42,21 +42,6 @@ void count_file(Run& s, const platform::FindRecord& record) {
     p.bytes_to_process += static_cast<std::int64_t>(record.size);
 }
 
-// The directory whose files were handled last gets its line in the
-// dir-count log, once.
-void count_directory(Run& s) {
-    if (s.files.dir_count_log != nullptr) {
-        // The count of the directory is known once its copies are recorded.
-        settle_work_in_flight(s);
-    }
-    EngineState& e = s.engine;
-    if (e.dir_copied_count == 0 || e.last_source_dir == e.last_counted_dir) {
-        return;
-    }
-    record::report_directory_count(s, e.dir_copied_count, e.last_source_dir);
-    e.last_counted_dir = e.last_source_dir;
-}
-
 // -M, after a directory is done: its source gets back the times it had when
 // the walk came to it (written only when they moved, so that an untouched
 // directory is not touched by the writing either), and its copy gets them
@@ -102,6 +87,8 @@ void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path
                              const platform::FileTimeSet* own_times, bool& reported) {
     const bool counting = s.progress.counting_pass != 0;
     if (s.paths.maintain_dir_dates != 0 && !counting) {
+        // -M dates the directory's chain now, and says at once a date it
+        // cannot put: the copies in flight are recorded first.
         settle_work_in_flight(s);
         const std::string first_root = s.paths.source_paths.empty() ? std::string() : s.paths.source_paths.front();
         plan::maintain_directory_chain(s, dir_path, s.destination_root(), first_root);
@@ -143,7 +130,11 @@ void process_directory_files(Run& s, WalkScratch& w, const std::string& dir_path
             break;
         }
     }
-    count_directory(s);
+    if (!counting) {
+        // The directory whose files were recorded last gets its line in the
+        // dir-count log, once.
+        record::report_directory_count(s);
+    }
 }
 
 // One directory of the walk: its place in the shared path, the
@@ -212,7 +203,8 @@ bool enter_directory(Run& s, WalkScratch& w, const std::string& dir_path, std::v
 void leave_directory(Run& s, WalkScratch& w, const std::string& dir_path, WalkFrame& frame) {
     process_directory_files(s, w, dir_path, frame.have_own_times ? &frame.own_times : nullptr, frame.reported);
     if (s.paths.maintain_dir_dates != 0 && frame.have_own_times && s.progress.counting_pass == 0) {
-        // Every copy into the directory is made before it takes its times.
+        // Every copy into the directory is made before it takes its times:
+        // a copy still being written would move them.
         settle_work_in_flight(s);
         put_back_directory_times(s, dir_path, frame.own_times);
     }

@@ -1,13 +1,14 @@
 """The number of threads changes nothing a user reads: the console, every log,
 the hash log and its companions and the copies are the same, byte for byte,
-with one thread and with four (the run's own clock aside).
+with one thread, two and eight (the run's own clock aside).
 
 The tree mixes what makes a run's records depend on order: nested
 directories, names that clash when flattened, a copy that differs from its
 source (made by the corrupting preload library), a source that cannot be
 opened (a preload library refuses it, even to root) and, where the file
-system keeps them, named streams. Under wine the Linux preload libraries
-cannot reach the program: the same tree is copied without those faults."""
+system keeps them, named streams; a directory refused and one bypassed, with
+the dir-count log, put the walk's own lines among the files'. Under wine the
+Linux preload libraries cannot reach the program: the same tree is copied without those faults."""
 
 import hashlib
 import os
@@ -71,6 +72,8 @@ class OneAndManyThreads(TreeCase):
             f.write(os.urandom(1 << 20))
         self.write("SRC/d2/mismatch.bin", os.urandom(300_000))
         self.write("SRC/d3/locked.txt", b"nobody reads this")
+        self.write("SRC/d4/sub1/locked.txt/inside.txt", b"nor this")  # a directory refused
+        self.bypass = "--BYP=" + self.path("SRC", "d5", "sub2")
         self.streams = []
         if not UNDER_WINE:
             try:
@@ -93,7 +96,7 @@ class OneAndManyThreads(TreeCase):
 
     def outputs(self, threads, *extra, listed=False):
         tag = f"_T{threads}"
-        sources = ["-S", self.file_list(tag)] if listed else ["-p", "SRC", "--SHA2", "--RET=1"] + self.streams
+        sources = ["-S", self.file_list(tag)] if listed else ["-p", "SRC", "--SHA2", "--RET=1", self.bypass] + self.streams
         r = run(sources + ["-d", "DST" + tag, "-m", "-1", f"LOGS{tag}/RUN.LOG!255", "-H", f"H{tag}/HASH.TXT",
                            f"--THREADS={threads}"] + list(extra),
                 cwd=self.tmp, env=self.env)
@@ -113,10 +116,11 @@ class OneAndManyThreads(TreeCase):
 
     def assertSameOutputs(self, *extra, listed=False):
         one = self.outputs(1, *extra, listed=listed)
-        four = self.outputs(4, *extra, listed=listed)
-        self.assertEqual(sorted(one), sorted(four))
-        for key in one:
-            self.assertEqual(one[key], four[key], key)
+        for threads in (2, 8):
+            many = self.outputs(threads, *extra, listed=listed)
+            self.assertEqual(sorted(one), sorted(many))
+            for key in one:
+                self.assertEqual(one[key], many[key], (threads, key))
         return one
 
     def test_tree_copy(self):
@@ -125,7 +129,10 @@ class OneAndManyThreads(TreeCase):
             self.assertIn(b"locked.txt", one["stdout"])
             # A copy refused by the system is a failed copy with its reason, not a mismatch.
             self.assertIn(b"locked.txt (Permission denied)", one["stdout"])
+            self.assertIn(b"locked.txt | DIRECTORY NOT READ", one["stdout"])
             self.assertNotIn(b"HASH ERROR", one["stdout"] + one["stderr"])
+        self.assertIn(b"BYPASSED DIRECTORY: ", one["stdout"])
+        self.assertIn(b"sub1/\n", one[os.path.join("LOGS_Tn", "RUN_DIR-COUNTS.LOG")])
         big = hashlib.md5(self.read("SRC/big.bin")).hexdigest().upper().encode()
         self.assertEqual(one[os.path.join("H_Tn", "HASH.TXT")].count(big), 2)
 

@@ -48,8 +48,14 @@ TEST_F(RunReport, UnreadableDirectoryIsToldEverywhereAndCountsAsAFailure) {
     EXPECT_EQ(run.counters.copy_failures, 1);
 }
 
+// The directory whose files were recorded last, once, and only with copies.
 TEST_F(RunReport, DirectoryCountLine) {
-    report_directory_count(run, 12, "/src/photos");
+    note_recorded_directory(run, "/src/photos");
+    run.engine.dir_copied_count = 12;
+    report_directory_count(run);
+    report_directory_count(run);
+    note_recorded_directory(run, "/src/empty");
+    report_directory_count(run);
     EXPECT_EQ(test::read_stream(run.files.dir_count_log), "\n    12   /src/photos");
 }
 

@@ -350,5 +350,62 @@ TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRe
     }
 }
 
+// Lines that belong to no file ride in event-only slots (lines in a row
+// share one), recorded in their turn among the files; after an end met by
+// a worker, every line handed over before the cut file is recorded, and an
+// event-only slot still open goes out with the last settle.
+TEST(FlowRing, EventOnlySlotsAreRecordedInTheirTurnAlsoWhenTheRunEnds) {
+    for (const unsigned threads : {1U, 4U}) {
+        for (const int ending : {-1, 12}) {
+            SCOPED_TRACE(testing::Message() << threads << " threads, end at " << ending);
+            std::vector<int> recorded;
+            std::vector<int> expected;
+            engine::FlowRing<std::vector<int>> ring(
+                threads, 2,
+                [ending](std::vector<int>& file) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(file[0] % 4 == 0 ? 300 : 10));
+                    if (file[0] == ending) {
+                        throw RunEnd{USER_ABORTED};
+                    }
+                },
+                [&](std::vector<int>& slot, bool) { recorded.insert(recorded.end(), slot.begin(), slot.end()); },
+                [&](std::vector<int>& file) { recorded.push_back(-file[0]); });
+            const auto line = [&](int event) {
+                bool opened = false;
+                std::vector<int>& slot = ring.events(opened);
+                slot.resize(opened ? 0 : slot.size());
+                slot.push_back(event);
+                expected.push_back(event);
+            };
+            try {
+                for (int i = 0; i < 30; ++i) {
+                    for (const int event : i % 3 == 0 ? std::vector<int>{1000 + i, 2000 + i} : std::vector<int>{}) {
+                        line(event);
+                    }
+                    ring.next() = {i};
+                    expected.push_back(i == ending ? -i : i);
+                    ring.submit(i % 2 == 0);
+                }
+            } catch (const RunEnd&) {
+            }
+            line(9999);
+            if (ending < 0) {
+                ring.settle();
+            } else {
+                EXPECT_THROW(ring.settle(), RunEnd);
+            }
+            auto at = expected.begin();
+            for (const int n : recorded) {
+                at = std::find(at, expected.end(), n);
+                EXPECT_NE(at, expected.end()) << n;
+            }
+            for (auto it = expected.begin(); it != expected.end() && *it != -ending; ++it) {
+                EXPECT_TRUE((ending >= 0 && *it < 1000) || std::ranges::find(recorded, *it) != recorded.end()) << *it;
+            }
+            EXPECT_EQ(recorded.back(), 9999);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace veldro::util
