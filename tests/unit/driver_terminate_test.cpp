@@ -32,7 +32,7 @@ class Termination : public ::testing::Test {
 protected:
     OwnedRun settings;
     void SetUp() override {
-        settings.paths.dest_given = 1;
+        settings.paths.dest_given = true;
         settings.files.report_stream = stdout;
         settings.files.error_stream = stderr;
     }
@@ -51,7 +51,7 @@ TEST_F(Termination, DefaultLogReceivesTheStatistics) {
     settings.counters.bytes_copied = 2048;
     settings.counters.files_updated = 1;
     settings.counters.files_new = 1;
-    settings.copy.no_dupe = 1;
+    settings.copy.no_dupe = true;
     settings.counters.highest_dupe_index = 4;
     EXPECT_EXIT(terminate_run(settings.run, INPUT_FILE), ::testing::ExitedWithCode(3), "");
     std::FILE* f = std::fopen(name, "rb");
