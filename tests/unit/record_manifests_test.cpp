@@ -11,6 +11,7 @@
 #include "record/audit_set_writer.h"
 #include "record/dfxml_writer.h"
 #include "record/manifests.h"
+#include "record/output_faults.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -201,6 +202,21 @@ TEST_F(ManifestFanOut, ASourceThatChangedDuringTheCopyIsSaidSo) {
     ASSERT_EQ(records_.size(), 2U);
     EXPECT_EQ(records_[0].verdict, Verdict::source_changed);
     EXPECT_EQ(records_[1].verdict, Verdict::copied_new);
+}
+
+// What one run recorded (a manifest written, an output not written whole)
+// is that run's alone: another run in the same process starts clean.
+TEST(RecorderState, BelongsToItsRun) {
+    veldro::OwnedRun first;
+    veldro::OwnedRun second;
+    testing::internal::CaptureStderr();
+    veldro::record::note_output_fault(first.files, "/logs/RUN.LOG",
+                                      std::make_error_code(std::errc::no_space_on_device));
+    testing::internal::GetCapturedStderr();
+    veldro::record::note_written_file(first.files, "/logs/RUN.LOG");
+    EXPECT_EQ(veldro::record::status_with_output_faults(first.files, 0), veldro::WRITE_ERROR);
+    EXPECT_EQ(veldro::record::status_with_output_faults(second.files, 0), 0);
+    EXPECT_TRUE(veldro::record::written_files(second.files).empty());
 }
 
 TEST(ManifestSeal, ListsEveryWrittenFileForSha256sum) {
