@@ -246,7 +246,10 @@ void extract_copy_streams(const Options& o, FileOutcome& out, StreamScratch& w) 
             source_read = true;
         }
         one.written = !one.error;
-        if (digests_wanted && (!one.written || hash::md5_file_digest(one.file, &one.file_md5) == nullptr)) {
+        if (digests_wanted && !one.written) {
+            put_text(one.file_md5, hash::md5_open_error_text);
+        } else if (digests_wanted && hash::md5_file_digest(one.file, &one.file_md5) == nullptr) {
+            one.digest_buffer_missing = true;  // said with the file's record
             put_text(one.file_md5, hash::md5_open_error_text);
         }
         if (one.written) {

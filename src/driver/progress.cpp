@@ -5,9 +5,9 @@
 
 #include "driver/terminate.h"
 #include "platform/fs.h"
+#include "platform/live_status.h"
 #include "platform/system.h"
 #include "record/run_report.h"
-#include "util/live_status.h"
 #include "util/paths.h"
 #include "util/text.h"
 #include "walk/walk.h"
@@ -32,7 +32,7 @@ void check_free_space(Run& s) {
     const auto free_bytes = platform::free_space(s.paths.dest_path);
     if (!free_bytes) {
         record::report_free_space_unknown();
-        terminate_run(INPUT_FILE);
+        terminate_run(s, INPUT_FILE);
     }
     const auto needed = static_cast<std::uint64_t>(s.progress.bytes_to_process);
     if (needed <= *free_bytes) {
@@ -54,11 +54,11 @@ void run_counting_pass(Run& s) {
     s.progress.bytes_to_process_text = util::with_separators(s.progress.bytes_to_process);
     check_free_space(s);
     record::report_counting_totals(s);
-    util::publish_totals(s.progress.files_to_process, s.progress.bytes_to_process);
+    platform::publish_totals(s.progress.files_to_process, s.progress.bytes_to_process);
 }
 
 void begin_file_work(Run& s) {
-    util::show_status_line(!s.console.quiet);
+    platform::show_status_line(!s.console.quiet);
     if (s.console.quiet && s.files.quiet_stream == nullptr) {
         s.files.quiet_stream = platform::open_null_stream();
         if (s.files.quiet_stream != nullptr) {
@@ -69,7 +69,7 @@ void begin_file_work(Run& s) {
 }
 
 void end_file_work(Run& s) {
-    util::show_status_line(false);
+    platform::show_status_line(false);
     if (s.files.quiet_stream != nullptr) {
         s.files.report_stream = s.files.unquiet_report_stream;
         // Nothing was written to the null device that a failed close could lose.

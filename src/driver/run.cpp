@@ -16,6 +16,7 @@
 #include "hash/file_digest.h"
 #include "plan/destination.h"
 #include "platform/fs.h"
+#include "platform/live_status.h"
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "record/log_set.h"
@@ -27,7 +28,6 @@
 #include "record/summary.h"
 #include "record/throughput.h"
 #include "run/run.h"
-#include "util/live_status.h"
 #include "util/paths.h"
 #include "util/text.h"
 #include "util/version.h"
@@ -81,7 +81,7 @@ void ask_to_create_destination(Run& s) {
             key = key - 'a' + 'A';
         }
         if (key == 'N' || key == 3 || key == 27) {
-            terminate_run(USER_ABORTED);
+            terminate_run(s, USER_ABORTED);
         }
         if (key == 'Y') {
             break;
@@ -90,7 +90,7 @@ void ask_to_create_destination(Run& s) {
     if (const std::error_code error = create_destination(s)) {
         std::fprintf(stderr, "\nCan't create the destination directory %s (%s)\n", shown.c_str(),
                      platform::error_text(error).c_str());
-        terminate_run(OUTPUT_FILE);
+        terminate_run(s, OUTPUT_FILE);
     }
 }
 
@@ -105,7 +105,7 @@ void check_destination(Run& s) {
         if (const std::error_code error = create_destination(s)) {
             std::fprintf(stderr, "\nCan't create the destination directory %s (%s)\n",
                          paths::shown_path(s.paths.dest_path).c_str(), platform::error_text(error).c_str());
-            terminate_run(OUTPUT_FILE);
+            terminate_run(s, OUTPUT_FILE);
         }
         return;
     }
@@ -151,13 +151,13 @@ void walk_with_workers(Run& s) {
         s.files.default_log = platform::open_stream(logs.default_log_path, "a+");
     }
     record::remove_abort_marker(s);
-    (void)record::close_output(s.files.dir_count_log);  // a failure is said and kept there
+    (void)record::close_output(s.files, s.files.dir_count_log);  // a failure is said and kept there
     // A listed file that was not there is an input fault, and says so even
     // when other files also failed.
     if (s.counters.files_not_located != 0) {
-        terminate_run(INPUT_FILE);
+        terminate_run(s, INPUT_FILE);
     }
-    terminate_run(s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
+    terminate_run(s, s.counters.copy_failures != 0 ? WRITE_ERROR : NORMAL_EXIT);
 }
 
 // The backup and restore privileges, where the account holds them, let
@@ -258,8 +258,6 @@ namespace {
     // function every module sees them through the run, as const.
     Run& s = owned.run;
     OptionTarget& target = owned.target;
-    set_live_run(&s);
-    hash::set_buffer_failure_note(record::report_digest_buffer_failure);
 
     if (args.size() <= 1) {
         config::show_usage(0);
@@ -322,7 +320,7 @@ int run_program(const std::vector<std::string>& args) {
     platform::prepare_console();
     platform::raise_open_file_limit();
     platform::install_interrupt_handler();
-    platform::start_console_thread(util::live_status_line);
+    platform::start_console_thread(platform::live_status_line);
     install_memory_handler();
     // The run outlives its phases: an end thrown from them is written
     // from it.
@@ -337,9 +335,9 @@ int run_program(const std::vector<std::string>& args) {
         }
         try {
             if (!end.summary) {
-                exit_without_summary(end.reason);
+                exit_without_summary(owned.run, end.reason);
             }
-            terminate_run(end.reason);
+            terminate_run(owned.run, end.reason);
         } catch (const util::RunEnd& again) {
             // Memory exhausted while the summary is written: what is
             // written stays, and the run leaves with its reason.

@@ -18,31 +18,10 @@ namespace veldro {
 
 namespace {
 
-Run* g_live = nullptr;
-
-}  // namespace
-
-Run& live_run() {
-    if (g_live == nullptr) {
-        // Before the driver has made its run (unit tests, early exits)
-        // there is still one to report on.
-        static const Options fallback_options;
-        static Run fallback(fallback_options);
-        g_live = &fallback;
-    }
-    return *g_live;
-}
-
-void set_live_run(Run* run) {
-    g_live = run;
-}
-
-namespace {
-
 // The manifests get their closing lines; with --SEAL the seal follows,
 // once everything the run wrote is on disk.
-void close_manifests_and_seal(const Run& s) {
-    record::close_manifests();
+void close_manifests_and_seal(Run& s) {
+    record::close_manifests(s.files);
     if (s.logs.seal != 0) {
         std::fflush(nullptr);
         record::seal_written_files(s);
@@ -59,18 +38,16 @@ std::string first_source_or_cwd(const Run& s) {
 
 }  // namespace
 
-void terminate_run(int reason) {
-    static bool terminating = false;
-    if (terminating) {
+void terminate_run(Run& s, int reason) {
+    if (s.ending) {
         // A second request while the summary is being written: the first
         // one finishes the job.
         std::fflush(nullptr);
         platform::stop_console_thread();
         std::_Exit(reason);
     }
-    terminating = true;
+    s.ending = true;
 
-    Run& s = live_run();
     driver::end_file_work(s);
     const std::int64_t last_access = platform::last_access_setting(first_source_or_cwd(s));
     record::stop_run_clock(s.progress);
@@ -89,21 +66,22 @@ void terminate_run(int reason) {
     record::close_run_logs(s, reason, last_access);
     close_manifests_and_seal(s);
     // A log, manifest or seal not written whole fails the run.
-    record::write_report(s, record::status_with_output_faults(reason), true);
+    record::write_report(s, record::status_with_output_faults(s.files, reason), true);
     (void)driver::flush_outputs_to_drives(s, false);  // a failure is named on the console; the status is out
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(record::status_with_output_faults(reason));  // NOLINT(concurrency-mt-unsafe): the only way out of a run
+    std::exit(record::status_with_output_faults(s.files,
+                                                reason));  // NOLINT(concurrency-mt-unsafe): the only way out of a run
 }
 
-void exit_without_summary(int status) {
-    record::stop_run_clock(live_run().progress);
-    close_manifests_and_seal(live_run());
-    record::write_report(live_run(), record::status_with_output_faults(status), false);
-    (void)driver::flush_outputs_to_drives(live_run(), false);  // a failure is named on the console
+void exit_without_summary(Run& s, int status) {
+    record::stop_run_clock(s.progress);
+    close_manifests_and_seal(s);
+    record::write_report(s, record::status_with_output_faults(s.files, status), false);
+    (void)driver::flush_outputs_to_drives(s, false);  // a failure is named on the console
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(record::status_with_output_faults(status));  // NOLINT(concurrency-mt-unsafe)
+    std::exit(record::status_with_output_faults(s.files, status));  // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace veldro

@@ -1,7 +1,5 @@
 #include "hash/file_digest.h"
 
-#include <atomic>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -330,22 +328,9 @@ const HashSet* hash_md5(const std::string& path) {
 
 }  // namespace
 
-namespace {
-
-std::atomic<void (*)()> g_buffer_failure_note{nullptr};
-
-}  // namespace
-
-void set_buffer_failure_note(void (*note)()) {
-    g_buffer_failure_note = note;
-}
-
 const char* md5_file_digest(const std::string& path, Md5Text* out) {
     const HashSet* set = hash_md5(path);
     if (set == nullptr) {
-        if (void (*note)() = g_buffer_failure_note.load()) {
-            note();
-        }
         return nullptr;
     }
     if (out == nullptr) {

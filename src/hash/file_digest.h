@@ -165,16 +165,12 @@ private:
 // `out` holds (for a file whose open failed because it does not exist).
 void put_not_found_texts(const DigestSelection& selection, HashSet& out);
 
-// Who says that the digest buffer could not be had (the run report, set by
-// the driver); nobody until then.
-void set_buffer_failure_note(void (*note)());
-
 // The MD5 digest of a whole file: a pointer to its text, or to the open or
 // read error text when the file cannot be opened or read to its end. When
 // `out` is given the text is placed there and the pointer points into it;
 // otherwise it points to a text of the routine's own that stays valid until
 // its next call on the same thread. Null when the routine's read buffer
-// cannot be obtained.
+// cannot be obtained: the caller says so.
 const char* md5_file_digest(const std::string& path, Md5Text* out = nullptr);
 
 }  // namespace veldro::hash

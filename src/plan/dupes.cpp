@@ -111,7 +111,7 @@ int rename_duplicate(Run& s, std::string& path, PlanEvents* events) {
     if (events != nullptr) {
         events->add(PlanEvent::Kind::renamed).path = path;
     } else {
-        record::note_renamed(path);
+        record::note_renamed(s.files, path);
     }
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
@@ -168,7 +168,7 @@ void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform
         event.to = destination_file_path;
         return;
     }
-    record::note_renamed(old_path);
+    record::note_renamed(s.files, old_path);
     record::report_tilde_rename(s, old_path, destination_file_path);
 }
 

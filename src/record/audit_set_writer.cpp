@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "record/output_faults.h"
+#include "record/recorder_state.h"
 #include "util/paths.h"
 
 namespace veldro::record {
@@ -106,8 +107,8 @@ std::string audit_set_row(const FileRecord& r, const hash::DigestSelection& kind
     return row;
 }
 
-AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, std::string root)
-    : stream_(stream), kinds_(run.kinds), root_(std::move(root)) {
+AuditSetWriter::AuditSetWriter(OutputFaultState& faults, std::FILE* stream, const RunProvenance& run, std::string root)
+    : faults_(faults), stream_(stream), kinds_(run.kinds), root_(std::move(root)) {
     std::fputs("%%%% HASHDEEP-1.0\n", stream_);
     std::fprintf(stream_, "%%%%%%%% %s\n", audit_set_columns(kinds_).c_str());
     // The names are relative to the destination, as if the set had been
@@ -118,8 +119,8 @@ AuditSetWriter::AuditSetWriter(std::FILE* stream, const RunProvenance& run, std:
 }
 
 AuditSetWriter::~AuditSetWriter() {
-    // The run closes it and says a failure; this close only frees a writer
-    // left open by a run that ended before.
+    // The run closes it; this close only frees a writer left open by a run
+    // that ended before, and a failure is said and kept by close_output.
     (void)close();
 }
 
@@ -139,7 +140,7 @@ bool AuditSetWriter::close() {
     if (stream_ == nullptr) {
         return true;
     }
-    return close_output(stream_);
+    return close_output(faults_, stream_);
 }
 
 }  // namespace veldro::record

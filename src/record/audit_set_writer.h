@@ -15,6 +15,8 @@
 
 namespace veldro::record {
 
+struct OutputFaultState;
+
 // The column line for the digest kinds selected: size, md5, then sha1 and
 // sha256 when selected (the other kinds have no column in this format).
 std::string audit_set_columns(const hash::DigestSelection& kinds);
@@ -29,7 +31,7 @@ std::string audit_set_row(const FileRecord& record, const hash::DigestSelection&
 class AuditSetWriter final : public ManifestWriter {
 public:
     // Takes ownership of `stream` and writes the header.
-    AuditSetWriter(std::FILE* stream, const RunProvenance& run, std::string root);
+    AuditSetWriter(OutputFaultState& faults, std::FILE* stream, const RunProvenance& run, std::string root);
     ~AuditSetWriter() override;
     AuditSetWriter(const AuditSetWriter&) = delete;
     AuditSetWriter& operator=(const AuditSetWriter&) = delete;
@@ -41,6 +43,7 @@ public:
     [[nodiscard]] bool needs_copy_digests() const override { return true; }
 
 private:
+    OutputFaultState& faults_;
     std::FILE* stream_;
     hash::DigestSelection kinds_;
     std::string root_;

@@ -8,6 +8,7 @@
 #include "platform/identity.h"
 #include "platform/timezone.h"
 #include "record/output_faults.h"
+#include "record/recorder_state.h"
 #include "record/run_header.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -202,7 +203,8 @@ std::string iso8601_utc_seconds(std::int64_t calendar_seconds) {
     return format_utc(calendar_seconds, 0, 0);
 }
 
-DfxmlWriter::DfxmlWriter(std::FILE* stream, const RunProvenance& run) : stream_(stream), kinds_(run.kinds) {
+DfxmlWriter::DfxmlWriter(OutputFaultState& faults, std::FILE* stream, const RunProvenance& run)
+    : faults_(faults), stream_(stream), kinds_(run.kinds) {
     const platform::ExecutionIdentity id = platform::execution_identity();
     std::fprintf(stream_, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     std::fprintf(stream_,
@@ -243,8 +245,8 @@ DfxmlWriter::DfxmlWriter(std::FILE* stream, const RunProvenance& run) : stream_(
 }
 
 DfxmlWriter::~DfxmlWriter() {
-    // The run closes it and says a failure; this close only frees a writer
-    // left open by a run that ended before.
+    // The run closes it; this close only frees a writer left open by a run
+    // that ended before, and a failure is said and kept by close_output.
     (void)close();
 }
 
@@ -358,7 +360,7 @@ bool DfxmlWriter::close() {
     }
     std::fprintf(stream_, "  <veldro:sources_atime_moved>%llu</veldro:sources_atime_moved>\n</dfxml>\n",
                  static_cast<unsigned long long>(access_moved_));
-    return close_output(stream_);
+    return close_output(faults_, stream_);
 }
 
 }  // namespace veldro::record

@@ -13,6 +13,8 @@
 
 namespace veldro::record {
 
+struct OutputFaultState;
+
 // The namespace of the program's own elements in the document.
 inline constexpr std::string_view veldro_xml_namespace = "urn:x-veldro:manifest:1";
 
@@ -32,7 +34,7 @@ std::string iso8601_utc_seconds(std::int64_t calendar_seconds);
 class DfxmlWriter final : public ManifestWriter {
 public:
     // Takes ownership of `stream` and writes the document's opening.
-    DfxmlWriter(std::FILE* stream, const RunProvenance& run);
+    DfxmlWriter(OutputFaultState& faults, std::FILE* stream, const RunProvenance& run);
     ~DfxmlWriter() override;
     DfxmlWriter(const DfxmlWriter&) = delete;
     DfxmlWriter& operator=(const DfxmlWriter&) = delete;
@@ -47,6 +49,7 @@ private:
     void name_element(std::string_view indent, std::string_view name, std::string_view path);
     void digests(std::string_view element_name, const hash::HashSet& set);
 
+    OutputFaultState& faults_;
     std::FILE* stream_;
     hash::DigestSelection kinds_;
     std::string buffer_;

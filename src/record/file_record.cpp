@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/live_status.h"
 #include "platform/system.h"
 #include "record/log_set.h"
 #include "record/manifests.h"
 #include "record/throughput.h"
 #include "util/lines.h"
-#include "util/live_status.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 #include "util/text.h"
@@ -139,7 +139,7 @@ void write_digest_columns(std::FILE* log, std::string_view shown, const hash::Ha
 
 void record_not_copied(Run& s, const std::string& path, const char* reason) {
     ++s.counters.files_not_processed;
-    file_not_copied(path, reason);
+    file_not_copied(s.files, path, reason);
     if (s.files.not_copied_log != nullptr) {
         std::fprintf(s.files.not_copied_log, "\n%s| %s", util::shown_name(path).c_str(), reason);
     }
@@ -176,7 +176,7 @@ const times::FileTimeFields& FileReport::fields() {
 }
 
 void FileReport::begin() {
-    begin_file(o_.source, o_.entry);
+    begin_file(s_.files, o_.source, o_.entry);
     s_.counters.bytes_processed += static_cast<std::int64_t>(o_.entry.size);
     if (std::FILE* log = s_.files.list_log) {
         std::fprintf(log, "\n%s|", o_.shown_source.c_str());
@@ -191,10 +191,10 @@ void FileReport::event(const PlanEvent& event) {
             write_directory_created(s_, event.path);
             return;
         case PlanEvent::Kind::renamed:
-            note_renamed(event.path);
+            note_renamed(s_.files, event.path);
             return;
         case PlanEvent::Kind::tilde_renamed:
-            note_renamed(event.path);
+            note_renamed(s_.files, event.path);
             write_tilde_rename(s_, event.path, event.to);
             return;
         case PlanEvent::Kind::stream_error_ignored:
@@ -231,7 +231,7 @@ void FileReport::decision() {
             if (!o_.reason_needs_log || s_.files.not_copied_log != nullptr) {
                 record_not_copied(s_, o_.source, o_.reason);
             }
-            file_not_copied(o_.source, o_.reason);
+            file_not_copied(s_.files, o_.source, o_.reason);
             return;
         case Decision::listed_only: {
             std::FILE* out = report(s_);
@@ -308,9 +308,9 @@ void FileReport::no_streams() {
         // without streams.
         copy_error(std::error_code());
         std::fputc('\n', report(s_));
-        file_not_copied(o_.source, "reason: FILE COULD NOT BE OPENED");
+        file_not_copied(s_.files, o_.source, "reason: FILE COULD NOT BE OPENED");
     } else {
-        file_not_copied(o_.source, "reason: NO NAMED STREAMS");
+        file_not_copied(s_.files, o_.source, "reason: NO NAMED STREAMS");
     }
 }
 
@@ -330,6 +330,9 @@ void FileReport::extracted_stream(const StreamOutcome& one) {
     } else {
         report_stream_not_extracted(s_, one);
     }
+    if (one.digest_buffer_missing) {
+        report_digest_buffer_failure();
+    }
     if (std::FILE* log = s_.files.hash_log; !o_.streams_only && log != nullptr && s_.hashing.any()) {
         std::fputs("\n", log);
         if (s_.hashing.compare) {
@@ -338,7 +341,7 @@ void FileReport::extracted_stream(const StreamOutcome& one) {
         std::fprintf(log, "%s  | %s", paths::shown_path(one.file).c_str(), one.file_md5.data());
     }
     if (one.written) {
-        stream_file_written(o_.source, one.name, one.file, o_.entry);
+        stream_file_written(s_.files, o_.source, one.name, one.file, o_.entry);
     }
 }
 
@@ -496,9 +499,9 @@ bool FileReport::verification() {
     }
     unicode_record();
     hash_log();
-    note_digests(h.hash_sources ? &o_.source_digests : nullptr, h.hash_copies ? &o_.destination_digests : nullptr,
-                 h.compare, o_.match);
-    note_source_changed(o_.copied && o_.source_changed);
+    note_digests(s_.files, h.hash_sources ? &o_.source_digests : nullptr,
+                 h.hash_copies ? &o_.destination_digests : nullptr, h.compare, o_.match);
+    note_source_changed(s_.files, o_.copied && o_.source_changed);
     if (o_.copied && o_.source_changed && (!h.compare || !o_.match)) {
         ++s_.counters.sources_changed;
     }
@@ -537,7 +540,7 @@ void FileReport::progress_line() {
     std::fprintf(report(s_), " %ld of %ld files:    %s of %s bytes\n", static_cast<long>(counters.files_processed) + 1,
                  static_cast<long>(p.files_to_process), util::with_separators(counters.bytes_processed).c_str(),
                  p.bytes_to_process_text.c_str());
-    util::publish_done(counters.files_processed + 1, counters.bytes_processed);
+    platform::publish_done(counters.files_processed + 1, counters.bytes_processed);
     if (counters.bytes_processed > p.next_progress_bytes) {
         show_throughput(s_, p.bytes_to_process, counters.bytes_processed);
         // Workers go on copying meanwhile: an abort key typed now stops them.
@@ -584,7 +587,7 @@ void FileReport::result() {
     size_read_note();
     streams();
     if (!o_.copied) {
-        note_failure_detail(o_.failure_detail != nullptr ? o_.failure_detail : "");
+        note_failure_detail(s_.files, o_.failure_detail != nullptr ? o_.failure_detail : "");
         copy_error(o_.copy_error);
     }
     if (o_.attributes.failed) {
@@ -606,8 +609,8 @@ void FileReport::result() {
     if (s_.files.copied_log != nullptr && succeeded) {
         copied_line();
     }
-    note_source_access(o_.access_moved);
-    file_done(o_.streams_only ? std::string() : o_.destination, o_.copied, o_.existed);
+    note_source_access(s_.files, o_.access_moved);
+    file_done(s_.files, o_.streams_only ? std::string() : o_.destination, o_.copied, o_.existed);
     if (succeeded) {
         // New or updated only once the copy is made and verified as asked:
         // the copies counted are always the new ones and the updated ones.
@@ -669,7 +672,7 @@ void FileReport::listed_decision() {
                 ring_bell();
                 std::fprintf(s_.files.not_copied_log, "\n%s| Not Copied: Reason: File NOT LOCATED", source.c_str());
             }
-            file_not_copied(o_.source, "reason: NOT FOUND");
+            file_not_copied(s_.files, o_.source, "reason: NOT FOUND");
             return;
         case Decision::present:
             if (s_.files.copied_log != nullptr) {
@@ -751,7 +754,7 @@ void FileReport::listed_failure() {
 bool FileReport::listed_digests() {
     const std::string_view src_text(o_.source_digests.md5.data());
     const std::string_view dst_text(o_.destination_digests.md5.data());
-    note_md5(o_.source_hashed ? src_text : "", o_.destination_hashed ? dst_text : "", o_.compared);
+    note_md5(s_.files, o_.source_hashed ? src_text : "", o_.destination_hashed ? dst_text : "", o_.compared);
     if (o_.compared) {
         std::fprintf(stdout, " [%s]", o_.match ? "OK" : "HASH ERROR");
         if (!o_.match) {
@@ -793,8 +796,8 @@ void FileReport::listed_logs(bool verified) {
         std::fprintf(s_.files.not_copied_log, "\n%s| NOT COPIED: Reason: HASH ERROR, COPY NOT VERIFIED",
                      source.c_str());
     }
-    note_source_access(o_.access_moved);
-    file_done(o_.destination, true, o_.existed);
+    note_source_access(s_.files, o_.access_moved);
+    file_done(s_.files, o_.destination, true, o_.existed);
     std::FILE* log = s_.files.default_log;
     if (s_.logs.log_mask <= 1 || log == nullptr) {
         return;
@@ -813,7 +816,7 @@ void FileReport::listed_logs(bool verified) {
 void FileReport::listed_result() {
     // Whether a file stood at the destination was settled before the copy
     // put one there.
-    begin_file(o_.source, o_.entry);
+    begin_file(s_.files, o_.source, o_.entry);
     std::fprintf(report(s_), "\n %12llu %s", static_cast<unsigned long long>(o_.entry.size), o_.shown_source.c_str());
     if (o_.buffer_missing) {
         std::fprintf(stderr, "\n%s\n%d\nCouldn't create output copy buffer\n", ".\\s_list_u", 655);
@@ -821,7 +824,7 @@ void FileReport::listed_result() {
     if (!o_.copied) {
         // The earlier copy stays as it was, its protection included.
         listed_failure();
-        file_not_copied(o_.source, "reason: COPY ERROR");
+        file_not_copied(s_.files, o_.source, "reason: COPY ERROR");
         return;
     }
     if (o_.source_changed) {
@@ -831,7 +834,7 @@ void FileReport::listed_result() {
             ++s_.counters.copy_failures;  // no verdict will say so: the run does not end as a success
         }
     }
-    note_source_changed(o_.source_changed);
+    note_source_changed(s_.files, o_.source_changed);
     size_read_note();
     std::fprintf(report(s_), "\n  ==> %s\n", paths::shown_path(o_.destination).c_str());
     ++s_.counters.files_processed;
@@ -853,7 +856,7 @@ void FileReport::list_progress(ListProgress& progress) {
     std::FILE* counts = s_.console.quiet ? report(s_) : stderr;
     std::fprintf(counts, "%10d of %d files, ", static_cast<int>(progress.lines_handled), s_.paths.expected_files);
     std::fprintf(counts, "  %s bytes\n", util::with_separators(s_.counters.bytes_copied).c_str());
-    util::publish_done(progress.lines_handled, s_.counters.bytes_copied);
+    platform::publish_done(progress.lines_handled, s_.counters.bytes_copied);
     if (s_.counters.bytes_copied <= progress.next_progress_bytes) {
         return;
     }

@@ -100,7 +100,7 @@ std::FILE*& member_stream(OpenFiles& files, const MemberInfo& m) {
 }
 
 void close_default_log(OpenFiles& files) {
-    (void)close_output(files.default_log);  // a failure is said and kept there
+    (void)close_output(files, files.default_log);  // a failure is said and kept there
 }
 
 // Opens one member and writes its header; ends the run when it cannot be opened.
@@ -109,7 +109,7 @@ void open_member(OpenFiles& files, const std::string& base_name, const MemberInf
     const bool unicode = m.bit == log_unicode;
     // The unicode log is opened by its full name: a name with characters
     // beyond eight bits still names the file the user asked for.
-    note_written_file(name);
+    note_written_file(files, name);
     std::FILE* stream = platform::open_stream(name, unicode ? "wb+" : "a+");
     if (stream == nullptr) {
         if (m.bit == log_dir_counts) {
@@ -120,7 +120,7 @@ void open_member(OpenFiles& files, const std::string& base_name, const MemberInf
         throw util::RunEnd{OUTPUT_FILE};
     }
     member_stream(files, m) = stream;
-    name_output(stream, name);
+    name_output(files, stream, name);
     if (m.bit == log_error && (files.error_stream == nullptr || files.error_stream == stderr)) {
         // The error member is where the run's error lines go, unless -E
         // named a file for them.
@@ -152,20 +152,20 @@ void name_the_logs(Options& o, NamedFileKind kind, const LogValue& v, bool apply
 }
 
 // An output file opened for appending; one that cannot be opened ends the run.
-std::FILE* open_for_appending(const std::string& file) {
-    note_written_file(file);
+std::FILE* open_for_appending(OpenFiles& files, const std::string& file) {
+    note_written_file(files, file);
     std::FILE* stream = platform::open_stream(file, "a+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", file.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
-    name_output(stream, file);
+    name_output(files, stream, file);
     std::fseek(stream, 0, SEEK_END);
     return stream;
 }
 
-void replace_stream(std::FILE*& slot, std::FILE* stream) {
-    (void)close_output(slot);  // a failure is said and kept there
+void replace_stream(OpenFiles& files, std::FILE*& slot, std::FILE* stream) {
+    (void)close_output(files, slot);  // a failure is said and kept there
     slot = stream;
 }
 
@@ -185,9 +185,9 @@ void open_log_set(Options& o, OpenFiles& files, const NamedFile& f) {
 
 void open_error_file(OpenFiles& files, const std::string& name) {
     make_log_directory(name);
-    std::FILE* stream = open_for_appending(name);
+    std::FILE* stream = open_for_appending(files, name);
     if (files.error_stream != nullptr && files.error_stream != stderr && files.error_stream != files.error_log) {
-        (void)close_output(files.error_stream);  // a failure is said and kept there
+        (void)close_output(files, files.error_stream);  // a failure is said and kept there
     }
     files.error_stream = stream;
 }
@@ -197,26 +197,26 @@ void open_hash_log(OpenFiles& files, const std::string& name, bool with_companio
     // A hash log named again replaces the earlier one (and its companions),
     // which are closed rather than left open and forgotten.
     for (std::FILE** earlier : {&files.hash_log, &files.hash_error_log, &files.hash_rerun_log}) {
-        replace_stream(*earlier, nullptr);
+        replace_stream(files, *earlier, nullptr);
     }
-    files.hash_log = open_for_appending(name);
+    files.hash_log = open_for_appending(files, name);
     if (with_companions) {
-        files.hash_error_log = open_for_appending(hash_companion_name(name, "_ERROR"));
-        files.hash_rerun_log = open_for_appending(hash_companion_name(name, "_RERUN"));
+        files.hash_error_log = open_for_appending(files, hash_companion_name(name, "_ERROR"));
+        files.hash_rerun_log = open_for_appending(files, hash_companion_name(name, "_RERUN"));
     }
 }
 
 // --UNICODE: emptied, and begun with its byte-order mark.
 void open_unicode_list(OpenFiles& files, const std::string& name) {
     const std::string internal = paths::make_long_path(name);
-    note_written_file(internal);
+    note_written_file(files, internal);
     std::FILE* stream = platform::open_stream(internal, "wb+");
     if (stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
-    name_output(stream, internal);
-    replace_stream(files.unicode_list_stream, stream);
+    name_output(files, stream, internal);
+    replace_stream(files, files.unicode_list_stream, stream);
     const std::array<unsigned char, 2> byte_order_mark{0xFF, 0xFE};
     std::fwrite(byte_order_mark.data(), 1, byte_order_mark.size(), stream);
     std::fflush(stream);
@@ -225,14 +225,14 @@ void open_unicode_list(OpenFiles& files, const std::string& name) {
 // The memo file: one that cannot be opened is said and the run goes on.
 void open_memo_file(OpenFiles& files, const std::string& name) {
     const std::string internal = paths::make_long_path(name);
-    note_written_file(internal);
+    note_written_file(files, internal);
     std::FILE* stream = platform::open_stream(internal, "a+");
     if (stream == nullptr) {
         std::fprintf(stderr, "\nCan't open memo file %s\n", name.c_str());
         return;
     }
-    name_output(stream, internal);
-    replace_stream(files.memo_stream, stream);
+    name_output(files, stream, internal);
+    replace_stream(files, files.memo_stream, stream);
 }
 
 // The file list: its lines are counted for the progress line (those that
@@ -252,7 +252,7 @@ void open_list_file(Options& o, OpenFiles& files, const std::string& name) {
         }
     }
     std::rewind(file);
-    replace_stream(files.list_file, file);
+    replace_stream(files, files.list_file, file);
     o.paths.expected_files = count;
 }
 
@@ -441,7 +441,7 @@ void open_members_for_mask(OpenFiles& files, const std::string& base_name, unsig
 bool open_default_log(LogOptions& logs, OpenFiles& files, const std::string& name) {
     make_log_directory(name);
     prepare_append_file(name);
-    note_written_file(name);
+    note_written_file(files, name);
     std::FILE* stream = platform::open_stream(name, "a+");
     if (stream == nullptr) {
         std::fprintf(stdout, "Can't open accounting file %s\n", name.c_str());
@@ -449,7 +449,7 @@ bool open_default_log(LogOptions& logs, OpenFiles& files, const std::string& nam
     }
     close_default_log(files);
     files.default_log = stream;
-    name_output(stream, name);
+    name_output(files, stream, name);
     logs.default_log_path = name;
     std::fseek(stream, 0, SEEK_END);
     std::fprintf(stream, "\n%.40s\n", separator_row.data());
@@ -513,6 +513,19 @@ std::string apply_date_marker(const std::string& name) {
     return apply_date_marker(name, today.year, today.month, today.day);
 }
 
+namespace {
+
+// A log directory that could not be made: the opening of the log in it
+// then fails without a reason of its own, so the reason is said here.
+void say_directory_not_made(const std::string& directory, const std::error_code& error) {
+    if (error && !platform::is_directory(directory)) {
+        std::fprintf(stderr, "\nCan't create the directory %s (%s)\n", paths::shown_path(directory).c_str(),
+                     platform::error_text(error).c_str());
+    }
+}
+
+}  // namespace
+
 void make_log_directory(const std::string& log_path) {
     const paths::PathParts parts = paths::split(log_path);
     if (parts.directory.empty()) {
@@ -530,14 +543,14 @@ void make_log_directory(const std::string& log_path) {
         }
         const std::string prefix = directory.substr(0, i);
         if (!platform::path_exists(prefix)) {
-            // A directory that cannot be made fails the opening of the log
-            // in it, which says why.
-            (void)platform::create_directory(prefix);
+            const std::error_code error = platform::create_directory(prefix);
             std::fprintf(stdout, "Creating (log\\error) directory:  %s\n", prefix.c_str());
+            say_directory_not_made(prefix, error);
         }
     }
-    (void)platform::create_directory(directory);  // as above: the log's opening says a failure
+    const std::error_code error = platform::create_directory(directory);
     std::fprintf(stdout, "Creating (log) directory:  %s\n", directory.c_str());
+    say_directory_not_made(directory, error);
     platform::pause_seconds(1);
 }
 
@@ -576,8 +589,13 @@ void prepare_append_file(const std::string& path) {
         size += static_cast<std::uint64_t>(got);
     }
     if (size > 9 && in_padding) {
-        // Padding left in place holds no text: the log reads the same.
-        (void)platform::truncate_file(file, padding_start);
+        // Padding left in place would stand between the earlier runs' text
+        // and this run's: a reader that stops at an end-of-file mark would
+        // not see this run. The run goes on, and says so.
+        if (const std::error_code error = platform::truncate_file(file, padding_start)) {
+            std::fprintf(stderr, "\nCan't cut the padding at the end of %s (%s)\n", paths::shown_path(path).c_str(),
+                         platform::error_text(error).c_str());
+        }
     }
 }
 
@@ -588,11 +606,11 @@ void write_tilde_note(OpenFiles& files, bool check_tilde) {
     }
 }
 
-void create_abort_marker(const Run& s) {
+void create_abort_marker(Run& s) {
     if (s.logs.abort_marker_name.size() <= 2) {
         return;
     }
-    note_written_file(s.logs.abort_marker_name);
+    note_written_file(s.files, s.logs.abort_marker_name);
     std::FILE* marker = platform::open_stream(s.logs.abort_marker_name, "w");
     if (marker == nullptr) {
         return;
@@ -618,17 +636,24 @@ void write_unicode_text(std::FILE* stream, std::string_view utf8) {
     if (stream == nullptr) {
         return;
     }
-    // One buffer for the run: records are written for every file.
-    static std::string bytes;
-    bytes.clear();
+    // Gathered in a small buffer of the call's own (records are written for
+    // every file: no allocation), handed to the stream whenever it is full.
+    std::array<char, 512> bytes{};
+    std::size_t used = 0;
+    auto add = [&](char16_t unit) {
+        if (used + 2 > bytes.size()) {
+            std::fwrite(bytes.data(), 1, used, stream);
+            used = 0;
+        }
+        bytes.at(used++) = static_cast<char>(unit & 0xFFU);
+        bytes.at(used++) = static_cast<char>(unit >> 8U);
+    };
     char16_t previous = 0;
     auto put = [&](char16_t unit) {
         if (unit == u'\n' && previous != u'\r') {
-            bytes.push_back('\r');
-            bytes.push_back('\0');
+            add(u'\r');
         }
-        bytes.push_back(static_cast<char>(unit & 0xFFU));
-        bytes.push_back(static_cast<char>(unit >> 8U));
+        add(unit);
         previous = unit;
     };
     if (util::has_non_ascii(utf8)) {
@@ -640,7 +665,7 @@ void write_unicode_text(std::FILE* stream, std::string_view utf8) {
             put(static_cast<char16_t>(c));
         }
     }
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fwrite(bytes.data(), 1, used, stream);
 }
 
 }  // namespace veldro::record

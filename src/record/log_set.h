@@ -139,7 +139,7 @@ void prepare_append_file(const std::string& path);
 void write_tilde_note(OpenFiles& files, bool check_tilde);
 
 // Creates the abort-marker file (when a name is set) with its warning text.
-void create_abort_marker(const Run& s);
+void create_abort_marker(Run& s);
 // Deletes it at the normal end of a run.
 void remove_abort_marker(const Run& s);
 

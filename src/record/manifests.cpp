@@ -9,6 +9,7 @@
 #include "record/dfxml_writer.h"
 #include "record/log_set.h"
 #include "record/output_faults.h"
+#include "record/recorder_state.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 
@@ -16,28 +17,8 @@ namespace veldro::record {
 
 namespace {
 
-// The run's manifests and the file in work. A record is written once: a
-// second report for a file already written changes nothing.
-struct ManifestState {
-    std::vector<std::unique_ptr<ManifestWriter>> writers;
-    bool copy_digests_wanted = false;
-    hash::DigestSelection kinds;
-    std::unique_ptr<hash::DigestReader> reader;
-    bool in_work = false;
-    bool source_changed = false;  // the copy of the file in work saw its source change
-    FileRecord record;
-    std::string last_written;
-    std::vector<std::string> written_files;
-    std::vector<SealEntry> seal_entries;
-    std::string seal_path;
-    std::FILE* seal_stream = nullptr;  // created, filled at the end
-    std::string seal_file;             // the name it was created under
-    bool seal_tried = false;
-};
-
-ManifestState& state() {
-    static ManifestState manifest_state;
-    return manifest_state;
+ManifestState& state(const OpenFiles& files) {
+    return files.recorder->manifests;
 }
 
 hash::DigestSelection selected_kinds(const HashOptions& h) {
@@ -49,22 +30,22 @@ hash::DigestSelection selected_kinds(const HashOptions& h) {
     return kinds;
 }
 
-std::FILE* create_manifest(const std::string& name, const std::string& default_log) {
+std::FILE* create_manifest(OpenFiles& files, const std::string& name, const std::string& default_log) {
     make_log_directory(name);
-    const ProofFile file = create_proof_file(paths::make_long_path(name), default_log);
+    const ProofFile file = create_proof_file(files, paths::make_long_path(name), default_log);
     if (file.stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", name.c_str());
         throw util::RunEnd{OUTPUT_FILE};
     }
-    note_written_file(file.path);
-    name_output(file.stream, file.path);
+    note_written_file(files, file.path);
+    name_output(files, file.stream, file.path);
     return file.stream;
 }
 
-void write_record(ManifestState& m) {
+void write_record(OpenFiles& files, ManifestState& m) {
     m.in_work = false;
     m.last_written = m.record.source;
-    record_file(m.record);
+    record_file(files, m.record);
 }
 
 void clear_digests(FileRecord& r) {
@@ -114,7 +95,7 @@ std::string seal_escaped(std::string_view name) {
 // ---- the run's manifests ----------------------------------------------
 
 void open_manifests(Run& s, const std::string& program_version) {
-    ManifestState& m = state();
+    ManifestState& m = state(s.files);
     const LogOptions& logs = s.logs;
     if (logs.dfxml_path.empty() && logs.audit_set_path.empty()) {
         return;
@@ -133,29 +114,33 @@ void open_manifests(Run& s, const std::string& program_version) {
     run.notes = logs.notes;
     m.kinds = run.kinds;
     if (!logs.dfxml_path.empty()) {
-        subscribe(std::make_unique<DfxmlWriter>(create_manifest(logs.dfxml_path, logs.default_log_path), run));
+        subscribe(s.files,
+                  std::make_unique<DfxmlWriter>(s.files.recorder->faults,
+                                                create_manifest(s.files, logs.dfxml_path, logs.default_log_path), run));
     }
     if (!logs.audit_set_path.empty()) {
         // Copies are named from the directory the user named as the
         // destination: every copy lies below it, whatever the layout.
         const std::string& root = s.paths.dest_named.empty() ? s.paths.dest_path : s.paths.dest_named;
-        subscribe(std::make_unique<AuditSetWriter>(create_manifest(logs.audit_set_path, logs.default_log_path), run,
-                                                   std::string(paths::display_path(root))));
+        subscribe(s.files,
+                  std::make_unique<AuditSetWriter>(s.files.recorder->faults,
+                                                   create_manifest(s.files, logs.audit_set_path, logs.default_log_path),
+                                                   run, std::string(paths::display_path(root))));
     }
 }
 
-void subscribe(std::unique_ptr<ManifestWriter> writer) {
-    ManifestState& m = state();
+void subscribe(OpenFiles& files, std::unique_ptr<ManifestWriter> writer) {
+    ManifestState& m = state(files);
     m.copy_digests_wanted = m.copy_digests_wanted || writer->needs_copy_digests();
     m.writers.push_back(std::move(writer));
 }
 
-bool manifests_open() {
-    return !state().writers.empty();
+bool manifests_open(const OpenFiles& files) {
+    return !state(files).writers.empty();
 }
 
-void record_file(FileRecord& record) {
-    ManifestState& m = state();
+void record_file(OpenFiles& files, FileRecord& record) {
+    ManifestState& m = state(files);
     if (m.copy_digests_wanted && !record.destination_hashed && !record.destination.empty() &&
         record.verdict != Verdict::not_copied) {
         if (!m.reader) {
@@ -169,17 +154,18 @@ void record_file(FileRecord& record) {
     }
 }
 
-void close_manifests() {
-    ManifestState& m = state();
+void close_manifests(OpenFiles& files) {
+    ManifestState& m = state(files);
     if (m.in_work) {
         // The run ended while this file was in work.
         m.record.verdict = Verdict::not_copied;
         m.record.destination.clear();
         m.record.reason = "the run ended before the file was finished";
-        write_record(m);
+        write_record(files, m);
     }
     for (const auto& writer : m.writers) {
-        // A manifest that could not be written whole is said by its close.
+        // A manifest that could not be written whole is said and kept by its
+        // close (close_output), which fails the run's status at its end.
         (void)writer->close();
     }
     m.writers.clear();
@@ -188,8 +174,9 @@ void close_manifests() {
 
 // ---- the outcome of the file in work ----------------------------------
 
-void begin_file(const std::string& source, const platform::FindRecord& entry, const std::string& destination) {
-    ManifestState& m = state();
+void begin_file(OpenFiles& files, const std::string& source, const platform::FindRecord& entry,
+                const std::string& destination) {
+    ManifestState& m = state(files);
     if (m.writers.empty()) {
         return;
     }
@@ -197,7 +184,7 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
         m.record.verdict = Verdict::not_copied;
         m.record.destination.clear();
         m.record.reason = "not selected";
-        write_record(m);
+        write_record(files, m);
     }
     FileRecord& r = m.record;
     r.source = source;
@@ -217,7 +204,10 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     r.ownership = entry.ownership;
     r.link_target.clear();
     if (entry.kind == platform::EntryKind::symlink) {
-        (void)platform::read_link_target(source, r.link_target);  // left out when it cannot be read
+        // A target that cannot be read is left out of the record, which
+        // then names no target rather than a wrong one; making the link
+        // again reads the target itself and reports that failure.
+        (void)platform::read_link_target(source, r.link_target);
     }
     r.access_moved = false;
     m.last_written.clear();
@@ -225,15 +215,16 @@ void begin_file(const std::string& source, const platform::FindRecord& entry, co
     m.source_changed = false;
 }
 
-void note_renamed(const std::string& before) {
-    ManifestState& m = state();
+void note_renamed(OpenFiles& files, const std::string& before) {
+    ManifestState& m = state(files);
     if (m.in_work && m.record.renamed_from.empty()) {
         m.record.renamed_from = before;
     }
 }
 
-void note_digests(const hash::HashSet* source, const hash::HashSet* destination, bool compared, bool match) {
-    ManifestState& m = state();
+void note_digests(OpenFiles& files, const hash::HashSet* source, const hash::HashSet* destination, bool compared,
+                  bool match) {
+    ManifestState& m = state(files);
     if (!m.in_work) {
         return;
     }
@@ -251,11 +242,11 @@ void note_digests(const hash::HashSet* source, const hash::HashSet* destination,
     }
 }
 
-void note_source_changed(bool changed) {
-    state().source_changed = changed;
+void note_source_changed(OpenFiles& files, bool changed) {
+    state(files).source_changed = changed;
 }
 
-void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared) {
+void note_md5(OpenFiles& files, std::string_view source_md5, std::string_view destination_md5, bool compared) {
     hash::HashSet source;
     hash::HashSet destination;
     const auto fill = [](hash::HashSet& set, std::string_view text) {
@@ -270,25 +261,25 @@ void note_md5(std::string_view source_md5, std::string_view destination_md5, boo
     fill(destination, destination_md5);
     const bool match = source.status == hash::DigestStatus::ok && destination.status == hash::DigestStatus::ok &&
                        !source_md5.empty() && source_md5 == destination_md5;
-    note_digests(source_md5.empty() ? nullptr : &source, destination_md5.empty() ? nullptr : &destination, compared,
-                 match);
+    note_digests(files, source_md5.empty() ? nullptr : &source, destination_md5.empty() ? nullptr : &destination,
+                 compared, match);
 }
 
-void note_failure_detail(std::string_view detail) {
-    ManifestState& m = state();
+void note_failure_detail(OpenFiles& files, std::string_view detail) {
+    ManifestState& m = state(files);
     if (m.in_work) {
         m.record.detail = std::string(detail);
     }
 }
 
-void file_not_copied(const std::string& source, std::string_view reason) {
-    ManifestState& m = state();
+void file_not_copied(OpenFiles& files, const std::string& source, std::string_view reason) {
+    ManifestState& m = state(files);
     if (m.writers.empty() || source == m.last_written) {
         return;
     }
     if (!m.in_work || m.record.source != source) {
         if (m.in_work) {
-            begin_file(source, platform::FindRecord{});
+            begin_file(files, source, platform::FindRecord{});
         }
         FileRecord& r = m.record;
         r.source = source;
@@ -306,18 +297,18 @@ void file_not_copied(const std::string& source, std::string_view reason) {
     m.record.verdict = Verdict::not_copied;
     m.record.destination.clear();
     m.record.reason = std::string(reason);
-    write_record(m);
+    write_record(files, m);
 }
 
-void note_source_access(bool moved) {
-    ManifestState& m = state();
+void note_source_access(OpenFiles& files, bool moved) {
+    ManifestState& m = state(files);
     if (m.in_work) {
         m.record.access_moved = moved;
     }
 }
 
-void file_done(const std::string& destination, bool copied, bool existed) {
-    ManifestState& m = state();
+void file_done(OpenFiles& files, const std::string& destination, bool copied, bool existed) {
+    ManifestState& m = state(files);
     if (!m.in_work) {
         return;
     }
@@ -326,7 +317,7 @@ void file_done(const std::string& destination, bool copied, bool existed) {
         r.verdict = Verdict::not_copied;
         r.destination.clear();
         r.reason = copied ? "only its named streams were copied" : "reason: COPY ERROR";
-        write_record(m);
+        write_record(files, m);
         return;
     }
     r.destination = destination;
@@ -336,12 +327,12 @@ void file_done(const std::string& destination, bool copied, bool existed) {
     } else if (r.verdict == Verdict::not_copied) {
         r.verdict = r.copy_existed ? Verdict::updated : Verdict::copied_new;
     }
-    write_record(m);
+    write_record(files, m);
 }
 
-void stream_file_written(const std::string& parent, std::string_view stream_name, const std::string& stream_file,
-                         const platform::FindRecord& parent_entry) {
-    ManifestState& m = state();
+void stream_file_written(OpenFiles& files, const std::string& parent, std::string_view stream_name,
+                         const std::string& stream_file, const platform::FindRecord& parent_entry) {
+    ManifestState& m = state(files);
     if (m.writers.empty()) {
         return;
     }
@@ -356,7 +347,7 @@ void stream_file_written(const std::string& parent, std::string_view stream_name
     r.times = parent_entry.times;
     r.times_known = true;
     r.verdict = Verdict::copied_new;
-    record_file(r);
+    record_file(files, r);
 }
 
 // ---- files of proof -------------------------------------------------------
@@ -377,7 +368,7 @@ std::string numbered_name(std::string_view path, unsigned number) {
     return out;
 }
 
-ProofFile create_proof_file(const std::string& path, const std::string& default_log) {
+ProofFile create_proof_file(OpenFiles& files, const std::string& path, const std::string& default_log) {
     // Enough numbers for any case folder; a directory that refuses every
     // name ends the search.
     constexpr unsigned last_number = 100000;
@@ -396,7 +387,7 @@ ProofFile create_proof_file(const std::string& path, const std::string& default_
         std::FILE* log = default_log.empty() ? nullptr : platform::open_stream(default_log, "a+");
         if (log != nullptr) {
             std::fprintf(log, "%s exists: this run writes %s\n", earlier.c_str(), now.c_str());
-            (void)close_output(log, default_log);  // a failure is said and kept there
+            (void)close_output(files, log, default_log);  // a failure is said and kept there
         }
     }
     return file;
@@ -404,27 +395,27 @@ ProofFile create_proof_file(const std::string& path, const std::string& default_
 
 // ---- the seal -------------------------------------------------------------
 
-void note_written_file(const std::string& path) {
+void note_written_file(OpenFiles& files, const std::string& path) {
     if (path.empty()) {
         return;
     }
-    std::vector<std::string>& files = state().written_files;
+    std::vector<std::string>& written = state(files).written_files;
     std::string full = paths::make_long_path(path);
-    if (std::find(files.begin(), files.end(), full) == files.end()) {
-        files.push_back(std::move(full));
+    if (std::find(written.begin(), written.end(), full) == written.end()) {
+        written.push_back(std::move(full));
     }
 }
 
-const std::vector<std::string>& written_files() {
-    return state().written_files;
+const std::vector<std::string>& written_files(const OpenFiles& files) {
+    return state(files).written_files;
 }
 
 namespace {
 
 // Creates the seal's file beside the default log, else the hash log, else
 // the first file written; once a run.
-void open_seal(const Run& s) {
-    ManifestState& m = state();
+void open_seal(Run& s) {
+    ManifestState& m = state(s.files);
     if (m.seal_tried) {
         return;
     }
@@ -440,7 +431,7 @@ void open_seal(const Run& s) {
         return;
     }
     seal = paths::make_long_path(seal) + ".sha256";
-    ProofFile file = create_proof_file(seal, s.logs.default_log_path);
+    ProofFile file = create_proof_file(s.files, seal, s.logs.default_log_path);
     if (file.stream == nullptr) {
         std::fprintf(stderr, "\nCan't open seal file %s\n", std::string(paths::display_path(seal)).c_str());
         return;
@@ -451,14 +442,14 @@ void open_seal(const Run& s) {
 
 }  // namespace
 
-void create_seal_file(const Run& s) {
+void create_seal_file(Run& s) {
     if (s.logs.seal) {
         open_seal(s);
     }
 }
 
-std::string seal_written_files(const Run& s) {
-    ManifestState& m = state();
+std::string seal_written_files(Run& s) {
+    ManifestState& m = state(s.files);
     open_seal(s);
     if (m.seal_stream == nullptr) {
         return {};
@@ -473,7 +464,7 @@ std::string seal_written_files(const Run& s) {
     sha256_only.sha256 = true;
     hash::HashSet digests;
     for (const std::string& file : files) {
-        if (file == seal || !platform::path_exists(file) || output_incomplete(file) ||
+        if (file == seal || !platform::path_exists(file) || output_incomplete(s.files, file) ||
             reader.hash_file(file, sha256_only, digests) != hash::DigestStatus::ok) {
             continue;
         }
@@ -490,21 +481,21 @@ std::string seal_written_files(const Run& s) {
     }
     // A file that lost writes is not sealed as if it were whole: the seal
     // names it on a line that no checker reads as a digest.
-    for (const OutputFault& fault : output_faults()) {
+    for (const OutputFault& fault : output_faults(s.files)) {
         std::fprintf(out, "# not sealed, incomplete (%s): %s\n", fault.reason.c_str(),
                      seal_escaped(seal_name(paths::display_path(fault.path), seal_dir)).c_str());
     }
-    (void)close_output(out, seal);  // a seal not written whole is said and kept there
+    (void)close_output(s.files, out, seal);  // a seal not written whole is said and kept there
     m.seal_path = seal;
     return seal;
 }
 
-const std::vector<SealEntry>& seal_entries() {
-    return state().seal_entries;
+const std::vector<SealEntry>& seal_entries(const OpenFiles& files) {
+    return state(files).seal_entries;
 }
 
-const std::string& seal_path() {
-    return state().seal_path;
+const std::string& seal_path(const OpenFiles& files) {
+    return state(files).seal_path;
 }
 
 }  // namespace veldro::record

@@ -91,42 +91,44 @@ struct RunProvenance {
 // is reported and ends the run with OUTPUT_FILE (by RunEnd).
 void open_manifests(Run& s, const std::string& program_version);
 // For other documents and for tests: adds a writer to the fan-out.
-void subscribe(std::unique_ptr<ManifestWriter> writer);
-bool manifests_open();
+void subscribe(OpenFiles& files, std::unique_ptr<ManifestWriter> writer);
+bool manifests_open(const OpenFiles& files);
 // Hands one record to every writer, first computing the copy's digests
 // when a writer needs them and the run did not.
-void record_file(FileRecord& record);
+void record_file(OpenFiles& files, FileRecord& record);
 // Writes the closing lines of every manifest (a record still in work is
 // written first, as not finished) and closes them. Safe to call twice.
-void close_manifests();
+void close_manifests(OpenFiles& files);
 
 // ---- the outcome of the file in work ----------------------------------
 
 // The copy engine begins a file; a destination given here is looked up
 // to tell a new copy from an update.
-void begin_file(const std::string& source, const platform::FindRecord& entry, const std::string& destination = {});
+void begin_file(OpenFiles& files, const std::string& source, const platform::FindRecord& entry,
+                const std::string& destination = {});
 // A duplicate rule moves the destination from `before` to a new name.
-void note_renamed(const std::string& before);
+void note_renamed(OpenFiles& files, const std::string& before);
 // The digests verification found (each set only when that side was hashed).
-void note_digests(const hash::HashSet* source, const hash::HashSet* destination, bool compared, bool match);
+void note_digests(OpenFiles& files, const hash::HashSet* source, const hash::HashSet* destination, bool compared,
+                  bool match);
 // Whether the copy saw its source change while it was copied (the copy
 // compares the source's size, write and change time before and after).
-void note_source_changed(bool changed);
+void note_source_changed(OpenFiles& files, bool changed);
 // The same from the MD5 texts of the file-list mode (an empty text: that
 // side was not hashed); compared texts match when equal and not errors.
-void note_md5(std::string_view source_md5, std::string_view destination_md5, bool compared);
+void note_md5(OpenFiles& files, std::string_view source_md5, std::string_view destination_md5, bool compared);
 // Why the copy of the file in work failed, in words.
-void note_failure_detail(std::string_view detail);
+void note_failure_detail(OpenFiles& files, std::string_view detail);
 // The file was not copied; a later call for the same file changes nothing.
-void file_not_copied(const std::string& source, std::string_view reason);
+void file_not_copied(OpenFiles& files, const std::string& source, std::string_view reason);
 // The file reached its end on the copy road (`copied` false: the copy failed).
-void file_done(const std::string& destination, bool copied, bool existed);
+void file_done(OpenFiles& files, const std::string& destination, bool copied, bool existed);
 // Whether the source of the file in work was left with a moved last-access
 // time (told before file_done / file_not_copied).
-void note_source_access(bool moved);
+void note_source_access(OpenFiles& files, bool moved);
 // A named stream was written into a file of its own.
-void stream_file_written(const std::string& parent, std::string_view stream_name, const std::string& stream_file,
-                         const platform::FindRecord& parent_entry);
+void stream_file_written(OpenFiles& files, const std::string& parent, std::string_view stream_name,
+                         const std::string& stream_file, const platform::FindRecord& parent_entry);
 
 // ---- files of proof -------------------------------------------------------
 
@@ -146,29 +148,29 @@ struct ProofFile {
 // there, the first free numbered name beside it is created instead, and
 // the console and the default log `default_log` (a path; empty: none) say
 // so, one line each. The stream is null when no name could be created.
-ProofFile create_proof_file(const std::string& path, const std::string& default_log);
+ProofFile create_proof_file(OpenFiles& files, const std::string& path, const std::string& default_log);
 
 // ---- the seal -------------------------------------------------------------
 
 // Every file the run writes (logs, companions, manifests) is named here.
-void note_written_file(const std::string& path);
-const std::vector<std::string>& written_files();
+void note_written_file(OpenFiles& files, const std::string& path);
+const std::vector<std::string>& written_files(const OpenFiles& files);
 // Creates the seal's file, "<default log>.sha256" (or beside the hash log,
 // or the first file written), or the next numbered name when one stands
 // there, while the default log can still say so; it is filled at the end.
-void create_seal_file(const Run& s);
+void create_seal_file(Run& s);
 // After every log is closed: writes the seal (creating its file first when
 // that was not done) in the format of sha256sum. Returns the seal's name,
 // empty when there was nothing to seal.
-std::string seal_written_files(const Run& s);
+std::string seal_written_files(Run& s);
 
 // What the seal holds, for the report: each file as the seal names it.
 struct SealEntry {
     std::string name;
     std::string sha256;  // lower-case hexadecimal
 };
-const std::vector<SealEntry>& seal_entries();
+const std::vector<SealEntry>& seal_entries(const OpenFiles& files);
 // The seal's own path; empty until one was written.
-const std::string& seal_path();
+const std::string& seal_path(const OpenFiles& files);
 
 }  // namespace veldro::record

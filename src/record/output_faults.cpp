@@ -1,9 +1,9 @@
 #include "record/output_faults.h"
 
 #include <cerrno>
-#include <map>
 
 #include "platform/system.h"
+#include "record/recorder_state.h"
 #include "util/paths.h"
 #include "util/run_end.h"
 
@@ -11,25 +11,12 @@ namespace veldro::record {
 
 namespace {
 
-struct FaultState {
-    std::map<std::FILE*, std::string> names;
-    std::vector<OutputFault> faults;
-    std::FILE* also_to = nullptr;
-};
-
-// Never destroyed: a manifest still open when the process ends is closed
-// from its own static's destructor, and its close looks here.
-FaultState& state() {
-    static FaultState* const faults = new FaultState();  // NOLINT(cppcoreguidelines-owning-memory)
-    return *faults;
-}
-
-std::string name_of(std::FILE* stream, const std::string& path) {
+std::string name_of(const OutputFaultState& f, std::FILE* stream, const std::string& path) {
     if (!path.empty()) {
         return path;
     }
-    const auto found = state().names.find(stream);
-    return found != state().names.end() ? found->second : std::string();
+    const auto found = f.names.find(stream);
+    return found != f.names.end() ? found->second : std::string();
 }
 
 // errno after a failed call, or none when the call left it unset.
@@ -38,40 +25,29 @@ std::error_code last_error(int before) {
     return now != 0 && now != before ? std::error_code(now, std::generic_category()) : std::error_code();
 }
 
-}  // namespace
-
-void name_output(std::FILE* stream, const std::string& path) {
-    if (stream != nullptr) {
-        state().names[stream] = path;
+bool incomplete(const OutputFaultState& f, const std::string& path) {
+    for (const OutputFault& fault : f.faults) {
+        if (fault.path == path) {
+            return true;
+        }
     }
+    return false;
 }
 
-void note_output_fault(const std::string& path, const std::error_code& reason) {
-    FaultState& f = state();
-    if (path.empty() || output_incomplete(path)) {
+void note_fault(OutputFaultState& f, const std::string& path, const std::error_code& reason) {
+    if (path.empty() || incomplete(f, path)) {
         return;
     }
     const std::string words = reason ? platform::error_text(reason) : std::string("a write failed");
     f.faults.push_back({path, words});
     const std::string shown = paths::shown_path(path);
     std::fprintf(stderr, "\nCan't write %s (%s): the file is incomplete\n", shown.c_str(), words.c_str());
-    if (f.also_to != nullptr && !output_incomplete(name_of(f.also_to, {}))) {
+    if (f.also_to != nullptr && !incomplete(f, name_of(f, f.also_to, {}))) {
         std::fprintf(f.also_to, "\nCan't write %s (%s): the file is incomplete\n", shown.c_str(), words.c_str());
     }
 }
 
-void write_output_faults_to(std::FILE* stream) {
-    FaultState& f = state();
-    f.also_to = stream;
-    for (const OutputFault& fault : f.faults) {
-        if (stream != nullptr && fault.path != name_of(stream, {})) {
-            std::fprintf(stream, "\nCan't write %s (%s): the file is incomplete\n",
-                         paths::shown_path(fault.path).c_str(), fault.reason.c_str());
-        }
-    }
-}
-
-bool check_output(std::FILE* stream) {
+bool check(OutputFaultState& f, std::FILE* stream) {
     if (stream == nullptr) {
         return true;
     }
@@ -92,30 +68,57 @@ bool check_output(std::FILE* stream) {
             reason = last_error(0);
         }
     }
-    note_output_fault(name_of(stream, {}), reason);
+    note_fault(f, name_of(f, stream, {}), reason);
     return false;
 }
 
-void check_every_output() {
-    for (const auto& [stream, path] : state().names) {
-        (void)check_output(stream);  // said and kept there
+}  // namespace
+
+void name_output(OpenFiles& files, std::FILE* stream, const std::string& path) {
+    if (stream != nullptr) {
+        files.recorder->faults.names[stream] = path;
     }
 }
 
-bool close_output(std::FILE*& stream, const std::string& path) {
+void note_output_fault(OpenFiles& files, const std::string& path, const std::error_code& reason) {
+    note_fault(files.recorder->faults, path, reason);
+}
+
+void write_output_faults_to(OpenFiles& files, std::FILE* stream) {
+    OutputFaultState& f = files.recorder->faults;
+    f.also_to = stream;
+    for (const OutputFault& fault : f.faults) {
+        if (stream != nullptr && fault.path != name_of(f, stream, {})) {
+            std::fprintf(stream, "\nCan't write %s (%s): the file is incomplete\n",
+                         paths::shown_path(fault.path).c_str(), fault.reason.c_str());
+        }
+    }
+}
+
+bool check_output(OpenFiles& files, std::FILE* stream) {
+    return check(files.recorder->faults, stream);
+}
+
+void check_every_output(OpenFiles& files) {
+    OutputFaultState& f = files.recorder->faults;
+    for (const auto& [stream, path] : f.names) {
+        (void)check(f, stream);  // said and kept there
+    }
+}
+
+bool close_output(OutputFaultState& f, std::FILE*& stream, const std::string& path) {
     if (stream == nullptr) {
         return true;
     }
     if (!path.empty()) {
-        name_output(stream, path);
+        f.names[stream] = path;
     }
-    bool whole = check_output(stream);
+    bool whole = check(f, stream);
     errno = 0;
     if (std::fclose(stream) != 0 && whole) {
-        note_output_fault(name_of(stream, path), last_error(0));
+        note_fault(f, name_of(f, stream, path), last_error(0));
         whole = false;
     }
-    FaultState& f = state();
     if (f.also_to == stream) {
         f.also_to = nullptr;
     }
@@ -124,21 +127,20 @@ bool close_output(std::FILE*& stream, const std::string& path) {
     return whole;
 }
 
-bool output_incomplete(const std::string& path) {
-    for (const OutputFault& fault : state().faults) {
-        if (fault.path == path) {
-            return true;
-        }
-    }
-    return false;
+bool close_output(OpenFiles& files, std::FILE*& stream, const std::string& path) {
+    return close_output(files.recorder->faults, stream, path);
 }
 
-const std::vector<OutputFault>& output_faults() {
-    return state().faults;
+bool output_incomplete(const OpenFiles& files, const std::string& path) {
+    return incomplete(files.recorder->faults, path);
 }
 
-int status_with_output_faults(int status) {
-    return state().faults.empty() || status >= WRITE_ERROR ? status : WRITE_ERROR;
+const std::vector<OutputFault>& output_faults(const OpenFiles& files) {
+    return files.recorder->faults.faults;
+}
+
+int status_with_output_faults(const OpenFiles& files, int status) {
+    return files.recorder->faults.faults.empty() || status >= WRITE_ERROR ? status : WRITE_ERROR;
 }
 
 }  // namespace veldro::record

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "run/state.h"
+
 namespace veldro::record {
 
 struct OutputFault {
@@ -19,25 +21,25 @@ struct OutputFault {
 };
 
 // Names a stream the run writes, for what a failure on it says.
-void name_output(std::FILE* stream, const std::string& path);
+void name_output(OpenFiles& files, std::FILE* stream, const std::string& path);
 // Flushes the stream and notes a failure on it (an earlier lost write
 // included). True when all written so far reached the file.
-bool check_output(std::FILE* stream);
+bool check_output(OpenFiles& files, std::FILE* stream);
 // check_output on every stream named and still open: the logs, the hash
 // log and its companions, the manifests.
-void check_every_output();
+void check_every_output(OpenFiles& files);
 // The same, then closes the stream and forgets it. `path` names a stream
 // that was not named when it was opened.
-bool close_output(std::FILE*& stream, const std::string& path = {});
+bool close_output(OpenFiles& files, std::FILE*& stream, const std::string& path = {});
 // A failure on a file the run writes, found without its stream; an empty
 // reason stands for one the system did not give.
-void note_output_fault(const std::string& path, const std::error_code& reason);
+void note_output_fault(OpenFiles& files, const std::string& path, const std::error_code& reason);
 // Where the failures found from now on are also written (null: nowhere).
-void write_output_faults_to(std::FILE* stream);
+void write_output_faults_to(OpenFiles& files, std::FILE* stream);
 
-bool output_incomplete(const std::string& path);
-const std::vector<OutputFault>& output_faults();
+bool output_incomplete(const OpenFiles& files, const std::string& path);
+const std::vector<OutputFault>& output_faults(const OpenFiles& files);
 // The exit status a run with `status` ends with, its outputs considered.
-int status_with_output_faults(int status);
+int status_with_output_faults(const OpenFiles& files, int status);
 
 }  // namespace veldro::record

@@ -12,6 +12,7 @@
 #include "platform/timezone.h"
 #include "record/dfxml_writer.h"
 #include "record/log_set.h"
+#include "record/recorder_state.h"
 #include "record/summary.h"
 #include "util/paths.h"
 #include "util/run_end.h"
@@ -639,23 +640,15 @@ std::string document_start(std::string_view title) {
 
 // ---- the run's report -----------------------------------------------------
 
-struct ReportState {
-    ReportTally tally;
-    bool opened = false;
-    bool written = false;
-    std::string path;  // the name the report was created under
-};
-
-ReportState& report_state() {
-    static ReportState state;
-    return state;
-}
-
 // Hands each record to the tally; the report itself is written later.
 class ReportFeed final : public ManifestWriter {
 public:
-    void write(const FileRecord& record) override { report_state().tally.add(record); }
+    explicit ReportFeed(ReportTally& tally) : tally_(tally) {}
+    void write(const FileRecord& record) override { tally_.add(record); }
     bool close() override { return true; }
+
+private:
+    ReportTally& tally_;
 };
 
 std::string digest_kinds(const HashOptions& h) {
@@ -987,12 +980,12 @@ std::string render_report(const ReportContent& c, const ReportTally& t) {
 }
 
 void open_report(Run& s) {
-    ReportState& r = report_state();
+    ReportState& r = s.files.recorder->report;
     if (s.logs.report_path.empty() || r.opened) {
         return;
     }
     make_log_directory(s.logs.report_path);
-    ProofFile file = create_proof_file(paths::make_long_path(s.logs.report_path), s.logs.default_log_path);
+    ProofFile file = create_proof_file(s.files, paths::make_long_path(s.logs.report_path), s.logs.default_log_path);
     if (file.stream == nullptr) {
         std::fprintf(stdout, "\ncan't open %s file \n\n", s.logs.report_path.c_str());
         r.written = true;  // no second attempt at the end
@@ -1004,11 +997,11 @@ void open_report(Run& s) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fclose(stream);
     r.opened = true;
-    subscribe(std::make_unique<ReportFeed>());
+    subscribe(s.files, std::make_unique<ReportFeed>(r.tally));
 }
 
-void write_report(const Run& s, int exit_status, bool summary_written) {
-    ReportState& r = report_state();
+void write_report(Run& s, int exit_status, bool summary_written) {
+    ReportState& r = s.files.recorder->report;
     if (s.logs.report_path.empty() || r.written) {
         return;
     }
@@ -1046,10 +1039,11 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     c.digest_kinds = digest_kinds(s.hashing);
     c.hash_log = s.hashing.hash_log_path.empty() ? std::string()
                                                  : paths::shown_path(paths::make_long_path(s.hashing.hash_log_path));
-    c.seal_file = seal_path().empty() ? std::string() : paths::shown_path(seal_path());
-    c.seal_sha256 = seal_path().empty() ? std::string() : sha256_of(seal_path());
-    c.seal = seal_entries();
-    c.incomplete = output_faults();
+    const std::string& seal = seal_path(s.files);
+    c.seal_file = seal.empty() ? std::string() : paths::shown_path(seal);
+    c.seal_sha256 = seal.empty() ? std::string() : sha256_of(seal);
+    c.seal = seal_entries(s.files);
+    c.incomplete = output_faults(s.files);
 
     // Over the placeholder this run created, or a file of its own when
     // the run ended before it had one.
@@ -1058,7 +1052,7 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     if (path.empty()) {
         make_log_directory(s.logs.report_path);
         // The default log may be sealed by now: only the console says it.
-        ProofFile file = create_proof_file(paths::make_long_path(s.logs.report_path), {});
+        ProofFile file = create_proof_file(s.files, paths::make_long_path(s.logs.report_path), {});
         stream = file.stream;
         path = file.stream == nullptr ? paths::make_long_path(s.logs.report_path) : std::move(file.path);
     } else {
@@ -1070,7 +1064,7 @@ void write_report(const Run& s, int exit_status, bool summary_written) {
     }
     const std::string text = render_report(c, r.tally);
     std::fwrite(text.data(), 1, text.size(), stream);
-    (void)close_output(stream, path);  // a failure is said and kept there
+    (void)close_output(s.files, stream, path);  // a failure is said and kept there
 }
 
 }  // namespace veldro::record

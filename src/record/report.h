@@ -107,6 +107,6 @@ void open_report(Run& s);
 // Writes the whole report over the placeholder (or first, when the run
 // ended before the report was opened). `summary_written` is false for the
 // ends that leave without the run summary.
-void write_report(const Run& s, int exit_status, bool summary_written);
+void write_report(Run& s, int exit_status, bool summary_written);
 
 }  // namespace veldro::record

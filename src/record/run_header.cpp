@@ -118,7 +118,7 @@ void write_default_log_header(Run& s, const ZoneDescription& zone) {
         std::fprintf(log, " INI_FILE%s\n END INI FILE\n", s.logs.ini_echo.c_str());
     }
     // Later writers (the summary) reopen the log by its name.
-    (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
+    (void)close_output(s.files, s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
 void write_error_log_header(Run& s, const ZoneDescription& zone) {

@@ -63,7 +63,7 @@ void report_counting_totals(Run& s) {
     }
     std::fprintf(log, "\nCount Files indicates: %ld files to process, approx %s bytes\n",
                  static_cast<long>(s.progress.files_to_process), s.progress.bytes_to_process_text.c_str());
-    (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
+    (void)close_output(s.files, s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
 void warn_moving_access_times(Run& s) {

@@ -26,14 +26,14 @@ bool error_stream_is_file(const Run& s) {
     return s.files.error_stream != nullptr && s.files.error_stream != stderr;
 }
 
-void close_stream(std::FILE*& stream, bool closing_line_end) {
+void close_stream(OpenFiles& files, std::FILE*& stream, bool closing_line_end) {
     if (stream == nullptr) {
         return;
     }
     if (closing_line_end) {
         std::fputs("\n", stream);
     }
-    (void)close_output(stream);  // a failure is said and kept by close_output
+    (void)close_output(files, stream);  // a failure is said and kept by close_output
 }
 
 // The 24-character calendar text of a time in local time, the same on both
@@ -129,10 +129,10 @@ void close_hash_logs(Run& s) {
         std::fputs(verdict, s.files.hash_log);
         std::fputs(verdict, stderr);
     }
-    close_stream(s.files.hash_log, false);
+    close_stream(s.files, s.files.hash_log, false);
     if (s.files.hash_error_log != nullptr && s.files.hash_rerun_log != nullptr) {
-        close_stream(s.files.hash_error_log, false);
-        close_stream(s.files.hash_rerun_log, false);
+        close_stream(s.files, s.files.hash_error_log, false);
+        close_stream(s.files, s.files.hash_rerun_log, false);
     }
 }
 
@@ -258,28 +258,28 @@ void write_default_log_summary(Run& s, int reason, std::int64_t end_time, const 
                      s.counters.ads_files_copied);
     }
     std::fputs("*****************************************************\n", log);
-    (void)close_output(s.files.default_log, s.logs.default_log_path);  // said and kept there
+    (void)close_output(s.files, s.files.default_log, s.logs.default_log_path);  // said and kept there
 }
 
 void close_run_logs(Run& s, int reason, std::int64_t last_access) {
     OpenFiles& f = s.files;
     const bool error_is_file = error_stream_is_file(s);
     // A log that lost a write is said in the error file while it is open.
-    write_output_faults_to(error_is_file ? f.error_stream : nullptr);
-    check_every_output();
-    close_stream(f.list_log, true);
-    close_stream(f.copied_log, true);
-    close_stream(f.not_copied_log, true);
-    close_stream(f.dupes_log, true);
+    write_output_faults_to(f, error_is_file ? f.error_stream : nullptr);
+    check_every_output(f);
+    close_stream(f, f.list_log, true);
+    close_stream(f, f.copied_log, true);
+    close_stream(f, f.not_copied_log, true);
+    close_stream(f, f.dupes_log, true);
     if (error_is_file) {
         if (f.error_log == f.error_stream) {
             f.error_log = nullptr;  // one stream under two names
         }
         write_last_access(f.error_stream, last_access);
         std::fputs("\n", f.error_stream);
-        (void)close_output(f.error_stream);  // said and kept there
+        (void)close_output(f, f.error_stream);  // said and kept there
     }
-    close_stream(f.unicode_log, false);
+    close_stream(f, f.unicode_log, false);
     close_hash_logs(s);
     if (!error_is_file) {
         write_last_access(stderr, last_access);
@@ -289,10 +289,10 @@ void close_run_logs(Run& s, int reason, std::int64_t last_access) {
         std::fprintf(stdout, "\n\nProgram Not completed %s\n", end_reason_text(s, reason).c_str());
     }
     // Streams that no closing text belongs to.
-    close_stream(f.error_log, false);
-    close_stream(f.dir_count_log, false);
-    close_stream(f.unicode_list_stream, false);
-    close_stream(f.memo_stream, false);
+    close_stream(f, f.error_log, false);
+    close_stream(f, f.dir_count_log, false);
+    close_stream(f, f.unicode_list_stream, false);
+    close_stream(f, f.memo_stream, false);
 }
 
 }  // namespace veldro::record

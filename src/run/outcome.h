@@ -55,6 +55,8 @@ struct StreamOutcome {
     hash::HashSet destination_digests;
     bool match = false;
     std::error_code error;  // why its stream file could not be written
+    // Its MD5 could not have a read buffer: said with the file's record.
+    bool digest_buffer_missing = false;
 };
 
 // How a stream listing of the work ended, for the messages it calls for.
@@ -243,6 +245,7 @@ struct FileOutcome : FilePlan, WorkResult {
         next.source_read = true;
         next.error.clear();
         next.file_md5[0] = '\0';
+        next.digest_buffer_missing = false;
         return next;
     }
 

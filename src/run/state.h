@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@
 #include "util/name_index.h"
 
 namespace veldro {
+
+namespace record {
+struct RecorderState;
+// Made with the run's open files (record/recorder_state.cpp).
+std::shared_ptr<RecorderState> make_recorder_state();
+}  // namespace record
 
 // Every file the run has open, besides the copies themselves.
 struct OpenFiles {
@@ -38,6 +45,12 @@ struct OpenFiles {
     std::FILE* hash_rerun_log = nullptr;  // the _RERUN companion
     std::FILE* unicode_list_stream = nullptr;
     std::FILE* list_file = nullptr;  // the file list being read
+
+    // The recorder's own state (record/): the outputs not written whole
+    // (output_faults.cpp), the manifests and the seal (manifests.cpp), the
+    // report's tally (report.cpp). Owned by the run; each part is changed
+    // only by the file named.
+    std::shared_ptr<record::RecorderState> recorder = record::make_recorder_state();
 };
 
 struct RunCounters {
@@ -184,6 +197,10 @@ struct RunState {
     DupeState dupes;
     StreamState streams;
     EngineState engine;
+
+    // driver/terminate.cpp: the run's end has begun; a second end met while
+    // the summaries are written leaves at once.
+    bool ending = false;
 };
 
 }  // namespace veldro

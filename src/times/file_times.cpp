@@ -112,10 +112,10 @@ std::error_code set_file_times(platform::FileSystem& files, const std::string& p
     // Should the bits not come off, the second try fails and says why.
     (void)files.set_attributes(path, attributes & ~blocking);
     const std::error_code again = files.set_times(path, times, creation_set);
-    // The bits were just read from the file and taken off it: putting them
-    // back is the same call that has just worked on it.
-    (void)files.set_attributes(path, attributes);
-    return again;
+    // A file left without its read-only or system bit is not as it was
+    // found: that failure is the caller's like times that did not take.
+    const std::error_code restored = files.set_attributes(path, attributes);
+    return again ? again : restored;
 }
 
 std::error_code set_file_times(const std::string& path, const platform::FileTimeSet& times, bool& creation_set) {

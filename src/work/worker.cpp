@@ -3,8 +3,8 @@
 #include "ads/streams.h"
 #include "hash/file_digest.h"
 #include "platform/fs.h"
+#include "platform/live_status.h"
 #include "times/file_times.h"
-#include "util/live_status.h"
 #include "util/text.h"
 #include "work/data_copy.h"
 
@@ -274,7 +274,7 @@ void check_source_access(FileOutcome& out, WorkScratch& w, platform::FileSystem&
 void work_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     // A large file is named on the terminal's status line while it is
     // worked on.
-    const util::FollowedFile followed(out.shown_source, out.entry.size);
+    const platform::FollowedFile followed(out.shown_source, out.entry.size);
     if (out.listed) {
         work_listed_file(o, out, w, files);
     } else {

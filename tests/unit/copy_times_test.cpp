@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "fake_file_system.h"
 #include "platform/fs.h"
 #include "work/directory_times.h"
 
@@ -136,6 +137,21 @@ TEST(CopyTimesChoice, LettersPickTheirTime) {
     EXPECT_EQ(veldro::times::chosen_time(times, 'A'), times.last_access);
     EXPECT_EQ(veldro::times::chosen_time(times, 'w'), times.last_write);
     EXPECT_EQ(veldro::times::chosen_time(times, '3'), times.last_write);
+}
+
+// The read-only bit taken off for new times must go back on: a bit that
+// cannot is the caller's failure (a source not left as found), like times
+// that did not take.
+TEST(CopyTimesReadOnly, ABitThatCannotGoBackIsAFailure) {
+    using veldro::test::FsOp;
+    veldro::test::FakeFileSystem fake;
+    fake.add("/f", "data").record.attributes = veldro::platform::attr_readonly;
+    fake.fail(FsOp::set_times, 1, std::errc::operation_not_permitted);
+    fake.fail(FsOp::set_attributes, 2, std::errc::io_error);
+    const FileTimeSet times{at_unix(1000), at_unix(2000), at_unix(3000)};
+    bool creation_set = false;
+    EXPECT_TRUE(veldro::times::set_file_times(fake, "/f", times, creation_set) == std::errc::io_error);
+    EXPECT_EQ(fake.nodes.at("/f").record.times.last_write, times.last_write);
 }
 
 class CopyTimesOnDisk : public ::testing::Test {

@@ -32,12 +32,10 @@ class Termination : public ::testing::Test {
 protected:
     OwnedRun settings;
     void SetUp() override {
-        settings.paths.dest_given = 1;
+        settings.paths.dest_given = true;
         settings.files.report_stream = stdout;
         settings.files.error_stream = stderr;
-        set_live_run(&settings.run);
     }
-    void TearDown() override { set_live_run(nullptr); }
 };
 
 TEST_F(Termination, DefaultLogReceivesTheStatistics) {
@@ -53,9 +51,9 @@ TEST_F(Termination, DefaultLogReceivesTheStatistics) {
     settings.counters.bytes_copied = 2048;
     settings.counters.files_updated = 1;
     settings.counters.files_new = 1;
-    settings.copy.no_dupe = 1;
+    settings.copy.no_dupe = true;
     settings.counters.highest_dupe_index = 4;
-    EXPECT_EXIT(terminate_run(INPUT_FILE), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(terminate_run(settings.run, INPUT_FILE), ::testing::ExitedWithCode(3), "");
     std::FILE* f = std::fopen(name, "rb");
     ASSERT_NE(f, nullptr);
     std::string text(4096, '\0');
@@ -85,7 +83,7 @@ TEST_F(Termination, AbnormalEndNamesTheReason) {
     EXPECT_EXIT(
         {
             settings.files.report_stream = stderr;
-            terminate_run(USER_ABORTED);
+            terminate_run(settings.run, USER_ABORTED);
         },
         ::testing::ExitedWithCode(2), "Abnormal termination. Reason: USER_ABORTED");
 }
@@ -95,7 +93,7 @@ TEST_F(Termination, ElapsedTimeInHoursMinutesSeconds) {
         {
             settings.progress.start_time = std::time(nullptr) - 3725;
             settings.files.report_stream = stderr;
-            terminate_run(0);
+            terminate_run(settings.run, 0);
         },
         // A second boundary may pass between the start set here and the
         // end the run reads.
@@ -107,14 +105,14 @@ TEST_F(Termination, NewCopiesSingularAndPlural) {
         {
             settings.files.report_stream = stderr;
             settings.counters.new_copies = 1;
-            terminate_run(0);
+            terminate_run(settings.run, 0);
         },
         ::testing::ExitedWithCode(0), "of which         1 is a NEW file");
     EXPECT_EXIT(
         {
             settings.files.report_stream = stderr;
             settings.counters.new_copies = 2;
-            terminate_run(0);
+            terminate_run(settings.run, 0);
         },
         ::testing::ExitedWithCode(0), "of which         2 are NEW files");
 }
@@ -124,14 +122,14 @@ TEST_F(Termination, HashLogVerdictLines) {
         {
             settings.files.hash_log = std::tmpfile();
             settings.counters.files_hashed = 1;
-            terminate_run(0);
+            terminate_run(settings.run, 0);
         },
         ::testing::ExitedWithCode(0), "No apparent mismatches in the copied hashes");
     EXPECT_EXIT(
         {
             settings.files.hash_log = std::tmpfile();
             settings.counters.hash_mismatches = 3;
-            terminate_run(0);
+            terminate_run(settings.run, 0);
         },
         ::testing::ExitedWithCode(0), "AT LEAST 3 HASHES DIDN'T MATCH");
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "util/live_status.h"
+#include "platform/live_status.h"
 
 namespace veldro {
 namespace {
@@ -63,7 +63,7 @@ TEST(ConsoleScreen, NoStatusWhereTheCursorCannotBeFoundAgain) {
 }
 
 TEST(StatusLine, SaysFilesBytesRateTimeLeftAndTheLargeFile) {
-    util::StatusFigures f;
+    platform::StatusFigures f;
     f.files_done = 1234;
     f.files_total = 5678;
     f.bytes_done = 1500000000;
@@ -73,11 +73,11 @@ TEST(StatusLine, SaysFilesBytesRateTimeLeftAndTheLargeFile) {
     f.file_done = 1;
     f.file_size = 4;
     char out[256];
-    std::size_t n = util::format_status_line(f, out, sizeof out, 200);
+    std::size_t n = platform::format_status_line(f, out, sizeof out, 200);
     EXPECT_EQ(std::string(out, n),
               " 1,234 of 5,678 files | 1,500 of 3,000 MB (50%) | 50.0 MB/s | 0:00:30 left | /evidence/disk.img 25%");
     // A narrow screen keeps the file's share and cuts its name from the left.
-    n = util::format_status_line(f, out, sizeof out, 95);
+    n = platform::format_status_line(f, out, sizeof out, 95);
     EXPECT_EQ(std::string(out, n),
               " 1,234 of 5,678 files | 1,500 of 3,000 MB (50%) | 50.0 MB/s | 0:00:30 left | ...e/disk.img 25%");
     EXPECT_EQ(n, 94U);
@@ -85,7 +85,7 @@ TEST(StatusLine, SaysFilesBytesRateTimeLeftAndTheLargeFile) {
     f.files_total = 0;
     f.bytes_total = 0;
     f.file = {};
-    n = util::format_status_line(f, out, sizeof out, 200);
+    n = platform::format_status_line(f, out, sizeof out, 200);
     EXPECT_EQ(std::string(out, n), " 1,234 files | 1,500 MB | 50.0 MB/s");
 }
 

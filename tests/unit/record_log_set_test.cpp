@@ -340,6 +340,15 @@ TEST_F(LogSetFiles, LogDirectoryCreatesEachMissingLevel) {
     make_log_directory(at("a/b/c/OTHER.LOG"));
     make_log_directory("PLAIN.LOG");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    // A file where a level should be: the reason is said, not only the line.
+    std::ofstream(dir / "blocker") << "";
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    make_log_directory(at("blocker/sub/RUN.LOG"));
+    testing::internal::GetCapturedStdout();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("\nCan't create the directory " + at("blocker/sub") + " ("), std::string::npos) << said;
 }
 
 TEST_F(LogSetFiles, ErrorFileAndHashLogWithCompanions) {

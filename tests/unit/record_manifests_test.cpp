@@ -11,6 +11,7 @@
 #include "record/audit_set_writer.h"
 #include "record/dfxml_writer.h"
 #include "record/manifests.h"
+#include "record/output_faults.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -130,10 +131,10 @@ protected:
         dir_ = fs::temp_directory_path() / ("veldro_manifest_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
         veldro::test::write_file(dir_ / "src", "data");
-        veldro::record::subscribe(std::make_unique<Capture>(records_));
+        veldro::record::subscribe(files_, std::make_unique<Capture>(records_));
     }
     void TearDown() override {
-        veldro::record::close_manifests();
+        veldro::record::close_manifests(files_);
         fs::remove_all(dir_);
     }
     std::string path(const char* name) const { return (dir_ / name).string(); }
@@ -143,6 +144,8 @@ protected:
         EXPECT_FALSE(veldro::platform::lookup_path(path("src"), e));
         return e;
     }
+    veldro::OwnedRun run_;
+    veldro::OpenFiles& files_ = run_.files;
     std::vector<FileRecord> records_;
     fs::path dir_;
 };
@@ -152,27 +155,27 @@ TEST_F(ManifestFanOut, EachFileIsRecordedOnceWithItsVerdict) {
     veldro::hash::HashSet digests;
     set_md5(digests, "AA");
 
-    begin_file(path("src"), entry());
-    note_renamed(path("dst"));
-    note_digests(&digests, &digests, true, true);
-    file_done(path("dst[0000]"), true, false);
+    begin_file(files_, path("src"), entry());
+    note_renamed(files_, path("dst"));
+    note_digests(files_, &digests, &digests, true, true);
+    file_done(files_, path("dst[0000]"), true, false);
 
-    begin_file(path("src"), entry());
-    note_digests(&digests, &digests, true, false);
-    file_done(path("dst"), true, true);
+    begin_file(files_, path("src"), entry());
+    note_digests(files_, &digests, &digests, true, false);
+    file_done(files_, path("dst"), true, true);
 
-    begin_file(path("src"), entry());
-    file_not_copied(path("src"), "reason: AGE Criteria");
-    file_not_copied(path("src"), "reason: AGE Criteria");  // said twice, written once
+    begin_file(files_, path("src"), entry());
+    file_not_copied(files_, path("src"), "reason: AGE Criteria");
+    file_not_copied(files_, path("src"), "reason: AGE Criteria");  // said twice, written once
 
-    begin_file(path("src"), entry());
-    file_done(path("dst"), false, false);
+    begin_file(files_, path("src"), entry());
+    file_done(files_, path("dst"), false, false);
 
-    begin_file(path("src"), entry());
-    file_done(path("dst"), true, true);
+    begin_file(files_, path("src"), entry());
+    file_done(files_, path("dst"), true, true);
 
-    begin_file(path("src"), entry());  // still in work when the run ends
-    close_manifests();
+    begin_file(files_, path("src"), entry());  // still in work when the run ends
+    close_manifests(files_);
 
     ASSERT_EQ(records_.size(), 6U);
     EXPECT_EQ(records_[0].verdict, Verdict::verified);
@@ -191,14 +194,29 @@ TEST_F(ManifestFanOut, EachFileIsRecordedOnceWithItsVerdict) {
 
 TEST_F(ManifestFanOut, ASourceThatChangedDuringTheCopyIsSaidSo) {
     using namespace veldro::record;
-    begin_file(path("src"), entry());
-    note_source_changed(true);
-    file_done(path("dst"), true, false);
-    begin_file(path("src"), entry());  // the next file starts unchanged
-    file_done(path("dst"), true, false);
+    begin_file(files_, path("src"), entry());
+    note_source_changed(files_, true);
+    file_done(files_, path("dst"), true, false);
+    begin_file(files_, path("src"), entry());  // the next file starts unchanged
+    file_done(files_, path("dst"), true, false);
     ASSERT_EQ(records_.size(), 2U);
     EXPECT_EQ(records_[0].verdict, Verdict::source_changed);
     EXPECT_EQ(records_[1].verdict, Verdict::copied_new);
+}
+
+// What one run recorded (a manifest written, an output not written whole)
+// is that run's alone: another run in the same process starts clean.
+TEST(RecorderState, BelongsToItsRun) {
+    veldro::OwnedRun first;
+    veldro::OwnedRun second;
+    testing::internal::CaptureStderr();
+    veldro::record::note_output_fault(first.files, "/logs/RUN.LOG",
+                                      std::make_error_code(std::errc::no_space_on_device));
+    testing::internal::GetCapturedStderr();
+    veldro::record::note_written_file(first.files, "/logs/RUN.LOG");
+    EXPECT_EQ(veldro::record::status_with_output_faults(first.files, 0), veldro::WRITE_ERROR);
+    EXPECT_EQ(veldro::record::status_with_output_faults(second.files, 0), 0);
+    EXPECT_TRUE(veldro::record::written_files(second.files).empty());
 }
 
 TEST(ManifestSeal, ListsEveryWrittenFileForSha256sum) {
@@ -206,15 +224,14 @@ TEST(ManifestSeal, ListsEveryWrittenFileForSha256sum) {
     fs::create_directories(dir / "sub");
     veldro::test::write_file(dir / "RUN.LOG", "log");
     veldro::test::write_file(dir / "sub" / "x\\y", "");
-    veldro::record::note_written_file((dir / "RUN.LOG").string());
-    veldro::record::note_written_file((dir / "sub" / "x\\y").string());
-    veldro::record::note_written_file((dir / "gone.txt").string());  // never made: left out
     veldro::OwnedRun s;
+    veldro::record::note_written_file(s.files, (dir / "RUN.LOG").string());
+    veldro::record::note_written_file(s.files, (dir / "sub" / "x\\y").string());
+    veldro::record::note_written_file(s.files, (dir / "gone.txt").string());  // never made: left out
     s.logs.default_log_path = (dir / "RUN.LOG").string();
     const std::string seal = veldro::record::seal_written_files(s);
     EXPECT_EQ(seal, (dir / "RUN.LOG.sha256").string());
-    // Other files this process wrote may be listed too; these two must be,
-    // and the one never made must not.
+    // These two are listed, and the one never made is not.
     const std::string text = veldro::test::read_file(seal);
     EXPECT_NE(text.find("836ff184e7b41b1e13cb5fd89fa1de98dbbab99e9d2918913ff43b86a5c7c213  RUN.LOG\n"),
               std::string::npos)

@@ -1,6 +1,7 @@
 // The live status line a terminal shows during the copy: the figures the
 // recording thread and the workers publish (atomics, so that publishing
-// never waits), and the line made from them on the console thread.
+// never waits), and the line made from them on the console thread. Console
+// state: it lives with the console thread that draws the line.
 #pragma once
 
 #include <atomic>
@@ -8,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace veldro::util {
+namespace veldro::platform {
 
 // Totals from the counting pass (0 when there was none).
 void publish_totals(std::int64_t files, std::int64_t bytes);
@@ -51,9 +52,9 @@ struct StatusFigures {
 // printable ASCII, and returns its length.
 std::size_t format_status_line(const StatusFigures& f, char* out, std::size_t capacity, int width);
 
-// The console thread's source of the line (platform::StatusLineSource):
+// The console thread's source of the line (StatusLineSource):
 // samples the published figures and the bytes copied, takes the rate over
 // the last five seconds and formats the line. Not thread-safe: one caller.
 std::size_t live_status_line(char* out, std::size_t capacity, int width);
 
-}  // namespace veldro::util
+}  // namespace veldro::platform

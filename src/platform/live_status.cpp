@@ -1,4 +1,4 @@
-#include "util/live_status.h"
+#include "platform/live_status.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 
 #include "platform/copy_progress.h"
 
-namespace veldro::util {
+namespace veldro::platform {
 
 namespace {
 
@@ -32,6 +32,18 @@ struct NamedFile {
     const FollowedFile* owner = nullptr;
 };
 NamedFile g_named;
+
+// The rate over the last five seconds of samples (four a second), taken
+// by the one caller of live_status_line.
+struct Sample {
+    std::int64_t ms = 0;
+    std::uint64_t copied = 0;
+};
+struct RateSamples {
+    std::array<Sample, 20> samples{};
+    std::size_t taken = 0;
+};
+RateSamples g_rate;
 
 // A number with thousands separators into `out`.
 std::string_view grouped(std::int64_t value, std::array<char, 32>& out) {
@@ -102,7 +114,7 @@ void publish_totals(std::int64_t files, std::int64_t bytes) {
 void publish_done(std::int64_t files, std::int64_t bytes) {
     g_published.files_done.store(files, std::memory_order_relaxed);
     g_published.bytes_done.store(bytes, std::memory_order_relaxed);
-    g_published.copied_at_done.store(platform::copied_bytes(), std::memory_order_relaxed);
+    g_published.copied_at_done.store(copied_bytes(), std::memory_order_relaxed);
 }
 
 void show_status_line(bool on) {
@@ -113,7 +125,7 @@ FollowedFile::FollowedFile(std::string_view shown_name, std::uint64_t size) {
     if (size < large_file_bytes) {
         return;
     }
-    platform::follow_copied_bytes(&copied_);
+    follow_copied_bytes(&copied_);
     const std::lock_guard<std::mutex> hold(g_named.lock);
     // The end of the name says most; a character the line cannot show
     // exactly is a '?'.
@@ -135,7 +147,7 @@ FollowedFile::~FollowedFile() {
     if (!named_) {
         return;
     }
-    platform::follow_copied_bytes(nullptr);
+    follow_copied_bytes(nullptr);
     const std::lock_guard<std::mutex> hold(g_named.lock);
     if (g_named.owner == this) {
         g_named.owner = nullptr;
@@ -213,7 +225,7 @@ std::size_t live_status_line(char* out, std::size_t capacity, int width) {
     f.files_done = g_published.files_done.load(std::memory_order_relaxed);
     f.files_total = g_published.files_total.load(std::memory_order_relaxed);
     f.bytes_total = g_published.bytes_total.load(std::memory_order_relaxed);
-    const std::uint64_t copied = platform::copied_bytes();
+    const std::uint64_t copied = copied_bytes();
     const std::uint64_t at_done = g_published.copied_at_done.load(std::memory_order_relaxed);
     f.bytes_done = g_published.bytes_done.load(std::memory_order_relaxed) +
                    static_cast<std::int64_t>(copied > at_done ? copied - at_done : 0);
@@ -221,13 +233,8 @@ std::size_t live_status_line(char* out, std::size_t capacity, int width) {
         f.bytes_done = std::min(f.bytes_done, f.bytes_total);
     }
 
-    // The rate over the last five seconds of samples (four a second).
-    struct Sample {
-        std::int64_t ms = 0;
-        std::uint64_t copied = 0;
-    };
-    static std::array<Sample, 20> samples{};
-    static std::size_t taken = 0;
+    std::array<Sample, 20>& samples = g_rate.samples;
+    std::size_t& taken = g_rate.taken;
     const std::int64_t now =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
@@ -252,4 +259,4 @@ std::size_t live_status_line(char* out, std::size_t capacity, int width) {
     return format_status_line(f, out, capacity, width);
 }
 
-}  // namespace veldro::util
+}  // namespace veldro::platform
