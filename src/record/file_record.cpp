@@ -196,6 +196,18 @@ void FileReport::event(const PlanEvent& event) {
             note_renamed(event.path);
             write_tilde_rename(s_, event.path, event.to);
             return;
+        case PlanEvent::Kind::directory_not_dated:
+            directory_times_not_set(event.path, event.found);
+            return;
+        case PlanEvent::Kind::leftover_removed:
+            report_leftover_temporary(s_, event.path, LeftoverFate::removed, {});
+            return;
+        case PlanEvent::Kind::leftover_kept:
+            report_leftover_temporary(s_, event.path, LeftoverFate::kept, {});
+            return;
+        case PlanEvent::Kind::leftover_not_removed:
+            report_leftover_temporary(s_, event.path, LeftoverFate::not_removed, event.error);
+            return;
     }
 }
 

@@ -50,7 +50,8 @@ enum class LeftoverFate : std::uint8_t {
     kept,         // that run is still going, or whether it is cannot be told
     not_removed,  // the removal failed
 };
-// Names such a file on the console and in the error log.
+// Names such a file on the console and in the error log, where the caller
+// stands: the record of the file whose directory held it, or before any.
 void report_leftover_temporary(Run& s, const std::string& path, LeftoverFate fate, const std::error_code& error);
 
 // ---- the sources -------------------------------------------------------
@@ -72,9 +73,8 @@ void write_directory_created(const Run& s, const std::string& dir);
 // Asks whether to create the missing destination; gives the key read
 // (negative when nobody can answer).
 int ask_create_destination(const std::string& shown_destination);
-// A renamed duplicate of the tilde rule: the dupes log and the console.
-void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
-// The same lines, written where the caller stands: a file's record.
+// A renamed duplicate of the tilde rule: the dupes log and the console,
+// written where the caller stands: a file's record.
 void write_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
 // The highest duplicate index given so far, for the default log's total.
 void note_dupe_index(Run& s, std::int32_t index);

@@ -45,11 +45,12 @@ TEST(CopyCriteriaAge, CountsCalendarDaysNotPeriodsOf24Hours) {
     const std::int64_t midnight = today_local_midnight();
     const FileTimeSet just_before = file_written(midnight - 60).times;  // yesterday 23:59
     const FileTimeSet just_after = file_written(midnight + 60).times;   // today 00:01
-    EXPECT_EQ(veldro::plan::age_in_days(just_before, 'w'), 1);
-    EXPECT_EQ(veldro::plan::age_in_days(just_after, 'w'), 0);
-    EXPECT_EQ(veldro::plan::age_in_days(file_written(midnight - 30 * 86400 + 3600).times, 'w'), 30);
+    OwnedRun s;
+    EXPECT_EQ(veldro::plan::age_in_days(s, just_before, 'w'), 1);
+    EXPECT_EQ(veldro::plan::age_in_days(s, just_after, 'w'), 0);
+    EXPECT_EQ(veldro::plan::age_in_days(s, file_written(midnight - 30 * 86400 + 3600).times, 'w'), 30);
     // A file dated in the future is of negative age.
-    EXPECT_LT(veldro::plan::age_in_days(file_written(midnight + 3 * 86400 + 3600).times, 'w'), 0);
+    EXPECT_LT(veldro::plan::age_in_days(s, file_written(midnight + 3 * 86400 + 3600).times, 'w'), 0);
 }
 
 TEST(CopyCriteriaAge, DaysFormSelectsTheBandBetweenBothCounts) {
