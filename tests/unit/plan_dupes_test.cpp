@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "fake_file_system.h"
 #include "plan/dupes.h"
@@ -78,7 +79,7 @@ TEST_F(DupesTest, RenameDuplicateDoesNotTakeTheExtensionFromADottedDirectory) {
 }
 
 TEST_F(DupesTest, NoCaseSkipsIndexedNamesThatDifferOnlyInCase) {
-    s_.copy.no_case = 1;
+    s_.copy.no_case = true;
     touch("A[0000].TXT");
     std::string p = path("a.txt");
     veldro::plan::rename_duplicate(s_, p, events_);
@@ -88,7 +89,7 @@ TEST_F(DupesTest, NoCaseSkipsIndexedNamesThatDifferOnlyInCase) {
 TEST_F(DupesTest, NoDupeRenamesOnlyWhenFlatteningAndTheNameExists) {
     touch("a.txt");
     std::string p = path("a.txt");
-    s_.copy.no_dupe = 1;
+    s_.copy.no_dupe = true;
     veldro::plan::rename_duplicates_before_copy(s_, p, events_);
     EXPECT_EQ(p, path("a.txt")) << "--NODUPE acts only together with --FLAT";
 
@@ -103,7 +104,7 @@ TEST_F(DupesTest, NoDupeRenamesOnlyWhenFlatteningAndTheNameExists) {
 
 TEST_F(DupesTest, NoCaseRenamesANameThatExistsIgnoringCase) {
     touch("REPORT.DOC");
-    s_.copy.no_case = 1;
+    s_.copy.no_case = true;
     std::string p = path("report.doc");
     veldro::plan::rename_duplicates_before_copy(s_, p, events_);
     EXPECT_EQ(p, path("report[0000].doc"));
@@ -117,15 +118,15 @@ TEST_F(DupesTest, NoDupeAndNoCaseBothApplyToTheRenamedName) {
     touch("a.txt");
     touch("A[0000].txt");
     s_.copy.flatten = 1;
-    s_.copy.no_dupe = 1;
-    s_.copy.no_case = 1;
+    s_.copy.no_dupe = true;
+    s_.copy.no_case = true;
     std::string p = path("a.txt");
     veldro::plan::rename_duplicates_before_copy(s_, p, events_);
     EXPECT_EQ(p, path("a[0001].txt"));
 }
 
 TEST_F(DupesTest, TildeRuleLeavesOtherNamesAlone) {
-    s_.copy.check_tilde = 1;
+    s_.copy.check_tilde = true;
     touch("ABCDEFGH~1.TXT");
     touch("plain.txt");
     veldro::platform::FindRecord entry;
@@ -141,6 +142,31 @@ TEST_F(DupesTest, TildeRuleLeavesOtherNamesAlone) {
     EXPECT_EQ(p, path(entry.name));
 
     EXPECT_EQ(events_.size(), 0U);
+}
+
+struct InFlight final : veldro::WorkInFlight {
+    std::vector<std::string> asked;
+    int settles = 0;
+    void settle() override { ++settles; }
+    void settle_if_taken(const std::string& destination) override { asked.push_back(destination); }
+};
+
+TEST_F(DupesTest, WaitsOnlyForCopiesInFlightThatCanChangeTheAnswer) {
+    InFlight flow;
+    s_.run.in_flight = &flow;
+    touch("a.txt");
+    std::string p = path("a.txt");
+    veldro::plan::rename_duplicate(s_, p, events_);
+    EXPECT_EQ(flow.asked, std::vector<std::string>{path("a[0000].txt")});
+    // Nine files handed on cannot reach the tenth copy that moves the folder.
+    s_.copy.flatten = 10;
+    s_.dupes.copies_planned = 9;
+    EXPECT_EQ(veldro::plan::flat_destination_dir(s_, "/out"), "/out/");
+    EXPECT_EQ(flow.settles, 0);
+    s_.dupes.copies_planned = 10;
+    EXPECT_EQ(veldro::plan::flat_destination_dir(s_, "/out"), "/out/");
+    EXPECT_EQ(flow.settles, 1);
+    s_.run.in_flight = nullptr;
 }
 
 }  // namespace
