@@ -177,7 +177,6 @@ void report_overlapping_destination(const std::string& destination, const char* 
 // ---- the destination ---------------------------------------------------
 
 void report_directory_created(const Run& s, const std::string& dir) {
-    settle_work_in_flight(s);
     write_directory_created(s, dir);
 }
 

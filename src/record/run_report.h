@@ -65,8 +65,7 @@ void report_overlapping_destination(const std::string& destination, const char* 
 
 // ---- the destination ---------------------------------------------------
 
-// A directory made on the way to a copy, after the records of the files in
-// flight.
+// A directory made before any file is decided (the destination itself).
 void report_directory_created(const Run& s, const std::string& dir);
 // The same line, written where the caller stands: a file's record.
 void write_directory_created(const Run& s, const std::string& dir);

@@ -119,7 +119,7 @@ TEST_F(CopyDestinationDisk, TheRootItselfMayBeALink) {
 }
 
 TEST_F(CopyDestinationDisk, MaintainedDatesStampTheDirectoriesMade) {
-    s_.paths.maintain_dir_dates = 1;
+    s_.paths.maintain_dir_dates = true;
     fs::create_directories(dir_ / "src" / "a");
     fs::last_write_time(dir_ / "src" / "a", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
     ASSERT_TRUE(veldro::plan::capture_directory_times(s_, src("a/")));
