@@ -1,7 +1,7 @@
 #include "fake_file_system.h"
 
 #include <cstring>
-#include <iterator>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -93,41 +93,28 @@ bool FakeFileSystem::exists(const std::string& path) {
     return !hit(FsOp::exists, path) && nodes.contains(path);
 }
 
-// A node's identity is its place in the map; a link names its target.
+// A node's identity is its path (links are not followed here).
 std::optional<platform::FileIdentity> FakeFileSystem::identity(const std::string& path) {
-    auto it = nodes.find(path);
-    if (hit(FsOp::identity, path) || it == nodes.end()) {
+    if (hit(FsOp::identity, path) || !nodes.contains(path)) {
         return std::nullopt;
     }
-    if (it->second.record.kind == platform::EntryKind::symlink) {
-        it = nodes.find(it->second.data);
-    }
-    if (it == nodes.end()) {
-        return std::nullopt;
-    }
-    return platform::FileIdentity{1, static_cast<std::uint64_t>(std::distance(nodes.begin(), it)) + 1};
+    return platform::FileIdentity{1, std::hash<std::string>{}(path)};
 }
 
-// Every directory of `dir` below `root` must be a real directory.
+// Every directory of `dir` (which ends in a separator) below `root` must be
+// a real directory.
 bool FakeFileSystem::hold_chain(const std::string& root, const std::string& dir, platform::HeldChain& held) {
     held.reset();
     if (hit(FsOp::hold_chain, dir)) {
         return false;
     }
-    if (root.empty() || !dir.starts_with(root)) {
-        return true;
-    }
-    const auto real_directory = [this](const std::string& path) {
-        const auto it = nodes.find(path);
-        return it != nodes.end() && it->second.record.kind == platform::EntryKind::directory;
-    };
-    for (std::size_t at = dir.find('/', root.size() + 1); at != std::string::npos; at = dir.find('/', at + 1)) {
-        if (!real_directory(dir.substr(0, at))) {
+    const bool below = !root.empty() && dir.starts_with(root);
+    for (std::size_t at = dir.find('/', root.size() + 1); below && at != std::string::npos;
+         at = dir.find('/', at + 1)) {
+        const auto it = nodes.find(dir.substr(0, at));
+        if (it == nodes.end() || it->second.record.kind != platform::EntryKind::directory) {
             return false;
         }
-    }
-    if (dir.back() != '/' && !real_directory(dir)) {
-        return false;
     }
     held = std::make_shared<int>(0);
     return true;
