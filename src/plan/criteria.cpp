@@ -7,15 +7,14 @@ namespace veldro::plan {
 
 namespace {
 
-// Today's local day number, taken once: the run measures every age from
-// the same day.
-std::int32_t today_day_number() {
-    static std::int32_t today = 0;
-    if (today == 0) {
+// Today's local day number, taken once into the run's state: the run
+// measures every age from the same day.
+std::int32_t today_day_number(Run& s) {
+    if (s.today == 0) {
         const util::CalendarDate date = util::today();
-        today = util::day_number(date.month, date.day, date.year);
+        s.today = util::day_number(date.month, date.day, date.year);
     }
-    return today;
+    return s.today;
 }
 
 bool inside_band(const Run& s, const platform::FileTime& t) {
@@ -24,15 +23,15 @@ bool inside_band(const Run& s, const platform::FileTime& t) {
 
 }  // namespace
 
-std::int32_t age_in_days(const platform::FileTimeSet& times, int letter) {
+std::int32_t age_in_days(Run& s, const platform::FileTimeSet& times, int letter) {
     times::CalendarParts local;
     if (!times::file_time_to_calendar(times::to_local_file_time(times::chosen_time(times, letter)).ticks, local)) {
         return 0;
     }
-    return today_day_number() - util::day_number(local.month, local.day, local.year);
+    return today_day_number(s) - util::day_number(local.month, local.day, local.year);
 }
 
-bool passes_age_criteria(const Run& s, const platform::FindRecord& entry) {
+bool passes_age_criteria(Run& s, const platform::FindRecord& entry) {
     const SelectionOptions& sel = s.selection;
     if (sel.age_select == 0) {
         return true;
@@ -42,7 +41,7 @@ bool passes_age_criteria(const Run& s, const platform::FindRecord& entry) {
                (sel.date_use_create != 0 && inside_band(s, entry.times.creation)) ||
                (sel.date_use_write != 0 && inside_band(s, entry.times.last_write));
     }
-    const std::int32_t days = age_in_days(entry.times, sel.time_field);
+    const std::int32_t days = age_in_days(s, entry.times, sel.time_field);
     return days >= sel.older_days && days < sel.younger_days;
 }
 

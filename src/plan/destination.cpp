@@ -1,16 +1,18 @@
 #include "plan/destination.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "plan/dupes.h"
+#include "platform/file_system.h"
 #include "platform/leftovers.h"
+#include "record/file_record.h"
 #include "record/run_report.h"
 #include "util/paths.h"
 #include "util/text.h"
-#include "work/directory_times.h"
 
 namespace veldro::plan {
 
@@ -63,7 +65,7 @@ void split_components(std::string_view path, std::vector<std::string>& parts) {
 // Only the lengths are kept: every directory made lies on one path, and a
 // deep chain must not cost the square of its depth.
 std::error_code create_and_report(Run& s, const std::string& dir, std::vector<std::size_t>& made, PlanEvents* events) {
-    const std::error_code error = platform::make_directory(dir);
+    const std::error_code error = s.file_system->make_directory(dir);
     if (!error) {
         if (events != nullptr) {
             events->add(PlanEvent::Kind::directory_made).path = dir;
@@ -89,6 +91,7 @@ std::size_t shared_length(const std::string& path, const std::string& last) {
 // named them; below it every component must be a real directory.
 std::error_code make_components(Run& s, const std::string& path, std::size_t verified, std::size_t guarded_from,
                                 std::vector<std::size_t>& made, PlanEvents* events) {
+    platform::FileSystem& files = *s.file_system;
     std::string& part = s.engine.destination_scratch.part;
     platform::FindRecord& record = s.engine.destination_scratch.record;
     const std::size_t skip = root_part_length(path);
@@ -101,17 +104,17 @@ std::error_code make_components(Run& s, const std::string& path, std::size_t ver
         // making gave (a read-only file system, no permission), not with
         // the look that follows.
         if (i <= guarded_from) {
-            if (platform::lookup_path(part, record)) {
+            if (files.lookup(part, record)) {
                 const std::error_code not_made = create_and_report(s, part, made, events);
-                if (not_made && platform::lookup_path(part, record)) {
+                if (not_made && files.lookup(part, record)) {
                     return not_made;
                 }
             }
             continue;
         }
-        if (platform::lookup_path(part, record)) {
+        if (files.lookup(part, record)) {
             const std::error_code not_made = create_and_report(s, part, made, events);
-            if (const std::error_code error = platform::lookup_path(part, record)) {
+            if (const std::error_code error = files.lookup(part, record)) {
                 return not_made ? not_made : error;
             }
         }
@@ -127,7 +130,7 @@ std::error_code make_components(Run& s, const std::string& path, std::size_t ver
 // directory is not found under its own name with the case of its letters
 // turned round. Without a letter in its name that cannot be told, and it
 // counts as not.
-bool names_tell_case(const std::string& dir) {
+bool names_tell_case(platform::FileSystem& files, const std::string& dir) {
     std::string turned = dir;
     bool letter = false;
     for (std::size_t i = turned.size(); i > 0 && !is_sep(turned[i - 1]); --i) {
@@ -143,22 +146,40 @@ bool names_tell_case(const std::string& dir) {
     if (!letter) {
         return false;
     }
-    const std::optional<platform::FileIdentity> made = platform::file_identity(dir);
-    const std::optional<platform::FileIdentity> other = platform::file_identity(turned);
+    const std::optional<platform::FileIdentity> made = files.identity(dir);
+    const std::optional<platform::FileIdentity> other = files.identity(turned);
     return made && (!other || !(*other == *made));
+}
+
+// A leftover temporary file found: an event of the file being decided, or
+// said at once when none is (the destination made before the walk).
+void leftover_found(Run& s, PlanEvents* events, PlanEvent::Kind kind, const std::string& path,
+                    const std::error_code& error) {
+    if (events != nullptr) {
+        PlanEvent& event = events->add(kind);
+        event.path = path;
+        event.error = error;
+        return;
+    }
+    const record::LeftoverFate fate = kind == PlanEvent::Kind::leftover_kept      ? record::LeftoverFate::kept
+                                      : kind == PlanEvent::Kind::leftover_removed ? record::LeftoverFate::removed
+                                                                                  : record::LeftoverFate::not_removed;
+    record::report_leftover_temporary(s, path, fate, error);
 }
 
 // Removes the temporary files that a run of this program, killed before it
 // could remove them, left in `dir` when that run has ended, and names every
 // one found; those of a run still going stay. Only the program's own names
-// and only files are touched, never through a link.
-void sweep_leftover_temporaries(Run& s, const std::string& dir) {
-    platform::DirectorySearch search;
-    if (search.open(dir, std::string(platform::temporary_name_pattern), platform::SearchDetail::kind_only)) {
+// and only files are touched, never through a link. Whether the run that
+// made one still goes is the system's to say (platform::process_state).
+void sweep_leftover_temporaries(Run& s, const std::string& dir, PlanEvents* events) {
+    platform::FileSystem& files = *s.file_system;
+    std::unique_ptr<platform::DirectoryListing> listing;
+    if (files.list(dir, std::string(platform::temporary_name_pattern), platform::SearchDetail::kind_only, listing)) {
         return;  // the copies into it report what cannot be read there
     }
     platform::FindRecord entry;
-    while (search.next(entry)) {
+    while (listing->next(entry)) {
         const std::optional<std::uint64_t> owner = platform::temporary_file_owner(entry.name);
         if (!owner || entry.kind != platform::EntryKind::regular) {
             continue;
@@ -169,13 +190,33 @@ void sweep_leftover_temporaries(Run& s, const std::string& dir) {
         }
         const std::string path = paths::join(dir, entry.name);
         if (state != platform::ProcessState::gone) {
-            record::report_leftover_temporary(s, path, record::LeftoverFate::kept, {});
+            leftover_found(s, events, PlanEvent::Kind::leftover_kept, path, {});
             continue;
         }
-        const std::error_code error = platform::remove_file(path);
-        record::report_leftover_temporary(
-            s, path, error ? record::LeftoverFate::not_removed : record::LeftoverFate::removed, error);
+        const std::error_code error = files.remove(path);
+        leftover_found(s, events, error ? PlanEvent::Kind::leftover_not_removed : PlanEvent::Kind::leftover_removed,
+                       path, error);
     }
+}
+
+// Gives the directory at `path` the saved directory times (-M). One that
+// cannot be dated is an event of the file being decided, or said at once
+// when none is.
+void date_directory(Run& s, const std::string& path, PlanEvents* events) {
+    platform::FileSystem& files = *s.file_system;
+    bool creation_set = false;
+    if (!files.set_times(path, s.engine.saved_dir_times, creation_set)) {
+        return;
+    }
+    platform::FindRecord& record = s.engine.destination_scratch.record;
+    const bool found = !files.lookup(path, record);
+    if (events == nullptr) {
+        record::directory_times_not_set(path, found);
+        return;
+    }
+    PlanEvent& event = events->add(PlanEvent::Kind::directory_not_dated);
+    event.path = path;
+    event.found = found;
 }
 
 // Tells the run's index which directories of `path` this call made. A new
@@ -189,7 +230,7 @@ void note_made_directories(Run& s, const std::string& path, const std::vector<st
     bool names_free = false;
     for (auto length = made.rbegin(); length != made.rend() && !names_free; ++length) {
         dir.assign(path, 0, *length);
-        names_free = names_tell_case(dir);
+        names_free = names_tell_case(*s.file_system, dir);
     }
     for (const std::size_t length : made) {
         dir.assign(path, 0, length);
@@ -235,6 +276,7 @@ std::error_code build_destination_path(Run& s, const std::string& directory, con
 
 std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs, PlanEvents* events) {
     EngineState& e = s.engine;
+    platform::FileSystem& files = *s.file_system;
     if (path == e.last_checked_dir) {
         return {};  // the files of one directory come one after the other
     }
@@ -260,25 +302,20 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
         part.assign(root_without_separator(path));
         // The destination root itself may be a link the user chose.
         const bool guarded = part.size() > guarded_from;
-        error = platform::lookup_path(part, record);
-        if (!error && record.kind != platform::EntryKind::directory && (guarded || !platform::is_directory(part))) {
+        error = files.lookup(part, record);
+        if (!error && record.kind != platform::EntryKind::directory && (guarded || !files.is_directory(part))) {
             error = not_directory;
         }
     }
     if (date_made_dirs && !made.empty()) {
-        // A directory that cannot be dated is said at once: what comes
-        // before it in the records (the directories made) goes out first.
-        if (events != nullptr) {
-            settle_work_in_flight(s);
-        }
+        // A directory that cannot be dated is an event after those made.
         for (const std::size_t length : made) {
-            work::reset_directory_times(s, path.substr(0, length));
+            date_directory(s, path.substr(0, length), events);
         }
     }
     // The chain stays held while the files go in, so that nothing can put
     // a link in its place after the look above.
-    if (!error &&
-        !platform::hold_destination_chain(below_root ? std::string(dest_root) : std::string(), path, e.held_chain)) {
+    if (!error && !files.hold_chain(below_root ? std::string(dest_root) : std::string(), path, e.held_chain)) {
         error = not_directory;
     }
     if (!error) {
@@ -287,7 +324,7 @@ std::error_code make_directory_path(Run& s, const std::string& path, bool date_m
         // left in it; one the run made holds nothing of another run.
         const std::string_view dir = root_without_separator(path);
         if (s.dupes.names.first_visit(dir)) {
-            sweep_leftover_temporaries(s, std::string(dir));
+            sweep_leftover_temporaries(s, std::string(dir), events);
         }
         e.last_checked_dir = path;
         return {};
@@ -300,7 +337,7 @@ bool capture_directory_times(Run& s, const std::string& path) {
     platform::FindRecord& record = s.engine.destination_scratch.record;
     std::string& plain = s.engine.destination_scratch.dir;
     plain.assign(root_without_separator(path));
-    if (platform::lookup_path(plain, record)) {
+    if (s.file_system->lookup(plain, record)) {
         return false;
     }
     s.engine.saved_dir_times = record.times;
@@ -340,12 +377,15 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
         }
     }
 
+    platform::FileSystem& files = *s.file_system;
     const char sep = paths::separator();
     std::string out = dest[0];
     out += sep;
+    // A directory already there is what is wanted; one that cannot be made
+    // fails the copies into it, which record the reason.
     for (std::size_t i = 1; i < aligned; ++i) {
         out += dest[i];
-        platform::make_directory(out);
+        static_cast<void>(files.make_directory(out));
         out += sep;
     }
     if (aligned == dest.size()) {
@@ -357,7 +397,7 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
     made.clear();
     for (std::size_t k = 1; k < source.size(); ++k) {
         out += source[k];
-        platform::make_directory(out);
+        static_cast<void>(files.make_directory(out));
         made.push_back(out);
         out += sep;
     }
@@ -366,7 +406,7 @@ void maintain_directory_chain(Run& s, const std::string& source_dir, const std::
         source_path += sep;
         source_path += source_real[k];
         if (capture_directory_times(s, source_path)) {
-            work::reset_directory_times(s, made[k - 1]);
+            date_directory(s, made[k - 1], nullptr);
         }
     }
 }

@@ -25,14 +25,16 @@ std::error_code build_destination_path(Run& s, const std::string& directory, con
                                        PlanEvents* events = nullptr);
 
 // Creates each missing directory along `path` (which ends in a
-// separator), printing "\n Directory %s created\n\n" for each and, with
-// -M, giving it the saved directory times. No error when the path now is
+// separator), telling of each and, with -M, giving it the saved directory
+// times. No error when the path now is
 // a directory that can be written into, otherwise the reason ("not a
 // directory" where something else stands in the way): below the destination
 // root nothing is ever created or written through a symbolic link (or a
 // file) standing in the way.
-// With `events` (the file being decided) a directory made is an event of
-// that file, written by its record; without, it is said at once.
+// With `events` (the file being decided) a directory made, one that cannot
+// be dated and a leftover temporary file found in a directory are events of
+// that file, written by its record; without (the destination made before
+// the walk), they are said at once.
 std::error_code make_directory_path(Run& s, const std::string& path, bool date_made_dirs, PlanEvents* events = nullptr);
 
 // Reads the times of the directory at `path` into the saved directory

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
+#include "platform/file_system.h"
 #include "platform/fs.h"
 #include "platform/names.h"
-#include "platform/system.h"
-#include "record/manifests.h"
 #include "record/run_report.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -21,21 +21,26 @@ constexpr std::size_t tilde_window = 8;
 
 // An indexed name must be free on the destination as the copy will meet
 // it: with --NOCASE a name that differs only in case is taken as well.
+// A copy in flight that writes the name decides whether it is free: it
+// is done and recorded first.
 bool name_in_use(Run& s, const std::string& path) {
-    return s.copy.no_case != 0 ? exists_ignoring_case(s, path) : platform::path_exists(path);
+    if (s.in_flight != nullptr) {
+        s.in_flight->settle_if_taken(path);
+    }
+    return s.copy.no_case != 0 ? exists_ignoring_case(s, path) : s.file_system->exists(path);
 }
 
 // Every name a destination directory holds, for the run's index.
-void list_directory(const std::string& directory, const std::function<void(std::string_view)>& add) {
-    platform::DirectorySearch search;
-    platform::FindRecord entry;
-    if (search.open(directory, "*", platform::SearchDetail::kind_only)) {
+void list_directory(platform::FileSystem& files, const std::string& directory,
+                    const std::function<void(std::string_view)>& add) {
+    std::unique_ptr<platform::DirectoryListing> listing;
+    if (files.list(directory, "*", platform::SearchDetail::kind_only, listing)) {
         return;
     }
-    while (search.next(entry)) {
+    platform::FindRecord entry;
+    while (listing->next(entry)) {
         add(entry.name);
     }
-    search.close();
 }
 
 bool tilde_in_short_name_window(const std::string& long_name) {
@@ -44,9 +49,9 @@ bool tilde_in_short_name_window(const std::string& long_name) {
 
 // ".D[nnnnn]" from the calendar time: the digits after its first five
 // (for the ten-digit times of this era, its last five).
-std::string tilde_suffix() {
+std::string tilde_suffix(platform::FileSystem& files) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(platform::now_seconds()));
+    std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(files.now_seconds()));
     const std::string text(digits);
     const std::string tail = text.size() > 5 ? text.substr(5, 5) : std::string();
     return ".D[" + tail + "]";
@@ -59,14 +64,19 @@ int last_write_second(const platform::FindRecord& entry) {
 }  // namespace
 
 bool exists_ignoring_case(Run& s, const std::string& path) {
-    if (platform::path_exists(path)) {
+    platform::FileSystem& files = *s.file_system;
+    if (files.exists(path)) {
         return true;
     }
     if (paths::native_style == paths::Style::windows) {
         return false;  // every look-up there ignores case already
     }
     const std::string directory(paths::parent(path));
-    return s.dupes.names.holds_folded(directory, paths::file_name(path), list_directory);
+    return s.dupes.names.holds_folded(
+        directory, paths::file_name(path),
+        [&files](const std::string& dir, const std::function<void(std::string_view)>& add) {
+            list_directory(files, dir, add);
+        });
 }
 
 void note_copy_written(Run& s, const std::string& path, const std::string& source) {
@@ -74,7 +84,7 @@ void note_copy_written(Run& s, const std::string& path, const std::string& sourc
 }
 
 void rename_if_written_by_run(Run& s, std::string& destination_file_path, const std::string& source,
-                              PlanEvents* events) {
+                              PlanEvents& events) {
     if (s.dupes.names.written_from_other(destination_file_path, source)) {
         rename_duplicate(s, destination_file_path, events);
     }
@@ -89,8 +99,13 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root) {
     // One folder step per multiple reached: a file that ends up not copied
     // while the count stands on a multiple must not move the folder on
     // again, or folder numbers would be skipped and left empty.
-    // The folder depends on how many copies before this file were made.
-    settle_work_in_flight(s);
+    // The folder depends on how many copies before this file were made:
+    // the copies in flight are waited for only when they could reach the
+    // next multiple (every file handed on that is not recorded yet may
+    // still become a copy); short of it the folder stays whatever they end in.
+    if (s.dupes.copies_planned >= (s.dupes.flat_folder_index + 1) * per_folder) {
+        settle_work_in_flight(s);
+    }
     const std::int32_t copied = s.dupes.files_copied_so_far;
     if (copied >= per_folder && copied % per_folder == 0 && s.dupes.flat_folder_index < copied / per_folder) {
         ++s.dupes.flat_folder_index;
@@ -103,16 +118,10 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root) {
     return dir;
 }
 
-int rename_duplicate(Run& s, std::string& path, PlanEvents* events) {
+int rename_duplicate(Run& s, std::string& path, PlanEvents& events) {
     // The new name must be free of the names the files before it wrote:
-    // they are known once those files are recorded, so the files in flight
-    // are recorded first.
-    settle_work_in_flight(s);
-    if (events != nullptr) {
-        events->add(PlanEvent::Kind::renamed).path = path;
-    } else {
-        record::note_renamed(s.files, path);
-    }
+    // each name tried waits for a copy in flight to it (name_in_use).
+    events.add(PlanEvent::Kind::renamed).path = path;
     const paths::PathParts parts = paths::split(path);
     const std::string stem = parts.drive + parts.directory + parts.name;
     std::string candidate;
@@ -132,8 +141,8 @@ int rename_duplicate(Run& s, std::string& path, PlanEvents* events) {
     return 0;
 }
 
-void rename_duplicates_before_copy(Run& s, std::string& destination_file_path, PlanEvents* events) {
-    if (s.copy.flatten != 0 && s.copy.no_dupe != 0 && platform::path_exists(destination_file_path)) {
+void rename_duplicates_before_copy(Run& s, std::string& destination_file_path, PlanEvents& events) {
+    if (s.copy.flatten != 0 && s.copy.no_dupe != 0 && s.file_system->exists(destination_file_path)) {
         rename_duplicate(s, destination_file_path, events);
     }
     if (s.copy.no_case != 0 && exists_ignoring_case(s, destination_file_path)) {
@@ -142,34 +151,34 @@ void rename_duplicates_before_copy(Run& s, std::string& destination_file_path, P
 }
 
 void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform::FindRecord& entry,
-                      PlanEvents* events) {
+                      PlanEvents& events) {
     if (!s.copy.check_tilde || !tilde_in_short_name_window(entry.name)) {
         return;
     }
-    if (!platform::path_exists(destination_file_path)) {
+    platform::FileSystem& files = *s.file_system;
+    if (!files.exists(destination_file_path)) {
         return;
     }
-    // The names it tries are looked at on disk, where the copies in flight
-    // may still be writing: they are done and recorded first.
-    settle_work_in_flight(s);
-    const std::string suffix = tilde_suffix();
+    const std::string suffix = tilde_suffix(files);
     const std::string old_path = destination_file_path;
     destination_file_path += suffix;
     const int second = last_write_second(entry);
     char extra[32];
-    while (platform::path_exists(destination_file_path)) {
+    // A name tried that a copy in flight is writing waits for that copy.
+    const auto taken = [&s, &files](const std::string& path) {
+        if (s.in_flight != nullptr) {
+            s.in_flight->settle_if_taken(path);
+        }
+        return files.exists(path);
+    };
+    while (taken(destination_file_path)) {
         std::snprintf(extra, sizeof extra, ".[%02d_%03d]", static_cast<int>(s.dupes.dupe_sequence), second);
         ++s.dupes.dupe_sequence;
         destination_file_path += extra;
     }
-    if (events != nullptr) {
-        PlanEvent& event = events->add(PlanEvent::Kind::tilde_renamed);
-        event.path = old_path;
-        event.to = destination_file_path;
-        return;
-    }
-    record::note_renamed(s.files, old_path);
-    record::report_tilde_rename(s, old_path, destination_file_path);
+    PlanEvent& event = events.add(PlanEvent::Kind::tilde_renamed);
+    event.path = old_path;
+    event.to = destination_file_path;
 }
 
 }  // namespace veldro::plan

@@ -20,10 +20,10 @@ std::string flat_destination_dir(Run& s, const std::string& dest_root);
 // The tilde rule, with check_tilde == 1, right after the file name is
 // appended: a source whose long name has a '~' among its first eight
 // characters and whose destination exists gets a ".D[nnnnn]" suffix (and
-// more until the name is free); the run report puts the rename in the
-// dupes log and on the console.
+// more until the name is free); the rename is an event of the file, which
+// its record puts in the dupes log and on the console.
 void apply_tilde_rule(Run& s, std::string& destination_file_path, const platform::FindRecord& entry,
-                      PlanEvents* events = nullptr);
+                      PlanEvents& events);
 
 // True when something stands at the path or, on Linux, its directory
 // holds a name equal to the path's last component ignoring the case of
@@ -40,15 +40,15 @@ void note_copy_written(Run& s, const std::string& path, const std::string& sourc
 // indexed name, as a duplicate is: a copy made earlier in the run is never
 // replaced.
 void rename_if_written_by_run(Run& s, std::string& destination_file_path, const std::string& source,
-                              PlanEvents* events = nullptr);
+                              PlanEvents& events);
 
 // Just before the copy: --FLAT with --NODUPE renames an existing
 // destination, then --NOCASE renames one that exists ignoring case.
-void rename_duplicates_before_copy(Run& s, std::string& destination_file_path, PlanEvents* events = nullptr);
+void rename_duplicates_before_copy(Run& s, std::string& destination_file_path, PlanEvents& events);
 
 // Rewrites the path as directory + base name + "[nnnn]" + extension with
 // the first index, from dupe_index on, whose name is still free; moves
 // dupe_index past it and records it in highest_dupe_index. Returns 0.
-int rename_duplicate(Run& s, std::string& path, PlanEvents* events = nullptr);
+int rename_duplicate(Run& s, std::string& path, PlanEvents& events);
 
 }  // namespace veldro::plan

@@ -54,7 +54,7 @@ void skip(FileOutcome& out, const char* reason) {
 
 // The age (days form, by time_field) and size criteria of a listed file;
 // a file that is not there fails them.
-bool passes_listed_criteria(const Run& s, bool found, const platform::FindRecord& record) {
+bool passes_listed_criteria(Run& s, bool found, const platform::FindRecord& record) {
     const SelectionOptions& sel = s.selection;
     if (sel.age_select == 0 && sel.greater_select == 0 && sel.less_select == 0) {
         return true;
@@ -63,7 +63,7 @@ bool passes_listed_criteria(const Run& s, bool found, const platform::FindRecord
         return false;
     }
     if (sel.age_select != 0) {
-        const std::int32_t age = age_in_days(record.times, sel.time_field);
+        const std::int32_t age = age_in_days(s, record.times, sel.time_field);
         if (age < sel.older_days || age >= sel.younger_days) {
             return false;
         }
@@ -71,9 +71,9 @@ bool passes_listed_criteria(const Run& s, bool found, const platform::FindRecord
     return passes_size_criteria(s, record);
 }
 
-bool is_same_file(const std::string& source, const std::string& destination) {
-    const auto a = platform::file_identity(source);
-    const auto b = platform::file_identity(destination);
+bool is_same_file(platform::FileSystem& files, const std::string& source, const std::string& destination) {
+    const auto a = files.identity(source);
+    const auto b = files.identity(destination);
     return a && b && *a == *b;
 }
 
@@ -95,7 +95,7 @@ void begin_outcome(Run& s, const std::string& directory, const std::string& name
     out.hash_log = s.files.hash_log != nullptr;
 }
 
-void select_file(const Run& s, FileOutcome& out) {
+void select_file(Run& s, FileOutcome& out) {
     const platform::FindRecord& entry = out.entry;
     // FIFOs, sockets and devices are never opened: reading a FIFO would hang.
     if (entry.kind == platform::EntryKind::special) {
@@ -113,6 +113,7 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     EngineState& e = s.engine;
     // A directory chain that could not be made safely (a link standing in
     // it) makes the copy fail with its reason.
+    platform::FileSystem& files = *s.file_system;
     out.copy_error = build_destination_path(s, directory, out.name, &out.events);
     out.directory_ready = !out.copy_error;
     out.destination_chain = e.held_chain;
@@ -122,11 +123,11 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
         s.in_flight->settle_if_taken(dest);
     }
     if (s.copy.check_tilde == 1) {
-        apply_tilde_rule(s, dest, out.entry, &out.events);
+        apply_tilde_rule(s, dest, out.entry, out.events);
     }
-    rename_if_written_by_run(s, dest, out.source, &out.events);
+    rename_if_written_by_run(s, dest, out.source, out.events);
     out.destination = dest;
-    const bool found = !free_for_certain(s, dest) && !platform::lookup_path(dest, e.destination_record);
+    const bool found = !free_for_certain(s, dest) && !files.lookup(dest, e.destination_record);
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.
@@ -152,7 +153,7 @@ void prepare_copy(Run& s, FileOutcome& out) {
     std::string& dest = s.engine.destination_file_path;
     out.events.past_head();
     if ((s.copy.flatten != 0 && s.copy.no_dupe != 0) || s.copy.no_case != 0) {
-        rename_duplicates_before_copy(s, dest, &out.events);
+        rename_duplicates_before_copy(s, dest, out.events);
     }
     out.destination = dest;
     out.planned_destination = dest;
@@ -161,7 +162,7 @@ void prepare_copy(Run& s, FileOutcome& out) {
     // new copy then takes the attributes the old one had.
     if (s.copy.overwrite_protected != 0) {
         std::uint32_t attributes = 0;
-        if (!platform::get_attributes(dest, attributes) && attributes != 0) {
+        if (!s.file_system->get_attributes(dest, attributes) && attributes != 0) {
             out.protected_attributes = attributes;
             out.protected_replaced = true;
         }
@@ -176,6 +177,8 @@ void prepare_copy(Run& s, FileOutcome& out) {
     out.streams_open_failed = s.streams.open_failed;
     if ((s.copy.ads_parent != 0 || s.copy.ads_child != 0) && out.stream_count == 0) {
         out.decision = Decision::no_streams;
+    } else {
+        ++s.dupes.copies_planned;
     }
 }
 
@@ -184,7 +187,8 @@ void place_listed_file(Run& s, ListedCopiesInFlight& in_flight, bool excluded, F
     // what it finds: the same source (whose times it may be putting back),
     // a name in the directory a copy is written into, or below a copy.
     in_flight.settle_if_read(out.source);
-    const bool found = !platform::lookup_path(out.source, out.entry);
+    platform::FileSystem& files = *s.file_system;
+    const bool found = !files.lookup(out.source, out.entry);
     if (found && out.entry.kind == platform::EntryKind::directory) {
         out.decision = Decision::directory;
         return;
@@ -212,24 +216,24 @@ void place_listed_file(Run& s, ListedCopiesInFlight& in_flight, bool excluded, F
     in_flight.settle_if_taken(out.destination);
     // --TEST only records that the file is there; -n and -N only list it.
     // Neither reaches a copy, so neither counts in the progress line.
-    out.decision = !found                                      ? Decision::not_located
-                   : s.paths.test_mode != 0                    ? Decision::present
-                   : s.copy.list_only != ListOnly::off         ? Decision::listed_only
-                   : is_same_file(out.source, out.destination) ? Decision::onto_itself
-                                                               : Decision::selected;
+    out.decision = !found                                             ? Decision::not_located
+                   : s.paths.test_mode != 0                           ? Decision::present
+                   : s.copy.list_only != ListOnly::off                ? Decision::listed_only
+                   : is_same_file(files, out.source, out.destination) ? Decision::onto_itself
+                                                                      : Decision::selected;
     out.size_text = util::with_separators(static_cast<std::int64_t>(out.entry.size));
     if (out.decision == Decision::onto_itself) {
         // Copying a file onto itself would destroy it on a failure.
-        out.source_is_folder = platform::is_directory(out.source);
-        out.destination_is_folder = platform::is_directory(out.destination);
+        out.source_is_folder = files.is_directory(out.source);
+        out.destination_is_folder = files.is_directory(out.destination);
     }
     if (out.decision != Decision::selected) {
         return;
     }
-    out.existed = platform::path_exists(out.destination);
+    out.existed = files.exists(out.destination);
     if (s.copy.overwrite_protected != 0) {
         std::uint32_t existing = 0;
-        out.protected_replaced = !platform::get_attributes(out.destination, existing) && existing != 0;
+        out.protected_replaced = !files.get_attributes(out.destination, existing) && existing != 0;
         out.protected_attributes = out.protected_replaced ? existing : 0;
     }
     const bool regular = out.entry.kind == platform::EntryKind::regular;

@@ -22,7 +22,7 @@ void begin_outcome(Run& s, const std::string& directory, const std::string& name
 
 // Select: the criteria of the file alone (kind, attributes, age, size).
 // Leaves out.decision selected, or skipped with its reason.
-void select_file(const Run& s, FileOutcome& out);
+void select_file(Run& s, FileOutcome& out);
 
 // Place: the destination path, the name rules and clashes, and the tests
 // that need the destination (-e, newer, list only, same age). Leaves

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -63,6 +64,9 @@ public:
                                                std::unique_ptr<DirectoryListing>& listing) = 0;
     [[nodiscard]] virtual bool is_directory(const std::string& path) = 0;
     [[nodiscard]] virtual bool exists(const std::string& path) = 0;
+    // What makes the file at `path` itself, links followed (see
+    // platform::file_identity); nullopt when nothing is there.
+    [[nodiscard]] virtual std::optional<FileIdentity> identity(const std::string& path) = 0;
 
     // ---- copies ----------------------------------------------------------
     // The system's whole-file copy (see platform::copy_whole_file).
@@ -88,6 +92,16 @@ public:
     [[nodiscard]] virtual std::error_code set_attributes(const std::string& path, std::uint32_t attributes) = 0;
     // Creates one directory; no error only when this call created it.
     [[nodiscard]] virtual std::error_code make_directory(const std::string& path) = 0;
+    // Holds the directories of `dir` below `root` against a link taking
+    // their place (see platform::hold_destination_chain); false when one is
+    // missing or is not a real directory.
+    [[nodiscard]] virtual bool hold_chain(const std::string& root, const std::string& dir, HeldChain& held) = 0;
+    // Removes one file, never through a link.
+    [[nodiscard]] virtual std::error_code remove(const std::string& path) = 0;
+
+    // ---- the clock ---------------------------------------------------------
+    // Calendar seconds, as names made from the time read them.
+    [[nodiscard]] virtual std::int64_t now_seconds() = 0;
 };
 
 // The file system of the machine the program runs on. It keeps no state:
@@ -100,6 +114,7 @@ public:
                                        std::unique_ptr<DirectoryListing>& listing) override;
     [[nodiscard]] bool is_directory(const std::string& path) override;
     [[nodiscard]] bool exists(const std::string& path) override;
+    [[nodiscard]] std::optional<FileIdentity> identity(const std::string& path) override;
     [[nodiscard]] std::error_code copy_whole(const std::string& source, const std::string& destination,
                                              bool replace_protected, CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
@@ -112,6 +127,9 @@ public:
     [[nodiscard]] std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) override;
     [[nodiscard]] std::error_code set_attributes(const std::string& path, std::uint32_t attributes) override;
     [[nodiscard]] std::error_code make_directory(const std::string& path) override;
+    [[nodiscard]] bool hold_chain(const std::string& root, const std::string& dir, HeldChain& held) override;
+    [[nodiscard]] std::error_code remove(const std::string& path) override;
+    [[nodiscard]] std::int64_t now_seconds() override;
 };
 
 }  // namespace veldro::platform

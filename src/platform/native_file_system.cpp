@@ -7,6 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/system.h"
+
 namespace veldro::platform {
 
 namespace {
@@ -78,6 +80,9 @@ bool NativeFileSystem::is_directory(const std::string& path) {
 bool NativeFileSystem::exists(const std::string& path) {
     return path_exists(path);
 }
+std::optional<FileIdentity> NativeFileSystem::identity(const std::string& path) {
+    return file_identity(path);
+}
 
 std::error_code NativeFileSystem::copy_whole(const std::string& source, const std::string& destination,
                                              bool replace_protected, CopyFeed* feed) {
@@ -123,6 +128,15 @@ std::error_code NativeFileSystem::set_attributes(const std::string& path, std::u
 }
 std::error_code NativeFileSystem::make_directory(const std::string& path) {
     return platform::make_directory(path);
+}
+bool NativeFileSystem::hold_chain(const std::string& root, const std::string& dir, HeldChain& held) {
+    return hold_destination_chain(root, dir, held);
+}
+std::error_code NativeFileSystem::remove(const std::string& path) {
+    return remove_file(path);
+}
+std::int64_t NativeFileSystem::now_seconds() {
+    return platform::now_seconds();
 }
 
 }  // namespace veldro::platform

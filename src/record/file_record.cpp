@@ -215,6 +215,18 @@ void FileReport::event(const PlanEvent& event) {
         case PlanEvent::Kind::list_line_left_out:
             util::write_line_left_out(event.number, event.path);
             return;
+        case PlanEvent::Kind::directory_not_dated:
+            directory_times_not_set(event.path, event.found);
+            return;
+        case PlanEvent::Kind::leftover_removed:
+            report_leftover_temporary(s_, event.path, LeftoverFate::removed, {});
+            return;
+        case PlanEvent::Kind::leftover_kept:
+            report_leftover_temporary(s_, event.path, LeftoverFate::kept, {});
+            return;
+        case PlanEvent::Kind::leftover_not_removed:
+            report_leftover_temporary(s_, event.path, LeftoverFate::not_removed, event.error);
+            return;
     }
 }
 

@@ -174,7 +174,6 @@ void write_bypassed_directory(Run& s, const std::string& directory) {
 }
 
 void report_leftover_temporary(Run& s, const std::string& path, LeftoverFate fate, const std::error_code& error) {
-    settle_work_in_flight(s);
     const std::string shown = paths::shown_path(path);
     std::string what;
     switch (fate) {
@@ -221,7 +220,6 @@ void report_overlapping_destination(const std::string& destination, const char* 
 // ---- the destination ---------------------------------------------------
 
 void report_directory_created(const Run& s, const std::string& dir) {
-    settle_work_in_flight(s);
     write_directory_created(s, dir);
 }
 
@@ -236,11 +234,6 @@ int ask_create_destination(const std::string& shown_destination) {
     const int key = platform::read_key();
     std::fputs("\n", stdout);
     return key;
-}
-
-void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path) {
-    settle_work_in_flight(s);
-    write_tilde_rename(s, old_path, new_path);
 }
 
 void write_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path) {

@@ -64,7 +64,8 @@ enum class LeftoverFate : std::uint8_t {
     kept,         // that run is still going, or whether it is cannot be told
     not_removed,  // the removal failed
 };
-// Names such a file on the console and in the error log.
+// Names such a file on the console and in the error log, where the caller
+// stands: the record of the file whose directory held it, or before any.
 void report_leftover_temporary(Run& s, const std::string& path, LeftoverFate fate, const std::error_code& error);
 
 // ---- the sources -------------------------------------------------------
@@ -78,17 +79,15 @@ void report_overlapping_destination(const std::string& destination, const char* 
 
 // ---- the destination ---------------------------------------------------
 
-// A directory made on the way to a copy, after the records of the files in
-// flight.
+// A directory made before any file is decided (the destination itself).
 void report_directory_created(const Run& s, const std::string& dir);
 // The same line, written where the caller stands: a file's record.
 void write_directory_created(const Run& s, const std::string& dir);
 // Asks whether to create the missing destination; gives the key read
 // (negative when nobody can answer).
 int ask_create_destination(const std::string& shown_destination);
-// A renamed duplicate of the tilde rule: the dupes log and the console.
-void report_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
-// The same lines, written where the caller stands: a file's record.
+// A renamed duplicate of the tilde rule: the dupes log and the console,
+// written where the caller stands: a file's record.
 void write_tilde_rename(const Run& s, const std::string& old_path, const std::string& new_path);
 // The highest duplicate index given so far, for the default log's total.
 void note_dupe_index(Run& s, std::int32_t index);

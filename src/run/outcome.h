@@ -71,9 +71,13 @@ struct StreamListing {
 // that belongs to no file is an event too, in a slot of its own.
 struct PlanEvent {
     enum class Kind : std::uint8_t {
-        directory_made,  // `path`: the directory made
-        renamed,         // `path`: the name the copy would have had
-        tilde_renamed,   // `path` renamed to `to` by the tilde rule
+        directory_made,        // `path`: the directory made
+        renamed,               // `path`: the name the copy would have had
+        tilde_renamed,         // `path` renamed to `to` by the tilde rule
+        directory_not_dated,   // `path`: a directory made that could not be dated (`found`: it is there)
+        leftover_removed,      // `path`: a temporary file of an ended run, removed
+        leftover_kept,         // `path`: a temporary file of a run still going, left alone
+        leftover_not_removed,  // `path`: a temporary file of an ended run that stays, for `error`
         // What listing the file's named streams met:
         stream_error_ignored,    // a stream could not be read, and read errors are ignored as answered
         stream_name_unreadable,  // a stream's name could not be read
@@ -85,6 +89,7 @@ struct PlanEvent {
     };
     Kind kind = Kind::directory_made;
     bool after_head = false;  // after the head of the copy line, else after the file was found
+    bool found = false;
     std::string path;
     std::string to;
     std::error_code error;
@@ -103,6 +108,8 @@ public:
         PlanEvent& event = items_[count_++];
         event.kind = kind;
         event.after_head = after_head_;
+        event.found = false;
+        event.error.clear();
         return event;
     }
     [[nodiscard]] std::size_t size() const { return count_; }

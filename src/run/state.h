@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/fs.h"
 #include "platform/streams.h"
 #include "run/outcome.h"
@@ -106,6 +107,7 @@ struct DupeState {
     std::int32_t dupe_sequence = 1;        // extra suffix counter of the tilde rule
     std::int32_t flat_folder_index = 0;    // current numbered folder, 0 = the root
     std::int32_t files_copied_so_far = 0;  // successful copies, for the flat folders
+    std::int32_t copies_planned = 0;       // files handed on to be copied, whatever became of them
     util::NameIndex names;                 // what the run wrote, and names ignoring case
 };
 
@@ -191,6 +193,13 @@ public:
 struct RunState {
     WorkInFlight* in_flight = nullptr;  // null: every file is done on the deciding thread
     WalkInFlight* walk_flow = nullptr;  // the same for the tree walk, which hands its files over
+    // What the planner looks at and changes files through: the machine's
+    // own, or the one a test gives it.
+    platform::NativeFileSystem native_file_system;
+    platform::FileSystem* file_system = &native_file_system;
+    // Today's local day number, taken when the first age is measured: every
+    // age of the run counts from the same day. 0 until then.
+    std::int32_t today = 0;
     OpenFiles files;
     RunCounters counters;
     ProgressState progress;

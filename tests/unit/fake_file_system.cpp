@@ -1,6 +1,9 @@
 #include "fake_file_system.h"
 
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
 
 namespace veldro::test {
 
@@ -82,7 +85,46 @@ std::error_code FakeFileSystem::list(const std::string& dir, const std::string& 
 
 bool FakeFileSystem::is_directory(const std::string& path) {
     const auto it = nodes.find(path);
-    return it != nodes.end() && it->second.record.kind == platform::EntryKind::directory;
+    return !hit(FsOp::is_directory, path) && it != nodes.end() &&
+           it->second.record.kind == platform::EntryKind::directory;
+}
+
+bool FakeFileSystem::exists(const std::string& path) {
+    return !hit(FsOp::exists, path) && nodes.contains(path);
+}
+
+// A node's identity is its path (links are not followed here).
+std::optional<platform::FileIdentity> FakeFileSystem::identity(const std::string& path) {
+    if (hit(FsOp::identity, path) || !nodes.contains(path)) {
+        return std::nullopt;
+    }
+    return platform::FileIdentity{1, std::hash<std::string>{}(path)};
+}
+
+// Every directory of `dir` (which ends in a separator) below `root` must be
+// a real directory.
+bool FakeFileSystem::hold_chain(const std::string& root, const std::string& dir, platform::HeldChain& held) {
+    held.reset();
+    if (hit(FsOp::hold_chain, dir)) {
+        return false;
+    }
+    const bool below = !root.empty() && dir.starts_with(root);
+    for (std::size_t at = dir.find('/', root.size() + 1); below && at != std::string::npos;
+         at = dir.find('/', at + 1)) {
+        const auto it = nodes.find(dir.substr(0, at));
+        if (it == nodes.end() || it->second.record.kind != platform::EntryKind::directory) {
+            return false;
+        }
+    }
+    held = std::make_shared<int>(0);
+    return true;
+}
+
+std::error_code FakeFileSystem::remove(const std::string& path) {
+    if (const std::error_code e = hit(FsOp::remove, path)) {
+        return e;
+    }
+    return nodes.erase(path) == 1 ? std::error_code{} : error_of(std::errc::no_such_file_or_directory);
 }
 
 std::error_code FakeFileSystem::copy(FsOp way, const std::string& source, const std::string& destination,
@@ -213,6 +255,13 @@ std::error_code FakeFileSystem::make_directory(const std::string& path) {
     }
     if (nodes.contains(path)) {
         return error_of(std::errc::file_exists);
+    }
+    const std::string parent = path.substr(0, path.rfind('/'));
+    if (!parent.empty() && !nodes.contains(parent)) {
+        return error_of(std::errc::no_such_file_or_directory);
+    }
+    if (!parent.empty() && nodes[parent].record.kind != platform::EntryKind::directory) {
+        return error_of(std::errc::not_a_directory);
     }
     add(path, {}, platform::EntryKind::directory);
     return {};

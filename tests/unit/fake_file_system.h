@@ -31,6 +31,11 @@ enum class FsOp : std::uint8_t {
     get_attributes,
     set_attributes,
     make_directory,
+    exists,  // a failure: nothing found there
+    is_directory,
+    identity,
+    hold_chain,
+    remove,
     count
 };
 
@@ -49,6 +54,8 @@ public:
     // Copies tell that they read their source without keeping its
     // last-access time (every read here moves it).
     bool reads_unprotected = false;
+    // What the clock says.
+    std::int64_t now = 1700012345;
 
     Node& add(const std::string& path, std::string data, platform::EntryKind kind = platform::EntryKind::regular);
     // Fails the `nth` call of `op` (counted from 1), or with nth 0 every
@@ -61,7 +68,8 @@ public:
                                        platform::SearchDetail detail,
                                        std::unique_ptr<platform::DirectoryListing>& listing) override;
     [[nodiscard]] bool is_directory(const std::string& path) override;
-    [[nodiscard]] bool exists(const std::string& path) override { return nodes.contains(path); }
+    [[nodiscard]] bool exists(const std::string& path) override;
+    [[nodiscard]] std::optional<platform::FileIdentity> identity(const std::string& path) override;
     [[nodiscard]] std::error_code copy_whole(const std::string& source, const std::string& destination,
                                              bool replace_protected, platform::CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
@@ -74,6 +82,9 @@ public:
     [[nodiscard]] std::error_code get_attributes(const std::string& path, std::uint32_t& attributes) override;
     [[nodiscard]] std::error_code set_attributes(const std::string& path, std::uint32_t attributes) override;
     [[nodiscard]] std::error_code make_directory(const std::string& path) override;
+    [[nodiscard]] bool hold_chain(const std::string& root, const std::string& dir, platform::HeldChain& held) override;
+    [[nodiscard]] std::error_code remove(const std::string& path) override;
+    [[nodiscard]] std::int64_t now_seconds() override { return now; }
 
 private:
     struct Failure {

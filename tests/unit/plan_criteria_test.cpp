@@ -45,17 +45,18 @@ TEST(CopyCriteriaAge, CountsCalendarDaysNotPeriodsOf24Hours) {
     const std::int64_t midnight = today_local_midnight();
     const FileTimeSet just_before = file_written(midnight - 60).times;  // yesterday 23:59
     const FileTimeSet just_after = file_written(midnight + 60).times;   // today 00:01
-    EXPECT_EQ(veldro::plan::age_in_days(just_before, 'w'), 1);
-    EXPECT_EQ(veldro::plan::age_in_days(just_after, 'w'), 0);
-    EXPECT_EQ(veldro::plan::age_in_days(file_written(midnight - 30 * 86400 + 3600).times, 'w'), 30);
+    OwnedRun s;
+    EXPECT_EQ(veldro::plan::age_in_days(s, just_before, 'w'), 1);
+    EXPECT_EQ(veldro::plan::age_in_days(s, just_after, 'w'), 0);
+    EXPECT_EQ(veldro::plan::age_in_days(s, file_written(midnight - 30 * 86400 + 3600).times, 'w'), 30);
     // A file dated in the future is of negative age.
-    EXPECT_LT(veldro::plan::age_in_days(file_written(midnight + 3 * 86400 + 3600).times, 'w'), 0);
+    EXPECT_LT(veldro::plan::age_in_days(s, file_written(midnight + 3 * 86400 + 3600).times, 'w'), 0);
 }
 
 TEST(CopyCriteriaAge, DaysFormSelectsTheBandBetweenBothCounts) {
     const std::int64_t midnight = today_local_midnight();
     OwnedRun s;
-    s.selection.age_select = 1;
+    s.selection.age_select = true;
     s.selection.older_days = 30;  // -g 30
     EXPECT_TRUE(veldro::plan::passes_age_criteria(s, file_written(midnight - 30 * 86400 + 3600)));
     EXPECT_FALSE(veldro::plan::passes_age_criteria(s, file_written(midnight - 29 * 86400 + 3600)));
@@ -66,13 +67,13 @@ TEST(CopyCriteriaAge, DaysFormSelectsTheBandBetweenBothCounts) {
     // Future files fail whenever an age criterion is in force.
     EXPECT_FALSE(veldro::plan::passes_age_criteria(s, file_written(midnight + 2 * 86400 + 3600)));
     // Without an age criterion every file passes.
-    s.selection.age_select = 0;
+    s.selection.age_select = false;
     EXPECT_TRUE(veldro::plan::passes_age_criteria(s, file_written(midnight + 2 * 86400)));
 }
 
 TEST(CopyCriteriaAge, DateFormExcludesBothCutoffsAndAcceptsAnyLetteredTime) {
     OwnedRun s;
-    s.selection.age_select = 1;
+    s.selection.age_select = true;
     s.selection.date_use_write = 'w';
     s.selection.younger_cutoff = at_unix(1000).ticks;
     s.selection.older_cutoff = at_unix(2000).ticks;
@@ -91,12 +92,12 @@ TEST(CopyCriteriaAge, DateFormExcludesBothCutoffsAndAcceptsAnyLetteredTime) {
 
 TEST(CopyCriteriaSize, BothLimitsIncludeTheirOwnValue) {
     OwnedRun s;
-    s.selection.greater_select = 1;
+    s.selection.greater_select = true;
     s.selection.greater_size = 100;
     EXPECT_TRUE(veldro::plan::passes_size_criteria(s, file_written(0, 100)));
     EXPECT_FALSE(veldro::plan::passes_size_criteria(s, file_written(0, 99)));
-    s.selection.greater_select = 0;
-    s.selection.less_select = 1;
+    s.selection.greater_select = false;
+    s.selection.less_select = true;
     s.selection.less_size = 100;
     EXPECT_TRUE(veldro::plan::passes_size_criteria(s, file_written(0, 100)));
     EXPECT_FALSE(veldro::plan::passes_size_criteria(s, file_written(0, 101)));
@@ -137,7 +138,7 @@ TEST(CopyCriteriaNewer, ZeroDatedSourceCountsAsNewerOnlyWithZero) {
     source.times.last_write = FileTime{1, 0};
     const FindRecord dest = file_written(9000);
     EXPECT_LT(veldro::plan::newer_difference(s, source, &dest), 0);
-    s.copy.zero_dates = 1;
+    s.copy.zero_dates = true;
     EXPECT_EQ(veldro::plan::newer_difference(s, source, &dest), 1);
 }
 

@@ -31,7 +31,7 @@ protected:
 };
 
 TEST_F(RunReport, TildeRenameNamesBothNamesInTheDupesLogAndOnTheConsole) {
-    report_tilde_rename(run, "/d/LONGNA~1.TXT", "/d/LONGNA~1.TXT.D[12345]");
+    write_tilde_rename(run, "/d/LONGNA~1.TXT", "/d/LONGNA~1.TXT.D[12345]");
     EXPECT_EQ(test::read_stream(run.files.dupes_log), "\n/d/LONGNA~1.TXT |RENAMED TO:| /d/LONGNA~1.TXT.D[12345]\n");
     EXPECT_EQ(test::read_stream(run.files.report_stream),
               "\n\nDUPE_FILE: /d/LONGNA~1.TXT ==>   /d/LONGNA~1.TXT.D[12345]\n");
