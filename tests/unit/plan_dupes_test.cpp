@@ -149,6 +149,8 @@ struct InFlight final : veldro::WorkInFlight {
     int settles = 0;
     void settle() override { ++settles; }
     void settle_if_taken(const std::string& destination) override { asked.push_back(destination); }
+    veldro::PlanEvent& add_event(veldro::PlanEvent::Kind kind) override { return events.add(kind); }
+    veldro::PlanEvents events;
 };
 
 TEST_F(DupesTest, WaitsOnlyForCopiesInFlightThatCanChangeTheAnswer) {
