@@ -2,6 +2,7 @@
 // them, fed to the run report with temporary logs, and the bytes it writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -36,7 +37,8 @@ void put_md5(hash::HashSet& set, const char* text) {
 class FileRecordTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (std::FILE** log : {&s.files.not_copied_log, &s.files.copied_log, &s.files.hash_log}) {
+        for (std::FILE** log :
+             {&s.files.not_copied_log, &s.files.copied_log, &s.files.hash_log, &s.files.error_stream}) {
             *log = std::tmpfile();
             ASSERT_NE(*log, nullptr);
         }
@@ -58,7 +60,7 @@ protected:
         out.entry.times.last_access = out.entry.times.last_write;
     }
     void TearDown() override {
-        for (std::FILE* log : {s.files.not_copied_log, s.files.copied_log, s.files.hash_log}) {
+        for (std::FILE* log : {s.files.not_copied_log, s.files.copied_log, s.files.hash_log, s.files.error_stream}) {
             std::fclose(log);
         }
     }
@@ -73,6 +75,7 @@ protected:
         not_copied = text_of(s.files.not_copied_log);
         copied = text_of(s.files.copied_log);
         hash_log = text_of(s.files.hash_log);
+        error_log = text_of(s.files.error_stream);
     }
     // A copy made and hashed on both sides, with `dest_md5` for the copy.
     void hashed_copy(const char* dest_md5) {
@@ -92,6 +95,7 @@ protected:
     std::string not_copied;
     std::string copied;
     std::string hash_log;
+    std::string error_log;
 };
 
 TEST_F(FileRecordTest, DecisionsThatCopyNothing) {
@@ -179,39 +183,115 @@ TEST_F(FileRecordTest, VerifiedCopy) {
     EXPECT_EQ(s.counters.copy_failures, 0);
 }
 
-TEST_F(FileRecordTest, CopyThatDiffersAfterItsRetry) {
-    hashed_copy(md5_abd);
-    out.retries = 1;
-    out.copy_changed.push_back(true);
-    record([](record::FileReport& r) { r.result(); });
-    EXPECT_EQ(console,
-              "\nRetry #1\nCopy: /src/a.txt\nTo:   /dst/a.txt\n\nSource changed while it was copied: /src/a.txt\n"
-              " [HASH ERROR]\n 1 of 1 files:    0 of 3 bytes\n");
-    EXPECT_EQ(not_copied, "\n/src/a.txt| reason: HASH ERROR: COPY NOT VERIFIED");
-    EXPECT_EQ(copied, "");
-    EXPECT_EQ(s.counters.files_copied, 0);
-    EXPECT_EQ(s.counters.files_new + s.counters.files_updated, 0);
-    EXPECT_EQ(s.counters.files_not_processed, 1);
-    EXPECT_EQ(s.counters.hash_mismatches, 1);
-    EXPECT_EQ(s.counters.copy_failures, 1);
-}
-
-TEST_F(FileRecordTest, CopyThatFailedAndTimesThatCouldNotBeSet) {
+// Every failure a result can carry, recorded by every output alike: a copy
+// that is not a verified one is never listed, counted or shown as copied.
+TEST_F(FileRecordTest, EachFailureIsToldAlikeByEveryOutput) {
     const std::error_code denied = std::make_error_code(std::errc::permission_denied);
     const std::string why = " (" + platform::error_text(denied) + ")";
-    out.failure_detail = "neither way of copying could write the copy";
-    out.copy_error = std::make_error_code(std::errc::no_space_on_device);
-    out.source_times.fail(denied);
-    out.copy_times.fail(denied);
-    record([](record::FileReport& r) { r.result(); });
-    EXPECT_EQ(console, "\n\n/src/a.txt\n NOT COPIED (error) to /dst/a.txt (" + platform::error_text(out.copy_error) +
-                           ")\n 1 of 1 files:    0 of 3 bytes\n");
-    EXPECT_EQ(not_copied, "\n/src/a.txt| reason: ******** COPY ERROR *******");
-    EXPECT_EQ(errors, "\n1294 Can't reset filetime for /src/a.txt" + why +
-                          "\n\n1309 Can't reset filetime for /dst/a.txt" + why + "\n");
-    EXPECT_EQ(s.counters.copy_failures, 1);
-    EXPECT_EQ(s.counters.files_not_processed, 1);
-    EXPECT_EQ(s.counters.files_copied, 0);
+    const std::string io = " (" + platform::error_text(std::make_error_code(std::errc::io_error)) + ")";
+    const std::string full = " (" + platform::error_text(std::make_error_code(std::errc::no_space_on_device)) + ")";
+    // Each row: what fails, the failure, the copy failures counted, the hash
+    // log's verdict (only "OK" is a copy listed and counted as copied), a text
+    // the console (stdout and stderr) holds, and the whole error log.
+    struct Row {
+        const char* what;
+        std::function<void(FileOutcome&)> inject;
+        int failures;
+        std::string verdict;
+        std::string console;
+        std::string error_log;
+    };
+    const auto differ = [](const char* md5) {
+        return [md5](FileOutcome& o) {
+            put_md5(o.destination_digests, md5);
+            o.match = false;
+        };
+    };
+    const Row rows[] = {
+        {"copy failed",
+         [](FileOutcome& o) {
+             o.copied = o.match = false;
+             o.failure_detail = "neither way of copying could write the copy";
+             o.copy_error = std::make_error_code(std::errc::no_space_on_device);
+             hash::put_not_found_texts(hash::DigestSelection{}, o.destination_digests);
+         },
+         1, "NOT COPIED", "\n\n/src/a.txt\n NOT COPIED (error) to /dst/a.txt" + full,
+         "\n/src/a.txt | NOT COPIED to /dst/a.txt" + full},
+        {"retried then copied",
+         [](FileOutcome& o) {
+             o.retries = 1;
+             o.copy_changed.push_back(false);
+         },
+         0, "OK", "\nRetry #1\nCopy: /src/a.txt\nTo:   /dst/a.txt\n [OK]\n", ""},
+        {"source changed while copied",
+         [](FileOutcome& o) {
+             o.copy_changed[0] = o.source_changed = true;
+             hash::put_changed_texts(hash::DigestSelection{}, o.source_digests);
+             o.match = false;
+         },
+         1, "HASH ERROR", "\nSource changed while it was copied: /src/a.txt\n [HASH ERROR]\n", ""},
+        {"changed in its retry, still differs",
+         [&](FileOutcome& o) {
+             o.retries = 1;
+             o.copy_changed.push_back(true);
+             differ(md5_abd)(o);
+         },
+         1, "HASH ERROR",
+         "\nRetry #1\nCopy: /src/a.txt\nTo:   /dst/a.txt\n\nSource changed while it was copied: /src/a.txt\n"
+         " [HASH ERROR]\n",
+         ""},
+        {"stamp failed", [&](FileOutcome& o) { o.copy_times.fail(denied); }, 0, "OK",
+         "\n1309 Can't reset filetime for /dst/a.txt" + why + "\n",
+         "\n1311 Can't reset filetime for /dst/a.txt" + why + "\n"},
+        {"attributes failed", [&](FileOutcome& o) { o.attributes.fail(denied); }, 0, "OK", " [OK]\n",
+         "\nCouldn't reset file attribute of /dst/a.txt" + why},
+        {"source's times not put back", [&](FileOutcome& o) { o.source_times.fail(denied); }, 0, "OK",
+         "\n1294 Can't reset filetime for /src/a.txt" + why + "\n",
+         "\n1296 Can't reset filetime for /src/a.txt" + why + "\n"},
+        {"read-back differs", differ(md5_abd), 1, "HASH ERROR", " [HASH ERROR]\n", ""},
+        {"read-back unreadable", differ(hash::md5_read_error_text.data()), 1, "HASH ERROR", " [HASH ERROR]\n", ""},
+        {"stream not extracted",
+         [](FileOutcome& o) {
+             StreamOutcome& one = o.next_stream();
+             ++o.extracted_streams;
+             one.text = "/src/a.txt:s";
+             one.file = "/dst/a.txt[s]";
+             one.error = std::make_error_code(std::errc::io_error);
+             std::snprintf(one.file_md5.data(), one.file_md5.size(), "%s", hash::md5_open_error_text.data());
+         },
+         1, "OK", "\n\n/src/a.txt:s\n NOT EXTRACTED (error) to /dst/a.txt[s]" + io + "  [OK]\n",
+         "\n/src/a.txt:s | NOT EXTRACTED to /dst/a.txt[s]" + io},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TearDown();
+        s.counters = RunCounters{};
+        SetUp();
+        hashed_copy(md5_abc);
+        row.inject(out);
+        record([](record::FileReport& r) { r.result(); });
+        const std::string shown = console + errors;
+        EXPECT_NE(shown.find(row.console), std::string::npos) << shown;
+        EXPECT_EQ(error_log, row.error_log);
+        const std::string verdict = "|[" + row.verdict + "]";
+        EXPECT_EQ(hash_log.substr(hash_log.size() - std::min(hash_log.size(), verdict.size())), verdict);
+        EXPECT_EQ(s.counters.hash_mismatches, row.verdict == "HASH ERROR" ? 1 : 0);
+        EXPECT_EQ(s.counters.copy_failures, row.failures);
+        EXPECT_EQ(s.counters.files_completed, 1);
+        if (row.verdict == "OK") {
+            EXPECT_NE(copied.find("|/src/a.txt| ==> |/dst/a.txt|"), std::string::npos);
+            EXPECT_EQ(not_copied, "");
+            EXPECT_EQ(s.counters.files_copied + s.counters.files_new, 2);
+            EXPECT_EQ(s.counters.files_not_processed, 0);
+            continue;
+        }
+        EXPECT_EQ(copied, "");
+        EXPECT_EQ(not_copied.rfind("\n/src/a.txt| reason: ", 0), 0U) << not_copied;
+        EXPECT_EQ(s.counters.files_copied + s.counters.files_new + s.counters.files_updated, 0);
+        EXPECT_EQ(s.counters.bytes_copied, 0);
+        EXPECT_EQ(s.counters.files_not_processed, 1);
+        EXPECT_EQ((shown + hash_log).find("[OK]"), std::string::npos);
+    }
 }
 
 TEST_F(FileRecordTest, StreamsComeInTheOrderOfTheirListings) {

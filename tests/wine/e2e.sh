@@ -7,6 +7,8 @@ set -uo pipefail
 exe=${1:?usage: e2e.sh veldro.exe [test files]}
 shift
 here=$(cd "$(dirname "$0")" && pwd)
+# The tests run the program from directories of their own.
+exe=$(realpath -- "$exe") || exit 1
 top=$(cd "$here/../.." && pwd)
 if ! command -v wine >/dev/null 2>&1; then
     echo "wine e2e: wine is not installed" >&2
@@ -18,9 +20,10 @@ export VELDRO_EXE=$exe
 export VELDRO_BIN=$here/veldro-wine
 export VELDRO_UNDER_WINE=1
 export PYTHONDONTWRITEBYTECODE=1
-wine cmd /c exit >/dev/null 2>&1 || true
-wineserver -p
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# shellcheck source=tests/wine/server.sh
+source "$here/server.sh"
+trap stop_wine_server EXIT
+start_wine_server "wine e2e" || exit 1
 
 if [ $# -eq 0 ]; then
     set -- "$top"/tests/e2e/test_*.py

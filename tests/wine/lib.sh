@@ -13,8 +13,20 @@ veldro() {
 
 status() { cat "$WORK/status"; }
 
+# True for a status the program ends with; any other one is wine's own (or
+# a crash of the program under wine).
+program_status() {
+    case "$1" in
+        0 | 2 | 3 | 4 | 5 | 6 | 7 | 8 | 9 | 11 | 13) return 0 ;;
+    esac
+    return 1
+}
+
 fail() {
     echo "FAIL: $*"
+    if [ -f "$WORK/status" ] && ! program_status "$(status)"; then
+        echo "--- status $(status) is no status the program ends with: wine failed, or the program crashed under it"
+    fi
     # Only the ends are shown: the sizes say how much came before them.
     echo "--- stdout ($(wc -c <"$WORK/out.txt" 2>/dev/null) bytes, the last 30 lines)"
     tr -d '\r' <"$WORK/out.txt" 2>/dev/null | tail -30

@@ -16,8 +16,10 @@ fi
 export WINEDEBUG=-all
 export WINEPREFIX=${WINEPREFIX:-$(dirname "$exe")/wineprefix}
 export VELDRO_EXE=$exe
-# First start of a prefix sets it up; do it once, quietly.
-wine cmd /c exit >/dev/null 2>&1 || true
+# shellcheck source=tests/wine/server.sh
+source "$here/server.sh"
+trap stop_wine_server EXIT
+start_wine_server "wine smoke" || exit 1
 
 pass=0
 fail=0
