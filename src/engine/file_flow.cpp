@@ -35,8 +35,7 @@ FileFlow::FileFlow(Run& s, unsigned threads)
           [this](Slot& slot) {
               // Each worker keeps its buffers and digest state for its life.
               thread_local platform::ThreadOwned<work::WorkScratch> scratch;
-              platform::NativeFileSystem files;
-              work::work_file(s_.options, slot.outcome, scratch.get(), files);
+              work::work_file(s_.options, slot.outcome, scratch.get(), *s_.file_system);
           },
           [this](Slot& slot, bool worked) { record(slot, worked); }, [this](Slot& slot) { record_cut(slot); },
           // Ctrl-C or Escape typed while the walk waits for long copies

@@ -5,6 +5,7 @@
 #include "plan/destination.h"
 #include "plan/dupes.h"
 #include "platform/names.h"
+#include "platform/system.h"
 #include "record/file_record.h"
 #include "record/run_report.h"
 #include "util/paths.h"
@@ -127,7 +128,20 @@ void place_file(Run& s, const std::string& directory, FileOutcome& out) {
     }
     rename_if_written_by_run(s, dest, out.source, out.events);
     out.destination = dest;
-    const bool found = !free_for_certain(s, dest) && !files.lookup(dest, e.destination_record);
+    const std::error_code looked = free_for_certain(s, dest)
+                                       ? std::make_error_code(std::errc::no_such_file_or_directory)
+                                       : files.lookup(dest, e.destination_record);
+    const bool found = !looked;
+    if (looked && !platform::is_not_found(looked) && s.copy.list_only == ListOnly::off) {
+        // Copying over what could not be looked at might replace a newer
+        // copy unseen: the copy fails with the reason instead.
+        if (!out.copy_error) {
+            out.copy_error = looked;
+        }
+        out.directory_ready = false;
+        out.destination_unseen = true;
+        return;
+    }
     // With --NOCASE a name that differs only in case is the file a
     // case-insensitive destination holds under this name: it counts as
     // existing, as it does on Windows, and the copy is renamed beside it.

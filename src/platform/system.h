@@ -120,4 +120,8 @@ std::error_code last_error();
 // The reason in words, as a failure line ends with it.
 std::string error_text(const std::error_code& error);
 
+// True when the error says only that nothing stands at the path: any other
+// failure to look (no permission, an I/O error) says nothing of what is there.
+bool is_not_found(const std::error_code& error);
+
 }  // namespace veldro::platform

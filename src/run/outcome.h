@@ -131,11 +131,12 @@ private:
 // a fresh value.
 struct PlanFacts {
     Decision decision = Decision::selected;
-    const char* reason = nullptr;   // the not-copied log's reason text
-    bool reason_needs_log = false;  // recorded as not copied only when that log is open
-    bool older = false;             // counted among the files older than their copy
-    bool existed = false;           // a file stood at the destination
-    bool directory_ready = false;   // the destination directory is in place, made safely
+    const char* reason = nullptr;     // the not-copied log's reason text
+    bool reason_needs_log = false;    // recorded as not copied only when that log is open
+    bool older = false;               // counted among the files older than their copy
+    bool existed = false;             // a file stood at the destination
+    bool directory_ready = false;     // the destination directory is in place, made safely
+    bool destination_unseen = false;  // what stands at the destination could not be looked at
     bool is_link = false;
     bool streams_only = false;        // --ADSCHILD: stream files in place of the copy
     bool protected_replaced = false;  // -O found a protected copy

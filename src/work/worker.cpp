@@ -31,10 +31,11 @@ void copy_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::Fil
         }
     }
     if (!out.copied) {
-        out.failure_detail = out.streams_only       ? "its named streams could not be written"
-                             : !out.directory_ready ? "its destination directory could not be made safely"
-                             : out.is_link          ? "the link could not be made at the destination"
-                                                    : "neither way of copying could write the copy";
+        out.failure_detail = out.streams_only         ? "its named streams could not be written"
+                             : out.destination_unseen ? "what stands at its destination could not be looked at"
+                             : !out.directory_ready   ? "its destination directory could not be made safely"
+                             : out.is_link            ? "the link could not be made at the destination"
+                                                      : "neither way of copying could write the copy";
     }
 }
 

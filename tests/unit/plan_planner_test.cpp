@@ -77,7 +77,7 @@ const Row rows[] = {
     {"made", "x/a.txt", FsOp::lookup, 2, selected, "/d/x/a.txt", "made /d/x", true},
     {"made", "x/a.txt", FsOp::lookup, 3, selected, "/d/x/a.txt", "made /d/x", false},
     {"made", "x/a.txt", FsOp::lookup, 4, selected, "/d/x/a.txt", "made /d/x", false},
-    {"newer", "a.txt", FsOp::lookup, 3, selected, "/d/a.txt", "", true},
+    {"newer", "a.txt", FsOp::lookup, 3, selected, "/d/a.txt", "", false},  // fails, never copies over it
     {"new", "a.txt", FsOp::hold_chain, 1, selected, "/d/a.txt", "", false},
     {"leftover", "a.txt", FsOp::list, 1, selected, "/d/a.txt", "", true},
 };

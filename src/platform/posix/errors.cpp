@@ -13,4 +13,8 @@ std::string error_text(const std::error_code& error) {
     return error.message();
 }
 
+bool is_not_found(const std::error_code& error) {
+    return error == std::errc::no_such_file_or_directory;
+}
+
 }  // namespace veldro::platform

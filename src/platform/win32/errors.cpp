@@ -18,4 +18,11 @@ std::string error_text(const std::error_code& error) {
     return text;
 }
 
+bool is_not_found(const std::error_code& error) {
+    if (error.category() == std::system_category()) {
+        return error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND;
+    }
+    return error == std::errc::no_such_file_or_directory;
+}
+
 }  // namespace veldro::platform
