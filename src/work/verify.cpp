@@ -48,8 +48,10 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
     // A large copy is read back while it is made: where the processor hashes
     // several streams at once, each piece as soon as it is written, hashed
     // beside the source's on this thread; otherwise, with threads to spare,
-    // by a thread of its own. Neither when the copy is to be read from its
-    // device, which only the finished copy can be.
+    // by a thread of its own. Where the lanes are, a small copy is read back
+    // on this thread too, as soon as it has its name, hashed beside the
+    // source. Neither when the copy is to be read from its device, which
+    // only the finished copy can be.
     const bool follow = h.hash_copies && !h.verify_media;
     const bool paired = follow && want && hash::md5_lane_width() > 1;
     const bool read_back = follow && (paired || o.threads > 1);

@@ -744,21 +744,119 @@ CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* f
     return result;
 }
 
+// Files up to this size have their source's bytes held while they are
+// copied, and the copy read back in one read once it has its name (see
+// HeldReadBack): the source's bytes in the first half of the read-back
+// buffer, the copy's in the second.
+constexpr std::size_t held_read_back_bytes = copy_buffer_bytes / 2;
+
+// A small copy's read-back, on the copying thread, held until the copy has
+// its name: the source's bytes are kept as they are copied (nothing is
+// handed to the feed meanwhile), then the named copy is read through the
+// descriptor that wrote it, so that whatever happened to it as it took its
+// name is read, and both go to take_both at once. One read, where opening
+// the named copy again costs a dozen calls. The source's bytes go to the
+// feed alone when they outgrow the half buffer (a source longer than it
+// said) or the copy cannot be read back so: it is then read after it is
+// made, by its name.
+struct HeldReadBack {
+    const CopyFeed* feed = nullptr;
+    unsigned char* buffer = nullptr;
+    std::size_t size = 0;
+    bool held = false;  // the source's bytes wait in the buffer for the copy's
+
+    static void take(void* self, const unsigned char* data, std::size_t size) {
+        static_cast<HeldReadBack*>(self)->take_piece(data, size);
+    }
+
+    void take_piece(const unsigned char* data, std::size_t n) {
+        if (held && size + n <= held_read_back_bytes) {
+            std::memcpy(buffer + size, data, n);
+            size += n;
+            return;
+        }
+        let_go();
+        feed->take(feed->context, data, n);
+    }
+
+    // The source's bytes held so far go to the feed alone.
+    void let_go() {
+        if (held) {
+            held = false;
+            feed->take(feed->context, buffer, size);
+        }
+    }
+
+    // Reads the named copy through `fd` and hands both sides to the feed:
+    // copy_read_back when the copy is exactly the bytes held, else the
+    // source's bytes alone.
+    void read_copy(int fd, CopyFeed* to_feed) {
+        if (!held) {
+            return;
+        }
+        unsigned char* copy = buffer + held_read_back_bytes;
+        std::size_t got = 0;
+        ssize_t n = 0;
+        // One byte more than the source had: a longer copy is no match.
+        while (got <= size) {
+            n = ::pread(fd, copy + got, size + 1 - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        if (n < 0 || got != size) {
+            let_go();
+            return;
+        }
+        held = false;
+        to_feed->take_both(to_feed->context, buffer, to_feed->copy_context, copy, size);
+        to_feed->copy_read_back = true;
+    }
+};
+
+// copy_data with the source's bytes held for HeldReadBack.
+CopyResult copy_data_held(int from, int to, const struct stat& st, CopyFeed* feed, HeldReadBack& held) {
+    CopyFeed through = *feed;
+    through.take = &HeldReadBack::take;
+    through.context = &held;
+    std::uint64_t length = 0;
+    const CopyResult result =
+        copy_data(from, to, static_cast<std::uint64_t>(st.st_size), &through, false, nullptr, length);
+    feed->read_known = result == CopyResult::copied;
+    feed->read_size = length;
+    if (result != CopyResult::copied || length != held.size) {
+        held.let_go();
+    }
+    return result;
+}
+
 // copy_data, with the copy read back and handed to feed->take_copy on the
 // partner thread as it is made, when that is asked for and worth a thread;
 // or on the copying thread itself, each piece with the source's, when the
 // feed takes both at once and no partner is offered (from the same size
-// on). `to` is open for reading too.
-CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed) {
+// on). With `held` given (the copy can be read through `to` once it has its
+// name without moving its last-access time), a small copy is read back
+// then, on the copying thread (see HeldReadBack). `to` is open for reading
+// too.
+CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed, HeldReadBack* held) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
     std::uint64_t length = 0;
     posix::ReadBack* reader = nullptr;
     if (feed != nullptr) {
         feed->copy_read_back = false;
         if (feed->take != nullptr && feed->take_copy != nullptr && feed->take_both != nullptr &&
-            feed->read_back == nullptr && size >= read_back_from_bytes && !has_holes(st)) {
+            feed->read_back == nullptr && !has_holes(st) &&
+            (size >= read_back_from_bytes || (held != nullptr && size <= held_read_back_bytes))) {
             if (unsigned char* buffer = read_back_buffer()) {
-                return copy_data_paired(from, to, st, feed, buffer);
+                if (size >= read_back_from_bytes) {
+                    return copy_data_paired(from, to, st, feed, buffer);
+                }
+                *held = HeldReadBack{feed, buffer, 0, true};
+                return copy_data_held(from, to, st, feed, *held);
             }
         }
         if (feed->take_copy != nullptr && feed->read_back != nullptr && size >= read_back_from_bytes) {
@@ -1139,7 +1237,13 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     // allows it: whatever ends the copy early, even the end of the process,
     // leaves nothing behind. Elsewhere it gets a temporary name.
     char temp[64] = {};  // NOLINT(modernize-avoid-c-arrays)
-    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // Opened without moving its last-access time, so that it can be read
+    // back once it has its name and its times (see HeldReadBack).
+    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOATIME, 0600);
+    const bool read_unmoved = to >= 0;
+    if (to < 0 && errno == EPERM) {
+        to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    }
     const bool named = to < 0;
     if (named) {
         if (destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
@@ -1160,7 +1264,10 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     }
     // The first failure's reason, taken before any cleanup can change errno.
     std::error_code error;
-    CopyResult result = copy_user_xattrs(from, to) ? copy_data_read_back(from, to, st, feed) : CopyResult::failed;
+    HeldReadBack held;
+    CopyResult result = copy_user_xattrs(from, to)
+                            ? copy_data_read_back(from, to, st, feed, read_unmoved ? &held : nullptr)
+                            : CopyResult::failed;
     if (result == CopyResult::failed) {
         error = errno_error();
     }
@@ -1180,6 +1287,9 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
         if (result == CopyResult::copied && !publish_unnamed(to, parent, replace_protected)) {
             error = errno_error();
             result = CopyResult::failed;
+        }
+        if (result == CopyResult::copied && feed != nullptr) {
+            held.read_copy(to, feed);
         }
         ::close(to);
         if (feed != nullptr) {
