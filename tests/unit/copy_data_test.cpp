@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hash/file_digest.h"
@@ -249,11 +250,14 @@ TEST_F(CopyDataTest, TheCopyReadBackBesideTheSourceOnOneThread) {
     // Each piece of a large copy is read back as it is written and hashed
     // beside the source's piece; a small copy is read back in one read once
     // it has its name; one in between is left to be read by its name. The
-    // source's digest is the content's either way.
-    for (const auto& [size, read_back] :
-         {std::pair{std::size_t{0}, true}, std::pair{std::size_t{65603}, true},
-          std::pair{std::size_t{512} << 10U, true}, std::pair{(std::size_t{512} << 10U) + 1, false},
-          std::pair{std::size_t{4} << 20U, true}, std::pair{(std::size_t{9} << 20U) + 17, true}}) {
+    // source's digest is the content's either way. With a partner thread,
+    // the large copy's pieces are hashed there while the next is copied.
+    veldro::platform::CopyReadBack partner;
+    for (const auto& [size, read_back, with_partner] :
+         {std::tuple{std::size_t{0}, true, false}, std::tuple{std::size_t{65603}, true, true},
+          std::tuple{std::size_t{512} << 10U, true, false}, std::tuple{(std::size_t{512} << 10U) + 1, false, true},
+          std::tuple{std::size_t{4} << 20U, true, false}, std::tuple{(std::size_t{9} << 20U) + 17, true, false},
+          std::tuple{(std::size_t{9} << 20U) + 17, true, true}}) {
         std::string content(size, '\0');
         for (std::size_t i = 0; i < size; ++i) {
             content[i] = static_cast<char>(i * 7 + i / 4096);
@@ -274,6 +278,7 @@ TEST_F(CopyDataTest, TheCopyReadBackBesideTheSourceOnOneThread) {
         feed.take_copy = &veldro::hash::DigestFeed::take;
         feed.copy_context = &copy_digests;
         feed.take_both = &veldro::hash::DigestFeed::take_both;
+        feed.read_back = with_partner ? &partner : nullptr;
         ASSERT_FALSE(veldro::platform::copy_whole_file(path("src"), path("dst"), false, &feed)) << size;
         // Read back (before the test reads it) without moving the last-access time it took from its source.
         struct stat source_st {};

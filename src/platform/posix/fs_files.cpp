@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -25,6 +26,7 @@
 #include "platform/posix/holes.h"
 #include "platform/posix/read_back.h"
 #include "platform/system.h"
+#include "platform/thread_owned.h"
 
 namespace veldro::platform {
 
@@ -726,16 +728,102 @@ struct SameThreadReadBack {
     }
 };
 
+bool read_fully_at(int fd, unsigned char* data, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+// A second source buffer and a second read-back buffer, for the piece
+// copied while the partner hashes the one before.
+unsigned char* second_buffers() {
+    thread_local ThreadOwned<std::array<unsigned char, 2 * copy_buffer_bytes>> buffers;
+    auto* bytes = buffers.try_get();
+    return bytes == nullptr ? nullptr : bytes->data();
+}
+
+// copy_stretch_by_reading for a paired copy with a partner thread: this
+// thread reads each piece, writes it and reads it back, and hands both to
+// the partner to hash while it goes on with the next piece in the other
+// pair of buffers; so the copy's calls and the digests overlap. After a
+// read of the copy fails, the source's pieces go on alone (see
+// SameThreadReadBack). Every piece is hashed when this returns.
+StretchEnd copy_stretch_pipelined(int from, int to, std::uint64_t end, SameThreadReadBack& paired,
+                                  posix::ReadBack& partner) {
+    unsigned char* source = copy_buffer();
+    unsigned char* second = second_buffers();
+    if (source == nullptr || second == nullptr) {
+        return {CopyResult::failed, paired.at};
+    }
+    const std::array<unsigned char*, 2> sources = {source, second};
+    const std::array<unsigned char*, 2> copies = {paired.buffer, second + copy_buffer_bytes};
+    std::size_t slot = 0;
+    StretchEnd done{CopyResult::copied, paired.at};
+    while (done.reached < end) {
+        if (interrupt_requested()) {
+            done.result = CopyResult::interrupted;
+            break;
+        }
+        const std::uint64_t at = done.reached;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, end - at));
+        const ssize_t n = ::pread(from, sources.at(slot), want, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            done.result = n == 0 ? CopyResult::copied : CopyResult::failed;
+            break;
+        }
+        const auto got = static_cast<std::size_t>(n);
+        if (!write_fully_at(to, sources.at(slot), got, at)) {
+            done.result = CopyResult::failed;
+            break;
+        }
+        count_copied_bytes(got);
+        paired.failed = paired.failed || !read_fully_at(to, copies.at(slot), got, at);
+        posix::hash_on_partner(partner, *paired.feed, sources.at(slot), paired.failed ? nullptr : copies.at(slot), got);
+        done.reached = at + got;
+        paired.at = done.reached;
+        slot = 1 - slot;
+    }
+    posix::partner_hashed(partner);
+    return done;
+}
+
 // copy_data with the copy read back on the copying thread, both sides'
-// digests side by side.
-CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* feed, unsigned char* buffer) {
+// digests side by side: on the partner thread, piece by piece while the
+// copy goes on, when there is one.
+CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* feed, unsigned char* buffer,
+                            posix::ReadBack* partner) {
     SameThreadReadBack paired{feed, to, buffer};
     CopyFeed through = *feed;
     through.take = &SameThreadReadBack::take;
     through.context = &paired;
     std::uint64_t length = 0;
-    const CopyResult result =
-        copy_data(from, to, static_cast<std::uint64_t>(st.st_size), &through, false, nullptr, length);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    CopyResult result = CopyResult::copied;
+    if (partner == nullptr) {
+        result = copy_data(from, to, size, &through, false, nullptr, length);
+    } else {
+        // As copy_data does for a file without holes, the stretch up to the
+        // size on the partner.
+        StretchEnd end = copy_stretch_pipelined(from, to, size, paired, *partner);
+        if (end.result == CopyResult::copied && end.reached == size) {
+            end = copy_past_reported_size(from, to, end.reached, size, &through, nullptr);
+        }
+        length = end.reached;
+        result = end.result;
+    }
     feed->read_known = result == CopyResult::copied;
     feed->read_size = length;
     struct stat made {};
@@ -848,12 +936,13 @@ CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed
     posix::ReadBack* reader = nullptr;
     if (feed != nullptr) {
         feed->copy_read_back = false;
-        if (feed->take != nullptr && feed->take_copy != nullptr && feed->take_both != nullptr &&
-            feed->read_back == nullptr && !has_holes(st) &&
+        if (feed->take != nullptr && feed->take_copy != nullptr && feed->take_both != nullptr && !has_holes(st) &&
             (size >= read_back_from_bytes || (held != nullptr && size <= held_read_back_bytes))) {
             if (unsigned char* buffer = read_back_buffer()) {
                 if (size >= read_back_from_bytes) {
-                    return copy_data_paired(from, to, st, feed, buffer);
+                    return copy_data_paired(
+                        from, to, st, feed, buffer,
+                        feed->read_back != nullptr ? posix::read_back_partner(*feed->read_back) : nullptr);
                 }
                 *held = HeldReadBack{feed, buffer, 0, true};
                 return copy_data_held(from, to, st, feed, *held);
