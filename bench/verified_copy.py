@@ -18,6 +18,14 @@ round; figures are wall-clock medians of the rounds.
       veldro -H          vs  veldro -H --THREADS=1
       (only when the program knows --THREADS; otherwise the row is skipped
       with a note)
+  tree, copy + MD5 and SHA-384 or SHA-512 of both sides:
+      veldro -H --SHA3   vs  cp -a + md5sum + sha384sum of source and copy
+      veldro -H --SHA5   vs  cp -a + md5sum + sha512sum of source and copy
+      (the SHA-2 kinds of 64-bit words run one stream at a time, lanes or
+      not: measured once, with the default build)
+
+After the rounds, the program's peak memory (resident set) with -H on a
+tree of --memory-files tiny files (200,000 by default; 0 leaves it out).
 
 Wherever the program hashes, it also runs with VELDRO_HASH_LANES=1: MD5 one
 stream at a time, no lanes, the copy read back by a thread of its own (or
@@ -28,6 +36,7 @@ commit) runs in the same rounds wherever the program does.
 
 Usage: verified_copy.py VELDRO_BIN [--baseline OTHER_BIN] [--dir D] [--rounds N]
                         [--big-files N] [--big-mib N] [--small-files N] [--large-mib N]
+                        [--memory-files N]
 """
 
 import argparse
@@ -40,6 +49,7 @@ import tempfile
 import time
 
 from copy_tree import generate, warm
+from copy_tree import timed as timed_with_memory
 
 
 def generate_large(root, mib):
@@ -49,6 +59,16 @@ def generate_large(root, mib):
         for i in range(mib):
             # Every MiB differs, so that nothing can be deduplicated.
             f.write(i.to_bytes(8, "little") + block[8:])
+
+
+def generate_tiny(root, count):
+    """`count` files of 1 to 100 bytes in directories of 1,000."""
+    for i in range(count):
+        d = os.path.join(root, f"d{i // 1000:04d}")
+        if i % 1000 == 0:
+            os.makedirs(d)
+        with open(os.path.join(d, f"t{i:07d}"), "wb") as f:
+            f.write(b"x" * (1 + i % 100))
 
 
 def machine():
@@ -143,9 +163,10 @@ def main():
     ap.add_argument("--big-mib", type=int, default=16)
     ap.add_argument("--small-files", type=int, default=5000)
     ap.add_argument("--large-mib", type=int, default=1024)
+    ap.add_argument("--memory-files", type=int, default=200_000)
     args = ap.parse_args()
 
-    for tool in ("cp", "md5sum", "rsync", "hashdeep", "find", "xargs"):
+    for tool in ("cp", "md5sum", "sha384sum", "sha512sum", "rsync", "hashdeep", "find", "xargs"):
         if shutil.which(tool) is None:
             sys.exit(f"{tool} is needed for the comparison (hashdeep: Debian package hashdeep)")
     veldro = os.path.abspath(args.veldro)
@@ -184,11 +205,13 @@ def main():
         def veldro_run(src, name, *extra, program=veldro, env=""):
             return sh(f'{env}"{program}" -p "{src}" -d "{dst(name)}" -m -i {" ".join(extra)} > "{dst(name)}.report"')
 
-        def cp_md5(src, name):
-            return sh(f'cp -a "{src}" "{dst(name)}"; '
-                      f'(cd "{src}" && find . -type f -print0 | xargs -0 md5sum) > "{dst(name)}.src.md5"; '
-                      f'(cd "{dst(name)}" && find . -type f -print0 | xargs -0 md5sum) > "{dst(name)}.dst.md5"; '
-                      f'cmp -s "{dst(name)}.src.md5" "{dst(name)}.dst.md5"')
+        def cp_md5(src, name, sums=("md5sum",)):
+            script = f'cp -a "{src}" "{dst(name)}"'
+            for tool in sums:
+                script += (f'; (cd "{src}" && find . -type f -print0 | xargs -0 {tool}) > "{dst(name)}.src.{tool}"'
+                           f'; (cd "{dst(name)}" && find . -type f -print0 | xargs -0 {tool}) > '
+                           f'"{dst(name)}.dst.{tool}"; cmp -s "{dst(name)}.src.{tool}" "{dst(name)}.dst.{tool}"')
+            return sh(script)
 
         def hashdeep_run(src, name):
             return sh(f'(cd "{src}" && hashdeep -c md5 -r -l .) > "{dst(name)}.known"; '
@@ -228,6 +251,12 @@ def main():
                 ("cp -a", lambda: sh(f'cp -a "{tree}" "{dst("tc_copy")}"')),
                 ("cp -a + md5sum both", lambda: cp_md5(tree, "tc_tree")),
             ]
+        for option, tool, kind in (("--SHA3", "sha384sum", "SHA-384"), ("--SHA5", "sha512sum", "SHA-512")):
+            groups[f"tree, copy + MD5 + {kind} both sides"] = [
+                (f"veldro -H {option}",
+                 lambda option=option: veldro_run(tree, "s_tree", "-H", f'"{dst("s_tree")}.hash"', option)),
+                (f"cp -a + md5sum + {tool}", lambda tool=tool: cp_md5(tree, "cs_tree", ("md5sum", tool))),
+            ]
         if args.baseline:
             other = os.path.abspath(args.baseline)
             groups["tree, copy + MD5 both sides"].append(
@@ -250,13 +279,27 @@ def main():
         for g, runs in groups.items():
             print(f"\n{g}")
             base = statistics.median(times[(g, runs[0][0])])
-            print(f"  {runs[0][0]:<24}{base:8.3f} s")
+            print(f"  {runs[0][0]:<28}{base:8.3f} s")
             for name, _ in runs[1:]:
                 m = statistics.median(times[(g, name)])
-                print(f"  {name:<24}{m:8.3f} s   veldro / this {base / m:5.2f}")
+                print(f"  {name:<28}{m:8.3f} s   veldro / this {base / m:5.2f}")
+            if g == threads_group:
+                one = statistics.median(times[(g, "veldro -H --THREADS=1")])
+                pipeline = statistics.median(times[(g, "cp -a + md5sum both")])
+                print(f"  --THREADS=1 / cp -a + md5sum both {one / pipeline:5.2f}")
         if not threads:
             print(f"\n{threads_group}\n  skipped: the program does not know --THREADS "
                   "(it did not refuse an empty --THREADS=, as it refuses an option it knows)")
+        if args.memory_files > 0:
+            shutil.rmtree(tree, ignore_errors=True)
+            shutil.rmtree(large, ignore_errors=True)
+            shutil.rmtree(out, ignore_errors=True)
+            os.makedirs(out)
+            generate_tiny(tree, args.memory_files)
+            _, peak_kib = timed_with_memory([veldro, "-p", tree, "-d", dst("m_tree"), "-m", "-i", "-H",
+                                             dst("m_tree.hash")], dst("m_tree.report"))
+            print(f"\npeak memory, -H on {args.memory_files:,} tiny files: {peak_kib / 1024:.1f} MiB "
+                  f"(load average {os.getloadavg()[0]:.2f})")
         return 0
     finally:
         shutil.rmtree(out, ignore_errors=True)

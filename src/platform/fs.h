@@ -258,9 +258,11 @@ struct CopyFeed {
     CopyReadBack* read_back = nullptr;
     // Takes a piece of the source and the same piece read back from the copy
     // together, on the copying thread, so that both digests run side by side
-    // (see hash::DigestFeed::take_both). With take, take_copy and this set
-    // and no `read_back` thread to use, a large copy may read each piece
-    // back as soon as it has written it; take_copy then goes unused.
+    // (see hash::DigestFeed::take_both). With take, take_copy and this set,
+    // a large copy may read each piece back as soon as it has written it
+    // (and hash the pair on the `read_back` thread, when there is one,
+    // while it copies the next), a small one as soon as it has its name;
+    // take_copy then goes unused.
     void (*take_both)(void* context, const unsigned char* data, void* copy_context, const unsigned char* copy_data,
                       std::size_t size) = nullptr;
     // Set by the copy: take_copy was given every byte of the finished copy.

@@ -47,8 +47,11 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
     }
     // A large copy is read back while it is made: where the processor hashes
     // several streams at once, each piece as soon as it is written, hashed
-    // beside the source's on this thread; otherwise, with threads to spare,
-    // by a thread of its own. Neither when the copy is to be read from its
+    // beside the source's (with threads to spare, by the partner thread
+    // while this one copies the next piece); otherwise, with threads to
+    // spare, by a thread of its own. Where the lanes are, a small copy is
+    // read back on this thread too, as soon as it has its name, hashed
+    // beside the source. Neither when the copy is to be read from its
     // device, which only the finished copy can be.
     const bool follow = h.hash_copies && !h.verify_media;
     const bool paired = follow && want && hash::md5_lane_width() > 1;
@@ -57,7 +60,7 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
     if (read_back) {
         feed.take_copy = &hash::DigestFeed::take;
         feed.copy_context = &w.copy_feed;
-        feed.read_back = paired ? nullptr : &w.read_back;
+        feed.read_back = o.threads > 1 ? &w.read_back : nullptr;
         feed.take_both = paired ? &hash::DigestFeed::take_both : nullptr;
         w.copy_feed.start(copy_selection);
     }

@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hash/file_digest.h"
@@ -247,10 +248,16 @@ TEST_F(CopyDataTest, BothWaysKeepHolesAndTheDigestIsOfTheWholeContent) {
 
 TEST_F(CopyDataTest, TheCopyReadBackBesideTheSourceOnOneThread) {
     // Each piece of a large copy is read back as it is written and hashed
-    // beside the source's piece; a smaller copy is left to be read once it
-    // has its name. The source's digest is the content's either way.
-    for (const std::size_t size :
-         {std::size_t{0}, std::size_t{65603}, std::size_t{4 << 20}, std::size_t{9 << 20} + 17}) {
+    // beside the source's piece; a small copy is read back in one read once
+    // it has its name; one in between is left to be read by its name. The
+    // source's digest is the content's either way. With a partner thread,
+    // the large copy's pieces are hashed there while the next is copied.
+    veldro::platform::CopyReadBack partner;
+    for (const auto& [size, read_back, with_partner] :
+         {std::tuple{std::size_t{0}, true, false}, std::tuple{std::size_t{65603}, true, true},
+          std::tuple{std::size_t{512} << 10U, true, false}, std::tuple{(std::size_t{512} << 10U) + 1, false, true},
+          std::tuple{std::size_t{4} << 20U, true, false}, std::tuple{(std::size_t{9} << 20U) + 17, true, false},
+          std::tuple{(std::size_t{9} << 20U) + 17, true, true}}) {
         std::string content(size, '\0');
         for (std::size_t i = 0; i < size; ++i) {
             content[i] = static_cast<char>(i * 7 + i / 4096);
@@ -271,9 +278,16 @@ TEST_F(CopyDataTest, TheCopyReadBackBesideTheSourceOnOneThread) {
         feed.take_copy = &veldro::hash::DigestFeed::take;
         feed.copy_context = &copy_digests;
         feed.take_both = &veldro::hash::DigestFeed::take_both;
+        feed.read_back = with_partner ? &partner : nullptr;
         ASSERT_FALSE(veldro::platform::copy_whole_file(path("src"), path("dst"), false, &feed)) << size;
+        // Read back (before the test reads it) without moving the last-access time it took from its source.
+        struct stat source_st {};
+        struct stat copy_st {};
+        ASSERT_EQ(::stat(path("src").c_str(), &source_st), 0);
+        ASSERT_EQ(::stat(path("dst").c_str(), &copy_st), 0);
+        EXPECT_EQ(copy_st.st_atim.tv_nsec, source_st.st_atim.tv_nsec) << size;
         EXPECT_TRUE(read("dst") == content) << size;
-        EXPECT_EQ(feed.copy_read_back, size >= (std::size_t{4} << 20U)) << size;
+        EXPECT_EQ(feed.copy_read_back, read_back) << size;
         veldro::hash::HashSet source;
         source_digests.finish(source);
         EXPECT_STREQ(source.md5.data(), whole.md5.data()) << size;

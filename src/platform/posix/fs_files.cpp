@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -25,6 +26,7 @@
 #include "platform/posix/holes.h"
 #include "platform/posix/read_back.h"
 #include "platform/system.h"
+#include "platform/thread_owned.h"
 
 namespace veldro::platform {
 
@@ -726,16 +728,102 @@ struct SameThreadReadBack {
     }
 };
 
+bool read_fully_at(int fd, unsigned char* data, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+// A second source buffer and a second read-back buffer, for the piece
+// copied while the partner hashes the one before.
+unsigned char* second_buffers() {
+    thread_local ThreadOwned<std::array<unsigned char, 2 * copy_buffer_bytes>> buffers;
+    auto* bytes = buffers.try_get();
+    return bytes == nullptr ? nullptr : bytes->data();
+}
+
+// copy_stretch_by_reading for a paired copy with a partner thread: this
+// thread reads each piece, writes it and reads it back, and hands both to
+// the partner to hash while it goes on with the next piece in the other
+// pair of buffers; so the copy's calls and the digests overlap. After a
+// read of the copy fails, the source's pieces go on alone (see
+// SameThreadReadBack). Every piece is hashed when this returns.
+StretchEnd copy_stretch_pipelined(int from, int to, std::uint64_t end, SameThreadReadBack& paired,
+                                  posix::ReadBack& partner) {
+    unsigned char* source = copy_buffer();
+    unsigned char* second = second_buffers();
+    if (source == nullptr || second == nullptr) {
+        return {CopyResult::failed, paired.at};
+    }
+    const std::array<unsigned char*, 2> sources = {source, second};
+    const std::array<unsigned char*, 2> copies = {paired.buffer, second + copy_buffer_bytes};
+    std::size_t slot = 0;
+    StretchEnd done{CopyResult::copied, paired.at};
+    while (done.reached < end) {
+        if (interrupt_requested()) {
+            done.result = CopyResult::interrupted;
+            break;
+        }
+        const std::uint64_t at = done.reached;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, end - at));
+        const ssize_t n = ::pread(from, sources.at(slot), want, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            done.result = n == 0 ? CopyResult::copied : CopyResult::failed;
+            break;
+        }
+        const auto got = static_cast<std::size_t>(n);
+        if (!write_fully_at(to, sources.at(slot), got, at)) {
+            done.result = CopyResult::failed;
+            break;
+        }
+        count_copied_bytes(got);
+        paired.failed = paired.failed || !read_fully_at(to, copies.at(slot), got, at);
+        posix::hash_on_partner(partner, *paired.feed, sources.at(slot), paired.failed ? nullptr : copies.at(slot), got);
+        done.reached = at + got;
+        paired.at = done.reached;
+        slot = 1 - slot;
+    }
+    posix::partner_hashed(partner);
+    return done;
+}
+
 // copy_data with the copy read back on the copying thread, both sides'
-// digests side by side.
-CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* feed, unsigned char* buffer) {
+// digests side by side: on the partner thread, piece by piece while the
+// copy goes on, when there is one.
+CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* feed, unsigned char* buffer,
+                            posix::ReadBack* partner) {
     SameThreadReadBack paired{feed, to, buffer};
     CopyFeed through = *feed;
     through.take = &SameThreadReadBack::take;
     through.context = &paired;
     std::uint64_t length = 0;
-    const CopyResult result =
-        copy_data(from, to, static_cast<std::uint64_t>(st.st_size), &through, false, nullptr, length);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    CopyResult result = CopyResult::copied;
+    if (partner == nullptr) {
+        result = copy_data(from, to, size, &through, false, nullptr, length);
+    } else {
+        // As copy_data does for a file without holes, the stretch up to the
+        // size on the partner.
+        StretchEnd end = copy_stretch_pipelined(from, to, size, paired, *partner);
+        if (end.result == CopyResult::copied && end.reached == size) {
+            end = copy_past_reported_size(from, to, end.reached, size, &through, nullptr);
+        }
+        length = end.reached;
+        result = end.result;
+    }
     feed->read_known = result == CopyResult::copied;
     feed->read_size = length;
     struct stat made {};
@@ -744,21 +832,120 @@ CopyResult copy_data_paired(int from, int to, const struct stat& st, CopyFeed* f
     return result;
 }
 
+// Files up to this size have their source's bytes held while they are
+// copied, and the copy read back in one read once it has its name (see
+// HeldReadBack): the source's bytes in the first half of the read-back
+// buffer, the copy's in the second.
+constexpr std::size_t held_read_back_bytes = copy_buffer_bytes / 2;
+
+// A small copy's read-back, on the copying thread, held until the copy has
+// its name: the source's bytes are kept as they are copied (nothing is
+// handed to the feed meanwhile), then the named copy is read through the
+// descriptor that wrote it, so that whatever happened to it as it took its
+// name is read, and both go to take_both at once. One read, where opening
+// the named copy again costs a dozen calls. The source's bytes go to the
+// feed alone when they outgrow the half buffer (a source longer than it
+// said) or the copy cannot be read back so: it is then read after it is
+// made, by its name.
+struct HeldReadBack {
+    const CopyFeed* feed = nullptr;
+    unsigned char* buffer = nullptr;
+    std::size_t size = 0;
+    bool held = false;  // the source's bytes wait in the buffer for the copy's
+
+    static void take(void* self, const unsigned char* data, std::size_t size) {
+        static_cast<HeldReadBack*>(self)->take_piece(data, size);
+    }
+
+    void take_piece(const unsigned char* data, std::size_t n) {
+        if (held && size + n <= held_read_back_bytes) {
+            std::memcpy(buffer + size, data, n);
+            size += n;
+            return;
+        }
+        let_go();
+        feed->take(feed->context, data, n);
+    }
+
+    // The source's bytes held so far go to the feed alone.
+    void let_go() {
+        if (held) {
+            held = false;
+            feed->take(feed->context, buffer, size);
+        }
+    }
+
+    // Reads the named copy through `fd` and hands both sides to the feed:
+    // copy_read_back when the copy is exactly the bytes held, else the
+    // source's bytes alone.
+    void read_copy(int fd, CopyFeed* to_feed) {
+        if (!held) {
+            return;
+        }
+        unsigned char* copy = buffer + held_read_back_bytes;
+        std::size_t got = 0;
+        ssize_t n = 0;
+        // One byte more than the source had: a longer copy is no match.
+        while (got <= size) {
+            n = ::pread(fd, copy + got, size + 1 - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        if (n < 0 || got != size) {
+            let_go();
+            return;
+        }
+        held = false;
+        to_feed->take_both(to_feed->context, buffer, to_feed->copy_context, copy, size);
+        to_feed->copy_read_back = true;
+    }
+};
+
+// copy_data with the source's bytes held for HeldReadBack.
+CopyResult copy_data_held(int from, int to, const struct stat& st, CopyFeed* feed, HeldReadBack& held) {
+    CopyFeed through = *feed;
+    through.take = &HeldReadBack::take;
+    through.context = &held;
+    std::uint64_t length = 0;
+    const CopyResult result =
+        copy_data(from, to, static_cast<std::uint64_t>(st.st_size), &through, false, nullptr, length);
+    feed->read_known = result == CopyResult::copied;
+    feed->read_size = length;
+    if (result != CopyResult::copied || length != held.size) {
+        held.let_go();
+    }
+    return result;
+}
+
 // copy_data, with the copy read back and handed to feed->take_copy on the
 // partner thread as it is made, when that is asked for and worth a thread;
 // or on the copying thread itself, each piece with the source's, when the
 // feed takes both at once and no partner is offered (from the same size
-// on). `to` is open for reading too.
-CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed) {
+// on). With `held` given (the copy can be read through `to` once it has its
+// name without moving its last-access time), a small copy is read back
+// then, on the copying thread (see HeldReadBack). `to` is open for reading
+// too.
+CopyResult copy_data_read_back(int from, int to, const struct stat& st, CopyFeed* feed, HeldReadBack* held) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
     std::uint64_t length = 0;
     posix::ReadBack* reader = nullptr;
     if (feed != nullptr) {
         feed->copy_read_back = false;
-        if (feed->take != nullptr && feed->take_copy != nullptr && feed->take_both != nullptr &&
-            feed->read_back == nullptr && size >= read_back_from_bytes && !has_holes(st)) {
+        if (feed->take != nullptr && feed->take_copy != nullptr && feed->take_both != nullptr && !has_holes(st) &&
+            (size >= read_back_from_bytes || (held != nullptr && size <= held_read_back_bytes))) {
             if (unsigned char* buffer = read_back_buffer()) {
-                return copy_data_paired(from, to, st, feed, buffer);
+                if (size >= read_back_from_bytes) {
+                    return copy_data_paired(
+                        from, to, st, feed, buffer,
+                        feed->read_back != nullptr ? posix::read_back_partner(*feed->read_back) : nullptr);
+                }
+                *held = HeldReadBack{feed, buffer, 0, true};
+                return copy_data_held(from, to, st, feed, *held);
             }
         }
         if (feed->take_copy != nullptr && feed->read_back != nullptr && size >= read_back_from_bytes) {
@@ -1139,7 +1326,13 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     // allows it: whatever ends the copy early, even the end of the process,
     // leaves nothing behind. Elsewhere it gets a temporary name.
     char temp[64] = {};  // NOLINT(modernize-avoid-c-arrays)
-    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // Opened without moving its last-access time, so that it can be read
+    // back once it has its name and its times (see HeldReadBack).
+    int to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOATIME, 0600);
+    const bool read_unmoved = to >= 0;
+    if (to < 0 && errno == EPERM) {
+        to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    }
     const bool named = to < 0;
     if (named) {
         if (destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
@@ -1160,7 +1353,10 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     }
     // The first failure's reason, taken before any cleanup can change errno.
     std::error_code error;
-    CopyResult result = copy_user_xattrs(from, to) ? copy_data_read_back(from, to, st, feed) : CopyResult::failed;
+    HeldReadBack held;
+    CopyResult result = copy_user_xattrs(from, to)
+                            ? copy_data_read_back(from, to, st, feed, read_unmoved ? &held : nullptr)
+                            : CopyResult::failed;
     if (result == CopyResult::failed) {
         error = errno_error();
     }
@@ -1180,6 +1376,9 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
         if (result == CopyResult::copied && !publish_unnamed(to, parent, replace_protected)) {
             error = errno_error();
             result = CopyResult::failed;
+        }
+        if (result == CopyResult::copied && feed != nullptr) {
+            held.read_copy(to, feed);
         }
         ::close(to);
         if (feed != nullptr) {

@@ -69,6 +69,23 @@ public:
         changed_.wait(lock, [this] { return !busy_; });
     }
 
+    // Waits until the piece handed over before is hashed, then hands over
+    // the next: the source's piece and, unless null, the same piece read
+    // back from the copy.
+    void hash(const CopyFeed& feed, const unsigned char* source, const unsigned char* copy, std::size_t size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !piece_waiting_; });
+        piece_ = Piece{&feed, source, copy, size};
+        piece_waiting_ = true;
+        changed_.notify_all();
+    }
+
+    // Waits until every piece handed over is hashed.
+    void hashed() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !piece_waiting_; });
+    }
+
 private:
     static constexpr std::uint64_t no_end = ~std::uint64_t{0};
 
@@ -78,10 +95,14 @@ private:
     void serve() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return quitting_ || busy_; });
+            changed_.wait(lock, [this] { return quitting_ || busy_ || piece_waiting_; });
             if (quitting_) {
                 release_thread_owned();  // the read buffer
                 return;
+            }
+            if (piece_waiting_) {
+                hash_piece(lock);
+                continue;
             }
             read_file(lock);
             busy_ = false;
@@ -126,8 +147,33 @@ private:
         }
     }
 
+    // Hashes the piece handed over, outside the lock: the copying thread
+    // touches neither its buffers nor the feed's digests until it is done.
+    void hash_piece(std::unique_lock<std::mutex>& lock) {
+        const Piece piece = piece_;
+        lock.unlock();
+        const CopyFeed& feed = *piece.feed;
+        if (piece.copy != nullptr) {
+            feed.take_both(feed.context, piece.source, feed.copy_context, piece.copy, piece.size);
+        } else {
+            feed.take(feed.context, piece.source, piece.size);
+        }
+        lock.lock();
+        piece_waiting_ = false;
+        changed_.notify_all();
+    }
+
+    struct Piece {
+        const CopyFeed* feed = nullptr;
+        const unsigned char* source = nullptr;
+        const unsigned char* copy = nullptr;
+        std::size_t size = 0;
+    };
+
     std::mutex mutex_;
     std::condition_variable changed_;
+    Piece piece_;
+    bool piece_waiting_ = false;
     int fd_ = -1;
     void (*take_)(void*, const unsigned char*, std::size_t) = nullptr;
     void* context_ = nullptr;
@@ -171,6 +217,15 @@ bool read_back_finish(ReadBack& partner, std::uint64_t size) {
 
 void read_back_abandon(ReadBack& partner) {
     partner.abandon();
+}
+
+void hash_on_partner(ReadBack& partner, const CopyFeed& feed, const unsigned char* source, const unsigned char* copy,
+                     std::size_t size) {
+    partner.hash(feed, source, copy, size);
+}
+
+void partner_hashed(ReadBack& partner) {
+    partner.hashed();
 }
 
 }  // namespace posix

@@ -27,4 +27,15 @@ bool read_back_finish(ReadBack& partner, std::uint64_t size);
 // The copy failed: stops the reading and waits until the partner is idle.
 void read_back_abandon(ReadBack& partner);
 
+// The partner's other use, while a copy is read back on the copying thread:
+// hashing one piece at a time while the next is copied. Waits until the
+// piece handed over before is hashed, then hands this one over: the
+// source's bytes and the same bytes read back from the copy, both to
+// feed.take_both, or the source's alone to feed.take when `copy` is null.
+// The buffers and the feed stay untouched until partner_hashed().
+void hash_on_partner(ReadBack& partner, const CopyFeed& feed, const unsigned char* source, const unsigned char* copy,
+                     std::size_t size);
+// Waits until every piece handed over is hashed.
+void partner_hashed(ReadBack& partner);
+
 }  // namespace veldro::platform::posix
