@@ -494,9 +494,12 @@ struct StretchEnd {
     std::uint64_t reached;
 };
 
-bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset) {
+// Calls `transfer` (pread or pwrite) until all `size` bytes at `offset`
+// are moved: false at an error or at the end of the file.
+template <class Bytes, class Transfer>
+bool transfer_fully_at(Transfer transfer, int fd, Bytes* data, std::size_t size, std::uint64_t offset) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        const ssize_t n = transfer(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -508,6 +511,10 @@ bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::ui
         offset += static_cast<std::uint64_t>(n);
     }
     return true;
+}
+
+bool write_fully_at(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset) {
+    return transfer_fully_at(::pwrite, fd, data, size, offset);
 }
 
 // Writes a piece read at `at` to the same place in `to`, hands it to the
@@ -729,19 +736,7 @@ struct SameThreadReadBack {
 };
 
 bool read_fully_at(int fd, unsigned char* data, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return transfer_fully_at(::pread, fd, data, size, offset);
 }
 
 // A second source buffer and a second read-back buffer, for the piece
