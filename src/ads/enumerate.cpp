@@ -34,7 +34,13 @@ void enable_backup_privileges() {
 int enumerate_streams(Run& s, const std::string& path) {
     enable_backup_privileges();
     std::size_t listed = 0;
-    const platform::StreamListStatus status = platform::list_named_streams(path, s.streams.stream_table, listed);
+    // Only the stream options tell a file that cannot be opened from one
+    // without streams; elsewhere both count none, and a look that opens
+    // nothing is enough for the many files that have none.
+    const bool open_told = s.copy.ads_parent != 0 || s.copy.ads_child != 0;
+    const platform::StreamListStatus status = !open_told && platform::has_no_named_streams(path)
+                                                  ? platform::StreamListStatus::complete
+                                                  : platform::list_named_streams(path, s.streams.stream_table, listed);
     return record::count_after_listing(s, status, listed, record::ListingSeenBy::planner);
 }
 

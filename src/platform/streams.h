@@ -49,6 +49,12 @@ enum class StreamListStatus : std::uint8_t {
 // more streams; `count` receives the number of entries filled.
 StreamListStatus list_named_streams(const std::string& path, std::vector<StreamRecord>& table, std::size_t& count);
 
+// True when a look that opens nothing shows that the file at `path` has no
+// named streams; false when it has some or the look cannot tell (then
+// list_named_streams tells). Unlike the listing, it succeeds for a file
+// that cannot be opened.
+bool has_no_named_streams(const std::string& path);
+
 enum class PrivilegeStatus : std::uint8_t {
     enabled,   // enabled
     not_held,  // the account does not hold them: it goes on without

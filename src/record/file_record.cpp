@@ -477,16 +477,21 @@ bool FileReport::verification() {
     }
     // With --QUIET the lines of a file go where the others went: nowhere.
     std::FILE* hashing = s_.console.quiet ? report(s_) : stderr;
-    if (h.hash_sources) {
+    const std::string dest_name = h.hash_copies ? util::shown_name(o_.destination) : std::string();
+    if (h.hash_sources && h.hash_copies) {
+        // One call for both lines: the console takes them in one write.
+        std::fprintf(hashing, "\n HASHING: %s\n HASHING: %s", source_name.c_str(), dest_name.c_str());
+    } else if (h.hash_sources) {
         std::fprintf(hashing, "\n HASHING: %s", source_name.c_str());
-        if (unicode != nullptr) {
-            write_unicode_field(unicode, source_name);
-            write_unicode_field(unicode, o_.source_digests.md5.data());
-        }
+    }
+    if (h.hash_sources && unicode != nullptr) {
+        write_unicode_field(unicode, source_name);
+        write_unicode_field(unicode, o_.source_digests.md5.data());
     }
     if (h.hash_copies) {
-        const std::string dest_name = util::shown_name(o_.destination);
-        std::fprintf(hashing, "\n HASHING: %s", dest_name.c_str());
+        if (!h.hash_sources) {
+            std::fprintf(hashing, "\n HASHING: %s", dest_name.c_str());
+        }
         for (int attempt = 1; attempt <= o_.retries; ++attempt) {
             std::fprintf(stdout, "\nRetry #%d\n", attempt);
             std::fprintf(stdout, "Copy: %s\n", source_name.c_str());

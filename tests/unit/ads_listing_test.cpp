@@ -77,6 +77,12 @@ TEST_F(StreamListingTest, FileWithoutStreamsHasNone) {
     std::size_t count = 99;
     EXPECT_EQ(platform::list_named_streams(file, table, count), platform::StreamListStatus::complete);
     EXPECT_EQ(count, 0U);
+#ifndef _WIN32
+    // The look without an open tells the same, and never for a file it
+    // cannot see.
+    EXPECT_TRUE(platform::has_no_named_streams(file));
+#endif
+    EXPECT_FALSE(platform::has_no_named_streams((dir_ / "missing").string()));
 }
 
 TEST_F(StreamListingTest, ListsNamesWithoutPrefixAndSizesIncludingEmptyStreams) {
@@ -88,6 +94,7 @@ TEST_F(StreamListingTest, ListsNamesWithoutPrefixAndSizesIncludingEmptyStreams) 
     std::size_t count = 0;
     ASSERT_EQ(platform::list_named_streams(file, table, count), platform::StreamListStatus::complete);
     ASSERT_EQ(count, 3U);
+    EXPECT_FALSE(platform::has_no_named_streams(file));
     std::map<std::string, std::int64_t> found;
     for (std::size_t i = 0; i < count; ++i) {
         found[table[i].name] = table[i].size;

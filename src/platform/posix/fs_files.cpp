@@ -25,6 +25,7 @@
 #include "platform/posix/at_path.h"
 #include "platform/posix/holes.h"
 #include "platform/posix/read_back.h"
+#include "platform/streams.h"
 #include "platform/system.h"
 #include "platform/thread_owned.h"
 
@@ -492,6 +493,9 @@ bool copy_user_xattrs(int from, int to) {
 struct StretchEnd {
     CopyResult result;
     std::uint64_t reached;
+    // A read came back short at `reached`: the file ended there as it was
+    // read (a regular file's read is short only at its end).
+    bool ended = false;
 };
 
 // Calls `transfer` (pread or pwrite) until all `size` bytes at `offset`
@@ -547,7 +551,10 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
         if (interrupt_requested()) {
             return {CopyResult::interrupted, at};
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, end - at));
+        // The last piece is asked for with a byte to spare, so that a short
+        // read shows the end of the file without a read of its own.
+        const std::uint64_t left = end - at;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(copy_buffer_bytes, left + 1));
         const ssize_t n = ::pread(from, buffer, want, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) {
             continue;
@@ -556,10 +563,15 @@ StretchEnd copy_stretch_by_reading(int from, int to, std::uint64_t at, std::uint
             return {CopyResult::failed, at};
         }
         if (n == 0) {
-            break;
+            return {CopyResult::copied, at, true};
         }
-        if (!put_piece(to, buffer, static_cast<std::size_t>(n), at, feed, reader)) {
+        // A byte past `end` belongs to what follows the stretch.
+        const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left));
+        if (!put_piece(to, buffer, got, at, feed, reader)) {
             return {CopyResult::failed, at};
+        }
+        if (static_cast<std::size_t>(n) < want) {
+            return {CopyResult::copied, at, true};
         }
     }
     return {CopyResult::copied, at};
@@ -650,7 +662,7 @@ CopyResult copy_data(int from, int to, std::uint64_t size, const CopyFeed* feed,
         // Every block holds data: one stretch, and the copy's length is
         // what was written.
         StretchEnd end = copy_stretch(from, to, 0, size, kernel, taker, reader);
-        if (end.result == CopyResult::copied && end.reached == size) {
+        if (end.result == CopyResult::copied && end.reached == size && !end.ended) {
             end = copy_past_reported_size(from, to, end.reached, reported, taker, reader);
         }
         length = end.reached;
@@ -882,7 +894,8 @@ struct HeldReadBack {
         ssize_t n = 0;
         // One byte more than the source had: a longer copy is no match.
         while (got <= size) {
-            n = ::pread(fd, copy + got, size + 1 - got, static_cast<off_t>(got));
+            const std::size_t want = size + 1 - got;
+            n = ::pread(fd, copy + got, want, static_cast<off_t>(got));
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -890,6 +903,9 @@ struct HeldReadBack {
                 break;
             }
             got += static_cast<std::size_t>(n);
+            if (static_cast<std::size_t>(n) < want) {
+                break;  // a short read: the copy ends here
+            }
         }
         if (n < 0 || got != size) {
             let_go();
@@ -1471,6 +1487,36 @@ std::error_code open_source_file(const std::string& path, FileHandle& file, bool
     }
     file = FileHandle(fd);
     return {};
+}
+
+bool has_no_named_streams(const std::string& path) {
+    std::size_t leaf_at = 0;
+    if (!aim_slot(source_slot(), path, leaf_at) || is_dot_leaf(path, leaf_at)) {
+        return false;
+    }
+    // The kept source directory names the file through /proc, so that the
+    // list is read without opening it (one call instead of four) and the
+    // path above the directory is not walked again; a link is not followed.
+    std::array<char, 32 + NAME_MAX + 1> through{};
+    const int written =
+        std::snprintf(through.data(), through.size(), "/proc/self/fd/%d/%s", source_slot().fd, path.c_str() + leaf_at);
+    if (written < 0 || static_cast<std::size_t>(written) >= through.size()) {
+        return false;
+    }
+    std::array<char, 1024> names{};
+    const ssize_t length = ::llistxattr(through.data(), names.data(), names.size());
+    if (length < 0) {
+        return false;  // too many to list here, no /proc, no such file: the listing tells
+    }
+    for (std::size_t at = 0; at < static_cast<std::size_t>(length);) {
+        const char* name = names.data() + at;
+        const std::size_t size = ::strnlen(name, static_cast<std::size_t>(length) - at);
+        if (size > 5 && std::strncmp(name, "user.", 5) == 0) {
+            return false;
+        }
+        at += size + 1;
+    }
+    return true;
 }
 
 std::error_code carry_owner_and_mode(FileHandle& from, FileHandle& to, bool writable, bool& owner_kept) {

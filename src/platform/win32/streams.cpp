@@ -236,4 +236,9 @@ std::error_code system_copy_stream(const std::string& /*file*/, const std::strin
     return win32::system_error(ERROR_NOT_SUPPORTED);
 }
 
+bool has_no_named_streams(const std::string& /*path*/) {
+    // Only the backup interface lists streams here, and it opens the file.
+    return false;
+}
+
 }  // namespace veldro::platform
