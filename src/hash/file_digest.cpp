@@ -1,6 +1,7 @@
 #include "hash/file_digest.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -230,6 +231,30 @@ void DigestFeed::add_both(DigestFeed& first, const unsigned char* first_data, Di
     md5_add_lanes(contexts, data, sizes, 2);
     first.add_sha(first_data, size);
     second.add_sha(second_data, size);
+}
+
+void DigestFeed::take_many(void* const* feeds, const unsigned char* const* data, const std::size_t* sizes,
+                           std::size_t count) {
+    // The MD5 contexts in groups of as many as the lanes can take at once.
+    constexpr std::size_t batch = 2 * md5_max_lanes;
+    std::array<Md5Context*, batch> contexts{};
+    std::array<const unsigned char*, batch> pieces{};
+    std::array<std::size_t, batch> lengths{};
+    std::size_t md5_count = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        auto* feed = static_cast<DigestFeed*>(feeds[i]);
+        if (feed->selection_.md5) {
+            contexts.at(md5_count) = &feed->md5_;
+            pieces.at(md5_count) = data[i];
+            lengths.at(md5_count) = sizes[i];
+            if (++md5_count == batch) {
+                md5_add_lanes(contexts.data(), pieces.data(), lengths.data(), md5_count);
+                md5_count = 0;
+            }
+        }
+        feed->add_sha(data[i], sizes[i]);
+    }
+    md5_add_lanes(contexts.data(), pieces.data(), lengths.data(), md5_count);
 }
 
 void DigestFeed::add_sha(const unsigned char* data, std::size_t size) {

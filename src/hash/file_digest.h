@@ -111,6 +111,13 @@ public:
         add_both(*static_cast<DigestFeed*>(first), first_data, *static_cast<DigestFeed*>(second), second_data, size);
     }
 
+    // Adds each piece to its feed (`feeds` point to DigestFeeds): pieces of
+    // many streams at once (several copies' sources and read-backs), their
+    // MD5 side by side in the processor's lanes. The shape a group copy's
+    // byte taker has.
+    static void take_many(void* const* feeds, const unsigned char* const* data, const std::size_t* sizes,
+                          std::size_t count);
+
 private:
     // The selected kinds other than MD5.
     void add_sha(const unsigned char* data, std::size_t size);

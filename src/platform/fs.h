@@ -327,6 +327,36 @@ void feed_zeros(const CopyFeed* feed, std::uint64_t size);
 std::error_code copy_whole_file(const std::string& source, const std::string& destination,
                                 bool replace_protected = false, CopyFeed* feed = nullptr);
 
+// One copy of a group made at once (see copy_whole_group).
+struct GroupedCopy {
+    const std::string* source = nullptr;
+    const std::string* destination = nullptr;
+    // As for copy_whole_file; its take_both's contexts (context and
+    // copy_context) go to the group's taker.
+    CopyFeed* feed = nullptr;
+    // Set by the group: whether this copy went with it, and then how it
+    // ended (as copy_whole_file tells it).
+    bool grouped = false;
+    std::error_code error;
+};
+
+// Takes pieces of several streams at once: the contexts of the feeds, and
+// each one's piece (see hash::DigestFeed::take_many).
+using TakeMany = void (*)(void* const* contexts, const unsigned char* const* data, const std::size_t* sizes,
+                          std::size_t count);
+
+// The most copies a group makes at once.
+inline constexpr std::size_t most_grouped_copies = 8;
+
+// Large copies made together on this thread, as copy_whole_file makes each,
+// every piece read back as soon as it is written: the pieces of all their
+// sources and read-backs go to `take` at once, so that their digests run
+// side by side. A copy the group cannot take (a small file, one with holes,
+// one whose copy cannot be made without a name, one that fails before its
+// data) is left with `grouped` false and nothing done: the caller makes it
+// alone, as before. At most most_grouped_copies.
+void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take);
+
 // The program's own copy, for when the system's fails: reads the source
 // (opened as open_source_file opens it) in large buffers into a temporary
 // file beside the destination, stamps it with the times of the open source

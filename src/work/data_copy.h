@@ -32,4 +32,11 @@ std::error_code copy_two_ways(platform::FileSystem& files, const std::string& so
                               bool replace_protected = false, platform::CopyFeed* feed = nullptr,
                               const std::function<void()>& restart = {});
 
+// The second of the two ways, after the first ended with `first` (made
+// elsewhere, as a group makes it): nothing when that made the copy; an
+// interrupt ends the run; otherwise `restart`, then copy_file_data.
+std::error_code copy_second_way(platform::FileSystem& files, const std::string& source, const std::string& destination,
+                                bool replace_protected, platform::CopyFeed* feed, const std::error_code& first,
+                                const std::function<void()>& restart);
+
 }  // namespace veldro::work

@@ -10,6 +10,10 @@ namespace veldro::work {
 
 namespace {
 
+// Files from this size on may be copied in a group: a smaller one is read
+// back whole once it has its name.
+constexpr std::uint64_t group_from_bytes = std::uint64_t{4} << 20U;
+
 // Hashes one side; a file whose open failed because it is not there says
 // so instead of passing for a locked one.
 void hash_side(platform::FileSystem& files, hash::DigestReader& reader, const std::string& path,
@@ -26,24 +30,32 @@ bool source_digests_wanted(const HashOptions& h, bool unicode_record) {
     return h.hash_sources || (any_sha(h) && unicode_record);
 }
 
-// Copies once: with a digest of the source wanted, the copy goes through
-// the buffer and every selected digest is fed from the bytes it writes, so
-// that the source is read once. The copy also tells whether the source
-// changed meanwhile: its digests are then error texts, so that such a copy
-// never passes for a verified one.
-bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files, bool two_ways) {
+void restart_feeds(const FeedPlan& plan, hash::DigestFeed& source, hash::DigestFeed& copy) {
+    if (plan.want) {
+        source.start(plan.selection);
+    }
+    if (plan.read_back) {
+        copy.start(plan.copy_selection);
+    }
+}
+
+// Sets up how a copy feeds the digests: with a digest of the source
+// wanted, the copy goes through the buffer and every selected digest is fed
+// from the bytes it writes (into `source`), so that the source is read
+// once; where it pays, the copy is read back while it is made (into `copy`).
+FeedPlan plan_feed(const Options& o, const FileOutcome& out, WorkScratch& w, platform::CopyFeed& feed,
+                   hash::DigestFeed& source, hash::DigestFeed& copy) {
     const HashOptions& h = o.hashing;
-    const bool want = source_digests_wanted(h, out.unicode_record);
-    const hash::DigestSelection selection = selection_for(h, h.hash_sources);
-    platform::CopyFeed feed;
+    FeedPlan plan;
+    plan.want = source_digests_wanted(h, out.unicode_record);
+    plan.selection = selection_for(h, h.hash_sources);
     // The copy takes its name with the times and the writable attribute it
     // is to end with.
     feed.times = &out.stamped;
     feed.writable = true;
-    if (want) {
+    if (plan.want) {
         feed.take = &hash::DigestFeed::take;
-        feed.context = &w.feed;
-        w.feed.start(selection);
+        feed.context = &source;
     }
     // A large copy is read back while it is made: where the processor hashes
     // several streams at once, each piece as soon as it is written, hashed
@@ -54,28 +66,26 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
     // beside the source. Neither when the copy is to be read from its
     // device, which only the finished copy can be.
     const bool follow = h.hash_copies && !h.verify_media;
-    const bool paired = follow && want && hash::md5_lane_width() > 1;
-    const bool read_back = follow && (paired || o.threads > 1);
-    const hash::DigestSelection copy_selection = selection_for(h, true);
-    if (read_back) {
+    const bool paired = follow && plan.want && hash::md5_lane_width() > 1;
+    plan.read_back = follow && (paired || o.threads > 1);
+    plan.copy_selection = selection_for(h, true);
+    if (plan.read_back) {
         feed.take_copy = &hash::DigestFeed::take;
-        feed.copy_context = &w.copy_feed;
+        feed.copy_context = &copy;
         feed.read_back = o.threads > 1 ? &w.read_back : nullptr;
         feed.take_both = paired ? &hash::DigestFeed::take_both : nullptr;
-        w.copy_feed.start(copy_selection);
     }
-    w.copy_ready = false;
-    const bool replace = o.copy.overwrite_protected != 0;
-    const std::error_code error = two_ways ? copy_two_ways(files, out.source, out.destination, replace, &feed,
-                                                           [&] {
-                                                               if (want) {
-                                                                   w.feed.start(selection);
-                                                               }
-                                                               if (read_back) {
-                                                                   w.copy_feed.start(copy_selection);
-                                                               }
-                                                           })
-                                           : platform_copy(files, out.source, out.destination, replace, &feed);
+    restart_feeds(plan, source, copy);
+    return plan;
+}
+
+// After a copy: what it tells goes into the outcome, and the digests it fed
+// are finished (the source's into the outcome, the copy's into the
+// scratch). The copy also tells whether the source changed meanwhile: its
+// digests are then error texts, so that such a copy never passes for a
+// verified one. True when the copy is made.
+bool take_copy(const Options& o, FileOutcome& out, WorkScratch& w, platform::CopyFeed& feed, const FeedPlan& plan,
+               hash::DigestFeed& source, hash::DigestFeed& copy, const std::error_code& error, bool two_ways) {
     const bool copied = !error;
     out.settled = copied && feed.settled;
     out.access_unprotected = out.access_unprotected || feed.access_unprotected;
@@ -94,18 +104,30 @@ bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::
         return false;
     }
     if (feed.copy_read_back) {
-        w.copy_feed.finish(w.copy_digests);
+        copy.finish(w.copy_digests);
         w.copy_ready = true;
     }
     out.source_changed = feed.source_changed;
-    if (want) {
-        w.feed.finish(out.source_digests);
+    if (plan.want) {
+        source.finish(out.source_digests);
         if (feed.source_changed) {
-            hash::put_changed_texts(selection, out.source_digests);
+            hash::put_changed_texts(plan.selection, out.source_digests);
         }
         w.source_ready = true;
     }
     return true;
+}
+
+// Copies once, the digests fed as plan_feed sets them up.
+bool copy_feeding(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files, bool two_ways) {
+    platform::CopyFeed feed;
+    const FeedPlan plan = plan_feed(o, out, w, feed, w.feed, w.copy_feed);
+    w.copy_ready = false;
+    const bool replace = o.copy.overwrite_protected != 0;
+    const std::error_code error = two_ways ? copy_two_ways(files, out.source, out.destination, replace, &feed,
+                                                           [&] { restart_feeds(plan, w.feed, w.copy_feed); })
+                                           : platform_copy(files, out.source, out.destination, replace, &feed);
+    return take_copy(o, out, w, feed, plan, w.feed, w.copy_feed, error, two_ways);
 }
 
 // The copy's digests: those read back while it was made, or from reading
@@ -169,6 +191,56 @@ hash::DigestSelection selection_for(const HashOptions& h, bool with_md5) {
 
 bool any_sha(const HashOptions& h) {
     return h.sha1 != 0 || h.sha256 != 0 || h.sha384 != 0 || h.sha512 != 0;
+}
+
+bool groupable(const Options& o, const FileOutcome& out) {
+    const HashOptions& h = o.hashing;
+    return !out.listed && !out.streams_only && !out.is_link && out.directory_ready && h.hash_copies &&
+           !h.verify_media && source_digests_wanted(h, out.unicode_record) && hash::md5_lane_width() >= 8 &&
+           out.entry.size >= group_from_bytes;
+}
+
+void copy_group(const Options& o, FileOutcome* const* outs, std::size_t count, WorkScratch& w,
+                platform::FileSystem& files) {
+    count = std::min(count, platform::most_grouped_copies);
+    for (std::size_t i = 0; i < count; ++i) {
+        FileOutcome& out = *outs[i];
+        platform::CopyFeed& feed = w.group_feeds.at(i);
+        feed = platform::CopyFeed{};
+        w.group_plans.at(i) = plan_feed(o, out, w, feed, w.group_digests.at(2 * i), w.group_digests.at(2 * i + 1));
+        feed.read_back = nullptr;  // the group reads each copy back itself
+        platform::GroupedCopy& grouped = w.group_copies.at(i);
+        grouped = platform::GroupedCopy{};
+        grouped.source = &out.source;
+        grouped.destination = &out.destination;
+        grouped.feed = &feed;
+    }
+    files.copy_whole_group(w.group_copies.data(), count, o.copy.overwrite_protected != 0, &hash::DigestFeed::take_many);
+}
+
+void take_group_copy(const Options& o, FileOutcome& out, std::size_t index, WorkScratch& w,
+                     platform::FileSystem& files) {
+    w.source_ready = false;
+    out.source_changed = false;
+    const platform::GroupedCopy& made = w.group_copies.at(index);
+    if (!made.grouped) {
+        out.copied = copy_feeding(o, out, w, files, true);
+        return;
+    }
+    platform::CopyFeed& feed = w.group_feeds.at(index);
+    hash::DigestFeed& source = w.group_digests.at(2 * index);
+    hash::DigestFeed& copy = w.group_digests.at(2 * index + 1);
+    const FeedPlan& plan = w.group_plans.at(index);
+    w.copy_ready = false;
+    feed.read_back = o.threads > 1 ? &w.read_back : nullptr;  // for the second way
+    const std::error_code error = copy_second_way(files, out.source, out.destination, o.copy.overwrite_protected != 0,
+                                                  &feed, made.error, [&] { restart_feeds(plan, source, copy); });
+    out.copied = take_copy(o, out, w, feed, plan, source, copy, error, true);
+}
+
+bool group_made(const WorkScratch& w, std::size_t index) {
+    const platform::GroupedCopy& made = w.group_copies.at(index);
+    return made.grouped && !made.error;
 }
 
 void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {

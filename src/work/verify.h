@@ -4,6 +4,7 @@
 // results go into the file's FileOutcome, which the run report records.
 #pragma once
 
+#include <array>
 #include <string_view>
 
 #include "ads/streams.h"
@@ -14,6 +15,15 @@
 #include "run/outcome.h"
 
 namespace veldro::work {
+
+// How a copy feeds the digests: the source's (`want`, of `selection`), and
+// the copy's read back while it is made (`read_back`, of `copy_selection`).
+struct FeedPlan {
+    bool want = false;
+    hash::DigestSelection selection;
+    bool read_back = false;
+    hash::DigestSelection copy_selection;
+};
 
 // What one worker keeps from file to file: the read buffer of every digest,
 // the digest feed of the copy and the stream work's buffers. The caller
@@ -33,6 +43,12 @@ struct WorkScratch {
     ads::StreamScratch streams;
     // The source looked at again after its work (see check_source_access).
     platform::FindRecord source_now;
+    // A group of copies made at once (see copy_group): each one's copy, its
+    // feed, and the digests of its source and of its copy read back.
+    std::array<platform::GroupedCopy, platform::most_grouped_copies> group_copies;
+    std::array<platform::CopyFeed, platform::most_grouped_copies> group_feeds;
+    std::array<FeedPlan, platform::most_grouped_copies> group_plans;
+    std::array<hash::DigestFeed, 2 * platform::most_grouped_copies> group_digests;
 };
 
 // Copies a file by the two ways, reading its source once: when a digest of
@@ -42,6 +58,26 @@ struct WorkScratch {
 // that changed while it was copied gets error texts for digests. Sets
 // out.copied, and notes the copy in out.copy_changed.
 void copy_for_verification(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files);
+
+// Whether a file's copy may be made in a group with others (see
+// copy_group): a large file whose source and copy are both hashed as the
+// copy is made, where the processor hashes eight streams or more at once.
+bool groupable(const Options& o, const FileOutcome& out);
+
+// Makes the copies of `count` files (at most platform::most_grouped_copies)
+// at once, as copy_for_verification makes each, their digests side by side
+// in the processor's lanes; take_group_copy then takes each one's, in order.
+void copy_group(const Options& o, FileOutcome* const* outs, std::size_t count, WorkScratch& w,
+                platform::FileSystem& files);
+// Takes the copy of the group's file `index` as copy_for_verification
+// would have made it: the copy the group made (or, when that failed, the
+// program's own copy), or the file copied alone when the group did not
+// take it.
+void take_group_copy(const Options& o, FileOutcome& out, std::size_t index, WorkScratch& w,
+                     platform::FileSystem& files);
+// Whether the group made the copy of its file `index` (a copy there to
+// withdraw should the run end before it is taken).
+bool group_made(const WorkScratch& w, std::size_t index);
 
 // Runs for every file whose copy is hashed, whether or not the copy
 // succeeded: hashes the sides the options ask for (each file read once,

@@ -5,12 +5,15 @@
 #include "platform/fs.h"
 #include "platform/live_status.h"
 #include "times/file_times.h"
+#include "util/run_end.h"
 #include "util/text.h"
 #include "work/data_copy.h"
 
 namespace veldro::work {
 
 namespace {
+
+void note_copy_failure(FileOutcome& out);
 
 // Copy data: the link, the stream files or the copy of the data.
 void copy_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
@@ -30,6 +33,11 @@ void copy_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::Fil
             copy_for_verification(o, out, w, files);
         }
     }
+    note_copy_failure(out);
+}
+
+// Why a copy that was not made failed, in the words of the failure's record.
+void note_copy_failure(FileOutcome& out) {
     if (!out.copied) {
         out.failure_detail = out.streams_only         ? "its named streams could not be written"
                              : out.destination_unseen ? "what stands at its destination could not be looked at"
@@ -82,11 +90,9 @@ void set_copy_attributes(FileOutcome& out, platform::FileSystem& files, bool set
     }
 }
 
-// The work on a file of the tree: the data, the streams, the verification
-// and the stamp.
-void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
-    out.stamped = times_for_copy(o, out.entry.times);
-    copy_data(o, out, w, files);
+// The work on a file of the tree after its data: the streams, the
+// verification and the stamp.
+void work_after_data(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
     if (o.copy.ads_extract != 0 && out.stream_count > 0) {
         ads::extract_copy_streams(o, out, w.streams);
     }
@@ -121,6 +127,14 @@ void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w, platform
         }
     }
     stamp_copy(o, out, files);
+}
+
+// The work on a file of the tree: the data, the streams, the verification
+// and the stamp.
+void work_tree_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {
+    out.stamped = times_for_copy(o, out.entry.times);
+    copy_data(o, out, w, files);
+    work_after_data(o, out, w, files);
 }
 
 // The data (or, for a link, the link itself) by the system's copy and,
@@ -270,6 +284,41 @@ void check_source_access(FileOutcome& out, WorkScratch& w, platform::FileSystem&
         return;
     }
     out.access_moved = !(w.source_now.times.last_access == out.entry.times.last_access);
+}
+
+void work_file_group(const Options& o, FileOutcome* const* outs, std::size_t count, WorkScratch& w,
+                     platform::FileSystem& files, std::size_t& done) {
+    done = 0;
+    if (count == 1) {
+        work_file(o, *outs[0], w, files);
+        done = 1;
+        return;
+    }
+    count = std::min(count, platform::most_grouped_copies);
+    for (std::size_t i = 0; i < count; ++i) {
+        outs[i]->stamped = times_for_copy(o, outs[i]->entry.times);
+    }
+    {
+        const platform::FollowedFile followed(outs[0]->shown_source, outs[0]->entry.size);
+        copy_group(o, outs, count, w, files);
+    }
+    try {
+        for (; done < count; ++done) {
+            FileOutcome& out = *outs[done];
+            const platform::FollowedFile followed(out.shown_source, out.entry.size);
+            take_group_copy(o, out, done, w, files);
+            note_copy_failure(out);
+            work_after_data(o, out, w, files);
+            check_source_access(out, w, files);
+        }
+    } catch (const util::RunEnd&) {
+        // The copies the group made for the files not taken yet are there:
+        // marked copied, the end of the run withdraws them.
+        for (std::size_t later = done + 1; later < count; ++later) {
+            outs[later]->copied = group_made(w, later);
+        }
+        throw;
+    }
 }
 
 void work_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files) {

@@ -18,6 +18,16 @@ namespace veldro::work {
 // line of the file list (out.listed) takes its own, shorter way.
 void work_file(const Options& o, FileOutcome& out, WorkScratch& w, platform::FileSystem& files);
 
+// Carries out what was decided for several files at once, each of them
+// groupable (see work::groupable): their copies made together, then each
+// one's streams, digests, comparison, attributes and stamp, in order, as
+// work_file does. `done` counts the files whose work is complete, also
+// when the end of the run cuts the rest short (thrown as from work_file);
+// a later file whose copy the group made is then marked copied, so that
+// the end withdraws it rather than leave it unrecorded.
+void work_file_group(const Options& o, FileOutcome* const* outs, std::size_t count, WorkScratch& w,
+                     platform::FileSystem& files, std::size_t& done);
+
 // The times a copy is to carry: those found, with -Z's replacement for a
 // zero date.
 platform::FileTimeSet times_for_copy(const Options& o, const platform::FileTimeSet& found);

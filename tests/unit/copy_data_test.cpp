@@ -299,6 +299,71 @@ TEST_F(CopyDataTest, TheCopyReadBackBesideTheSourceOnOneThread) {
     }
 }
 
+TEST_F(CopyDataTest, AGroupCopiesLargeFilesTogetherAndLeavesTheRestAlone) {
+    // Large files of uneven lengths go together, each piece of every source
+    // and copy hashed in one call; a small file, and one whose destination
+    // directory is missing, are left to be copied alone.
+    const std::vector<std::pair<std::string, std::size_t>> files = {{"a", std::size_t{4} << 20U},
+                                                                    {"b", (std::size_t{9} << 20U) + 17},
+                                                                    {"small", std::size_t{65603}},
+                                                                    {"c", (std::size_t{5} << 20U) + 1},
+                                                                    {"nowhere/d", std::size_t{4} << 20U}};
+    std::vector<std::string> contents;
+    std::vector<std::string> sources;
+    std::vector<std::string> destinations;
+    std::vector<veldro::hash::DigestFeed> digests(2 * files.size());
+    std::vector<veldro::platform::CopyFeed> feeds(files.size());
+    std::vector<veldro::platform::GroupedCopy> group(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string content(files[i].second, '\0');
+        for (std::size_t b = 0; b < content.size(); ++b) {
+            content[b] = static_cast<char>(b * (i + 3) + b / 4096);
+        }
+        contents.push_back(content);
+        std::string name(1, 's');
+        name += std::to_string(i);
+        write(name, content);
+        sources.push_back(path(name));
+        destinations.push_back(path(files[i].first));
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        digests[2 * i].start({});
+        digests[2 * i + 1].start({});
+        feeds[i].take = &veldro::hash::DigestFeed::take;
+        feeds[i].context = &digests[2 * i];
+        feeds[i].take_copy = &veldro::hash::DigestFeed::take;
+        feeds[i].copy_context = &digests[2 * i + 1];
+        feeds[i].take_both = &veldro::hash::DigestFeed::take_both;
+        group[i].source = &sources[i];
+        group[i].destination = &destinations[i];
+        group[i].feed = &feeds[i];
+    }
+    veldro::platform::copy_whole_group(group.data(), group.size(), false, &veldro::hash::DigestFeed::take_many);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const bool large = files[i].first.size() == 1;
+        ASSERT_EQ(group[i].grouped, large) << files[i].first;
+        if (!large) {
+            EXPECT_FALSE(fs::exists(destinations[i])) << files[i].first;
+            continue;
+        }
+        EXPECT_FALSE(group[i].error) << files[i].first;
+        EXPECT_TRUE(read(files[i].first) == contents[i]) << files[i].first;
+        EXPECT_TRUE(feeds[i].copy_read_back && feeds[i].read_known && !feeds[i].source_changed);
+        veldro::hash::HashSet whole;
+        veldro::hash::HashSet source;
+        veldro::hash::HashSet copy;
+        veldro::hash::DigestFeed memory;
+        memory.start({});
+        memory.add(reinterpret_cast<const unsigned char*>(contents[i].data()), contents[i].size());
+        memory.finish(whole);
+        digests[2 * i].finish(source);
+        digests[2 * i + 1].finish(copy);
+        EXPECT_STREQ(source.md5.data(), whole.md5.data()) << files[i].first;
+        EXPECT_STREQ(copy.md5.data(), whole.md5.data()) << files[i].first;
+    }
+    EXPECT_EQ(names().size(), files.size() + 3);  // the sources and the three copies: no temporary left
+}
+
 TEST_F(CopyDataTest, FailedCopiesLeaveTheEarlierCopyAndNoLeftovers) {
     write("dst", "earlier copy");
     // A source that cannot be read as a file: a directory, a FIFO, nothing.

@@ -1200,31 +1200,31 @@ std::error_code set_attributes(const std::string& path, std::uint32_t attributes
 // linked in directly when nothing stands there, otherwise linked under a
 // temporary name and renamed over what stands there (unless that may not be
 // replaced).
-bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
+bool publish_unnamed_at(int fd, int dir, const char* leaf, bool replace_protected) {
     char proc[64];  // NOLINT(modernize-avoid-c-arrays)
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
     auto link_as = [&](const char* name) {
-        if (::linkat(fd, "", parent.fd(), name, AT_EMPTY_PATH) == 0) {
+        if (::linkat(fd, "", dir, name, AT_EMPTY_PATH) == 0) {
             return true;
         }
         // Without the privilege that AT_EMPTY_PATH asks for, the same link
         // through the descriptor's /proc entry.
-        return errno == ENOENT && ::linkat(AT_FDCWD, proc, parent.fd(), name, AT_SYMLINK_FOLLOW) == 0;
+        return errno == ENOENT && ::linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW) == 0;
     };
-    if (link_as(parent.leaf())) {
+    if (link_as(leaf)) {
         return true;
     }
-    if (errno != EEXIST || destination_refuses(parent.fd(), parent.leaf(), replace_protected)) {
+    if (errno != EEXIST || destination_refuses(dir, leaf, replace_protected)) {
         return false;
     }
     char temp[64];  // NOLINT(modernize-avoid-c-arrays)
     for (int attempt = 0; attempt < 100; ++attempt) {
         next_temp_name(temp, sizeof temp);
         if (link_as(temp)) {
-            if (::renameat(parent.fd(), temp, parent.fd(), parent.leaf()) == 0) {
+            if (::renameat(dir, temp, dir, leaf) == 0) {
                 return true;
             }
-            ::unlinkat(parent.fd(), temp, 0);
+            ::unlinkat(dir, temp, 0);
             return false;
         }
         if (errno != EEXIST) {
@@ -1232,6 +1232,10 @@ bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
         }
     }
     return false;
+}
+
+bool publish_unnamed(int fd, const ParentDir& parent, bool replace_protected) {
+    return publish_unnamed_at(fd, parent.fd(), parent.leaf(), replace_protected);
 }
 
 std::error_code copy_interrupted_error() {
@@ -1637,6 +1641,248 @@ std::string file_system_root(const std::string& path) {
         current = up;
     }
     return current;
+}
+
+namespace {
+
+// Each copy of a group holds one piece of its source and the same piece
+// read back from its copy at a time.
+constexpr std::size_t group_piece_bytes = std::size_t{256} << 10U;
+
+unsigned char* group_buffers() {
+    thread_local ThreadOwned<std::array<unsigned char, 2 * most_grouped_copies * group_piece_bytes>> buffers;
+    auto* bytes = buffers.try_get();
+    return bytes == nullptr ? nullptr : bytes->data();
+}
+
+// One copy of a group, from its open source to its named copy. Its
+// destination directory is its own descriptor: the directory kept between
+// files may be aimed elsewhere by the next copy of the group.
+struct GroupMember {
+    GroupedCopy* copy = nullptr;
+    int from = -1;
+    int to = -1;
+    int dir = -1;
+    const char* leaf = "";
+    struct stat st {};
+    ChangeMarks before;
+    std::uint64_t size = 0;
+    std::uint64_t at = 0;  // bytes copied (and read back) so far
+    CopyResult result = CopyResult::copied;
+    std::error_code error;
+    bool running = true;
+    bool ended = false;  // a short read showed the source's end
+    bool read_back_failed = false;
+    unsigned char* source_piece = nullptr;
+    unsigned char* copy_piece = nullptr;
+
+    void close_all() {
+        for (int* fd : {&from, &to, &dir}) {
+            if (*fd >= 0) {
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
+    }
+
+    void fail() {
+        error = errno_error();
+        result = CopyResult::failed;
+        running = false;
+    }
+};
+
+// Opens a copy's source and its unnamed copy as copy_whole_file does; false
+// (nothing left open) when the group cannot take it.
+bool begin_member(GroupMember& m) {
+    CopyFeed* feed = m.copy->feed;
+    if (feed == nullptr || feed->take == nullptr || feed->take_both == nullptr) {
+        return false;
+    }
+    bool protected_atime = false;
+    m.from = open_regular_source(*m.copy->source, m.st, protected_atime);
+    if (m.from < 0 || has_holes(m.st) || static_cast<std::uint64_t>(m.st.st_size) < read_back_from_bytes) {
+        m.close_all();
+        return false;
+    }
+    const ParentDir parent(*m.copy->destination);
+    if (parent.ok()) {
+        m.to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOATIME, 0600);
+        if (m.to < 0 && errno == EPERM) {
+            m.to = ::openat(parent.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        }
+        m.dir = m.to >= 0 ? ::fcntl(parent.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+        m.leaf = parent.leaf();
+    }
+    if (m.dir < 0 || !copy_user_xattrs(m.from, m.to)) {
+        m.close_all();
+        return false;
+    }
+    feed->settled = false;
+    feed->read_known = false;
+    feed->copy_read_back = false;
+    feed->access_unprotected = !protected_atime;
+    m.before = posix::change_marks_of(m.st);
+    feed->opened_known = true;
+    feed->opened_size = static_cast<std::uint64_t>(m.st.st_size);
+    feed->opened_times.last_access = from_timestamp(m.st.st_atim.tv_sec, m.st.st_atim.tv_nsec);
+    feed->opened_times.last_write = from_timestamp(m.st.st_mtim.tv_sec, m.st.st_mtim.tv_nsec);
+    feed->opened_times.creation = FileTime{};
+    (void)::posix_fadvise(m.from, 0, 0, POSIX_FADV_SEQUENTIAL);  // a hint: the copy is the same without it
+    m.size = static_cast<std::uint64_t>(m.st.st_size);
+    return true;
+}
+
+// Copies the member's next piece and reads it back; the bytes copied.
+std::size_t step_member(GroupMember& m) {
+    const std::uint64_t left = m.size - m.at;
+    if (left == 0) {
+        m.running = false;
+        return 0;
+    }
+    // The last piece with a byte to spare: a short read shows the end.
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(group_piece_bytes, left + 1));
+    ssize_t n = 0;
+    do {
+        n = ::pread(m.from, m.source_piece, want, static_cast<off_t>(m.at));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        m.fail();
+        return 0;
+    }
+    if (n == 0) {
+        m.ended = true;
+        m.running = false;
+        return 0;
+    }
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left));
+    if (!write_fully_at(m.to, m.source_piece, got, m.at)) {
+        m.fail();
+        return 0;
+    }
+    count_copied_bytes(got);
+    m.read_back_failed = m.read_back_failed || !read_fully_at(m.to, m.copy_piece, got, m.at);
+    m.at += got;
+    if (static_cast<std::size_t>(n) < want) {
+        m.ended = true;
+        m.running = false;
+    } else if (m.at == m.size) {
+        m.running = false;  // a byte past the reported size: see finish_member
+    }
+    return got;
+}
+
+// Copies a piece of every member still running, round after round, and
+// hands each round's pieces to `take` at once: both sides of a member, or
+// its source alone once a read of its copy failed (its copy is then read
+// after it is made).
+void copy_group_data(GroupMember* members, std::size_t count, TakeMany take) {
+    std::array<void*, 2 * most_grouped_copies> contexts{};
+    std::array<const unsigned char*, 2 * most_grouped_copies> data{};
+    std::array<std::size_t, 2 * most_grouped_copies> sizes{};
+    for (;;) {
+        std::size_t pieces = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            GroupMember& m = members[i];
+            if (!m.running) {
+                continue;
+            }
+            if (interrupt_requested()) {
+                m.result = CopyResult::interrupted;
+                m.running = false;
+                continue;
+            }
+            const std::size_t got = step_member(m);
+            if (got == 0) {
+                continue;
+            }
+            contexts.at(pieces) = m.copy->feed->context;
+            data.at(pieces) = m.source_piece;
+            sizes.at(pieces++) = got;
+            if (!m.read_back_failed) {
+                contexts.at(pieces) = m.copy->feed->copy_context;
+                data.at(pieces) = m.copy_piece;
+                sizes.at(pieces++) = got;
+            }
+        }
+        if (pieces == 0) {
+            return;
+        }
+        take(contexts.data(), data.data(), sizes.data(), pieces);
+    }
+}
+
+// What follows the data, as copy_whole_file does it: whatever the source
+// holds past its reported size, the change look, the owner, bits and
+// times, the name.
+void finish_member(GroupMember& m, bool replace_protected) {
+    CopyFeed* feed = m.copy->feed;
+    std::uint64_t length = m.at;
+    if (m.result == CopyResult::copied && m.at == m.size && !m.ended) {
+        unsigned char* buffer = read_back_buffer();
+        SameThreadReadBack paired{feed, m.to, buffer, m.at, m.read_back_failed || buffer == nullptr};
+        CopyFeed through = *feed;
+        through.take = &SameThreadReadBack::take;
+        through.context = &paired;
+        const StretchEnd end = copy_past_reported_size(m.from, m.to, m.at, m.size, &through, nullptr);
+        if (end.result == CopyResult::failed) {
+            m.error = errno_error();
+        }
+        m.result = end.result;
+        m.read_back_failed = paired.failed || paired.at != end.reached;
+        length = end.reached;
+    }
+    feed->read_known = m.result == CopyResult::copied;
+    feed->read_size = length;
+    struct stat made {};
+    feed->copy_read_back = m.result == CopyResult::copied && !m.read_back_failed && ::fstat(m.to, &made) == 0 &&
+                           static_cast<std::uint64_t>(made.st_size) == length;
+    const std::optional<ChangeMarks> after = posix::change_marks_of(m.from);
+    feed->source_changed = !after || !(m.before == *after);
+    ::close(m.from);
+    m.from = -1;
+    bool settled = false;
+    if (m.result == CopyResult::copied) {
+        m.error = carry_mode_and_times(m.to, m.st, feed, *m.copy->destination, settled);
+        if (m.error) {
+            m.result = CopyResult::failed;
+        }
+    }
+    if (m.result == CopyResult::copied && !publish_unnamed_at(m.to, m.dir, m.leaf, replace_protected)) {
+        m.error = errno_error();
+        m.result = CopyResult::failed;
+    }
+    m.close_all();
+    feed->copy_read_back = feed->copy_read_back && m.result == CopyResult::copied;
+    feed->settled = settled && m.result == CopyResult::copied;
+    m.copy->error = m.result == CopyResult::copied        ? std::error_code()
+                    : m.result == CopyResult::interrupted ? copy_interrupted_error()
+                                                          : m.error;
+}
+
+}  // namespace
+
+void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take) {
+    count = std::min(count, most_grouped_copies);
+    unsigned char* buffers = group_buffers();
+    if (buffers == nullptr || take == nullptr) {
+        return;  // each is made alone
+    }
+    std::array<GroupMember, most_grouped_copies> members{};
+    std::size_t taken = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        GroupMember& m = members.at(taken);
+        m = GroupMember{};
+        m.copy = &copies[i];
+        m.source_piece = buffers + (2 * taken) * group_piece_bytes;
+        m.copy_piece = m.source_piece + group_piece_bytes;
+        copies[i].grouped = begin_member(m);
+        taken += copies[i].grouped ? 1 : 0;
+    }
+    copy_group_data(members.data(), taken, take);
+    for (std::size_t i = 0; i < taken; ++i) {
+        finish_member(members.at(i), replace_protected);
+    }
 }
 
 }  // namespace veldro::platform
