@@ -18,6 +18,11 @@
 // whose work was not begun is not recorded; one whose work the end cut
 // short goes to `cut`), and then submit() or settle() throws the end. So
 // every copy made before the end is in the records.
+//
+// Files handed over as groupable may be worked several at once by the group
+// work (set_group_work()), on one worker or inline; each is still recorded
+// on its own in its turn. An end met by a group's work is met by every file
+// of the group: each goes to `cut`.
 #pragma once
 
 #include <algorithm>
@@ -46,6 +51,8 @@ class FlowRing {
 public:
     // The work of a file; runs on a worker (inline with one thread).
     using Work = std::function<void(File& file)>;
+    // The work of `count` groupable files at once, in the order handed over.
+    using GroupWork = std::function<void(File* const* files, std::size_t count)>;
     // Its record, on the deciding thread, in order. `worked` is false only
     // for a file handed over without work that the end of the run met.
     using Record = std::function<void(File& file, bool worked)>;
@@ -61,12 +68,31 @@ public:
         : slots_(std::max(threads, 1U) * files_per_worker + 1),
           work_(std::move(work)),
           record_(std::move(record)),
-          cut_(std::move(cut)) {
+          cut_(std::move(cut)),
+          files_per_worker_(std::max<std::size_t>(files_per_worker, 1)),
+          threads_(threads) {
         pool_ = std::make_unique<util::OrderedWork<Slot*>>(
             threads, slots_.size() - 1, std::size_t{1} << 30,
             [this](Slot*& slot, bool worked) { record_slot(*slot, worked); },
             [this] { return ending_.load(std::memory_order_relaxed) != 0 || platform::interrupt_requested(); },
             std::move(idle));
+    }
+
+    // Lets files handed over as groupable be worked up to `most` at a time
+    // by `work`; before the first submit. With one thread the files wait
+    // in their slots until worked, so no more than `files_per_worker` are
+    // held: the slot decided next is never one of them.
+    void set_group_work(GroupWork work, std::size_t most) {
+        if (threads_ <= 1) {
+            most = std::min(most, files_per_worker_);
+        }
+        group_work_ = std::move(work);
+        // A group is slots in a row of the ring: its files are listed from
+        // the place of its first slot on, in twice the ring so that a group
+        // wrapping round stays in a row. Groups at work at once hold
+        // different slots, hence different places.
+        group_files_.assign(2 * slots_.size(), nullptr);
+        pool_->set_group_work([this](Slot** const* slots, std::size_t count) { work_group(slots, count); }, most);
     }
 
     // The slot the next file is decided in. The ring has one slot more
@@ -92,10 +118,11 @@ public:
     }
 
     // Hands the file in next() over; `works` false: it is only recorded.
-    // Throws the end of the run once every file in flight is recorded,
-    // when a file's work met it.
-    void submit(bool works) {
-        hand_over(works);
+    // A groupable file with work may be worked in a group. Throws the end
+    // of the run once every file in flight is recorded, when a file's work
+    // met it.
+    void submit(bool works, bool groupable = false) {
+        hand_over(works, groupable);
         if (end_) {
             settle();
         }
@@ -140,16 +167,19 @@ public:
     }
 
 private:
-    void hand_over(bool works) {
+    void hand_over(bool works, bool groupable = false) {
         Slot& slot = slots_[next_++ % slots_.size()];
         slot.works = works;
         slot.in_flight = works;
         slot.end.reset();
-        pool_->submit(&slot, 0, [this](Slot*& item) {
-            if (item->works) {
-                work_slot(*item);
-            }
-        });
+        pool_->submit(
+            &slot, 0,
+            [this](Slot*& item) {
+                if (item->works) {
+                    work_slot(*item);
+                }
+            },
+            works && groupable);
     }
 
     struct Slot {
@@ -166,6 +196,25 @@ private:
             work_(slot.file);
         } catch (const util::RunEnd& end) {
             slot.end = end.reason;
+            int none = 0;
+            ending_.compare_exchange_strong(none, end.reason, std::memory_order_relaxed);
+        }
+    }
+
+    // On a worker (inline with one thread): the files of groupable slots in
+    // a row, worked at once; an end of the run met there cuts them all.
+    void work_group(Slot** const* slots, std::size_t count) {
+        const auto first = static_cast<std::size_t>(*slots[0] - slots_.data());
+        File** files = group_files_.data() + first;
+        for (std::size_t i = 0; i < count; ++i) {
+            files[i] = &(*slots[i])->file;
+        }
+        try {
+            group_work_(files, count);
+        } catch (const util::RunEnd& end) {
+            for (std::size_t i = 0; i < count; ++i) {
+                (*slots[i])->end = end.reason;
+            }
             int none = 0;
             ending_.compare_exchange_strong(none, end.reason, std::memory_order_relaxed);
         }
@@ -204,8 +253,12 @@ private:
     Work work_;
     Record record_;
     Cut cut_;
-    std::optional<int> end_;       // the end met, on the deciding thread
-    std::atomic<int> ending_ = 0;  // the first end a worker met: workers begin no more files
+    std::size_t files_per_worker_;
+    unsigned threads_;
+    GroupWork group_work_;
+    std::vector<File*> group_files_;  // the files of the groups at work, each at the place of its first slot
+    std::optional<int> end_;          // the end met, on the deciding thread
+    std::atomic<int> ending_ = 0;     // the first end a worker met: workers begin no more files
     bool settling_ = false;
     bool recording_ = false;
     bool events_open_ = false;  // next() is an event-only slot not handed over yet

@@ -37,8 +37,24 @@
 //   recorded are dropped. A closed pool skips whatever is submitted later.
 //
 // With one thread nothing is started: submit() does the work inline and
-// records the item before it returns, as a run without the pool would. No
-// more workers are started than items may be in flight.
+// records the item before it returns, as a run without the pool would
+// (groupable items excepted, below). No more workers are started than items
+// may be in flight.
+//
+// Groups: given a group work and the most items a group may hold
+// (set_group_work(), before the first submit), an item submitted as
+// groupable may be worked together with other groupable items by one call
+// of the group work instead of its own. A worker that takes a groupable item
+// also takes the groupable items queued right after it, up to that many in
+// all; it never waits for more to come, so a group may be one item. Inline,
+// groupable items are held and worked as one group when that many are held,
+// when the next item is not groupable (the held ones go first), when the
+// held ones would exceed the byte budget, and in drain(); a stop request
+// before then records them with `worked == false`. Held items count as in
+// flight. Either way every item is recorded on its own, in its turn; a group
+// whose work throws fails each of its items with that exception (the first
+// rethrows in its turn, the rest are never recorded), and a group is started
+// whole or not at all.
 //
 // Items are moved, never copied, and live in a ring of `max_in_flight`
 // slots that is reused: beyond what an item holds itself, and the work
@@ -82,17 +98,24 @@ public:
     using StopRequested = std::function<bool()>;
     // Called on the submitting thread while it waits for workers.
     using Idle = std::function<void()>;
+    // The work of several groupable items at once (`count` of them, in
+    // submission order); runs where a single item's work would.
+    using GroupWork = std::function<void(Item* const* items, std::size_t count)>;
     static constexpr std::chrono::milliseconds idle_interval{100};
 
     OrderedWork(unsigned threads, std::size_t max_in_flight, std::size_t byte_budget, Record record,
                 StopRequested stop = {}, Idle idle = {})
-        : record_(std::move(record)), stop_(std::move(stop)), idle_(std::move(idle)), byte_budget_(byte_budget) {
+        : record_(std::move(record)),
+          stop_(std::move(stop)),
+          idle_(std::move(idle)),
+          byte_budget_(byte_budget),
+          max_in_flight_(std::max<std::size_t>(max_in_flight, 1)) {
         if (threads <= 1) {
             return;
         }
         // No more workers than items that may be in flight: the limit is
         // the caller's bound on memory, and more workers would stay idle.
-        slots_.resize(std::max<std::size_t>(max_in_flight, 1));
+        slots_.resize(max_in_flight_);
         const std::size_t count = std::min<std::size_t>(threads, slots_.size());
         workers_.reserve(count);
         // A system that refuses a thread leaves the run with the workers it
@@ -119,17 +142,49 @@ public:
     // running ones are waited for.
     ~OrderedWork() { close(); }
 
+    // Lets groupable items be worked `most` (at least 1) at a time by
+    // `work`. Called before the first submit; without it, items are worked
+    // one by one whatever they are submitted as. Inline, no more are held
+    // than may be in flight.
+    void set_group_work(GroupWork work, std::size_t most) {
+        most = std::max<std::size_t>(most, 1);
+        if (workers_.empty()) {
+            most = std::min(most, max_in_flight_);
+            held_.reserve(most);
+            held_items_.reserve(most);
+        }
+        const std::lock_guard lock(mutex_);
+        group_work_ = std::move(work);
+        most_in_group_ = most;
+    }
+
     // Hands in the next item with its work and the bytes it will hold while
     // in flight (its buffers). Records every item that is ready, waiting
-    // for room when the pool is full.
-    void submit(Item item, std::size_t bytes, Work work) {
+    // for room when the pool is full. A groupable item may be worked by the
+    // group work instead of `work`.
+    void submit(Item item, std::size_t bytes, Work work, bool groupable = false) {
         // Only this thread sets closing_, so it reads it without the lock.
         if (closing_) {
             record_(item, false);
             return;
         }
+        groupable = groupable && group_work_;
         if (workers_.empty()) {
-            run_inline(item, work);
+            guarded([&] {
+                if (!groupable) {
+                    run_held();
+                    run_inline(item, work);
+                    return;
+                }
+                if (!held_.empty() && (bytes > byte_budget_ || held_bytes_ > byte_budget_ - bytes)) {
+                    run_held();
+                }
+                held_.push_back(std::move(item));
+                held_bytes_ += bytes;
+                if (held_.size() >= most_in_group_) {
+                    run_held();
+                }
+            });
             return;
         }
         guarded([&] {
@@ -144,6 +199,7 @@ public:
                 slot.item.emplace(std::move(item));
                 slot.work = std::move(work);
                 slot.bytes = bytes;
+                slot.groupable = groupable;
                 slot.state = State::queued;
                 ++next_seq_;
                 bytes_in_flight_ += bytes;
@@ -155,6 +211,7 @@ public:
     // Waits for every item submitted and records them.
     void drain() {
         if (workers_.empty()) {
+            guarded([&] { run_held(); });
             return;
         }
         guarded([&] {
@@ -175,6 +232,7 @@ private:
         std::exception_ptr error;
         std::size_t bytes = 0;
         State state = State::free;
+        bool groupable = false;
     };
 
     static bool finished(State state) {
@@ -184,13 +242,32 @@ private:
     bool stop_requested() const { return stop_ && stop_(); }
 
     void run_inline(Item& item, Work& work) {
-        guarded([&] {
-            const bool worked = !stop_requested();
-            if (worked) {
-                work(item);
+        const bool worked = !stop_requested();
+        if (worked) {
+            work(item);
+        }
+        record_(item, worked);
+    }
+
+    // Inline: works the held items as one group and records them in order.
+    // An exception on the way leaves them to close().
+    void run_held() {
+        if (held_.empty()) {
+            return;
+        }
+        const bool worked = !stop_requested();
+        if (worked) {
+            held_items_.clear();
+            for (Item& item : held_) {
+                held_items_.push_back(&item);
             }
+            group_work_(held_items_.data(), held_items_.size());
+        }
+        for (Item& item : held_) {
             record_(item, worked);
-        });
+        }
+        held_.clear();
+        held_bytes_ = 0;
     }
 
     // Runs `body`; an exception that leaves it closes the pool on its way.
@@ -300,40 +377,78 @@ private:
         slot.error = nullptr;
         slot.bytes = 0;
         slot.state = State::free;
+        slot.groupable = false;
+    }
+
+    Slot& slot_of(std::uint64_t seq) { return slots_[seq % slots_.size()]; }
+
+    // Sets the state of the `count` items from `first`, the lock held.
+    void mark(std::uint64_t first, std::size_t count, State state) {
+        for (std::size_t i = 0; i < count; ++i) {
+            slot_of(first + i).state = state;
+        }
+    }
+
+    // Works the `count` items from `first`, which this worker took: a
+    // groupable one with those after it by one call of the group work.
+    void work_taken(std::uint64_t first, std::size_t count, std::vector<Item*>& group) {
+        Slot& slot = slot_of(first);
+        if (!slot.groupable) {
+            slot.work(*slot.item);
+            return;
+        }
+        // Reserved once per worker: what a group may hold is known by now.
+        group.reserve(most_in_group_);
+        group.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            group.push_back(&*slot_of(first + i).item);
+        }
+        group_work_(group.data(), group.size());
     }
 
     void work_loop() {
+        std::vector<Item*> group;
         std::unique_lock lock(mutex_);
         for (;;) {
             work_ready_.wait(lock, [this] { return closing_ || next_start_ != next_seq_; });
             if (closing_) {
                 return;
             }
-            const std::uint64_t seq = next_start_++;
-            Slot& slot = slots_[seq % slots_.size()];
+            // A groupable item takes the groupable ones queued right after
+            // it; what is not queued yet is not waited for.
+            const std::uint64_t first = next_start_++;
+            std::size_t count = 1;
+            if (slot_of(first).groupable) {
+                while (count < most_in_group_ && next_start_ != next_seq_ && slot_of(next_start_).groupable) {
+                    ++next_start_;
+                    ++count;
+                }
+            }
             if (failed_ || stop_requested()) {
-                slot.state = State::skipped;
+                mark(first, count, State::skipped);
             } else {
-                slot.state = State::running;
+                mark(first, count, State::running);
                 lock.unlock();
                 std::exception_ptr error;
                 try {
-                    slot.work(*slot.item);
+                    work_taken(first, count, group);
                 } catch (...) {
                     error = std::current_exception();
                 }
                 lock.lock();
                 if (error) {
-                    slot.error = std::move(error);
-                    slot.state = State::failed;
+                    for (std::size_t i = 0; i < count; ++i) {
+                        slot_of(first + i).error = error;
+                    }
+                    mark(first, count, State::failed);
                     failed_ = true;
                 } else {
-                    slot.state = State::done;
+                    mark(first, count, State::done);
                 }
             }
-            // Only an item at or near the head can let the recording thread
+            // Only items at or near the head can let the recording thread
             // go on.
-            if (seq < head_ + wanted_at_head_ && head_waits_over()) {
+            if (first < head_ + wanted_at_head_ && head_waits_over()) {
                 head_finished_.notify_one();
             }
         }
@@ -358,12 +473,23 @@ private:
         }
         head_ = next_seq_;
         bytes_in_flight_ = 0;
+        held_.clear();
+        held_bytes_ = 0;
     }
 
     Record record_;
     StopRequested stop_;
     Idle idle_;
     std::size_t byte_budget_;
+    std::size_t max_in_flight_;
+    GroupWork group_work_;
+    std::size_t most_in_group_ = 1;  // items a group may hold
+
+    // Inline: groupable items held until worked together, and the list
+    // handed to the group work; both reserved once.
+    std::vector<Item> held_;
+    std::vector<Item*> held_items_;
+    std::size_t held_bytes_ = 0;
 
     std::mutex mutex_;
     std::condition_variable work_ready_;     // an item was queued, or the pool closes

@@ -8,6 +8,7 @@
 #include <latch>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -225,6 +226,76 @@ TEST(OrderedWork, ThrowIsRaisedAtItsTurnAndClosesThePool) {
         pool.drain();
         EXPECT_FALSE(ran);
         EXPECT_EQ(recorded.back(), std::make_pair(99, false));
+    }
+}
+
+// Groupable items ('g') among others: each recorded in order, and worked in
+// one group of groupable items in a row, no larger than `most`; inline the
+// groups are exactly the runs held (cut at `most`, at an item not groupable,
+// at drain). A group that throws does so at its first item's turn; held
+// items a stop request meets are recorded unworked (-1). Workers wait for
+// the last submit, so that they find groups.
+TEST(OrderedWork, GroupsAreRunsOfGroupableItemsAndRecordsKeepTheirOrder) {
+    const std::string kinds = "gggnggnggggggngg";
+    const int n = static_cast<int>(kinds.size());
+    constexpr int most = 3;
+    struct Case {
+        unsigned threads;
+        int throws_at;  // the group holding this item throws
+        bool stops;     // before drain, while the last two are held inline
+    };
+    for (const Case c :
+         {Case{1, -1, false}, Case{3, -1, false}, Case{1, 9, false}, Case{3, 9, false}, Case{1, -1, true}}) {
+        SCOPED_TRACE(testing::Message() << c.threads << " threads, throws at " << c.throws_at << ", stops " << c.stops);
+        std::atomic<bool> all_in{c.threads == 1};
+        std::atomic<bool> stop{false};
+        std::vector<int> group_of(kinds.size(), -1);  // the first item of its group
+        std::vector<int> recorded;
+        OrderedWork<Job> pool(
+            c.threads, 64, 1000, [&](Job& j, bool worked) { recorded.push_back(worked ? j.index : -1); },
+            [&stop] { return stop.load(); });
+        pool.set_group_work(
+            [&](Job* const* items, std::size_t count) {
+                while (!all_in) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                }
+                for (std::size_t i = 0; i < count; ++i) {
+                    group_of[items[i]->index] = items[0]->index;
+                }
+                if (items[0]->index <= c.throws_at && c.throws_at <= items[count - 1]->index) {
+                    throw RunEnd{READ_ERROR};
+                }
+            },
+            most);
+        try {
+            for (int i = 0; i < n; ++i) {
+                pool.submit(
+                    job(i), 1, [](Job&) {}, kinds[i] == 'g');
+            }
+            all_in = true;
+            stop = c.stops;
+            pool.drain();
+        } catch (const RunEnd&) {
+            recorded.push_back(-2);
+        }
+        std::vector<int> expected = iota(c.throws_at >= 0 ? group_of[c.throws_at] : c.stops ? n - 2 : n);
+        expected.insert(expected.end(), c.stops ? 2 : c.throws_at >= 0 ? 1 : 0, c.stops ? -1 : -2);
+        EXPECT_EQ(recorded, expected);
+        int run = 0;   // the first item of the run of groupable items
+        int held = 0;  // the first item held inline
+        for (int i = 0; i < n; ++i) {
+            const int first = group_of[i];
+            if (kinds[i] != 'g') {
+                run = held = i + 1;
+            }
+            held = i - held == most ? i : held;
+            EXPECT_TRUE(kinds[i] != 'g'  ? first == -1
+                        : first == -1    ? c.stops || c.throws_at >= 0
+                        : c.threads == 1 ? first == held
+                                         : first >= run && i - first < most && (first == i || group_of[i - 1] == first))
+                << i << " in the group from " << first;
+        }
+        EXPECT_NE(std::ranges::adjacent_find(group_of), group_of.end());  // a group larger than one
     }
 }
 
