@@ -1,7 +1,10 @@
 #include "engine/file_flow.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
+#include "hash/md5_lanes.h"
 #include "plan/dupes.h"
 #include "plan/pipeline.h"
 #include "platform/fs.h"
@@ -28,36 +31,69 @@ bool withdraw_cut_copy(FileOutcome& out) {
     return true;
 }
 
+namespace {
+
+// Each worker keeps its buffers and digest state for its life.
+work::WorkScratch& worker_scratch() {
+    thread_local platform::ThreadOwned<work::WorkScratch> scratch;
+    return scratch.get();
+}
+
+}  // namespace
+
 FileFlow::FileFlow(Run& s, unsigned threads)
     : s_(s),
       ring_(
           threads, files_in_flight_per_worker,
-          [this](Slot& slot) {
-              // Each worker keeps its buffers and digest state for its life.
-              thread_local platform::ThreadOwned<work::WorkScratch> scratch;
-              work::work_file(s_.options, slot.outcome, scratch.get(), *s_.file_system);
-          },
+          [this](Slot& slot) { work::work_file(s_.options, slot.outcome, worker_scratch(), *s_.file_system); },
           [this](Slot& slot, bool worked) { record(slot, worked); }, [this](Slot& slot) { record_cut(slot); },
           // Ctrl-C or Escape typed while the walk waits for long copies
           // stops them within one buffer, as the interrupt handler does:
           // the key records the interrupt, which is all its answer says.
-          [] { (void)take_abort_key(); }) {}
+          [] { (void)take_abort_key(); }) {
+    // Large copies hashed on both sides go together where the processor
+    // hashes eight streams or more at once (see work::work_file_group).
+    if (hash::md5_lane_width() >= 8) {
+        ring_.set_group_work([this](Slot* const* slots, std::size_t count) { work_group(slots, count); },
+                             platform::most_grouped_copies);
+    }
+}
+
+void FileFlow::work_group(Slot* const* slots, std::size_t count) {
+    std::array<FileOutcome*, platform::most_grouped_copies> outs{};
+    count = std::min(count, outs.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        outs.at(i) = &slots[i]->outcome;
+    }
+    std::size_t done = 0;
+    try {
+        work::work_file_group(s_.options, outs.data(), count, worker_scratch(), *s_.file_system, done);
+    } catch (const util::RunEnd&) {
+        for (std::size_t i = 0; i < done; ++i) {
+            slots[i]->completed = true;
+        }
+        throw;
+    }
+}
 
 FileFlow::~FileFlow() = default;
 
 void FileFlow::handle(const std::string& directory, const std::string& name, const platform::FindRecord& entry) {
     Slot& slot = ring_.next();
     slot.only_events = false;
+    slot.completed = false;
     current_ = &slot;
     decide(slot, directory, name, entry);
     stage_ = Stage::idle;
     current_ = nullptr;
-    ring_.submit(slot.outcome.decision == Decision::selected);
+    const bool selected = slot.outcome.decision == Decision::selected;
+    ring_.submit(selected, selected && work::groupable(s_.options, slot.outcome));
 }
 
 void FileFlow::handle_listed(const std::string& source, bool excluded) {
     Slot& slot = ring_.next();
     slot.only_events = false;
+    slot.completed = false;
     FileOutcome& out = slot.outcome;
     out.reset();
     out.listed = true;
@@ -205,6 +241,10 @@ void FileFlow::record(Slot& slot, bool worked) {
 }
 
 void FileFlow::record_cut(Slot& slot) {
+    if (slot.completed) {
+        record(slot, true);
+        return;
+    }
     if (withdraw_cut_copy(slot.outcome)) {
         record(slot, true);
         return;

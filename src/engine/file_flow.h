@@ -63,11 +63,16 @@ private:
         FileOutcome outcome;
         Shown shown = Shown::nothing;
         std::size_t events_shown = 0;  // its planner's events written so far
+        // Its work, done in a group, was complete when the end of the run
+        // cut the group short: it is recorded as any worked file.
+        bool completed = false;
     };
 
     void decide(Slot& slot, const std::string& directory, const std::string& name, const platform::FindRecord& entry);
     void show_head(Slot& slot, Shown upto);
     void show_events(Slot& slot, bool after_head);
+    // The work of groupable files at once (see work::work_file_group).
+    void work_group(Slot* const* slots, std::size_t count);
     void record(Slot& slot, bool worked);
     void record_cut(Slot& slot);
     void record_file(Slot& slot, bool worked);

@@ -70,6 +70,9 @@ class OneAndManyThreads(TreeCase):
         with open(self.path("SRC/big.bin"), "r+b") as f:
             f.seek(8 << 20)
             f.write(os.urandom(1 << 20))
+        # Large copies that may be made together, of uneven lengths.
+        self.write("SRC/d0/large1.bin", os.urandom(5 << 20))
+        self.write("SRC/d0/large2.bin", os.urandom((4 << 20) + 3))
         self.write("SRC/d2/mismatch.bin", os.urandom(300_000))
         self.write("SRC/d3/locked.txt", b"nobody reads this")
         self.write("SRC/d4/sub1/locked.txt/inside.txt", b"nor this")  # a directory refused
