@@ -189,6 +189,15 @@ std::error_code FakeFileSystem::copy_whole(const std::string& source, const std:
     return copy(FsOp::copy_whole, source, destination, replace_protected, feed);
 }
 
+void FakeFileSystem::copy_whole_group(platform::GroupedCopy* copies, std::size_t count, bool replace_protected,
+                                      platform::TakeMany /*take*/) {
+    for (std::size_t i = 0; i < count; ++i) {
+        copies[i].grouped = true;
+        copies[i].error =
+            copy(FsOp::copy_whole, *copies[i].source, *copies[i].destination, replace_protected, copies[i].feed);
+    }
+}
+
 std::error_code FakeFileSystem::copy_buffered(const std::string& source, const std::string& destination,
                                               bool replace_protected, platform::CopyFeed* feed) {
     return copy(FsOp::copy_buffered, source, destination, replace_protected, feed);

@@ -72,6 +72,9 @@ public:
     [[nodiscard]] std::optional<platform::FileIdentity> identity(const std::string& path) override;
     [[nodiscard]] std::error_code copy_whole(const std::string& source, const std::string& destination,
                                              bool replace_protected, platform::CopyFeed* feed) override;
+    // Takes every copy of a group and makes each as copy_whole does.
+    void copy_whole_group(platform::GroupedCopy* copies, std::size_t count, bool replace_protected,
+                          platform::TakeMany take) override;
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
                                                 bool replace_protected, platform::CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_link(const std::string& source, const std::string& destination) override;

@@ -2,6 +2,7 @@
 // step of a file's work, and what the outcome then says.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string_view>
 
 #include "fake_file_system.h"
@@ -106,6 +107,48 @@ TEST_F(Worker, EachStepsFailureIsInTheOutcome) {
         }
         if (c.copied && c.failed_step != "copy_times") {
             EXPECT_EQ(files.nodes[dst].record.times.last_write, out.entry.times.last_write);
+        }
+    }
+}
+
+TEST_F(Worker, AFileInAGroupEndsAsItWouldAlone) {
+    // The case's file between two others: its failures (on its own paths)
+    // end as when it is worked alone, and the others are copied and proven.
+    for (const Case& c : cases) {
+        if (c.from != 0 || c.listed) {
+            continue;
+        }
+        SCOPED_TRACE(c.name);
+        FakeFileSystem files;
+        prepare(files, false);
+        o.hashing.retries = c.retries;
+        o.copy.reset_times = c.reset_times;
+        files.fail(c.op, 0, std::errc::io_error, c.path);
+        std::array<FileOutcome, 3> group;
+        std::array<FileOutcome*, 3> outs{};
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            group.at(i) = out;
+            if (i != 1) {
+                const std::string name(1, static_cast<char>('x' + i));
+                files.add("/s/" + name, "other");
+                group.at(i).source = "/s/" + name;
+                group.at(i).destination = "/d/" + name;
+                group.at(i).entry = files.nodes[group.at(i).source].record;
+            }
+            outs.at(i) = &group.at(i);
+        }
+        std::size_t done = 0;
+        work_file_group(o, outs.data(), outs.size(), scratch, files, done);
+        EXPECT_EQ(done, group.size());
+        EXPECT_EQ(group[1].copied, c.copied);
+        EXPECT_EQ(group[1].match, c.match);
+        EXPECT_EQ(group[1].retries, c.retried);
+        EXPECT_EQ(group[1].source_digests.md5.data(), md5_abc);
+        EXPECT_EQ(group[1].copy_times.failed, c.failed_step == "copy_times");
+        EXPECT_EQ(group[1].source_times.failed, c.failed_step == "source_times");
+        for (const std::size_t other : {0, 2}) {
+            EXPECT_TRUE(group.at(other).copied && group.at(other).match);
+            EXPECT_EQ(files.nodes[group.at(other).destination].data, "other");
         }
     }
 }
