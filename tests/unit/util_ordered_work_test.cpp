@@ -229,40 +229,28 @@ TEST(OrderedWork, ThrowIsRaisedAtItsTurnAndClosesThePool) {
     }
 }
 
-// Groupable items ('g') among others: each recorded in order, and worked in
-// one group of groupable items in a row, no larger than `most`; inline the
-// groups are exactly the runs held (cut at `most`, at an item not groupable,
-// at drain). A group that throws does so at its first item's turn; held
-// items a stop request meets are recorded unworked (-1). Workers wait for
-// the last submit, so that they find groups.
+// Groupable items ('g'): recorded in order, worked in groups of items in a row
+// of at most `most` (workers find them queued); inline, exactly the runs held,
+// cut at `most`, at an item not groupable, at drain. A throwing group ends the
+// run at its first item (-2); held items a stop meets are recorded unworked.
 TEST(OrderedWork, GroupsAreRunsOfGroupableItemsAndRecordsKeepTheirOrder) {
     const std::string kinds = "gggnggnggggggngg";
+    const std::vector<int> held_inline{0, 0, 0, -1, 4, 4, -1, 7, 7, 7, 10, 10, 10, -1, 14, 14};  // each group's first
     const int n = static_cast<int>(kinds.size());
     constexpr int most = 3;
-    struct Case {
-        unsigned threads;
-        int throws_at;  // the group holding this item throws
-        bool stops;     // before drain, while the last two are held inline
-    };
-    for (const Case c :
-         {Case{1, -1, false}, Case{3, -1, false}, Case{1, 9, false}, Case{3, 9, false}, Case{1, -1, true}}) {
-        SCOPED_TRACE(testing::Message() << c.threads << " threads, throws at " << c.throws_at << ", stops " << c.stops);
-        std::atomic<bool> all_in{c.threads == 1};
-        std::atomic<bool> stop{false};
-        std::vector<int> group_of(kinds.size(), -1);  // the first item of its group
-        std::vector<int> recorded;
+    for (const auto& [threads, throws_at, stops] :
+         {std::tuple{1U, -1, false}, {3U, -1, false}, {1U, 9, false}, {3U, 9, false}, {1U, -1, true}}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads, throws at " << throws_at << ", stops " << stops);
+        std::latch all_in(threads == 1 ? 0 : 1);
+        std::vector<int> group_of(kinds.size(), -1), recorded;
         OrderedWork<Job> pool(
-            c.threads, 64, 1000, [&](Job& j, bool worked) { recorded.push_back(worked ? j.index : -1); },
-            [&stop] { return stop.load(); });
+            threads, 64, 1000, [&](Job& j, bool worked) { recorded.push_back(worked ? j.index : -1); },
+            [stops = stops] { return stops; });
         pool.set_group_work(
-            [&](Job* const* items, std::size_t count) {
-                while (!all_in) {
-                    std::this_thread::sleep_for(std::chrono::microseconds(100));
-                }
-                for (std::size_t i = 0; i < count; ++i) {
-                    group_of[items[i]->index] = items[0]->index;
-                }
-                if (items[0]->index <= c.throws_at && c.throws_at <= items[count - 1]->index) {
+            [&, throws_at = throws_at](Job* const* items, std::size_t count) {
+                all_in.wait();
+                std::for_each(items, items + count, [&](const Job* j) { group_of[j->index] = items[0]->index; });
+                if (items[0]->index <= throws_at && throws_at <= items[count - 1]->index) {
                     throw RunEnd{READ_ERROR};
                 }
             },
@@ -272,27 +260,20 @@ TEST(OrderedWork, GroupsAreRunsOfGroupableItemsAndRecordsKeepTheirOrder) {
                 pool.submit(
                     job(i), 1, [](Job&) {}, kinds[i] == 'g');
             }
-            all_in = true;
-            stop = c.stops;
+            all_in.count_down(threads == 1 ? 0 : 1);
             pool.drain();
         } catch (const RunEnd&) {
             recorded.push_back(-2);
         }
-        std::vector<int> expected = iota(c.throws_at >= 0 ? group_of[c.throws_at] : c.stops ? n - 2 : n);
-        expected.insert(expected.end(), c.stops ? 2 : c.throws_at >= 0 ? 1 : 0, c.stops ? -1 : -2);
+        std::vector<int> expected = stops ? std::vector<int>(n, -1) : iota(throws_at >= 0 ? group_of[throws_at] : n);
+        expected.insert(expected.end(), throws_at >= 0 ? 1 : 0, -2);
         EXPECT_EQ(recorded, expected);
-        int run = 0;   // the first item of the run of groupable items
-        int held = 0;  // the first item held inline
         for (int i = 0; i < n; ++i) {
             const int first = group_of[i];
-            if (kinds[i] != 'g') {
-                run = held = i + 1;
-            }
-            held = i - held == most ? i : held;
-            EXPECT_TRUE(kinds[i] != 'g'  ? first == -1
-                        : first == -1    ? c.stops || c.throws_at >= 0
-                        : c.threads == 1 ? first == held
-                                         : first >= run && i - first < most && (first == i || group_of[i - 1] == first))
+            EXPECT_TRUE(first < 0 ? kinds[i] == 'n' || stops || throws_at >= 0
+                                  : (threads > 1 || first == held_inline[i]) && i - first < most &&
+                                        (first == i || group_of[i - 1] == first) &&
+                                        kinds.find('n', first) > static_cast<std::size_t>(i))
                 << i << " in the group from " << first;
         }
         EXPECT_NE(std::ranges::adjacent_find(group_of), group_of.end());  // a group larger than one
@@ -383,18 +364,19 @@ TEST(FlowRing, RecordsInOrderAndKnowsWhatIsInFlight) {
 }
 
 // An end of the run met by one file's work, on a worker or inline: every
-// file worked is recorded (the one cut short goes to `cut`), nothing is
+// file worked is recorded (what the end cut short goes to `cut`), nothing is
 // begun once the end is known, and the deciding thread throws the end.
 TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRecorded) {
     for (const unsigned threads : {1U, 4U}) {
-        for (const int ending : {-1, 9, 25}) {
-            SCOPED_TRACE(testing::Message() << threads << " threads, end at " << ending);
+        for (const auto& [ending, most] : {std::pair{-1, 0}, {9, 0}, {25, 0}, {-1, 3}, {9, 3}, {25, 3}}) {
+            SCOPED_TRACE(testing::Message() << threads << " threads, end at " << ending << ", groups of " << most);
             std::vector<int> recorded;
             std::vector<int> cut;
             std::vector<char> worked(40);  // one byte per file: each written by one thread
+            std::vector<int> cut_expected(ending < 0 || most > 0 ? 0 : 1, ending);  // the group cut, when grouped
             engine::FlowRing<int> ring(
                 threads, 2,
-                [&](int& file) {
+                [&, ending = ending](int& file) {
                     worked[static_cast<std::size_t>(file)] = 1;
                     std::this_thread::sleep_for(std::chrono::microseconds(file % 4 == 0 ? 400 : 20));
                     if (file == ending) {
@@ -402,11 +384,22 @@ TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRe
                     }
                 },
                 [&](int& file, bool) { recorded.push_back(file); }, [&](int& file) { cut.push_back(file); });
+            ring.set_group_work(
+                [&, ending = ending](int* const* files, std::size_t count) {
+                    std::vector<int> group;
+                    std::for_each(files, files + count,
+                                  [&](const int* file) { worked[*file] = 1, group.push_back(*file); });
+                    if (std::ranges::count(group, ending) != 0) {
+                        cut_expected = group;
+                        throw RunEnd{MEMORY_ERROR};
+                    }
+                },
+                most);
             int reason = 0;
             try {
                 for (int i = 0; i < 40; ++i) {
                     ring.next() = i;
-                    ring.submit(true);
+                    ring.submit(true, most > 0);
                 }
                 ring.settle();
             } catch (const RunEnd& end) {
@@ -415,7 +408,7 @@ TEST(FlowRing, AnEndMetByAWorkerComesToTheDecidingThreadAfterEveryWorkedFileIsRe
             EXPECT_EQ(recorded.size() + cut.size(), static_cast<std::size_t>(std::ranges::count(worked, 1)));
             EXPECT_TRUE(std::ranges::is_sorted(recorded));
             EXPECT_EQ(reason, ending < 0 ? 0 : int{MEMORY_ERROR});
-            EXPECT_EQ(cut, ending < 0 ? std::vector<int>{} : std::vector<int>{ending});
+            EXPECT_EQ(cut, cut_expected);
             EXPECT_LT(recorded.size(), static_cast<std::size_t>(ending < 0 ? 41 : ending + 2 * threads + 2));
         }
     }
