@@ -46,7 +46,9 @@
 // groupable may be worked together with other groupable items by one call
 // of the group work instead of its own. A worker that takes a groupable item
 // also takes the groupable items queued right after it, up to that many in
-// all; it never waits for more to come, so a group may be one item. Inline,
+// all and no more than its share of the run among the workers (so that
+// they share the run rather than one working it while the others wait);
+// it never waits for more to come, so a group may be one item. Inline,
 // groupable items are held and worked as one group when that many are held,
 // when the next item is not groupable (the held ones go first), when the
 // held ones would exceed the byte budget, and in drain(); a stop request
@@ -415,14 +417,19 @@ private:
                 return;
             }
             // A groupable item takes the groupable ones queued right after
-            // it; what is not queued yet is not waited for.
+            // it; what is not queued yet is not waited for. The workers
+            // share such a run: each takes its part, so that none stays idle
+            // while one works the run alone.
             const std::uint64_t first = next_start_++;
             std::size_t count = 1;
             if (slot_of(first).groupable) {
-                while (count < most_in_group_ && next_start_ != next_seq_ && slot_of(next_start_).groupable) {
-                    ++next_start_;
-                    ++count;
+                const std::size_t workers = workers_.size();
+                std::size_t run = 1;
+                while (run < most_in_group_ * workers && first + run != next_seq_ && slot_of(first + run).groupable) {
+                    ++run;
                 }
+                count = std::min(most_in_group_, (run + workers - 1) / workers);
+                next_start_ = first + count;
             }
             if (failed_ || stop_requested()) {
                 mark(first, count, State::skipped);
