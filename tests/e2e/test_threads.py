@@ -19,7 +19,8 @@ import subprocess
 import time
 import unittest
 
-from veldro_e2e import UNDER_WINE, PtyRun, TreeCase, clean_env, preload_library, program, run, skip_under_wine
+from veldro_e2e import (UNDER_WINE, PtyRun, TreeCase, clean_env, preload_library, preloaded_env, program, run,
+                        skip_under_wine)
 
 # What differs from one run to the next whatever the threads: the run's own
 # calendar times, elapsed times and rates.
@@ -169,11 +170,11 @@ class InterruptedWorkers(TreeCase):
                 ("list", ["-S", listing], self.path("dst_list") + self.path("src"), PtyRun.interrupt),
                 ("escape", ["-p", self.path("src")], self.path("dst_escape"), lambda proc: proc.send(b"\x1b"))):
             with self.subTest(mode):
+                # The copies slowed as on a slow drive, so that they are under way when the status line shows
+                # how far they are.
                 proc = PtyRun(sources + ["-d", self.path("dst_" + mode), "-m", "-i", "--HASH", "--THREADS=4",
-                                         "-1", self.path(mode + ".LOG")])
-                # A file's line comes once its work is done: the later files
-                # are still in the workers' hands.
-                proc.read_until("==>")
+                                         "-1", self.path(mode + ".LOG")], env=preloaded_env("slow_copy.c", "slow-copy"))
+                proc.read_until(" MB | ")
                 stop(proc)
                 self.assertEqual(proc.wait(), 2, proc.text)
                 self.assertIn("Abnormal termination. Reason: USER_ABORTED", proc.text)
