@@ -50,11 +50,17 @@ public:
     constexpr ThreadOwned() : ThreadOwnedLink(&drop) {}
 
     // The thread's value, made on first use (value-initialised, zeroed as a
-    // thread-local object is); throws std::bad_alloc, or what T's
-    // constructor throws, holding nothing.
+    // thread-local object is, except a type with nothing to construct, such
+    // as a buffer of bytes: its pages are not all touched before they are
+    // used); throws std::bad_alloc, or what T's constructor throws, holding
+    // nothing.
     T& get() {
         if (value_ == nullptr) {
-            value_ = new T();
+            if constexpr (std::is_trivially_default_constructible_v<T>) {
+                value_ = new T;
+            } else {
+                value_ = new T();
+            }
             enlist();
         }
         return *value_;

@@ -44,11 +44,13 @@
 // Groups: given a group work and the most items a group may hold
 // (set_group_work(), before the first submit), an item submitted as
 // groupable may be worked together with other groupable items by one call
-// of the group work instead of its own. A worker that takes a groupable item
-// also takes the groupable items queued right after it, up to that many in
-// all and no more than its share of the run among the workers (so that
-// they share the run rather than one working it while the others wait);
-// it never waits for more to come, so a group may be one item. Inline,
+// of the group work instead of its own. Groupable items are let go to the
+// workers a run at a time (once a full group for every worker is there, an
+// item of another kind comes, or the submitting thread waits for the
+// workers); a worker that takes a groupable item also takes the groupable
+// items let go right after it, up to that many in all and no more than its
+// share of what was let go (so that the workers share a run rather than one
+// working it while the others wait). Inline,
 // groupable items are held and worked as one group when that many are held,
 // when the next item is not groupable (the held ones go first), when the
 // held ones would exceed the byte budget, and in drain(); a stop request
@@ -195,6 +197,7 @@ public:
                 wait_for_head(batch());
                 record_ready();
             }
+            std::uint64_t opened = 0;
             {
                 const std::lock_guard lock(mutex_);
                 Slot& slot = slots_[next_seq_ % slots_.size()];
@@ -205,8 +208,18 @@ public:
                 slot.state = State::queued;
                 ++next_seq_;
                 bytes_in_flight_ += bytes;
+                // Groupable items wait until a run of them is complete (a
+                // full group for every worker, an item of another kind, or
+                // a wait for the workers), so that the workers share it.
+                if (!groupable || next_seq_ - next_open_ >= most_in_group_ * workers_.size()) {
+                    opened = open_queued();
+                }
             }
-            work_ready_.notify_one();
+            if (opened == 1) {
+                work_ready_.notify_one();
+            } else if (opened > 1) {
+                work_ready_.notify_all();
+            }
         });
     }
 
@@ -235,6 +248,7 @@ private:
         std::size_t bytes = 0;
         State state = State::free;
         bool groupable = false;
+        std::size_t share = 1;  // most items a group from here takes: a worker's part of what was let go with it
     };
 
     static bool finished(State state) {
@@ -303,6 +317,18 @@ private:
     // recording thread and a worker do not wake each other for every item.
     std::size_t batch() const { return std::max<std::size_t>(slots_.size() / 2, 1); }
 
+    // Lets the workers take every item queued, the lock held; the number
+    // let go. The workers share what is let go at once: a group takes no
+    // more than a worker's part of it.
+    std::uint64_t open_queued() {
+        const std::uint64_t opened = next_seq_ - next_open_;
+        const auto share = static_cast<std::size_t>((opened + workers_.size() - 1) / workers_.size());
+        for (; next_open_ != next_seq_; ++next_open_) {
+            slot_of(next_open_).share = share;
+        }
+        return opened;
+    }
+
     // Items finished in a row from the oldest in flight, the lock held.
     std::size_t finished_at_head() const {
         std::size_t count = 0;
@@ -318,8 +344,9 @@ private:
         std::unique_lock lock(mutex_);
         wanted_at_head_ = count;
         // Whatever waits for a worker gets every worker while this thread
-        // is idle.
-        if (next_start_ != next_seq_) {
+        // is idle; groupable items kept back are let go first.
+        open_queued();
+        if (next_start_ != next_open_) {
             work_ready_.notify_all();
         }
         const auto over = [this] { return head_waits_over(); };
@@ -380,6 +407,7 @@ private:
         slot.bytes = 0;
         slot.state = State::free;
         slot.groupable = false;
+        slot.share = 1;
     }
 
     Slot& slot_of(std::uint64_t seq) { return slots_[seq % slots_.size()]; }
@@ -412,7 +440,7 @@ private:
         std::vector<Item*> group;
         std::unique_lock lock(mutex_);
         for (;;) {
-            work_ready_.wait(lock, [this] { return closing_ || next_start_ != next_seq_; });
+            work_ready_.wait(lock, [this] { return closing_ || next_start_ != next_open_; });
             if (closing_) {
                 return;
             }
@@ -423,12 +451,10 @@ private:
             const std::uint64_t first = next_start_++;
             std::size_t count = 1;
             if (slot_of(first).groupable) {
-                const std::size_t workers = workers_.size();
-                std::size_t run = 1;
-                while (run < most_in_group_ * workers && first + run != next_seq_ && slot_of(first + run).groupable) {
-                    ++run;
+                const std::size_t most = std::min(most_in_group_, slot_of(first).share);
+                while (count < most && first + count != next_open_ && slot_of(first + count).groupable) {
+                    ++count;
                 }
-                count = std::min(most_in_group_, (run + workers - 1) / workers);
                 next_start_ = first + count;
             }
             if (failed_ || stop_requested()) {
@@ -505,6 +531,7 @@ private:
     std::uint64_t head_ = 0;                 // oldest item not recorded
     std::uint64_t next_start_ = 0;           // next item a worker takes
     std::uint64_t next_seq_ = 0;             // next item submitted
+    std::uint64_t next_open_ = 0;            // items below it may be taken (groupable ones wait for their run)
     std::size_t bytes_in_flight_ = 0;
     std::size_t wanted_at_head_ = 1;  // finished items the recording thread waits for
     bool failed_ = false;             // an item's work threw: start nothing more

@@ -295,11 +295,16 @@ void work_file_group(const Options& o, FileOutcome* const* outs, std::size_t cou
         return;
     }
     count = std::min(count, platform::most_grouped_copies);
+    std::uint64_t group_bytes = 0;
     for (std::size_t i = 0; i < count; ++i) {
         outs[i]->stamped = times_for_copy(o, outs[i]->entry.times);
+        group_bytes += outs[i]->entry.size;
     }
     {
-        const platform::FollowedFile followed(outs[0]->shown_source, outs[0]->entry.size);
+        // The first file is named on the status line, with how far the
+        // group's copies are together.
+        const bool large = outs[0]->entry.size >= platform::large_file_bytes;
+        const platform::FollowedFile followed(outs[0]->shown_source, large ? group_bytes : outs[0]->entry.size);
         copy_group(o, outs, count, w, files);
     }
     try {
