@@ -75,7 +75,7 @@ public:
     // Large copies made together (see platform::copy_whole_group); by
     // default none is taken, and each is made alone.
     virtual void copy_whole_group(GroupedCopy* /*copies*/, std::size_t /*count*/, bool /*replace_protected*/,
-                                  TakeMany /*take*/) {}
+                                  TakeMany /*take*/, CopyReadBack* /*partner*/) {}
     // The program's own buffered copy: read in large pieces into a
     // temporary file beside the destination, stamped with the times of the
     // open source and renamed over the destination only when complete.
@@ -121,7 +121,8 @@ public:
     [[nodiscard]] std::optional<FileIdentity> identity(const std::string& path) override;
     [[nodiscard]] std::error_code copy_whole(const std::string& source, const std::string& destination,
                                              bool replace_protected, CopyFeed* feed) override;
-    void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take) override;
+    void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take,
+                          CopyReadBack* partner) override;
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
                                                 bool replace_protected, CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_link(const std::string& source, const std::string& destination) override;

@@ -355,7 +355,10 @@ inline constexpr std::size_t most_grouped_copies = 8;
 // one whose copy cannot be made without a name, one that fails before its
 // data) is left with `grouped` false and nothing done: the caller makes it
 // alone, as before. At most most_grouped_copies.
-void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take);
+// With `partner` (the thread of a CopyReadBack, started on first use), the
+// pieces of one round are hashed there while the next round is copied.
+void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take,
+                      CopyReadBack* partner = nullptr);
 
 // The program's own copy, for when the system's fails: reads the source
 // (opened as open_source_file opens it) in large buffers into a temporary

@@ -88,8 +88,9 @@ std::error_code NativeFileSystem::copy_whole(const std::string& source, const st
                                              bool replace_protected, CopyFeed* feed) {
     return copy_whole_file(source, destination, replace_protected, feed);
 }
-void NativeFileSystem::copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take) {
-    platform::copy_whole_group(copies, count, replace_protected, take);
+void NativeFileSystem::copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take,
+                                        CopyReadBack* partner) {
+    platform::copy_whole_group(copies, count, replace_protected, take, partner);
 }
 std::error_code NativeFileSystem::copy_buffered(const std::string& source, const std::string& destination,
                                                 bool replace_protected, CopyFeed* feed) {

@@ -215,7 +215,10 @@ void copy_group(const Options& o, FileOutcome* const* outs, std::size_t count, W
         grouped.destination = &out.destination;
         grouped.feed = &feed;
     }
-    files.copy_whole_group(w.group_copies.data(), count, o.copy.overwrite_protected != 0, &hash::DigestFeed::take_many);
+    // With threads to spare, each round's digests are computed by the
+    // partner thread while the next round is copied.
+    files.copy_whole_group(w.group_copies.data(), count, o.copy.overwrite_protected != 0, &hash::DigestFeed::take_many,
+                           o.threads > 1 ? &w.read_back : nullptr);
 }
 
 void take_group_copy(const Options& o, FileOutcome& out, std::size_t index, WorkScratch& w,

@@ -190,7 +190,7 @@ std::error_code FakeFileSystem::copy_whole(const std::string& source, const std:
 }
 
 void FakeFileSystem::copy_whole_group(platform::GroupedCopy* copies, std::size_t count, bool replace_protected,
-                                      platform::TakeMany /*take*/) {
+                                      platform::TakeMany /*take*/, platform::CopyReadBack* /*partner*/) {
     for (std::size_t i = 0; i < count; ++i) {
         copies[i].grouped = true;
         copies[i].error =

@@ -74,7 +74,7 @@ public:
                                              bool replace_protected, platform::CopyFeed* feed) override;
     // Takes every copy of a group and makes each as copy_whole does.
     void copy_whole_group(platform::GroupedCopy* copies, std::size_t count, bool replace_protected,
-                          platform::TakeMany take) override;
+                          platform::TakeMany take, platform::CopyReadBack* partner) override;
     [[nodiscard]] std::error_code copy_buffered(const std::string& source, const std::string& destination,
                                                 bool replace_protected, platform::CopyFeed* feed) override;
     [[nodiscard]] std::error_code copy_link(const std::string& source, const std::string& destination) override;

@@ -1646,11 +1646,12 @@ std::string file_system_root(const std::string& path) {
 namespace {
 
 // Each copy of a group holds one piece of its source and the same piece
-// read back from its copy at a time.
-constexpr std::size_t group_piece_bytes = std::size_t{256} << 10U;
+// read back from its copy per round, in two sets: the round copied and the
+// round being hashed on the partner thread.
+constexpr std::size_t group_piece_bytes = std::size_t{128} << 10U;
 
 unsigned char* group_buffers() {
-    thread_local ThreadOwned<std::array<unsigned char, 2 * most_grouped_copies * group_piece_bytes>> buffers;
+    thread_local ThreadOwned<std::array<unsigned char, 4 * most_grouped_copies * group_piece_bytes>> buffers;
     auto* bytes = buffers.try_get();
     return bytes == nullptr ? nullptr : bytes->data();
 }
@@ -1673,8 +1674,10 @@ struct GroupMember {
     bool running = true;
     bool ended = false;  // a short read showed the source's end
     bool read_back_failed = false;
-    unsigned char* source_piece = nullptr;
-    unsigned char* copy_piece = nullptr;
+    // The two sets of buffers; `set` is the one the next piece goes in.
+    std::array<unsigned char*, 2> source_pieces{};
+    std::array<unsigned char*, 2> copy_pieces{};
+    std::size_t set = 0;
 
     void close_all() {
         for (int* fd : {&from, &to, &dir}) {
@@ -1742,9 +1745,10 @@ std::size_t step_member(GroupMember& m) {
     }
     // The last piece with a byte to spare: a short read shows the end.
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(group_piece_bytes, left + 1));
+    unsigned char* source_piece = m.source_pieces.at(m.set);
     ssize_t n = 0;
     do {
-        n = ::pread(m.from, m.source_piece, want, static_cast<off_t>(m.at));
+        n = ::pread(m.from, source_piece, want, static_cast<off_t>(m.at));
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         m.fail();
@@ -1756,12 +1760,12 @@ std::size_t step_member(GroupMember& m) {
         return 0;
     }
     const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left));
-    if (!write_fully_at(m.to, m.source_piece, got, m.at)) {
+    if (!write_fully_at(m.to, source_piece, got, m.at)) {
         m.fail();
         return 0;
     }
     count_copied_bytes(got);
-    m.read_back_failed = m.read_back_failed || !read_fully_at(m.to, m.copy_piece, got, m.at);
+    m.read_back_failed = m.read_back_failed || !read_fully_at(m.to, m.copy_pieces.at(m.set), got, m.at);
     m.at += got;
     if (static_cast<std::size_t>(n) < want) {
         m.ended = true;
@@ -1775,11 +1779,15 @@ std::size_t step_member(GroupMember& m) {
 // Copies a piece of every member still running, round after round, and
 // hands each round's pieces to `take` at once: both sides of a member, or
 // its source alone once a read of its copy failed (its copy is then read
-// after it is made).
-void copy_group_data(GroupMember* members, std::size_t count, TakeMany take) {
-    std::array<void*, 2 * most_grouped_copies> contexts{};
-    std::array<const unsigned char*, 2 * most_grouped_copies> data{};
-    std::array<std::size_t, 2 * most_grouped_copies> sizes{};
+// after it is made). With a partner, a round is hashed there while the
+// next is copied into the other set of buffers; every piece is hashed when
+// this returns.
+void copy_group_data(GroupMember* members, std::size_t count, TakeMany take, posix::ReadBack* partner) {
+    constexpr std::size_t most = 2 * most_grouped_copies;
+    std::array<std::array<void*, most>, 2> contexts{};
+    std::array<std::array<const unsigned char*, most>, 2> data{};
+    std::array<std::array<std::size_t, most>, 2> sizes{};
+    std::size_t set = 0;
     for (;;) {
         std::size_t pieces = 0;
         for (std::size_t i = 0; i < count; ++i) {
@@ -1792,23 +1800,33 @@ void copy_group_data(GroupMember* members, std::size_t count, TakeMany take) {
                 m.running = false;
                 continue;
             }
+            m.set = set;
             const std::size_t got = step_member(m);
             if (got == 0) {
                 continue;
             }
-            contexts.at(pieces) = m.copy->feed->context;
-            data.at(pieces) = m.source_piece;
-            sizes.at(pieces++) = got;
+            contexts.at(set).at(pieces) = m.copy->feed->context;
+            data.at(set).at(pieces) = m.source_pieces.at(set);
+            sizes.at(set).at(pieces++) = got;
             if (!m.read_back_failed) {
-                contexts.at(pieces) = m.copy->feed->copy_context;
-                data.at(pieces) = m.copy_piece;
-                sizes.at(pieces++) = got;
+                contexts.at(set).at(pieces) = m.copy->feed->copy_context;
+                data.at(set).at(pieces) = m.copy_pieces.at(set);
+                sizes.at(set).at(pieces++) = got;
             }
         }
         if (pieces == 0) {
-            return;
+            break;
         }
-        take(contexts.data(), data.data(), sizes.data(), pieces);
+        if (partner != nullptr) {
+            posix::hash_many_on_partner(*partner, take, contexts.at(set).data(), data.at(set).data(),
+                                        sizes.at(set).data(), pieces);
+            set = 1 - set;
+        } else {
+            take(contexts.at(set).data(), data.at(set).data(), sizes.at(set).data(), pieces);
+        }
+    }
+    if (partner != nullptr) {
+        posix::partner_hashed(*partner);
     }
 }
 
@@ -1862,7 +1880,8 @@ void finish_member(GroupMember& m, bool replace_protected) {
 
 }  // namespace
 
-void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take) {
+void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_protected, TakeMany take,
+                      CopyReadBack* partner) {
     count = std::min(count, most_grouped_copies);
     unsigned char* buffers = group_buffers();
     if (buffers == nullptr || take == nullptr) {
@@ -1874,12 +1893,15 @@ void copy_whole_group(GroupedCopy* copies, std::size_t count, bool replace_prote
         GroupMember& m = members.at(taken);
         m = GroupMember{};
         m.copy = &copies[i];
-        m.source_piece = buffers + (2 * taken) * group_piece_bytes;
-        m.copy_piece = m.source_piece + group_piece_bytes;
+        for (std::size_t set = 0; set < 2; ++set) {
+            unsigned char* pieces = buffers + (2 * (2 * taken + set)) * group_piece_bytes;
+            m.source_pieces.at(set) = pieces;
+            m.copy_pieces.at(set) = pieces + group_piece_bytes;
+        }
         copies[i].grouped = begin_member(m);
         taken += copies[i].grouped ? 1 : 0;
     }
-    copy_group_data(members.data(), taken, take);
+    copy_group_data(members.data(), taken, take, partner != nullptr ? posix::read_back_partner(*partner) : nullptr);
     for (std::size_t i = 0; i < taken; ++i) {
         finish_member(members.at(i), replace_protected);
     }

@@ -80,6 +80,22 @@ public:
         changed_.notify_all();
     }
 
+    // The same for the pieces of several streams at once (see TakeMany):
+    // the arrays and what they point to stay untouched until hashed().
+    void hash_many(TakeMany take, void* const* contexts, const unsigned char* const* data, const std::size_t* sizes,
+                   std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !piece_waiting_; });
+        piece_ = Piece{};
+        piece_.many = take;
+        piece_.contexts = contexts;
+        piece_.data = data;
+        piece_.sizes = sizes;
+        piece_.count = count;
+        piece_waiting_ = true;
+        changed_.notify_all();
+    }
+
     // Waits until every piece handed over is hashed.
     void hashed() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -152,6 +168,13 @@ private:
     void hash_piece(std::unique_lock<std::mutex>& lock) {
         const Piece piece = piece_;
         lock.unlock();
+        if (piece.many != nullptr) {
+            piece.many(piece.contexts, piece.data, piece.sizes, piece.count);
+            lock.lock();
+            piece_waiting_ = false;
+            changed_.notify_all();
+            return;
+        }
         const CopyFeed& feed = *piece.feed;
         if (piece.copy != nullptr) {
             feed.take_both(feed.context, piece.source, feed.copy_context, piece.copy, piece.size);
@@ -168,6 +191,12 @@ private:
         const unsigned char* source = nullptr;
         const unsigned char* copy = nullptr;
         std::size_t size = 0;
+        // Or the pieces of several streams at once.
+        TakeMany many = nullptr;
+        void* const* contexts = nullptr;
+        const unsigned char* const* data = nullptr;
+        const std::size_t* sizes = nullptr;
+        std::size_t count = 0;
     };
 
     std::mutex mutex_;
@@ -222,6 +251,11 @@ void read_back_abandon(ReadBack& partner) {
 void hash_on_partner(ReadBack& partner, const CopyFeed& feed, const unsigned char* source, const unsigned char* copy,
                      std::size_t size) {
     partner.hash(feed, source, copy, size);
+}
+
+void hash_many_on_partner(ReadBack& partner, TakeMany take, void* const* contexts, const unsigned char* const* data,
+                          const std::size_t* sizes, std::size_t count) {
+    partner.hash_many(take, contexts, data, sizes, count);
 }
 
 void partner_hashed(ReadBack& partner) {

@@ -35,6 +35,11 @@ void read_back_abandon(ReadBack& partner);
 // The buffers and the feed stay untouched until partner_hashed().
 void hash_on_partner(ReadBack& partner, const CopyFeed& feed, const unsigned char* source, const unsigned char* copy,
                      std::size_t size);
+// The same for the pieces of several streams at once, handed to `take`:
+// the arrays and the buffers they point to stay untouched until
+// partner_hashed().
+void hash_many_on_partner(ReadBack& partner, TakeMany take, void* const* contexts, const unsigned char* const* data,
+                          const std::size_t* sizes, std::size_t count);
 // Waits until every piece handed over is hashed.
 void partner_hashed(ReadBack& partner);
 

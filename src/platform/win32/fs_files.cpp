@@ -687,7 +687,8 @@ bool hold_destination_chain(const std::string& root, const std::string& dir, Hel
     return true;
 }
 
-void copy_whole_group(GroupedCopy* /*copies*/, std::size_t /*count*/, bool /*replace_protected*/, TakeMany /*take*/) {
+void copy_whole_group(GroupedCopy* /*copies*/, std::size_t /*count*/, bool /*replace_protected*/, TakeMany /*take*/,
+                      CopyReadBack* /*partner*/) {
     // The system's own copy makes each file here: none goes with a group.
 }
 
