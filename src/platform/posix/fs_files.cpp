@@ -1290,6 +1290,17 @@ std::error_code carry_mode_and_times(int to, const struct stat& st, CopyFeed* fe
     return {};
 }
 
+// Tells the feed the source as it was opened: its size and times as the
+// copy starts, and whether its last-access time is protected.
+void tell_opened(CopyFeed& feed, const struct stat& st, bool protected_atime) {
+    feed.access_unprotected = !protected_atime;
+    feed.opened_known = true;
+    feed.opened_size = static_cast<std::uint64_t>(st.st_size);
+    feed.opened_times.last_access = from_timestamp(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    feed.opened_times.last_write = from_timestamp(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    feed.opened_times.creation = FileTime{};
+}
+
 }  // namespace
 
 std::error_code look_at_open_file(FileHandle& file, std::uint64_t& size, FileTimeSet& times) {
@@ -1317,18 +1328,11 @@ std::error_code copy_whole_file(const std::string& source, const std::string& de
     if (from < 0) {
         return errno_error();
     }
-    if (feed != nullptr) {
-        feed->access_unprotected = !protected_atime;
-    }
     // The marks from the look at the open source: its size and times as the
     // copy starts.
     const ChangeMarks before = posix::change_marks_of(st);
     if (feed != nullptr) {
-        feed->opened_known = true;
-        feed->opened_size = static_cast<std::uint64_t>(st.st_size);
-        feed->opened_times.last_access = from_timestamp(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-        feed->opened_times.last_write = from_timestamp(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-        feed->opened_times.creation = FileTime{};
+        tell_opened(*feed, st, protected_atime);
     }
     ParentDir parent(destination);
     if (!parent.ok()) {
@@ -1724,13 +1728,8 @@ bool begin_member(GroupMember& m) {
     feed->settled = false;
     feed->read_known = false;
     feed->copy_read_back = false;
-    feed->access_unprotected = !protected_atime;
     m.before = posix::change_marks_of(m.st);
-    feed->opened_known = true;
-    feed->opened_size = static_cast<std::uint64_t>(m.st.st_size);
-    feed->opened_times.last_access = from_timestamp(m.st.st_atim.tv_sec, m.st.st_atim.tv_nsec);
-    feed->opened_times.last_write = from_timestamp(m.st.st_mtim.tv_sec, m.st.st_mtim.tv_nsec);
-    feed->opened_times.creation = FileTime{};
+    tell_opened(*feed, m.st, protected_atime);
     (void)::posix_fadvise(m.from, 0, 0, POSIX_FADV_SEQUENTIAL);  // a hint: the copy is the same without it
     m.size = static_cast<std::uint64_t>(m.st.st_size);
     return true;
